@@ -1,0 +1,101 @@
+#include "app/form.h"
+
+#include <filesystem>
+
+#include "core/qova_error.h"
+#include "editor/markers.h"
+#include "output/coordinate_file.h"
+#include "settings/settings_file.h"
+
+namespace qova {
+
+namespace {
+
+std::string CurrentFolder() {
+  std::error_code ec;
+  const auto path = std::filesystem::current_path(ec);
+  return ec ? std::string(".") : path.string();
+}
+
+}  // namespace
+
+TVazeZududi_Form::TVazeZududi_Form(Platform& desktop)
+    : StateRecord(desktop),
+      SpecialPropertysForm(*this),
+      MessForm(desktop),
+      UserPropertysForm(*this, DirForm) {
+  // The fields start at the record's initial values (text empty, lists and
+  // arrays empty, no image, nothing selected, threshold model 0/1/3/1).
+  StartDir = CurrentFolder();
+  WorkDir = StartDir;
+  SettingsPath = StartDir + "/" + kUserSettingsFile;
+  ReadSettings(*this, SettingsPath);
+  SetCommandStates(false, false);
+  Desktop.SetCaption(kMainCaption);
+}
+
+TVazeZududi_Form::~TVazeZududi_Form() = default;
+
+void TVazeZududi_Form::FormCreate() { Desktop.LoadOverlayCursor(kCursorFile); }
+
+std::string TVazeZududi_Form::ErrorDisplayText(const std::string& message) {
+  if (!message.empty() && message.back() == '.') return message;
+  return message + ".";
+}
+
+void TVazeZududi_Form::Guarded(const std::function<void()>& command) {
+  try {
+    command();
+  } catch (const std::bad_alloc&) {
+    Desktop.ShowErrorBox(ErrorDisplayText("Out of memory"));
+  } catch (const std::exception& e) {
+    Desktop.ShowErrorBox(ErrorDisplayText(e.what()));
+  }
+}
+
+void TVazeZududi_Form::ResetRegions() {
+  Regions.SetLength(0);  // the array owns its regions: they are destroyed here
+  ClearOverlay();
+  RegionClosed = true;
+  SelectedCorner = -1;
+  SelectedRegion = -1;
+  Desktop.Repaint();
+}
+
+void TVazeZududi_Form::N26Click() { SaveCoordinates(*this); }
+
+void TVazeZududi_Form::Exit1Click() { Desktop.CloseMainWindow(); }
+
+void TVazeZududi_Form::N3Click() { UserPropertysForm.Execute(); }
+
+void TVazeZududi_Form::N5Click() { SpecialPropertysForm.Execute(); }
+
+void TVazeZududi_Form::N7Click() { Desktop.ShowHelp(kHelpFile); }
+
+void TVazeZududi_Form::N20Click() { Desktop.ShowModal(QOVAAboutBox); }
+
+void TVazeZududi_Form::ToolButton2Click() {
+  Desktop.MessageBox("Данная опция доступна только в составе программного комплекса ZORVEL!",
+                     "Сообщение", MsgButtons::Ok);
+}
+
+void TVazeZududi_Form::Image1MouseDown(MouseButton button, bool ctrl, int32_t x, int32_t y) {
+  qova::Image1MouseDown(*this, button, ctrl, x, y);
+}
+
+void TVazeZududi_Form::CrossImage1MouseMove(bool ctrl, int32_t x, int32_t y) {
+  qova::CrossImage1MouseMove(*this, ctrl, x, y);
+}
+
+void TVazeZududi_Form::CrossImage1MouseUp(MouseButton button, bool ctrl, int32_t x, int32_t y) {
+  qova::CrossImage1MouseUp(*this, button, ctrl, x, y);
+}
+
+void TVazeZududi_Form::FormKeyDown(int key) {
+  EditorKeyDown(*this, key);
+  if (key == kKeyEnter && FindEnabled) N4Click();
+}
+
+void TVazeZududi_Form::FormKeyUp(int key) { EditorKeyUp(*this, key); }
+
+}  // namespace qova

@@ -1,0 +1,83 @@
+#pragma once
+// The main window's logic: it owns the state record and runs every command.
+// It reaches the desktop only through the platform, so a test builds it with
+// the scripted platform and drives it like a user; the Qt face lays out the
+// window and forwards events here.
+
+#include <functional>
+#include <string>
+
+#include "app/about_box.h"
+#include "app/state/state_record.h"
+#include "editor/region_editor.h"
+#include "output/mess_form.h"
+#include "settings/dir_form.h"
+#include "settings/special_propertys_form.h"
+#include "settings/user_propertys_form.h"
+
+namespace qova {
+
+inline constexpr const char* kMainCaption =
+    "Автоматизированное определение координат реперных точек";
+inline constexpr const char* kApplicationTitle = "QOVA";
+inline constexpr const char* kUserSettingsFile = "QOVAUser.ini";
+inline constexpr const char* kCursorFile = "MyCross.cur";
+inline constexpr const char* kHelpFile = "QOVAHelp/QOVA_01.HLP";
+inline constexpr const char* kImageFilter = "Image Files|*.bmp|All Files|*.*";
+
+class TVazeZududi_Form : public StateRecord {
+ public:
+  using CrossNode = qova::CrossNode;
+
+  // Construction: the initial values of the record, then the user settings
+  // file of the current folder.
+  explicit TVazeZududi_Form(Platform& desktop);
+  ~TVazeZududi_Form() override;
+
+  // --- Commands -------------------------------------------------------------
+  void Begin1Click();       // "Открыть изображение", Ctrl+O
+  void N26Click();          // "Сохранить точки", Ctrl+S
+  void Exit1Click();        // "Выход", Ctrl+Q
+  void N3Click();           // "Настройки рабочей среды", Ctrl+W
+  void N5Click();           // "Специальные настройки", Ctrl+P
+  void N4Click();           // "Найти координаты", Enter
+  void N7Click();           // "Справка"
+  void N20Click();          // "О программе"
+  void ToolButton2Click();  // manual determination: only a message
+  // After construction: the overlay's cursor.
+  void FormCreate();
+
+  // --- Events of the overlay and the keyboard ------------------------------
+  void Image1MouseDown(MouseButton button, bool ctrl, int32_t x, int32_t y);
+  void CrossImage1MouseMove(bool ctrl, int32_t x, int32_t y);
+  void CrossImage1MouseUp(MouseButton button, bool ctrl, int32_t x, int32_t y);
+  void FormKeyDown(int key);
+  void FormKeyUp(int key);
+
+  // Deletes every region, clears the overlay, no region under construction
+  // and nothing selected.
+  void ResetRegions();
+
+  // Runs one command or event; an error it does not handle itself is shown
+  // with a stop icon and the caption "QOVA", and the program goes on.
+  void Guarded(const std::function<void()>& command);
+
+  // The text of the error display: the message with a full stop added when
+  // it has none.
+  static std::string ErrorDisplayText(const std::string& message);
+
+  // --- Secondary windows, created hidden in this order ---------------------
+  TSpecialPropertysForm SpecialPropertysForm;
+  TMessForm MessForm;
+  TDirForm DirForm;
+  TUserPropertysForm UserPropertysForm;
+  TQOVAAboutBox QOVAAboutBox;
+
+ private:
+  // The run driver's steps.
+  void PrepareRun();
+  void RunRegions();
+  void FailRun();
+};
+
+}  // namespace qova

@@ -1,0 +1,37 @@
+#include "app/platform/image_file.h"
+
+#include <QFileInfo>
+#include <QImageReader>
+
+#include "core/qova_error.h"
+
+namespace qova {
+
+namespace {
+// Scans of 100 megapixels and more are normal; refuse only what could not be
+// held in memory with the working arrays anyway.
+constexpr int kAllocationLimitMiB = 4096;
+}  // namespace
+
+QImage LoadImageFile(const std::string& path) {
+  const QString file = QString::fromStdString(path);
+  if (!QFileInfo(file).isFile())
+    throw QovaError("Не удаётся открыть файл " + path);
+  QImageReader::setAllocationLimit(kAllocationLimitMiB);
+  QImageReader reader(file);
+  reader.setDecideFormatFromContent(true);
+  QImage image;
+  if (!reader.read(&image) || image.isNull())
+    throw QovaError("Не удаётся прочитать изображение " + path + ": " +
+                    reader.errorString().toStdString());
+  if (image.format() != QImage::Format_RGB32) {
+    // Alpha plays no part: every pixel is read as 24-bit RGB.
+    image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
+                                                          : QImage::Format_RGB32);
+    if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
+  }
+  if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
+  return image;
+}
+
+}  // namespace qova

@@ -1,0 +1,90 @@
+#pragma once
+// Everything the program needs from the desktop, in one interface. The Qt
+// face implements it with widgets; tests use the scripted platform, which
+// answers from a queue and records every message; the batch command uses a
+// headless one. Texts are UTF-8.
+
+#include <QImage>
+#include <optional>
+#include <string>
+
+#include "app/platform/modal_dialog.h"
+
+namespace qova {
+
+enum class MsgButtons { Ok, OkCancel, YesNo };
+enum class MsgResult { Ok, Cancel, Yes, No };
+
+// A file dialog: filter in the form "Image Files|*.bmp|All Files|*.*", the
+// default extension ("bmp", "*.bmp" or "crd"), and either an initial folder
+// (open) or a proposed file name (save).
+struct FileDialogSpec {
+  std::string filter;
+  std::string defaultExt;
+  std::string initialFolder;
+  std::string fileName;
+};
+
+// The label font of the overlay.
+struct FontSpec {
+  std::string Name = "DejaVu Sans";
+  int Size = 8;  // points
+  int32_t Color = 0;
+  bool Bold = false;
+  bool Italic = false;
+  bool Underline = false;
+  bool Strikeout = false;
+  bool operator==(const FontSpec&) const = default;
+};
+
+class Platform {
+ public:
+  virtual ~Platform() = default;
+
+  // Modal message box owned by the main window.
+  virtual MsgResult MessageBox(const std::string& text, const std::string& caption,
+                               MsgButtons buttons) = 0;
+  // An error no command handled: stop icon, caption "QOVA". The text already
+  // ends in a full stop.
+  virtual void ShowErrorBox(const std::string& text) = 0;
+
+  // File dialogs: the chosen full path, or nullopt when cancelled. The open
+  // dialog makes the chosen file's folder the current folder.
+  virtual std::optional<std::string> RunOpenDialog(const FileDialogSpec& spec) = 0;
+  // Asks nothing about overwriting; a name typed without extension gets the
+  // default one.
+  virtual std::optional<std::string> RunSaveDialog(const FileDialogSpec& spec) = 0;
+  // Face, style and size only; the colour, underline and strikeout of the
+  // result are those of the font given.
+  virtual std::optional<FontSpec> ChooseFont(const FontSpec& font) = 0;
+
+  // Shows a dialog modally until one of its handlers calls Close() or the
+  // user closes its window.
+  virtual void ShowModal(ModalDialog& dialog) = 0;
+
+  // Reads an image file; throws QovaError with the reader's message.
+  virtual QImage ReadBitmap(const std::string& path) = 0;
+  // Replaces the file through the safe-save helper; throws QovaError with
+  // "Cannot create file <path>" or "Stream write error".
+  virtual void WriteFile(const std::string& path, const std::string& bytes) = 0;
+  // The decimal separator of the user's number settings.
+  virtual char DecimalSeparator() = 0;
+
+  // Display: repaint the main window now (layers, overlay visibility).
+  virtual void Repaint() = 0;
+  virtual void SetCaption(const std::string& caption) = 0;
+  virtual void SetStatusText(int panel, const std::string& text) = 0;
+  virtual void SetCommandStates(bool findEnabled, bool saveEnabled) = 0;
+  virtual void SetPreviewVisible(bool visible) = 0;
+  // A wait cursor while a run works.
+  virtual void SetBusy(bool busy) = 0;
+
+  // The overlay's pointer from a cursor file; the arrow when it cannot be read.
+  virtual void LoadOverlayCursor(const std::string& path) = 0;
+  // The help contents; a missing file is reported here.
+  virtual void ShowHelp(const std::string& path) = 0;
+  // Closes the main window, which ends the program.
+  virtual void CloseMainWindow() = 0;
+};
+
+}  // namespace qova

@@ -1,0 +1,91 @@
+#include "app/platform/scripted_platform.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "app/platform/image_file.h"
+#include "core/qova_error.h"
+
+namespace qova {
+
+std::vector<std::string> ScriptedPlatform::MessageTexts() const {
+  std::vector<std::string> texts;
+  for (const Message& m : messages) texts.push_back(m.text);
+  return texts;
+}
+
+MsgResult ScriptedPlatform::MessageBox(const std::string& text, const std::string& cap,
+                                       MsgButtons buttons) {
+  MsgResult answer = buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
+  if (!answers.empty()) {
+    answer = answers.front();
+    answers.pop_front();
+  }
+  messages.push_back({text, cap, buttons, answer});
+  return answer;
+}
+
+void ScriptedPlatform::ShowErrorBox(const std::string& text) { errors.push_back(text); }
+
+std::optional<std::string> ScriptedPlatform::RunOpenDialog(const FileDialogSpec& spec) {
+  openDialogs.push_back(spec);
+  if (openAnswers.empty()) return std::nullopt;
+  auto answer = openAnswers.front();
+  openAnswers.pop_front();
+  return answer;
+}
+
+std::optional<std::string> ScriptedPlatform::RunSaveDialog(const FileDialogSpec& spec) {
+  saveDialogs.push_back(spec);
+  if (saveAnswers.empty()) return std::nullopt;
+  auto answer = saveAnswers.front();
+  saveAnswers.pop_front();
+  return answer;
+}
+
+std::optional<FontSpec> ScriptedPlatform::ChooseFont(const FontSpec& font) {
+  if (fontAnswers.empty()) return std::nullopt;
+  auto answer = fontAnswers.front();
+  fontAnswers.pop_front();
+  if (answer) {  // the chooser offers no colour, underline or strikeout
+    answer->Color = font.Color;
+    answer->Underline = font.Underline;
+    answer->Strikeout = font.Strikeout;
+  }
+  return answer;
+}
+
+void ScriptedPlatform::ShowModal(ModalDialog& dialog) {
+  dialog.BeginShowing();
+  dialogsShown.push_back(&dialog);
+  if (dialogActions.empty()) return;
+  auto action = std::move(dialogActions.front());
+  dialogActions.pop_front();
+  action(dialog);
+}
+
+QImage ScriptedPlatform::ReadBitmap(const std::string& path) { return LoadImageFile(path); }
+
+void ScriptedPlatform::WriteFile(const std::string& path, const std::string& bytes) {
+  if (failCreate) throw QovaError("Cannot create file " + path);
+  WriteFunction write;
+  if (failWriteAfterBytes >= 0) {
+    long left = failWriteAfterBytes;
+    write = [left](int fd, const char* data, unsigned long n) mutable -> long {
+      if (left <= 0) return -1;
+      const long chunk = std::min<long>(left, static_cast<long>(n));
+      const long done = ::write(fd, data, static_cast<size_t>(chunk));
+      if (done > 0) left -= done;
+      return done;
+    };
+  }
+  SafeSave(path, bytes, write);
+  filesWritten.push_back(path);
+}
+
+void ScriptedPlatform::SetStatusText(int panel, const std::string& text) {
+  if (panel >= 0 && panel < 3) statusText[panel] = text;
+}
+
+}  // namespace qova

@@ -1,0 +1,89 @@
+#pragma once
+// The platform of tests: every answer a person would give is queued in
+// advance, and everything shown is recorded. Unqueued questions get the first
+// button (OK, Yes); unqueued file dialogs are cancelled; unqueued modal
+// dialogs are closed with the title-bar button.
+
+#include <deque>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "app/platform/platform.h"
+#include "core/safe_save.h"
+
+namespace qova {
+
+class ScriptedPlatform : public Platform {
+ public:
+  struct Message {
+    std::string text;
+    std::string caption;
+    MsgButtons buttons;
+    MsgResult answer;
+  };
+
+  // --- Script -------------------------------------------------------------
+  std::deque<MsgResult> answers;
+  std::deque<std::optional<std::string>> openAnswers;
+  std::deque<std::optional<std::string>> saveAnswers;
+  std::deque<std::optional<FontSpec>> fontAnswers;
+  // Each showing of a modal dialog runs the next action on it (press its
+  // buttons, fill its controls); none queued means closed by the title bar.
+  std::deque<std::function<void(ModalDialog&)>> dialogActions;
+  // Simulated faults of WriteFile.
+  bool failCreate = false;          // "Cannot create file"
+  long failWriteAfterBytes = -1;    // >= 0: the disk is full after that many bytes
+  char decimalSeparator = '.';
+
+  // --- Record -------------------------------------------------------------
+  std::vector<Message> messages;
+  std::vector<std::string> errors;  // error displays
+  std::vector<FileDialogSpec> openDialogs;
+  std::vector<FileDialogSpec> saveDialogs;
+  std::vector<const ModalDialog*> dialogsShown;
+  std::vector<std::string> filesWritten;
+  int repaints = 0;
+  std::string caption;
+  std::string statusText[3] = {"X=", "Y=", ""};
+  bool findEnabled = false;
+  bool saveEnabled = false;
+  bool previewVisible = true;
+  bool busy = false;
+  int busyCount = 0;
+  std::string cursorPath;
+  std::vector<std::string> helpShown;
+  bool closed = false;
+
+  // The texts of all message boxes, in order.
+  std::vector<std::string> MessageTexts() const;
+
+  MsgResult MessageBox(const std::string& text, const std::string& caption,
+                       MsgButtons buttons) override;
+  void ShowErrorBox(const std::string& text) override;
+  std::optional<std::string> RunOpenDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> RunSaveDialog(const FileDialogSpec& spec) override;
+  std::optional<FontSpec> ChooseFont(const FontSpec& font) override;
+  void ShowModal(ModalDialog& dialog) override;
+  QImage ReadBitmap(const std::string& path) override;
+  void WriteFile(const std::string& path, const std::string& bytes) override;
+  char DecimalSeparator() override { return decimalSeparator; }
+  void Repaint() override { ++repaints; }
+  void SetCaption(const std::string& text) override { caption = text; }
+  void SetStatusText(int panel, const std::string& text) override;
+  void SetCommandStates(bool find, bool save) override {
+    findEnabled = find;
+    saveEnabled = save;
+  }
+  void SetPreviewVisible(bool visible) override { previewVisible = visible; }
+  void SetBusy(bool b) override {
+    busy = b;
+    if (b) ++busyCount;
+  }
+  void LoadOverlayCursor(const std::string& path) override { cursorPath = path; }
+  void ShowHelp(const std::string& path) override { helpShown.push_back(path); }
+  void CloseMainWindow() override { closed = true; }
+};
+
+}  // namespace qova

@@ -1,0 +1,55 @@
+#pragma once
+// A search region is a polygon of corners in the order they were marked,
+// closed implicitly from the last corner back to the first.
+
+#include <cstdint>
+#include <vector>
+
+#include "core/data_structures.h"
+
+namespace qova {
+
+using SearchRegion = VT_Points;
+
+// Bounding box in whole pixels: the extreme corner coordinate truncated toward
+// zero; an empty region gives 100000 for the minima and -100000 for the maxima,
+// so that loops over its box do not run.
+int32_t RegionMinX(const SearchRegion& region);
+int32_t RegionMaxX(const SearchRegion& region);
+int32_t RegionMinY(const SearchRegion& region);
+int32_t RegionMaxY(const SearchRegion& region);
+
+// Whether pixel (x, y) is inside the polygon, by counting the edges a ray
+// toward growing x crosses. Each edge counts its endpoint with the greater y
+// and not the one with the smaller y, so a pixel on the left side of a square
+// is outside, on the right side inside.
+bool PointInRegion(int32_t x, int32_t y, const SearchRegion& region);
+
+// The inside test of PointInRegion computed once per row of the region's
+// bounding box instead of once per pixel: for row y, the edge rules give for
+// every crossed edge the greatest whole x it counts for, and the inside spans
+// follow from their parity. Contains(x, y) answers exactly as PointInRegion.
+class RegionInterior {
+ public:
+  explicit RegionInterior(const SearchRegion& region);
+  bool Contains(int32_t x, int32_t y) const {
+    if (y < MinY || y > MaxY) return PointInRegion(x, y, *region_);
+    const size_t row = static_cast<size_t>(y - MinY);
+    for (uint32_t k = rowStart_[row]; k < rowStart_[row + 1]; ++k)
+      if (x >= spans_[k].first && x <= spans_[k].last) return true;
+    return false;
+  }
+
+  const int32_t MinX, MaxX, MinY, MaxY;  // the bounding box
+
+ private:
+  struct Span {
+    int32_t first;  // inclusive
+    int32_t last;   // inclusive
+  };
+  const SearchRegion* region_;
+  std::vector<uint32_t> rowStart_;  // spans of row y: [rowStart_[y-MinY], rowStart_[y-MinY+1])
+  std::vector<Span> spans_;
+};
+
+}  // namespace qova

@@ -1,0 +1,29 @@
+#pragma once
+// The least-squares line fit and the band collectors shared by the scans and
+// the refinement.
+
+#include <cstdint>
+
+#include "app/state/state_record.h"
+
+namespace qova {
+
+// Ordinary least squares of v on u over the points (u = x, v = y): the line
+// v + A·u + B = 0, returned as the point (A, B).
+VT_Point FitLine(const VT_Points& points);
+
+// Appends to target every set BinaryMask pixel (i, j) within maxDistance of
+// the line y = slope·x + intercept whose foot lies within halfLength of the
+// centre; side 1 keeps feet at x >= centre.x, side 2 at x <= centre.x, any
+// other code both. Pixels are appended as (i, j), column by column.
+void CollectHorizontalBand(const StateRecord& s, int32_t side, VT_Points& target,
+                           const VT_Point& centre, double maxDistance, double halfLength,
+                           double intercept, double slope);
+
+// The same for the line x = slope·y + intercept; side 1 keeps feet at
+// y <= centre.y, side 2 at y >= centre.y. Pixels are appended as (j, i).
+void CollectVerticalBand(const StateRecord& s, int32_t side, VT_Points& target,
+                         const VT_Point& centre, double maxDistance, double halfLength,
+                         double intercept, double slope);
+
+}  // namespace qova

@@ -1,0 +1,26 @@
+#pragma once
+// The cross markers of both layers and the full redraw of the overlay.
+
+#include <cstdint>
+
+#include "app/state/state_record.h"
+
+namespace qova {
+
+// A cross on the overlay, with the label drawn in IndexFont unless label is -1.
+void DrawOverlayMarker(StateRecord& s, Color color, int32_t x, int32_t y, int32_t label);
+
+// The same cross in the picture layer, never labelled.
+void DrawPictureMarker(StateRecord& s, Color color, int32_t x, int32_t y);
+
+// A one-pixel line on the overlay in the pen colour, the end point not drawn.
+void OverlayLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+
+// A one-pixel line in the picture layer, the end point not drawn.
+void PictureLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
+
+// Clears the overlay and draws every region: numbered corner markers and the
+// closed outline.
+void RedrawOverlay(StateRecord& s);
+
+}  // namespace qova

@@ -1,0 +1,18 @@
+#pragma once
+// The settings file: one section "QOVAParameters" of a Windows-1251 INI file.
+
+#include <string>
+
+#include "app/state/state_record.h"
+
+namespace qova {
+
+// Reads the 23 keys into the state; sets SettingsFileMissing and calls
+// SetDialogFolder(WorkDir). Reports a failure in a message box.
+void ReadSettings(StateRecord& s, const std::string& path);
+
+// Writes the 23 keys, keeping everything else in the file. Reports a failure
+// in a message box; the old file then stays as it was.
+void WriteSettings(StateRecord& s, const std::string& path);
+
+}  // namespace qova
