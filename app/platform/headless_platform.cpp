@@ -1,0 +1,37 @@
+#include "app/platform/headless_platform.h"
+
+#include "app/platform/image_file.h"
+#include "core/number_text.h"
+#include "core/safe_save.h"
+
+namespace qova {
+
+MsgResult HeadlessPlatform::MessageBox(const std::string& text, const std::string& caption,
+                                       MsgButtons buttons) {
+  err_ << caption << ": " << text << '\n';
+  switch (buttons) {
+    case MsgButtons::YesNo:
+      return answerYes_ ? MsgResult::Yes : MsgResult::No;
+    case MsgButtons::OkCancel:
+    case MsgButtons::Ok:
+      break;
+  }
+  return MsgResult::Ok;
+}
+
+void HeadlessPlatform::ShowErrorBox(const std::string& text) { err_ << "QOVA: " << text << '\n'; }
+
+std::optional<std::string> HeadlessPlatform::RunOpenDialog(const FileDialogSpec&) {
+  if (imageToOpen.empty()) return std::nullopt;
+  return imageToOpen;
+}
+
+QImage HeadlessPlatform::ReadBitmap(const std::string& path) { return LoadImageFile(path); }
+
+void HeadlessPlatform::WriteFile(const std::string& path, const std::string& bytes) {
+  SafeSave(path, bytes);
+}
+
+char HeadlessPlatform::DecimalSeparator() { return LocaleDecimalSeparator(); }
+
+}  // namespace qova

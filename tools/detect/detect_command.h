@@ -1,0 +1,16 @@
+#pragma once
+// qova-detect: the window's detection run without the window.
+
+#include <ostream>
+
+#include "tools/detect/detect_options.h"
+
+namespace qova {
+
+// Opens the image as the window does, marks the regions, runs the detection
+// and writes the coordinate file. Returns the exit status: 0 completed, 1 the
+// run ended through its failure path (or the result could not be written),
+// 2 bad usage or an image that cannot be read.
+int RunDetect(const DetectOptions& options, std::ostream& out, std::ostream& err);
+
+}  // namespace qova
