@@ -1,0 +1,190 @@
+#include "tools/synth/synthetic_plate.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <numbers>
+#include <stdexcept>
+#include <string>
+
+namespace qova {
+namespace {
+
+void CheckSpec(const PlateSpec& s) {
+  auto fail = [](const std::string& what) { throw std::invalid_argument("PlateSpec: " + what); };
+  if (s.width <= 0 || s.height <= 0) fail("width and height must be positive");
+  if (!(s.pitch > 0) || !std::isfinite(s.pitch)) fail("pitch must be positive");
+  if (!(s.lineWidth >= 0) || !std::isfinite(s.lineWidth)) fail("lineWidth must not be negative");
+  if (!std::isfinite(s.angleDeg) || !std::isfinite(s.originX) || !std::isfinite(s.originY))
+    fail("angle and origin must be finite");
+  if (s.background < 0 || s.background > 255 || s.ink < 0 || s.ink > 255)
+    fail("grey levels must lie in 0..255");
+  if (!(s.brightnessFalloff >= 0 && s.brightnessFalloff <= 1)) fail("falloff must lie in 0..1");
+  if (!(s.noise >= 0) || !std::isfinite(s.noise)) fail("noise must not be negative");
+}
+
+// splitmix64: a tiny generator whose output depends only on its seed, so the
+// same spec gives the same pixels on every machine and library.
+struct SplitMix {
+  uint64_t state;
+  uint64_t Next() {
+    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
+    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
+    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
+    return z ^ (z >> 31);
+  }
+  // Approximately standard normal: the sum of four uniforms (Irwin-Hall),
+  // centred and scaled to unit variance. Cheap enough for 64 megapixels.
+  double Gaussian() {
+    const uint64_t a = Next(), b = Next();
+    constexpr double kUnit = 1.0 / 4294967296.0;
+    const double sum = static_cast<double>(a & 0xFFFFFFFFu) * kUnit +
+                       static_cast<double>(a >> 32) * kUnit +
+                       static_cast<double>(b & 0xFFFFFFFFu) * kUnit +
+                       static_cast<double>(b >> 32) * kUnit;
+    return (sum - 2.0) * std::numbers::sqrt3;
+  }
+};
+
+// Share of a pixel covered by the nearest line of one family, given the
+// pixel centre's coordinate across that family.
+inline double Coverage(double across, double pitch, double halfWidthPlusHalf) {
+  const double nearest = std::floor(across / pitch + 0.5) * pitch;
+  const double distance = std::fabs(across - nearest);
+  return std::clamp(halfWidthPlusHalf - distance, 0.0, 1.0);
+}
+
+void Paint(Plate& plate) {
+  const PlateSpec& s = plate.spec;
+  const double c = plate.across.x(), sn = plate.across.y();
+  const double ax = plate.anchor.x(), ay = plate.anchor.y();
+  const double reach = s.lineWidth / 2 + 0.5;
+  const double depth = static_cast<double>(s.background - s.ink);
+  const double falloffStep = s.width > 1 ? s.brightnessFalloff / (s.width - 1) : 0.0;
+  for (int j = 0; j < s.height; ++j) {
+    auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
+    const double dy = j - ay;
+    SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
+    for (int i = 0; i < s.width; ++i) {
+      const double dx = i - ax;
+      const double u = dx * c + dy * sn;   // across the vertical lines
+      const double v = -dx * sn + dy * c;  // across the horizontal lines
+      const double cv = Coverage(u, s.pitch, reach);
+      const double ch = Coverage(v, s.pitch, reach);
+      const double coverage = 1.0 - (1.0 - cv) * (1.0 - ch);
+      double grey = s.background - depth * coverage;
+      grey *= 1.0 - falloffStep * i;
+      if (s.noise > 0) grey += s.noise * rng.Gaussian();
+      const int g = static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, 255.0));
+      row[i] = qRgb(g, g, g);
+    }
+  }
+}
+
+void ListCrossings(Plate& plate) {
+  const PlateSpec& s = plate.spec;
+  const double xMax = s.width - 1, yMax = s.height - 1;
+  // Line indices whose lines can meet the image: from the image corners'
+  // coordinates across each family.
+  double uMin = INFINITY, uMax = -INFINITY, vMin = INFINITY, vMax = -INFINITY;
+  for (const QPointF corner : {QPointF(0, 0), QPointF(xMax, 0), QPointF(0, yMax), QPointF(xMax, yMax)}) {
+    const QPointF d = corner - plate.anchor;
+    const double u = QPointF::dotProduct(d, plate.across);
+    const double v = QPointF::dotProduct(d, plate.down);
+    uMin = std::min(uMin, u), uMax = std::max(uMax, u);
+    vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+  }
+  if ((uMax - uMin) / s.pitch > 1e6 || (vMax - vMin) / s.pitch > 1e6)
+    throw std::invalid_argument("PlateSpec: pitch too small for the image");
+  const int kFrom = static_cast<int>(std::ceil(uMin / s.pitch)) - 1;
+  const int kTo = static_cast<int>(std::floor(uMax / s.pitch)) + 1;
+  const int lFrom = static_cast<int>(std::ceil(vMin / s.pitch)) - 1;
+  const int lTo = static_cast<int>(std::floor(vMax / s.pitch)) + 1;
+
+  // Vertical lines from left to right: by k when the across direction points
+  // right, which holds for rotations under 90 degrees.
+  const int kStep = plate.across.x() >= 0 ? 1 : -1;
+  bool any = false;
+  for (int n = 0; n <= kTo - kFrom; ++n) {
+    const int k = kStep > 0 ? kFrom + n : kTo - n;
+    std::vector<std::pair<QPointF, QPoint>> onLine;
+    for (int l = lFrom; l <= lTo; ++l) {
+      const QPointF p = plate.Crossing(k, l);
+      if (p.x() >= 0 && p.x() <= xMax && p.y() >= 0 && p.y() <= yMax) onLine.push_back({p, QPoint(k, l)});
+    }
+    if (onLine.empty()) continue;
+    std::sort(onLine.begin(), onLine.end(),
+              [](const auto& a, const auto& b) { return a.first.y() < b.first.y(); });
+    plate.crossings.emplace_back();
+    plate.lines.emplace_back();
+    for (const auto& [p, kl] : onLine) {
+      plate.crossings.back().push_back(p);
+      plate.lines.back().push_back(kl);
+      plate.firstK = any ? std::min(plate.firstK, kl.x()) : kl.x();
+      plate.firstL = any ? std::min(plate.firstL, kl.y()) : kl.y();
+      any = true;
+    }
+  }
+}
+
+// Whether p lies on the segment a-b.
+bool OnSegment(const QPointF& p, const QPointF& a, const QPointF& b) {
+  const double cross = (b.x() - a.x()) * (p.y() - a.y()) - (b.y() - a.y()) * (p.x() - a.x());
+  if (cross != 0) return false;
+  return p.x() >= std::min(a.x(), b.x()) && p.x() <= std::max(a.x(), b.x()) &&
+         p.y() >= std::min(a.y(), b.y()) && p.y() <= std::max(a.y(), b.y());
+}
+
+bool StrictlyInside(const QPointF& p, const std::vector<QPointF>& polygon) {
+  const size_t n = polygon.size();
+  if (n < 3) return false;
+  bool inside = false;
+  for (size_t i = 0, j = n - 1; i < n; j = i++) {
+    const QPointF& a = polygon[i];
+    const QPointF& b = polygon[j];
+    if (OnSegment(p, a, b)) return false;
+    if ((a.y() > p.y()) != (b.y() > p.y())) {
+      const double xCross = a.x() + (p.y() - a.y()) * (b.x() - a.x()) / (b.y() - a.y());
+      if (p.x() < xCross) inside = !inside;
+    }
+  }
+  return inside;
+}
+
+}  // namespace
+
+QPointF Plate::Crossing(double k, double l) const {
+  return anchor + across * (k * spec.pitch) + down * (l * spec.pitch);
+}
+
+Plate RenderPlate(const PlateSpec& spec) {
+  CheckSpec(spec);
+  Plate plate;
+  plate.spec = spec;
+  const double angle = spec.angleDeg * std::numbers::pi / 180.0;
+  plate.across = QPointF(std::cos(angle), std::sin(angle));
+  plate.down = QPointF(-std::sin(angle), std::cos(angle));
+  plate.anchor = QPointF(spec.width / 2.0 + spec.originX, spec.height / 2.0 + spec.originY);
+  plate.image = QImage(spec.width, spec.height, QImage::Format_RGB32);
+  if (plate.image.isNull()) throw std::runtime_error("RenderPlate: cannot allocate the image");
+  Paint(plate);
+  ListCrossings(plate);
+  return plate;
+}
+
+std::vector<QPointF> CrossingsInside(const Plate& plate, const std::vector<QPointF>& polygon) {
+  std::vector<QPointF> inside;
+  for (const auto& line : plate.crossings)
+    for (const QPointF& p : line)
+      if (StrictlyInside(p, polygon)) inside.push_back(p);
+  return inside;
+}
+
+std::vector<QPointF> RegionInCells(const Plate& plate, int firstCellX, int firstCellY, int cellsX,
+                                   int cellsY) {
+  const double k0 = plate.firstK + firstCellX + 0.5, l0 = plate.firstL + firstCellY + 0.5;
+  return {plate.Crossing(k0, l0), plate.Crossing(k0 + cellsX, l0),
+          plate.Crossing(k0 + cellsX, l0 + cellsY), plate.Crossing(k0, l0 + cellsY)};
+}
+
+}  // namespace qova
