@@ -7,6 +7,13 @@
 
 namespace qova {
 
+inline constexpr const char* kCrdFilter = "Coordinate Files (*.crd)|*.crd";
+inline constexpr const char* kCrdDefaultExt = "crd";
+
+// The save dialog of coordinate files: no folder of its own, so it opens in
+// the current folder, which opening an image made the image's folder.
+FileDialogSpec SaveCrdDialog(const std::string& proposedName);
+
 // The file's bytes for FoundPoints with the given decimal separator.
 std::string CoordinateFileText(const VT_Points& points, char sep);
 

@@ -10,6 +10,10 @@
 
 namespace qova {
 
+inline constexpr const char* kMessFormCaption = "Статистика по яркости";
+inline constexpr const char* kTextFilter = "Text files (*.txt)|*.txt";
+inline constexpr const char* kTextDefaultExt = "txt";
+
 class TMessForm : public ModalDialog {
  public:
   explicit TMessForm(Platform& desktop) : desktop_(desktop) {}
@@ -20,6 +24,12 @@ class TMessForm : public ModalDialog {
   void OKClick();
   void CancelClick();
   void SaveClick();
+
+  // The save dialog of the statistics: no proposed name, no folder of its
+  // own (the current folder).
+  static FileDialogSpec TextSaveDialog();
+  // The list as the saved file holds it: Windows-1251, CR LF after each line.
+  std::string FileText() const;
 
  private:
   Platform& desktop_;
