@@ -1,0 +1,220 @@
+// qova-detect end to end on synthetic plates: the exit status, the file it
+// writes, and that it is the file the window's save writes.
+#include "tools/detect/detect_command.h"
+
+#include <gtest/gtest.h>
+#include <locale.h>
+#include <unistd.h>
+
+#include <cmath>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/form.h"
+#include "app/platform/scripted_platform.h"
+#include "core/number_text.h"
+#include "tools/synth/synthetic_plate.h"
+
+namespace qova {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string ReadAll(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+// Each test runs in its own empty folder, which is also the current folder.
+class DetectCommand : public testing::Test {
+ protected:
+  void SetUp() override {
+    old_ = fs::current_path();
+    dir_ = fs::temp_directory_path() /
+           ("qova-detect-" + std::to_string(::getpid()) + "-" +
+            testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_ / "plates");
+    fs::current_path(dir_);
+    PlateSpec spec;
+    spec.width = 640;
+    spec.height = 520;
+    spec.pitch = 64;
+    spec.angleDeg = 1.5;
+    spec.originX = 0.3;
+    spec.originY = -0.4;
+    plate_ = RenderPlate(spec);
+    image_ = (dir_ / "plates" / "plate.bmp").string();
+    ASSERT_TRUE(plate_.image.save(QString::fromStdString(image_), "BMP"));
+    corners_ = RegionInCells(plate_, 1, 1, 5, 4);
+  }
+  void TearDown() override {
+    fs::current_path(old_);
+    fs::remove_all(dir_);
+  }
+
+  // The region as a person clicks it: whole pixels.
+  std::array<double, 8> ClickedRegion() const {
+    std::array<double, 8> c{};
+    for (int k = 0; k < 4; ++k) {
+      c[2 * k] = std::round(corners_[k].x());
+      c[2 * k + 1] = std::round(corners_[k].y());
+    }
+    return c;
+  }
+
+  DetectOptions Options() const {
+    DetectOptions o;
+    o.image = image_;
+    o.regions.push_back(ClickedRegion());
+    return o;
+  }
+
+  int Run(const DetectOptions& o) {
+    out_.str("");
+    err_.str("");
+    return RunDetect(o, out_, err_);
+  }
+
+  fs::path old_, dir_;
+  Plate plate_;
+  std::string image_;
+  std::vector<QPointF> corners_;
+  std::ostringstream out_, err_;
+};
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t start = 0, crlf;
+  while ((crlf = text.find("\r\n", start)) != std::string::npos) {
+    lines.push_back(text.substr(start, crlf - start));
+    start = crlf + 2;
+  }
+  EXPECT_EQ(start, text.size()) << "every line ends in CR LF";
+  return lines;
+}
+
+TEST_F(DetectCommand, WritesOneLinePerCrossingInsideTheRegion) {
+  DetectOptions o = Options();
+  o.output = (dir_ / "plate.crd").string();
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const auto lines = Lines(ReadAll(*o.output));
+  std::vector<QPointF> polygon;
+  for (int k = 0; k < 4; ++k) polygon.emplace_back(o.regions[0][2 * k], o.regions[0][2 * k + 1]);
+  const auto truth = CrossingsInside(plate_, polygon);
+  ASSERT_EQ(lines.size(), truth.size());
+  for (size_t i = 0; i < lines.size(); ++i) {
+    const size_t sep = lines[i].find(" ; ");
+    ASSERT_NE(sep, std::string::npos) << lines[i];
+    const double x = *ParseFloat(lines[i].substr(0, sep), '.');
+    const double y = *ParseFloat(lines[i].substr(sep + 3), '.');
+    EXPECT_NEAR(x, truth[i].x(), 0.5) << "point " << i;
+    EXPECT_NEAR(y, truth[i].y(), 0.5) << "point " << i;
+  }
+  EXPECT_TRUE(out_.str().empty());
+}
+
+TEST_F(DetectCommand, WritesTheSameBytesAsTheWindowsSave) {
+  DetectOptions o = Options();
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const std::string batch = out_.str();
+  ASSERT_FALSE(batch.empty());
+
+  ScriptedPlatform desktop;
+  TVazeZududi_Form form(desktop);
+  desktop.openAnswers.push_back(image_);
+  form.Begin1Click();
+  auto region = std::make_unique<SearchRegion>(1);
+  for (int k = 0; k < 4; ++k) region->AddNew(o.regions[0][2 * k], o.regions[0][2 * k + 1]);
+  form.Regions.Append(std::move(region));
+  form.RegionClosed = true;
+  form.SetCommandStates(true, false);
+  form.N4Click();
+  const std::string saved = (dir_ / "window.crd").string();
+  desktop.saveAnswers.push_back(saved);
+  form.N26Click();
+  EXPECT_EQ(ReadAll(saved), batch);
+}
+
+TEST_F(DetectCommand, UsesTheCommaOfTheUsersLocale) {
+  const char* old = getenv("LC_ALL");
+  const std::string keep = old ? old : "";
+  setenv("LC_ALL", "ru_RU.UTF-8", 1);
+  if (LocaleDecimalSeparator() != ',') {
+    old ? setenv("LC_ALL", keep.c_str(), 1) : unsetenv("LC_ALL");
+    GTEST_SKIP() << "the ru_RU.UTF-8 locale is not installed";
+  }
+  const int status = Run(Options());
+  old ? setenv("LC_ALL", keep.c_str(), 1) : unsetenv("LC_ALL");
+  ASSERT_EQ(status, 0) << err_.str();
+  const auto lines = Lines(out_.str());
+  ASSERT_FALSE(lines.empty());
+  for (const auto& line : lines) {
+    EXPECT_EQ(line.find('.'), std::string::npos) << line;
+    EXPECT_NE(line.find(','), std::string::npos) << line;
+  }
+}
+
+TEST_F(DetectCommand, AFailedRunExitsOneAndLeavesAnExistingFileAlone) {
+  const fs::path out = dir_ / "old.crd";
+  std::ofstream(out, std::ios::binary) << "1 ; 2\r\n";
+  DetectOptions o = Options();
+  o.output = out.string();
+  // Corners 0 and 1 in one column: the scan lines have no slope.
+  o.regions[0] = {100, 100, 100, 300, 400, 300, 400, 100};
+  EXPECT_EQ(Run(o), 1);
+  EXPECT_EQ(ReadAll(out), "1 ; 2\r\n");
+  EXPECT_NE(err_.str().find("Ошибка: Невозможно найти точки. Попробуйте изменить параметры."),
+            std::string::npos)
+      << err_.str();
+}
+
+TEST_F(DetectCommand, AnswerNoEndsARunThatMeetsTheUnreliablePointsQuestion) {
+  // A trapezoid whose left side crosses one horizontal line more than its
+  // right side: one left border point finds no partner.
+  DetectOptions o = Options();
+  const QPointF a = plate_.Crossing(plate_.firstK + 1.5, plate_.firstL + 1.5);
+  const QPointF b = plate_.Crossing(plate_.firstK + 6.5, plate_.firstL + 2.5);
+  const QPointF c = plate_.Crossing(plate_.firstK + 6.5, plate_.firstL + 4.5);
+  const QPointF d = plate_.Crossing(plate_.firstK + 1.5, plate_.firstL + 5.5);
+  o.regions[0] = {std::round(a.x()), std::round(a.y()), std::round(b.x()), std::round(b.y()),
+                  std::round(c.x()), std::round(c.y()), std::round(d.x()), std::round(d.y())};
+  ASSERT_EQ(Run(o), 0) << err_.str();  // answered yes
+  EXPECT_NE(err_.str().find("Предупреждение: Найденные точки ненадежны. Продолжить работу?"),
+            std::string::npos)
+      << err_.str();
+  o.answerYes = false;
+  EXPECT_EQ(Run(o), 1);
+  EXPECT_NE(err_.str().find("Невозможно найти точки"), std::string::npos) << err_.str();
+}
+
+TEST_F(DetectCommand, AFileThatIsNotAnImageExitsTwo) {
+  const fs::path notImage = dir_ / "notes.bmp";
+  std::ofstream(notImage) << "these are not pixels";
+  DetectOptions o = Options();
+  o.image = notImage.string();
+  EXPECT_EQ(Run(o), 2);
+  EXPECT_NE(err_.str().find("cannot read the image"), std::string::npos) << err_.str();
+  o.image = (dir_ / "missing.bmp").string();
+  EXPECT_EQ(Run(o), 2);
+}
+
+TEST_F(DetectCommand, ACornerOutsideTheImageIsBadUsage) {
+  DetectOptions o = Options();
+  o.regions[0][0] = 640;  // one past the last column
+  EXPECT_EQ(Run(o), 2);
+  EXPECT_NE(err_.str().find("outside the image"), std::string::npos) << err_.str();
+}
+
+TEST_F(DetectCommand, AMissingSettingsFileIsBadUsage) {
+  DetectOptions o = Options();
+  o.settings = (dir_ / "nowhere.ini").string();
+  EXPECT_EQ(Run(o), 2);
+  EXPECT_NE(err_.str().find("settings file not found"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace qova
