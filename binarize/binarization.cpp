@@ -1,9 +1,155 @@
 #include "binarize/binarization.h"
+
+#include <algorithm>
+#include <cmath>
+#include <string>
+
+#include "binarize/region_pixels.h"
+#include "core/checked_math.h"
 #include "core/qova_error.h"
+
 namespace qova {
-// Being built.
-void ComputeGradientStatistics(StateRecord&, const SearchRegion&) { throw QovaError("not built yet"); }
-double ComputeThreshold(StateRecord&, const SearchRegion&) { throw QovaError("not built yet"); }
-void BinarizeRegion(StateRecord&, const SearchRegion&, int32_t) { throw QovaError("not built yet"); }
-void ShowBinaryImage(StateRecord&, const PixelArray<uint8_t>&, const SearchRegion&) { throw QovaError("not built yet"); }
+
+namespace {
+
+// BrightnessArray[x][y] = (r + g + b)/3 over the box. Each cell is written
+// independently, so the image is read row by row.
+void FillBrightness(StateRecord& s, const PixelBox& box) {
+  for (int32_t y = box.y0; y <= box.y1; ++y) {
+    const QRgb* row = reinterpret_cast<const QRgb*>(s.SourceBitmap.constScanLine(y));
+    for (int32_t x = box.x0; x <= box.x1; ++x) {
+      const QRgb p = row[x];
+      s.BrightnessArray[x][y] = static_cast<double>(qRed(p) + qGreen(p) + qBlue(p)) / 3;
+    }
+  }
+}
+
+}  // namespace
+
+void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
+  CheckBinarizationInputs(s);
+  const int32_t w = s.ImageWidth, h = s.ImageHeight;
+  s.DifferenceStep = 1;
+  const int32_t step = s.DifferenceStep;
+
+  // The margin lets every difference read brightness of this call; where it
+  // falls outside the image the difference reads the nearest pixel inside.
+  FillBrightness(s, ClippedBox(region, step, w, h));
+
+  const PixelBox box = ClippedBox(region, 0, w, h);
+  const InteriorTest inside(region, h);
+  uchar* work = s.WorkBitmap.bits();
+  const qsizetype workStride = s.WorkBitmap.bytesPerLine();
+  const double twoSteps = 2 * step;
+
+  s.MeanGradient = 0;
+  s.GradientVariance = 0;
+  int64_t n = 0;
+  for (int32_t x = box.x0; x <= box.x1; ++x) {
+    const double* left = s.BrightnessArray[std::max(x - step, 0)];
+    const double* centre = s.BrightnessArray[x];
+    const double* right = s.BrightnessArray[std::min(x + step, w - 1)];
+    double* gradient = s.GradientArray[x];
+    for (int32_t y = box.y0; y <= box.y1; ++y) {
+      if (!inside(x, y)) continue;
+      const double gx = (right[y] - left[y]) / twoSteps;
+      const double gy = (centre[std::min(y + step, h - 1)] - centre[std::max(y - step, 0)]) / twoSteps;
+      // A sum of squares of brightness differences: never negative, never large.
+      const double g = std::sqrt(gx * gx + gy * gy);
+      work[y * workStride + x] = static_cast<uchar>(g);
+      gradient[y] = g;
+      s.MeanGradient = s.MeanGradient + g;
+      ++n;
+    }
+  }
+  // No interior pixel: 0/0, which ends the run.
+  s.MeanGradient = Div(s.MeanGradient, static_cast<double>(n));
+
+  double squares = 0;
+  for (int32_t x = box.x0; x <= box.x1; ++x) {
+    const double* gradient = s.GradientArray[x];
+    for (int32_t y = box.y0; y <= box.y1; ++y) {
+      if (!inside(x, y)) continue;
+      const double d = gradient[y] - s.MeanGradient;
+      squares = squares + d * d;
+    }
+  }
+  // One interior pixel: 0/0 again; the sample variance needs two.
+  s.GradientVariance = Div(squares, static_cast<double>(n - 1));
+}
+
+double ComputeThreshold(StateRecord& s, const SearchRegion& region) {
+  CheckBinarizationInputs(s);
+  const PixelBox box = ClippedBox(region, 0, s.ImageWidth, s.ImageHeight);
+  const InteriorTest inside(region, s.ImageHeight);
+
+  double n = 0, sum = 0;
+  for (int32_t x = box.x0; x <= box.x1; ++x) {
+    const double* gradient = s.GradientArray[x];
+    for (int32_t y = box.y0; y <= box.y1; ++y) {
+      if (!inside(x, y)) continue;
+      sum = sum + gradient[y];
+      n = n + 1;
+    }
+  }
+  const double mean = Div(sum, n);
+
+  double statistic;
+  if (s.ThresholdStatistic == 1) {
+    statistic = mean;
+  } else if (s.ThresholdStatistic == 2) {
+    double squares = 0;
+    for (int32_t x = box.x0; x <= box.x1; ++x) {
+      const double* gradient = s.GradientArray[x];
+      for (int32_t y = box.y0; y <= box.y1; ++y) {
+        if (!inside(x, y)) continue;
+        const double d = gradient[y] - mean;
+        squares = squares + d * d;
+      }
+    }
+    statistic = Div(squares, n - 1);
+  } else {
+    throw QovaError("Unknown threshold statistic " + std::to_string(s.ThresholdStatistic));
+  }
+
+  const double power = Finite(std::pow(statistic, s.ThresholdPowerExp));
+  const double powerTerm = Finite(s.ThresholdPowerCoef * power);
+  const double linearTerm = Finite(s.ThresholdLinearCoef * statistic);
+  return Finite(Finite(powerTerm + linearTerm) + s.KontrastLevel);
+}
+
+void BinarizeRegion(StateRecord& s, const SearchRegion& region, int32_t threshold) {
+  CheckBinarizationInputs(s);
+  const PixelBox box = ClippedBox(region, 0, s.ImageWidth, s.ImageHeight);
+  const double t = threshold;
+  for (int32_t x = box.x0; x <= box.x1; ++x) {
+    const double* gradient = s.GradientArray[x];
+    uint8_t* mask = s.BinaryMask[x];
+    for (int32_t y = box.y0; y <= box.y1; ++y)
+      if (gradient[y] > t) mask[y] = 1;
+  }
+}
+
+void ShowBinaryImage(StateRecord& s, const PixelArray<uint8_t>& mask, const SearchRegion& region) {
+  QImage& picture = s.SourceBitmap;
+  if (picture.isNull() || (picture.format() != QImage::Format_RGB32 &&
+                           picture.format() != QImage::Format_ARGB32))
+    throw QovaError("The source bitmap does not match the open image");
+  picture.fill(ToQRgb(kBlack));
+
+  const PixelBox box = ClippedBox(region, 0, std::min(picture.width(), mask.Width()),
+                                  std::min(picture.height(), mask.Height()));
+  uchar* bits = picture.bits();
+  const qsizetype stride = picture.bytesPerLine();
+  const QRgb white = ToQRgb(kWhite);
+  for (int32_t x = box.x0; x <= box.x1; ++x) {
+    const uint8_t* column = mask[x];
+    for (int32_t y = box.y0; y <= box.y1; ++y)
+      if (column[y] != 0) reinterpret_cast<QRgb*>(bits + y * stride)[x] = white;
+  }
+
+  s.Image1 = picture.copy();
+  s.Desktop.Repaint();
+}
+
 }  // namespace qova
