@@ -1,11 +1,19 @@
 #pragma once
 // The cross markers of both layers and the full redraw of the overlay.
 
+#include <QRect>
 #include <cstdint>
+#include <optional>
 
 #include "app/state/state_record.h"
 
 namespace qova {
+
+// The text cell of a marker's label on the overlay: its top-left corner at
+// (x + 10, y + CrossSize - 10), as wide and high as the number's text in
+// IndexFont. nullopt when it lies wholly outside the overlay or no fonts are
+// available (no GUI application).
+std::optional<QRect> LabelCell(const StateRecord& s, int32_t x, int32_t y, int32_t label);
 
 // A cross on the overlay, with the label drawn in IndexFont unless label is -1.
 void DrawOverlayMarker(StateRecord& s, Color color, int32_t x, int32_t y, int32_t label);
