@@ -8,6 +8,19 @@
 
 namespace qova {
 
+inline constexpr const char* kUnreliablePointsText =
+    "Найденные точки ненадежны. Продолжить работу?";
+inline constexpr const char* kNoCrossingsText =
+    "Невозможно найти пересечения. Попробуйте изменить параметры.";
+
+// The crossing of a node's two lines as a whole pixel: y rounded first, then
+// x from the rounded y. Parallel lines raise.
+struct NodePixel {
+  int32_t x;
+  int32_t y;
+};
+NodePixel NodeCrossing(const CrossNode& node);
+
 // Fills HorizontalLines and VerticalLines; false when the run must end (the
 // user's No, or an error).
 bool ValidateLines(StateRecord& s);

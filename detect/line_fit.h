@@ -3,14 +3,30 @@
 // the refinement.
 
 #include <cstdint>
+#include <span>
+#include <vector>
 
 #include "app/state/state_record.h"
 
 namespace qova {
 
+// π as the nearest double; angles in degrees become (deg·π)/180.
+inline constexpr double kPi = 3.14159265358979323846;
+
+// One collected mask pixel, as the point the collector appends. The scans and
+// the refinement keep their bands in a plain vector that is emptied and
+// refilled, so collecting allocates nothing per pixel; the VT_Points forms
+// below append the very same points in the very same order.
+struct BandPixel {
+  double x;
+  double y;
+};
+using Band = std::vector<BandPixel>;
+
 // Ordinary least squares of v on u over the points (u = x, v = y): the line
 // v + A·u + B = 0, returned as the point (A, B).
 VT_Point FitLine(const VT_Points& points);
+VT_Point FitLine(std::span<const BandPixel> points);
 
 // Appends to target every set BinaryMask pixel (i, j) within maxDistance of
 // the line y = slope·x + intercept whose foot lies within halfLength of the
@@ -19,10 +35,16 @@ VT_Point FitLine(const VT_Points& points);
 void CollectHorizontalBand(const StateRecord& s, int32_t side, VT_Points& target,
                            const VT_Point& centre, double maxDistance, double halfLength,
                            double intercept, double slope);
+void CollectHorizontalBand(const StateRecord& s, int32_t side, Band& target,
+                           const VT_Point& centre, double maxDistance, double halfLength,
+                           double intercept, double slope);
 
 // The same for the line x = slope·y + intercept; side 1 keeps feet at
 // y <= centre.y, side 2 at y >= centre.y. Pixels are appended as (j, i).
 void CollectVerticalBand(const StateRecord& s, int32_t side, VT_Points& target,
+                         const VT_Point& centre, double maxDistance, double halfLength,
+                         double intercept, double slope);
+void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target,
                          const VT_Point& centre, double maxDistance, double halfLength,
                          double intercept, double slope);
 

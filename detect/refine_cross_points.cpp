@@ -1,0 +1,195 @@
+// Refinement of every crossing: walk along each guide line across the other
+// grid line, collect that line's band of mask pixels near the crossing, fit
+// it, and intersect the two fitted lines.
+
+#include <cmath>
+#include <exception>
+
+#include "core/checked_math.h"
+#include "core/procedures.h"
+#include "detect/grid_lines.h"
+#include "detect/line_fit.h"
+#include "editor/markers.h"
+
+namespace qova {
+
+namespace {
+
+double Distance(double x1, double y1, double x2, double y2) {
+  return Sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2));
+}
+
+double Distance(const NodePixel& a, const NodePixel& b) {
+  return Distance(a.x, a.y, b.x, b.y);
+}
+
+double SideLength(const SearchRegion& region, int32_t from, int32_t to) {
+  const VT_Point* a = region.Get(from);
+  const VT_Point* b = region.Get(to);
+  return Distance(a->x, a->y, b->x, b->y);
+}
+
+// The cell size along one direction of the node layout: half the distance
+// between the two neighbours when both exist, else the distance to the one
+// that exists, else the region's mean side length in that direction. The
+// corners are read only in that last case.
+template <class FromCorners>
+double CellSize(const StateRecord& s, const NodePixel& at, int32_t before, int32_t after,
+                FromCorners fromCorners) {
+  if (before >= 0 && after >= 0)
+    return Distance(NodeCrossing(s.CrossNodes[before]), NodeCrossing(s.CrossNodes[after])) / 2;
+  if (after >= 0) return Distance(at, NodeCrossing(s.CrossNodes[after]));
+  if (before >= 0) return Distance(at, NodeCrossing(s.CrossNodes[before]));
+  return fromCorners();
+}
+
+// The window count of one walk across a band. entered, leaving, g and first
+// follow the algorithm's names; g counts the steps since the band was
+// entered, the entering step included.
+struct BandCrossing {
+  bool leaving = false;
+  bool entered = false;
+  int32_t g = 0;
+  bool first = true;
+};
+
+// Walks a window along a guide line, one pixel of the walking coordinate per
+// step, until it has crossed a band whose count rises by more than threshold
+// and then falls by more than threshold, or until it passes limit. move(d)
+// moves the walking point by d along the walking coordinate and recomputes the
+// other coordinate and the intercept of the window's line; collect(maxDistance)
+// refills the band.
+template <class Move, class Collect, class Walked>
+void CrossBand(Band& band, int32_t& prev, double threshold, double limit, Move move,
+               Collect collect, Walked walked, double maxDistance) {
+  BandCrossing w;
+  do {
+    band.clear();
+    move(1.0);
+    collect(maxDistance);
+    if (w.first) {
+      w.first = false;
+    } else {
+      const double diff = static_cast<double>(static_cast<int64_t>(band.size()) - prev);
+      if (diff > threshold && !w.entered) w.entered = true;
+      if (w.entered) {
+        if (diff < -threshold) w.leaving = true;
+        if (w.leaving) {
+          // Back to the middle of the band, by half the steps spent in it.
+          band.clear();
+          move(-((w.g - 1) * 0.5));
+          collect((w.g + 1) * 0.5);
+        }
+        w.g = w.g + 1;
+      }
+    }
+    prev = static_cast<int32_t>(band.size());
+    if (walked() > limit) w.leaving = true;
+  } while (!w.leaving);
+}
+
+}  // namespace
+
+bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
+  s.Image1 = s.SourceBitmap.copy();
+  s.Desktop.Repaint();
+  try {
+    Band horizontalBand, verticalBand;
+    int32_t prev = 0;
+    const int32_t nodes = s.CrossNodes.Length();
+    const int32_t nH = s.HorizontalLines.Count();
+    const double window = s.SearchWindowHeight * 0.5;
+    for (int32_t k = 0; k < nodes; ++k) {
+      if (nH == 0) throw ArithmeticError("Division by zero");  // k mod nH
+      const CrossNode node = s.CrossNodes[k];
+      const double sv = node.VerticalSlope, bv = node.VerticalOffset;
+      const double sh = node.HorizontalSlope, bh = node.HorizontalOffset;
+      const NodePixel at = NodeCrossing(node);
+      const double x0 = at.x, y0 = at.y;
+
+      // Neighbours in the layout vertical line by vertical line; -1 for none.
+      const int32_t nextColumn = k + nH < nodes ? k + nH : -1;     // C
+      const int32_t prevColumn = k - nH >= 0 ? k - nH : -1;        // E
+      const int32_t prevRow = k % nH == 0 ? -1 : k - 1;            // F
+      const int32_t nextRow = (k + 1) % nH == 0 ? -1 : k + 1;      // G
+
+      auto region = [&]() -> const SearchRegion& { return *s.Regions[regionIndex]; };
+      const double b = CellSize(s, at, prevColumn, nextColumn, [&] {
+        return (SideLength(region(), 0, 1) + SideLength(region(), 3, 2)) / 2;
+      });
+      const double J = b * s.CrossWindowWidth;
+      const double c = CellSize(s, at, prevRow, nextRow, [&] {
+        return (SideLength(region(), 0, 3) + SideLength(region(), 1, 2)) / 2;
+      });
+      const double M = c * s.CrossWindowWidth;
+
+      // Up the vertical guide line to half a cell height above the crossing.
+      double ptX = x0, ptY = y0;
+      double e;
+      do {
+        ptY = ptY - 1;
+        ptX = sv * ptY + bv;
+        e = Distance(ptX, ptY, x0, y0);
+      } while (Div(M, 2 * s.CrossWindowWidth) > e);
+
+      // Down across the horizontal line.
+      double w = 0;
+      CrossBand(
+          horizontalBand, prev, s.CrossIncreasePorog * J, s.ImageHeight,
+          [&](double d) {
+            ptY = ptY + d;
+            ptX = sv * ptY + bv;
+            w = ptY - sh * ptX;
+          },
+          [&](double maxDistance) {
+            CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w,
+                                  sh);
+          },
+          [&] { return ptY; }, window);
+
+      // Left along the horizontal guide line to half a cell width.
+      ptX = x0;
+      do {
+        ptX = ptX - 1;
+        ptY = sh * ptX + bh;
+        e = Distance(ptX, ptY, x0, y0);
+      } while (Div(J, 2 * s.CrossWindowWidth) > e);
+
+      // Right across the vertical line.
+      double u = 0;
+      CrossBand(
+          verticalBand, prev, s.CrossIncreasePorog * M, s.ImageWidth,
+          [&](double d) {
+            ptX = ptX + d;
+            ptY = sh * ptX + bh;
+            u = ptX - sv * ptY;
+          },
+          [&](double maxDistance) {
+            CollectVerticalBand(s, 3, verticalBand, VT_Point(ptX, ptY), maxDistance, M, u, sv);
+          },
+          [&] { return ptX; }, window);
+
+      if (!(static_cast<double>(verticalBand.size()) > 1.6 * M &&
+            static_cast<double>(horizontalBand.size()) > 1.6 * J))
+        continue;
+
+      // The vertical band is stored (y, x): its fit is x = sv'·y + bv'.
+      const VT_Point fitV = FitLine(verticalBand);
+      const double svFit = -fitV.x, bvFit = -fitV.y;
+      const VT_Point fitH = FitLine(horizontalBand);
+      const double shFit = -fitH.x, bhFit = -fitH.y;
+      const double y = Div(shFit * bvFit + bhFit, 1 - svFit * shFit);
+      const double x = Finite(svFit * y + bvFit);
+      if (s.Steps) {
+        DrawPictureMarker(s, s.PassiveColor, RoundNearest(x), RoundNearest(y));
+        s.Desktop.Repaint();
+      }
+      s.FoundPoints.AddNew(x, y);
+    }
+    return true;
+  } catch (const std::exception&) {
+    return false;
+  }
+}
+
+}  // namespace qova
