@@ -1,0 +1,401 @@
+// Gradient statistics, threshold, edge mask and the binary picture.
+#include "binarize/binarization.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <initializer_list>
+#include <memory>
+#include <random>
+#include <utility>
+#include <vector>
+
+#include "app/platform/scripted_platform.h"
+#include "core/checked_math.h"
+#include "core/qova_error.h"
+
+namespace qova {
+namespace {
+
+using Corners = std::initializer_list<std::pair<double, double>>;
+
+std::unique_ptr<SearchRegion> MakeRegion(Corners corners) {
+  auto region = std::make_unique<SearchRegion>(1);
+  for (const auto& [x, y] : corners) region->AddNew(x, y);
+  return region;
+}
+
+QImage GreyImage(int w, int h, const std::function<int(int, int)>& level) {
+  QImage image(w, h, QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x) {
+      const int v = level(x, y);
+      image.setPixel(x, y, qRgb(v, v, v));
+    }
+  return image;
+}
+
+QImage RandomImage(int w, int h, unsigned seed) {
+  std::mt19937 random(seed);
+  QImage image(w, h, QImage::Format_RGB32);
+  for (int y = 0; y < h; ++y)
+    for (int x = 0; x < w; ++x)
+      image.setPixel(x, y, qRgb(random() % 256, random() % 256, random() % 256));
+  return image;
+}
+
+// A state record with an open image and the run's arrays, as PrepareRun
+// leaves it.
+struct RunState {
+  ScriptedPlatform desktop;
+  StateRecord s{desktop};
+
+  explicit RunState(const QImage& image) {
+    s.SourceBitmap = image;
+    s.ImageWidth = image.width();
+    s.ImageHeight = image.height();
+    s.WorkBitmap = QImage(image.width(), image.height(), QImage::Format_Grayscale8);
+    s.WorkBitmap.fill(0);
+    s.BrightnessArray.Allocate(s.ImageWidth, s.ImageHeight);
+    s.GradientArray.Allocate(s.ImageWidth, s.ImageHeight);
+    s.BinaryMask.Allocate(s.ImageWidth, s.ImageHeight);
+    s.ArrayWidth = s.ImageWidth;
+    s.ArrayHeight = s.ImageHeight;
+    s.ArraysAllocated = true;
+  }
+
+  // Statistics, threshold and mask of one region, as the run driver calls them.
+  int32_t Binarize(const SearchRegion& region) {
+    ComputeGradientStatistics(s, region);
+    const int32_t t = Trunc(ComputeThreshold(s, region));
+    BinarizeRegion(s, region, t);
+    return t;
+  }
+
+  int MarkedCount() const {
+    int count = 0;
+    for (int x = 0; x < s.ImageWidth; ++x)
+      for (int y = 0; y < s.ImageHeight; ++y) count += s.BinaryMask[x][y];
+    return count;
+  }
+  int WorkGrey(int x, int y) const { return s.WorkBitmap.constScanLine(y)[x]; }
+};
+
+// The statistics computed the plain way: pixel() reads, the nearest pixel
+// inside the image for the margin, PointInRegion per pixel.
+struct Direct {
+  std::vector<std::vector<double>> g;  // [x][y], 0 outside the interior
+  double mean = 0, variance = 0;
+  int n = 0;
+};
+
+Direct DirectStatistics(const QImage& image, const SearchRegion& region) {
+  const int w = image.width(), h = image.height();
+  auto brightness = [&](int x, int y) {
+    const QRgb p = image.pixel(std::clamp(x, 0, w - 1), std::clamp(y, 0, h - 1));
+    return (qRed(p) + qGreen(p) + qBlue(p)) / 3.0;
+  };
+  Direct d;
+  d.g.assign(w, std::vector<double>(h, 0.0));
+  double sum = 0;
+  for (int x = std::max(RegionMinX(region), 0); x <= std::min(RegionMaxX(region), w - 1); ++x)
+    for (int y = std::max(RegionMinY(region), 0); y <= std::min(RegionMaxY(region), h - 1); ++y)
+      if (PointInRegion(x, y, region)) {
+        const double gx = (brightness(x + 1, y) - brightness(x - 1, y)) / 2.0;
+        const double gy = (brightness(x, y + 1) - brightness(x, y - 1)) / 2.0;
+        d.g[x][y] = std::sqrt(gx * gx + gy * gy);
+        sum += d.g[x][y];
+        ++d.n;
+      }
+  d.mean = sum / d.n;
+  double squares = 0;
+  for (int x = 0; x < w; ++x)
+    for (int y = 0; y < h; ++y)
+      if (x >= RegionMinX(region) && x <= RegionMaxX(region) && y >= RegionMinY(region) &&
+          y <= RegionMaxY(region) && PointInRegion(x, y, region))
+        squares += (d.g[x][y] - d.mean) * (d.g[x][y] - d.mean);
+  d.variance = squares / (d.n - 1);
+  return d;
+}
+
+// Every gradient, grey level and both statistics agree bit for bit with the
+// plain computation; nothing outside the interior is written.
+void ExpectMatchesDirect(RunState& run, const SearchRegion& region) {
+  const Direct d = DirectStatistics(run.s.SourceBitmap, region);
+  ComputeGradientStatistics(run.s, region);
+  EXPECT_EQ(run.s.DifferenceStep, 1);
+  EXPECT_EQ(run.s.MeanGradient, d.mean);
+  EXPECT_EQ(run.s.GradientVariance, d.variance);
+  for (int x = 0; x < run.s.ImageWidth; ++x)
+    for (int y = 0; y < run.s.ImageHeight; ++y) {
+      ASSERT_EQ(run.s.GradientArray[x][y], d.g[x][y]) << x << "," << y;
+      ASSERT_EQ(run.WorkGrey(x, y), static_cast<int>(d.g[x][y])) << x << "," << y;
+    }
+}
+
+TEST(GradientStatistics, UniformImageHasNoGradientAndThresholdIsTheContrast) {
+  RunState run(GreyImage(40, 30, [](int, int) { return 77; }));
+  // A diamond: the corners of its box lie outside the polygon.
+  auto region = MakeRegion({{20, 2}, {35, 15}, {20, 28}, {5, 15}});
+  ComputeGradientStatistics(run.s, *region);
+  EXPECT_EQ(run.s.MeanGradient, 0.0);
+  EXPECT_EQ(run.s.GradientVariance, 0.0);
+  EXPECT_EQ(run.s.BrightnessArray[20][15], 77.0);
+
+  run.s.KontrastLevel = 0;
+  EXPECT_EQ(ComputeThreshold(run.s, *region), 0.0);
+  BinarizeRegion(run.s, *region, 0);
+  EXPECT_EQ(run.MarkedCount(), 0);
+
+  run.s.KontrastLevel = -1;
+  EXPECT_EQ(ComputeThreshold(run.s, *region), -1.0);
+  BinarizeRegion(run.s, *region, -1);
+  // The whole box, corners included, and nothing beyond it.
+  EXPECT_EQ(run.MarkedCount(), (35 - 5 + 1) * (28 - 2 + 1));
+  EXPECT_EQ(run.s.BinaryMask[5][2], 1);
+  EXPECT_EQ(run.s.BinaryMask[35][28], 1);
+  EXPECT_EQ(run.s.BinaryMask[4][15], 0);
+  EXPECT_EQ(run.s.BinaryMask[20][29], 0);
+}
+
+TEST(GradientStatistics, VerticalStepGivesABandTwoPixelsWide) {
+  RunState run(GreyImage(100, 40, [](int x, int) { return x <= 49 ? 0 : 255; }));
+  auto region = MakeRegion({{10, 5}, {90, 5}, {90, 35}, {10, 35}});
+  ComputeGradientStatistics(run.s, *region);
+  for (int y = 6; y <= 35; ++y) {
+    EXPECT_EQ(run.s.GradientArray[49][y], 127.5);
+    EXPECT_EQ(run.s.GradientArray[50][y], 127.5);
+    EXPECT_EQ(run.s.GradientArray[48][y], 0.0);
+    EXPECT_EQ(run.s.GradientArray[51][y], 0.0);
+    EXPECT_EQ(run.WorkGrey(49, y), 127);
+    EXPECT_EQ(run.WorkGrey(50, y), 127);
+  }
+  // The interior is x 11..90, y 6..35: 80 columns, two of them on the step.
+  EXPECT_EQ(run.s.MeanGradient, 127.5 * 2 * 30 / (80 * 30));
+  // Left and top sides lie outside the polygon: nothing written there.
+  EXPECT_EQ(run.WorkGrey(50, 5), 0);
+  EXPECT_EQ(run.s.GradientArray[50][5], 0.0);
+
+  const int32_t t = run.Binarize(*region);
+  EXPECT_EQ(t, static_cast<int32_t>(3 * run.s.MeanGradient));
+  for (int x = 0; x < 100; ++x) EXPECT_EQ(run.s.BinaryMask[x][20], x == 49 || x == 50) << x;
+}
+
+TEST(GradientStatistics, DiagonalStepPeaksAtHalfTheStepTimesRootTwo) {
+  RunState run(GreyImage(60, 60, [](int x, int y) { return x + y >= 60 ? 255 : 0; }));
+  auto region = MakeRegion({{5, 5}, {55, 5}, {55, 55}, {5, 55}});
+  ComputeGradientStatistics(run.s, *region);
+  double peak = 0;
+  for (int x = 0; x < 60; ++x)
+    for (int y = 0; y < 60; ++y) peak = std::max(peak, run.s.GradientArray[x][y]);
+  EXPECT_EQ(peak, std::sqrt(127.5 * 127.5 + 127.5 * 127.5));
+  EXPECT_NEAR(peak, 180.3, 0.05);
+  EXPECT_EQ(run.s.GradientArray[30][29], peak);  // x + y = 59
+  EXPECT_EQ(run.s.GradientArray[30][30], peak);  // x + y = 60
+  EXPECT_EQ(run.s.GradientArray[30][28], 0.0);
+  EXPECT_EQ(run.WorkGrey(30, 30), 180);
+}
+
+TEST(GradientStatistics, MatchesThePlainComputationOnARandomImage) {
+  RunState run(RandomImage(64, 48, 7));
+  auto region = MakeRegion({{5, 4}, {60, 10}, {50, 44}, {3, 30}});
+  ExpectMatchesDirect(run, *region);
+
+  // The threshold: 3 × mean + contrast; with statistic 2, 3 × variance.
+  run.s.KontrastLevel = 4;
+  EXPECT_EQ(ComputeThreshold(run.s, *region), 3.0 * run.s.MeanGradient + 4);
+  run.s.ThresholdStatistic = 2;
+  EXPECT_EQ(ComputeThreshold(run.s, *region), 3.0 * run.s.GradientVariance + 4);
+  // The power term, exercised with other coefficients than the record's.
+  run.s.ThresholdStatistic = 1;
+  run.s.ThresholdPowerCoef = 0.5;
+  run.s.ThresholdPowerExp = 2;
+  const double m = run.s.MeanGradient;
+  EXPECT_EQ(ComputeThreshold(run.s, *region), 0.5 * std::pow(m, 2.0) + 3.0 * m + 4);
+  run.s.ThresholdStatistic = 3;
+  EXPECT_THROW(ComputeThreshold(run.s, *region), QovaError);
+}
+
+TEST(GradientStatistics, RegionOnTheImageBorderReadsTheNearestPixel) {
+  // Corners on the outermost rows and columns: the margin lies outside the
+  // image. (RunState under the sanitizers, any read outside would be caught.)
+  RunState run(RandomImage(40, 30, 11));
+  auto whole = MakeRegion({{0, 0}, {39, 0}, {39, 29}, {0, 29}});
+  ExpectMatchesDirect(run, *whole);
+  // At x = 39 the right neighbour is x = 39 itself.
+  const double b38 = run.s.BrightnessArray[38][10], b39 = run.s.BrightnessArray[39][10];
+  const double gx = (b39 - b38) / 2;
+  const double gy = (run.s.BrightnessArray[39][11] - run.s.BrightnessArray[39][9]) / 2;
+  EXPECT_EQ(run.s.GradientArray[39][10], std::sqrt(gx * gx + gy * gy));
+}
+
+TEST(GradientStatistics, RegionReachingBeyondTheImageWorksOnThePixelsInside) {
+  RunState run(RandomImage(40, 30, 12));
+  auto beyond = MakeRegion({{-10, -8}, {52, -8}, {52, 41}, {-10, 41}});
+  ExpectMatchesDirect(run, *beyond);
+  const int32_t t = run.Binarize(*beyond);
+  for (int x = 0; x < 40; ++x)
+    for (int y = 0; y < 30; ++y) ASSERT_EQ(run.s.BinaryMask[x][y], run.s.GradientArray[x][y] > t);
+
+  // A corner far away: the per-row table would be huge, the answers stay the same.
+  RunState far(RandomImage(40, 30, 13));
+  auto spike = MakeRegion({{2, 2}, {37, 3}, {30, 5000000}, {4, 27}});
+  ExpectMatchesDirect(far, *spike);
+}
+
+TEST(GradientStatistics, RegionsWithoutTwoInteriorPixelsFail) {
+  RunState run(RandomImage(30, 30, 3));
+  auto none = MakeRegion({});
+  EXPECT_THROW(ComputeGradientStatistics(run.s, *none), ArithmeticError);
+  // A box with no pixel inside the polygon: a sliver between two columns.
+  auto sliver = MakeRegion({{10.2, 5}, {10.6, 5}, {10.6, 20}, {10.2, 20}});
+  EXPECT_THROW(ComputeGradientStatistics(run.s, *sliver), ArithmeticError);
+  EXPECT_THROW(ComputeThreshold(run.s, *sliver), ArithmeticError);
+  // One pixel, the lower left corner (10, 11): the mean exists, the sample
+  // variance does not.
+  auto single = MakeRegion({{10, 10}, {11, 10}, {11, 11}, {10, 11}});
+  EXPECT_THROW(ComputeGradientStatistics(run.s, *single), ArithmeticError);
+  EXPECT_GT(run.s.GradientArray[10][11], 0.0);
+  EXPECT_EQ(run.s.MeanGradient, run.s.GradientArray[10][11]);
+  run.s.ThresholdStatistic = 2;
+  EXPECT_THROW(ComputeThreshold(run.s, *single), ArithmeticError);
+  // Entirely outside the image.
+  auto outside = MakeRegion({{100, 100}, {120, 100}, {120, 120}, {100, 120}});
+  EXPECT_THROW(ComputeGradientStatistics(run.s, *outside), ArithmeticError);
+  BinarizeRegion(run.s, *outside, -1);
+  EXPECT_EQ(run.MarkedCount(), 0);
+}
+
+TEST(GradientStatistics, RefusesArraysThatDoNotFitTheImage) {
+  RunState run(RandomImage(30, 20, 4));
+  auto region = MakeRegion({{2, 2}, {20, 2}, {20, 15}, {2, 15}});
+  run.s.GradientArray.Allocate(20, 20);
+  EXPECT_THROW(ComputeGradientStatistics(run.s, *region), QovaError);
+  EXPECT_THROW(BinarizeRegion(run.s, *region, 0), QovaError);
+  run.s.GradientArray.Allocate(30, 20);
+  run.s.ArraysAllocated = false;
+  EXPECT_THROW(ComputeThreshold(run.s, *region), QovaError);
+  run.s.ArraysAllocated = true;
+  run.s.WorkBitmap = QImage(30, 20, QImage::Format_RGB32);
+  EXPECT_THROW(ComputeGradientStatistics(run.s, *region), QovaError);
+}
+
+// Threshold truncation and the strict comparison, on gradients set by hand.
+class ThresholdOnSetGradients : public testing::Test {
+ protected:
+  ThresholdOnSetGradients() : run(GreyImage(12, 3, [](int, int) { return 0; })) {
+    // Interior of this rectangle: x 1..10, y 1 (left and top sides are outside).
+    region = MakeRegion({{0, 0}, {10, 0}, {10, 1}, {0, 1}});
+    run.s.GradientArray[1][1] = 31.0;
+    run.s.GradientArray[2][1] = 31.5;
+    run.s.GradientArray[3][1] = 41.5;  // mean (31 + 31.5 + 41.5)/10 = 10.4
+  }
+  RunState run;
+  std::unique_ptr<SearchRegion> region;
+};
+
+TEST_F(ThresholdOnSetGradients, MeanTenPointFourGivesThirtyOne) {
+  const double threshold = ComputeThreshold(run.s, *region);
+  EXPECT_NEAR(threshold, 31.2, 1e-12);
+  const int32_t t = Trunc(threshold);
+  EXPECT_EQ(t, 31);
+  BinarizeRegion(run.s, *region, t);
+  EXPECT_EQ(run.s.BinaryMask[1][1], 0);  // 31.0 is not above 31
+  EXPECT_EQ(run.s.BinaryMask[2][1], 1);
+  EXPECT_EQ(run.s.BinaryMask[3][1], 1);
+  EXPECT_EQ(run.MarkedCount(), 2);
+}
+
+TEST_F(ThresholdOnSetGradients, WeakestContrastGivesOne) {
+  run.s.KontrastLevel = -30;
+  EXPECT_EQ(Trunc(ComputeThreshold(run.s, *region)), 1);
+  BinarizeRegion(run.s, *region, 1);
+  EXPECT_EQ(run.MarkedCount(), 3);
+}
+
+TEST_F(ThresholdOnSetGradients, NegativeFractionTruncatesToZeroAndComparesAsDouble) {
+  run.s.GradientArray[1][1] = 0;
+  run.s.GradientArray[2][1] = 0;
+  run.s.GradientArray[3][1] = 0.5;
+  run.s.GradientArray[11][2] = 0.5;  // outside the box: never marked
+  run.s.ThresholdLinearCoef = 0;
+  run.s.KontrastLevel = -0.7;
+  const int32_t t = Trunc(ComputeThreshold(run.s, *region));
+  EXPECT_EQ(t, 0);
+  BinarizeRegion(run.s, *region, t);
+  // 0.5 > 0 although its truncation is not.
+  EXPECT_EQ(run.s.BinaryMask[3][1], 1);
+  EXPECT_EQ(run.MarkedCount(), 1);
+}
+
+TEST(BinarizeRegion, MaskCollectsEveryRegionOfTheRun) {
+  RunState run(GreyImage(60, 10, [](int, int) { return 0; }));
+  for (int y = 0; y < 10; ++y)
+    for (int x : {10, 25, 45}) {
+      run.s.GradientArray[x][y] = 50;
+      run.s.GradientArray[x + 2][y] = 20;
+    }
+  auto first = MakeRegion({{0, 0}, {30, 0}, {30, 9}, {0, 9}});
+  auto second = MakeRegion({{20, 0}, {50, 0}, {50, 9}, {20, 9}});
+  BinarizeRegion(run.s, *first, 40);
+  BinarizeRegion(run.s, *second, 10);
+  auto marked = [&](int x) { return run.s.BinaryMask[x][5]; };
+  EXPECT_EQ(marked(10), 1);  // the first region's 1 is kept
+  EXPECT_EQ(marked(12), 0);  // below the first threshold, outside the second box
+  EXPECT_EQ(marked(25), 1);
+  EXPECT_EQ(marked(27), 1);  // in both boxes: the second, lower threshold marks it
+  EXPECT_EQ(marked(45), 1);
+  EXPECT_EQ(marked(47), 1);
+  EXPECT_EQ(run.MarkedCount(), 5 * 10);
+
+  // A higher threshold never clears what is marked.
+  BinarizeRegion(run.s, *second, 100);
+  EXPECT_EQ(run.MarkedCount(), 5 * 10);
+}
+
+TEST(BinarizeRegion, TwoRegionsOfOneRunWithTheirOwnStatistics) {
+  // Strong steps on the left, weak ones on the right; the boxes overlap at
+  // x 40..60, where a weak step at x = 50 lies.
+  RunState run(GreyImage(100, 20, [](int x, int) {
+    if (x < 20) return 0;
+    if (x < 40) return 250;
+    return (x / 10) % 2 == 0 ? 100 : 120;
+  }));
+  auto strong = MakeRegion({{2, 2}, {60, 2}, {60, 17}, {2, 17}});
+  auto weak = MakeRegion({{40, 2}, {97, 2}, {97, 17}, {40, 17}});
+  const int32_t t1 = run.Binarize(*strong);
+  EXPECT_GT(t1, 10);
+  EXPECT_EQ(run.s.BinaryMask[50][10], 0);  // the weak step is below the first threshold
+  EXPECT_EQ(run.s.BinaryMask[20][10], 1);
+  const int32_t t2 = run.Binarize(*weak);
+  EXPECT_LT(t2, 10);
+  EXPECT_EQ(run.s.BinaryMask[50][10], 1);
+  EXPECT_EQ(run.s.BinaryMask[20][10], 1);  // the first region's marks remain
+  EXPECT_EQ(run.s.BinaryMask[70][10], 1);
+}
+
+TEST(ShowBinaryImage, PaintsTheMaskOfTheBoxWhiteOnBlack) {
+  RunState run(RandomImage(30, 20, 5));
+  auto region = MakeRegion({{5, 5}, {15, 5}, {15, 12}, {5, 12}});
+  run.s.BinaryMask[5][5] = 1;
+  run.s.BinaryMask[15][12] = 1;
+  run.s.BinaryMask[10][8] = 1;
+  run.s.BinaryMask[20][8] = 1;  // outside the box: not shown
+  const int repaints = run.desktop.repaints;
+  ShowBinaryImage(run.s, run.s.BinaryMask, *region);
+  for (int x = 0; x < 30; ++x)
+    for (int y = 0; y < 20; ++y) {
+      const bool white = (x == 5 && y == 5) || (x == 15 && y == 12) || (x == 10 && y == 8);
+      ASSERT_EQ(run.s.SourceBitmap.pixel(x, y) & 0xFFFFFF, white ? 0xFFFFFFu : 0u) << x << "," << y;
+      ASSERT_EQ(run.s.PicturePixel(x, y), white ? kWhite : kBlack);
+    }
+  EXPECT_EQ(run.desktop.repaints, repaints + 1);
+  // The picture layer holds a copy, not the bitmap itself.
+  run.s.SourceBitmap.fill(Qt::white);
+  EXPECT_EQ(run.s.PicturePixel(0, 0), kBlack);
+}
+
+}  // namespace
+}  // namespace qova
