@@ -7,6 +7,10 @@
 
 namespace qova {
 
+inline constexpr const char* kSettingsSection = "QOVAParameters";
+inline constexpr const char* kReadErrorText = "Ошибка чтения ini-файла!";
+inline constexpr const char* kWriteErrorText = "Ошибка записи ini-файла!";
+
 // Reads the 23 keys into the state; sets SettingsFileMissing and calls
 // SetDialogFolder(WorkDir). Reports a failure in a message box.
 void ReadSettings(StateRecord& s, const std::string& path);

@@ -1,0 +1,37 @@
+#include "settings/settings_dialog.h"
+
+#include "settings/settings_file.h"
+
+namespace qova {
+
+std::string SettingsCaption(const StateRecord& s, const std::string& prefix) {
+  if (s.SettingsFileMissing) return prefix + kInitialSettingsName;
+  const size_t slash = s.SettingsPath.find_last_of('/');
+  return prefix + (slash == std::string::npos ? s.SettingsPath : s.SettingsPath.substr(slash + 1));
+}
+
+FileDialogSpec IniSaveDialog(const StateRecord& s) {
+  FileDialogSpec spec;
+  spec.filter = kIniFilter;
+  spec.defaultExt = kIniDefaultExt;
+  spec.fileName = s.SettingsPath;
+  return spec;
+}
+
+void SaveSettings(StateRecord& s, ModalDialog& dialog, const std::function<bool()>& apply) {
+  const std::optional<std::string> chosen = s.Desktop.RunSaveDialog(IniSaveDialog(s));
+  if (!chosen) {
+    dialog.Close();
+    return;
+  }
+  if (!apply()) return;
+  s.SettingsPath = *chosen;
+  WriteSettings(s, s.SettingsPath);
+  dialog.Close();
+}
+
+void ReportConversionError(StateRecord& s) {
+  s.Desktop.MessageBox(kConversionErrorText, kConversionErrorCaption, MsgButtons::Ok);
+}
+
+}  // namespace qova

@@ -1,0 +1,259 @@
+#include "settings/settings_file.h"
+
+#include <SimpleIni.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <optional>
+#include <string_view>
+#include <vector>
+
+#include "core/cp1251.h"
+#include "core/number_text.h"
+#include "core/qova_error.h"
+
+namespace qova {
+
+namespace {
+
+constexpr const char* kErrorCaption = "Ошибка";
+// A value is read up to this many characters, as a profile API reads it.
+constexpr size_t kMaxValueLength = 2047;
+
+enum class Loaded { Missing, Read, Failed };
+
+// Reads a whole regular file. A folder, a device or a file without read
+// permission cannot be a settings file.
+bool ReadWholeFile(const std::string& path, std::string& bytes) {
+  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return false;
+  struct stat st {};
+  bool ok = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+  char buf[65536];
+  while (ok) {
+    const ssize_t n = ::read(fd, buf, sizeof buf);
+    if (n < 0) {
+      if (errno != EINTR) ok = false;
+    } else if (n == 0) {
+      break;
+    } else {
+      bytes.append(buf, static_cast<size_t>(n));
+    }
+  }
+  ::close(fd);
+  return ok;
+}
+
+// Loads the INI file at path; a missing file loads as empty.
+Loaded LoadIni(const std::string& path, CSimpleIniA& ini, std::string& raw) {
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return Loaded::Missing;
+  if (!ReadWholeFile(path, raw)) return Loaded::Failed;
+  if (ini.LoadData(raw.data(), raw.size()) < 0) return Loaded::Failed;
+  return Loaded::Read;
+}
+
+bool IsCommentOrBlank(std::string_view line) {
+  while (!line.empty() && (line.front() == ' ' || line.front() == '\t')) line.remove_prefix(1);
+  return line.empty() || line.front() == ';' || line.front() == '#';
+}
+
+// The comment lines after the last section or key of the file. The INI
+// library keeps a comment only with the entry that follows it, so these would
+// be lost on rewriting.
+std::string TrailingComments(std::string_view raw) {
+  std::vector<std::string_view> lines;
+  size_t start = 0;
+  for (size_t i = 0; i <= raw.size(); ++i) {
+    if (i == raw.size() || raw[i] == '\n' || raw[i] == '\r') {
+      lines.push_back(raw.substr(start, i - start));
+      if (i + 1 < raw.size() && raw[i] == '\r' && raw[i + 1] == '\n') ++i;
+      start = i + 1;
+    }
+  }
+  size_t first = lines.size();
+  while (first > 0 && IsCommentOrBlank(lines[first - 1])) --first;
+  // A file of comments only keeps them as its head comment.
+  if (first == 0) return {};
+  std::string out;
+  for (size_t i = first; i < lines.size(); ++i) {
+    std::string_view line = lines[i];
+    if (IsCommentOrBlank(line) && line.find_first_not_of(" \t") != std::string_view::npos) {
+      out.append(line);
+      out += '\n';
+    }
+  }
+  return out;
+}
+
+std::string WithCrLf(std::string_view text) {
+  std::string out;
+  out.reserve(text.size() + text.size() / 16);
+  for (const char c : text) {
+    if (c == '\n') out += '\r';
+    out += c;
+  }
+  return out;
+}
+
+// Reads the keys of the settings section. A key that is missing or does not
+// hold a value of its kind yields the default given.
+class KeyReader {
+ public:
+  KeyReader(const CSimpleIniA& ini, char sep) : ini_(ini), sep_(sep) {}
+
+  std::optional<std::string> Raw(const char* key) const {
+    const char* value = ini_.GetValue(kSettingsSection, key, nullptr);
+    if (value == nullptr) return std::nullopt;
+    std::string text(value);
+    if (text.size() > kMaxValueLength) text.resize(kMaxValueLength);
+    return text;
+  }
+
+  std::optional<int32_t> MaybeInt(const char* key) const {
+    const auto raw = Raw(key);
+    return raw ? ParseInt(*raw) : std::nullopt;
+  }
+
+  bool Bool(const char* key, bool def) const {
+    const auto v = MaybeInt(key);
+    return v ? *v != 0 : def;
+  }
+
+  int32_t Int(const char* key, int32_t def) const { return MaybeInt(key).value_or(def); }
+
+  double Float(const char* key, double def) const {
+    const auto raw = Raw(key);
+    if (!raw) return def;
+    return ParseFloat(*raw, sep_).value_or(def);
+  }
+
+  // Colours and the integer window settings are stored as floats and
+  // truncated toward zero. A number beyond the int range is as unusable as
+  // text that is no number, so it takes the default too.
+  int32_t TruncatedFloat(const char* key, int32_t def) const {
+    const auto raw = Raw(key);
+    if (!raw) return def;
+    const auto v = ParseFloat(*raw, sep_);
+    if (!v || !(*v > -2147483649.0 && *v < 2147483648.0)) return def;
+    return static_cast<int32_t>(*v);
+  }
+
+  std::string Text(const char* key, const std::string& def) const {
+    const auto raw = Raw(key);
+    return raw ? Cp1251ToUtf8(*raw) : def;
+  }
+
+ private:
+  const CSimpleIniA& ini_;
+  char sep_;
+};
+
+class KeyWriter {
+ public:
+  KeyWriter(CSimpleIniA& ini, char sep) : ini_(ini), sep_(sep) {}
+
+  void Bool(const char* key, bool v) { Put(key, v ? "1" : "0"); }
+  void Int(const char* key, int32_t v) { Put(key, std::to_string(v)); }
+  void Float(const char* key, double v) { Put(key, FormatGeneral(v, sep_)); }
+  void Text(const char* key, const std::string& utf8) { Put(key, Utf8ToCp1251(utf8)); }
+
+ private:
+  void Put(const char* key, const std::string& value) {
+    if (ini_.SetValue(kSettingsSection, key, value.c_str()) < 0) throw std::bad_alloc();
+  }
+
+  CSimpleIniA& ini_;
+  char sep_;
+};
+
+}  // namespace
+
+void ReadSettings(StateRecord& s, const std::string& path) {
+  try {
+    CSimpleIniA ini;
+    std::string raw;
+    const Loaded loaded = LoadIni(path, ini, raw);
+    s.SettingsFileMissing = loaded == Loaded::Missing;
+    if (loaded == Loaded::Failed) throw QovaError(kReadErrorText);
+
+    const KeyReader r(ini, s.Desktop.DecimalSeparator());
+    s.NeedPointsControl = r.Bool("NeedPointsControl", false);
+    s.NeedPointsCount = r.Int("NeedPointsCount", 0);
+    s.WorkDir = r.Text("WorkDir", s.StartDir);
+    s.SetDialogFolder(s.WorkDir);
+    s.Steps = r.Bool("Steps", false);
+    s.CrossSize = r.Int("CrossSize", 12);
+    s.PassiveColor = r.TruncatedFloat("Passive_color", 255);
+    s.ActiveColor = r.TruncatedFloat("Active_color", 32768);
+    s.KontrastLevel = r.Float("KontrastLevel", 0.0);
+    s.FragmentationHeight = r.Int("FragmentationHeight", -1);
+    s.FragmentationWidth = r.Int("FragmentationWidth", -1);
+    s.CrossWindowWidth = r.Float("CrossWindowWidth", 0.8);
+    s.SearchWindowWidth = r.TruncatedFloat("SearchWindowWidth", 5);
+    s.SearchWindowHeight = r.TruncatedFloat("SearchWindowHeight", 3);
+    s.CrossIncreasePorog = r.Float("CrossIncreasePorog", 0.8);
+    s.IncreasePorog = r.TruncatedFloat("IncreasePorog", 3);
+    s.MaxAngle = r.Float("Max_Angle", 3.0);
+
+    // The font keeps what the file does not name; style flags are only added.
+    FontSpec& font = s.IndexFont;
+    font.Name = r.Text("FontName", font.Name);
+    font.Size = r.Int("FontSize", font.Size);
+    font.Color = r.TruncatedFloat("FontColor", font.Color);
+    if (r.Bool("FontStyleBold", false)) font.Bold = true;
+    if (r.Bool("FontStyleItalic", false)) font.Italic = true;
+    if (r.Bool("FontStyleUndeline", false)) font.Underline = true;
+    if (r.Bool("FontStyleStrikeout", false)) font.Strikeout = true;
+  } catch (const std::exception&) {
+    s.Desktop.MessageBox(kReadErrorText, kErrorCaption, MsgButtons::Ok);
+  }
+}
+
+void WriteSettings(StateRecord& s, const std::string& path) {
+  try {
+    // Everything else in the file is kept: load it first. A file that exists
+    // but cannot be read would lose its other contents, so it is not written.
+    CSimpleIniA ini;
+    ini.SetSpaces(false);  // "key=value", as Windows writes INI files
+    std::string raw;
+    if (LoadIni(path, ini, raw) == Loaded::Failed) throw QovaError(kWriteErrorText);
+
+    KeyWriter w(ini, s.Desktop.DecimalSeparator());
+    w.Bool("NeedPointsControl", s.NeedPointsControl);
+    w.Int("NeedPointsCount", s.NeedPointsCount);
+    w.Text("WorkDir", s.WorkDir);
+    w.Bool("Steps", s.Steps);
+    w.Int("CrossSize", s.CrossSize);
+    w.Float("Passive_color", s.PassiveColor);
+    w.Float("Active_color", s.ActiveColor);
+    w.Float("KontrastLevel", s.KontrastLevel);
+    w.Int("FragmentationHeight", s.FragmentationHeight);
+    w.Int("FragmentationWidth", s.FragmentationWidth);
+    w.Float("CrossWindowWidth", s.CrossWindowWidth);
+    w.Float("SearchWindowWidth", s.SearchWindowWidth);
+    w.Float("SearchWindowHeight", s.SearchWindowHeight);
+    w.Float("CrossIncreasePorog", s.CrossIncreasePorog);
+    w.Float("IncreasePorog", s.IncreasePorog);
+    w.Float("Max_Angle", s.MaxAngle);
+    w.Text("FontName", s.IndexFont.Name);
+    w.Int("FontSize", s.IndexFont.Size);
+    w.Float("FontColor", s.IndexFont.Color);
+    w.Bool("FontStyleBold", s.IndexFont.Bold);
+    w.Bool("FontStyleItalic", s.IndexFont.Italic);
+    w.Bool("FontStyleUndeline", s.IndexFont.Underline);
+    w.Bool("FontStyleStrikeout", s.IndexFont.Strikeout);
+
+    std::string text;
+    if (ini.Save(text) < 0) throw QovaError(kWriteErrorText);
+    text += TrailingComments(raw);
+    // The whole file is replaced at once, so a failure leaves the old one.
+    s.Desktop.WriteFile(path, WithCrLf(text));
+  } catch (const std::exception&) {
+    s.Desktop.MessageBox(kWriteErrorText, kErrorCaption, MsgButtons::Ok);
+  }
+}
+
+}  // namespace qova

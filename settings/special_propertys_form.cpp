@@ -1,0 +1,87 @@
+#include "settings/special_propertys_form.h"
+
+#include <algorithm>
+
+#include "core/number_text.h"
+#include "settings/settings_dialog.h"
+
+namespace qova {
+
+namespace {
+
+// The fragmentation parameter of each radio item.
+constexpr int32_t kFragmentation[] = {-1, 2, 4};
+
+}  // namespace
+
+void TSpecialPropertysForm::SetContrastTrackBar(int position) {
+  ContrastTrackBar = std::clamp(position, kContrastMin, kContrastMax);
+}
+
+void TSpecialPropertysForm::Execute() {
+  Caption = SettingsCaption(state_, kSpecialPropertysCaption);
+  // Clamped before truncating: the slider ends at ±30 anyway, and a huge
+  // value from a hand-edited file must not overflow the conversion.
+  const double level = std::clamp(state_.KontrastLevel, double{kContrastMin}, double{kContrastMax});
+  SetContrastTrackBar(static_cast<int>(level));
+  for (int item = 0; item < 3; ++item)
+    if (state_.FragmentationWidth == kFragmentation[item]) JRadioGroup = item;
+  Edit6 = std::to_string(state_.SearchWindowHeight);
+  Edit7 = std::to_string(state_.SearchWindowWidth);
+  Edit9 = std::to_string(state_.IncreasePorog);
+  const char sep = state_.Desktop.DecimalSeparator();
+  Edit14 = FormatGeneral(state_.CrossWindowWidth, sep);
+  Edit8 = FormatGeneral(state_.CrossIncreasePorog, sep);
+  Edit1 = FormatGeneral(state_.MaxAngle, sep);
+  state_.Desktop.ShowModal(*this);
+}
+
+bool TSpecialPropertysForm::ApplySpecialSettings() {
+  StateRecord& s = state_;
+  const char sep = s.Desktop.DecimalSeparator();
+  s.KontrastLevel = ContrastTrackBar;
+  const int item = std::clamp(JRadioGroup, 0, 2);
+  s.FragmentationWidth = kFragmentation[item];
+  s.FragmentationHeight = kFragmentation[item];
+
+  // Each field is assigned as soon as it converts; the first that does not
+  // stops the rest.
+  auto toInt = [&](const std::string& text, int32_t& field) {
+    const auto v = ParseInt(text);
+    if (v) field = *v;
+    return v.has_value();
+  };
+  auto toFloat = [&](const std::string& text, double& field) {
+    const auto v = ParseFloat(text, sep);
+    if (v) field = *v;
+    return v.has_value();
+  };
+  const bool ok = toInt(Edit6, s.SearchWindowHeight) && toInt(Edit7, s.SearchWindowWidth) &&
+                  toFloat(Edit14, s.CrossWindowWidth) && toFloat(Edit8, s.CrossIncreasePorog) &&
+                  toInt(Edit9, s.IncreasePorog) && toFloat(Edit1, s.MaxAngle);
+  if (!ok) ReportConversionError(s);
+  return ok;
+}
+
+void TSpecialPropertysForm::Button4Click() {
+  SaveSettings(state_, *this, [this] { return ApplySpecialSettings(); });
+}
+
+void TSpecialPropertysForm::Button5Click() {
+  // Only the controls: the state stays until "Сохранить".
+  const char sep = state_.Desktop.DecimalSeparator();
+  SetContrastTrackBar(0);
+  JRadioGroup = 0;
+  // Whole strings, not literals: GCC 12 warns falsely (-Wrestrict) on
+  // assigning short literals here.
+  Edit6 = std::string("3");
+  Edit7 = std::string("5");
+  Edit14 = FormatGeneral(0.8, sep);
+  Edit8 = FormatGeneral(0.8, sep);
+  Edit9 = std::string("3");
+  Edit1 = std::string("3");
+}
+
+void TSpecialPropertysForm::Button2Click() { Close(); }
+
+}  // namespace qova
