@@ -1,0 +1,207 @@
+#include "detect/line_fit.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <random>
+#include <vector>
+
+#include "core/checked_math.h"
+#include "detect/detect_test_support.h"
+
+namespace qova {
+namespace {
+
+using testing::DetectState;
+
+std::vector<std::pair<double, double>> Points(const VT_Points& list) {
+  std::vector<std::pair<double, double>> out;
+  for (int32_t k = 0; k < list.Count(); ++k) out.emplace_back(list.Get(k)->x, list.Get(k)->y);
+  return out;
+}
+
+std::vector<std::pair<double, double>> Points(const Band& band) {
+  std::vector<std::pair<double, double>> out;
+  for (const BandPixel& p : band) out.emplace_back(p.x, p.y);
+  return out;
+}
+
+// Pixels (x, y) for x in [x0, x1] and, within each x, y in [y0, y1]; stored
+// transposed as (y, x) when asked.
+std::vector<std::pair<double, double>> Block(int x0, int x1, int y0, int y1,
+                                             bool transposed = false) {
+  std::vector<std::pair<double, double>> out;
+  for (int x = x0; x <= x1; ++x)
+    for (int y = y0; y <= y1; ++y)
+      transposed ? out.emplace_back(y, x) : out.emplace_back(x, y);
+  return out;
+}
+
+TEST(FitLine, ThreePointsOnALine) {
+  VT_Points points(1);
+  points.AddNew(0, 1);
+  points.AddNew(1, 3);
+  points.AddNew(2, 5);
+  const VT_Point ab = FitLine(points);
+  EXPECT_EQ(ab.x, -2);
+  EXPECT_EQ(ab.y, -1);
+  const Band band = {{0, 1}, {1, 3}, {2, 5}};
+  const VT_Point fromBand = FitLine(band);
+  EXPECT_EQ(fromBand.x, -2);
+  EXPECT_EQ(fromBand.y, -1);
+}
+
+TEST(FitLine, OneAbscissaOrNoPointsRaises) {
+  VT_Points column(1);
+  column.AddNew(4, 1);
+  column.AddNew(4, 7);
+  EXPECT_THROW(FitLine(column), ArithmeticError);
+  VT_Points empty(1);
+  EXPECT_THROW(FitLine(empty), ArithmeticError);
+  EXPECT_THROW(FitLine(Band{}), ArithmeticError);
+}
+
+class CollectorsOnFullMask : public ::testing::Test {
+ protected:
+  CollectorsOnFullMask() : st(40, 40) { st.SetAll(); }
+  DetectState st;
+};
+
+TEST_F(CollectorsOnFullMask, HorizontalWindowReachesBySide) {
+  const VT_Point centre(10, 20);
+  VT_Points band(1);
+  CollectHorizontalBand(st.s, 1, band, centre, 1.5, 5, 20, 0);
+  EXPECT_EQ(Points(band), Block(10, 15, 19, 21));
+  band.Clear();
+  CollectHorizontalBand(st.s, 2, band, centre, 1.5, 5, 20, 0);
+  EXPECT_EQ(Points(band), Block(5, 10, 19, 21));
+  band.Clear();
+  CollectHorizontalBand(st.s, 3, band, centre, 1.5, 5, 20, 0);
+  EXPECT_EQ(Points(band), Block(5, 15, 19, 21));
+}
+
+TEST_F(CollectorsOnFullMask, VerticalWindowReachesBySideAndStoresTransposed) {
+  const VT_Point centre(10, 20);
+  VT_Points band(1);
+  CollectVerticalBand(st.s, 1, band, centre, 1.5, 5, 10, 0);
+  EXPECT_EQ(Points(band), Block(9, 11, 15, 20, true));
+  band.Clear();
+  CollectVerticalBand(st.s, 2, band, centre, 1.5, 5, 10, 0);
+  EXPECT_EQ(Points(band), Block(9, 11, 20, 25, true));
+  Band plain;
+  CollectVerticalBand(st.s, 2, plain, centre, 1.5, 5, 10, 0);
+  EXPECT_EQ(Points(plain), Block(9, 11, 20, 25, true));
+}
+
+TEST_F(CollectorsOnFullMask, PixelsExactlyAtTheLimitsAreCollected) {
+  // Distance 1 from the line and foot distance 4 from the centre, both limits.
+  VT_Points band(1);
+  CollectHorizontalBand(st.s, 3, band, VT_Point(10, 20), 1.0, 4, 20, 0);
+  EXPECT_EQ(Points(band), Block(6, 14, 19, 21));
+  band.Clear();
+  CollectHorizontalBand(st.s, 3, band, VT_Point(10, 20), 0.999, 3.999, 20, 0);
+  EXPECT_EQ(Points(band), Block(7, 13, 20, 20));
+}
+
+TEST_F(CollectorsOnFullMask, BoxIsClippedAtTheImageBorder) {
+  VT_Points band(1);
+  CollectHorizontalBand(st.s, 3, band, VT_Point(1, 0), 1.5, 5, 0, 0);
+  EXPECT_EQ(Points(band), Block(0, 6, 0, 1));
+  band.Clear();
+  CollectVerticalBand(st.s, 3, band, VT_Point(39, 37), 1.5, 5, 39, 0);
+  EXPECT_EQ(Points(band), Block(38, 39, 32, 39, true));
+  band.Clear();
+  CollectHorizontalBand(st.s, 3, band, VT_Point(-20, -20), 1.5, 5, -20, 0);
+  EXPECT_EQ(band.Count(), 0);
+}
+
+// The collectors as the algorithm states them: every cell of the clipped box,
+// column by column, the foot of the perpendicular computed per pixel.
+Band PlainCollect(const StateRecord& s, bool horizontal, int32_t side, VT_Point centre,
+                  double c, double d, double e, double slope) {
+  Band out;
+  const double l = d + 2;
+  int32_t i0 = Trunc(centre.x - l), i1 = Trunc(centre.x + l);
+  int32_t j0 = Trunc(centre.y - l), j1 = Trunc(centre.y + l);
+  i0 = std::max(i0, 0);
+  j0 = std::max(j0, 0);
+  i1 = std::min(i1, s.ImageWidth);
+  j1 = std::min(j1, s.ImageHeight);
+  for (int32_t i = i0; i < i1; ++i) {
+    for (int32_t j = j0; j < j1; ++j) {
+      if (s.BinaryMask[i][j] == 0) continue;
+      const double px = i, py = j;
+      double fx, fy;
+      if (horizontal) {
+        if (slope != 0) {
+          const double p = std::tan(std::atan(slope) + kPi / 2);
+          fx = ((py - p * px) - e) / (slope - p);
+          fy = slope * fx + e;
+        } else {
+          fx = px;
+          fy = e;
+        }
+      } else {
+        if (slope != 0) {
+          const double p = std::tan(std::atan(slope) + kPi / 2);
+          fy = ((px - p * py) - e) / (slope - p);
+          fx = slope * fy + e;
+        } else {
+          fy = py;
+          fx = e;
+        }
+      }
+      const double E = std::sqrt((px - fx) * (px - fx) + (py - fy) * (py - fy));
+      if (horizontal) {
+        if (side == 1 && centre.x > fx) continue;
+        if (side == 2 && centre.x < fx) continue;
+      } else {
+        if (side == 1 && centre.y < fy) continue;
+        if (side == 2 && centre.y > fy) continue;
+      }
+      const double F = std::sqrt((centre.x - fx) * (centre.x - fx) +
+                                 (centre.y - fy) * (centre.y - fy));
+      if (E <= c && F <= d) horizontal ? out.push_back({px, py}) : out.push_back({py, px});
+    }
+  }
+  return out;
+}
+
+TEST(Collectors, EqualThePlainLoopOnRandomMasks) {
+  std::mt19937 rng(20261209);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const double slopes[] = {0, 1e-9, -1e-9, 0.013, -0.04, 0.5, -1, 3.7, -25, 400};
+  int collected = 0;
+  for (int trial = 0; trial < 3000; ++trial) {
+    const int w = 20 + static_cast<int>(unit(rng) * 60), h = 20 + static_cast<int>(unit(rng) * 60);
+    DetectState st(w, h);
+    const double density = trial % 4 == 0 ? 1.0 : unit(rng);
+    for (int x = 0; x < w; ++x)
+      for (int y = 0; y < h; ++y)
+        if (unit(rng) < density) st.s.BinaryMask[x][y] = static_cast<uint8_t>(1 + trial % 3);
+    const bool horizontal = trial % 2 == 0;
+    const double slope = trial % 3 == 0 ? slopes[trial / 3 % 10] : (unit(rng) - 0.5) * 0.6;
+    // Whole or fractional centres, some beyond the border.
+    double cx = -8 + unit(rng) * (w + 16), cy = -8 + unit(rng) * (h + 16);
+    if (trial % 5 == 0) cx = std::round(cx), cy = std::round(cy);
+    const double c = trial % 7 == 0 ? std::round(unit(rng) * 4) * 0.5 : unit(rng) * 4;
+    const double d = trial % 11 == 0 ? std::round(unit(rng) * 30) : unit(rng) * 30;
+    const double e = horizontal ? cy - slope * cx + (unit(rng) - 0.5) * 3
+                                : cx - slope * cy + (unit(rng) - 0.5) * 3;
+    const int32_t side = 1 + trial % 3;
+    const VT_Point centre(cx, cy);
+    Band fast;
+    if (horizontal)
+      CollectHorizontalBand(st.s, side, fast, centre, c, d, e, slope);
+    else
+      CollectVerticalBand(st.s, side, fast, centre, c, d, e, slope);
+    const Band plain = PlainCollect(st.s, horizontal, side, centre, c, d, e, slope);
+    ASSERT_EQ(Points(fast), Points(plain))
+        << "trial " << trial << " slope " << slope << " centre " << cx << "," << cy;
+    collected += static_cast<int>(plain.size());
+  }
+  EXPECT_GT(collected, 10000);  // the comparison saw real bands
+}
+
+}  // namespace
+}  // namespace qova
