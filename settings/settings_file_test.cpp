@@ -1,0 +1,316 @@
+#include "settings/settings_file.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+#include "app/platform/scripted_platform.h"
+
+namespace qova {
+namespace {
+
+namespace fs = std::filesystem;
+
+class SettingsFileTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() /
+           ("qova_settings_" + std::to_string(::getpid()) + "_" +
+            ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(dir_);
+    fs::create_directories(dir_);
+    state_.StartDir = "/start";
+  }
+  void TearDown() override {
+    std::error_code ec;
+    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
+    fs::remove_all(dir_, ec);
+  }
+
+  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
+  static void Put(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+  }
+  static std::string Get(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  }
+  // Reads a settings file holding the section with the given lines.
+  void ReadSection(const std::string& lines) {
+    const std::string path = Path("s.ini");
+    Put(path, "[QOVAParameters]\r\n" + lines);
+    ReadSettings(state_, path);
+  }
+
+  fs::path dir_;
+  ScriptedPlatform desktop_;
+  StateRecord state_{desktop_};
+};
+
+// A state in which every setting differs from its default.
+void SetEverySetting(StateRecord& s) {
+  s.NeedPointsControl = true;
+  s.NeedPointsCount = -42;
+  s.WorkDir = "/data/Сетки плит";
+  s.Steps = true;
+  s.CrossSize = 17;
+  s.PassiveColor = 8421504;
+  s.ActiveColor = 16777215;
+  s.KontrastLevel = -12.625;
+  s.FragmentationHeight = 4;
+  s.FragmentationWidth = 2;
+  s.CrossWindowWidth = 0.123456789012345;
+  s.SearchWindowWidth = 9;
+  s.SearchWindowHeight = -7;
+  s.CrossIncreasePorog = 1e-7;
+  s.IncreasePorog = 11;
+  s.MaxAngle = 2.5e20;
+  s.IndexFont = FontSpec{"Шрифт Mono", 14, 65535, true, true, true, true};
+}
+
+void ExpectSameSettings(const StateRecord& a, const StateRecord& b) {
+  EXPECT_EQ(a.NeedPointsControl, b.NeedPointsControl);
+  EXPECT_EQ(a.NeedPointsCount, b.NeedPointsCount);
+  EXPECT_EQ(a.WorkDir, b.WorkDir);
+  EXPECT_EQ(a.Steps, b.Steps);
+  EXPECT_EQ(a.CrossSize, b.CrossSize);
+  EXPECT_EQ(a.PassiveColor, b.PassiveColor);
+  EXPECT_EQ(a.ActiveColor, b.ActiveColor);
+  EXPECT_EQ(a.KontrastLevel, b.KontrastLevel);
+  EXPECT_EQ(a.FragmentationHeight, b.FragmentationHeight);
+  EXPECT_EQ(a.FragmentationWidth, b.FragmentationWidth);
+  EXPECT_EQ(a.CrossWindowWidth, b.CrossWindowWidth);
+  EXPECT_EQ(a.SearchWindowWidth, b.SearchWindowWidth);
+  EXPECT_EQ(a.SearchWindowHeight, b.SearchWindowHeight);
+  EXPECT_EQ(a.CrossIncreasePorog, b.CrossIncreasePorog);
+  EXPECT_EQ(a.IncreasePorog, b.IncreasePorog);
+  EXPECT_EQ(a.MaxAngle, b.MaxAngle);
+  EXPECT_EQ(a.IndexFont, b.IndexFont);
+}
+
+TEST_F(SettingsFileTest, MissingFileGivesEveryDefaultAndKeepsTheFont) {
+  SetEverySetting(state_);
+  state_.IndexFont.Bold = false;
+  const FontSpec font = state_.IndexFont;
+  ReadSettings(state_, Path("none.ini"));
+
+  EXPECT_TRUE(state_.SettingsFileMissing);
+  EXPECT_FALSE(state_.NeedPointsControl);
+  EXPECT_EQ(state_.NeedPointsCount, 0);
+  EXPECT_EQ(state_.WorkDir, "/start");
+  EXPECT_EQ(state_.OpenBmpDialogFolder, "/start");
+  EXPECT_FALSE(state_.Steps);
+  EXPECT_EQ(state_.CrossSize, 12);
+  EXPECT_EQ(state_.PassiveColor, 255);
+  EXPECT_EQ(state_.ActiveColor, 32768);
+  EXPECT_EQ(state_.KontrastLevel, 0.0);
+  EXPECT_EQ(state_.FragmentationHeight, -1);
+  EXPECT_EQ(state_.FragmentationWidth, -1);
+  EXPECT_EQ(state_.CrossWindowWidth, 0.8);
+  EXPECT_EQ(state_.SearchWindowWidth, 5);
+  EXPECT_EQ(state_.SearchWindowHeight, 3);
+  EXPECT_EQ(state_.CrossIncreasePorog, 0.8);
+  EXPECT_EQ(state_.IncreasePorog, 3);
+  EXPECT_EQ(state_.MaxAngle, 3.0);
+  EXPECT_EQ(state_.IndexFont, font);
+  EXPECT_TRUE(desktop_.messages.empty());
+}
+
+TEST_F(SettingsFileTest, FreshDefaultsAreWrittenInTableOrderWithCrLf) {
+  state_.WorkDir = "/start";
+  state_.IndexFont = FontSpec{"Sans", 8, 0, false, false, false, false};
+  WriteSettings(state_, Path("new.ini"));
+  EXPECT_EQ(Get(Path("new.ini")),
+            "[QOVAParameters]\r\nNeedPointsControl=0\r\nNeedPointsCount=0\r\nWorkDir=/start\r\n"
+            "Steps=0\r\nCrossSize=12\r\nPassive_color=255\r\nActive_color=32768\r\n"
+            "KontrastLevel=0\r\nFragmentationHeight=-1\r\nFragmentationWidth=-1\r\n"
+            "CrossWindowWidth=0.8\r\nSearchWindowWidth=5\r\nSearchWindowHeight=3\r\n"
+            "CrossIncreasePorog=0.8\r\nIncreasePorog=3\r\nMax_Angle=3\r\nFontName=Sans\r\n"
+            "FontSize=8\r\nFontColor=0\r\nFontStyleBold=0\r\nFontStyleItalic=0\r\n"
+            "FontStyleUndeline=0\r\nFontStyleStrikeout=0\r\n");
+  EXPECT_TRUE(desktop_.messages.empty());
+  EXPECT_EQ(state_.SettingsFileMissing, false);  // writing never changes it
+}
+
+TEST_F(SettingsFileTest, EveryKeyRoundTripsWithEitherDecimalSeparator) {
+  for (const char sep : {'.', ','}) {
+    desktop_.decimalSeparator = sep;
+    SetEverySetting(state_);
+    const std::string path = Path(std::string("round") + sep + ".ini");
+    WriteSettings(state_, path);
+    ASSERT_TRUE(desktop_.messages.empty());
+
+    ScriptedPlatform other;
+    other.decimalSeparator = sep;
+    StateRecord back(other);
+    back.IndexFont = FontSpec{"x", 1, 1, false, false, false, false};
+    ReadSettings(back, path);
+    EXPECT_FALSE(back.SettingsFileMissing);
+    ExpectSameSettings(state_, back);
+    EXPECT_EQ(back.OpenBmpDialogFolder, state_.WorkDir);
+  }
+  EXPECT_NE(Get(Path("round,.ini")).find("CrossWindowWidth=0,123456789012345\r\n"),
+            std::string::npos);
+}
+
+TEST_F(SettingsFileTest, CyrillicTextIsStoredAsWindows1251) {
+  state_.WorkDir = "/Данные";
+  WriteSettings(state_, Path("cp.ini"));
+  EXPECT_NE(Get(Path("cp.ini")).find("WorkDir=/\xC4\xE0\xED\xED\xFB\xE5\r\n"), std::string::npos);
+  ReadSection("WorkDir=C:\\\xCF\xEB\xE8\xF2\xFB\r\n");
+  EXPECT_EQ(state_.WorkDir, "C:\\Плиты");
+}
+
+TEST_F(SettingsFileTest, MalformedValuesYieldTheKeyDefault) {
+  ReadSection("Steps=true\r\nNeedPointsControl=2\r\nCrossSize=0x1A\r\nSearchWindowWidth=7.9\r\n"
+              "SearchWindowHeight=-5.9\r\nPassive_color=65280.7\r\nCrossWindowWidth=abc\r\n"
+              "Max_Angle=\r\nKontrastLevel=1,5\r\nFragmentationWidth=2.0\r\nIncreasePorog=1e3\r\n");
+  EXPECT_FALSE(state_.Steps);
+  EXPECT_TRUE(state_.NeedPointsControl);
+  EXPECT_EQ(state_.CrossSize, 26);
+  EXPECT_EQ(state_.SearchWindowWidth, 7);
+  EXPECT_EQ(state_.SearchWindowHeight, -5);
+  EXPECT_EQ(state_.PassiveColor, 65280);
+  EXPECT_EQ(state_.CrossWindowWidth, 0.8);
+  EXPECT_EQ(state_.MaxAngle, 3.0);
+  EXPECT_EQ(state_.KontrastLevel, 0.0);  // written under another separator
+  EXPECT_EQ(state_.FragmentationWidth, -1);
+  EXPECT_EQ(state_.IncreasePorog, 1000);
+  EXPECT_TRUE(desktop_.messages.empty());
+
+  ReadSection("Steps=0x1\r\nNeedPointsControl=0\r\n");
+  EXPECT_TRUE(state_.Steps);
+  EXPECT_FALSE(state_.NeedPointsControl);
+}
+
+TEST_F(SettingsFileTest, NumbersBeyondTheIntRangeYieldTheDefault) {
+  ReadSection("Passive_color=1e20\r\nActive_color=-2147483649\r\nSearchWindowWidth=2147483647\r\n"
+              "CrossSize=4294967296\r\nFontColor=3e9\r\n");
+  EXPECT_EQ(state_.PassiveColor, 255);
+  EXPECT_EQ(state_.ActiveColor, 32768);
+  EXPECT_EQ(state_.SearchWindowWidth, 2147483647);
+  EXPECT_EQ(state_.CrossSize, 12);
+  EXPECT_EQ(state_.IndexFont.Color, 0);  // the font's own value stays
+}
+
+TEST_F(SettingsFileTest, MissingKeysResetToDefaultsButFontKeysKeepTheirValue) {
+  state_.CrossSize = 20;
+  state_.IndexFont = FontSpec{"Old", 9, 77, false, false, false, false};
+  ReadSection("Steps=1\r\nFontSize=11\r\n");
+  EXPECT_EQ(state_.CrossSize, 12);
+  EXPECT_TRUE(state_.Steps);
+  EXPECT_EQ(state_.IndexFont, (FontSpec{"Old", 11, 77, false, false, false, false}));
+}
+
+TEST_F(SettingsFileTest, StyleFlagsAreOnlyAdded) {
+  ReadSection("FontStyleBold=1\r\nFontStyleUndeline=1\r\n");
+  EXPECT_TRUE(state_.IndexFont.Bold);
+  EXPECT_TRUE(state_.IndexFont.Underline);
+  EXPECT_FALSE(state_.IndexFont.Italic);
+  ReadSection("FontStyleBold=0\r\nFontStyleItalic=1\r\nFontStyleStrikeout=yes\r\n");
+  EXPECT_TRUE(state_.IndexFont.Bold);
+  EXPECT_TRUE(state_.IndexFont.Underline);
+  EXPECT_TRUE(state_.IndexFont.Italic);
+  EXPECT_FALSE(state_.IndexFont.Strikeout);
+}
+
+TEST_F(SettingsFileTest, NamesAreMatchedWithoutRegardToCase) {
+  const std::string path = Path("case.ini");
+  Put(path, "[qovaparameters]\nsteps=1\nCROSSSIZE=15\nmax_angle=4.5\n");
+  ReadSettings(state_, path);
+  EXPECT_TRUE(state_.Steps);
+  EXPECT_EQ(state_.CrossSize, 15);
+  EXPECT_EQ(state_.MaxAngle, 4.5);
+
+  // Writing replaces those keys instead of adding a second spelling.
+  state_.CrossSize = 16;
+  WriteSettings(state_, path);
+  const std::string text = Get(path);
+  EXPECT_EQ(text.find("[QOVAParameters]"), std::string::npos);
+  EXPECT_NE(text.find("CROSSSIZE=16\r\n"), std::string::npos);
+  EXPECT_EQ(text.find("CrossSize"), std::string::npos);
+}
+
+TEST_F(SettingsFileTest, ValuesAreReadUpTo2047Characters) {
+  ReadSection("WorkDir=/" + std::string(3000, 'a') + "\r\n");
+  EXPECT_EQ(state_.WorkDir, "/" + std::string(2046, 'a'));
+}
+
+TEST_F(SettingsFileTest, WritingKeepsOtherSectionsKeysAndComments) {
+  const std::string path = Path("shared.ini");
+  Put(path,
+      "[Other]\r\nAlpha=1\r\n\r\n; about beta\r\nBeta=two words\r\n\r\n\r\n"
+      "[QOVAParameters]\r\nUnrelated=keep\r\nCrossSize=30\r\n\r\n\r\n"
+      "[Last]\r\nGamma=3\r\n; closing remark\r\n");
+  state_.CrossSize = 13;
+  WriteSettings(state_, path);
+  const std::string text = Get(path);
+  // The other section is byte for byte as it was (the layout is the INI
+  // library's own: a blank line before a comment, two between sections).
+  const std::string other = "[Other]\r\nAlpha=1\r\n\r\n; about beta\r\nBeta=two words\r\n\r\n\r\n";
+  EXPECT_EQ(text.substr(0, other.size()), other);
+  EXPECT_NE(text.find("[QOVAParameters]\r\nUnrelated=keep\r\nCrossSize=13\r\nNeedPointsControl=0\r\n"),
+            std::string::npos);
+  const size_t last = text.find("[Last]\r\nGamma=3\r\n");
+  ASSERT_NE(last, std::string::npos);
+  EXPECT_GT(last, text.find("FontStyleStrikeout=0\r\n"));
+  EXPECT_EQ(text.substr(text.size() - 18), "; closing remark\r\n");
+  for (size_t i = text.find('\n'); i != std::string::npos; i = text.find('\n', i + 1))
+    ASSERT_EQ(text[i - 1], '\r') << "at " << i;
+
+  // Writing again changes nothing more.
+  WriteSettings(state_, path);
+  EXPECT_EQ(Get(path), text);
+}
+
+TEST_F(SettingsFileTest, FailedWriteReportsAndLeavesTheOldFile) {
+  const std::string path = Path("old.ini");
+  const std::string old = "[QOVAParameters]\r\nCrossSize=30\r\n";
+  SetEverySetting(state_);
+  for (int fault = 0; fault < 2; ++fault) {
+    Put(path, old);
+    desktop_.messages.clear();
+    desktop_.failCreate = fault == 0;
+    desktop_.failWriteAfterBytes = fault == 1 ? 10 : -1;
+    WriteSettings(state_, path);
+    ASSERT_EQ(desktop_.messages.size(), 1u);
+    EXPECT_EQ(desktop_.messages[0].text, "Ошибка записи ini-файла!");
+    EXPECT_EQ(desktop_.messages[0].caption, "Ошибка");
+    EXPECT_EQ(desktop_.messages[0].buttons, MsgButtons::Ok);
+    EXPECT_EQ(Get(path), old);
+  }
+  EXPECT_EQ(state_.CrossSize, 17);  // the state is not touched
+}
+
+TEST_F(SettingsFileTest, ReadOnlyFolderReportsTheWriteFailure) {
+  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
+  const fs::path locked = dir_ / "locked";
+  fs::create_directories(locked);
+  Put((locked / "a.ini").string(), "[X]\r\ny=1\r\n");
+  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+  WriteSettings(state_, (locked / "a.ini").string());
+  fs::permissions(locked, fs::perms::owner_all);
+  ASSERT_EQ(desktop_.MessageTexts(), std::vector<std::string>{"Ошибка записи ini-файла!"});
+  EXPECT_EQ(Get((locked / "a.ini").string()), "[X]\r\ny=1\r\n");
+}
+
+TEST_F(SettingsFileTest, AFileThatCannotBeReadReportsTheReadFailure) {
+  state_.CrossSize = 20;
+  ReadSettings(state_, dir_.string());  // a folder
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_EQ(desktop_.messages[0].text, "Ошибка чтения ini-файла!");
+  EXPECT_EQ(desktop_.messages[0].caption, "Ошибка");
+  EXPECT_FALSE(state_.SettingsFileMissing);
+  EXPECT_EQ(state_.CrossSize, 20);
+
+  // Writing over a folder cannot keep its contents either.
+  WriteSettings(state_, dir_.string());
+  EXPECT_EQ(desktop_.MessageTexts().back(), "Ошибка записи ini-файла!");
+}
+
+}  // namespace
+}  // namespace qova
