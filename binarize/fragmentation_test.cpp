@@ -1,0 +1,293 @@
+// Division of a region into fragments, and the grid geometry beneath it.
+#include "binarize/fragmentation.h"
+
+#include <gtest/gtest.h>
+
+#include <initializer_list>
+#include <memory>
+#include <utility>
+#include <vector>
+
+#include "app/platform/scripted_platform.h"
+#include "binarize/binarization.h"
+#include "binarize/fragment_grid.h"
+#include "core/checked_math.h"
+#include "core/qova_error.h"
+
+namespace qova {
+namespace {
+
+using Corners = std::initializer_list<std::pair<double, double>>;
+
+std::unique_ptr<SearchRegion> MakeRegion(Corners corners) {
+  auto region = std::make_unique<SearchRegion>(1);
+  for (const auto& [x, y] : corners) region->AddNew(x, y);
+  return region;
+}
+
+class Fragmentation : public testing::Test {
+ protected:
+  // Adds a user region and returns its index.
+  int32_t AddRegion(Corners corners) {
+    s.Regions.Append(MakeRegion(corners));
+    return s.Regions.Length() - 1;
+  }
+  // Corners of fragment i must be these, up to floating rounding.
+  void ExpectFragment(int32_t i, Corners corners) {
+    ASSERT_LT(i, s.Fragments.Length());
+    const SearchRegion& f = *s.Fragments[i];
+    ASSERT_EQ(f.Count(), 4);
+    EXPECT_TRUE(f.OwnsItems());
+    int32_t k = 0;
+    for (const auto& [x, y] : corners) {
+      EXPECT_NEAR(f.Get(k)->x, x, 1e-9) << "fragment " << i << " corner " << k;
+      EXPECT_NEAR(f.Get(k)->y, y, 1e-9) << "fragment " << i << " corner " << k;
+      ++k;
+    }
+  }
+
+  ScriptedPlatform desktop;
+  StateRecord s{desktop};
+};
+
+TEST_F(Fragmentation, RectangleInTwoByTwo) {
+  const int32_t r = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
+  FragmentRegion(s, 2, 2, r);
+  ASSERT_EQ(s.Fragments.Length(), 4);
+  ExpectFragment(0, {{10, 10}, {60, 10}, {60, 35}, {10, 35}});
+  ExpectFragment(1, {{60, 10}, {110, 10}, {110, 35}, {60, 35}});
+  ExpectFragment(2, {{10, 35}, {60, 35}, {60, 60}, {10, 60}});
+  ExpectFragment(3, {{60, 35}, {110, 35}, {110, 60}, {60, 60}});
+}
+
+TEST_F(Fragmentation, QuadrilateralNodesAreCentreAndSideMidpoints) {
+  const int32_t r = AddRegion({{20, 10}, {120, 30}, {110, 90}, {10, 70}});
+  FragmentRegion(s, 2, 2, r);
+  ASSERT_EQ(s.Fragments.Length(), 4);
+  ExpectFragment(0, {{20, 10}, {70, 20}, {65, 50}, {15, 40}});
+  ExpectFragment(1, {{70, 20}, {120, 30}, {115, 60}, {65, 50}});
+  ExpectFragment(2, {{15, 40}, {65, 50}, {60, 80}, {10, 70}});
+  ExpectFragment(3, {{65, 50}, {115, 60}, {110, 90}, {60, 80}});
+}
+
+TEST_F(Fragmentation, OneByOneIsTheRegionItself) {
+  const int32_t r = AddRegion({{20, 10}, {120, 30}, {110, 90}, {10, 70}, {5, 5}});
+  FragmentRegion(s, 1, 1, r);
+  ASSERT_EQ(s.Fragments.Length(), 1);  // the fifth corner is ignored
+  ExpectFragment(0, {{20, 10}, {120, 30}, {110, 90}, {10, 70}});
+}
+
+TEST_F(Fragmentation, FragmentsAreInRowOrder) {
+  const int32_t r = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
+  FragmentRegion(s, 4, 2, r);
+  ASSERT_EQ(s.Fragments.Length(), 8);
+  ExpectFragment(0, {{10, 10}, {35, 10}, {35, 35}, {10, 35}});
+  ExpectFragment(3, {{85, 10}, {110, 10}, {110, 35}, {85, 35}});
+  ExpectFragment(5, {{35, 35}, {60, 35}, {60, 60}, {35, 60}});  // row 1, column 1
+  ExpectFragment(7, {{85, 35}, {110, 35}, {110, 60}, {85, 60}});
+}
+
+TEST_F(Fragmentation, SharedEdgesBelongToTheLeftAndUpperFragment) {
+  const int32_t r = AddRegion({{16, 16}, {80, 16}, {80, 48}, {16, 48}});
+  FragmentRegion(s, 2, 2, r);
+  ASSERT_EQ(s.Fragments.Length(), 4);
+  ExpectFragment(0, {{16, 16}, {48, 16}, {48, 32}, {16, 32}});
+  auto owners = [&](int32_t x, int32_t y) {
+    std::vector<int32_t> in;
+    for (int32_t i = 0; i < 4; ++i)
+      if (PointInRegion(x, y, *s.Fragments[i])) in.push_back(i);
+    return in;
+  };
+  EXPECT_EQ(owners(48, 20), std::vector<int32_t>{0});  // vertical edge: the left one
+  EXPECT_EQ(owners(30, 32), std::vector<int32_t>{0});  // horizontal edge: the upper one
+  EXPECT_EQ(owners(60, 32), std::vector<int32_t>{1});
+  EXPECT_EQ(owners(48, 40), std::vector<int32_t>{2});
+  EXPECT_EQ(owners(48, 32), std::vector<int32_t>{1});  // a node: the fragment it is lower left of
+  // No pixel lies in two fragments. The union is the region's interior except
+  // at the nodes on its left and right sides, which follow the corner rule of
+  // the fragments: (16, 32) is a lower left corner of fragment 0, (80, 32) the
+  // lower right corner of fragment 1 and the upper right one of fragment 3.
+  const SearchRegion& region = *s.Regions[r];
+  for (int32_t x = 10; x <= 90; ++x)
+    for (int32_t y = 10; y <= 55; ++y) {
+      ASSERT_LE(owners(x, y).size(), 1u) << x << "," << y;
+      if ((x == 16 || x == 80) && y == 32) continue;
+      ASSERT_EQ(owners(x, y).size(), PointInRegion(x, y, region) ? 1u : 0u) << x << "," << y;
+    }
+  EXPECT_EQ(owners(16, 32), std::vector<int32_t>{0});
+  EXPECT_TRUE(owners(80, 32).empty());
+}
+
+TEST_F(Fragmentation, RegionWithACornerAtTheOrigin) {
+  // The top and left grid lines pass through (0, 0), where a·x + b·y = −1
+  // has no form.
+  const int32_t r = AddRegion({{0, 0}, {100, 0}, {100, 50}, {0, 50}});
+  FragmentRegion(s, 2, 2, r);
+  ASSERT_EQ(s.Fragments.Length(), 4);
+  ExpectFragment(0, {{0, 0}, {50, 0}, {50, 25}, {0, 25}});
+  ExpectFragment(3, {{50, 25}, {100, 25}, {100, 50}, {50, 50}});
+
+  // A side on the diagonal x = y.
+  const int32_t d = AddRegion({{10, 10}, {90, 10}, {90, 70}, {40, 40}});
+  FragmentRegion(s, 2, 2, d);
+  ExpectFragment(2, {{25, 25}, {57.5, 32.5}, {65, 55}, {40, 40}});
+}
+
+TEST_F(Fragmentation, FragmentsOfARegionAtTheOriginAreBinarized) {
+  // Bright one-pixel lines at x = 10, 30, …, 110 on a dark ground.
+  QImage image(120, 80, QImage::Format_RGB32);
+  for (int y = 0; y < 80; ++y)
+    for (int x = 0; x < 120; ++x)
+      image.setPixel(x, y, x % 20 == 10 ? qRgb(200, 200, 200) : qRgb(20, 20, 20));
+  s.SourceBitmap = image;
+  s.ImageWidth = 120;
+  s.ImageHeight = 80;
+  s.WorkBitmap = QImage(120, 80, QImage::Format_Grayscale8);
+  s.WorkBitmap.fill(0);
+  s.BrightnessArray.Allocate(120, 80);
+  s.GradientArray.Allocate(120, 80);
+  s.BinaryMask.Allocate(120, 80);
+  s.ArraysAllocated = true;
+  const int32_t r = AddRegion({{0, 0}, {119, 0}, {119, 79}, {0, 79}});
+  FragmentRegion(s, 4, 4, r);
+  ASSERT_EQ(s.Fragments.Length(), 16);
+  for (const auto& f : s.Fragments) ComputeGradientStatistics(s, *f);
+  for (const auto& f : s.Fragments) BinarizeRegion(s, *f, Trunc(ComputeThreshold(s, *f)));
+  // Exactly both neighbours of every line (gradient 90); the line's own
+  // column has none. Row 0 lies on the region's top side, outside it.
+  for (int x = 0; x < 120; ++x)
+    for (int y = 1; y < 80; ++y)
+      ASSERT_EQ(s.BinaryMask[x][y], x % 20 == 9 || x % 20 == 11) << x << "," << y;
+}
+
+TEST_F(Fragmentation, FragmentWithOnePixelFailsItsStatistics) {
+  s.SourceBitmap = QImage(20, 20, QImage::Format_RGB32);
+  s.SourceBitmap.fill(Qt::gray);
+  s.ImageWidth = s.ImageHeight = 20;
+  s.WorkBitmap = QImage(20, 20, QImage::Format_Grayscale8);
+  s.BrightnessArray.Allocate(20, 20);
+  s.GradientArray.Allocate(20, 20);
+  s.BinaryMask.Allocate(20, 20);
+  s.ArraysAllocated = true;
+  const int32_t r = AddRegion({{10, 10}, {12, 10}, {12, 12}, {10, 12}});
+  FragmentRegion(s, 2, 2, r);
+  ASSERT_EQ(s.Fragments.Length(), 4);
+  // Fragment 0 is the square (10, 10)-(11, 11): only (10, 11) lies inside.
+  EXPECT_THROW(ComputeGradientStatistics(s, *s.Fragments[0]), ArithmeticError);
+}
+
+TEST_F(Fragmentation, ASecondRegionReplacesTheFragments) {
+  const int32_t a = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
+  const int32_t b = AddRegion({{20, 10}, {120, 30}, {110, 90}, {10, 70}});
+  FragmentRegion(s, 4, 4, a);
+  ASSERT_EQ(s.Fragments.Length(), 16);
+  FragmentRegion(s, 1, 1, b);
+  ASSERT_EQ(s.Fragments.Length(), 1);
+  ExpectFragment(0, {{20, 10}, {120, 30}, {110, 90}, {10, 70}});
+}
+
+TEST_F(Fragmentation, FailuresLeaveTheFragmentsAsTheyWere) {
+  const int32_t good = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
+  const int32_t three = AddRegion({{10, 10}, {110, 10}, {110, 60}});
+  const int32_t flat = AddRegion({{10, 10}, {20, 10}, {30, 10}, {40, 10}});
+  FragmentRegion(s, 2, 2, good);
+  try {
+    FragmentRegion(s, 2, 2, three);
+    FAIL() << "three corners fragmented";
+  } catch (const RangeError& e) {
+    EXPECT_STREQ(e.what(), "Index out of bounds ListOfT::Get");
+  }
+  // All grid lines on one straight line: parallel, no crossing.
+  EXPECT_THROW(FragmentRegion(s, 2, 2, flat), ArithmeticError);
+  EXPECT_THROW(FragmentRegion(s, 2, 2, 7), RangeError);
+  ASSERT_EQ(s.Fragments.Length(), 4);
+  ExpectFragment(3, {{60, 35}, {110, 35}, {110, 60}, {60, 60}});
+}
+
+TEST_F(Fragmentation, RefusesCountsThatDescribeNoGrid) {
+  const int32_t r = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
+  for (auto [w, h] : {std::pair{0, 2}, {2, 0}, {-2, -2}, {2, -1}, {-1, -1}, {257, 2}, {2, 100000},
+                      {2147483647, 2147483647}}) {
+    try {
+      FragmentRegion(s, w, h, r);
+      ADD_FAILURE() << w << " x " << h << " accepted";
+    } catch (const ArithmeticError&) {
+      ADD_FAILURE() << w << " x " << h << " should be refused with its own message";
+    } catch (const QovaError& e) {
+      EXPECT_NE(std::string(e.what()).find("FragmentationWidth = " + std::to_string(w)),
+                std::string::npos);
+    }
+  }
+  EXPECT_EQ(s.Fragments.Length(), 0);
+  FragmentRegion(s, 256, 1, r);
+  EXPECT_EQ(s.Fragments.Length(), 256);
+}
+
+TEST_F(Fragmentation, StepModeOutlinesEveryFragment) {
+  s.ImageWidth = 130;
+  s.ImageHeight = 80;
+  s.Image1 = QImage(130, 80, QImage::Format_RGB32);
+  s.Image1.fill(Qt::white);
+  s.PassiveColor = 255;  // red
+  s.Steps = true;
+  const int32_t r = AddRegion({{10.7, 10.2}, {110.4, 10.9}, {110.4, 60.9}, {10.7, 60.2}});
+  const int repaints = desktop.repaints;
+  FragmentRegion(s, 2, 2, r);
+  EXPECT_EQ(desktop.repaints, repaints + 1);
+  // Outlines along the truncated coordinates: the middle column line at
+  // x = trunc(60.55) = 60, the middle row line near y = 35.
+  EXPECT_EQ(s.PicturePixel(60, 20), 255);
+  EXPECT_EQ(s.PicturePixel(60, 50), 255);
+  EXPECT_EQ(s.PicturePixel(10, 30), 255);
+  EXPECT_EQ(s.PicturePixel(110, 30), 255);
+  EXPECT_EQ(s.PicturePixel(30, 10), 255);
+  EXPECT_EQ(s.PicturePixel(35, 22), kWhite);  // inside a fragment
+  EXPECT_EQ(s.PicturePixel(61, 20), kWhite);
+
+  // Outside step mode nothing is drawn.
+  s.Steps = false;
+  s.Image1.fill(Qt::white);
+  FragmentRegion(s, 2, 2, r);
+  EXPECT_EQ(s.PicturePixel(60, 20), kWhite);
+  EXPECT_EQ(desktop.repaints, repaints + 1);
+}
+
+TEST(FragmentGrid, DivisionPointsFollowTheFormula) {
+  const auto d = DivideSide({20, 10}, {120, 30}, 3);
+  ASSERT_EQ(d.size(), 4u);
+  EXPECT_EQ(d[0].x, 20.0);
+  EXPECT_EQ(d[1].x, 1 * (100.0 / 3) + 20);
+  EXPECT_EQ(d[2].x, 2 * (100.0 / 3) + 20);
+  EXPECT_EQ(d[2].y, 2 * (20.0 / 3) + 10);
+  EXPECT_EQ(d[3].x, 120.0);  // the end point exactly, not computed
+}
+
+TEST(FragmentGrid, CrossingsByTheLineFormAndTheGeneralFormula) {
+  const GridLine row = LineThrough({10, 35}, {110, 35});
+  const GridLine column = LineThrough({60, 10}, {60, 60});
+  ASSERT_TRUE(row.hasForm);
+  EXPECT_EQ(row.a, 0.0);
+  EXPECT_EQ(row.b, -100.0 / 3500);
+  const GridPoint n = CrossLines(row, column);
+  EXPECT_NEAR(n.x, 60, 1e-12);
+  EXPECT_NEAR(n.y, 35, 1e-12);
+
+  // Through the origin: no form, crossed by the general formula.
+  const GridLine diagonal = LineThrough({10, 10}, {40, 40});
+  EXPECT_FALSE(diagonal.hasForm);
+  const GridPoint m = CrossLines(LineThrough({0, 30}, {100, 30}), diagonal);
+  EXPECT_NEAR(m.x, 30, 1e-12);
+  EXPECT_NEAR(m.y, 30, 1e-12);
+  const GridPoint o = CrossLines(LineThrough({0, 0}, {100, 0}), LineThrough({0, 0}, {0, 50}));
+  EXPECT_EQ(o.x, 0.0);
+  EXPECT_EQ(o.y, 0.0);
+
+  // Parallel lines, with and without the form, and a line of one point.
+  EXPECT_THROW(CrossLines(LineThrough({0, 10}, {10, 10}), LineThrough({0, 20}, {10, 20})),
+               ArithmeticError);
+  EXPECT_THROW(CrossLines(diagonal, LineThrough({0, 0}, {5, 5})), ArithmeticError);
+  EXPECT_THROW(CrossLines(diagonal, LineThrough({7, 0}, {7, 0})), ArithmeticError);
+}
+
+}  // namespace
+}  // namespace qova
