@@ -4,6 +4,9 @@
 # The test is named after its folder and unit, e.g. "core/search_region".
 # QT marks tests that need a (headless) Qt GUI; they run on the offscreen platform.
 function(qova_add_test)
+  if(NOT QOVA_TESTS)
+    return()
+  endif()
   cmake_parse_arguments(T "QT" "NAME" "SOURCES;LIBS" ${ARGN})
   # A test whose source is still being written is left out with a warning, so
   # one unit in progress does not stop the others from configuring.
