@@ -11,6 +11,7 @@
 #include <string>
 
 #include "app/platform/platform.h"
+#include "app/state/stage_clock.h"
 #include "core/data_structures.h"
 #include "core/pixel_array.h"
 #include "core/search_region.h"
@@ -96,6 +97,9 @@ struct StateRecord {
   std::string OpenBmpDialogFolder;  // initial folder of the image-open dialog
   bool FindEnabled = false;         // N4, RunToolButton and the Enter key
   bool SaveEnabled = false;         // N26, SaveToolButton
+
+  // Set by the benchmark to see where a run's time goes; null otherwise.
+  StageClock* StageTimes = nullptr;
 
   // The initial folder of the image-open dialog.
   void SetDialogFolder(const std::string& folder) { OpenBmpDialogFolder = folder; }
