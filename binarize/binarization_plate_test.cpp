@@ -1,0 +1,192 @@
+// The edge mask of whole regions and of fragments on synthetic grid plates.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "app/platform/scripted_platform.h"
+#include "binarize/binarization.h"
+#include "binarize/fragmentation.h"
+#include "core/checked_math.h"
+#include "tools/synth/synthetic_plate.h"
+
+namespace qova {
+namespace {
+
+// What the mask shows of the plate inside a region: for every grid line that
+// crosses a row (or column) of the region away from the other family's lines,
+// whether a pixel is marked on each of its two edges; and whether anything is
+// marked in the flat inside of the cells.
+struct MaskReport {
+  int edgesChecked = 0;
+  int edgesMissedLeftHalf = 0;   // left half of the image
+  int edgesMissedRightHalf = 0;  // right half
+  int flatChecked = 0;
+  int flatMarked = 0;
+};
+
+std::ostream& operator<<(std::ostream& out, const MaskReport& r) {
+  return out << "edges " << r.edgesChecked << " missed left " << r.edgesMissedLeftHalf
+             << " right " << r.edgesMissedRightHalf << "; flat " << r.flatChecked << " marked "
+             << r.flatMarked;
+}
+
+class PlateMask : public testing::Test {
+ protected:
+  void Open(const PlateSpec& spec) {
+    plate = RenderPlate(spec);
+    s.SourceBitmap = plate.image;
+    s.ImageWidth = spec.width;
+    s.ImageHeight = spec.height;
+    s.WorkBitmap = QImage(spec.width, spec.height, QImage::Format_Grayscale8);
+    s.WorkBitmap.fill(0);
+    s.BrightnessArray.Allocate(spec.width, spec.height);
+    s.GradientArray.Allocate(spec.width, spec.height);
+    s.BinaryMask.Allocate(spec.width, spec.height);
+    s.ArraysAllocated = true;
+    s.Regions.SetLength(0);
+  }
+
+  int32_t AddRegion(const std::vector<QPointF>& corners) {
+    auto region = std::make_unique<SearchRegion>(1);
+    for (const QPointF& p : corners) region->AddNew(p.x(), p.y());
+    s.Regions.Append(std::move(region));
+    return s.Regions.Length() - 1;
+  }
+
+  // Binarization of one region as the run driver does it.
+  void Binarize(int32_t r) {
+    if (s.FragmentationWidth == -1) {
+      ComputeGradientStatistics(s, *s.Regions[r]);
+      BinarizeRegion(s, *s.Regions[r], Trunc(ComputeThreshold(s, *s.Regions[r])));
+      return;
+    }
+    FragmentRegion(s, s.FragmentationWidth, s.FragmentationHeight, r);
+    for (const auto& f : s.Fragments) ComputeGradientStatistics(s, *f);
+    for (const auto& f : s.Fragments) BinarizeRegion(s, *f, Trunc(ComputeThreshold(s, *f)));
+  }
+
+  // Signed distance of pixel (x, y) from the nearest line of a family (normal
+  // `normal`), and that line's index.
+  double Offset(int x, int y, const QPointF& normal, int* line) const {
+    const double u = (x - plate.anchor.x()) * normal.x() + (y - plate.anchor.y()) * normal.y();
+    *line = static_cast<int>(std::floor(u / plate.spec.pitch + 0.5));
+    return u - *line * plate.spec.pitch;
+  }
+
+  MaskReport Inspect(int32_t r) const {
+    const SearchRegion& region = *s.Regions[r];
+    const double reach = plate.spec.lineWidth / 2 + 0.5;  // beyond it the cell is flat
+    MaskReport report;
+    // Per line crossing a run of pixels: centre seen, left edge seen and marked, right edge seen and marked.
+    struct Crossing {
+      bool centre = false, leftSeen = false, leftMarked = false, rightSeen = false,
+           rightMarked = false, leftHalf = false;
+    };
+    auto finish = [&](const std::map<int, Crossing>& crossings) {
+      for (const auto& [line, c] : crossings) {
+        if (!c.centre || !c.leftSeen || !c.rightSeen) continue;
+        report.edgesChecked += 2;
+        const int missed = !c.leftMarked + !c.rightMarked;
+        (c.leftHalf ? report.edgesMissedLeftHalf : report.edgesMissedRightHalf) += missed;
+      }
+    };
+    auto visit = [&](std::map<int, Crossing>& crossings, double d, int line, bool marked, int x) {
+      Crossing& c = crossings[line];
+      c.leftHalf = x < plate.spec.width / 2;
+      if (std::fabs(d) < 0.5) c.centre = true;
+      if (d <= -0.5 && d >= -reach - 1) c.leftSeen = true, c.leftMarked |= marked;
+      if (d >= 0.5 && d <= reach + 1) c.rightSeen = true, c.rightMarked |= marked;
+    };
+    // Vertical lines along rows, horizontal lines along columns.
+    for (int y = 0; y < s.ImageHeight; ++y) {
+      std::map<int, Crossing> crossings;
+      for (int x = 0; x < s.ImageWidth; ++x) {
+        if (!PointInRegion(x, y, region)) continue;
+        int k, l;
+        const double du = Offset(x, y, plate.across, &k), dv = Offset(x, y, plate.down, &l);
+        if (std::fabs(dv) > reach + 3) visit(crossings, du, k, s.BinaryMask[x][y] != 0, x);
+        if (std::fabs(du) > reach + 1.5 && std::fabs(dv) > reach + 1.5) {
+          ++report.flatChecked;
+          report.flatMarked += s.BinaryMask[x][y];
+        }
+      }
+      finish(crossings);
+    }
+    for (int x = 0; x < s.ImageWidth; ++x) {
+      std::map<int, Crossing> crossings;
+      for (int y = 0; y < s.ImageHeight; ++y) {
+        if (!PointInRegion(x, y, region)) continue;
+        int k, l;
+        const double du = Offset(x, y, plate.across, &k), dv = Offset(x, y, plate.down, &l);
+        if (std::fabs(du) > reach + 3) visit(crossings, dv, l, s.BinaryMask[x][y] != 0, x);
+      }
+      finish(crossings);
+    }
+    return report;
+  }
+
+  ScriptedPlatform desktop;
+  StateRecord s{desktop};
+  Plate plate;
+};
+
+TEST_F(PlateMask, WholeRegionMarksBothEdgesOfEveryLineAndNoCell) {
+  for (double angle : {0.0, 1.5, -4.0}) {
+    PlateSpec spec;
+    spec.width = 400;
+    spec.height = 300;
+    spec.pitch = 40;
+    spec.lineWidth = 3;
+    spec.angleDeg = angle;
+    spec.originX = 0.3;
+    spec.originY = 0.6;
+    Open(spec);
+    const int32_t r = AddRegion(RegionInCells(plate, 1, 1, 7, 5));
+    Binarize(r);
+    const MaskReport report = Inspect(r);
+    SCOPED_TRACE(testing::Message() << "angle " << angle << ": " << report);
+    // 7 vertical lines over some 140 rows, 5 horizontal ones over some 210
+    // columns, two edges each.
+    EXPECT_GT(report.edgesChecked, 2 * (7 * 140 + 5 * 210));
+    EXPECT_EQ(report.edgesMissedLeftHalf + report.edgesMissedRightHalf, 0);
+    EXPECT_GT(report.flatChecked, 20000);
+    EXPECT_EQ(report.flatMarked, 0);
+  }
+}
+
+TEST_F(PlateMask, FragmentsFollowBrightnessThatHalvesAcrossThePlate) {
+  PlateSpec spec;
+  spec.width = 400;
+  spec.height = 300;
+  spec.pitch = 24;  // dense enough for the edges to raise the mean gradient
+  spec.lineWidth = 3;
+  spec.brightnessFalloff = 0.5;
+  spec.originX = 0.3;
+  spec.originY = 0.6;
+  Open(spec);
+  const int32_t r = AddRegion(RegionInCells(plate, 0, 0, 14, 9));
+
+  // One threshold for the whole region: too high for the dark half.
+  Binarize(r);
+  const MaskReport whole = Inspect(r);
+  SCOPED_TRACE(testing::Message() << "whole: " << whole);
+  EXPECT_EQ(whole.edgesMissedLeftHalf, 0);
+  EXPECT_GT(whole.edgesMissedRightHalf, whole.edgesChecked / 10);
+
+  // A threshold per fragment follows the brightness.
+  Open(spec);
+  s.FragmentationWidth = s.FragmentationHeight = 4;
+  const int32_t f = AddRegion(RegionInCells(plate, 0, 0, 14, 9));
+  Binarize(f);
+  const MaskReport fragmented = Inspect(f);
+  SCOPED_TRACE(testing::Message() << "4 x 4: " << fragmented);
+  EXPECT_EQ(fragmented.edgesChecked, whole.edgesChecked);
+  EXPECT_EQ(fragmented.edgesMissedLeftHalf + fragmented.edgesMissedRightHalf, 0);
+  EXPECT_EQ(fragmented.flatMarked, 0);
+}
+
+}  // namespace
+}  // namespace qova
