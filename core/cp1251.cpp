@@ -45,16 +45,20 @@ void AppendUtf8(std::string& out, uint32_t cp) {
 }
 
 // Decodes one code point at s[i], advancing i; malformed input gives U+FFFD.
+// Overlong forms, surrogates and values beyond U+10FFFF are malformed too:
+// decoding them would turn stray bytes into ASCII ('.', '/', NUL).
 uint32_t NextCodePoint(std::string_view s, size_t& i) {
   const auto b0 = static_cast<unsigned char>(s[i++]);
   if (b0 < 0x80) return b0;
-  int extra = b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC0 ? 1 : -1;
+  const int extra = b0 >= 0xF8 ? -1 : b0 >= 0xF0 ? 3 : b0 >= 0xE0 ? 2 : b0 >= 0xC0 ? 1 : -1;
   if (extra < 0) return 0xFFFD;
   uint32_t cp = b0 & (0x3F >> extra);
   for (int k = 0; k < extra; ++k) {
     if (i >= s.size() || (static_cast<unsigned char>(s[i]) & 0xC0) != 0x80) return 0xFFFD;
     cp = (cp << 6) | (static_cast<unsigned char>(s[i++]) & 0x3F);
   }
+  constexpr uint32_t kLeast[4] = {0, 0x80, 0x800, 0x10000};
+  if (cp < kLeast[extra] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) return 0xFFFD;
   return cp;
 }
 
