@@ -5,7 +5,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <climits>
 #include <cstdio>
+#include <cstdlib>
 #include <vector>
 
 #include "core/qova_error.h"
@@ -31,12 +33,29 @@ mode_t ModeFor(const std::string& path) {
   return 0666 & ~mask;
 }
 
+// The file a save really replaces: the target of a symbolic link, so that a
+// linked settings file is updated rather than the link turned into a copy.
+// A dangling link is replaced as it is.
+std::string TargetOf(const std::string& path) {
+  struct stat st;
+  if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return path;
+  char resolved[PATH_MAX];
+  if (::realpath(path.c_str(), resolved) == nullptr) return path;
+  return resolved;
+}
+
 }  // namespace
 
-void SafeSave(const std::string& path, std::string_view bytes, const WriteFunction& write) {
-  const std::string cannotCreate = "Cannot create file " + path;
+void SafeSave(const std::string& userPath, std::string_view bytes, const WriteFunction& write) {
+  const std::string cannotCreate = "Cannot create file " + userPath;
+  const std::string path = TargetOf(userPath);
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode)) throw QovaError(cannotCreate);
+  if (::stat(path.c_str(), &st) == 0) {
+    if (S_ISDIR(st.st_mode)) throw QovaError(cannotCreate);
+    // Renaming over a write-protected file would work through the folder;
+    // refuse, as creating the file in place would.
+    if (::access(path.c_str(), W_OK) != 0) throw QovaError(cannotCreate);
+  }
 
   const std::string folder = FolderOf(path);
   std::string pattern = folder + "/.qova-save-XXXXXX";

@@ -16,6 +16,8 @@ using WriteFunction = std::function<long(int fd, const char* data, unsigned long
 // Replaces the file at path with bytes. Throws QovaError with
 // "Cannot create file <path>" when the file cannot be created and
 // "Stream write error" when writing fails; the old file is then unchanged.
+// A symbolic link is followed (its target is replaced); a write-protected
+// file is not replaced ("Cannot create file").
 void SafeSave(const std::string& path, std::string_view bytes, const WriteFunction& write = {});
 
 }  // namespace qova
