@@ -179,9 +179,9 @@ void PictureLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1
 
 void RedrawOverlay(StateRecord& s) {
   s.OverlayPenColor = s.PassiveColor;
-  // Fill white. Reuse the bitmap while it has the image's size: this runs on
-  // every pointer move of a drag.
-  if (s.CrossImage1.size() == QSize(s.ImageWidth, s.ImageHeight))
+  // Fill white. Reuse the bitmap while it has the image's size and something
+  // will be drawn: this runs on every pointer move of a drag.
+  if (s.Regions.Length() > 0 && s.CrossImage1.size() == QSize(s.ImageWidth, s.ImageHeight))
     s.CrossImage1.fill(ToQRgb(kWhite));
   else
     s.ClearOverlay();

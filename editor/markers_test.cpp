@@ -290,6 +290,7 @@ TEST_F(Layers, RedrawWithNoRegionsLeavesTheOverlaySeeThrough) {
   OverlayLine(s, kRed, 0, 0, 199, 199);
   RedrawOverlay(s);
   EXPECT_TRUE(OverlayBlank(s));
+  EXPECT_TRUE(s.CrossImage1.isNull());  // blank holds no pixels
   EXPECT_EQ(s.OverlayPenColor, s.PassiveColor);
 }
 
