@@ -252,6 +252,51 @@ TEST_F(Fragmentation, StepModeOutlinesEveryFragment) {
   EXPECT_EQ(desktop.repaints, repaints + 1);
 }
 
+// Which pixel falls into which fragment depends on the last bit of the nodes:
+// every corner must be the node formula's own result, computed here in the
+// written order on a skewed region with fractional corners.
+TEST_F(Fragmentation, NodesAreTheFormulasBitForBit) {
+  const double P[4][2] = {{20.3, 10.7}, {121.9, 33.1}, {108.2, 91.6}, {9.4, 68.8}};
+  const int32_t r = AddRegion({{P[0][0], P[0][1]}, {P[1][0], P[1][1]}, {P[2][0], P[2][1]},
+                               {P[3][0], P[3][1]}});
+  const int nW = 3, nH = 2;
+  FragmentRegion(s, nW, nH, r);
+  ASSERT_EQ(s.Fragments.Length(), nW * nH);
+  auto divide = [](const double* a, const double* b, int k, int n, double* out) {
+    if (k == 0) return (void)(out[0] = a[0], out[1] = a[1]);
+    if (k == n) return (void)(out[0] = b[0], out[1] = b[1]);
+    out[0] = k * ((b[0] - a[0]) / n) + a[0];
+    out[1] = k * ((b[1] - a[1]) / n) + a[1];
+  };
+  auto line = [](const double* p1, const double* p2, double* a, double* b) {
+    *a = (p2[1] - p1[1]) / (p2[0] * p1[1] - p2[1] * p1[0]);
+    *b = (p1[0] - p2[0]) / (p2[0] * p1[1] - p2[1] * p1[0]);
+  };
+  auto node = [&](int row, int col, double* n) {
+    double l[2], rt[2], t[2], b[2], ar, br, ac, bc;
+    divide(P[0], P[3], row, nH, l);
+    divide(P[1], P[2], row, nH, rt);
+    divide(P[0], P[1], col, nW, t);
+    divide(P[3], P[2], col, nW, b);
+    line(l, rt, &ar, &br);
+    line(t, b, &ac, &bc);
+    const double e = ar * bc - ac * br;
+    n[0] = (br - bc) / e;
+    n[1] = (ac - ar) / e;
+  };
+  for (int row = 0; row < nH; ++row)
+    for (int col = 0; col < nW; ++col) {
+      const SearchRegion& f = *s.Fragments[row * nW + col];
+      const int corners[4][2] = {{row, col}, {row, col + 1}, {row + 1, col + 1}, {row + 1, col}};
+      for (int k = 0; k < 4; ++k) {
+        double n[2];
+        node(corners[k][0], corners[k][1], n);
+        EXPECT_EQ(f.Get(k)->x, n[0]) << row << "," << col << " corner " << k;
+        EXPECT_EQ(f.Get(k)->y, n[1]) << row << "," << col << " corner " << k;
+      }
+    }
+}
+
 TEST(FragmentGrid, DivisionPointsFollowTheFormula) {
   const auto d = DivideSide({20, 10}, {120, 30}, 3);
   ASSERT_EQ(d.size(), 4u);
