@@ -1,0 +1,112 @@
+// The whole detection of one region on rendered plates with known crossings:
+// binarization, the four scans, line validation, the crossings and their
+// refinement. Every crossing inside the region must be found once, in node
+// order, close to the true crossing.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <vector>
+
+#include "app/platform/scripted_platform.h"
+#include "binarize/binarization.h"
+#include "core/checked_math.h"
+#include "detect/grid_lines.h"
+#include "detect/scan_sides.h"
+#include "tools/synth/synthetic_plate.h"
+
+namespace qova {
+namespace {
+
+struct PlateCase {
+  const char* name;
+  double angleDeg;
+  double originX, originY;
+  double lineWidth;
+  double noise;
+};
+
+class SyntheticPlate : public ::testing::TestWithParam<PlateCase> {};
+
+TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
+  const PlateCase& c = GetParam();
+  PlateSpec spec;
+  spec.width = 760;
+  spec.height = 700;
+  spec.pitch = 80;
+  spec.lineWidth = c.lineWidth;
+  spec.angleDeg = c.angleDeg;
+  spec.originX = c.originX;
+  spec.originY = c.originY;
+  spec.noise = c.noise;
+  const Plate plate = RenderPlate(spec);
+
+  // Corners placed with the mouse lie on whole pixels.
+  std::vector<QPointF> corners = RegionInCells(plate, 1, 1, 6, 5);
+  for (QPointF& p : corners) p = QPointF(std::round(p.x()), std::round(p.y()));
+  const std::vector<QPointF> expected = CrossingsInside(plate, corners);
+  ASSERT_EQ(expected.size(), 30u);
+
+  ScriptedPlatform desktop;
+  StateRecord s(desktop);
+  s.SourceBitmap = plate.image;
+  s.ImageWidth = spec.width;
+  s.ImageHeight = spec.height;
+  s.WorkBitmap = QImage(spec.width, spec.height, QImage::Format_Grayscale8);
+  s.WorkBitmap.fill(0);
+  s.BrightnessArray.Allocate(spec.width, spec.height);
+  s.GradientArray.Allocate(spec.width, spec.height);
+  s.BinaryMask.Allocate(spec.width, spec.height);
+  s.ArrayWidth = spec.width;
+  s.ArrayHeight = spec.height;
+  s.ArraysAllocated = true;
+  auto region = std::make_unique<SearchRegion>(1);
+  for (const QPointF& p : corners) region->AddNew(p.x(), p.y());
+  s.Regions.Append(std::move(region));
+  const SearchRegion& r = *s.Regions[0];
+
+  ComputeGradientStatistics(s, r);
+  BinarizeRegion(s, r, Trunc(ComputeThreshold(s, r)));
+  ScanSide03(s, 0);
+  ScanSide12(s, 0);
+  ScanSide23(s, 0);
+  ScanSide01(s, 0);
+  EXPECT_EQ(s.SidePoints03.Count(), 5);
+  EXPECT_EQ(s.SidePoints12.Count(), 5);
+  EXPECT_EQ(s.SidePoints23.Count(), 6);
+  EXPECT_EQ(s.SidePoints01.Count(), 6);
+  ASSERT_TRUE(ValidateLines(s));
+  EXPECT_TRUE(desktop.messages.empty());
+  FindCrossNodes(s, 0);
+  ASSERT_EQ(s.CrossNodes.Length(), 30);
+  EXPECT_TRUE(RefineCrossPoints(s, 0));
+
+  ASSERT_EQ(s.FoundPoints.Count(), 30);
+  double worst = 0, sumSquares = 0;
+  for (int32_t k = 0; k < s.FoundPoints.Count(); ++k) {
+    const VT_Point* p = s.FoundPoints.Get(k);
+    const QPointF& truth = expected[static_cast<size_t>(k)];
+    const double dx = p->x - truth.x(), dy = p->y - truth.y();
+    const double error = std::sqrt(dx * dx + dy * dy);
+    EXPECT_LT(error, 0.5) << "point " << k << " at " << p->x << ", " << p->y << " for "
+                          << truth.x() << ", " << truth.y();
+    worst = std::max(worst, error);
+    sumSquares += error * error;
+  }
+  const double rms = std::sqrt(sumSquares / s.FoundPoints.Count());
+  std::printf("[ plate %s ] largest error %.4f px, RMS %.4f px\n", c.name, worst, rms);
+  RecordProperty("largest_error", std::to_string(worst));
+  RecordProperty("rms_error", std::to_string(rms));
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Plates, SyntheticPlate,
+    ::testing::Values(PlateCase{"Straight", 0, 0, 0, 3, 0},
+                      PlateCase{"Shifted", 0, 0.37, -0.61, 3, 0},
+                      PlateCase{"TurnedTwoDegrees", 2, 0.25, 0.4, 3, 0},
+                      PlateCase{"TurnedMinusThree", -3, -0.3, 0.15, 3, 0},
+                      PlateCase{"ThinNoisyTurned", 1.3, 0.45, 0.2, 2, 4}),
+    [](const ::testing::TestParamInfo<PlateCase>& info) { return info.param.name; });
+
+}  // namespace
+}  // namespace qova
