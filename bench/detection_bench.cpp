@@ -1,0 +1,202 @@
+// qova-bench: whole detection runs on synthetic plates of 1, 16 and 64
+// megapixels, with the time of every stage, the peak memory of the batch
+// command, and a streaming pass over the image as the machine's yardstick.
+//
+//   qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH]
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QGuiApplication>
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/platform/scripted_platform.h"
+#include "bench/bench_plate.h"
+
+namespace qova {
+namespace {
+
+namespace fs = std::filesystem;
+using Clock = std::chrono::steady_clock;
+
+double Median(std::vector<double> v) {
+  std::sort(v.begin(), v.end());
+  const size_t n = v.size();
+  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+}
+
+double Seconds(Clock::time_point since) {
+  return std::chrono::duration<double>(Clock::now() - since).count();
+}
+
+// Reads every pixel of the image once and writes one double per pixel: the
+// least any per-pixel stage can cost on this machine.
+double StreamingPass(const QImage& image, std::vector<double>& out) {
+  const auto start = Clock::now();
+  const int w = image.width(), h = image.height();
+  double* dst = out.data();
+  for (int y = 0; y < h; ++y) {
+    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
+    for (int x = 0; x < w; ++x) {
+      const QRgb p = row[x];
+      *dst++ = (qRed(p) + qGreen(p) + qBlue(p)) / 3.0;
+    }
+  }
+  return Seconds(start);
+}
+
+// Peak resident memory of the batch command on the plate, in bytes.
+long BatchPeakBytes(const std::string& detect, const std::string& image,
+                    const std::vector<QPointF>& region, const std::string& out) {
+  std::string corners;
+  for (const QPointF& c : region) {
+    if (!corners.empty()) corners += ",";
+    corners += std::to_string(static_cast<long>(c.x())) + "," + std::to_string(static_cast<long>(c.y()));
+  }
+  std::vector<std::string> args = {detect, image, "--region", corners, "-o", out};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  pid_t pid;
+  if (posix_spawn(&pid, detect.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  int status = 0;
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return -1;
+  return usage.ru_maxrss * 1024L;
+}
+
+const char* const kStageOrder[] = {
+    "PrepareRun",     "ComputeGradientStatistics", "FragmentRegion", "Threshold and binarization",
+    "ScanSide03",     "ScanSide12",                "ScanSide23",     "ScanSide01",
+    "ValidateLines",  "FindCrossNodes",            "Read image again", "RefineCrossPoints",
+    "Markers"};
+
+struct SizeResult {
+  int megapixels = 0;
+  long pixels = 0;
+  int points = 0;
+  std::map<std::string, std::vector<double>> stages;
+  std::vector<double> runs, streams;
+  long peakBytes = -1;
+};
+
+SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, const fs::path& dir) {
+  SizeResult r;
+  r.megapixels = megapixels;
+  const Plate plate = RenderPlate(BenchPlateSpec(megapixels));
+  const std::string image = (dir / ("plate" + std::to_string(megapixels) + ".bmp")).string();
+  plate.image.save(QString::fromStdString(image), "BMP");
+  const auto region = BenchRegion(plate);
+  r.pixels = static_cast<long>(plate.image.width()) * plate.image.height();
+  {
+    ScriptedPlatform desktop;
+    TVazeZududi_Form form(desktop);
+    OpenAndMark(form, desktop, image, region);
+    StageClock clock;
+    form.StageTimes = &clock;
+    std::vector<double> stream(static_cast<size_t>(r.pixels));
+    for (int i = 0; i < runs; ++i) {
+      clock.Reset();
+      const auto start = Clock::now();
+      form.N4Click();
+      r.runs.push_back(Seconds(start));
+      for (const auto& [stage, s] : clock.Seconds()) r.stages[stage].push_back(s);
+      r.points = form.FoundPoints.Count();
+      r.streams.push_back(StreamingPass(form.SourceBitmap, stream));
+    }
+  }
+  if (!detect.empty())
+    r.peakBytes = BatchPeakBytes(detect, image, region, (dir / "out.crd").string());
+  fs::remove(image);
+  return r;
+}
+
+void Print(const std::vector<SizeResult>& results) {
+  std::printf("\n%-28s", "stage (median seconds)");
+  for (const auto& r : results) std::printf(" %12d MP", r.megapixels);
+  std::printf("\n");
+  for (const char* stage : kStageOrder) {
+    bool any = false;
+    for (const auto& r : results) any = any || r.stages.count(stage);
+    if (!any) continue;
+    std::printf("%-28s", stage);
+    for (const auto& r : results) {
+      const auto it = r.stages.find(stage);
+      std::printf(" %15.4f", it == r.stages.end() ? 0.0 : Median(it->second));
+    }
+    std::printf("\n");
+  }
+  auto row = [&](const char* name, auto value) {
+    std::printf("%-28s", name);
+    for (const auto& r : results) std::printf(" %15s", value(r).c_str());
+    std::printf("\n");
+  };
+  auto fmt = [](const char* f, double v) {
+    char buf[64];
+    std::snprintf(buf, sizeof buf, f, v);
+    return std::string(buf);
+  };
+  row("whole run", [&](const SizeResult& r) { return fmt("%.4f", Median(r.runs)); });
+  row("streaming pass", [&](const SizeResult& r) { return fmt("%.4f", Median(r.streams)); });
+  row("run / streaming pass", [&](const SizeResult& r) {
+    return fmt("%.1f", Median(r.runs) / Median(r.streams));
+  });
+  row("points found", [&](const SizeResult& r) { return std::to_string(r.points); });
+  row("run ns per pixel", [&](const SizeResult& r) {
+    return fmt("%.1f", Median(r.runs) * 1e9 / static_cast<double>(r.pixels));
+  });
+  row("batch peak RSS, MiB", [&](const SizeResult& r) {
+    return r.peakBytes < 0 ? std::string("-") : fmt("%.0f", r.peakBytes / 1048576.0);
+  });
+  row("batch peak bytes per pixel", [&](const SizeResult& r) {
+    return r.peakBytes < 0 ? std::string("-")
+                           : fmt("%.1f", static_cast<double>(r.peakBytes) / static_cast<double>(r.pixels));
+  });
+}
+
+}  // namespace
+}  // namespace qova
+
+int main(int argc, char** argv) {
+  setenv("QT_QPA_PLATFORM", "offscreen", 0);
+  QGuiApplication app(argc, argv);
+  std::vector<int> sizes = {1, 16, 64};
+  int runs = 5;
+  std::string detect = QOVA_DETECT_PATH;
+  for (int i = 1; i < argc; ++i) {
+    const std::string a = argv[i];
+    if (a == "--sizes" && i + 1 < argc) {
+      sizes.clear();
+      for (const auto& part : QString(argv[++i]).split(',')) sizes.push_back(part.toInt());
+    } else if (a == "--runs" && i + 1 < argc) {
+      runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--detect" && i + 1 < argc) {
+      detect = argv[++i];
+    } else {
+      std::fprintf(stderr, "usage: qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH]\n");
+      return 2;
+    }
+  }
+  const auto dir = std::filesystem::temp_directory_path() / ("qova-bench-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  std::vector<qova::SizeResult> results;
+  for (int mp : sizes) {
+    // Fewer repetitions where one run takes long; medians still need three.
+    const int n = mp >= 64 ? std::max(3, runs / 2) : runs;
+    std::fprintf(stderr, "%d MP: %d runs...\n", mp, n);
+    results.push_back(qova::BenchOneSize(mp, n, detect, dir));
+  }
+  std::filesystem::remove_all(dir);
+  qova::Print(results);
+  return 0;
+}
