@@ -9,6 +9,7 @@
 #include "app/platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "binarize/fragmentation.h"
+#include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "tools/synth/synthetic_plate.h"
 
@@ -37,15 +38,7 @@ class PlateMask : public testing::Test {
  protected:
   void Open(const PlateSpec& spec) {
     plate = RenderPlate(spec);
-    s.SourceBitmap = plate.image;
-    s.ImageWidth = spec.width;
-    s.ImageHeight = spec.height;
-    s.WorkBitmap = QImage(spec.width, spec.height, QImage::Format_Grayscale8);
-    s.WorkBitmap.fill(0);
-    s.BrightnessArray.Allocate(spec.width, spec.height);
-    s.GradientArray.Allocate(spec.width, spec.height);
-    s.BinaryMask.Allocate(spec.width, spec.height);
-    s.ArraysAllocated = true;
+    OpenForRun(s, plate.image);
     s.Regions.SetLength(0);
   }
 

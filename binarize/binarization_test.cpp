@@ -6,26 +6,17 @@
 #include <algorithm>
 #include <cmath>
 #include <functional>
-#include <initializer_list>
 #include <memory>
 #include <random>
-#include <utility>
 #include <vector>
 
 #include "app/platform/scripted_platform.h"
+#include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
 
 namespace qova {
 namespace {
-
-using Corners = std::initializer_list<std::pair<double, double>>;
-
-std::unique_ptr<SearchRegion> MakeRegion(Corners corners) {
-  auto region = std::make_unique<SearchRegion>(1);
-  for (const auto& [x, y] : corners) region->AddNew(x, y);
-  return region;
-}
 
 QImage GreyImage(int w, int h, const std::function<int(int, int)>& level) {
   QImage image(w, h, QImage::Format_RGB32);
@@ -52,19 +43,7 @@ struct RunState {
   ScriptedPlatform desktop;
   StateRecord s{desktop};
 
-  explicit RunState(const QImage& image) {
-    s.SourceBitmap = image;
-    s.ImageWidth = image.width();
-    s.ImageHeight = image.height();
-    s.WorkBitmap = QImage(image.width(), image.height(), QImage::Format_Grayscale8);
-    s.WorkBitmap.fill(0);
-    s.BrightnessArray.Allocate(s.ImageWidth, s.ImageHeight);
-    s.GradientArray.Allocate(s.ImageWidth, s.ImageHeight);
-    s.BinaryMask.Allocate(s.ImageWidth, s.ImageHeight);
-    s.ArrayWidth = s.ImageWidth;
-    s.ArrayHeight = s.ImageHeight;
-    s.ArraysAllocated = true;
-  }
+  explicit RunState(const QImage& image) { OpenForRun(s, image); }
 
   // Statistics, threshold and mask of one region, as the run driver calls them.
   int32_t Binarize(const SearchRegion& region) {

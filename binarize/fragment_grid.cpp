@@ -1,16 +1,20 @@
 #include "binarize/fragment_grid.h"
 
+#include <string>
+
 #include "core/checked_math.h"
+#include "core/qova_error.h"
 
 namespace qova {
 
 std::vector<GridPoint> DivideSide(GridPoint a, GridPoint b, int32_t n) {
+  if (n < 1) throw QovaError("A side cannot be divided into " + std::to_string(n) + " parts");
   std::vector<GridPoint> points(static_cast<size_t>(n) + 1);
   points.front() = a;
   points.back() = b;
+  const double partX = Div(b.x - a.x, n);
+  const double partY = Div(b.y - a.y, n);
   for (int32_t k = 1; k < n; ++k) {
-    const double partX = Div(b.x - a.x, n);
-    const double partY = Div(b.y - a.y, n);
     points[static_cast<size_t>(k)] = {Finite(k * partX + a.x), Finite(k * partY + a.y)};
   }
   return points;

@@ -3,27 +3,20 @@
 
 #include <gtest/gtest.h>
 
-#include <initializer_list>
 #include <memory>
+#include <string>
 #include <utility>
 #include <vector>
 
 #include "app/platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "binarize/fragment_grid.h"
+#include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
 
 namespace qova {
 namespace {
-
-using Corners = std::initializer_list<std::pair<double, double>>;
-
-std::unique_ptr<SearchRegion> MakeRegion(Corners corners) {
-  auto region = std::make_unique<SearchRegion>(1);
-  for (const auto& [x, y] : corners) region->AddNew(x, y);
-  return region;
-}
 
 class Fragmentation : public testing::Test {
  protected:
@@ -139,15 +132,7 @@ TEST_F(Fragmentation, FragmentsOfARegionAtTheOriginAreBinarized) {
   for (int y = 0; y < 80; ++y)
     for (int x = 0; x < 120; ++x)
       image.setPixel(x, y, x % 20 == 10 ? qRgb(200, 200, 200) : qRgb(20, 20, 20));
-  s.SourceBitmap = image;
-  s.ImageWidth = 120;
-  s.ImageHeight = 80;
-  s.WorkBitmap = QImage(120, 80, QImage::Format_Grayscale8);
-  s.WorkBitmap.fill(0);
-  s.BrightnessArray.Allocate(120, 80);
-  s.GradientArray.Allocate(120, 80);
-  s.BinaryMask.Allocate(120, 80);
-  s.ArraysAllocated = true;
+  OpenForRun(s, image);
   const int32_t r = AddRegion({{0, 0}, {119, 0}, {119, 79}, {0, 79}});
   FragmentRegion(s, 4, 4, r);
   ASSERT_EQ(s.Fragments.Length(), 16);
@@ -161,14 +146,9 @@ TEST_F(Fragmentation, FragmentsOfARegionAtTheOriginAreBinarized) {
 }
 
 TEST_F(Fragmentation, FragmentWithOnePixelFailsItsStatistics) {
-  s.SourceBitmap = QImage(20, 20, QImage::Format_RGB32);
-  s.SourceBitmap.fill(Qt::gray);
-  s.ImageWidth = s.ImageHeight = 20;
-  s.WorkBitmap = QImage(20, 20, QImage::Format_Grayscale8);
-  s.BrightnessArray.Allocate(20, 20);
-  s.GradientArray.Allocate(20, 20);
-  s.BinaryMask.Allocate(20, 20);
-  s.ArraysAllocated = true;
+  QImage grey(20, 20, QImage::Format_RGB32);
+  grey.fill(Qt::gray);
+  OpenForRun(s, grey);
   const int32_t r = AddRegion({{10, 10}, {12, 10}, {12, 12}, {10, 12}});
   FragmentRegion(s, 2, 2, r);
   ASSERT_EQ(s.Fragments.Length(), 4);
