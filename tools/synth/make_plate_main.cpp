@@ -2,9 +2,9 @@
 // crossings, one "x y" per line, left to right and top to bottom.
 
 #include <QString>
+#include <cmath>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <exception>
 #include <string>
 
@@ -25,8 +25,12 @@ int Usage() {
 bool ParseNumber(const char* text, double& out) {
   char* end = nullptr;
   out = std::strtod(text, &end);
-  return end != text && *end == '\0';
+  return end != text && *end == '\0' && std::isfinite(out);
 }
+
+// Whole-number options: anything outside the int range is refused here
+// rather than converted (which would be undefined).
+bool FitsInt(double v, double least) { return v >= least && v <= 2147483647.0; }
 
 }  // namespace
 
@@ -38,6 +42,9 @@ int main(int argc, char** argv) {
     double v = 0;
     if (a + 1 >= argc || !ParseNumber(argv[a + 1], v)) return Usage();
     const std::string opt = argv[a];
+    const bool whole = opt == "--width" || opt == "--height" || opt == "--background" ||
+                       opt == "--ink" || opt == "--seed";
+    if (whole && !FitsInt(v, opt == "--seed" ? 0.0 : -2147483648.0)) return Usage();
     if (opt == "--width") spec.width = static_cast<int>(v);
     else if (opt == "--height") spec.height = static_cast<int>(v);
     else if (opt == "--pitch") spec.pitch = v;

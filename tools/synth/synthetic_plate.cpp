@@ -96,6 +96,9 @@ void ListCrossings(Plate& plate) {
   }
   if ((uMax - uMin) / s.pitch > 1e6 || (vMax - vMin) / s.pitch > 1e6)
     throw std::invalid_argument("PlateSpec: pitch too small for the image");
+  // Line indices must fit an int: an origin shifted absurdly far is an error.
+  const double farthest = std::max({std::fabs(uMin), std::fabs(uMax), std::fabs(vMin), std::fabs(vMax)});
+  if (farthest / s.pitch > 1e9) throw std::invalid_argument("PlateSpec: origin too far from the image");
   const int kFrom = static_cast<int>(std::ceil(uMin / s.pitch)) - 1;
   const int kTo = static_cast<int>(std::floor(uMax / s.pitch)) + 1;
   const int lFrom = static_cast<int>(std::ceil(vMin / s.pitch)) - 1;

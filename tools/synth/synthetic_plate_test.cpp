@@ -251,6 +251,7 @@ TEST(RenderPlate, RejectsNonsense) {
   EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.pitch = NAN; })), std::invalid_argument);
   EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.pitch = 1e-9; })), std::invalid_argument);
   EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.ink = 256; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.originX = 1e300; })), std::invalid_argument);
   EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.brightnessFalloff = 1.5; })),
                std::invalid_argument);
   EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.noise = -1; })), std::invalid_argument);
