@@ -1,0 +1,19 @@
+#pragma once
+// The Qt faces of the dialogs this folder owns, and the registration of every
+// dialog face of the program.
+
+#include "app/platform/dialog_faces.h"
+
+class QWidget;
+
+namespace qova {
+
+class TQOVAAboutBox;
+
+// The about box: name, purpose, version, OK.
+void ShowAboutBox(TQOVAAboutBox& logic, QWidget* parent);
+
+// Registers the faces of all dialogs that have one.
+void RegisterDialogFaces(DialogFaces& faces);
+
+}  // namespace qova

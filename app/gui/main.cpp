@@ -1,0 +1,61 @@
+// The program: the Qt platform, the main window's logic and its window.
+
+#include <QApplication>
+#include <QMessageBox>
+#include <cstdio>
+#include <exception>
+
+#include "app/form.h"
+#include "app/gui/about_box_face.h"
+#include "app/gui/main_window.h"
+#include "app/gui/qt_platform.h"
+
+namespace {
+
+void ShowFatal(const char* what) {
+  std::fprintf(stderr, "QOVA: %s\n", what);
+  QMessageBox::critical(nullptr, "QOVA", QString::fromUtf8(what));
+}
+
+// Every command is guarded by the form; an error that still escapes an event
+// handler (outside any command) is shown, and the program ends.
+class Application : public QApplication {
+ public:
+  using QApplication::QApplication;
+  bool notify(QObject* receiver, QEvent* event) override {
+    try {
+      return QApplication::notify(receiver, event);
+    } catch (const std::exception& e) {
+      ShowFatal(e.what());
+    } catch (...) {
+      ShowFatal("Unknown error");
+    }
+    std::exit(1);
+  }
+};
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  Application app(argc, argv);
+  QApplication::setApplicationName("QOVA");
+  QApplication::setApplicationDisplayName("QOVA");
+  try {
+    qova::QtPlatform platform;
+    qova::TVazeZududi_Form form(platform);
+    qova::MainWindow window(form);
+    platform.Attach(&window);
+    app.installEventFilter(new qova::KeyForwarder(form, &window));
+    form.Guarded([&] { form.FormCreate(); });
+    qova::RegisterDialogFaces(platform.Faces());
+    window.showMaximized();
+    const int code = app.exec();
+    platform.Attach(nullptr);
+    return code;
+  } catch (const std::exception& e) {
+    ShowFatal(e.what());
+  } catch (...) {
+    ShowFatal("Unknown error");
+  }
+  return 1;
+}

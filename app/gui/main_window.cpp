@@ -1,0 +1,196 @@
+#include "app/gui/main_window.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QMenuBar>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QToolButton>
+
+#include "app/form.h"
+#include "app/gui/image_view.h"
+#include "app/gui/tool_icons.h"
+
+namespace qova {
+
+namespace {
+
+constexpr int kMinWidth = 750;
+constexpr int kMinHeight = 700;
+constexpr int kPanelWidths[3] = {80, 80, 50};
+
+}  // namespace
+
+MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent)
+    : QMainWindow(parent), form_(form) {
+  setObjectName("VazeZududi_Form");
+  setWindowTitle(QString::fromStdString(kMainCaption));
+  setMinimumSize(kMinWidth, kMinHeight);
+  resize(kMinWidth, kMinHeight);
+  BuildMenus();
+  BuildToolBars();
+  view_ = new ImageView(form_, this);
+  setCentralWidget(view_);
+  BuildStatusBar();
+  SetCommandStates(form_.FindEnabled, form_.SaveEnabled);
+}
+
+QAction* MainWindow::AddCommand(QMenu* menu, const char* name, const char* caption,
+                                const QKeySequence& shortcut,
+                                void (TVazeZududi_Form::*command)()) {
+  QAction* action = menu->addAction(QString::fromUtf8(caption));
+  action->setObjectName(name);
+  if (!shortcut.isEmpty()) {
+    action->setShortcut(shortcut);
+    // The shortcuts work wherever the focus is inside the main window.
+    action->setShortcutContext(Qt::WindowShortcut);
+  }
+  connect(action, &QAction::triggered, this, [this, command] {
+    form_.Guarded([&] { (form_.*command)(); });
+  });
+  return action;
+}
+
+void MainWindow::BuildMenus() {
+  QMenu* file = menuBar()->addMenu("Файл");
+  file->setObjectName("File1");
+  AddCommand(file, "Begin1", "Открыть изображение", QKeySequence("Ctrl+O"),
+             &TVazeZududi_Form::Begin1Click);
+  saveAction_ = AddCommand(file, "N26", "Сохранить точки", QKeySequence("Ctrl+S"),
+                           &TVazeZududi_Form::N26Click);
+  file->addSeparator();
+  AddCommand(file, "Exit1", "Выход", QKeySequence("Ctrl+Q"), &TVazeZududi_Form::Exit1Click);
+
+  QMenu* settings = menuBar()->addMenu("Настройки");
+  settings->setObjectName("N2");
+  AddCommand(settings, "N3", "Настройки рабочей среды", QKeySequence("Ctrl+W"),
+             &TVazeZududi_Form::N3Click);
+  AddCommand(settings, "N5", "Специальные настройки", QKeySequence("Ctrl+P"),
+             &TVazeZududi_Form::N5Click);
+
+  QMenu* actions = menuBar()->addMenu("Действия");
+  actions->setObjectName("N1");
+  // "Enter" in the caption is only a hint: the key reaches the form through
+  // the key forwarder, which checks that the command is enabled.
+  findAction_ = AddCommand(actions, "N4", "Найти координаты      Enter", QKeySequence(),
+                           &TVazeZududi_Form::N4Click);
+
+  QMenu* help = menuBar()->addMenu("Помощь");
+  help->setObjectName("N6");
+  AddCommand(help, "N7", "Справка", QKeySequence(), &TVazeZududi_Form::N7Click);
+  AddCommand(help, "N20", "О программе", QKeySequence(), &TVazeZududi_Form::N20Click);
+}
+
+QToolButton* MainWindow::AddToolButton(QToolBar* bar, const char* name, const char* hint,
+                                       const QIcon& icon,
+                                       void (TVazeZududi_Form::*command)()) {
+  auto* button = new QToolButton(bar);
+  button->setObjectName(name);
+  button->setIcon(icon);
+  button->setIconSize(QSize(22, 22));
+  button->setToolTip(QString::fromUtf8(hint));
+  button->setStatusTip(QString::fromUtf8(hint));
+  button->setAutoRaise(true);
+  button->setFocusPolicy(Qt::NoFocus);
+  connect(button, &QToolButton::clicked, this, [this, command] {
+    form_.Guarded([&] { (form_.*command)(); });
+  });
+  bar->addWidget(button);
+  return button;
+}
+
+void MainWindow::BuildToolBars() {
+  auto makeBar = [this](const char* name) {
+    auto* bar = new QToolBar(this);
+    bar->setObjectName(name);
+    bar->setIconSize(QSize(22, 22));
+    bar->setMovable(false);
+    addToolBar(Qt::TopToolBarArea, bar);
+    return bar;
+  };
+  QToolBar* manual = makeBar("ToolBar1");
+  AddToolButton(manual, "ToolButton2", "Ручное определение реперных точек", HandIcon(),
+                &TVazeZududi_Form::ToolButton2Click);
+  QToolBar* files = makeBar("ToolBar2");
+  AddToolButton(files, "ToolButton6", "Открыть изображение", FolderIcon(),
+                &TVazeZududi_Form::Begin1Click);
+  saveButton_ = AddToolButton(files, "SaveToolButton", "Сохранить координаты", DiskIcon(),
+                              &TVazeZududi_Form::N26Click);
+  AddToolButton(files, "ToolButton10", "Выход", DoorIcon(), &TVazeZududi_Form::Exit1Click);
+  QToolBar* run = makeBar("ToolBar3");
+  runButton_ = AddToolButton(run, "RunToolButton", "Найти координаты", RunIcon(),
+                             &TVazeZududi_Form::N4Click);
+}
+
+void MainWindow::BuildStatusBar() {
+  QStatusBar* bar = statusBar();
+  bar->setObjectName("ImageStatus");
+  bar->setSizeGripEnabled(true);
+  const char* initial[3] = {"X=", "Y=", ""};
+  for (int i = 0; i < 3; ++i) {
+    auto* panel = new QLabel(QString::fromUtf8(initial[i]), bar);
+    panel->setObjectName(QString("ImageStatusPanel%1").arg(i));
+    panel->setFixedWidth(kPanelWidths[i]);
+    panel->setFrameShape(QFrame::Panel);
+    panel->setFrameShadow(QFrame::Sunken);
+    panel->setAlignment(Qt::AlignVCenter | (i == 2 ? Qt::AlignRight : Qt::AlignLeft));
+    bar->addWidget(panel);
+    panels_[i] = panel;
+  }
+}
+
+void MainWindow::SetStatusText(int panel, const QString& text) {
+  if (panel >= 0 && panel < 3) panels_[panel]->setText(text);
+}
+
+void MainWindow::SetCommandStates(bool findEnabled, bool saveEnabled) {
+  findAction_->setEnabled(findEnabled);
+  runButton_->setEnabled(findEnabled);
+  saveAction_->setEnabled(saveEnabled);
+  saveButton_->setEnabled(saveEnabled);
+}
+
+int FormKeyCode(int qtKey) {
+  switch (qtKey) {
+    case Qt::Key_Return:
+    case Qt::Key_Enter: return kKeyEnter;
+    case Qt::Key_Left: return kKeyLeft;
+    case Qt::Key_Up: return kKeyUp;
+    case Qt::Key_Right: return kKeyRight;
+    case Qt::Key_Down: return kKeyDown;
+    default: break;
+  }
+  // Letters and digits have the same codes as the desktop's virtual keys;
+  // other Qt codes could collide with 13 or 37..40 (Key_Percent is 37).
+  if ((qtKey >= Qt::Key_0 && qtKey <= Qt::Key_9) || (qtKey >= Qt::Key_A && qtKey <= Qt::Key_Z))
+    return qtKey;
+  return 0;
+}
+
+KeyForwarder::KeyForwarder(TVazeZududi_Form& form, QWidget* mainWindow)
+    : QObject(mainWindow), form_(form), mainWindow_(mainWindow) {}
+
+bool KeyForwarder::eventFilter(QObject* watched, QEvent* event) {
+  const QEvent::Type type = event->type();
+  if (type != QEvent::KeyPress && type != QEvent::KeyRelease) return false;
+  // A key event is offered to the focused widget and then to its parents;
+  // the form sees it once, at the first receiver, and only in the main
+  // window (not in its dialogs or open menus).
+  QWidget* first = QApplication::focusWidget();
+  if (first == nullptr) first = QApplication::activeWindow();
+  if (watched != first || first == nullptr || first->window() != mainWindow_) return false;
+  auto* key = static_cast<QKeyEvent*>(event);
+  const int code = FormKeyCode(key->key());
+  if (type == QEvent::KeyPress) {
+    form_.Guarded([&] { form_.FormKeyDown(code); });
+  } else if (!key->isAutoRepeat()) {
+    // A held key repeats its press only, as the desktop the program was made
+    // for does; the release comes once.
+    form_.Guarded([&] { form_.FormKeyUp(code); });
+  }
+  return false;
+}
+
+}  // namespace qova

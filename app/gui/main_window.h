@@ -1,0 +1,63 @@
+#pragma once
+// The main window's layout: menus, tool bars, the image view and the status
+// bar. It holds no logic: every command forwards to the form, guarded so that
+// an unhandled error shows the error display and the program goes on.
+
+#include <QMainWindow>
+#include <QObject>
+#include <string>
+
+class QAction;
+class QLabel;
+class QToolButton;
+
+namespace qova {
+
+class TVazeZududi_Form;
+class ImageView;
+
+class MainWindow : public QMainWindow {
+ public:
+  explicit MainWindow(TVazeZududi_Form& form, QWidget* parent = nullptr);
+
+  ImageView* View() const { return view_; }
+  void SetStatusText(int panel, const QString& text);
+  void SetCommandStates(bool findEnabled, bool saveEnabled);
+
+ private:
+  QAction* AddCommand(QMenu* menu, const char* name, const char* caption,
+                      const QKeySequence& shortcut, void (TVazeZududi_Form::*command)());
+  QToolButton* AddToolButton(QToolBar* bar, const char* name, const char* hint,
+                             const QIcon& icon, void (TVazeZududi_Form::*command)());
+  void BuildMenus();
+  void BuildToolBars();
+  void BuildStatusBar();
+
+  TVazeZududi_Form& form_;
+  ImageView* view_ = nullptr;
+  QAction* findAction_ = nullptr;  // N4
+  QAction* saveAction_ = nullptr;  // N26
+  QToolButton* runButton_ = nullptr;
+  QToolButton* saveButton_ = nullptr;
+  QLabel* panels_[3] = {};
+};
+
+// Sends key presses and releases in the main window to the form before the
+// focused control sees them, without consuming them.
+class KeyForwarder : public QObject {
+ public:
+  KeyForwarder(TVazeZududi_Form& form, QWidget* mainWindow);
+
+ protected:
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+ private:
+  TVazeZududi_Form& form_;
+  QWidget* mainWindow_;
+};
+
+// The form's key code of a Qt key: 13 for Return and Enter, 37..40 for the
+// arrows, the letter or digit's own code, 0 for any other key.
+int FormKeyCode(int qtKey);
+
+}  // namespace qova

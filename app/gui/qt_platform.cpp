@@ -1,0 +1,282 @@
+#include "app/gui/qt_platform.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCursor>
+#include <QDir>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QFontDialog>
+#include <QGroupBox>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QStringList>
+
+#include "app/gui/cursor_file.h"
+#include "app/gui/help_window.h"
+#include "app/gui/image_view.h"
+#include "app/gui/main_window.h"
+#include "app/platform/image_file.h"
+#include "core/number_text.h"
+#include "core/qova_error.h"
+#include "core/safe_save.h"
+
+namespace qova {
+
+namespace {
+
+QString Q(const std::string& s) { return QString::fromStdString(s); }
+
+QMessageBox::Icon IconOfCaption(const std::string& caption) {
+  if (caption == "Сообщение") return QMessageBox::Information;
+  if (caption == "Предупреждение") return QMessageBox::Question;
+  if (caption == "Ошибка") return QMessageBox::Critical;
+  return QMessageBox::NoIcon;
+}
+
+// Qt's standard buttons with the program's own texts.
+void NameButtons(QMessageBox& box) {
+  const std::pair<QMessageBox::StandardButton, const char*> names[] = {
+      {QMessageBox::Ok, "OK"},
+      {QMessageBox::Cancel, "Отмена"},
+      {QMessageBox::Yes, "Да"},
+      {QMessageBox::No, "Нет"}};
+  for (const auto& [button, text] : names)
+    if (QAbstractButton* b = box.button(button)) b->setText(QString::fromUtf8(text));
+}
+
+QString Pattern(const QString& windowsPattern) {
+  // "*.*" matches every name on the desktop the filter was written for; in
+  // Qt it would need a dot, so it becomes "*". Several patterns: "a;b".
+  QStringList parts = windowsPattern.split(';', Qt::SkipEmptyParts);
+  for (QString& p : parts) {
+    p = p.trimmed();
+    if (p == "*.*") p = "*";
+  }
+  return parts.join(' ');
+}
+
+}  // namespace
+
+// A box or dialog shown while a run works gets the ordinary pointer: the
+// user has to point and click.
+class QtPlatform::CursorPause {
+ public:
+  explicit CursorPause(bool busy) : busy_(busy) {
+    if (busy_) QApplication::restoreOverrideCursor();
+  }
+  ~CursorPause() {
+    if (busy_) QApplication::setOverrideCursor(Qt::WaitCursor);
+  }
+  CursorPause(const CursorPause&) = delete;
+  CursorPause& operator=(const CursorPause&) = delete;
+
+ private:
+  bool busy_;
+};
+
+QString QtFileFilter(const std::string& filter) {
+  const QStringList parts = Q(filter).split('|');
+  QStringList filters;
+  for (int i = 0; i + 1 < parts.size(); i += 2)
+    filters << QString("%1 (%2)").arg(parts[i], Pattern(parts[i + 1]));
+  return filters.join(";;");
+}
+
+QString BareExtension(const std::string& defaultExt) {
+  QString ext = Q(defaultExt).trimmed();
+  if (ext.startsWith('*')) ext.remove(0, 1);
+  if (ext.startsWith('.')) ext.remove(0, 1);
+  if (ext.contains('*') || ext.contains('?')) return QString();
+  return ext;
+}
+
+QString WithDefaultExtension(const QString& path, const QString& ext) {
+  if (ext.isEmpty() || path.isEmpty()) return path;
+  if (!QFileInfo(path).suffix().isEmpty()) return path;
+  return path + '.' + ext;
+}
+
+QtPlatform::QtPlatform() = default;
+QtPlatform::~QtPlatform() = default;
+
+void QtPlatform::Attach(MainWindow* window) {
+  window_ = window;
+  if (window_ == nullptr) return;
+  if (!caption_.isEmpty()) window_->setWindowTitle(caption_);
+  for (int i = 0; i < 3; ++i) window_->SetStatusText(i, status_[i]);
+  window_->SetCommandStates(find_, save_);
+  window_->View()->SetPreviewVisible(preview_);
+  ApplyCursor();
+}
+
+MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& caption,
+                                 MsgButtons buttons) {
+  const CursorPause pause(busy_);
+  QMessageBox::StandardButtons standard = QMessageBox::Ok;
+  if (buttons == MsgButtons::OkCancel) standard = QMessageBox::Ok | QMessageBox::Cancel;
+  if (buttons == MsgButtons::YesNo) standard = QMessageBox::Yes | QMessageBox::No;
+  QMessageBox box(IconOfCaption(caption), Q(caption), Q(text), standard, window_);
+  box.setWindowModality(Qt::ApplicationModal);
+  NameButtons(box);
+  const int pressed = box.exec();
+  switch (pressed) {
+    case QMessageBox::Ok: return MsgResult::Ok;
+    case QMessageBox::Yes: return MsgResult::Yes;
+    case QMessageBox::No: return MsgResult::No;
+    case QMessageBox::Cancel: return MsgResult::Cancel;
+    default: break;
+  }
+  // Closed by the title bar or Escape: the safe answer of the buttons shown.
+  if (buttons == MsgButtons::YesNo) return MsgResult::No;
+  if (buttons == MsgButtons::OkCancel) return MsgResult::Cancel;
+  return MsgResult::Ok;
+}
+
+void QtPlatform::ShowErrorBox(const std::string& text) {
+  const CursorPause pause(busy_);
+  QMessageBox box(QMessageBox::Critical, "QOVA", Q(text), QMessageBox::Ok, window_);
+  box.setWindowModality(Qt::ApplicationModal);
+  NameButtons(box);
+  box.exec();
+}
+
+std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogSpec& spec) {
+  const CursorPause pause(busy_);
+  QFileDialog dialog(window_, "Открыть", Q(spec.initialFolder), QtFileFilter(spec.filter));
+  dialog.setObjectName("OpenBmpDialog");
+  // Qt's own dialog honours the default extension on every desktop.
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setAcceptMode(QFileDialog::AcceptOpen);
+  dialog.setFileMode(QFileDialog::ExistingFile);
+  const QString ext = BareExtension(spec.defaultExt);
+  dialog.setDefaultSuffix(ext);
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  QString path = dialog.selectedFiles().first();
+  if (!QFileInfo::exists(path)) path = WithDefaultExtension(path, ext);
+  const QFileInfo chosen(path);
+  QDir::setCurrent(chosen.absolutePath());
+  return chosen.absoluteFilePath().toStdString();
+}
+
+std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogSpec& spec) {
+  const CursorPause pause(busy_);
+  QFileDialog dialog(window_, "Сохранить как", QDir::currentPath(), QtFileFilter(spec.filter));
+  dialog.setObjectName("SaveDialog");
+  dialog.setOption(QFileDialog::DontUseNativeDialog);
+  dialog.setOption(QFileDialog::DontConfirmOverwrite);
+  dialog.setAcceptMode(QFileDialog::AcceptSave);
+  dialog.setFileMode(QFileDialog::AnyFile);
+  const QString ext = BareExtension(spec.defaultExt);
+  dialog.setDefaultSuffix(ext);
+  if (!spec.fileName.empty()) dialog.selectFile(Q(spec.fileName));
+  if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+  return QFileInfo(WithDefaultExtension(dialog.selectedFiles().first(), ext))
+      .absoluteFilePath()
+      .toStdString();
+}
+
+std::optional<FontSpec> QtPlatform::ChooseFont(const FontSpec& font) {
+  const CursorPause pause(busy_);
+  QFont initial(Q(font.Name));
+  if (font.Size > 0) initial.setPointSize(font.Size);
+  initial.setBold(font.Bold);
+  initial.setItalic(font.Italic);
+  QFontDialog dialog(initial, window_);
+  dialog.setOption(QFontDialog::DontUseNativeDialog);
+  // Face, style and size only: the effects (underline, strikeout) are hidden.
+  for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
+    box->hide();
+    if (auto* group = qobject_cast<QGroupBox*>(box->parentWidget())) group->hide();
+  }
+  if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+  const QFont chosen = dialog.selectedFont();
+  FontSpec result = font;
+  result.Name = chosen.family().toStdString();
+  if (chosen.pointSize() > 0) result.Size = chosen.pointSize();
+  result.Bold = chosen.bold();
+  result.Italic = chosen.italic();
+  return result;
+}
+
+void QtPlatform::ShowModal(ModalDialog& dialog) {
+  const CursorPause pause(busy_);
+  dialog.BeginShowing();
+  if (!faces_.Show(dialog, window_))
+    throw QovaError("This window is not available in this build");
+}
+
+QImage QtPlatform::ReadBitmap(const std::string& path) { return LoadImageFile(path); }
+
+void QtPlatform::WriteFile(const std::string& path, const std::string& bytes) {
+  SafeSave(path, bytes);
+}
+
+char QtPlatform::DecimalSeparator() { return LocaleDecimalSeparator(); }
+
+void QtPlatform::Repaint() {
+  if (window_ != nullptr) window_->View()->RepaintNow();
+}
+
+void QtPlatform::SetCaption(const std::string& caption) {
+  caption_ = Q(caption);
+  if (window_ != nullptr) window_->setWindowTitle(caption_);
+}
+
+void QtPlatform::SetStatusText(int panel, const std::string& text) {
+  if (panel < 0 || panel >= 3) return;
+  status_[panel] = Q(text);
+  if (window_ != nullptr) window_->SetStatusText(panel, status_[panel]);
+}
+
+void QtPlatform::SetCommandStates(bool findEnabled, bool saveEnabled) {
+  find_ = findEnabled;
+  save_ = saveEnabled;
+  if (window_ != nullptr) window_->SetCommandStates(find_, save_);
+}
+
+void QtPlatform::SetPreviewVisible(bool visible) {
+  preview_ = visible;
+  if (window_ != nullptr) window_->View()->SetPreviewVisible(visible);
+}
+
+void QtPlatform::SetBusy(bool busy) {
+  // Set and restored in pairs: the override cursors of Qt form a stack.
+  if (busy == busy_) return;
+  busy_ = busy;
+  if (busy)
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+  else
+    QApplication::restoreOverrideCursor();
+}
+
+void QtPlatform::LoadOverlayCursor(const std::string& path) {
+  const std::optional<QCursor> loaded = LoadCursorFile(path);
+  cursor_ = loaded ? std::make_unique<QCursor>(*loaded) : nullptr;
+  ApplyCursor();
+}
+
+void QtPlatform::ApplyCursor() {
+  if (window_ == nullptr) return;
+  QWidget* layers = window_->View()->Layers();
+  if (cursor_)
+    layers->setCursor(*cursor_);
+  else
+    layers->setCursor(Qt::ArrowCursor);
+}
+
+void QtPlatform::ShowHelp(const std::string& path) {
+  if (!QFileInfo::exists(Q(path))) {
+    MessageBox("Файл справки \"" + path +
+                   "\" не найден. Будет показана встроенная справка программы.",
+               "Сообщение", MsgButtons::Ok);
+  }
+  if (help_ == nullptr) help_ = new HelpWindow(window_);
+  help_->ShowContents();
+}
+
+void QtPlatform::CloseMainWindow() {
+  if (window_ != nullptr) window_->close();
+}
+
+}  // namespace qova

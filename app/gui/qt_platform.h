@@ -1,0 +1,75 @@
+#pragma once
+// The desktop through Qt widgets. The form is built before the main window
+// (the window forwards to it), so what the form shows before the window is
+// attached is kept and applied when it is.
+
+#include <QString>
+#include <memory>
+#include <string>
+
+#include "app/platform/dialog_faces.h"
+#include "app/platform/platform.h"
+
+namespace qova {
+
+class MainWindow;
+class HelpWindow;
+
+class QtPlatform : public Platform {
+ public:
+  QtPlatform();
+  ~QtPlatform() override;
+
+  // The window that owns every box and dialog and shows the display state.
+  void Attach(MainWindow* window);
+  DialogFaces& Faces() { return faces_; }
+  HelpWindow* Help() const { return help_; }
+
+  MsgResult MessageBox(const std::string& text, const std::string& caption,
+                       MsgButtons buttons) override;
+  void ShowErrorBox(const std::string& text) override;
+  std::optional<std::string> RunOpenDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> RunSaveDialog(const FileDialogSpec& spec) override;
+  std::optional<FontSpec> ChooseFont(const FontSpec& font) override;
+  void ShowModal(ModalDialog& dialog) override;
+  QImage ReadBitmap(const std::string& path) override;
+  void WriteFile(const std::string& path, const std::string& bytes) override;
+  char DecimalSeparator() override;
+  void Repaint() override;
+  void SetCaption(const std::string& caption) override;
+  void SetStatusText(int panel, const std::string& text) override;
+  void SetCommandStates(bool findEnabled, bool saveEnabled) override;
+  void SetPreviewVisible(bool visible) override;
+  void SetBusy(bool busy) override;
+  void LoadOverlayCursor(const std::string& path) override;
+  void ShowHelp(const std::string& path) override;
+  void CloseMainWindow() override;
+
+ private:
+  class CursorPause;
+  void ApplyCursor();
+
+  DialogFaces faces_;
+  MainWindow* window_ = nullptr;
+  HelpWindow* help_ = nullptr;  // owned by the window, made on first use
+  // Display state kept until the window is attached.
+  QString caption_;
+  QString status_[3] = {"X=", "Y=", ""};
+  bool find_ = false;
+  bool save_ = false;
+  bool preview_ = true;
+  bool busy_ = false;
+  std::unique_ptr<class QCursor> cursor_;  // null: the arrow
+};
+
+// Qt's form of a file filter "Image Files|*.bmp|All Files|*.*":
+// "Image Files (*.bmp);;All Files (*)".
+QString QtFileFilter(const std::string& filter);
+
+// The extension without "*." or ".": "*.bmp" -> "bmp".
+QString BareExtension(const std::string& defaultExt);
+
+// The chosen name with the default extension appended when it has none.
+QString WithDefaultExtension(const QString& path, const QString& ext);
+
+}  // namespace qova

@@ -1,0 +1,207 @@
+#include "app/gui/qt_platform.h"
+
+#include <gtest/gtest.h>
+
+#include <QAbstractButton>
+#include <QDir>
+#include <QFile>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include "app/about_box.h"
+#include "app/form.h"
+#include "app/gui/about_box_face.h"
+#include "app/gui/modal_helper_test.h"
+#include "core/qova_error.h"
+
+namespace qova {
+namespace {
+
+using testing_gui::WhenModal;
+
+struct SeenBox {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  QStringList buttons;
+};
+
+// Records the next message box and presses the button with the given text.
+void AnswerBox(SeenBox& seen, const QString& press) {
+  WhenModal([&seen, press](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    seen.title = box->windowTitle();
+    seen.text = box->text();
+    seen.icon = box->icon();
+    for (QAbstractButton* b : box->buttons()) seen.buttons << b->text();
+    for (QAbstractButton* b : box->buttons())
+      if (b->text() == press) b->click();
+  });
+}
+
+TEST(QtPlatformFilters, WindowsFilterBecomesQtFilter) {
+  EXPECT_EQ(QtFileFilter("Image Files|*.bmp|All Files|*.*"),
+            "Image Files (*.bmp);;All Files (*)");
+  EXPECT_EQ(QtFileFilter("Pictures|*.bmp;*.dib"), "Pictures (*.bmp *.dib)");
+  EXPECT_EQ(BareExtension("*.bmp"), "bmp");
+  EXPECT_EQ(BareExtension(".crd"), "crd");
+  EXPECT_EQ(BareExtension("txt"), "txt");
+  EXPECT_EQ(BareExtension("*.*"), "");
+  EXPECT_EQ(WithDefaultExtension("/a/points", "crd"), "/a/points.crd");
+  EXPECT_EQ(WithDefaultExtension("/a/points.txt", "crd"), "/a/points.txt");
+  EXPECT_EQ(WithDefaultExtension("/a.b/points", "crd"), "/a.b/points.crd");
+}
+
+TEST(QtPlatformBoxes, CaptionChoosesIconAndButtonsSpeakRussian) {
+  QtPlatform platform;
+  SeenBox seen;
+  AnswerBox(seen, "Нет");
+  EXPECT_EQ(platform.MessageBox("Сохранить?", "Предупреждение", MsgButtons::YesNo), MsgResult::No);
+  EXPECT_EQ(seen.title, "Предупреждение");
+  EXPECT_EQ(seen.icon, QMessageBox::Question);
+  EXPECT_TRUE(seen.buttons.contains("Да") && seen.buttons.contains("Нет"));
+
+  seen = {};
+  AnswerBox(seen, "Отмена");
+  EXPECT_EQ(platform.MessageBox("Шаг", "Сообщение", MsgButtons::OkCancel), MsgResult::Cancel);
+  EXPECT_EQ(seen.icon, QMessageBox::Information);
+  EXPECT_TRUE(seen.buttons.contains("OK") && seen.buttons.contains("Отмена"));
+
+  seen = {};
+  AnswerBox(seen, "OK");
+  EXPECT_EQ(platform.MessageBox("Плохо", "Ошибка", MsgButtons::Ok), MsgResult::Ok);
+  EXPECT_EQ(seen.icon, QMessageBox::Critical);
+
+  seen = {};
+  AnswerBox(seen, "OK");
+  platform.MessageBox("x", "Другое", MsgButtons::Ok);
+  EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+}
+
+TEST(QtPlatformBoxes, UnhandledErrorShowsStopBoxWithFullStop) {
+  QTemporaryDir dir;  // no settings file here
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  QtPlatform platform;
+  TVazeZududi_Form form(platform);
+  SeenBox seen;
+  AnswerBox(seen, "OK");
+  form.Guarded([] { throw QovaError("Division by zero"); });
+  EXPECT_EQ(seen.title, "QOVA");
+  EXPECT_EQ(seen.text, "Division by zero.");
+  EXPECT_EQ(seen.icon, QMessageBox::Critical);
+  seen = {};
+  AnswerBox(seen, "OK");
+  form.Guarded([] { throw QovaError("Already a sentence."); });
+  EXPECT_EQ(seen.text, "Already a sentence.");
+  QDir::setCurrent(old);
+}
+
+TEST(QtPlatformBoxes, BusyCursorIsLiftedWhileABoxAsks) {
+  QtPlatform platform;
+  platform.SetBusy(true);
+  ASSERT_NE(QApplication::overrideCursor(), nullptr);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  platform.SetBusy(true);  // set twice, restored once
+  bool waitShownDuringBox = true;
+  WhenModal([&](QWidget* w) {
+    waitShownDuringBox = QApplication::overrideCursor() != nullptr;
+    qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click();
+  });
+  platform.MessageBox("?", "Сообщение", MsgButtons::Ok);
+  EXPECT_FALSE(waitShownDuringBox);
+  EXPECT_NE(QApplication::overrideCursor(), nullptr);
+  platform.SetBusy(false);
+  EXPECT_EQ(QApplication::overrideCursor(), nullptr);
+}
+
+TEST(QtPlatformDialogs, AboutBoxShowsNameAndClosesWithOk) {
+  QtPlatform platform;
+  RegisterDialogFaces(platform.Faces());
+  TQOVAAboutBox about;
+  QStringList texts;
+  WhenModal([&](QWidget* w) {
+    for (QLabel* l : w->findChildren<QLabel*>()) texts << l->text();
+    w->findChild<QPushButton*>("OKButton")->click();
+  });
+  platform.ShowModal(about);
+  EXPECT_TRUE(about.CloseRequested());
+  EXPECT_TRUE(texts.join("\n").contains("QOVA"));
+  EXPECT_TRUE(texts.join("\n").contains("Версия"));
+}
+
+TEST(QtPlatformDialogs, DialogWithoutFaceIsAnError) {
+  QtPlatform platform;
+  struct Unknown : ModalDialog {} dialog;
+  EXPECT_THROW(platform.ShowModal(dialog), QovaError);
+}
+
+TEST(QtPlatformDialogs, SaveDialogAsksNothingAndAppendsExtension) {
+  QTemporaryDir dir;
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  {
+    QFile existing(dir.filePath("points.crd"));
+    ASSERT_TRUE(existing.open(QIODevice::WriteOnly));
+  }
+  QtPlatform platform;
+  QString shownFolder, proposed;
+  bool confirms = true;
+  WhenModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    shownFolder = dialog->directory().absolutePath();
+    confirms = !dialog->testOption(QFileDialog::DontConfirmOverwrite);
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    proposed = name->text();
+    name->clear();
+    QTest::keyClicks(name, "points");  // no extension; that file exists
+    QTest::keyClick(name, Qt::Key_Return);
+  });
+  const auto chosen = platform.RunSaveDialog({"Coordinate Files|*.crd", "crd", "", "plate.crd"});
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(QString::fromStdString(*chosen), QDir(dir.path()).absoluteFilePath("points.crd"));
+  EXPECT_EQ(shownFolder, QDir(dir.path()).absolutePath());
+  EXPECT_EQ(proposed, "plate.crd");
+  EXPECT_FALSE(confirms);
+  QDir::setCurrent(old);
+}
+
+TEST(QtPlatformDialogs, OpenDialogMakesTheFilesFolderCurrent) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkdir("images");
+  const QString images = QDir(dir.path()).absoluteFilePath("images");
+  {
+    QFile bmp(images + "/plate.bmp");
+    ASSERT_TRUE(bmp.open(QIODevice::WriteOnly));
+  }
+  const QString old = QDir::currentPath();
+  QtPlatform platform;
+  QString shownFolder;
+  WhenModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    shownFolder = dialog->directory().absolutePath();
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    QTest::keyClicks(name, "plate");
+    QTest::keyClick(name, Qt::Key_Return);
+  });
+  const auto chosen =
+      platform.RunOpenDialog({kImageFilter, "*.bmp", images.toStdString(), ""});
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(QString::fromStdString(*chosen), images + "/plate.bmp");
+  EXPECT_EQ(shownFolder, images);
+  EXPECT_EQ(QDir::currentPath(), images);
+
+  WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+  EXPECT_FALSE(platform.RunOpenDialog({kImageFilter, "*.bmp", images.toStdString(), ""}));
+  QDir::setCurrent(old);
+}
+
+}  // namespace
+}  // namespace qova
