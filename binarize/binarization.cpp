@@ -13,13 +13,22 @@ namespace qova {
 namespace {
 
 // BrightnessArray[x][y] = (r + g + b)/3 over the box. Each cell is written
-// independently, so the image is read row by row.
+// independently, so the order is free: the image is read a band of rows at a
+// time, and each column of the array gets a run of cells of that band, instead
+// of one cell per column and row (a page apart on a large image).
 void FillBrightness(StateRecord& s, const PixelBox& box) {
-  for (int32_t y = box.y0; y <= box.y1; ++y) {
-    const QRgb* row = reinterpret_cast<const QRgb*>(s.SourceBitmap.constScanLine(y));
+  constexpr int32_t kBand = 16;
+  const QRgb* rows[kBand];
+  for (int32_t y0 = box.y0; y0 <= box.y1; y0 += kBand) {
+    const int32_t band = std::min(kBand, box.y1 - y0 + 1);
+    for (int32_t j = 0; j < band; ++j)
+      rows[j] = reinterpret_cast<const QRgb*>(s.SourceBitmap.constScanLine(y0 + j));
     for (int32_t x = box.x0; x <= box.x1; ++x) {
-      const QRgb p = row[x];
-      s.BrightnessArray[x][y] = static_cast<double>(qRed(p) + qGreen(p) + qBlue(p)) / 3;
+      double* cells = s.BrightnessArray[x] + y0;
+      for (int32_t j = 0; j < band; ++j) {
+        const QRgb p = rows[j][x];
+        cells[j] = static_cast<double>(qRed(p) + qGreen(p) + qBlue(p)) / 3;
+      }
     }
   }
 }
@@ -44,6 +53,7 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
 
   s.MeanGradient = 0;
   s.GradientVariance = 0;
+  double sum = 0;  // MeanGradient's running sum, kept local so it stays in a register
   int64_t n = 0;
   for (int32_t x = box.x0; x <= box.x1; ++x) {
     const double* left = s.BrightnessArray[std::max(x - step, 0)];
@@ -58,19 +68,20 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
       const double g = std::sqrt(gx * gx + gy * gy);
       work[y * workStride + x] = static_cast<uchar>(g);
       gradient[y] = g;
-      s.MeanGradient = s.MeanGradient + g;
+      sum = sum + g;
       ++n;
     }
   }
   // No interior pixel: 0/0, which ends the run.
-  s.MeanGradient = Div(s.MeanGradient, static_cast<double>(n));
+  s.MeanGradient = Div(sum, static_cast<double>(n));
 
+  const double mean = s.MeanGradient;
   double squares = 0;
   for (int32_t x = box.x0; x <= box.x1; ++x) {
     const double* gradient = s.GradientArray[x];
     for (int32_t y = box.y0; y <= box.y1; ++y) {
       if (!inside(x, y)) continue;
-      const double d = gradient[y] - s.MeanGradient;
+      const double d = gradient[y] - mean;
       squares = squares + d * d;
     }
   }
