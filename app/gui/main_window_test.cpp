@@ -1,0 +1,289 @@
+#include "app/gui/main_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QDir>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QMenu>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTextBrowser>
+#include <QToolButton>
+
+#include "app/form.h"
+#include "app/gui/help_window.h"
+#include "app/gui/image_view.h"
+#include "app/gui/modal_helper_test.h"
+#include "app/gui/qt_platform.h"
+#include "app/platform/scripted_platform.h"
+
+namespace qova {
+namespace {
+
+using testing_gui::WhenModal;
+
+// Every test starts in an empty folder: no settings file, no cursor, no help.
+class InEmptyFolder : public ::testing::Test {
+ protected:
+  InEmptyFolder() : old_(QDir::currentPath()) { QDir::setCurrent(dir_.path()); }
+  ~InEmptyFolder() override { QDir::setCurrent(old_); }
+  QTemporaryDir dir_;
+  QString old_;
+};
+
+// The program as main() builds it.
+class RealWindow : public InEmptyFolder {
+ protected:
+  RealWindow() : form_(platform_), window_(form_) {
+    platform_.Attach(&window_);
+    form_.FormCreate();
+    window_.show();
+    QApplication::processEvents();
+  }
+  ~RealWindow() override { platform_.Attach(nullptr); }
+
+  template <class T>
+  T* Find(const char* name) {
+    T* found = window_.findChild<T*>(name);
+    EXPECT_NE(found, nullptr) << name;
+    return found;
+  }
+
+  QtPlatform platform_;
+  TVazeZududi_Form form_;
+  MainWindow window_;
+};
+
+TEST_F(RealWindow, StartsWithCaptionSizeAndEmptyView) {
+  EXPECT_EQ(window_.windowTitle().toStdString(), kMainCaption);
+  EXPECT_EQ(window_.minimumSize(), QSize(750, 700));
+  EXPECT_TRUE(Find<QWidget>("PreviewImage")->isVisible());
+  EXPECT_EQ(Find<QWidget>("CrossImage1")->size(), QSize(0, 0));
+  // No cursor file here: the overlay shows the arrow.
+  EXPECT_EQ(Find<QWidget>("CrossImage1")->cursor().shape(), Qt::ArrowCursor);
+}
+
+TEST_F(RealWindow, MenusHaveTheirCaptionsAndShortcuts) {
+  QStringList titles;
+  for (QAction* a : window_.menuBar()->actions()) titles << a->text();
+  EXPECT_EQ(titles, QStringList({"Файл", "Настройки", "Действия", "Помощь"}));
+
+  struct Item {
+    const char* name;
+    const char* caption;
+    const char* shortcut;
+    const char* menu;
+  };
+  const Item items[] = {
+      {"Begin1", "Открыть изображение", "Ctrl+O", "Файл"},
+      {"N26", "Сохранить точки", "Ctrl+S", "Файл"},
+      {"Exit1", "Выход", "Ctrl+Q", "Файл"},
+      {"N3", "Настройки рабочей среды", "Ctrl+W", "Настройки"},
+      {"N5", "Специальные настройки", "Ctrl+P", "Настройки"},
+      {"N4", "Найти координаты      Enter", "", "Действия"},
+      {"N7", "Справка", "", "Помощь"},
+      {"N20", "О программе", "", "Помощь"},
+  };
+  for (const Item& item : items) {
+    QAction* action = Find<QAction>(item.name);
+    ASSERT_NE(action, nullptr);
+    EXPECT_EQ(action->text(), QString::fromUtf8(item.caption)) << item.name;
+    EXPECT_EQ(action->shortcut(), QKeySequence(item.shortcut)) << item.name;
+    auto* menu = qobject_cast<QMenu*>(action->parent());
+    ASSERT_NE(menu, nullptr) << item.name;
+    EXPECT_EQ(menu->title(), QString::fromUtf8(item.menu)) << item.name;
+  }
+  // "Файл": open, save, a separator, exit.
+  const QList<QAction*> file = qobject_cast<QMenu*>(Find<QAction>("Begin1")->parent())->actions();
+  ASSERT_EQ(file.size(), 4);
+  EXPECT_EQ(file[1]->objectName(), "N26");
+  EXPECT_TRUE(file[2]->isSeparator());
+  EXPECT_EQ(file[3]->objectName(), "Exit1");
+}
+
+TEST_F(RealWindow, ToolButtonsInOrderWithHints) {
+  const std::pair<const char*, const char*> buttons[] = {
+      {"ToolButton2", "Ручное определение реперных точек"},
+      {"ToolButton6", "Открыть изображение"},
+      {"SaveToolButton", "Сохранить координаты"},
+      {"ToolButton10", "Выход"},
+      {"RunToolButton", "Найти координаты"},
+  };
+  int lastX = -1;
+  for (const auto& [name, hint] : buttons) {
+    auto* button = Find<QToolButton>(name);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(button->toolTip(), QString::fromUtf8(hint)) << name;
+    EXPECT_EQ(button->iconSize(), QSize(22, 22));
+    EXPECT_FALSE(button->icon().isNull()) << name;
+    const int x = button->mapTo(&window_, QPoint(0, 0)).x();
+    EXPECT_GT(x, lastX) << name << " is not right of the one before";
+    lastX = x;
+  }
+}
+
+TEST_F(RealWindow, StatusBarPanels) {
+  EXPECT_EQ(window_.statusBar()->objectName(), "ImageStatus");
+  const char* texts[3] = {"X=", "Y=", ""};
+  const int widths[3] = {80, 80, 50};
+  for (int i = 0; i < 3; ++i) {
+    auto* panel = Find<QLabel>(QString("ImageStatusPanel%1").arg(i).toUtf8().constData());
+    ASSERT_NE(panel, nullptr);
+    EXPECT_EQ(panel->text(), texts[i]);
+    EXPECT_EQ(panel->width(), widths[i]);
+  }
+  EXPECT_TRUE(Find<QLabel>("ImageStatusPanel2")->alignment() & Qt::AlignRight);
+  platform_.SetStatusText(0, "X= 12");
+  EXPECT_EQ(Find<QLabel>("ImageStatusPanel0")->text(), "X= 12");
+}
+
+TEST_F(RealWindow, FindAndSaveStartDisabledAndAreSetInPairs) {
+  EXPECT_FALSE(Find<QAction>("N4")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>("RunToolButton")->isEnabled());
+  EXPECT_FALSE(Find<QAction>("N26")->isEnabled());
+  EXPECT_FALSE(Find<QToolButton>("SaveToolButton")->isEnabled());
+  EXPECT_TRUE(Find<QAction>("Begin1")->isEnabled());
+  form_.SetCommandStates(true, false);
+  EXPECT_TRUE(Find<QAction>("N4")->isEnabled());
+  EXPECT_TRUE(Find<QToolButton>("RunToolButton")->isEnabled());
+  EXPECT_FALSE(Find<QAction>("N26")->isEnabled());
+  form_.SetCommandStates(false, true);
+  EXPECT_FALSE(Find<QToolButton>("RunToolButton")->isEnabled());
+  EXPECT_TRUE(Find<QAction>("N26")->isEnabled());
+  EXPECT_TRUE(Find<QToolButton>("SaveToolButton")->isEnabled());
+}
+
+TEST_F(RealWindow, ManualButtonOnlyShowsItsMessage) {
+  QString title, text;
+  QMessageBox::Icon icon = QMessageBox::NoIcon;
+  WhenModal([&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    title = box->windowTitle();
+    text = box->text();
+    icon = box->icon();
+    box->button(QMessageBox::Ok)->click();
+  });
+  QTest::mouseClick(Find<QToolButton>("ToolButton2"), Qt::LeftButton);
+  EXPECT_EQ(title, "Сообщение");
+  EXPECT_EQ(icon, QMessageBox::Information);
+  EXPECT_TRUE(text.startsWith("Данная опция доступна только")) << text.toStdString();
+  EXPECT_TRUE(window_.isVisible());
+}
+
+TEST_F(RealWindow, MissingHelpFileIsReportedThenBuiltInHelpShown) {
+  QString text;
+  WhenModal([&](QWidget* w) {
+    auto* box = qobject_cast<QMessageBox*>(w);
+    ASSERT_NE(box, nullptr);
+    text = box->text();
+    box->button(QMessageBox::Ok)->click();
+  });
+  Find<QAction>("N7")->trigger();
+  EXPECT_TRUE(text.contains("QOVA_01.HLP")) << text.toStdString();
+  HelpWindow* help = platform_.Help();
+  ASSERT_NE(help, nullptr);
+  EXPECT_TRUE(help->isVisible());
+  auto* topics = help->findChild<QListWidget*>("HelpTopics");
+  ASSERT_NE(topics, nullptr);
+  EXPECT_EQ(topics->count(), 6);
+  topics->setCurrentRow(4);
+  EXPECT_TRUE(help->findChild<QTextBrowser*>("HelpText")->toPlainText().contains("*.crd"));
+  help->close();
+}
+
+TEST_F(RealWindow, ExitButtonClosesTheWindow) {
+  QTest::mouseClick(Find<QToolButton>("ToolButton10"), Qt::LeftButton);
+  EXPECT_FALSE(window_.isVisible());
+}
+
+TEST(FormKeyCodes, DesktopCodesForEnterAndArrows) {
+  EXPECT_EQ(FormKeyCode(Qt::Key_Return), 13);
+  EXPECT_EQ(FormKeyCode(Qt::Key_Enter), 13);
+  EXPECT_EQ(FormKeyCode(Qt::Key_Left), 37);
+  EXPECT_EQ(FormKeyCode(Qt::Key_Up), 38);
+  EXPECT_EQ(FormKeyCode(Qt::Key_Right), 39);
+  EXPECT_EQ(FormKeyCode(Qt::Key_Down), 40);
+  EXPECT_EQ(FormKeyCode(Qt::Key_A), 'A');
+  EXPECT_EQ(FormKeyCode(Qt::Key_Percent), 0);  // 37 in Qt, not the left arrow
+  EXPECT_EQ(FormKeyCode(Qt::Key_F5), 0);
+}
+
+// A control that notes, when a key reaches it, where the selected corner was.
+class RecordingEdit : public QLineEdit {
+ public:
+  RecordingEdit(TVazeZududi_Form& form, QWidget* parent) : QLineEdit(parent), form_(form) {}
+  std::vector<double> cornerXAtPress;
+  int presses = 0;
+
+ protected:
+  void keyPressEvent(QKeyEvent* e) override {
+    ++presses;
+    if (form_.SelectedRegion >= 0) cornerXAtPress.push_back(form_.Regions[0]->Get(0)->x);
+    QLineEdit::keyPressEvent(e);
+  }
+
+ private:
+  TVazeZududi_Form& form_;
+};
+
+class KeysTest : public InEmptyFolder {
+ protected:
+  KeysTest() : form_(platform_), window_(form_) {
+    QApplication::instance()->installEventFilter(new KeyForwarder(form_, &window_));
+    form_.ImageWidth = 100;
+    form_.ImageHeight = 80;
+    form_.Image1 = QImage(100, 80, QImage::Format_RGB32);
+    form_.Image1.fill(Qt::white);
+    form_.RegionClosed = true;
+    edit_ = new RecordingEdit(form_, &window_);
+    window_.setCentralWidget(edit_);
+    window_.show();
+    window_.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window_));
+    edit_->setFocus();
+    QApplication::processEvents();
+  }
+
+  ScriptedPlatform platform_;
+  TVazeZududi_Form form_;
+  MainWindow window_;
+  RecordingEdit* edit_;
+};
+
+TEST_F(KeysTest, ArrowsReachTheFormBeforeTheFocusedControl) {
+  // One corner at (50, 40), selected.
+  form_.Image1MouseDown(MouseButton::Left, false, 50, 40);
+  form_.CrossImage1MouseUp(MouseButton::Left, false, 50, 40);
+  ASSERT_EQ(form_.Regions.Length(), 1);
+  form_.SelectedRegion = 0;
+  form_.SelectedCorner = 0;
+  ASSERT_EQ(QApplication::focusWidget(), edit_);
+  QTest::keyClick(edit_, Qt::Key_Right);
+  QTest::keyClick(edit_, Qt::Key_Right);
+  QTest::keyClick(edit_, Qt::Key_Down);
+  EXPECT_EQ(form_.Regions[0]->Get(0)->x, 52);
+  EXPECT_EQ(form_.Regions[0]->Get(0)->y, 41);
+  // The control still got every key (nothing consumed), after the form.
+  EXPECT_EQ(edit_->presses, 3);
+  EXPECT_EQ(edit_->cornerXAtPress, (std::vector<double>{51, 52, 52}));
+}
+
+TEST_F(KeysTest, EnterRunsTheDetectionOnlyWhileFindIsEnabled) {
+  QTest::keyClick(edit_, Qt::Key_Return);
+  EXPECT_EQ(platform_.busyCount, 0);
+  form_.SetCommandStates(true, false);
+  QTest::keyClick(edit_, Qt::Key_Enter);
+  EXPECT_GT(platform_.busyCount, 0);  // the run started (and ends with its message)
+  EXPECT_EQ(edit_->presses, 2);
+}
+
+}  // namespace
+}  // namespace qova
