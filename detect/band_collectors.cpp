@@ -97,13 +97,21 @@ inline void ClampRows(double lo, double hi, const Box& box, int32_t* first, int3
   *last = static_cast<int32_t>(hi);
 }
 
+// The largest magnitude of a column or a row index of the box.
+double ColumnSpan(const Box& box) {
+  return std::max(std::fabs(static_cast<double>(box.i0)), std::fabs(static_cast<double>(box.i1)));
+}
+double RowSpan(const Box& box) {
+  return std::max(std::fabs(static_cast<double>(box.j0)), std::fabs(static_cast<double>(box.j1)));
+}
+
 // A pixel within maxDistance of the line lies within maxDistance·√(1 + s²)
-// of it measured along v. The slack of a pixel (plus a relative part for
-// large coordinates) covers every rounding of the exact test, so no pixel it
-// accepts is left out.
+// of it measured along v. A slack of a thousandth of a pixel, plus a part
+// relative to the largest coordinate involved, covers every rounding of the
+// exact test, so no pixel it accepts is left out.
 double ReachAlongV(double s, double maxDistance, double magnitude) {
   const double k = std::sqrt(1 + s * s);
-  return maxDistance * k * (1 + 1e-9) + 1.0 + 1e-9 * magnitude;
+  return maxDistance * k * (1 + 1e-9) + 1e-3 + 1e-9 * magnitude;
 }
 
 template <class Sink>
@@ -114,9 +122,10 @@ void CollectHorizontal(const StateRecord& s, int32_t side, const VT_Point& centr
   if (box.i0 >= box.i1 || box.j0 >= box.j1) return;
   const BandQuery q = MakeQuery(slope, intercept, centre.x, centre.y, maxDistance, halfLength,
                                 side == 1 ? +1 : side == 2 ? -1 : 0);
+  const double reach = ReachAlongV(
+      slope, maxDistance, std::fabs(intercept) + std::fabs(slope) * ColumnSpan(box));
   for (int32_t i = box.i0; i < box.i1; ++i) {
     const double onLine = slope * i + intercept;  // the line's y in column i
-    const double reach = ReachAlongV(slope, maxDistance, std::fabs(onLine));
     int32_t j, last;
     if (std::isfinite(onLine) && std::isfinite(reach))
       ClampRows(onLine - reach, onLine + reach, box, &j, &last);
@@ -137,13 +146,12 @@ void CollectVertical(const StateRecord& s, int32_t side, const VT_Point& centre,
   // Side 1 reaches towards decreasing y: feet below the centre are rejected.
   const BandQuery q = MakeQuery(slope, intercept, centre.y, centre.x, maxDistance, halfLength,
                                 side == 1 ? -1 : side == 2 ? +1 : 0);
-  const double rowSpan = std::max(std::fabs(static_cast<double>(box.j0)),
-                                  std::fabs(static_cast<double>(box.j1)));
+  const double reach =
+      ReachAlongV(slope, maxDistance,
+                  ColumnSpan(box) + std::fabs(intercept) + std::fabs(slope) * RowSpan(box));
   for (int32_t i = box.i0; i < box.i1; ++i) {
     // Column i is within reach of row j when |s·j − (i − e)| <= reach.
     const double offset = i - intercept;
-    const double reach =
-        ReachAlongV(slope, maxDistance, std::fabs(offset) + std::fabs(slope) * rowSpan);
     int32_t j, last;
     if (!std::isfinite(offset) || !std::isfinite(reach)) {
       j = box.j0, last = box.j1 - 1;
