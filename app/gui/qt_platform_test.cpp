@@ -14,6 +14,7 @@
 #include <QTest>
 
 #include "app/about_box.h"
+#include "output/mess_form.h"
 #include "app/form.h"
 #include "app/gui/about_box_face.h"
 #include "app/gui/modal_helper_test.h"
@@ -133,6 +134,20 @@ TEST(QtPlatformDialogs, AboutBoxShowsNameAndClosesWithOk) {
   EXPECT_TRUE(about.CloseRequested());
   EXPECT_TRUE(texts.join("\n").contains("QOVA"));
   EXPECT_TRUE(texts.join("\n").contains("Версия"));
+}
+
+TEST(QtPlatformDialogs, StatisticsWindowHasItsFace) {
+  QtPlatform platform;
+  RegisterDialogFaces(platform.Faces());
+  TMessForm statistics(platform);
+  statistics.ListBox1 = {"Среднее значение градиента: 1"};
+  QString shown;
+  WhenModal([&](QWidget* w) {
+    shown = w->metaObject()->className();
+    qobject_cast<QDialog*>(w)->reject();  // closed by the title bar
+  });
+  platform.ShowModal(statistics);
+  EXPECT_FALSE(shown.isEmpty());
 }
 
 TEST(QtPlatformDialogs, DialogWithoutFaceIsAnError) {
