@@ -9,6 +9,7 @@
 #include "app/platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "core/checked_math.h"
+#include "detect/detect_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"
 #include "detect/scan_sides.h"
@@ -31,14 +32,7 @@ struct BinarizedPlate {
     spec.originX = 0.3;
     spec.originY = -0.2;
     const Plate plate = RenderPlate(spec);
-    s.SourceBitmap = plate.image;
-    s.ImageWidth = s.ImageHeight = 4096;
-    s.WorkBitmap = QImage(4096, 4096, QImage::Format_Grayscale8);
-    s.BrightnessArray.Allocate(4096, 4096);
-    s.GradientArray.Allocate(4096, 4096);
-    s.BinaryMask.Allocate(4096, 4096);
-    s.ArrayWidth = s.ArrayHeight = 4096;
-    s.ArraysAllocated = true;
+    testing::PrepareForRun(s, plate.image);
     auto region = std::make_unique<SearchRegion>(1);
     for (const QPointF& p : RegionInCells(plate, 0, 0, 39, 39))
       region->AddNew(std::round(p.x()), std::round(p.y()));

@@ -1,12 +1,11 @@
 #pragma once
 // A state record on the scripted platform with a mask of a given size, for the
-// detection tests.
-
-#include <gtest/gtest.h>
+// detection tests and benchmark.
 
 #include <initializer_list>
 #include <memory>
 #include <utility>
+#include <vector>
 
 #include "app/platform/scripted_platform.h"
 #include "app/state/state_record.h"
@@ -39,5 +38,30 @@ struct DetectState {
     return s.Regions.Length() - 1;
   }
 };
+
+using PointList = std::vector<std::pair<double, double>>;
+
+// The coordinates of a list's points, in order.
+inline PointList Points(const VT_Points& list) {
+  PointList out;
+  for (int32_t k = 0; k < list.Count(); ++k) out.emplace_back(list.Get(k)->x, list.Get(k)->y);
+  return out;
+}
+
+// The state a run has before its first region: the image open, the working
+// arrays allocated at its size and zeroed, the gradient picture black.
+inline void PrepareForRun(StateRecord& s, const QImage& image) {
+  s.SourceBitmap = image;
+  s.ImageWidth = image.width();
+  s.ImageHeight = image.height();
+  s.WorkBitmap = QImage(image.width(), image.height(), QImage::Format_Grayscale8);
+  s.WorkBitmap.fill(0);
+  s.BrightnessArray.Allocate(s.ImageWidth, s.ImageHeight);
+  s.GradientArray.Allocate(s.ImageWidth, s.ImageHeight);
+  s.BinaryMask.Allocate(s.ImageWidth, s.ImageHeight);
+  s.ArrayWidth = s.ImageWidth;
+  s.ArrayHeight = s.ImageHeight;
+  s.ArraysAllocated = true;
+}
 
 }  // namespace qova::testing

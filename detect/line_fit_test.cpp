@@ -13,24 +13,19 @@ namespace qova {
 namespace {
 
 using testing::DetectState;
+using testing::PointList;
+using testing::Points;
 
-std::vector<std::pair<double, double>> Points(const VT_Points& list) {
-  std::vector<std::pair<double, double>> out;
-  for (int32_t k = 0; k < list.Count(); ++k) out.emplace_back(list.Get(k)->x, list.Get(k)->y);
-  return out;
-}
-
-std::vector<std::pair<double, double>> Points(const Band& band) {
-  std::vector<std::pair<double, double>> out;
+PointList Points(const Band& band) {
+  PointList out;
   for (const BandPixel& p : band) out.emplace_back(p.x, p.y);
   return out;
 }
 
 // Pixels (x, y) for x in [x0, x1] and, within each x, y in [y0, y1]; stored
 // transposed as (y, x) when asked.
-std::vector<std::pair<double, double>> Block(int x0, int x1, int y0, int y1,
-                                             bool transposed = false) {
-  std::vector<std::pair<double, double>> out;
+PointList Block(int x0, int x1, int y0, int y1, bool transposed = false) {
+  PointList out;
   for (int x = x0; x <= x1; ++x)
     for (int y = y0; y <= y1; ++y)
       transposed ? out.emplace_back(y, x) : out.emplace_back(x, y);

@@ -9,14 +9,8 @@ namespace qova {
 namespace {
 
 using testing::DetectState;
-
-std::vector<std::pair<double, double>> Points(const VT_Points& list) {
-  std::vector<std::pair<double, double>> out;
-  for (int32_t k = 0; k < list.Count(); ++k) out.emplace_back(list.Get(k)->x, list.Get(k)->y);
-  return out;
-}
-
-using PointList = std::vector<std::pair<double, double>>;
+using testing::PointList;
+using testing::Points;
 
 // A 200 × 200 mask and the square region (20, 20) – (180, 180): the scan
 // lines of the horizontal scans are rows, those of the vertical ones columns.

@@ -11,6 +11,7 @@
 #include "app/platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "core/checked_math.h"
+#include "detect/detect_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/scan_sides.h"
 #include "tools/synth/synthetic_plate.h"
@@ -49,17 +50,7 @@ TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
 
   ScriptedPlatform desktop;
   StateRecord s(desktop);
-  s.SourceBitmap = plate.image;
-  s.ImageWidth = spec.width;
-  s.ImageHeight = spec.height;
-  s.WorkBitmap = QImage(spec.width, spec.height, QImage::Format_Grayscale8);
-  s.WorkBitmap.fill(0);
-  s.BrightnessArray.Allocate(spec.width, spec.height);
-  s.GradientArray.Allocate(spec.width, spec.height);
-  s.BinaryMask.Allocate(spec.width, spec.height);
-  s.ArrayWidth = spec.width;
-  s.ArrayHeight = spec.height;
-  s.ArraysAllocated = true;
+  testing::PrepareForRun(s, plate.image);
   auto region = std::make_unique<SearchRegion>(1);
   for (const QPointF& p : corners) region->AddNew(p.x(), p.y());
   s.Regions.Append(std::move(region));
