@@ -76,7 +76,7 @@ std::vector<std::string> MountPointsFromText(const std::string& mounts) {
   return out;
 }
 
-TDirForm::TDirForm() : TDirForm(MountPointsFromText(ReadMounts())) {}
+TDirForm::TDirForm() : TDirForm(MountPointsFromText(ReadMounts())) { systemDrives_ = true; }
 
 TDirForm::TDirForm(std::vector<std::string> drives) : DriveComboBox1(std::move(drives)) {
   if (DriveComboBox1.empty()) DriveComboBox1.push_back("/");
@@ -135,7 +135,13 @@ void TDirForm::SelectDriveOf(const std::string& folder) {
   DriveIndex = best;
 }
 
-void TDirForm::FormShow() { ChosenFolder.clear(); }
+void TDirForm::FormShow() {
+  ChosenFolder.clear();
+  if (systemDrives_) {
+    DriveComboBox1 = MountPointsFromText(ReadMounts());
+    SelectDriveOf(Directory);
+  }
+}
 
 void TDirForm::DriveComboBox1Change(int index) {
   if (index < 0 || index >= static_cast<int>(DriveComboBox1.size())) return;

@@ -43,7 +43,8 @@ class TDirForm : public ModalDialog {
   static std::string ItemLabel(const std::string& path);
 
   // --- Handlers -------------------------------------------------------------
-  void FormShow();                        // ChosenFolder := ""
+  // ChosenFolder := ""; the drives are read again, as media come and go.
+  void FormShow();
   void DriveComboBox1Change(int index);   // the folder list goes to that drive
   void DirectoryListBox1Click(int index); // selects a folder
   void DirectoryListBox1DblClick(int index);  // opens a folder
@@ -52,6 +53,7 @@ class TDirForm : public ModalDialog {
 
  private:
   void SelectDriveOf(const std::string& folder);
+  bool systemDrives_ = false;  // the drives come from /proc/self/mounts
 };
 
 }  // namespace qova

@@ -89,5 +89,15 @@ TEST_F(DirFormFolders, OkChoosesTheSelectedFolderAndCancelNothing) {
   EXPECT_TRUE(d.CloseRequested());
 }
 
+TEST(DirFormSystem, DrivesOfThisMachineStartWithTheRoot) {
+  TDirForm d;
+  ASSERT_FALSE(d.DriveComboBox1.empty());
+  EXPECT_EQ(d.DriveComboBox1.front(), "/");
+  d.SetDirectory("/");
+  d.FormShow();
+  EXPECT_EQ(d.DriveComboBox1.front(), "/");
+  EXPECT_EQ(d.DriveComboBox1[static_cast<size_t>(d.DriveIndex)], "/");
+}
+
 }  // namespace
 }  // namespace qova

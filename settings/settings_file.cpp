@@ -24,6 +24,14 @@ constexpr size_t kMaxValueLength = 2047;
 
 enum class Loaded { Missing, Read, Failed };
 
+// Not UTF-8: the Windows-1251 bytes pass through. Repeated keys are kept, so
+// rewriting loses no line of other sections, and the first of them is read,
+// as the Windows profile functions read it.
+class IniFile : public CSimpleIniA {
+ public:
+  IniFile() : CSimpleIniA(/*isUtf8=*/false, /*multiKey=*/true, /*multiLine=*/false) {}
+};
+
 // Reads a whole regular file. A folder, a device or a file without read
 // permission cannot be a settings file.
 bool ReadWholeFile(const std::string& path, std::string& bytes) {
@@ -47,7 +55,7 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 }
 
 // Loads the INI file at path; a missing file loads as empty.
-Loaded LoadIni(const std::string& path, CSimpleIniA& ini, std::string& raw) {
+Loaded LoadIni(const std::string& path, IniFile& ini, std::string& raw) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return Loaded::Missing;
   if (!ReadWholeFile(path, raw)) return Loaded::Failed;
@@ -162,7 +170,9 @@ class KeyWriter {
 
  private:
   void Put(const char* key, const std::string& value) {
-    if (ini_.SetValue(kSettingsSection, key, value.c_str()) < 0) throw std::bad_alloc();
+    // Replaces every repetition of the key by the one value.
+    if (ini_.SetValue(kSettingsSection, key, value.c_str(), nullptr, /*forceReplace=*/true) < 0)
+      throw std::bad_alloc();
   }
 
   CSimpleIniA& ini_;
@@ -173,7 +183,7 @@ class KeyWriter {
 
 void ReadSettings(StateRecord& s, const std::string& path) {
   try {
-    CSimpleIniA ini;
+    IniFile ini;
     std::string raw;
     const Loaded loaded = LoadIni(path, ini, raw);
     s.SettingsFileMissing = loaded == Loaded::Missing;
@@ -216,7 +226,7 @@ void WriteSettings(StateRecord& s, const std::string& path) {
   try {
     // Everything else in the file is kept: load it first. A file that exists
     // but cannot be read would lose its other contents, so it is not written.
-    CSimpleIniA ini;
+    IniFile ini;
     ini.SetSpaces(false);  // "key=value", as Windows writes INI files
     std::string raw;
     if (LoadIni(path, ini, raw) == Loaded::Failed) throw QovaError(kWriteErrorText);

@@ -226,13 +226,27 @@ TEST_F(SettingsFileTest, NamesAreMatchedWithoutRegardToCase) {
   EXPECT_EQ(state_.CrossSize, 15);
   EXPECT_EQ(state_.MaxAngle, 4.5);
 
-  // Writing replaces those keys instead of adding a second spelling.
+  // Writing replaces those keys instead of adding a second one.
   state_.CrossSize = 16;
   WriteSettings(state_, path);
   const std::string text = Get(path);
   EXPECT_EQ(text.find("[QOVAParameters]"), std::string::npos);
-  EXPECT_NE(text.find("CROSSSIZE=16\r\n"), std::string::npos);
-  EXPECT_EQ(text.find("CrossSize"), std::string::npos);
+  EXPECT_EQ(text.find("CROSSSIZE"), std::string::npos);
+  EXPECT_NE(text.find("[qovaparameters]\r\nSteps=1\r\nCrossSize=16\r\nMax_Angle=4.5\r\n"),
+            std::string::npos);
+}
+
+TEST_F(SettingsFileTest, RepeatedKeysReadTheFirstAndOtherSectionsKeepTheirs) {
+  const std::string path = Path("repeat.ini");
+  Put(path, "[Other]\r\na=1\r\na=2\r\n\r\n\r\n[QOVAParameters]\r\nCrossSize=14\r\nCrossSize=19\r\n");
+  ReadSettings(state_, path);
+  EXPECT_EQ(state_.CrossSize, 14);
+  WriteSettings(state_, path);
+  const std::string text = Get(path);
+  const std::string other = "[Other]\r\na=1\r\na=2\r\n\r\n\r\n";
+  EXPECT_EQ(text.substr(0, other.size()), other);
+  EXPECT_EQ(text.find("CrossSize=19"), std::string::npos);
+  EXPECT_NE(text.find("CrossSize=14\r\n"), std::string::npos);
 }
 
 TEST_F(SettingsFileTest, ValuesAreReadUpTo2047Characters) {

@@ -131,6 +131,18 @@ TEST_F(SpecialPropertysTest, APartlyWrongEditAppliesOnlyTheFieldsBeforeIt) {
   EXPECT_FALSE(fs::exists(path));
 }
 
+TEST_F(SpecialPropertysTest, AFailedWriteIsReportedAndTheDialogClosesAllTheSame) {
+  desktop_.failCreate = true;
+  desktop_.saveAnswers.push_back(Path("elsewhere.ini"));
+  form_.Execute();
+  form_.Edit7 = "8";
+  form_.Button4Click();
+  EXPECT_EQ(desktop_.MessageTexts(), std::vector<std::string>{"Ошибка записи ini-файла!"});
+  EXPECT_TRUE(form_.CloseRequested());
+  EXPECT_EQ(s_.SearchWindowWidth, 8);
+  EXPECT_EQ(s_.SettingsPath, Path("elsewhere.ini"));
+}
+
 TEST_F(SpecialPropertysTest, FloatsUseTheLocaleSeparatorAndAcceptAnExponent) {
   desktop_.decimalSeparator = ',';
   desktop_.saveAnswers.push_back(Path("c.ini"));
