@@ -113,6 +113,9 @@ ImageView::ImageView(TVazeZududi_Form& form, QWidget* parent) : QScrollArea(pare
   setObjectName("ImageView");
   setWidgetResizable(false);
   setAlignment(Qt::AlignLeft | Qt::AlignTop);
+  // The arrow keys nudge the selected corner; the view must not also scroll
+  // with them, so it never takes the keyboard focus.
+  setFocusPolicy(Qt::NoFocus);
   layers_ = new LayerWidget(form, this);
   setWidget(layers_);
   preview_ = new PreviewWidget(PreviewPicture(), viewport());

@@ -3,6 +3,11 @@
 #include <gtest/gtest.h>
 
 #include <QAction>
+#include <QBuffer>
+#include <QCheckBox>
+#include <QFile>
+#include <QFontDialog>
+#include <QImageWriter>
 #include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
@@ -15,6 +20,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
+#include <QToolBar>
 #include <QToolButton>
 
 #include "app/form.h"
@@ -204,6 +210,63 @@ TEST_F(RealWindow, ExitButtonClosesTheWindow) {
   EXPECT_FALSE(window_.isVisible());
 }
 
+// The cursor file of the current folder becomes the overlay's pointer.
+TEST_F(InEmptyFolder, CursorFileGivesTheOverlayItsPointer) {
+  QImage picture(32, 32, QImage::Format_ARGB32);
+  picture.fill(Qt::transparent);
+  QByteArray bytes;
+  QBuffer buffer(&bytes);
+  buffer.open(QIODevice::WriteOnly);
+  ASSERT_TRUE(QImageWriter(&buffer, "ico").write(picture));
+  bytes[2] = 2;                          // a cursor
+  bytes[10] = 15;                        // hotspot x
+  bytes[12] = 16;                        // hotspot y
+  QFile file("MyCross.cur");
+  ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+  file.write(bytes);
+  file.close();
+  QtPlatform platform;
+  TVazeZududi_Form form(platform);
+  MainWindow window(form);
+  platform.Attach(&window);
+  form.FormCreate();
+  const QCursor cursor = window.findChild<QWidget*>("CrossImage1")->cursor();
+  EXPECT_EQ(cursor.shape(), Qt::BitmapCursor);
+  EXPECT_EQ(cursor.hotSpot(), QPoint(15, 16));
+  platform.Attach(nullptr);
+}
+
+TEST_F(RealWindow, FontChooserOffersFaceStyleAndSizeOnly) {
+  FontSpec font;
+  font.Name = "DejaVu Sans";
+  font.Size = 9;
+  font.Color = 0x123456;
+  font.Underline = true;
+  font.Strikeout = true;
+  bool effectsShown = true;
+  WhenModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFontDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    effectsShown = false;
+    for (QCheckBox* box : dialog->findChildren<QCheckBox*>())
+      effectsShown = effectsShown || box->isVisible();
+    dialog->setCurrentFont(QFont("DejaVu Sans", 14, QFont::Bold));
+    dialog->accept();
+  });
+  const std::optional<FontSpec> chosen = platform_.ChooseFont(font);
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_FALSE(effectsShown);
+  EXPECT_EQ(chosen->Size, 14);
+  EXPECT_TRUE(chosen->Bold);
+  EXPECT_FALSE(chosen->Italic);
+  EXPECT_EQ(chosen->Color, 0x123456);  // colour and effects come back as they went in
+  EXPECT_TRUE(chosen->Underline);
+  EXPECT_TRUE(chosen->Strikeout);
+
+  WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
+  EXPECT_FALSE(platform_.ChooseFont(font).has_value());
+}
+
 TEST(FormKeyCodes, DesktopCodesForEnterAndArrows) {
   EXPECT_EQ(FormKeyCode(Qt::Key_Return), 13);
   EXPECT_EQ(FormKeyCode(Qt::Key_Enter), 13);
@@ -244,7 +307,7 @@ class KeysTest : public InEmptyFolder {
     form_.Image1.fill(Qt::white);
     form_.RegionClosed = true;
     edit_ = new RecordingEdit(form_, &window_);
-    window_.setCentralWidget(edit_);
+    window_.addToolBar("Test")->addWidget(edit_);
     window_.show();
     window_.activateWindow();
     EXPECT_TRUE(QTest::qWaitForWindowActive(&window_));
@@ -274,6 +337,10 @@ TEST_F(KeysTest, ArrowsReachTheFormBeforeTheFocusedControl) {
   // The control still got every key (nothing consumed), after the form.
   EXPECT_EQ(edit_->presses, 3);
   EXPECT_EQ(edit_->cornerXAtPress, (std::vector<double>{51, 52, 52}));
+}
+
+TEST_F(KeysTest, ArrowsDoNotScrollTheView) {
+  EXPECT_EQ(window_.findChild<ImageView*>()->focusPolicy(), Qt::NoFocus);
 }
 
 TEST_F(KeysTest, EnterRunsTheDetectionOnlyWhileFindIsEnabled) {
