@@ -23,8 +23,8 @@ constexpr const char* kMeanLabel = "Средняя яркость диффере
 constexpr const char* kVarianceLabel = "Дисперсия яркости дифференцированного изображения:";
 
 // The wait cursor for as long as the run works, restored on every way out.
-// The driver's own questions lift it (ModalPause): the user has to point and
-// click. The stages keep it while they compute, their rare questions included.
+// The platform gives every box and dialog the ordinary pointer while they
+// are open (the stages' own questions too): the user has to point and click.
 class BusyCursor {
  public:
   explicit BusyCursor(Platform& desktop) : desktop_(desktop) { desktop_.SetBusy(true); }
@@ -36,21 +36,9 @@ class BusyCursor {
   Platform& desktop_;
 };
 
-class ModalPause {
- public:
-  explicit ModalPause(Platform& desktop) : desktop_(desktop) { desktop_.SetBusy(false); }
-  ~ModalPause() { desktop_.SetBusy(true); }
-  ModalPause(const ModalPause&) = delete;
-  ModalPause& operator=(const ModalPause&) = delete;
-
- private:
-  Platform& desktop_;
-};
-
 // A step-mode confirmation: Cancel ends the run.
 void Confirm(Platform& desktop, const char* text) {
   desktop.Repaint();  // the picture the user confirms must be on screen first
-  ModalPause pause(desktop);
   if (desktop.MessageBox(text, "Сообщение", MsgButtons::OkCancel) == MsgResult::Cancel)
     throw RunCancelled();
 }
@@ -82,10 +70,7 @@ void AddStatisticsLines(TVazeZududi_Form& f, bool fragment) {
 void ShowStatistics(TVazeZududi_Form& f) {
   f.Image1 = f.WorkBitmap.convertToFormat(QImage::Format_RGB32);
   f.Desktop.Repaint();
-  {
-    ModalPause pause(f.Desktop);
-    f.Desktop.ShowModal(f.MessForm);
-  }
+  f.Desktop.ShowModal(f.MessForm);
   if (f.MessForm.CancelledByUser) throw RunCancelled();
   f.Desktop.Repaint();
 }
@@ -204,7 +189,6 @@ void TVazeZududi_Form::N4Click() {
     OverlayVisible = true;
     Desktop.Repaint();
     if (NeedPointsControl && FoundPoints.Count() != NeedPointsCount) {
-      ModalPause pause(Desktop);
       const std::string question = "Найдено " + std::to_string(FoundPoints.Count()) +
                                    " точек! Заданное количество: " +
                                    std::to_string(NeedPointsCount) +
@@ -216,7 +200,6 @@ void TVazeZududi_Form::N4Click() {
     SetCommandStates(FindEnabled, FoundPoints.Count() > 0);
   } catch (const std::exception&) {
     // Every error and every cancellation, an exhausted memory included.
-    Desktop.SetBusy(false);
     FailRun();
   }
 }
