@@ -9,6 +9,7 @@
 #include "app/gui/about_box_face.h"
 #include "app/gui/main_window.h"
 #include "app/gui/qt_platform.h"
+#include "app/gui/tool_icons.h"
 
 namespace {
 
@@ -39,7 +40,8 @@ class Application : public QApplication {
 int main(int argc, char** argv) {
   Application app(argc, argv);
   QApplication::setApplicationName("QOVA");
-  QApplication::setApplicationDisplayName("QOVA");
+  // No display name: Qt would append it to the main window's caption.
+  QApplication::setWindowIcon(qova::RunIcon());
   try {
     qova::QtPlatform platform;
     qova::TVazeZududi_Form form(platform);

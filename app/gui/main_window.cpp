@@ -91,7 +91,7 @@ QToolButton* MainWindow::AddToolButton(QToolBar* bar, const char* name, const ch
   button->setIcon(icon);
   button->setIconSize(QSize(22, 22));
   button->setToolTip(QString::fromUtf8(hint));
-  button->setStatusTip(QString::fromUtf8(hint));
+  // No status tip: a tip would cover the coordinate panels while shown.
   button->setAutoRaise(true);
   button->setFocusPolicy(Qt::NoFocus);
   connect(button, &QToolButton::clicked, this, [this, command] {
