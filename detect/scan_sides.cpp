@@ -124,7 +124,10 @@ void ScanSide(StateRecord& s, int32_t regionIndex, const ScanTable& table) {
         const double x = table.stepAlongY ? borderQ : borderT;
         const double y = table.stepAlongY ? borderT : borderQ;
         output.AddNew(x, y);
-        if (s.Steps) DrawPictureMarker(s, s.PassiveColor, RoundNearest(x), RoundNearest(y));
+        if (s.Steps) {
+          DrawPictureMarker(s, s.PassiveColor, RoundNearest(x), RoundNearest(y));
+          s.Desktop.Repaint();  // so that each border point shows as soon as it is found
+        }
         t = t + 2.0 * s.SearchWindowHeight;
         entered = false;
         leaving = false;

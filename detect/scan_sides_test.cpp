@@ -144,6 +144,7 @@ TEST(ScanSide, StepModeMarksEveryBorderPoint) {
   ASSERT_EQ(st.s.SidePoints03.Count(), 1);
   EXPECT_EQ(st.s.PicturePixel(23, 100), 255);  // round(22.5) = 23
   EXPECT_EQ(st.s.PicturePixel(60, 60), 0);
+  EXPECT_EQ(st.desktop.repaints, 1);
 }
 
 }  // namespace
