@@ -1,6 +1,8 @@
 // The program: the Qt platform, the main window's logic and its window.
 
 #include <QApplication>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QMessageBox>
 #include <cstdio>
 #include <exception>
@@ -42,6 +44,11 @@ int main(int argc, char** argv) {
   QApplication::setApplicationName("QOVA");
   // No display name: Qt would append it to the main window's caption.
   QApplication::setWindowIcon(qova::RunIcon());
+  // The interface is Russian whatever the locale: Qt's own dialogs (file,
+  // font) speak Russian too when Qt's translations are installed.
+  QTranslator qtTexts;
+  if (qtTexts.load("qtbase_ru", QLibraryInfo::path(QLibraryInfo::TranslationsPath)))
+    QApplication::installTranslator(&qtTexts);
   try {
     qova::QtPlatform platform;
     qova::TVazeZududi_Form form(platform);
