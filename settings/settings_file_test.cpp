@@ -9,6 +9,7 @@
 #include <iterator>
 
 #include "app/platform/scripted_platform.h"
+#include "settings/test_folder.h"
 
 namespace qova {
 namespace {
@@ -17,28 +18,11 @@ namespace fs = std::filesystem;
 
 class SettingsFileTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qova_settings_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    state_.StartDir = "/start";
-  }
-  void TearDown() override {
-    std::error_code ec;
-    fs::permissions(dir_, fs::perms::owner_all, fs::perm_options::add, ec);
-    fs::remove_all(dir_, ec);
-  }
+  void SetUp() override { state_.StartDir = "/start"; }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static void Put(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-  }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Path(const std::string& name) const { return folder_.Path(name); }
+  static void Put(const std::string& path, const std::string& bytes) { TestFolder::Put(path, bytes); }
+  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
   // Reads a settings file holding the section with the given lines.
   void ReadSection(const std::string& lines) {
     const std::string path = Path("s.ini");
@@ -46,7 +30,8 @@ class SettingsFileTest : public ::testing::Test {
     ReadSettings(state_, path);
   }
 
-  fs::path dir_;
+  TestFolder folder_{"qova_settings"};
+  const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord state_{desktop_};
 };

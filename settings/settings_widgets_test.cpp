@@ -23,6 +23,7 @@
 #include <iterator>
 
 #include "app/platform/scripted_platform.h"
+#include "settings/test_folder.h"
 
 namespace qova {
 namespace {
@@ -32,23 +33,15 @@ namespace fs = std::filesystem;
 class SettingsWidgetsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qova_widgets_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "plates");
     s_.StartDir = dir_.string();
     s_.WorkDir = dir_.string();
     s_.SettingsPath = Path("QOVAUser.ini");
     s_.SettingsFileMissing = true;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Path(const std::string& name) const { return folder_.Path(name); }
+  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
   static bool Has(const std::string& text, const std::string& line) {
     return text.find(line + "\r\n") != std::string::npos;
   }
@@ -77,7 +70,8 @@ class SettingsWidgetsTest : public ::testing::Test {
                                                TColorSet::kPreviewSide / 2);
   }
 
-  fs::path dir_;
+  TestFolder folder_{"qova_widgets"};
+  const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord s_{desktop_};
   TDirForm dirForm_{{"/"}};

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "app/platform/scripted_platform.h"
+#include "settings/test_folder.h"
 #include "settings/settings_file.h"
 
 namespace qova {
@@ -18,23 +19,15 @@ namespace fs = std::filesystem;
 class SpecialPropertysTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qova_special_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
     s_.StartDir = dir_.string();
     s_.SettingsPath = Path("params.ini");
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Path(const std::string& name) const { return folder_.Path(name); }
+  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
 
-  fs::path dir_;
+  TestFolder folder_{"qova_special"};
+  const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord s_{desktop_};
   TSpecialPropertysForm form_{s_};

@@ -8,6 +8,7 @@
 #include <iterator>
 
 #include "app/platform/scripted_platform.h"
+#include "settings/test_folder.h"
 #include "settings/color_set.h"
 
 namespace qova {
@@ -18,30 +19,23 @@ namespace fs = std::filesystem;
 class UserPropertysTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() /
-           ("qova_user_" + std::to_string(::getpid()) + "_" +
-            ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "chosen");
     s_.StartDir = "/start";
     s_.WorkDir = "/work";
     s_.SettingsPath = "/start/QOVAUser.ini";
     s_.SettingsFileMissing = true;
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  std::string Path(const std::string& name) const { return (dir_ / name).string(); }
-  static std::string Get(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-  }
+  std::string Path(const std::string& name) const { return folder_.Path(name); }
+  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
   // Queues what the user does in the next showing of a dialog.
   template <class Dialog>
   void Then(std::function<void(Dialog&)> action) {
     desktop_.dialogActions.push_back([action](ModalDialog& d) { action(dynamic_cast<Dialog&>(d)); });
   }
 
-  fs::path dir_;
+  TestFolder folder_{"qova_user"};
+  const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord s_{desktop_};
   TDirForm dirForm_{{"/"}};
