@@ -161,7 +161,11 @@ std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogSpec& spec)
 
 std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogSpec& spec) {
   const CursorPause pause(busy_);
-  QFileDialog dialog(window_, "Сохранить как", QDir::currentPath(), QtFileFilter(spec.filter));
+  // The current folder unless a folder is given; a proposed name with a
+  // folder of its own opens there (selectFile below).
+  const QString folder =
+      spec.initialFolder.empty() ? QDir::currentPath() : Q(spec.initialFolder);
+  QFileDialog dialog(window_, "Сохранить как", folder, QtFileFilter(spec.filter));
   dialog.setObjectName("SaveDialog");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);

@@ -187,6 +187,28 @@ TEST(QtPlatformDialogs, SaveDialogAsksNothingAndAppendsExtension) {
   QDir::setCurrent(old);
 }
 
+TEST(QtPlatformDialogs, SaveDialogOpensInTheFolderOfAProposedFullPath) {
+  QTemporaryDir dir;
+  QDir(dir.path()).mkdir("settings");
+  const QString folder = QDir(dir.path()).absoluteFilePath("settings");
+  QtPlatform platform;
+  QString shownFolder, proposed;
+  WhenModal([&](QWidget* w) {
+    auto* dialog = qobject_cast<QFileDialog*>(w);
+    ASSERT_NE(dialog, nullptr);
+    shownFolder = dialog->directory().absolutePath();
+    auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+    proposed = name->text();
+    QTest::keyClick(name, Qt::Key_Return);
+  });
+  const auto chosen = platform.RunSaveDialog(
+      {"Settings Files|*.ini", "ini", "", (folder + "/QOVAUser.ini").toStdString()});
+  ASSERT_TRUE(chosen.has_value());
+  EXPECT_EQ(shownFolder, folder);
+  EXPECT_EQ(proposed, "QOVAUser.ini");
+  EXPECT_EQ(QString::fromStdString(*chosen), folder + "/QOVAUser.ini");
+}
+
 TEST(QtPlatformDialogs, OpenDialogMakesTheFilesFolderCurrent) {
   QTemporaryDir dir;
   QDir(dir.path()).mkdir("images");
