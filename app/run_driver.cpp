@@ -77,31 +77,38 @@ void ShowStatistics(TVazeZududi_Form& f) {
 
 void BinarizeWhole(TVazeZududi_Form& f, const SearchRegion& region) {
   f.MessForm.ListBox1.clear();
-  ComputeGradientStatistics(f, region);
+  Timed(f.StageTimes, "ComputeGradientStatistics", [&] { ComputeGradientStatistics(f, region); });
   AddStatisticsLines(f, false);
   if (f.Steps) ShowStatistics(f);
-  const int32_t t = Trunc(ComputeThreshold(f, region));
-  BinarizeRegion(f, region, t);
+  Timed(f.StageTimes, "Threshold and binarization", [&] {
+    const int32_t t = Trunc(ComputeThreshold(f, region));
+    BinarizeRegion(f, region, t);
+  });
 }
 
 void BinarizeFragments(TVazeZududi_Form& f, int32_t r) {
-  FragmentRegion(f, f.FragmentationWidth, f.FragmentationHeight, r);
+  Timed(f.StageTimes, "FragmentRegion",
+        [&] { FragmentRegion(f, f.FragmentationWidth, f.FragmentationHeight, r); });
   f.MessForm.ListBox1.clear();
   for (int32_t i = 0; i < f.Fragments.Length(); ++i) {
-    ComputeGradientStatistics(f, *f.Fragments[i]);
+    Timed(f.StageTimes, "ComputeGradientStatistics",
+          [&] { ComputeGradientStatistics(f, *f.Fragments[i]); });
     AddStatisticsLines(f, true);
   }
   if (f.Steps) ShowStatistics(f);
   for (int32_t i = 0; i < f.Fragments.Length(); ++i) {
     const SearchRegion& fragment = *f.Fragments[i];
-    const int32_t t = Trunc(ComputeThreshold(f, fragment));
-    BinarizeRegion(f, fragment, t);
+    Timed(f.StageTimes, "Threshold and binarization", [&] {
+      const int32_t t = Trunc(ComputeThreshold(f, fragment));
+      BinarizeRegion(f, fragment, t);
+    });
   }
 }
 
 }  // namespace
 
 void TVazeZududi_Form::PrepareRun() {
+  StageTimer timer(StageTimes, "PrepareRun");
   FoundPoints.Clear();
   HorizontalLines.Clear();
   VerticalLines.Clear();
@@ -156,22 +163,25 @@ void TVazeZududi_Form::RunRegions() {
       ShowBinaryImage(*this, BinaryMask, region);
       Confirm(Desktop, "Бинаризирование завершено!");
     }
-    ScanSide03(*this, r);
-    ScanSide12(*this, r);
-    ScanSide23(*this, r);
-    ScanSide01(*this, r);
+    Timed(StageTimes, "ScanSide03", [&] { ScanSide03(*this, r); });
+    Timed(StageTimes, "ScanSide12", [&] { ScanSide12(*this, r); });
+    Timed(StageTimes, "ScanSide23", [&] { ScanSide23(*this, r); });
+    Timed(StageTimes, "ScanSide01", [&] { ScanSide01(*this, r); });
     if (Steps) Confirm(Desktop, "Сканирование завершено!");
-    if (!ValidateLines(*this)) throw RunCancelled();
+    if (!Timed(StageTimes, "ValidateLines", [&] { return ValidateLines(*this); }))
+      throw RunCancelled();
     if (Steps) {
       DrawGridLines(*this, PassiveColor);
       Confirm(Desktop, "Линии найдены!");
     }
-    FindCrossNodes(*this, r);
+    Timed(StageTimes, "FindCrossNodes", [&] { FindCrossNodes(*this, r); });
     // Undo what ShowBinaryImage painted. The old copy goes first, so that two
     // images of the whole scan are never held at once.
-    SourceBitmap = QImage();
-    SourceBitmap = ReadImageAgain(*this);
-    RefineCrossPoints(*this, r);
+    Timed(StageTimes, "Read image again", [&] {
+      SourceBitmap = QImage();
+      SourceBitmap = ReadImageAgain(*this);
+    });
+    Timed(StageTimes, "RefineCrossPoints", [&] { RefineCrossPoints(*this, r); });
   }
 }
 
@@ -182,10 +192,12 @@ void TVazeZududi_Form::N4Click() {
     OverlayVisible = false;
     Desktop.Repaint();
     RunRegions();
-    for (int32_t i = 0; i < FoundPoints.Count(); ++i) {
-      const VT_Point& p = *FoundPoints.Get(i);
-      DrawPictureMarker(*this, PassiveColor, RoundNearest(p.x), RoundNearest(p.y));
-    }
+    Timed(StageTimes, "Markers", [&] {
+      for (int32_t i = 0; i < FoundPoints.Count(); ++i) {
+        const VT_Point& p = *FoundPoints.Get(i);
+        DrawPictureMarker(*this, PassiveColor, RoundNearest(p.x), RoundNearest(p.y));
+      }
+    });
     OverlayVisible = true;
     Desktop.Repaint();
     if (NeedPointsControl && FoundPoints.Count() != NeedPointsCount) {

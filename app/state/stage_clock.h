@@ -39,4 +39,11 @@ class StageTimer {
   std::chrono::steady_clock::time_point start_;
 };
 
+// Runs f as one stage of the clock and returns what it returns.
+template <class F>
+decltype(auto) Timed(StageClock* clock, const char* stage, F&& f) {
+  StageTimer timer(clock, stage);
+  return f();
+}
+
 }  // namespace qova
