@@ -51,8 +51,16 @@ inline bool InBand(const BandQuery& q, double pu, double pv) {
   return distance <= q.maxDistance && along <= q.halfLength;
 }
 
-BandQuery MakeQuery(double s, double e, double cu, double cv, double maxDistance,
-                    double halfLength, int rejectFeet) {
+// The rejectFeet of a side code, given that of side 1; side 2 reaches the
+// other way, any other code both ways.
+int RejectedFeet(int32_t side, int side1) {
+  if (side == 1) return side1;
+  if (side == 2) return -side1;
+  return 0;
+}
+
+BandQuery MakeQuery(double s, double e, double cu, double cv, double maxDistance, double halfLength,
+                    int rejectFeet) {
   BandQuery q{s, e, 0.0, cu, cv, maxDistance, halfLength, rejectFeet};
   if (s != 0) q.p = Finite(std::tan(std::atan(s) + kPi / 2));
   return q;
@@ -121,9 +129,9 @@ void CollectHorizontal(const StateRecord& s, int32_t side, const VT_Point& centr
   const Box box = PixelBox(s, centre, halfLength);
   if (box.i0 >= box.i1 || box.j0 >= box.j1) return;
   const BandQuery q = MakeQuery(slope, intercept, centre.x, centre.y, maxDistance, halfLength,
-                                side == 1 ? +1 : side == 2 ? -1 : 0);
-  const double reach = ReachAlongV(
-      slope, maxDistance, std::fabs(intercept) + std::fabs(slope) * ColumnSpan(box));
+                                RejectedFeet(side, +1));
+  const double reach =
+      ReachAlongV(slope, maxDistance, std::fabs(intercept) + std::fabs(slope) * ColumnSpan(box));
   for (int32_t i = box.i0; i < box.i1; ++i) {
     const double onLine = slope * i + intercept;  // the line's y in column i
     int32_t j, last;
@@ -138,17 +146,15 @@ void CollectHorizontal(const StateRecord& s, int32_t side, const VT_Point& centr
 }
 
 template <class Sink>
-void CollectVertical(const StateRecord& s, int32_t side, const VT_Point& centre,
-                     double maxDistance, double halfLength, double intercept, double slope,
-                     Sink&& append) {
+void CollectVertical(const StateRecord& s, int32_t side, const VT_Point& centre, double maxDistance,
+                     double halfLength, double intercept, double slope, Sink&& append) {
   const Box box = PixelBox(s, centre, halfLength);
   if (box.i0 >= box.i1 || box.j0 >= box.j1) return;
   // Side 1 reaches towards decreasing y: feet below the centre are rejected.
   const BandQuery q = MakeQuery(slope, intercept, centre.y, centre.x, maxDistance, halfLength,
-                                side == 1 ? -1 : side == 2 ? +1 : 0);
-  const double reach =
-      ReachAlongV(slope, maxDistance,
-                  ColumnSpan(box) + std::fabs(intercept) + std::fabs(slope) * RowSpan(box));
+                                RejectedFeet(side, -1));
+  const double reach = ReachAlongV(
+      slope, maxDistance, ColumnSpan(box) + std::fabs(intercept) + std::fabs(slope) * RowSpan(box));
   for (int32_t i = box.i0; i < box.i1; ++i) {
     // Column i is within reach of row j when |s·j − (i − e)| <= reach.
     const double offset = i - intercept;
@@ -170,11 +176,12 @@ void CollectVertical(const StateRecord& s, int32_t side, const VT_Point& centre,
 
 }  // namespace
 
-void CollectHorizontalBand(const StateRecord& s, int32_t side, Band& target,
-                           const VT_Point& centre, double maxDistance, double halfLength,
-                           double intercept, double slope) {
+void CollectHorizontalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
+                           double maxDistance, double halfLength, double intercept, double slope) {
   CollectHorizontal(s, side, centre, maxDistance, halfLength, intercept, slope,
-                    [&](int32_t i, int32_t j) { target.push_back({double(i), double(j)}); });
+                    [&](int32_t i, int32_t j) {
+                      target.push_back({double(i), double(j)});
+                    });
 }
 
 void CollectHorizontalBand(const StateRecord& s, int32_t side, VT_Points& target,
@@ -184,11 +191,12 @@ void CollectHorizontalBand(const StateRecord& s, int32_t side, VT_Points& target
                     [&](int32_t i, int32_t j) { target.AddNew(double(i), double(j)); });
 }
 
-void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target,
-                         const VT_Point& centre, double maxDistance, double halfLength,
-                         double intercept, double slope) {
+void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
+                         double maxDistance, double halfLength, double intercept, double slope) {
   CollectVertical(s, side, centre, maxDistance, halfLength, intercept, slope,
-                  [&](int32_t i, int32_t j) { target.push_back({double(j), double(i)}); });
+                  [&](int32_t i, int32_t j) {
+                    target.push_back({double(j), double(i)});
+                  });
 }
 
 void CollectVerticalBand(const StateRecord& s, int32_t side, VT_Points& target,

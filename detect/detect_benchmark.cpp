@@ -109,8 +109,8 @@ void BM_CollectVerticalBand(benchmark::State& state) {
   Band band;
   for (auto _ : state) {
     band.clear();
-    CollectVerticalBand(s, 3, band, VT_Point(at.x, at.y), 1.5, 80,
-                        at.x - node.VerticalSlope * at.y, node.VerticalSlope);
+    CollectVerticalBand(s, 3, band, VT_Point(at.x, at.y), 1.5, 80, at.x - node.VerticalSlope * at.y,
+                        node.VerticalSlope);
     benchmark::DoNotOptimize(band.data());
   }
   state.counters["pixels"] = static_cast<double>(band.size());

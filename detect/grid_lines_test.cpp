@@ -61,7 +61,8 @@ TEST_F(Validation, TooSteepAPartnerIsPassedOverForTheNextFreeOne) {
 TEST_F(Validation, TheAngleIsComparedWithTheLastAcceptedLine) {
   // Each line turns 2° against the one before: 6° from the first in the end.
   Fill(st.s.SidePoints03, {{0, 100}, {0, 200}, {0, 300}, {0, 400}});
-  Fill(st.s.SidePoints12, {{100, 100}, {100, 200 + 100 * std::tan(2 * kPi / 180)},
+  Fill(st.s.SidePoints12, {{100, 100},
+                           {100, 200 + 100 * std::tan(2 * kPi / 180)},
                            {100, 300 + 100 * std::tan(4 * kPi / 180)},
                            {100, 400 + 100 * std::tan(6 * kPi / 180)}});
   EXPECT_TRUE(ValidateLines(st.s));
@@ -132,13 +133,13 @@ TEST(DrawGridLines, EveryLineAcrossThePictureOutsidePixelsSkipped) {
   DetectState st(40, 30);
   st.s.Image1 = QImage(40, 30, QImage::Format_RGB32);
   st.s.Image1.fill(Qt::black);
-  Fill(st.s.HorizontalLines, {{0, 10.5}, {1, -100}});   // row 11; a line above the picture
+  Fill(st.s.HorizontalLines, {{0, 10.5}, {1, -100}});  // row 11; a line above the picture
   Fill(st.s.VerticalLines, {{0.5, -2}, {0, 1e12}});    // x = 0.5·y − 2; one far off
   DrawGridLines(st.s, 0x00FF00);
   for (int x = 0; x < 40; ++x) EXPECT_EQ(st.s.PicturePixel(x, 11), 0x00FF00) << x;
   EXPECT_EQ(st.s.PicturePixel(5, 10), 0);
   EXPECT_EQ(st.s.PicturePixel(5, 12), 0);
-  EXPECT_EQ(st.s.PicturePixel(0, 3), 0);           // round(−0.5) = −1: outside, skipped
+  EXPECT_EQ(st.s.PicturePixel(0, 3), 0);  // round(−0.5) = −1: outside, skipped
   EXPECT_EQ(st.s.PicturePixel(0, 4), 0x00FF00);
   EXPECT_EQ(st.s.PicturePixel(1, 5), 0x00FF00);    // round(0.5) = 1
   EXPECT_EQ(st.s.PicturePixel(13, 29), 0x00FF00);  // round(12.5) = 13

@@ -35,17 +35,15 @@ VT_Point FitLine(std::span<const BandPixel> points);
 void CollectHorizontalBand(const StateRecord& s, int32_t side, VT_Points& target,
                            const VT_Point& centre, double maxDistance, double halfLength,
                            double intercept, double slope);
-void CollectHorizontalBand(const StateRecord& s, int32_t side, Band& target,
-                           const VT_Point& centre, double maxDistance, double halfLength,
-                           double intercept, double slope);
+void CollectHorizontalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
+                           double maxDistance, double halfLength, double intercept, double slope);
 
 // The same for the line x = slope·y + intercept; side 1 keeps feet at
 // y <= centre.y, side 2 at y >= centre.y. Pixels are appended as (j, i).
 void CollectVerticalBand(const StateRecord& s, int32_t side, VT_Points& target,
                          const VT_Point& centre, double maxDistance, double halfLength,
                          double intercept, double slope);
-void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target,
-                         const VT_Point& centre, double maxDistance, double halfLength,
-                         double intercept, double slope);
+void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
+                         double maxDistance, double halfLength, double intercept, double slope);
 
 }  // namespace qova

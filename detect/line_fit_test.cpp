@@ -27,8 +27,7 @@ PointList Points(const Band& band) {
 PointList Block(int x0, int x1, int y0, int y1, bool transposed = false) {
   PointList out;
   for (int x = x0; x <= x1; ++x)
-    for (int y = y0; y <= y1; ++y)
-      transposed ? out.emplace_back(y, x) : out.emplace_back(x, y);
+    for (int y = y0; y <= y1; ++y) transposed ? out.emplace_back(y, x) : out.emplace_back(x, y);
   return out;
 }
 
@@ -112,8 +111,8 @@ TEST_F(CollectorsOnFullMask, BoxIsClippedAtTheImageBorder) {
 
 // The collectors as the algorithm states them: every cell of the clipped box,
 // column by column, the foot of the perpendicular computed per pixel.
-Band PlainCollect(const StateRecord& s, bool horizontal, int32_t side, VT_Point centre,
-                  double c, double d, double e, double slope) {
+Band PlainCollect(const StateRecord& s, bool horizontal, int32_t side, VT_Point centre, double c,
+                  double d, double e, double slope) {
   Band out;
   const double l = d + 2;
   int32_t i0 = Trunc(centre.x - l), i1 = Trunc(centre.x + l);
@@ -154,8 +153,8 @@ Band PlainCollect(const StateRecord& s, bool horizontal, int32_t side, VT_Point 
         if (side == 1 && centre.y < fy) continue;
         if (side == 2 && centre.y > fy) continue;
       }
-      const double F = std::sqrt((centre.x - fx) * (centre.x - fx) +
-                                 (centre.y - fy) * (centre.y - fy));
+      const double F =
+          std::sqrt((centre.x - fx) * (centre.x - fx) + (centre.y - fy) * (centre.y - fy));
       if (E <= c && F <= d) horizontal ? out.push_back({px, py}) : out.push_back({py, px});
     }
   }
@@ -196,6 +195,37 @@ TEST(Collectors, EqualThePlainLoopOnRandomMasks) {
     collected += static_cast<int>(plain.size());
   }
   EXPECT_GT(collected, 10000);  // the comparison saw real bands
+}
+
+TEST(Collectors, EqualThePlainLoopFarFromTheOrigin) {
+  // Large coordinates along the step direction, as at the far end of a big
+  // image: the row bound must keep its margin there too.
+  std::mt19937 rng(4096);
+  std::uniform_real_distribution<double> unit(0, 1);
+  for (int trial = 0; trial < 400; ++trial) {
+    const bool horizontal = trial % 2 == 0;
+    const int along = 4100, across = 48;
+    DetectState st(horizontal ? along : across, horizontal ? across : along);
+    const double far = along - 40 + unit(rng) * 30, mid = 8 + unit(rng) * 32;
+    const double cx = horizontal ? far : mid, cy = horizontal ? mid : far;
+    for (int x = std::max(0, static_cast<int>(cx) - 40);
+         x < std::min(st.s.ImageWidth, static_cast<int>(cx) + 40); ++x)
+      for (int y = std::max(0, static_cast<int>(cy) - 40);
+           y < std::min(st.s.ImageHeight, static_cast<int>(cy) + 40); ++y)
+        if (unit(rng) < 0.6) st.s.BinaryMask[x][y] = 1;
+    const double slope = (unit(rng) - 0.5) * (trial % 5 == 0 ? 40 : 0.2);
+    const double c = (1 + trial % 6) * 0.5, d = 5 + unit(rng) * 30;
+    const double e = horizontal ? cy - slope * cx : cx - slope * cy;
+    const int32_t side = 1 + trial % 3;
+    Band fast;
+    if (horizontal)
+      CollectHorizontalBand(st.s, side, fast, VT_Point(cx, cy), c, d, e, slope);
+    else
+      CollectVerticalBand(st.s, side, fast, VT_Point(cx, cy), c, d, e, slope);
+    ASSERT_EQ(Points(fast),
+              Points(PlainCollect(st.s, horizontal, side, VT_Point(cx, cy), c, d, e, slope)))
+        << "trial " << trial;
+  }
 }
 
 }  // namespace

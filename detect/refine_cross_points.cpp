@@ -19,9 +19,7 @@ double Distance(double x1, double y1, double x2, double y2) {
   return Sqrt((x1 - x2) * (x1 - x2) + (y1 - y2) * (y1 - y2));
 }
 
-double Distance(const NodePixel& a, const NodePixel& b) {
-  return Distance(a.x, a.y, b.x, b.y);
-}
+double Distance(const NodePixel& a, const NodePixel& b) { return Distance(a.x, a.y, b.x, b.y); }
 
 double SideLength(const SearchRegion& region, int32_t from, int32_t to) {
   const VT_Point* a = region.Get(from);
@@ -108,10 +106,10 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
       const double x0 = at.x, y0 = at.y;
 
       // Neighbours in the layout vertical line by vertical line; -1 for none.
-      const int32_t nextColumn = k + nH < nodes ? k + nH : -1;     // C
-      const int32_t prevColumn = k - nH >= 0 ? k - nH : -1;        // E
-      const int32_t prevRow = k % nH == 0 ? -1 : k - 1;            // F
-      const int32_t nextRow = (k + 1) % nH == 0 ? -1 : k + 1;      // G
+      const int32_t nextColumn = k + nH < nodes ? k + nH : -1;  // C
+      const int32_t prevColumn = k - nH >= 0 ? k - nH : -1;     // E
+      const int32_t prevRow = k % nH == 0 ? -1 : k - 1;         // F
+      const int32_t nextRow = (k + 1) % nH == 0 ? -1 : k + 1;   // G
 
       auto region = [&]() -> const SearchRegion& { return *s.Regions[regionIndex]; };
       const double b = CellSize(s, at, prevColumn, nextColumn, [&] {
@@ -142,8 +140,7 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             w = ptY - sh * ptX;
           },
           [&](double maxDistance) {
-            CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w,
-                                  sh);
+            CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w, sh);
           },
           [&] { return ptY; }, window);
 

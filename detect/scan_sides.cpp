@@ -22,13 +22,13 @@ namespace qova {
 namespace {
 
 struct ScanTable {
-  bool stepAlongY;     // t = y, q = x (horizontal lines); else t = x, q = y
-  int32_t slopeTo;     // the scan lines are parallel to the side from corner 0 to this one
-  int32_t guideA;      // guide side: s2 = (A.t − B.t) / (A.q − B.q), b2 = A.t − A.q·s2
+  bool stepAlongY;  // t = y, q = x (horizontal lines); else t = x, q = y
+  int32_t slopeTo;  // the scan lines are parallel to the side from corner 0 to this one
+  int32_t guideA;   // guide side: s2 = (A.t − B.t) / (A.q − B.q), b2 = A.t − A.q·s2
   int32_t guideB;
-  int32_t start;       // the corner the scan starts at, one step before it
-  int32_t side;        // side code of the collector
-  double sigma;        // direction of the window along the scan line
+  int32_t start;  // the corner the scan starts at, one step before it
+  int32_t side;   // side code of the collector
+  double sigma;   // direction of the window along the scan line
   VT_Points StateRecord::*output;
 };
 

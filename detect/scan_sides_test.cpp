@@ -16,7 +16,9 @@ using testing::Points;
 // lines of the horizontal scans are rows, those of the vertical ones columns.
 class SquareRegion : public ::testing::Test {
  protected:
-  SquareRegion() : st(200, 200) { region = st.AddRegion({{20, 20}, {180, 20}, {180, 180}, {20, 180}}); }
+  SquareRegion() : st(200, 200) {
+    region = st.AddRegion({{20, 20}, {180, 20}, {180, 180}, {20, 180}});
+  }
   void ScanAll() {
     ScanSide03(st.s, region);
     ScanSide12(st.s, region);
@@ -96,7 +98,7 @@ TEST_F(SquareRegion, BandsAfterARecordedPointCountOneStepMore) {
 TEST(ScanSide, BandNeverLeftBeforeTheLastStepRecordsNothing) {
   DetectState st(200, 200);
   const int32_t region = st.AddRegion({{20, 0}, {180, 0}, {180, 180}, {20, 180}});
-  st.s.SearchWindowHeight = 1;  // one row per window
+  st.s.SearchWindowHeight = 1;   // one row per window
   st.SetRect(0, 190, 199, 199);  // set down to the last row the scan reaches
   ScanSide03(st.s, region);
   EXPECT_EQ(st.s.SidePoints03.Count(), 0);

@@ -79,8 +79,8 @@ TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
     const QPointF& truth = expected[static_cast<size_t>(k)];
     const double dx = p->x - truth.x(), dy = p->y - truth.y();
     const double error = std::sqrt(dx * dx + dy * dy);
-    EXPECT_LT(error, 0.5) << "point " << k << " at " << p->x << ", " << p->y << " for "
-                          << truth.x() << ", " << truth.y();
+    EXPECT_LT(error, 0.5) << "point " << k << " at " << p->x << ", " << p->y << " for " << truth.x()
+                          << ", " << truth.y();
     worst = std::max(worst, error);
     sumSquares += error * error;
   }
@@ -90,14 +90,15 @@ TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
   RecordProperty("rms_error", std::to_string(rms));
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Plates, SyntheticPlate,
-    ::testing::Values(PlateCase{"Straight", 0, 0, 0, 3, 0},
-                      PlateCase{"Shifted", 0, 0.37, -0.61, 3, 0},
-                      PlateCase{"TurnedTwoDegrees", 2, 0.25, 0.4, 3, 0},
-                      PlateCase{"TurnedMinusThree", -3, -0.3, 0.15, 3, 0},
-                      PlateCase{"ThinNoisyTurned", 1.3, 0.45, 0.2, 2, 4}),
-    [](const ::testing::TestParamInfo<PlateCase>& info) { return info.param.name; });
+INSTANTIATE_TEST_SUITE_P(Plates, SyntheticPlate,
+                         ::testing::Values(PlateCase{"Straight", 0, 0, 0, 3, 0},
+                                           PlateCase{"Shifted", 0, 0.37, -0.61, 3, 0},
+                                           PlateCase{"TurnedTwoDegrees", 2, 0.25, 0.4, 3, 0},
+                                           PlateCase{"TurnedMinusThree", -3, -0.3, 0.15, 3, 0},
+                                           PlateCase{"ThinNoisyTurned", 1.3, 0.45, 0.2, 2, 4}),
+                         [](const ::testing::TestParamInfo<PlateCase>& info) {
+                           return info.param.name;
+                         });
 
 }  // namespace
 }  // namespace qova

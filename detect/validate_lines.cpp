@@ -55,12 +55,12 @@ bool ValidateLines(StateRecord& s) {
     s.VerticalLines.Clear();
     bool warned = false;
     // y = slope·x + offset through a left and a right point.
-    const bool horizontalOk = PairFamily(
-        s, s.SidePoints03, s.SidePoints12, s.HorizontalLines, warned,
-        [](const VT_Point& l, const VT_Point& r) {
-          const double slope = Div(l.y - r.y, l.x - r.x);
-          return std::pair<double, double>(slope, l.y - l.x * slope);
-        });
+    const bool horizontalOk =
+        PairFamily(s, s.SidePoints03, s.SidePoints12, s.HorizontalLines, warned,
+                   [](const VT_Point& l, const VT_Point& r) {
+                     const double slope = Div(l.y - r.y, l.x - r.x);
+                     return std::pair<double, double>(slope, l.y - l.x * slope);
+                   });
     if (!horizontalOk) return false;
     // x = slope·y + offset through a bottom and a top point.
     return PairFamily(s, s.SidePoints23, s.SidePoints01, s.VerticalLines, warned,
