@@ -12,14 +12,7 @@ namespace qova {
 namespace {
 
 std::string FileNameOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string FolderOf(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? std::string("/") : path.substr(0, slash);
+  return std::filesystem::path(path).filename().string();
 }
 
 // Settings files often come from Windows folders, where "*.ini" matches
@@ -80,7 +73,7 @@ void TVazeZududi_Form::Begin1Click() {
   ImageHeight = SourceBitmap.height();
   ResetRegions();
 
-  ImageDir = FolderOf(path);
+  ImageDir = std::filesystem::path(path).parent_path().string();
   const std::string ini = FirstIniEntry(ImageDir);
   SettingsPath = ini.empty() ? StartDir + "/" + kUserSettingsFile : ImageDir + "/" + ini;
   ReadSettings(*this, SettingsPath);

@@ -12,8 +12,7 @@ namespace {
 // Only the file's name: the question is about the file, and a long folder
 // path would push the name out of the box.
 std::string FileNameOnly(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  return slash == std::string::npos ? path : path.substr(slash + 1);
+  return std::filesystem::path(path).filename().string();
 }
 
 bool FileExists(const std::string& path) {
