@@ -285,6 +285,13 @@ TEST_F(SettingsFileTest, FailedWriteReportsAndLeavesTheOldFile) {
   EXPECT_EQ(state_.CrossSize, 17);  // the state is not touched
 }
 
+TEST_F(SettingsFileTest, AFolderThatDoesNotExistReportsTheWriteFailure) {
+  const std::string path = Path("gone") + "/a.ini";
+  WriteSettings(state_, path);
+  EXPECT_EQ(desktop_.MessageTexts(), std::vector<std::string>{"Ошибка записи ini-файла!"});
+  EXPECT_FALSE(fs::exists(Path("gone")));
+}
+
 TEST_F(SettingsFileTest, ReadOnlyFolderReportsTheWriteFailure) {
   if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   const fs::path locked = dir_ / "locked";

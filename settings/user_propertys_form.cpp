@@ -48,7 +48,7 @@ void TUserPropertysForm::Button5Click() {
   CheckBox1 = false;
   SetCheckBox2(false);
   Edit11 = state_.StartDir;
-  Edit13 = "0";
+  Edit13 = std::string("0");  // not a literal: GCC 12 warns falsely (-Wrestrict)
 }
 
 void TUserPropertysForm::Button2Click() { Close(); }
