@@ -1,0 +1,137 @@
+// The whole path in the real main window, offscreen, as a person works:
+// Ctrl+O opens a rendered grid plate, four clicks mark a region inside grid
+// cells, Enter runs the detection, Ctrl+S saves the coordinate file. Only the
+// two file dialogs are answered by the test.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <QApplication>
+#include <QTest>
+#include <cmath>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+#include "app/form.h"
+#include "app/gui/image_view.h"
+#include "app/gui/main_window.h"
+#include "app/gui/qt_platform.h"
+#include "core/number_text.h"
+#include "tools/synth/synthetic_plate.h"
+
+namespace qova {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The real Qt platform with its file dialogs answered from a queue.
+class AnsweringPlatform : public QtPlatform {
+ public:
+  std::deque<std::string> openAnswers, saveAnswers;
+  std::vector<std::string> messages;
+
+  std::optional<std::string> RunOpenDialog(const FileDialogSpec&) override {
+    return Next(openAnswers);
+  }
+  std::optional<std::string> RunSaveDialog(const FileDialogSpec&) override {
+    return Next(saveAnswers);
+  }
+  MsgResult MessageBox(const std::string& text, const std::string&, MsgButtons buttons) override {
+    messages.push_back(text);  // none expected on a clean plate
+    return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
+  }
+
+ private:
+  static std::optional<std::string> Next(std::deque<std::string>& q) {
+    if (q.empty()) return std::nullopt;
+    std::string v = q.front();
+    q.pop_front();
+    return v;
+  }
+};
+
+std::vector<QPointF> ReadCoordinates(const fs::path& file) {
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  const std::string text = ss.str();
+  std::vector<QPointF> points;
+  size_t start = 0, end;
+  while ((end = text.find("\r\n", start)) != std::string::npos) {
+    const std::string line = text.substr(start, end - start);
+    const size_t sep = line.find(" ; ");
+    points.emplace_back(ParseFloat(line.substr(0, sep), '.').value_or(-1),
+                        ParseFloat(line.substr(sep + 3), '.').value_or(-1));
+    start = end + 2;
+  }
+  return points;
+}
+
+TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
+  const fs::path dir = fs::temp_directory_path() / ("qova-e2e-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  PlateSpec spec;
+  spec.width = 560;
+  spec.height = 440;
+  spec.pitch = 70;
+  spec.angleDeg = 1.5;
+  const Plate plate = RenderPlate(spec);
+  const std::string image = (dir / "plate.bmp").string();
+  ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
+  const fs::path saved = dir / "plate.crd";
+
+  AnsweringPlatform platform;
+  TVazeZududi_Form form(platform);
+  MainWindow window(form);
+  platform.Attach(&window);
+  KeyForwarder keys(form, &window);
+  qApp->installEventFilter(&keys);
+  window.resize(900, 700);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+
+  platform.openAnswers.push_back(image);
+  QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+  ASSERT_EQ(form.ImageWidth, 560);
+  ASSERT_EQ(form.ImageHeight, 440);
+
+  // Corners in the middles of cells, clicked at whole pixels of the image.
+  std::vector<QPointF> corners = RegionInCells(plate, 1, 1, 5, 3);
+  QWidget* layers = window.View()->Layers();
+  for (QPointF& c : corners) {
+    c = QPointF(std::round(c.x()), std::round(c.y()));
+    const QPoint at(static_cast<int>(c.x()), static_cast<int>(c.y()));
+    window.View()->ensureVisible(at.x(), at.y());
+    QTest::mouseClick(layers, Qt::LeftButton, Qt::NoModifier, at);
+  }
+  ASSERT_EQ(form.Regions.Length(), 1);
+  EXPECT_TRUE(form.RegionClosed);
+  EXPECT_TRUE(form.FindEnabled);
+
+  QTest::keyClick(&window, Qt::Key_Return);
+  EXPECT_TRUE(platform.messages.empty()) << platform.messages.front();
+  ASSERT_GT(form.FoundPoints.Count(), 0);
+  EXPECT_TRUE(form.SaveEnabled);
+
+  platform.saveAnswers.push_back(saved.string());
+  QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+  ASSERT_TRUE(fs::exists(saved));
+  EXPECT_TRUE(form.ResultsSaved);
+
+  const auto found = ReadCoordinates(saved);
+  const auto truth = CrossingsInside(plate, corners);
+  ASSERT_EQ(found.size(), truth.size());
+  EXPECT_EQ(found.size(), 15u);
+  for (size_t i = 0; i < found.size(); ++i) {
+    EXPECT_NEAR(found[i].x(), truth[i].x(), 0.5) << i;
+    EXPECT_NEAR(found[i].y(), truth[i].y(), 0.5) << i;
+  }
+  qApp->removeEventFilter(&keys);
+  platform.Attach(nullptr);
+  fs::remove_all(dir);
+}
+
+}  // namespace
+}  // namespace qova
