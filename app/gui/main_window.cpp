@@ -8,6 +8,7 @@
 #include <QStatusBar>
 #include <QToolBar>
 #include <QToolButton>
+#include <functional>
 
 #include "app/form.h"
 #include "app/gui/image_view.h"
@@ -20,6 +21,13 @@ namespace {
 constexpr int kMinWidth = 750;
 constexpr int kMinHeight = 700;
 constexpr int kPanelWidths[3] = {80, 80, 50};
+
+// A command of the form, guarded: an error it does not handle is shown and
+// the program goes on.
+std::function<void()> Forwarder(TVazeZududi_Form& form, void (TVazeZududi_Form::*command)()) {
+  TVazeZududi_Form* f = &form;
+  return [f, command] { f->Guarded([f, command] { (f->*command)(); }); };
+}
 
 }  // namespace
 
@@ -47,9 +55,7 @@ QAction* MainWindow::AddCommand(QMenu* menu, const char* name, const char* capti
     // The shortcuts work wherever the focus is inside the main window.
     action->setShortcutContext(Qt::WindowShortcut);
   }
-  connect(action, &QAction::triggered, this, [this, command] {
-    form_.Guarded([&] { (form_.*command)(); });
-  });
+  connect(action, &QAction::triggered, this, Forwarder(form_, command));
   return action;
 }
 
@@ -94,9 +100,7 @@ QToolButton* MainWindow::AddToolButton(QToolBar* bar, const char* name, const ch
   // No status tip: a tip would cover the coordinate panels while shown.
   button->setAutoRaise(true);
   button->setFocusPolicy(Qt::NoFocus);
-  connect(button, &QToolButton::clicked, this, [this, command] {
-    form_.Guarded([&] { (form_.*command)(); });
-  });
+  connect(button, &QToolButton::clicked, this, Forwarder(form_, command));
   bar->addWidget(button);
   return button;
 }
