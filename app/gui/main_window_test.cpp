@@ -24,6 +24,7 @@
 #include <QToolButton>
 
 #include "app/form.h"
+#include "app/gui/about_box_face.h"
 #include "app/gui/help_window.h"
 #include "app/gui/image_view.h"
 #include "app/gui/modal_helper_test.h"
@@ -203,6 +204,20 @@ TEST_F(RealWindow, MissingHelpFileIsReportedThenBuiltInHelpShown) {
   topics->setCurrentRow(4);
   EXPECT_TRUE(help->findChild<QTextBrowser*>("HelpText")->toPlainText().contains("*.crd"));
   help->close();
+}
+
+TEST_F(RealWindow, EveryDialogCommandFindsItsFace) {
+  RegisterDialogFaces(platform_.Faces());
+  for (const char* command : {"N3", "N5", "N20"}) {
+    QString shown;
+    WhenModal([&](QWidget* w) {
+      shown = w->windowTitle();
+      w->close();  // the title bar's close button
+    });
+    Find<QAction>(command)->trigger();
+    EXPECT_FALSE(shown.isEmpty()) << command << " showed no dialog";
+    EXPECT_EQ(QApplication::activeModalWidget(), nullptr) << command;
+  }
 }
 
 TEST_F(RealWindow, ExitButtonClosesTheWindow) {
