@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(
   build-essential cmake ninja-build pkg-config
-  qt6-base-dev qt6-image-formats-plugins libgl-dev
+  qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl-dev
   libjpeg62-turbo-dev libsimpleini-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth locales
