@@ -12,25 +12,63 @@ namespace qova {
 
 namespace {
 
-// BrightnessArray[x][y] = (r + g + b)/3 over the box. Each cell is written
-// independently, so the order is free: the image is read a band of rows at a
-// time, and each column of the array gets a run of cells of that band, instead
-// of one cell per column and row (a page apart on a large image).
+// The passes whose order is free go tile by tile: the arrays are columns and
+// the bitmaps rows, so a whole column or a whole row at a time would touch a
+// new page at nearly every pixel of a large image. A 64 × 64 tile keeps both
+// within a few dozen pages and a few dozen kilobytes.
+constexpr int32_t kTile = 64;
+
+// Calls tile(x0, x1, y0, y1) for the inclusive tiles covering box.
+template <class Tile>
+void ForEachTile(const PixelBox& box, Tile tile) {
+  for (int32_t tx = box.x0; tx <= box.x1; tx += std::min(kTile, box.x1 - tx + 1))
+    for (int32_t ty = box.y0; ty <= box.y1; ty += std::min(kTile, box.y1 - ty + 1))
+      tile(tx, std::min(tx + kTile - 1, box.x1), ty, std::min(ty + kTile - 1, box.y1));
+}
+
+// BrightnessArray[x][y] = (r + g + b)/3 over the box; each cell on its own.
 void FillBrightness(StateRecord& s, const PixelBox& box) {
-  constexpr int32_t kBand = 16;
-  const QRgb* rows[kBand];
-  for (int32_t y0 = box.y0; y0 <= box.y1; y0 += kBand) {
-    const int32_t band = std::min(kBand, box.y1 - y0 + 1);
-    for (int32_t j = 0; j < band; ++j)
-      rows[j] = reinterpret_cast<const QRgb*>(s.SourceBitmap.constScanLine(y0 + j));
-    for (int32_t x = box.x0; x <= box.x1; ++x) {
-      double* cells = s.BrightnessArray[x] + y0;
-      for (int32_t j = 0; j < band; ++j) {
-        const QRgb p = rows[j][x];
-        cells[j] = static_cast<double>(qRed(p) + qGreen(p) + qBlue(p)) / 3;
+  const uchar* source = s.SourceBitmap.constBits();
+  const qsizetype sourceStride = s.SourceBitmap.bytesPerLine();
+  ForEachTile(box, [&](int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    for (int32_t x = x0; x <= x1; ++x) {
+      double* cells = s.BrightnessArray[x];
+      for (int32_t y = y0; y <= y1; ++y) {
+        const QRgb p = reinterpret_cast<const QRgb*>(source + y * sourceStride)[x];
+        cells[y] = static_cast<double>(qRed(p) + qGreen(p) + qBlue(p)) / 3;
       }
     }
-  }
+  });
+}
+
+// G of every interior pixel of the box into GradientArray and, as a grey
+// level, into WorkBitmap. Each G depends on the brightness alone, so the
+// tiles may go in any order; the sums over G keep theirs (see below).
+void FillGradient(StateRecord& s, const PixelBox& box, const InteriorTest& inside, int32_t step) {
+  const int32_t w = s.ImageWidth, h = s.ImageHeight;
+  uchar* work = s.WorkBitmap.bits();
+  const qsizetype workStride = s.WorkBitmap.bytesPerLine();
+  const double twoSteps = 2 * step;
+  ForEachTile(box, [&](int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
+    for (int32_t x = x0; x <= x1; ++x) {
+      // Where the margin falls outside the image the difference reads the
+      // nearest pixel inside.
+      const double* left = s.BrightnessArray[std::max(x - step, 0)];
+      const double* centre = s.BrightnessArray[x];
+      const double* right = s.BrightnessArray[std::min(x + step, w - 1)];
+      double* gradient = s.GradientArray[x];
+      for (int32_t y = y0; y <= y1; ++y) {
+        if (!inside(x, y)) continue;
+        const double gx = (right[y] - left[y]) / twoSteps;
+        const double gy =
+            (centre[std::min(y + step, h - 1)] - centre[std::max(y - step, 0)]) / twoSteps;
+        // A sum of squares of brightness differences: never negative, never large.
+        const double g = std::sqrt(gx * gx + gy * gy);
+        work[y * workStride + x] = static_cast<uchar>(g);
+        gradient[y] = g;
+      }
+    }
+  });
 }
 
 }  // namespace
@@ -41,34 +79,25 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
   s.DifferenceStep = 1;
   const int32_t step = s.DifferenceStep;
 
-  // The margin lets every difference read brightness of this call; where it
-  // falls outside the image the difference reads the nearest pixel inside.
+  // The margin lets every difference read brightness of this call.
   FillBrightness(s, ClippedBox(region, step, w, h));
 
   const PixelBox box = ClippedBox(region, 0, w, h);
   const InteriorTest inside(region, h);
-  uchar* work = s.WorkBitmap.bits();
-  const qsizetype workStride = s.WorkBitmap.bytesPerLine();
-  const double twoSteps = 2 * step;
+  FillGradient(s, box, inside, step);
 
+  // The sums in their own order, x outer and y inner, reading back the G just
+  // stored: the same doubles added in the same order as if they were summed
+  // where they are computed.
   s.MeanGradient = 0;
   s.GradientVariance = 0;
   double sum = 0;  // MeanGradient's running sum, kept local so it stays in a register
   int64_t n = 0;
   for (int32_t x = box.x0; x <= box.x1; ++x) {
-    const double* left = s.BrightnessArray[std::max(x - step, 0)];
-    const double* centre = s.BrightnessArray[x];
-    const double* right = s.BrightnessArray[std::min(x + step, w - 1)];
-    double* gradient = s.GradientArray[x];
+    const double* gradient = s.GradientArray[x];
     for (int32_t y = box.y0; y <= box.y1; ++y) {
       if (!inside(x, y)) continue;
-      const double gx = (right[y] - left[y]) / twoSteps;
-      const double gy = (centre[std::min(y + step, h - 1)] - centre[std::max(y - step, 0)]) / twoSteps;
-      // A sum of squares of brightness differences: never negative, never large.
-      const double g = std::sqrt(gx * gx + gy * gy);
-      work[y * workStride + x] = static_cast<uchar>(g);
-      gradient[y] = g;
-      sum = sum + g;
+      sum = sum + gradient[y];
       ++n;
     }
   }

@@ -197,6 +197,18 @@ TEST(GradientStatistics, MatchesThePlainComputationOnARandomImage) {
   EXPECT_THROW(ComputeThreshold(run.s, *region), QovaError);
 }
 
+TEST(GradientStatistics, MatchesThePlainComputationAcrossTiles) {
+  // Larger than one tile each way, with tile edges falling inside a concave
+  // region whose rows hold two spans: the tiles must neither miss nor repeat
+  // a pixel, and the sums keep the column order.
+  RunState run(RandomImage(203, 171, 17));
+  auto notch = MakeRegion({{2, 3}, {200, 1}, {190, 168}, {100, 60}, {4, 160}});
+  ExpectMatchesDirect(run, *notch);
+  RunState fresh(RandomImage(203, 171, 18));
+  auto box = MakeRegion({{63, 64}, {128, 64}, {128, 129}, {63, 129}});
+  ExpectMatchesDirect(fresh, *box);
+}
+
 TEST(GradientStatistics, RegionOnTheImageBorderReadsTheNearestPixel) {
   // Corners on the outermost rows and columns: the margin lies outside the
   // image. (RunState under the sanitizers, any read outside would be caught.)
