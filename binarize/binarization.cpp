@@ -188,7 +188,7 @@ void ShowBinaryImage(StateRecord& s, const PixelArray<uint8_t>& mask, const Sear
       if (column[y] != 0) reinterpret_cast<QRgb*>(bits + y * stride)[x] = white;
   }
 
-  s.Image1 = picture.copy();
+  s.Image1 = picture;  // shared: whichever is drawn on next gets pixels of its own
   s.Desktop.Repaint();
 }
 

@@ -89,7 +89,10 @@ void CrossBand(Band& band, int32_t& prev, double threshold, double limit, Move m
 }  // namespace
 
 bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
-  s.Image1 = s.SourceBitmap.copy();
+  // Shared, not copied: the first marker drawn into the picture gives it
+  // pixels of its own, and without markers a second image of the whole scan
+  // would only cost memory.
+  s.Image1 = s.SourceBitmap;
   s.Desktop.Repaint();
   try {
     Band horizontalBand, verticalBand;

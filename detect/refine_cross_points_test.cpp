@@ -60,6 +60,8 @@ TEST_F(Grid3x3, StepModeMarksEachPoint) {
   EXPECT_TRUE(RefineCrossPoints(st.s, region));
   EXPECT_EQ(st.s.PicturePixel(100, 100), 0x0000FF);
   EXPECT_EQ(st.s.PicturePixel(75, 75), 0xFFFFFF);
+  // The markers went into the picture only; the image stays as read.
+  EXPECT_EQ(st.s.SourceBitmap.pixel(100, 100), qRgb(255, 255, 255));
 }
 
 TEST_F(Grid3x3, ZeroCrossWindowWidthStopsAtTheFirstNode) {
