@@ -3,6 +3,7 @@
 // it, and intersect the two fitted lines.
 
 #include <cmath>
+#include <cstring>
 #include <exception>
 
 #include "core/checked_math.h"
@@ -86,13 +87,30 @@ void CrossBand(Band& band, int32_t& prev, double threshold, double limit, Move m
   } while (!w.leaving);
 }
 
+// The picture layer gets the source image. The markers drawn next need a
+// picture of its own: when the layer already owns pixels of the same size
+// (the image as opened, before it was read again), they are overwritten in
+// place, which costs a copy into memory already in use instead of a whole
+// scan's worth of fresh pages; otherwise the picture shares the source until
+// the first marker gives it its own.
+void ShowSourceImage(StateRecord& s) {
+  QImage& picture = s.Image1;
+  const QImage& source = s.SourceBitmap;
+  if (picture.isDetached() && picture.size() == source.size() &&
+      picture.format() == source.format() && picture.bytesPerLine() == source.bytesPerLine() &&
+      !source.isNull()) {
+    const size_t rowBytes = static_cast<size_t>(source.bytesPerLine());
+    for (int y = 0; y < source.height(); ++y)
+      std::memcpy(picture.scanLine(y), source.constScanLine(y), rowBytes);
+  } else {
+    picture = source;
+  }
+}
+
 }  // namespace
 
 bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
-  // Shared, not copied: the first marker drawn into the picture gives it
-  // pixels of its own, and without markers a second image of the whole scan
-  // would only cost memory.
-  s.Image1 = s.SourceBitmap;
+  ShowSourceImage(s);
   s.Desktop.Repaint();
   try {
     Band horizontalBand, verticalBand;

@@ -64,6 +64,26 @@ TEST_F(Grid3x3, StepModeMarksEachPoint) {
   EXPECT_EQ(st.s.SourceBitmap.pixel(100, 100), qRgb(255, 255, 255));
 }
 
+TEST_F(Grid3x3, PictureOwningPixelsOfTheImageSizeIsOverwrittenInPlace) {
+  // The picture as it was before the image was read again: pixels of its own.
+  st.s.Image1 = QImage(200, 200, QImage::Format_RGB32);
+  st.s.Image1.fill(Qt::black);
+  const uchar* before = st.s.Image1.constBits();
+  st.s.Steps = true;
+  st.s.PassiveColor = 0x0000FF;
+  EXPECT_TRUE(RefineCrossPoints(st.s, region));
+  EXPECT_EQ(st.s.Image1.constBits(), before);
+  EXPECT_EQ(st.s.PicturePixel(75, 75), 0xFFFFFF);  // the source, not the old black
+  EXPECT_EQ(st.s.PicturePixel(100, 100), 0x0000FF);
+  EXPECT_EQ(st.s.SourceBitmap.pixel(100, 100), qRgb(255, 255, 255));
+
+  // A picture of another size is replaced by the source.
+  st.s.Image1 = QImage(20, 10, QImage::Format_RGB32);
+  st.s.Steps = false;
+  EXPECT_TRUE(RefineCrossPoints(st.s, region));
+  EXPECT_EQ(st.s.Image1, st.s.SourceBitmap);
+}
+
 TEST_F(Grid3x3, ZeroCrossWindowWidthStopsAtTheFirstNode) {
   st.s.CrossWindowWidth = 0;
   EXPECT_FALSE(RefineCrossPoints(st.s, region));
