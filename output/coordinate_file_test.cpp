@@ -10,6 +10,7 @@
 #include <sstream>
 
 #include "app/platform/scripted_platform.h"
+#include "tests/support/locked_folder.h"
 
 namespace qova {
 namespace {
@@ -187,6 +188,37 @@ TEST_F(SaveCoordinatesTest, FileThatCannotBeCreatedNamesItsPath) {
   ASSERT_EQ(desktop.messages.size(), 1u);
   EXPECT_EQ(desktop.messages[0].text, "Cannot create file " + file);
   EXPECT_EQ(desktop.messages[0].caption, "Ошибка");
+  EXPECT_FALSE(state.ResultsSaved);
+}
+
+TEST_F(SaveCoordinatesTest, ReadOnlyFolderKeepsTheOldFileByteForByte) {
+  const fs::path folder = dir_ / "locked";
+  fs::create_directories(folder);
+  const fs::path file = folder / "old.crd";
+  const std::string old = std::string("old\r\n") + '\0' + "\xff content\r\n";
+  WriteAll(file, old);
+  LockedFolder lock(folder);
+  if (!lock.Locked()) GTEST_SKIP() << "no way to lock a folder here";
+  desktop.saveAnswers.push_back(file.string());
+  desktop.answers.push_back(MsgResult::Yes);
+  SaveCoordinates(state);
+  lock.Unlock();
+  ASSERT_EQ(desktop.messages.size(), 2u);
+  EXPECT_EQ(desktop.messages[1].text, "Cannot create file " + file.string());
+  EXPECT_EQ(desktop.messages[1].caption, "Ошибка");
+  EXPECT_EQ(ReadAll(file), old);
+  EXPECT_FALSE(state.ResultsSaved);
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
+}
+
+TEST_F(SaveCoordinatesTest, APathThroughARegularFileCannotBeCreated) {
+  WriteAll(dir_ / "plain", "x");
+  const std::string file = (dir_ / "plain" / "x.crd").string();
+  desktop.saveAnswers.push_back(file);
+  SaveCoordinates(state);
+  ASSERT_EQ(desktop.messages.size(), 1u);
+  EXPECT_EQ(desktop.messages[0].text, "Cannot create file " + file);
+  EXPECT_EQ(ReadAll(dir_ / "plain"), "x");
   EXPECT_FALSE(state.ResultsSaved);
 }
 

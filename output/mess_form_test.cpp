@@ -9,6 +9,7 @@
 #include <sstream>
 
 #include "app/platform/scripted_platform.h"
+#include "tests/support/locked_folder.h"
 
 namespace qova {
 namespace {
@@ -138,6 +139,26 @@ TEST_F(MessFormTest, WriteFailuresAreShownAndTheOldFileStays) {
   form.SaveClick();
   ASSERT_EQ(desktop.messages.size(), 2u);
   EXPECT_EQ(desktop.messages[1].text, "Cannot create file " + missing);
+}
+
+TEST_F(MessFormTest, ReadOnlyFolderKeepsTheOldFileByteForByte) {
+  const fs::path folder = dir_ / "locked";
+  fs::create_directories(folder);
+  const fs::path file = folder / "s.txt";
+  { std::ofstream(file, std::ios::binary) << "old\r\nstatistics\r\n"; }
+  LockedFolder lock(folder);
+  if (!lock.Locked()) GTEST_SKIP() << "no way to lock a folder here";
+  form.ListBox1 = {"a", "b"};
+  desktop.saveAnswers.push_back(file.string());
+  form.BeginShowing();
+  form.SaveClick();
+  lock.Unlock();
+  ASSERT_EQ(desktop.messages.size(), 1u);
+  EXPECT_EQ(desktop.messages[0].text, "Cannot create file " + file.string());
+  EXPECT_EQ(desktop.messages[0].caption, "Ошибка");
+  EXPECT_EQ(ReadAll(file), "old\r\nstatistics\r\n");
+  EXPECT_FALSE(form.CloseRequested());
+  EXPECT_EQ(std::distance(fs::directory_iterator(folder), fs::directory_iterator()), 1);
 }
 
 }  // namespace

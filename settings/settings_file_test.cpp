@@ -10,6 +10,7 @@
 
 #include "app/platform/scripted_platform.h"
 #include "settings/test_folder.h"
+#include "tests/support/locked_folder.h"
 
 namespace qova {
 namespace {
@@ -293,15 +294,17 @@ TEST_F(SettingsFileTest, AFolderThatDoesNotExistReportsTheWriteFailure) {
 }
 
 TEST_F(SettingsFileTest, ReadOnlyFolderReportsTheWriteFailure) {
-  if (::geteuid() == 0) GTEST_SKIP() << "root writes into read-only folders";
   const fs::path locked = dir_ / "locked";
   fs::create_directories(locked);
-  Put((locked / "a.ini").string(), "[X]\r\ny=1\r\n");
-  fs::permissions(locked, fs::perms::owner_read | fs::perms::owner_exec);
+  const std::string old = "[X]\r\ny=1\r\n[QOVAParameters]\r\nCrossSize=30\r\n";
+  Put((locked / "a.ini").string(), old);
+  LockedFolder lock(locked);
+  if (!lock.Locked()) GTEST_SKIP() << "no way to lock a folder here";
   WriteSettings(state_, (locked / "a.ini").string());
-  fs::permissions(locked, fs::perms::owner_all);
+  lock.Unlock();
   ASSERT_EQ(desktop_.MessageTexts(), std::vector<std::string>{"Ошибка записи ini-файла!"});
-  EXPECT_EQ(Get((locked / "a.ini").string()), "[X]\r\ny=1\r\n");
+  EXPECT_EQ(Get((locked / "a.ini").string()), old);
+  EXPECT_EQ(std::distance(fs::directory_iterator(locked), fs::directory_iterator()), 1);
 }
 
 TEST_F(SettingsFileTest, AFileThatCannotBeReadReportsTheReadFailure) {
