@@ -15,10 +15,24 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <cstdio>
 #include <cstdlib>
 #include <new>
 
 #include "core/qova_error.h"
+
+// Under AddressSanitizer every column is a block of its own, so that a cell
+// read past the end of a column (or before its start) is reported instead of
+// silently landing in the neighbouring column, and a column index outside
+// the array stops the program with a message. Other builds keep the one
+// zeroed block.
+#if defined(__SANITIZE_ADDRESS__)
+#define QOVA_PIXEL_ARRAY_COLUMNS 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define QOVA_PIXEL_ARRAY_COLUMNS 1
+#endif
+#endif
 
 namespace qova {
 
@@ -38,6 +52,22 @@ class PixelArray {
     const size_t cells = static_cast<size_t>(width) * static_cast<size_t>(height);
     if (cells != 0) {
       if (cells > SIZE_MAX / sizeof(T)) throw QovaError("Out of memory");
+#ifdef QOVA_PIXEL_ARRAY_COLUMNS
+      // Column blocks are touched at once; refuse what the single block
+      // would not have got either.
+      if (cells > (size_t{1} << 32) / sizeof(T)) throw QovaError("Out of memory");
+      columns_ = static_cast<T**>(std::calloc(static_cast<size_t>(width), sizeof(T*)));
+      if (columns_ == nullptr) throw QovaError("Out of memory");
+      width_ = width;
+      for (int32_t x = 0; x < width; ++x) {
+        columns_[x] = static_cast<T*>(std::calloc(static_cast<size_t>(height), sizeof(T)));
+        if (columns_[x] == nullptr) {
+          Release();
+          throw QovaError("Out of memory");
+        }
+      }
+      data_ = columns_[0];
+#else
       if (cells > (SIZE_MAX - 2 * kHugePage) / sizeof(T)) throw QovaError("Out of memory");
       const size_t bytes = cells * sizeof(T);
       if (bytes >= kHugePage) {
@@ -47,31 +77,41 @@ class PixelArray {
         data_ = static_cast<T*>(std::calloc(cells, sizeof(T)));
       }
       if (data_ == nullptr) throw QovaError("Out of memory");
+#endif
     }
     width_ = width;
     height_ = height;
   }
-
   void Release() {
+#ifdef QOVA_PIXEL_ARRAY_COLUMNS
+    if (columns_ != nullptr)
+      for (int32_t x = 0; x < width_; ++x) std::free(columns_[x]);
+    std::free(columns_);
+    columns_ = nullptr;
+#else
     if (mappedBytes_ != 0)
       ::munmap(data_, mappedBytes_);
     else
       std::free(data_);
     mappedBytes_ = 0;
+#endif
     data_ = nullptr;
     width_ = height_ = 0;
   }
-
   bool Allocated() const { return data_ != nullptr; }
   int32_t Width() const { return width_; }
   int32_t Height() const { return height_; }
 
   // Column x: the caller indexes it with y in [0, Height()).
+#ifdef QOVA_PIXEL_ARRAY_COLUMNS
+  T* operator[](int32_t x) { return Column(x); }
+  const T* operator[](int32_t x) const { return Column(x); }
+#else
   T* operator[](int32_t x) { return data_ + static_cast<size_t>(x) * static_cast<size_t>(height_); }
   const T* operator[](int32_t x) const {
     return data_ + static_cast<size_t>(x) * static_cast<size_t>(height_);
   }
-
+#endif
   bool Contains(int32_t x, int32_t y) const {
     return x >= 0 && y >= 0 && x < width_ && y < height_;
   }
@@ -82,6 +122,17 @@ class PixelArray {
   }
 
  private:
+#ifdef QOVA_PIXEL_ARRAY_COLUMNS
+  T* Column(int32_t x) const {
+    if (x < 0 || x >= width_ || columns_ == nullptr) {
+      std::fprintf(stderr, "PixelArray: column %d outside the array of %d columns\n",
+                   static_cast<int>(x), static_cast<int>(width_));
+      std::abort();
+    }
+    return columns_[x];
+  }
+  T** columns_ = nullptr;
+#else
   static constexpr size_t kHugePage = size_t{2} << 20;
 
   static size_t RoundUpToHugePage(size_t bytes) {
@@ -109,6 +160,7 @@ class PixelArray {
   }
 
   size_t mappedBytes_ = 0;  // the length of a block mapped on its own; 0 for calloc
+#endif
   T* data_ = nullptr;
   int32_t width_ = 0;
   int32_t height_ = 0;
