@@ -3,7 +3,6 @@
 // command, and a streaming pass over the image as the machine's yardstick.
 //
 //   qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH]
-#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -54,7 +53,10 @@ double StreamingPass(const QImage& image, std::vector<double>& out) {
   return Seconds(start);
 }
 
-// Peak resident memory of the batch command on the plate, in bytes.
+// Peak resident memory of the batch command on the plate, in bytes. A plain
+// fork, not posix_spawn: a child that shares the parent's memory until its
+// exec inherits the parent's peak, and the figure would be the benchmark's.
+// Called while the benchmark itself holds little memory.
 long BatchPeakBytes(const std::string& detect, const std::string& image,
                     const std::vector<QPointF>& region, const std::string& out) {
   std::string corners;
@@ -66,8 +68,12 @@ long BatchPeakBytes(const std::string& detect, const std::string& image,
   std::vector<char*> argv;
   for (auto& a : args) argv.push_back(a.data());
   argv.push_back(nullptr);
-  pid_t pid;
-  if (posix_spawn(&pid, detect.c_str(), nullptr, nullptr, argv.data(), environ) != 0) return -1;
+  const pid_t pid = fork();
+  if (pid < 0) return -1;
+  if (pid == 0) {
+    execv(detect.c_str(), argv.data());
+    _exit(127);
+  }
   int status = 0;
   struct rusage usage {};
   if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
@@ -93,11 +99,17 @@ struct SizeResult {
 SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, const fs::path& dir) {
   SizeResult r;
   r.megapixels = megapixels;
-  const Plate plate = RenderPlate(BenchPlateSpec(megapixels));
   const std::string image = (dir / ("plate" + std::to_string(megapixels) + ".bmp")).string();
-  plate.image.save(QString::fromStdString(image), "BMP");
-  const auto region = BenchRegion(plate);
-  r.pixels = static_cast<long>(plate.image.width()) * plate.image.height();
+  std::vector<QPointF> region;
+  {
+    const Plate plate = RenderPlate(BenchPlateSpec(megapixels));
+    plate.image.save(QString::fromStdString(image), "BMP");
+    region = BenchRegion(plate);
+    r.pixels = static_cast<long>(plate.image.width()) * plate.image.height();
+  }
+  // First the batch command, while the benchmark holds no image.
+  if (!detect.empty())
+    r.peakBytes = BatchPeakBytes(detect, image, region, (dir / "out.crd").string());
   {
     ScriptedPlatform desktop;
     TVazeZududi_Form form(desktop);
@@ -115,8 +127,6 @@ SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, con
       r.streams.push_back(StreamingPass(form.SourceBitmap, stream));
     }
   }
-  if (!detect.empty())
-    r.peakBytes = BatchPeakBytes(detect, image, region, (dir / "out.crd").string());
   fs::remove(image);
   return r;
 }
@@ -150,6 +160,12 @@ void Print(const std::vector<SizeResult>& results) {
   row("streaming pass", [&](const SizeResult& r) { return fmt("%.4f", Median(r.streams)); });
   row("run / streaming pass", [&](const SizeResult& r) {
     return fmt("%.1f", Median(r.runs) / Median(r.streams));
+  });
+  // The target leaves out reading the image file again.
+  row("run less reread / pass", [&](const SizeResult& r) {
+    const auto it = r.stages.find("Read image again");
+    const double reread = it == r.stages.end() ? 0.0 : Median(it->second);
+    return fmt("%.1f", (Median(r.runs) - reread) / Median(r.streams));
   });
   row("points found", [&](const SizeResult& r) { return std::to_string(r.points); });
   row("run ns per pixel", [&](const SizeResult& r) {
