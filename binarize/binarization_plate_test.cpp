@@ -38,7 +38,7 @@ class PlateMask : public testing::Test {
  protected:
   void Open(const PlateSpec& spec) {
     plate = RenderPlate(spec);
-    OpenForRun(s, plate.image);
+    PrepareForRun(s, plate.image);
     s.Regions.SetLength(0);
   }
 

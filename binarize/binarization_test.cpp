@@ -43,7 +43,7 @@ struct RunState {
   ScriptedPlatform desktop;
   StateRecord s{desktop};
 
-  explicit RunState(const QImage& image) { OpenForRun(s, image); }
+  explicit RunState(const QImage& image) { PrepareForRun(s, image); }
 
   // Statistics, threshold and mask of one region, as the run driver calls them.
   int32_t Binarize(const SearchRegion& region) {

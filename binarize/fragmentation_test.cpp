@@ -132,7 +132,7 @@ TEST_F(Fragmentation, FragmentsOfARegionAtTheOriginAreBinarized) {
   for (int y = 0; y < 80; ++y)
     for (int x = 0; x < 120; ++x)
       image.setPixel(x, y, x % 20 == 10 ? qRgb(200, 200, 200) : qRgb(20, 20, 20));
-  OpenForRun(s, image);
+  PrepareForRun(s, image);
   const int32_t r = AddRegion({{0, 0}, {119, 0}, {119, 79}, {0, 79}});
   FragmentRegion(s, 4, 4, r);
   ASSERT_EQ(s.Fragments.Length(), 16);
@@ -148,7 +148,7 @@ TEST_F(Fragmentation, FragmentsOfARegionAtTheOriginAreBinarized) {
 TEST_F(Fragmentation, FragmentWithOnePixelFailsItsStatistics) {
   QImage grey(20, 20, QImage::Format_RGB32);
   grey.fill(Qt::gray);
-  OpenForRun(s, grey);
+  PrepareForRun(s, grey);
   const int32_t r = AddRegion({{10, 10}, {12, 10}, {12, 12}, {10, 12}});
   FragmentRegion(s, 2, 2, r);
   ASSERT_EQ(s.Fragments.Length(), 4);

@@ -1,6 +1,6 @@
 #pragma once
-// Shared by the binarization tests: regions from corner lists, and a state
-// record holding an open image and the run's arrays as PrepareRun leaves them.
+// Shared by the binarization tests: regions from corner lists; the state of a
+// run before its first region comes from tests/support/run_state.h.
 
 #include <QImage>
 #include <initializer_list>
@@ -8,6 +8,7 @@
 #include <utility>
 
 #include "app/state/state_record.h"
+#include "tests/support/run_state.h"
 
 namespace qova {
 
@@ -17,22 +18,6 @@ inline std::unique_ptr<SearchRegion> MakeRegion(Corners corners) {
   auto region = std::make_unique<SearchRegion>(1);
   for (const auto& [x, y] : corners) region->AddNew(x, y);
   return region;
-}
-
-// The image as SourceBitmap, a black WorkBitmap and zeroed working arrays of
-// its size.
-inline void OpenForRun(StateRecord& s, const QImage& image) {
-  s.SourceBitmap = image.convertToFormat(QImage::Format_RGB32);
-  s.ImageWidth = image.width();
-  s.ImageHeight = image.height();
-  s.WorkBitmap = QImage(image.width(), image.height(), QImage::Format_Grayscale8);
-  s.WorkBitmap.fill(0);
-  s.BrightnessArray.Allocate(s.ImageWidth, s.ImageHeight);
-  s.GradientArray.Allocate(s.ImageWidth, s.ImageHeight);
-  s.BinaryMask.Allocate(s.ImageWidth, s.ImageHeight);
-  s.ArrayWidth = s.ImageWidth;
-  s.ArrayHeight = s.ImageHeight;
-  s.ArraysAllocated = true;
 }
 
 }  // namespace qova

@@ -9,6 +9,7 @@
 
 #include "app/platform/scripted_platform.h"
 #include "app/state/state_record.h"
+#include "tests/support/run_state.h"
 
 namespace qova::testing {
 
@@ -48,20 +49,6 @@ inline PointList Points(const VT_Points& list) {
   return out;
 }
 
-// The state a run has before its first region: the image open, the working
-// arrays allocated at its size and zeroed, the gradient picture black.
-inline void PrepareForRun(StateRecord& s, const QImage& image) {
-  s.SourceBitmap = image;
-  s.ImageWidth = image.width();
-  s.ImageHeight = image.height();
-  s.WorkBitmap = QImage(image.width(), image.height(), QImage::Format_Grayscale8);
-  s.WorkBitmap.fill(0);
-  s.BrightnessArray.Allocate(s.ImageWidth, s.ImageHeight);
-  s.GradientArray.Allocate(s.ImageWidth, s.ImageHeight);
-  s.BinaryMask.Allocate(s.ImageWidth, s.ImageHeight);
-  s.ArrayWidth = s.ImageWidth;
-  s.ArrayHeight = s.ImageHeight;
-  s.ArraysAllocated = true;
-}
+using qova::PrepareForRun;
 
 }  // namespace qova::testing
