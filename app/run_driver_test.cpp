@@ -31,15 +31,15 @@ const char* const kVarianceLabel = "Дисперсия яркости диффе
 // A plate of 8 × 6 cells of 50 pixels, slightly turned and shifted, so the
 // crossings have fractional coordinates.
 PlateSpec SmallPlate() {
-  PlateSpec spec;
-  spec.width = 420;
-  spec.height = 320;
-  spec.pitch = 50;
-  spec.lineWidth = 3;
-  spec.angleDeg = 0.7;
-  spec.originX = 0.3;
-  spec.originY = -0.2;
-  return spec;
+  PlateSpec params;
+  params.width = 420;
+  params.height = 320;
+  params.pitch = 50;
+  params.lineWidth = 3;
+  params.angleDeg = 0.7;
+  params.originX = 0.3;
+  params.originY = -0.2;
+  return params;
 }
 
 std::string ReadAll(const fs::path& path) {

@@ -7,18 +7,18 @@
 namespace qova {
 
 PlateSpec BenchPlateSpec(int megapixels) {
-  PlateSpec spec;
+  PlateSpec params;
   const int side = static_cast<int>(std::lround(std::sqrt(megapixels * 1e6)));
-  spec.width = side;
-  spec.height = side;
-  spec.pitch = 100;
-  spec.lineWidth = 3;
-  spec.angleDeg = 1;
-  spec.originX = 0.37;
-  spec.originY = -0.21;
-  spec.noise = 2;
-  spec.seed = 11;
-  return spec;
+  params.width = side;
+  params.height = side;
+  params.pitch = 100;
+  params.lineWidth = 3;
+  params.angleDeg = 1;
+  params.originX = 0.37;
+  params.originY = -0.21;
+  params.noise = 2;
+  params.seed = 11;
+  return params;
 }
 
 std::vector<QPointF> BenchRegion(const Plate& plate) {

@@ -36,8 +36,8 @@ std::ostream& operator<<(std::ostream& out, const MaskReport& r) {
 
 class PlateMask : public testing::Test {
  protected:
-  void Open(const PlateSpec& spec) {
-    plate = RenderPlate(spec);
+  void Open(const PlateSpec& params) {
+    plate = RenderPlate(params);
     PrepareForRun(s, plate.image);
     s.Regions.SetLength(0);
   }
@@ -65,13 +65,13 @@ class PlateMask : public testing::Test {
   // `normal`), and that line's index.
   double Offset(int x, int y, const QPointF& normal, int* line) const {
     const double u = (x - plate.anchor.x()) * normal.x() + (y - plate.anchor.y()) * normal.y();
-    *line = static_cast<int>(std::floor(u / plate.spec.pitch + 0.5));
-    return u - *line * plate.spec.pitch;
+    *line = static_cast<int>(std::floor(u / plate.params.pitch + 0.5));
+    return u - *line * plate.params.pitch;
   }
 
   MaskReport Inspect(int32_t r) const {
     const SearchRegion& region = *s.Regions[r];
-    const double reach = plate.spec.lineWidth / 2 + 0.5;  // beyond it the cell is flat
+    const double reach = plate.params.lineWidth / 2 + 0.5;  // beyond it the cell is flat
     MaskReport report;
     // Per line crossing a run of pixels: centre seen, left edge seen and marked, right edge seen and marked.
     struct Crossing {
@@ -88,7 +88,7 @@ class PlateMask : public testing::Test {
     };
     auto visit = [&](std::map<int, Crossing>& crossings, double d, int line, bool marked, int x) {
       Crossing& c = crossings[line];
-      c.leftHalf = x < plate.spec.width / 2;
+      c.leftHalf = x < plate.params.width / 2;
       if (std::fabs(d) < 0.5) c.centre = true;
       if (d <= -0.5 && d >= -reach - 1) c.leftSeen = true, c.leftMarked |= marked;
       if (d >= 0.5 && d <= reach + 1) c.rightSeen = true, c.rightMarked |= marked;
@@ -128,15 +128,15 @@ class PlateMask : public testing::Test {
 
 TEST_F(PlateMask, WholeRegionMarksBothEdgesOfEveryLineAndNoCell) {
   for (double angle : {0.0, 1.5, -4.0}) {
-    PlateSpec spec;
-    spec.width = 400;
-    spec.height = 300;
-    spec.pitch = 40;
-    spec.lineWidth = 3;
-    spec.angleDeg = angle;
-    spec.originX = 0.3;
-    spec.originY = 0.6;
-    Open(spec);
+    PlateSpec params;
+    params.width = 400;
+    params.height = 300;
+    params.pitch = 40;
+    params.lineWidth = 3;
+    params.angleDeg = angle;
+    params.originX = 0.3;
+    params.originY = 0.6;
+    Open(params);
     const int32_t r = AddRegion(RegionInCells(plate, 1, 1, 7, 5));
     Binarize(r);
     const MaskReport report = Inspect(r);
@@ -151,15 +151,15 @@ TEST_F(PlateMask, WholeRegionMarksBothEdgesOfEveryLineAndNoCell) {
 }
 
 TEST_F(PlateMask, FragmentsFollowBrightnessThatHalvesAcrossThePlate) {
-  PlateSpec spec;
-  spec.width = 400;
-  spec.height = 300;
-  spec.pitch = 24;  // dense enough for the edges to raise the mean gradient
-  spec.lineWidth = 3;
-  spec.brightnessFalloff = 0.5;
-  spec.originX = 0.3;
-  spec.originY = 0.6;
-  Open(spec);
+  PlateSpec params;
+  params.width = 400;
+  params.height = 300;
+  params.pitch = 24;  // dense enough for the edges to raise the mean gradient
+  params.lineWidth = 3;
+  params.brightnessFalloff = 0.5;
+  params.originX = 0.3;
+  params.originY = 0.6;
+  Open(params);
   const int32_t r = AddRegion(RegionInCells(plate, 0, 0, 14, 9));
 
   // One threshold for the whole region: too high for the dark half.
@@ -170,7 +170,7 @@ TEST_F(PlateMask, FragmentsFollowBrightnessThatHalvesAcrossThePlate) {
   EXPECT_GT(whole.edgesMissedRightHalf, whole.edgesChecked / 10);
 
   // A threshold per fragment follows the brightness.
-  Open(spec);
+  Open(params);
   s.FragmentationWidth = s.FragmentationHeight = 4;
   const int32_t f = AddRegion(RegionInCells(plate, 0, 0, 14, 9));
   Binarize(f);

@@ -24,14 +24,14 @@ struct BinarizedPlate {
   StateRecord s{desktop};
 
   BinarizedPlate() {
-    PlateSpec spec;
-    spec.width = spec.height = 4096;
-    spec.pitch = 100;
-    spec.lineWidth = 3;
-    spec.angleDeg = 1.5;
-    spec.originX = 0.3;
-    spec.originY = -0.2;
-    const Plate plate = RenderPlate(spec);
+    PlateSpec params;
+    params.width = params.height = 4096;
+    params.pitch = 100;
+    params.lineWidth = 3;
+    params.angleDeg = 1.5;
+    params.originX = 0.3;
+    params.originY = -0.2;
+    const Plate plate = RenderPlate(params);
     testing::PrepareForRun(s, plate.image);
     auto region = std::make_unique<SearchRegion>(1);
     for (const QPointF& p : RegionInCells(plate, 0, 0, 39, 39))

@@ -31,16 +31,16 @@ class SyntheticPlate : public ::testing::TestWithParam<PlateCase> {};
 
 TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
   const PlateCase& c = GetParam();
-  PlateSpec spec;
-  spec.width = 760;
-  spec.height = 700;
-  spec.pitch = 80;
-  spec.lineWidth = c.lineWidth;
-  spec.angleDeg = c.angleDeg;
-  spec.originX = c.originX;
-  spec.originY = c.originY;
-  spec.noise = c.noise;
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;
+  params.width = 760;
+  params.height = 700;
+  params.pitch = 80;
+  params.lineWidth = c.lineWidth;
+  params.angleDeg = c.angleDeg;
+  params.originX = c.originX;
+  params.originY = c.originY;
+  params.noise = c.noise;
+  const Plate plate = RenderPlate(params);
 
   // Corners placed with the mouse lie on whole pixels.
   std::vector<QPointF> corners = RegionInCells(plate, 1, 1, 6, 5);

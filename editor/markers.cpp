@@ -88,14 +88,14 @@ void DrawLine(QImage& image, QRgb rgb, int32_t x0, int32_t y0, int32_t x1, int32
 
 // Font sizes are points of a 96-dpi desktop whatever the screen, so a label
 // has the same pixels on every machine: height = MulDiv(size, 96, 72).
-QFont LabelFont(const FontSpec& spec) {
-  QFont font(QString::fromStdString(spec.Name));
-  const int64_t pixels = (int64_t{spec.Size} * 96 + 36) / 72;
+QFont LabelFont(const FontSpec& params) {
+  QFont font(QString::fromStdString(params.Name));
+  const int64_t pixels = (int64_t{params.Size} * 96 + 36) / 72;
   font.setPixelSize(static_cast<int>(std::clamp<int64_t>(pixels, 1, 1000)));
-  font.setBold(spec.Bold);
-  font.setItalic(spec.Italic);
-  font.setUnderline(spec.Underline);
-  font.setStrikeOut(spec.Strikeout);
+  font.setBold(params.Bold);
+  font.setItalic(params.Italic);
+  font.setUnderline(params.Underline);
+  font.setStrikeOut(params.Strikeout);
   // Only exact white is see-through on the overlay: smoothed glyph edges
   // would leave pale halos over the picture, and erasing a label in white
   // must clear every pixel it set. So glyphs are drawn without smoothing.
@@ -122,10 +122,10 @@ std::optional<QRect> CellAt(const QFontMetrics& metrics, const QString& text, in
                static_cast<int>(h));
 }
 
-void DrawLabel(QImage& image, const FontSpec& spec, int32_t cross, QRgb rgb, int32_t x,
+void DrawLabel(QImage& image, const FontSpec& params, int32_t cross, QRgb rgb, int32_t x,
                int32_t y, int32_t label) {
   if (!FontsAvailable()) return;
-  const QFont font = LabelFont(spec);
+  const QFont font = LabelFont(params);
   const QFontMetrics metrics(font);
   const QString text = QString::number(label);
   const auto cell = CellAt(metrics, text, cross, x, y, image.width(), image.height());

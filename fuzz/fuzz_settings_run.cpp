@@ -13,13 +13,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qova;
   static FuzzFolder folder;
   static const std::string plate = [] {
-    PlateSpec spec;
-    spec.width = 160;
-    spec.height = 140;
-    spec.pitch = 30;
-    spec.angleDeg = 2;
+    PlateSpec params;
+    params.width = 160;
+    params.height = 140;
+    params.pitch = 30;
+    params.angleDeg = 2;
     const std::string path = folder.Path("plate.bmp");
-    RenderPlate(spec).image.save(QString::fromStdString(path), "BMP");
+    RenderPlate(params).image.save(QString::fromStdString(path), "BMP");
     return path;
   }();
   const std::string ini = folder.Write("settings.ini", data, size);

@@ -11,11 +11,11 @@ std::string SettingsCaption(const StateRecord& s, const std::string& prefix) {
 }
 
 FileDialogSpec IniSaveDialog(const StateRecord& s) {
-  FileDialogSpec spec;
-  spec.filter = kIniFilter;
-  spec.defaultExt = kIniDefaultExt;
-  spec.fileName = s.SettingsPath;
-  return spec;
+  FileDialogSpec params;
+  params.filter = kIniFilter;
+  params.defaultExt = kIniDefaultExt;
+  params.fileName = s.SettingsPath;
+  return params;
 }
 
 void SaveSettings(StateRecord& s, ModalDialog& dialog, const std::function<bool()>& apply) {

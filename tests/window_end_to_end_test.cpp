@@ -71,12 +71,12 @@ std::vector<QPointF> ReadCoordinates(const fs::path& file) {
 TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
   const fs::path dir = fs::temp_directory_path() / ("qova-e2e-" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  PlateSpec spec;
-  spec.width = 560;
-  spec.height = 440;
-  spec.pitch = 70;
-  spec.angleDeg = 1.5;
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;
+  params.width = 560;
+  params.height = 440;
+  params.pitch = 70;
+  params.angleDeg = 1.5;
+  const Plate plate = RenderPlate(params);
   const std::string image = (dir / "plate.bmp").string();
   ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
   const fs::path saved = dir / "plate.crd";

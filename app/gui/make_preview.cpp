@@ -21,15 +21,15 @@ constexpr int kHeight = 600;
 
 QImage RenderPreviewPlate() {
 #ifdef QOVA_HAVE_SYNTH
-  qova::PlateSpec spec;
-  spec.width = kWidth;
-  spec.height = kHeight;
-  spec.pitch = 60;
-  spec.lineWidth = 3;
-  spec.angleDeg = 2;
-  spec.brightnessFalloff = 0.15;
-  spec.noise = 3;
-  return qova::RenderPlate(spec).image;
+  qova::PlateSpec params;
+  params.width = kWidth;
+  params.height = kHeight;
+  params.pitch = 60;
+  params.lineWidth = 3;
+  params.angleDeg = 2;
+  params.brightnessFalloff = 0.15;
+  params.noise = 3;
+  return qova::RenderPlate(params).image;
 #else
   QImage image(kWidth, kHeight, QImage::Format_RGB32);
   image.fill(qRgb(230, 230, 230));

@@ -141,15 +141,15 @@ void QtPlatform::ShowErrorBox(const std::string& text) {
   box.exec();
 }
 
-std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogSpec& spec) {
+std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogSpec& params) {
   const CursorPause pause(busy_);
-  QFileDialog dialog(window_, "Открыть", Q(spec.initialFolder), QtFileFilter(spec.filter));
+  QFileDialog dialog(window_, "Открыть", Q(params.initialFolder), QtFileFilter(params.filter));
   dialog.setObjectName("OpenBmpDialog");
   // Qt's own dialog honours the default extension on every desktop.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setAcceptMode(QFileDialog::AcceptOpen);
   dialog.setFileMode(QFileDialog::ExistingFile);
-  const QString ext = BareExtension(spec.defaultExt);
+  const QString ext = BareExtension(params.defaultExt);
   dialog.setDefaultSuffix(ext);
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   QString path = dialog.selectedFiles().first();
@@ -159,21 +159,21 @@ std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogSpec& spec)
   return chosen.absoluteFilePath().toStdString();
 }
 
-std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogSpec& spec) {
+std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogSpec& params) {
   const CursorPause pause(busy_);
   // The current folder unless a folder is given; a proposed name with a
   // folder of its own opens there (selectFile below).
   const QString folder =
-      spec.initialFolder.empty() ? QDir::currentPath() : Q(spec.initialFolder);
-  QFileDialog dialog(window_, "Сохранить как", folder, QtFileFilter(spec.filter));
+      params.initialFolder.empty() ? QDir::currentPath() : Q(params.initialFolder);
+  QFileDialog dialog(window_, "Сохранить как", folder, QtFileFilter(params.filter));
   dialog.setObjectName("SaveDialog");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
   dialog.setAcceptMode(QFileDialog::AcceptSave);
   dialog.setFileMode(QFileDialog::AnyFile);
-  const QString ext = BareExtension(spec.defaultExt);
+  const QString ext = BareExtension(params.defaultExt);
   dialog.setDefaultSuffix(ext);
-  if (!spec.fileName.empty()) dialog.selectFile(Q(spec.fileName));
+  if (!params.fileName.empty()) dialog.selectFile(Q(params.fileName));
   if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
   return QFileInfo(WithDefaultExtension(dialog.selectedFiles().first(), ext))
       .absoluteFilePath()

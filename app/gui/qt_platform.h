@@ -28,8 +28,8 @@ class QtPlatform : public Platform {
   MsgResult MessageBox(const std::string& text, const std::string& caption,
                        MsgButtons buttons) override;
   void ShowErrorBox(const std::string& text) override;
-  std::optional<std::string> RunOpenDialog(const FileDialogSpec& spec) override;
-  std::optional<std::string> RunSaveDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> RunOpenDialog(const FileDialogSpec& params) override;
+  std::optional<std::string> RunSaveDialog(const FileDialogSpec& params) override;
   std::optional<FontSpec> ChooseFont(const FontSpec& font) override;
   void ShowModal(ModalDialog& dialog) override;
   QImage ReadBitmap(const std::string& path) override;

@@ -20,7 +20,7 @@ class HeadlessPlatform : public Platform {
   MsgResult MessageBox(const std::string& text, const std::string& caption,
                        MsgButtons buttons) override;
   void ShowErrorBox(const std::string& text) override;
-  std::optional<std::string> RunOpenDialog(const FileDialogSpec& spec) override;
+  std::optional<std::string> RunOpenDialog(const FileDialogSpec& params) override;
   std::optional<std::string> RunSaveDialog(const FileDialogSpec&) override { return std::nullopt; }
   std::optional<FontSpec> ChooseFont(const FontSpec&) override { return std::nullopt; }
   void ShowModal(ModalDialog&) override {}

@@ -50,10 +50,10 @@ class Platform {
 
   // File dialogs: the chosen full path, or nullopt when cancelled. The open
   // dialog makes the chosen file's folder the current folder.
-  virtual std::optional<std::string> RunOpenDialog(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> RunOpenDialog(const FileDialogSpec& params) = 0;
   // Asks nothing about overwriting; a name typed without extension gets the
   // default one.
-  virtual std::optional<std::string> RunSaveDialog(const FileDialogSpec& spec) = 0;
+  virtual std::optional<std::string> RunSaveDialog(const FileDialogSpec& params) = 0;
   // Face, style and size only; the colour, underline and strikeout of the
   // result are those of the font given.
   virtual std::optional<FontSpec> ChooseFont(const FontSpec& font) = 0;

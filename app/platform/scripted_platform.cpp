@@ -28,16 +28,16 @@ MsgResult ScriptedPlatform::MessageBox(const std::string& text, const std::strin
 
 void ScriptedPlatform::ShowErrorBox(const std::string& text) { errors.push_back(text); }
 
-std::optional<std::string> ScriptedPlatform::RunOpenDialog(const FileDialogSpec& spec) {
-  openDialogs.push_back(spec);
+std::optional<std::string> ScriptedPlatform::RunOpenDialog(const FileDialogSpec& params) {
+  openDialogs.push_back(params);
   if (openAnswers.empty()) return std::nullopt;
   auto answer = openAnswers.front();
   openAnswers.pop_front();
   return answer;
 }
 
-std::optional<std::string> ScriptedPlatform::RunSaveDialog(const FileDialogSpec& spec) {
-  saveDialogs.push_back(spec);
+std::optional<std::string> ScriptedPlatform::RunSaveDialog(const FileDialogSpec& params) {
+  saveDialogs.push_back(params);
   if (saveAnswers.empty()) return std::nullopt;
   auto answer = saveAnswers.front();
   saveAnswers.pop_front();

@@ -37,7 +37,7 @@ bool FitsInt(double v, double least) { return v >= least && v <= 2147483647.0; }
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') return Usage();
   const QString out = QString::fromLocal8Bit(argv[1]);
-  qova::PlateSpec spec;
+  qova::PlateSpec params;
   for (int a = 2; a < argc; a += 2) {
     double v = 0;
     if (a + 1 >= argc || !ParseNumber(argv[a + 1], v)) return Usage();
@@ -45,22 +45,22 @@ int main(int argc, char** argv) {
     const bool whole = opt == "--width" || opt == "--height" || opt == "--background" ||
                        opt == "--ink" || opt == "--seed";
     if (whole && !FitsInt(v, opt == "--seed" ? 0.0 : -2147483648.0)) return Usage();
-    if (opt == "--width") spec.width = static_cast<int>(v);
-    else if (opt == "--height") spec.height = static_cast<int>(v);
-    else if (opt == "--pitch") spec.pitch = v;
-    else if (opt == "--line-width") spec.lineWidth = v;
-    else if (opt == "--angle") spec.angleDeg = v;
-    else if (opt == "--origin-x") spec.originX = v;
-    else if (opt == "--origin-y") spec.originY = v;
-    else if (opt == "--background") spec.background = static_cast<int>(v);
-    else if (opt == "--ink") spec.ink = static_cast<int>(v);
-    else if (opt == "--falloff") spec.brightnessFalloff = v;
-    else if (opt == "--noise") spec.noise = v;
-    else if (opt == "--seed") spec.seed = static_cast<unsigned>(v);
+    if (opt == "--width") params.width = static_cast<int>(v);
+    else if (opt == "--height") params.height = static_cast<int>(v);
+    else if (opt == "--pitch") params.pitch = v;
+    else if (opt == "--line-width") params.lineWidth = v;
+    else if (opt == "--angle") params.angleDeg = v;
+    else if (opt == "--origin-x") params.originX = v;
+    else if (opt == "--origin-y") params.originY = v;
+    else if (opt == "--background") params.background = static_cast<int>(v);
+    else if (opt == "--ink") params.ink = static_cast<int>(v);
+    else if (opt == "--falloff") params.brightnessFalloff = v;
+    else if (opt == "--noise") params.noise = v;
+    else if (opt == "--seed") params.seed = static_cast<unsigned>(v);
     else return Usage();
   }
   try {
-    const qova::Plate plate = qova::RenderPlate(spec);
+    const qova::Plate plate = qova::RenderPlate(params);
     if (!plate.image.save(out)) {
       std::fprintf(stderr, "qova-make-plate: cannot write %s\n", argv[1]);
       return 1;

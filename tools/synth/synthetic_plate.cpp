@@ -24,7 +24,7 @@ void CheckSpec(const PlateSpec& s) {
 }
 
 // splitmix64: a tiny generator whose output depends only on its seed, so the
-// same spec gives the same pixels on every machine and library.
+// same parameters give the same pixels on every machine and library.
 struct SplitMix {
   uint64_t state;
   uint64_t Next() {
@@ -55,7 +55,7 @@ inline double Coverage(double across, double pitch, double halfWidthPlusHalf) {
 }
 
 void Paint(Plate& plate) {
-  const PlateSpec& s = plate.spec;
+  const PlateSpec& s = plate.params;
   const double c = plate.across.x(), sn = plate.across.y();
   const double ax = plate.anchor.x(), ay = plate.anchor.y();
   const double reach = s.lineWidth / 2 + 0.5;
@@ -82,7 +82,7 @@ void Paint(Plate& plate) {
 }
 
 void ListCrossings(Plate& plate) {
-  const PlateSpec& s = plate.spec;
+  const PlateSpec& s = plate.params;
   const double xMax = s.width - 1, yMax = s.height - 1;
   // Line indices whose lines can meet the image: from the image corners'
   // coordinates across each family.
@@ -157,18 +157,18 @@ bool StrictlyInside(const QPointF& p, const std::vector<QPointF>& polygon) {
 }  // namespace
 
 QPointF Plate::Crossing(double k, double l) const {
-  return anchor + across * (k * spec.pitch) + down * (l * spec.pitch);
+  return anchor + across * (k * params.pitch) + down * (l * params.pitch);
 }
 
-Plate RenderPlate(const PlateSpec& spec) {
-  CheckSpec(spec);
+Plate RenderPlate(const PlateSpec& params) {
+  CheckSpec(params);
   Plate plate;
-  plate.spec = spec;
-  const double angle = spec.angleDeg * std::numbers::pi / 180.0;
+  plate.params = params;
+  const double angle = params.angleDeg * std::numbers::pi / 180.0;
   plate.across = QPointF(std::cos(angle), std::sin(angle));
   plate.down = QPointF(-std::sin(angle), std::cos(angle));
-  plate.anchor = QPointF(spec.width / 2.0 + spec.originX, spec.height / 2.0 + spec.originY);
-  plate.image = QImage(spec.width, spec.height, QImage::Format_RGB32);
+  plate.anchor = QPointF(params.width / 2.0 + params.originX, params.height / 2.0 + params.originY);
+  plate.image = QImage(params.width, params.height, QImage::Format_RGB32);
   if (plate.image.isNull()) throw std::runtime_error("RenderPlate: cannot allocate the image");
   Paint(plate);
   ListCrossings(plate);

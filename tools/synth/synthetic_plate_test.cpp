@@ -17,11 +17,11 @@ int Grey(const QImage& image, int x, int y) {
 // with box-filtered coverage the line begins where the first touched pixel's
 // coverage says and is as wide as the total coverage.
 double LineCentre(const Plate& plate, int first, int count, bool alongRow, int fixed) {
-  const double depth = plate.spec.background - plate.spec.ink;
+  const double depth = plate.params.background - plate.params.ink;
   double total = 0, start = -1;
   for (int i = first; i < first + count; ++i) {
     const int g = alongRow ? Grey(plate.image, i, fixed) : Grey(plate.image, fixed, i);
-    const double coverage = (plate.spec.background - g) / depth;
+    const double coverage = (plate.params.background - g) / depth;
     if (coverage > 0 && start < 0) start = i + 0.5 - coverage;
     total += coverage;
   }
@@ -29,8 +29,8 @@ double LineCentre(const Plate& plate, int first, int count, bool alongRow, int f
 }
 
 TEST(RenderPlate, UnrotatedGridHasLinesWhereItsCrossingsSay) {
-  PlateSpec spec;  // 1024², pitch 100: lines through the centre 512 and every 100 px
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;  // 1024², pitch 100: lines through the centre 512 and every 100 px
+  const Plate plate = RenderPlate(params);
   ASSERT_EQ(plate.image.format(), QImage::Format_RGB32);
   ASSERT_EQ(plate.crossings.size(), 11u);
   for (size_t n = 0; n < plate.crossings.size(); ++n) {
@@ -40,40 +40,40 @@ TEST(RenderPlate, UnrotatedGridHasLinesWhereItsCrossingsSay) {
       EXPECT_DOUBLE_EQ(p.x(), 12 + 100.0 * n);
       EXPECT_DOUBLE_EQ(p.y(), 12 + 100.0 * m);
       const int x = static_cast<int>(p.x()), y = static_cast<int>(p.y());
-      EXPECT_EQ(Grey(plate.image, x, y), spec.ink);  // the crossing itself is full ink
+      EXPECT_EQ(Grey(plate.image, x, y), params.ink);  // the crossing itself is full ink
     }
   }
   // A line three pixels wide: the centre column and its neighbours are ink,
   // the next ones paper.
   const int yMid = 62;  // middle of a cell row
-  EXPECT_EQ(Grey(plate.image, 511, yMid), spec.ink);
-  EXPECT_EQ(Grey(plate.image, 512, yMid), spec.ink);
-  EXPECT_EQ(Grey(plate.image, 513, yMid), spec.ink);
-  EXPECT_EQ(Grey(plate.image, 510, yMid), spec.background);
-  EXPECT_EQ(Grey(plate.image, 514, yMid), spec.background);
-  EXPECT_EQ(Grey(plate.image, 562, yMid), spec.background);  // cell middle
+  EXPECT_EQ(Grey(plate.image, 511, yMid), params.ink);
+  EXPECT_EQ(Grey(plate.image, 512, yMid), params.ink);
+  EXPECT_EQ(Grey(plate.image, 513, yMid), params.ink);
+  EXPECT_EQ(Grey(plate.image, 510, yMid), params.background);
+  EXPECT_EQ(Grey(plate.image, 514, yMid), params.background);
+  EXPECT_EQ(Grey(plate.image, 562, yMid), params.background);  // cell middle
 }
 
 TEST(RenderPlate, SubPixelOriginMovesLinesWithCrossings) {
-  PlateSpec spec;
-  spec.width = 400;
-  spec.height = 300;
-  spec.pitch = 60;
-  spec.lineWidth = 2.5;
-  spec.originX = 0.37;
-  spec.originY = -0.21;
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;
+  params.width = 400;
+  params.height = 300;
+  params.pitch = 60;
+  params.lineWidth = 2.5;
+  params.originX = 0.37;
+  params.originY = -0.21;
+  const Plate plate = RenderPlate(params);
   ASSERT_FALSE(plate.crossings.empty());
   for (size_t n = 0; n < plate.crossings.size(); ++n) {
     for (const QPointF p : plate.crossings[n]) {
       const int x = static_cast<int>(std::lround(p.x())), y = static_cast<int>(std::lround(p.y()));
       // Half a cell away from the crossing, across each line.
-      const int yAway = y + 30 < spec.height ? y + 30 : y - 30;
-      const int xAway = x + 30 < spec.width ? x + 30 : x - 30;
-      if (x - 5 >= 0 && x + 5 < spec.width) {
+      const int yAway = y + 30 < params.height ? y + 30 : y - 30;
+      const int xAway = x + 30 < params.width ? x + 30 : x - 30;
+      if (x - 5 >= 0 && x + 5 < params.width) {
         EXPECT_NEAR(LineCentre(plate, x - 5, 11, true, yAway), p.x(), 0.02);
       }
-      if (y - 5 >= 0 && y + 5 < spec.height) {
+      if (y - 5 >= 0 && y + 5 < params.height) {
         EXPECT_NEAR(LineCentre(plate, y - 5, 11, false, xAway), p.y(), 0.02);
       }
     }
@@ -172,10 +172,10 @@ TEST(CrossingsInside, FiltersByPolygonStrictly) {
 }
 
 TEST(CrossingsInside, RotatedRegionCountsMatchCells) {
-  PlateSpec spec;
-  spec.angleDeg = -12;
-  spec.originX = 3.25;
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;
+  params.angleDeg = -12;
+  params.originX = 3.25;
+  const Plate plate = RenderPlate(params);
   const std::vector<QPointF> inside = CrossingsInside(plate, RegionInCells(plate, 2, 2, 4, 3));
   ASSERT_EQ(inside.size(), 12u);
   // Three per vertical line, lines left to right, each top to bottom.
@@ -190,29 +190,29 @@ TEST(CrossingsInside, RotatedRegionCountsMatchCells) {
 }
 
 TEST(RenderPlate, SameSpecSamePixelsAndSeedMatters) {
-  PlateSpec spec;
-  spec.width = 300;
-  spec.height = 200;
-  spec.angleDeg = 3;
-  spec.noise = 6;
-  spec.brightnessFalloff = 0.4;
-  spec.seed = 42;
-  const Plate a = RenderPlate(spec);
-  const Plate b = RenderPlate(spec);
+  PlateSpec params;
+  params.width = 300;
+  params.height = 200;
+  params.angleDeg = 3;
+  params.noise = 6;
+  params.brightnessFalloff = 0.4;
+  params.seed = 42;
+  const Plate a = RenderPlate(params);
+  const Plate b = RenderPlate(params);
   EXPECT_EQ(a.image, b.image);
-  spec.seed = 43;
-  EXPECT_NE(a.image, RenderPlate(spec).image);
+  params.seed = 43;
+  EXPECT_NE(a.image, RenderPlate(params).image);
 }
 
 TEST(RenderPlate, NoiseHasTheRequestedSpread) {
-  PlateSpec spec;
-  spec.width = 200;
-  spec.height = 200;
-  spec.pitch = 1000;  // one crossing at the centre: nearly all paper
-  spec.lineWidth = 1;
-  spec.background = 128;
-  spec.noise = 10;
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;
+  params.width = 200;
+  params.height = 200;
+  params.pitch = 1000;  // one crossing at the centre: nearly all paper
+  params.lineWidth = 1;
+  params.background = 128;
+  params.noise = 10;
+  const Plate plate = RenderPlate(params);
   double sum = 0, sum2 = 0;
   int n = 0;
   for (int y = 0; y < 90; ++y)
@@ -228,13 +228,13 @@ TEST(RenderPlate, NoiseHasTheRequestedSpread) {
 }
 
 TEST(RenderPlate, FalloffDarkensTowardsTheRight) {
-  PlateSpec spec;
-  spec.width = 101;
-  spec.height = 50;
-  spec.pitch = 1000;
-  spec.background = 200;
-  spec.brightnessFalloff = 0.5;
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;
+  params.width = 101;
+  params.height = 50;
+  params.pitch = 1000;
+  params.background = 200;
+  params.brightnessFalloff = 0.5;
+  const Plate plate = RenderPlate(params);
   EXPECT_EQ(Grey(plate.image, 0, 0), 200);
   EXPECT_EQ(Grey(plate.image, 100, 0), 100);
   EXPECT_EQ(Grey(plate.image, 25, 0), 175);  // the one vertical line is at 50.5
@@ -242,9 +242,9 @@ TEST(RenderPlate, FalloffDarkensTowardsTheRight) {
 
 TEST(RenderPlate, RejectsNonsense) {
   auto bad = [](auto change) {
-    PlateSpec spec;
-    change(spec);
-    return spec;
+    PlateSpec params;
+    change(params);
+    return params;
   };
   EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.width = 0; })), std::invalid_argument);
   EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.pitch = 0; })), std::invalid_argument);
@@ -258,11 +258,11 @@ TEST(RenderPlate, RejectsNonsense) {
 }
 
 TEST(RenderPlate, OnePixelImage) {
-  PlateSpec spec;
-  spec.width = 1;
-  spec.height = 1;
-  spec.brightnessFalloff = 1;  // no division by width-1 = 0
-  const Plate plate = RenderPlate(spec);
+  PlateSpec params;
+  params.width = 1;
+  params.height = 1;
+  params.brightnessFalloff = 1;  // no division by width-1 = 0
+  const Plate plate = RenderPlate(params);
   EXPECT_EQ(plate.image.size(), QSize(1, 1));
   EXPECT_TRUE(plate.crossings.empty());
 }
