@@ -337,18 +337,21 @@ TEST_F(BadInputTest, CollinearAndSelfCrossingRegionsNeverCrash) {
       {{20, 20}, {180, 20}, {20, 140}, {180, 140}},   // crossed the other way
       {{20, 20}, {21, 20}, {21, 21}, {20, 21}},       // one pixel across
   };
-  for (const auto& corners : regions) {
-    SCOPED_TRACE(testing::Message() << corners[0].x() << "," << corners[0].y() << " "
-                                    << corners[1].x() << "," << corners[1].y());
-    desktop.messages.clear();
-    Open(platePath_);
-    form().CrossSize = 1;  // so that near corners are placed, not picked
-    for (const QPoint& c : corners) Click(c.x(), c.y());
-    ASSERT_EQ(form().Regions.Length(), 1);
-    ASSERT_EQ(form().Regions[0]->Count(), 4);
-    Enter();
-    ExpectFailedOrCompleted();
-  }
+  // Step mode too: its pictures draw the mask and the lines of such regions.
+  for (bool steps : {false, true})
+    for (const auto& corners : regions) {
+      SCOPED_TRACE(testing::Message() << steps << ": " << corners[0].x() << "," << corners[0].y()
+                                      << " " << corners[1].x() << "," << corners[1].y());
+      desktop.messages.clear();
+      Open(platePath_);
+      form().CrossSize = 1;  // so that near corners are placed, not picked
+      form().Steps = steps;
+      for (const QPoint& c : corners) Click(c.x(), c.y());
+      ASSERT_EQ(form().Regions.Length(), 1);
+      ASSERT_EQ(form().Regions[0]->Count(), 4);
+      Enter();
+      ExpectFailedOrCompleted();
+    }
 }
 
 TEST_F(BadInputTest, CornersOnTheImageBorderStayInsideTheImage) {
@@ -358,14 +361,16 @@ TEST_F(BadInputTest, CornersOnTheImageBorderStayInsideTheImage) {
       {{w - 1, h - 1}, {0, h - 1}, {0, 0}, {w - 1, 0}},
       {{0, h / 2}, {w / 2, 0}, {w - 1, h / 2}, {w / 2, h - 1}},
   };
-  for (const auto& corners : regions) {
-    desktop.messages.clear();
-    Open(platePath_);
-    for (const QPoint& c : corners) Click(c.x(), c.y());
-    ASSERT_EQ(form().Regions.Length(), 1);
-    Enter();
-    ExpectFailedOrCompleted();
-  }
+  for (bool steps : {false, true})
+    for (const auto& corners : regions) {
+      desktop.messages.clear();
+      Open(platePath_);
+      form().Steps = steps;
+      for (const QPoint& c : corners) Click(c.x(), c.y());
+      ASSERT_EQ(form().Regions.Length(), 1);
+      Enter();
+      ExpectFailedOrCompleted();
+    }
 }
 
 // --- Image sizes -------------------------------------------------------------
