@@ -264,6 +264,7 @@ TEST_F(BadInputTest, NonsenseSettingsFallBackAndTheRunStaysSound) {
     Open(platePath_);
     ASSERT_EQ(form().ImageFileName, platePath_);
     EXPECT_TRUE(desktop.errors.empty());
+    EXPECT_TRUE(desktop.messages.empty()) << "the defaults stand in, without a message";
     form().Steps = false;
     form().NeedPointsControl = false;
     Click(20, 20);
