@@ -69,12 +69,12 @@ class BadInputTest : public testing::Test {
     fs::create_directories(dir_ / "good");
     fs::create_directories(dir_ / "bad");
     fs::current_path(dir_);
-    PlateSpec spec;
-    spec.width = 200;
-    spec.height = 160;
-    spec.pitch = 40;
-    spec.angleDeg = 1;
-    plate_ = RenderPlate(spec);
+    PlateSpec params;
+    params.width = 200;
+    params.height = 160;
+    params.pitch = 40;
+    params.angleDeg = 1;
+    plate_ = RenderPlate(params);
     platePath_ = (dir_ / "good" / "plate.bmp").string();
     ASSERT_TRUE(plate_.image.save(QString::fromStdString(platePath_), "BMP"));
     form_ = std::make_unique<TVazeZududi_Form>(desktop);
