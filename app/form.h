@@ -12,8 +12,8 @@
 #include "editor/region_editor.h"
 #include "output/mess_form.h"
 #include "settings/dir_form.h"
-#include "settings/special_propertys_form.h"
-#include "settings/user_propertys_form.h"
+#include "settings/sp_property_form.h"
+#include "settings/us_property_form.h"
 
 namespace qova {
 

@@ -9,8 +9,8 @@
 #include "app/platform/dialog_faces.h"
 #include "settings/color_set.h"
 #include "settings/dir_form.h"
-#include "settings/special_propertys_form.h"
-#include "settings/user_propertys_form.h"
+#include "settings/sp_property_form.h"
+#include "settings/us_property_form.h"
 
 class QCheckBox;
 class QComboBox;

@@ -1,4 +1,4 @@
-#include "settings/user_propertys_form.h"
+#include "settings/us_property_form.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "settings/special_propertys_form.h"
+#include "settings/sp_property_form.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

@@ -1,4 +1,4 @@
-#include "settings/user_propertys_form.h"
+#include "settings/us_property_form.h"
 
 #include "core/number_text.h"
 #include "editor/markers.h"
