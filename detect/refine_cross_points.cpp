@@ -119,7 +119,7 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
     const int32_t nH = s.HorizontalLines.Count();
     const double window = s.SearchWindowHeight * 0.5;
     for (int32_t k = 0; k < nodes; ++k) {
-      if (nH == 0) throw ArithmeticError("Division by zero");  // k mod nH
+      if (nH == 0) ThrowZeroDivide();  // k mod nH
       const CrossNode node = s.CrossNodes[k];
       const double sv = node.VerticalSlope, bv = node.VerticalOffset;
       const double sh = node.HorizontalSlope, bh = node.HorizontalOffset;
