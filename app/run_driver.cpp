@@ -2,6 +2,8 @@
 // line validation, intersections and refinement, and ends every error and
 // every cancellation through one failure path.
 #include <string>
+#include <utility>
+#include <vector>
 
 #include "app/form.h"
 #include "binarize/binarization.h"
@@ -80,8 +82,9 @@ void BinarizeWhole(TVazeZududi_Form& f, const SearchRegion& region) {
   Timed(f.StageTimes, "ComputeGradientStatistics", [&] { ComputeGradientStatistics(f, region); });
   AddStatisticsLines(f, false);
   if (f.Steps) ShowStatistics(f);
+  // Nothing between the statistics and the threshold writes GradientArray.
   Timed(f.StageTimes, "Threshold and binarization", [&] {
-    const int32_t t = Trunc(ComputeThreshold(f, region));
+    const int32_t t = Trunc(ThresholdOfStatistics(f, f.MeanGradient, f.GradientVariance));
     BinarizeRegion(f, region, t);
   });
 }
@@ -90,17 +93,22 @@ void BinarizeFragments(TVazeZududi_Form& f, int32_t r) {
   Timed(f.StageTimes, "FragmentRegion",
         [&] { FragmentRegion(f, f.FragmentationWidth, f.FragmentationHeight, r); });
   f.MessForm.ListBox1.clear();
+  // Each fragment's mean and variance, for its threshold below. A later
+  // fragment rewrites the G on the edges it shares with an earlier one, with
+  // the same values (G depends on the image alone), so they still hold.
+  std::vector<std::pair<double, double>> statistics;
   for (int32_t i = 0; i < f.Fragments.Length(); ++i) {
     Timed(f.StageTimes, "ComputeGradientStatistics",
           [&] { ComputeGradientStatistics(f, *f.Fragments[i]); });
+    statistics.emplace_back(f.MeanGradient, f.GradientVariance);
     AddStatisticsLines(f, true);
   }
   if (f.Steps) ShowStatistics(f);
   for (int32_t i = 0; i < f.Fragments.Length(); ++i) {
     const SearchRegion& fragment = *f.Fragments[i];
     Timed(f.StageTimes, "Threshold and binarization", [&] {
-      const int32_t t = Trunc(ComputeThreshold(f, fragment));
-      BinarizeRegion(f, fragment, t);
+      const auto [mean, variance] = statistics[static_cast<size_t>(i)];
+      BinarizeRegion(f, fragment, Trunc(ThresholdOfStatistics(f, mean, variance)));
     });
   }
 }

@@ -134,10 +134,8 @@ double ComputeThreshold(StateRecord& s, const SearchRegion& region) {
   }
   const double mean = Div(sum, n);
 
-  double statistic;
-  if (s.ThresholdStatistic == 1) {
-    statistic = mean;
-  } else if (s.ThresholdStatistic == 2) {
+  double variance = 0;  // only summed where the threshold needs it
+  if (s.ThresholdStatistic == 2) {
     double squares = 0;
     for (int32_t x = box.x0; x <= box.x1; ++x) {
       const double* gradient = s.GradientArray[x];
@@ -147,10 +145,19 @@ double ComputeThreshold(StateRecord& s, const SearchRegion& region) {
         squares = squares + d * d;
       }
     }
-    statistic = Div(squares, n - 1);
-  } else {
-    throw QovaError("Unknown threshold statistic " + std::to_string(s.ThresholdStatistic));
+    variance = Div(squares, n - 1);
   }
+  return ThresholdOfStatistics(s, mean, variance);
+}
+
+double ThresholdOfStatistics(const StateRecord& s, double mean, double variance) {
+  double statistic;
+  if (s.ThresholdStatistic == 1)
+    statistic = mean;
+  else if (s.ThresholdStatistic == 2)
+    statistic = variance;
+  else
+    throw QovaError("Unknown threshold statistic " + std::to_string(s.ThresholdStatistic));
 
   const double power = Finite(std::pow(statistic, s.ThresholdPowerExp));
   const double powerTerm = Finite(s.ThresholdPowerCoef * power);

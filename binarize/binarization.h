@@ -16,6 +16,13 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region);
 // S the mean (or the variance) of GradientArray over the interior pixels.
 double ComputeThreshold(StateRecord& s, const SearchRegion& region);
 
+// The same threshold from the mean and variance ComputeGradientStatistics
+// left for the region: those are the very sums ComputeThreshold would add up
+// again, in the same order over the same G, so a run that has them skips the
+// two passes over the region. Valid while GradientArray holds, on the
+// region's interior, what ComputeGradientStatistics wrote there.
+double ThresholdOfStatistics(const StateRecord& s, double mean, double variance);
+
 // Sets BinaryMask to 1 on every pixel of the bounding box whose gradient
 // exceeds threshold; never clears an entry.
 void BinarizeRegion(StateRecord& s, const SearchRegion& region, int32_t threshold);

@@ -209,6 +209,32 @@ TEST(GradientStatistics, MatchesThePlainComputationAcrossTiles) {
   ExpectMatchesDirect(fresh, *box);
 }
 
+// The run takes each threshold from the mean and variance its statistics
+// left, also for fragments whose shared edges a later fragment rewrote: the
+// same value as summing GradientArray again, for both statistics and with a
+// power term.
+TEST(Threshold, FromTheKeptStatisticsEqualsSummingAgain) {
+  RunState run(RandomImage(150, 120, 23));
+  auto left = MakeRegion({{3, 2}, {80, 5}, {78, 117}, {1, 110}});
+  auto right = MakeRegion({{80, 5}, {147, 1}, {140, 118}, {78, 117}});  // shares an edge
+  ComputeGradientStatistics(run.s, *left);
+  const double leftMean = run.s.MeanGradient, leftVariance = run.s.GradientVariance;
+  ComputeGradientStatistics(run.s, *right);
+  const double rightMean = run.s.MeanGradient, rightVariance = run.s.GradientVariance;
+  run.s.ThresholdPowerCoef = 0.25;
+  run.s.ThresholdPowerExp = 1.5;
+  run.s.KontrastLevel = -3;
+  for (int statistic : {1, 2}) {
+    run.s.ThresholdStatistic = statistic;
+    EXPECT_EQ(ThresholdOfStatistics(run.s, leftMean, leftVariance),
+              ComputeThreshold(run.s, *left));
+    EXPECT_EQ(ThresholdOfStatistics(run.s, rightMean, rightVariance),
+              ComputeThreshold(run.s, *right));
+  }
+  run.s.ThresholdStatistic = 0;
+  EXPECT_THROW(ThresholdOfStatistics(run.s, leftMean, leftVariance), QovaError);
+}
+
 TEST(GradientStatistics, RegionOnTheImageBorderReadsTheNearestPixel) {
   // Corners on the outermost rows and columns: the margin lies outside the
   // image. (RunState under the sanitizers, any read outside would be caught.)
