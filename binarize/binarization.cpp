@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <span>
 #include <string>
 
 #include "binarize/region_pixels.h"
@@ -17,6 +18,9 @@ namespace {
 // new page at nearly every pixel of a large image. A 64 × 64 tile keeps both
 // within a few dozen pages and a few dozen kilobytes.
 constexpr int32_t kTile = 64;
+
+// The distance of the pixels a difference reads on either side.
+constexpr int32_t kDifferenceStep = 1;
 
 // Calls tile(x0, x1, y0, y1) for the inclusive tiles covering box.
 template <class Tile>
@@ -41,34 +45,56 @@ void FillBrightness(StateRecord& s, const PixelBox& box) {
   });
 }
 
-// G of every interior pixel of the box into GradientArray and, as a grey
-// level, into WorkBitmap. Each G depends on the brightness alone, so the
-// tiles may go in any order; the sums over G keep theirs (see below).
-void FillGradient(StateRecord& s, const PixelBox& box, const InteriorTest& inside, int32_t step) {
+// Columns of brightness filled at a time before their gradients: a strip of
+// a tall image stays within the second-level cache while its columns are read
+// again for the differences.
+constexpr int32_t kStrip = 32;
+
+// G of the interior pixels of column x into GradientArray and, as a grey
+// level, into WorkBitmap, each G added to sum as it is computed: the columns
+// come in growing x and each column's runs in growing y, the order of the
+// sum, so no pass of its own reads the G back for it.
+double GradientColumn(StateRecord& s, int32_t x, std::span<const InteriorColumns::Span> runs,
+                      double sum) {
   const int32_t w = s.ImageWidth, h = s.ImageHeight;
-  uchar* work = s.WorkBitmap.bits();
+  uchar* work = s.WorkBitmap.bits() + x;
   const qsizetype workStride = s.WorkBitmap.bytesPerLine();
-  const double twoSteps = 2 * step;
-  ForEachTile(box, [&](int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
-    for (int32_t x = x0; x <= x1; ++x) {
-      // Where the margin falls outside the image the difference reads the
-      // nearest pixel inside.
-      const double* left = s.BrightnessArray[std::max(x - step, 0)];
-      const double* centre = s.BrightnessArray[x];
-      const double* right = s.BrightnessArray[std::min(x + step, w - 1)];
-      double* gradient = s.GradientArray[x];
-      for (int32_t y = y0; y <= y1; ++y) {
-        if (!inside(x, y)) continue;
-        const double gx = (right[y] - left[y]) / twoSteps;
-        const double gy =
-            (centre[std::min(y + step, h - 1)] - centre[std::max(y - step, 0)]) / twoSteps;
-        // A sum of squares of brightness differences: never negative, never large.
-        const double g = std::sqrt(gx * gx + gy * gy);
-        work[y * workStride + x] = static_cast<uchar>(g);
-        gradient[y] = g;
-      }
+  constexpr double twoSteps = 2 * kDifferenceStep;
+  // Where the margin falls outside the image the difference reads the
+  // nearest pixel inside.
+  const double* left = s.BrightnessArray[std::max(x - kDifferenceStep, 0)];
+  const double* centre = s.BrightnessArray[x];
+  const double* right = s.BrightnessArray[std::min(x + kDifferenceStep, w - 1)];
+  double* gradient = s.GradientArray[x];
+  for (const InteriorColumns::Span& run : runs) {
+    for (int32_t y = run.first; y <= run.last; ++y) {
+      const double gx = (right[y] - left[y]) / twoSteps;
+      const double gy = (centre[std::min(y + kDifferenceStep, h - 1)] -
+                         centre[std::max(y - kDifferenceStep, 0)]) /
+                        twoSteps;
+      // A sum of squares of brightness differences: never negative, never large.
+      const double g = std::sqrt(gx * gx + gy * gy);
+      work[y * workStride] = static_cast<uchar>(g);
+      gradient[y] = g;
+      sum = sum + g;
     }
-  });
+  }
+  return sum;
+}
+
+// The sum of squared deviations from mean, in the order of the mean's sum.
+double SquaredDeviations(const StateRecord& s, const PixelBox& box,
+                         const InteriorColumns& interior, double mean) {
+  double squares = 0;
+  for (int32_t x = box.x0; x <= box.x1; ++x) {
+    const double* gradient = s.GradientArray[x];
+    for (const InteriorColumns::Span& run : interior.Column(x))
+      for (int32_t y = run.first; y <= run.last; ++y) {
+        const double d = gradient[y] - mean;
+        squares = squares + d * d;
+      }
+  }
+  return squares;
 }
 
 }  // namespace
@@ -76,44 +102,30 @@ void FillGradient(StateRecord& s, const PixelBox& box, const InteriorTest& insid
 void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
   CheckBinarizationInputs(s);
   const int32_t w = s.ImageWidth, h = s.ImageHeight;
-  s.DifferenceStep = 1;
-  const int32_t step = s.DifferenceStep;
-
-  // The margin lets every difference read brightness of this call.
-  FillBrightness(s, ClippedBox(region, step, w, h));
-
-  const PixelBox box = ClippedBox(region, 0, w, h);
-  const InteriorTest inside(region, h);
-  FillGradient(s, box, inside, step);
-
-  // The sums in their own order, x outer and y inner, reading back the G just
-  // stored: the same doubles added in the same order as if they were summed
-  // where they are computed.
+  s.DifferenceStep = kDifferenceStep;
   s.MeanGradient = 0;
   s.GradientVariance = 0;
-  double sum = 0;  // MeanGradient's running sum, kept local so it stays in a register
-  int64_t n = 0;
-  for (int32_t x = box.x0; x <= box.x1; ++x) {
-    const double* gradient = s.GradientArray[x];
-    for (int32_t y = box.y0; y <= box.y1; ++y) {
-      if (!inside(x, y)) continue;
-      sum = sum + gradient[y];
-      ++n;
-    }
+
+  // The margin lets every difference read brightness of this call.
+  const PixelBox margin = ClippedBox(region, kDifferenceStep, w, h);
+  const PixelBox box = ClippedBox(region, 0, w, h);
+  const InteriorColumns interior(region, box);
+
+  // Strip by strip from the left: the brightness of a strip, then the
+  // gradients of the columns whose right neighbour it completes.
+  double sum = 0;  // MeanGradient's running sum, x outer and y inner
+  int32_t x = box.x0;
+  for (int32_t first = margin.x0; first <= margin.x1; first += kStrip) {
+    const int32_t last = std::min(first + kStrip - 1, margin.x1);
+    FillBrightness(s, {first, last, margin.y0, margin.y1});
+    const int32_t ready = last == margin.x1 ? last : last - kDifferenceStep;
+    for (; x <= std::min(ready, box.x1); ++x) sum = GradientColumn(s, x, interior.Column(x), sum);
   }
+  const int64_t n = interior.PixelCount();
   // No interior pixel: 0/0, which ends the run.
   s.MeanGradient = Div(sum, static_cast<double>(n));
 
-  const double mean = s.MeanGradient;
-  double squares = 0;
-  for (int32_t x = box.x0; x <= box.x1; ++x) {
-    const double* gradient = s.GradientArray[x];
-    for (int32_t y = box.y0; y <= box.y1; ++y) {
-      if (!inside(x, y)) continue;
-      const double d = gradient[y] - mean;
-      squares = squares + d * d;
-    }
-  }
+  const double squares = SquaredDeviations(s, box, interior, s.MeanGradient);
   // One interior pixel: 0/0 again; the sample variance needs two.
   s.GradientVariance = Div(squares, static_cast<double>(n - 1));
 }

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "app/platform/scripted_platform.h"
+#include "binarize/region_pixels.h"
 #include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
@@ -114,6 +115,112 @@ void ExpectMatchesDirect(RunState& run, const SearchRegion& region) {
     }
 }
 
+// As ExpectMatchesDirect, and the call writes exactly the cells it should:
+// brightness on the box widened by one pixel and clipped, gradient and grey
+// level on the interior, every other cell keeps what it held before.
+void ExpectWritesExactlyItsCells(RunState& run, const SearchRegion& region) {
+  StateRecord& s = run.s;
+  const int w = s.ImageWidth, h = s.ImageHeight;
+  constexpr double kUntouched = -7.25;
+  constexpr int kUntouchedGrey = 0xA5;
+  for (int x = 0; x < w; ++x)
+    for (int y = 0; y < h; ++y) s.BrightnessArray[x][y] = s.GradientArray[x][y] = kUntouched;
+  s.WorkBitmap.fill(kUntouchedGrey);
+
+  const Direct d = DirectStatistics(s.SourceBitmap, region);
+  ComputeGradientStatistics(s, region);
+  EXPECT_EQ(s.MeanGradient, d.mean);
+  EXPECT_EQ(s.GradientVariance, d.variance);
+  auto within = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
+  for (int x = 0; x < w; ++x)
+    for (int y = 0; y < h; ++y) {
+      const bool widened = within(x, RegionMinX(region) - 1, RegionMaxX(region) + 1) &&
+                           within(y, RegionMinY(region) - 1, RegionMaxY(region) + 1);
+      const QRgb p = s.SourceBitmap.pixel(x, y);
+      ASSERT_EQ(s.BrightnessArray[x][y],
+                widened ? (qRed(p) + qGreen(p) + qBlue(p)) / 3.0 : kUntouched)
+          << x << "," << y;
+      const bool interior = within(x, RegionMinX(region), RegionMaxX(region)) &&
+                            within(y, RegionMinY(region), RegionMaxY(region)) &&
+                            PointInRegion(x, y, region);
+      ASSERT_EQ(s.GradientArray[x][y], interior ? d.g[x][y] : kUntouched) << x << "," << y;
+      ASSERT_EQ(run.WorkGrey(x, y), interior ? static_cast<int>(d.g[x][y]) : kUntouchedGrey)
+          << x << "," << y;
+    }
+}
+
+// The column runs hold exactly the pixels PointInRegion counts inside, each
+// column's runs in growing y, non-empty and apart (two runs that touched
+// would be one).
+void ExpectColumnsMatchPointInRegion(const SearchRegion& region, int w, int h) {
+  const PixelBox box = ClippedBox(region, 0, w, h);
+  const InteriorColumns columns(region, box);
+  int64_t count = 0;
+  for (int32_t x = box.x0; x <= box.x1; ++x) {
+    std::vector<bool> inRun(static_cast<size_t>(box.y1 - box.y0 + 1), false);
+    int32_t previousLast = INT32_MIN;
+    for (const InteriorColumns::Span& run : columns.Column(x)) {
+      ASSERT_LE(run.first, run.last) << x;
+      ASSERT_GE(run.first, box.y0) << x;
+      ASSERT_LE(run.last, box.y1) << x;
+      if (previousLast != INT32_MIN) {
+        ASSERT_GT(run.first, previousLast + 1) << x;
+      }
+      previousLast = run.last;
+      for (int32_t y = run.first; y <= run.last; ++y) inRun[static_cast<size_t>(y - box.y0)] = true;
+    }
+    for (int32_t y = box.y0; y <= box.y1; ++y) {
+      const bool inside = PointInRegion(x, y, region);
+      ASSERT_EQ(inRun[static_cast<size_t>(y - box.y0)], inside) << x << "," << y;
+      count += inside;
+    }
+  }
+  EXPECT_EQ(columns.PixelCount(), count);
+}
+
+TEST(InteriorColumns, MatchPointInRegionOnShapedRegions) {
+  // Corners on whole and half pixels, horizontal and vertical edges, a notch
+  // that gives columns two runs, a self-crossing bow tie, a sliver, one
+  // column, one row, and regions reaching beyond the image.
+  const std::vector<std::unique_ptr<SearchRegion>> regions = [] {
+    std::vector<std::unique_ptr<SearchRegion>> r;
+    r.push_back(MakeRegion({{2, 2}, {60, 2}, {60, 40}, {2, 40}}));
+    r.push_back(MakeRegion({{2.5, 1.5}, {61.5, 3.5}, {55.5, 44.5}, {0.5, 37.5}}));
+    r.push_back(MakeRegion({{2, 2}, {70, 2}, {70, 18}, {20, 24}, {70, 30}, {70, 46}, {2, 46}}));
+    r.push_back(MakeRegion({{3, 3}, {60, 44}, {60, 3}, {3, 44}}));
+    r.push_back(MakeRegion({{10.2, 5}, {10.6, 5}, {10.6, 20}, {10.2, 20}}));
+    r.push_back(MakeRegion({{10, 5}, {11, 5}, {11, 30}, {10, 30}}));
+    r.push_back(MakeRegion({{4, 9}, {66, 9}, {66, 10}, {4, 10}}));
+    r.push_back(MakeRegion({{-20, -15}, {90, -15}, {90, 70}, {-20, 70}}));
+    r.push_back(MakeRegion({{2, 2}, {37, 3}, {30, 5000000}, {4, 27}}));
+    r.push_back(MakeRegion({{-2e9, 20}, {30, -2e9}, {2e9, 25}, {31, 2e9}}));
+    r.push_back(MakeRegion({{30, 20}}));
+    r.push_back(MakeRegion({}));
+    return r;
+  }();
+  for (const auto& region : regions) {
+    SCOPED_TRACE(testing::Message() << "corners " << region->Count());
+    ExpectColumnsMatchPointInRegion(*region, 72, 48);
+  }
+}
+
+TEST(InteriorColumns, MatchPointInRegionOnRandomPolygons) {
+  std::mt19937 random(29);
+  std::uniform_real_distribution<double> coordinate(-15, 85);
+  for (int trial = 0; trial < 300; ++trial) {
+    auto region = std::make_unique<SearchRegion>(1);
+    const int corners = 3 + trial % 6;
+    for (int k = 0; k < corners; ++k) {
+      double x = coordinate(random), y = coordinate(random);
+      // Every third trial on whole pixels, where the edge rules decide.
+      if (trial % 3 == 0) x = std::round(x), y = std::round(y);
+      region->AddNew(x, y);
+    }
+    SCOPED_TRACE(trial);
+    ExpectColumnsMatchPointInRegion(*region, 70, 60);
+  }
+}
+
 TEST(GradientStatistics, UniformImageHasNoGradientAndThresholdIsTheContrast) {
   RunState run(GreyImage(40, 30, [](int, int) { return 77; }));
   // A diamond: the corners of its box lie outside the polygon.
@@ -213,6 +320,51 @@ TEST(GradientStatistics, MatchesThePlainComputationAcrossTiles) {
 // left, also for fragments whose shared edges a later fragment rewrote: the
 // same value as summing GradientArray again, for both statistics and with a
 // power term.
+TEST(GradientStatistics, WritesExactlyItsCellsAcrossStrips) {
+  // Wide enough for several strips of columns; regions whose edges and runs
+  // fall on either side of strip boundaries.
+  const int w = 157, h = 83;
+  // Columns right of x = 40 hold two runs, above and below a notch.
+  auto notch = MakeRegion({{2, 2}, {150, 2}, {150, 30}, {40, 40}, {150, 50}, {150, 80}, {2, 80}});
+  auto skewed = MakeRegion({{31.5, 4.5}, {130.5, 9}, {120.2, 77.7}, {20.9, 60.1}});
+  auto column = MakeRegion({{63, 5}, {64, 5}, {64, 70}, {63, 70}});  // only x = 64
+  auto row = MakeRegion({{5, 40}, {140, 40}, {140, 41}, {5, 41}});    // only y = 41
+  auto border = MakeRegion({{0, 0}, {156, 0}, {156, 82}, {0, 82}});
+  auto larger = MakeRegion({{-40, -30}, {200, -30}, {200, 120}, {-40, 120}});
+  auto leftEdge = MakeRegion({{-5, 10}, {32, 10}, {32, 50}, {-5, 50}});  // box ends at a strip edge
+  unsigned seed = 40;
+  for (const SearchRegion* region :
+       {notch.get(), skewed.get(), column.get(), row.get(), border.get(), larger.get(),
+        leftEdge.get()}) {
+    SCOPED_TRACE(seed);
+    RunState run(RandomImage(w, h, seed++));
+    ExpectWritesExactlyItsCells(run, *region);
+  }
+}
+
+TEST(GradientStatistics, SecondRegionKeepsTheFirstRegionsCellsOutsideItsOwn) {
+  // A fragment next to one already computed: the second call rewrites its
+  // own cells only, and its sums do not include the first one's G.
+  RunState run(RandomImage(120, 50, 41));
+  auto left = MakeRegion({{3, 2}, {64, 5}, {62, 47}, {1, 44}});
+  auto right = MakeRegion({{64, 5}, {117, 1}, {110, 48}, {62, 47}});
+  ComputeGradientStatistics(run.s, *left);
+  std::vector<double> leftG;
+  for (int x = 0; x < 120; ++x)
+    for (int y = 0; y < 50; ++y) leftG.push_back(run.s.GradientArray[x][y]);
+  const Direct d = DirectStatistics(run.s.SourceBitmap, *right);
+  ComputeGradientStatistics(run.s, *right);
+  EXPECT_EQ(run.s.MeanGradient, d.mean);
+  EXPECT_EQ(run.s.GradientVariance, d.variance);
+  for (int x = 0; x < 120; ++x)
+    for (int y = 0; y < 50; ++y) {
+      const bool inRight = x <= RegionMaxX(*right) && y >= RegionMinY(*right) &&
+                           y <= RegionMaxY(*right) && x >= RegionMinX(*right) &&
+                           PointInRegion(x, y, *right);
+      ASSERT_EQ(run.s.GradientArray[x][y], inRight ? d.g[x][y] : leftG[x * 50 + y]) << x << "," << y;
+    }
+}
+
 TEST(Threshold, FromTheKeptStatisticsEqualsSummingAgain) {
   RunState run(RandomImage(150, 120, 23));
   auto left = MakeRegion({{3, 2}, {80, 5}, {78, 117}, {1, 110}});

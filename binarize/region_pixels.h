@@ -4,6 +4,8 @@
 
 #include <cstdint>
 #include <optional>
+#include <span>
+#include <vector>
 
 #include "app/state/state_record.h"
 #include "core/search_region.h"
@@ -35,6 +37,35 @@ class InteriorTest {
  private:
   const SearchRegion& region_;
   std::optional<RegionInterior> rows_;
+};
+
+// PointInRegion's answer for the pixels of a clipped box, column by column:
+// for every column the runs of interior rows, in growing y. The loops that
+// go x outer and y inner then run over whole runs instead of asking pixel by
+// pixel. Built from the edge crossings of each row of the box only, so its
+// cost and memory follow the box, however far the region reaches beyond it.
+class InteriorColumns {
+ public:
+  struct Span {
+    int32_t first;  // inclusive
+    int32_t last;   // inclusive
+  };
+
+  InteriorColumns(const SearchRegion& region, const PixelBox& box);
+
+  // The runs of column x, box.x0 <= x <= box.x1.
+  std::span<const Span> Column(int32_t x) const {
+    const size_t c = static_cast<size_t>(x - x0_);
+    return {spans_.data() + columnStart_[c], spans_.data() + columnStart_[c + 1]};
+  }
+  // The number of interior pixels of the box.
+  int64_t PixelCount() const { return pixels_; }
+
+ private:
+  int32_t x0_;
+  std::vector<uint32_t> columnStart_;  // runs of column x: [columnStart_[x-x0], columnStart_[x-x0+1])
+  std::vector<Span> spans_;
+  int64_t pixels_ = 0;
 };
 
 // Throws QovaError unless the working arrays exist with the open image's size
