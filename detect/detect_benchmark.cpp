@@ -117,6 +117,40 @@ void BM_CollectVerticalBand(benchmark::State& state) {
 }
 BENCHMARK(BM_CollectVerticalBand);
 
+// The counts a refinement walk takes at every step, on the line (argument 0)
+// and 20 pixels beside it, where only the crossing line passes the window.
+void BM_CountHorizontalBand(benchmark::State& state) {
+  StateRecord& s = Fixture().s;
+  const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
+  const NodePixel at = NodeCrossing(node);
+  const double y = at.y + static_cast<double>(state.range(0));
+  const double x = at.x + node.VerticalSlope * (y - at.y);
+  int64_t n = 0;
+  for (auto _ : state) {
+    n = CountHorizontalBand(s, 3, VT_Point(x, y), 1.5, 80, y - node.HorizontalSlope * x,
+                            node.HorizontalSlope);
+    benchmark::DoNotOptimize(n);
+  }
+  state.counters["pixels"] = static_cast<double>(n);
+}
+BENCHMARK(BM_CountHorizontalBand)->Arg(0)->Arg(20);
+
+void BM_CountVerticalBand(benchmark::State& state) {
+  StateRecord& s = Fixture().s;
+  const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
+  const NodePixel at = NodeCrossing(node);
+  const double x = at.x + static_cast<double>(state.range(0));
+  const double y = at.y + node.HorizontalSlope * (x - at.x);
+  int64_t n = 0;
+  for (auto _ : state) {
+    n = CountVerticalBand(s, 3, VT_Point(x, y), 1.5, 80, x - node.VerticalSlope * y,
+                          node.VerticalSlope);
+    benchmark::DoNotOptimize(n);
+  }
+  state.counters["pixels"] = static_cast<double>(n);
+}
+BENCHMARK(BM_CountVerticalBand)->Arg(0)->Arg(20);
+
 }  // namespace
 }  // namespace qova
 

@@ -192,6 +192,9 @@ TEST(Collectors, EqualThePlainLoopOnRandomMasks) {
     const Band plain = PlainCollect(st.s, horizontal, side, centre, c, d, e, slope);
     ASSERT_EQ(Points(fast), Points(plain))
         << "trial " << trial << " slope " << slope << " centre " << cx << "," << cy;
+    const int64_t count = horizontal ? CountHorizontalBand(st.s, side, centre, c, d, e, slope)
+                                     : CountVerticalBand(st.s, side, centre, c, d, e, slope);
+    ASSERT_EQ(count, static_cast<int64_t>(plain.size())) << "trial " << trial;
     collected += static_cast<int>(plain.size());
   }
   EXPECT_GT(collected, 10000);  // the comparison saw real bands
@@ -222,10 +225,96 @@ TEST(Collectors, EqualThePlainLoopFarFromTheOrigin) {
       CollectHorizontalBand(st.s, side, fast, VT_Point(cx, cy), c, d, e, slope);
     else
       CollectVerticalBand(st.s, side, fast, VT_Point(cx, cy), c, d, e, slope);
-    ASSERT_EQ(Points(fast),
-              Points(PlainCollect(st.s, horizontal, side, VT_Point(cx, cy), c, d, e, slope)))
-        << "trial " << trial;
+    const Band plain = PlainCollect(st.s, horizontal, side, VT_Point(cx, cy), c, d, e, slope);
+    ASSERT_EQ(Points(fast), Points(plain)) << "trial " << trial;
+    const int64_t count =
+        horizontal ? CountHorizontalBand(st.s, side, VT_Point(cx, cy), c, d, e, slope)
+                   : CountVerticalBand(st.s, side, VT_Point(cx, cy), c, d, e, slope);
+    ASSERT_EQ(count, static_cast<int64_t>(plain.size())) << "trial " << trial;
   }
+}
+
+// The count a walk uses at every step equals the size of the band the
+// collector builds, also where pixels sit exactly on the edges of the band:
+// whole and half-pixel widths and lengths, centres on pixels, slopes that are
+// exact binary fractions (so that distances come out exact), the slopes
+// where the geometry shortcut ends (±1) and beyond it.
+TEST(Collectors, CountEqualsTheBandOnItsEdges) {
+  std::mt19937 rng(77);
+  std::uniform_real_distribution<double> unit(0, 1);
+  const double slopes[] = {0, 0.25, -0.5, 0.0625, 1, -1, 1.0000001, 2, 1e-12, -3e-7};
+  int64_t counted = 0;
+  for (int trial = 0; trial < 2000; ++trial) {
+    DetectState st(64, 64);
+    const double density = trial % 3 == 0 ? 1.0 : 0.3 + 0.7 * unit(rng);
+    for (int x = 0; x < 64; ++x)
+      for (int y = 0; y < 64; ++y)
+        if (unit(rng) < density) st.s.BinaryMask[x][y] = 1;
+    const bool horizontal = trial % 2 == 0;
+    const double slope = slopes[trial / 2 % 10];
+    const double cx = 10 + std::round(unit(rng) * 44), cy = 10 + std::round(unit(rng) * 44);
+    const double c = std::round(unit(rng) * 10) * 0.5, d = std::round(unit(rng) * 40) * 0.5;
+    // The line through the centre, or a whole pixel beside it.
+    const double shift = trial % 4 == 1 ? 1.0 : 0.0;
+    const double e = horizontal ? cy - slope * cx + shift : cx - slope * cy + shift;
+    const int32_t side = trial % 5 == 0 ? 1 + trial % 2 : 3;
+    const VT_Point centre(cx, cy);
+    Band band;
+    if (horizontal)
+      CollectHorizontalBand(st.s, side, band, centre, c, d, e, slope);
+    else
+      CollectVerticalBand(st.s, side, band, centre, c, d, e, slope);
+    const int64_t count = horizontal ? CountHorizontalBand(st.s, side, centre, c, d, e, slope)
+                                     : CountVerticalBand(st.s, side, centre, c, d, e, slope);
+    ASSERT_EQ(count, static_cast<int64_t>(band.size()))
+        << "trial " << trial << " slope " << slope << " c " << c << " d " << d;
+    counted += count;
+  }
+  EXPECT_GT(counted, 100000);
+}
+
+// Windows shaped as the refinement's: a few pixels thick, a cell long, on
+// slightly turned lines through fractional centres.
+TEST(Collectors, CountEqualsTheBandOnLongThinWindows) {
+  std::mt19937 rng(1369);
+  std::uniform_real_distribution<double> unit(0, 1);
+  DetectState st(230, 230);
+  for (int x = 0; x < 230; ++x)
+    for (int y = 0; y < 230; ++y)
+      if (unit(rng) < 0.5) st.s.BinaryMask[x][y] = 1;
+  for (int trial = 0; trial < 600; ++trial) {
+    const bool horizontal = trial % 2 == 0;
+    const double slope = (unit(rng) - 0.5) * 0.1;
+    const double cx = 20 + unit(rng) * 190, cy = 20 + unit(rng) * 190;
+    const double c = 0.5 + 0.5 * (trial % 5), d = 60 + unit(rng) * 30;
+    const double e = horizontal ? cy - slope * cx : cx - slope * cy;
+    Band band;
+    if (horizontal)
+      CollectHorizontalBand(st.s, 3, band, VT_Point(cx, cy), c, d, e, slope);
+    else
+      CollectVerticalBand(st.s, 3, band, VT_Point(cx, cy), c, d, e, slope);
+    const int64_t count = horizontal ? CountHorizontalBand(st.s, 3, VT_Point(cx, cy), c, d, e, slope)
+                                     : CountVerticalBand(st.s, 3, VT_Point(cx, cy), c, d, e, slope);
+    ASSERT_EQ(count, static_cast<int64_t>(band.size())) << "trial " << trial;
+  }
+}
+
+// Mask cells hold other non-zero values than 1 in the count's word-wide
+// path too (the top bit set, or only the low bits).
+TEST(Collectors, CountTakesEveryNonZeroCellAsSet) {
+  DetectState st(40, 40);
+  const uint8_t values[] = {1, 2, 127, 128, 255, 0, 64};
+  for (int x = 0; x < 40; ++x)
+    for (int y = 0; y < 40; ++y) st.s.BinaryMask[x][y] = values[(x * 7 + y) % 7];
+  Band band;
+  CollectHorizontalBand(st.s, 3, band, VT_Point(20, 20), 6, 15, 20, 0.01);
+  EXPECT_EQ(CountHorizontalBand(st.s, 3, VT_Point(20, 20), 6, 15, 20, 0.01),
+            static_cast<int64_t>(band.size()));
+  band.clear();
+  CollectVerticalBand(st.s, 3, band, VT_Point(20, 20), 6, 15, 20, -0.01);
+  EXPECT_EQ(CountVerticalBand(st.s, 3, VT_Point(20, 20), 6, 15, 20, -0.01),
+            static_cast<int64_t>(band.size()));
+  EXPECT_GT(band.size(), 200u);
 }
 
 }  // namespace

@@ -56,34 +56,42 @@ struct BandCrossing {
 // step, until it has crossed a band whose count rises by more than threshold
 // and then falls by more than threshold, or until it passes limit. move(d)
 // moves the walking point by d along the walking coordinate and recomputes the
-// other coordinate and the intercept of the window's line; collect(maxDistance)
-// refills the band.
-template <class Move, class Collect, class Walked>
-void CrossBand(Band& band, int32_t& prev, double threshold, double limit, Move move,
+// other coordinate and the intercept of the window's line; count(maxDistance)
+// gives the size of the band there and collect(maxDistance) refills it. Only
+// the band the walk ends on is kept, so the steps before count without
+// building it.
+template <class Move, class Count, class Collect, class Walked>
+void CrossBand(Band& band, int32_t& prev, double threshold, double limit, Move move, Count count,
                Collect collect, Walked walked, double maxDistance) {
   BandCrossing w;
   do {
-    band.clear();
     move(1.0);
-    collect(maxDistance);
+    int64_t size = count(maxDistance);
+    bool collected = false;
     if (w.first) {
       w.first = false;
     } else {
-      const double diff = static_cast<double>(static_cast<int64_t>(band.size()) - prev);
+      const double diff = static_cast<double>(size - prev);
       if (diff > threshold && !w.entered) w.entered = true;
       if (w.entered) {
         if (diff < -threshold) w.leaving = true;
         if (w.leaving) {
           // Back to the middle of the band, by half the steps spent in it.
-          band.clear();
           move(-((w.g - 1) * 0.5));
+          band.clear();
           collect((w.g + 1) * 0.5);
+          size = static_cast<int64_t>(band.size());
+          collected = true;
         }
         w.g = w.g + 1;
       }
     }
-    prev = static_cast<int32_t>(band.size());
+    prev = static_cast<int32_t>(size);
     if (walked() > limit) w.leaving = true;
+    if (w.leaving && !collected) {
+      band.clear();
+      collect(maxDistance);  // the band this step counted
+    }
   } while (!w.leaving);
 }
 
@@ -161,6 +169,9 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             w = ptY - sh * ptX;
           },
           [&](double maxDistance) {
+            return CountHorizontalBand(s, 3, VT_Point(ptX, ptY), maxDistance, J, w, sh);
+          },
+          [&](double maxDistance) {
             CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w, sh);
           },
           [&] { return ptY; }, window);
@@ -181,6 +192,9 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             ptX = ptX + d;
             ptY = sh * ptX + bh;
             u = ptX - sv * ptY;
+          },
+          [&](double maxDistance) {
+            return CountVerticalBand(s, 3, VT_Point(ptX, ptY), maxDistance, M, u, sv);
           },
           [&](double maxDistance) {
             CollectVerticalBand(s, 3, verticalBand, VT_Point(ptX, ptY), maxDistance, M, u, sv);
