@@ -9,6 +9,7 @@
 #include "app/platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "core/checked_math.h"
+#include "detect/band_count.h"
 #include "detect/detect_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"

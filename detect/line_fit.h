@@ -46,11 +46,4 @@ void CollectVerticalBand(const StateRecord& s, int32_t side, VT_Points& target,
 void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
                          double maxDistance, double halfLength, double intercept, double slope);
 
-// The number of pixels the collectors above would append, without building
-// the band: a walk across a band needs only its size at every step.
-int64_t CountHorizontalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                            double maxDistance, double halfLength, double intercept, double slope);
-int64_t CountVerticalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                          double maxDistance, double halfLength, double intercept, double slope);
-
 }  // namespace qova

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "core/checked_math.h"
+#include "detect/band_count.h"
 #include "detect/detect_test_support.h"
 
 namespace qova {

@@ -8,6 +8,7 @@
 
 #include "core/checked_math.h"
 #include "core/procedures.h"
+#include "detect/band_count.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"
 #include "editor/markers.h"
