@@ -4,6 +4,7 @@
 #include <cmath>
 #include <span>
 #include <string>
+#include <vector>
 
 #include "binarize/region_pixels.h"
 #include "core/checked_math.h"
@@ -51,14 +52,12 @@ void FillBrightness(StateRecord& s, const PixelBox& box) {
 constexpr int32_t kStrip = 32;
 
 // G of the interior pixels of column x into GradientArray and, as a grey
-// level, into WorkBitmap, each G added to sum as it is computed: the columns
-// come in growing x and each column's runs in growing y, the order of the
-// sum, so no pass of its own reads the G back for it.
+// level, into grey (indexed by y), each G added to sum as it is computed: the
+// columns come in growing x and each column's runs in growing y, the order of
+// the sum, so no pass of its own reads the G back for it.
 double GradientColumn(StateRecord& s, int32_t x, std::span<const InteriorColumns::Span> runs,
-                      double sum) {
+                      uchar* grey, double sum) {
   const int32_t w = s.ImageWidth, h = s.ImageHeight;
-  uchar* work = s.WorkBitmap.bits() + x;
-  const qsizetype workStride = s.WorkBitmap.bytesPerLine();
   constexpr double twoSteps = 2 * kDifferenceStep;
   // Where the margin falls outside the image the difference reads the
   // nearest pixel inside.
@@ -74,12 +73,41 @@ double GradientColumn(StateRecord& s, int32_t x, std::span<const InteriorColumns
                         twoSteps;
       // A sum of squares of brightness differences: never negative, never large.
       const double g = std::sqrt(gx * gx + gy * gy);
-      work[y * workStride] = static_cast<uchar>(g);
+      grey[y] = static_cast<uchar>(g);
       gradient[y] = g;
       sum = sum + g;
     }
   }
   return sum;
+}
+
+// Marks a pixel of the grey buffer that is not interior. G is at most
+// sqrt(2) * 255 / 2 < 181 (brightness lies in [0, 255]), so no grey level
+// is ever this.
+constexpr uchar kNoGrey = 255;
+
+// The rows between two columns of the grey buffer: a whole number of cache
+// lines, and an odd one, so that the columns of a strip read side by side
+// never share a cache set (an image 4096 rows tall would otherwise make them).
+size_t GreyStride(int32_t h) {
+  const size_t lines = (static_cast<size_t>(h) + 63) / 64;
+  return (lines | 1) * 64;
+}
+
+// The grey levels of columns x0..x1 (grey holds column x at
+// (x - x0) * greyStride, kNoGrey off the interior) into WorkBitmap, row by
+// row: written column by column, every byte would land on a row, and a page,
+// of its own.
+void StoreGreyLevels(StateRecord& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
+                     const uchar* grey, size_t greyStride) {
+  uchar* work = s.WorkBitmap.bits();
+  const qsizetype workStride = s.WorkBitmap.bytesPerLine();
+  for (int32_t y = y0; y <= y1; ++y) {
+    uchar* row = work + y * workStride;
+    const uchar* column = grey + y;
+    for (int32_t x = x0; x <= x1; ++x, column += greyStride)
+      if (*column != kNoGrey) row[x] = *column;
+  }
 }
 
 // The sum of squared deviations from mean, in the order of the mean's sum.
@@ -114,12 +142,20 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
   // Strip by strip from the left: the brightness of a strip, then the
   // gradients of the columns whose right neighbour it completes.
   double sum = 0;  // MeanGradient's running sum, x outer and y inner
+  const size_t greyStride = GreyStride(h);
+  std::vector<uchar> grey(box.Empty() ? 0 : kStrip * greyStride);
   int32_t x = box.x0;
   for (int32_t first = margin.x0; first <= margin.x1; first += kStrip) {
     const int32_t last = std::min(first + kStrip - 1, margin.x1);
     FillBrightness(s, {first, last, margin.y0, margin.y1});
-    const int32_t ready = last == margin.x1 ? last : last - kDifferenceStep;
-    for (; x <= std::min(ready, box.x1); ++x) sum = GradientColumn(s, x, interior.Column(x), sum);
+    const int32_t ready = std::min(last == margin.x1 ? last : last - kDifferenceStep, box.x1);
+    if (x > ready) continue;
+    const int32_t x0 = x;  // at most kStrip columns: the strip less the one it cannot complete
+    std::fill(grey.begin(), grey.end(), kNoGrey);
+    for (; x <= ready; ++x)
+      sum = GradientColumn(s, x, interior.Column(x),
+                           grey.data() + static_cast<size_t>(x - x0) * greyStride, sum);
+    StoreGreyLevels(s, x0, ready, box.y0, box.y1, grey.data(), greyStride);
   }
   const int64_t n = interior.PixelCount();
   // No interior pixel: 0/0, which ends the run.
