@@ -180,9 +180,9 @@ int64_t Count(const StateRecord& s, const BandColumns& band) {
       exact(rows.first, rows.last);
       continue;
     }
-    exact(rows.first, in.first - 1);
     n += CountSet(col, in.first, in.last, s.BinaryMask.Height());
-    exact(in.last + 1, rows.last);
+    if (rows.first < in.first) exact(rows.first, in.first - 1);
+    if (in.last < rows.last) exact(in.last + 1, rows.last);
   }
   return n;
 }

@@ -94,9 +94,11 @@ inline void ClampRows(double lo, double hi, const Box& box, int32_t* first, int3
   if (!(lo <= hi && lo <= bottom && hi >= top)) return;  // also when either is NaN
   lo = std::max(lo, top);
   hi = std::min(hi, bottom);
+  // ⌈lo⌉ and ⌊hi⌋ without branches: whether a bound is whole is a coin toss
+  // from column to column, which a branch would mispredict.
   int32_t f = static_cast<int32_t>(lo), l = static_cast<int32_t>(hi);
-  if (f < lo) ++f;  // ⌈lo⌉
-  if (l > hi) --l;  // ⌊hi⌋
+  f += static_cast<int32_t>(f < lo);
+  l -= static_cast<int32_t>(l > hi);
   if (f <= l) *first = f, *last = l;
 }
 
