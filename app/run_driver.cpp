@@ -47,9 +47,10 @@ void Confirm(Platform& desktop, const char* text) {
 
 // Reads the open image again from its file. The file may have been replaced
 // since it was opened: an image of another size would take every stage
-// outside its arrays, so it ends the run instead.
-QImage ReadImageAgain(TVazeZududi_Form& f) {
-  QImage image = f.Desktop.ReadBitmap(f.ImageFileName);
+// outside its arrays, so it ends the run instead. reuse: pixels the image
+// may be read into (see Platform::ReadBitmap).
+QImage ReadImageAgain(TVazeZududi_Form& f, QImage reuse = QImage()) {
+  QImage image = f.Desktop.ReadBitmap(f.ImageFileName, std::move(reuse));
   if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
   if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + f.ImageFileName);
   if (image.width() != f.ImageWidth || image.height() != f.ImageHeight)
@@ -183,11 +184,11 @@ void TVazeZududi_Form::RunRegions() {
       Confirm(Desktop, "Линии найдены!");
     }
     Timed(StageTimes, "FindCrossNodes", [&] { FindCrossNodes(*this, r); });
-    // Undo what ShowBinaryImage painted. The old copy goes first, so that two
-    // images of the whole scan are never held at once.
+    // Undo what ShowBinaryImage painted. The old copy is read over where
+    // nothing else shares it, and is let go otherwise before the new one is
+    // made, so that two images of the whole scan are never held at once.
     Timed(StageTimes, "Read image again", [&] {
-      SourceBitmap = QImage();
-      SourceBitmap = ReadImageAgain(*this);
+      SourceBitmap = ReadImageAgain(*this, std::exchange(SourceBitmap, QImage()));
     });
     Timed(StageTimes, "RefineCrossPoints", [&] { RefineCrossPoints(*this, r); });
   }

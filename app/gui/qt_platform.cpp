@@ -11,6 +11,7 @@
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <utility>
 
 #include "app/gui/cursor_file.h"
 #include "app/gui/help_window.h"
@@ -210,7 +211,9 @@ void QtPlatform::ShowModal(ModalDialog& dialog) {
     throw QovaError("This window is not available in this build");
 }
 
-QImage QtPlatform::ReadBitmap(const std::string& path) { return LoadImageFile(path); }
+QImage QtPlatform::ReadBitmap(const std::string& path, QImage reuse) {
+  return LoadImageFile(path, std::move(reuse));
+}
 
 void QtPlatform::WriteFile(const std::string& path, const std::string& bytes) {
   SafeSave(path, bytes);

@@ -26,7 +26,9 @@ std::optional<std::string> HeadlessPlatform::RunOpenDialog(const FileDialogSpec&
   return imageToOpen;
 }
 
-QImage HeadlessPlatform::ReadBitmap(const std::string& path) { return LoadImageFile(path); }
+QImage HeadlessPlatform::ReadBitmap(const std::string& path, QImage reuse) {
+  return LoadImageFile(path, std::move(reuse));
+}
 
 void HeadlessPlatform::WriteFile(const std::string& path, const std::string& bytes) {
   SafeSave(path, bytes);

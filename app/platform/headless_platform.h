@@ -24,7 +24,7 @@ class HeadlessPlatform : public Platform {
   std::optional<std::string> RunSaveDialog(const FileDialogSpec&) override { return std::nullopt; }
   std::optional<FontSpec> ChooseFont(const FontSpec&) override { return std::nullopt; }
   void ShowModal(ModalDialog&) override {}
-  QImage ReadBitmap(const std::string& path) override;
+  QImage ReadBitmap(const std::string& path, QImage reuse) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;
   char DecimalSeparator() override;
   void Repaint() override {}

@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include <QImageReader>
+#include <utility>
 
 #include "core/qova_error.h"
 
@@ -13,14 +14,16 @@ namespace {
 constexpr int kAllocationLimitMiB = 4096;
 }  // namespace
 
-QImage LoadImageFile(const std::string& path) {
+QImage LoadImageFile(const std::string& path, QImage reuse) {
   const QString file = QString::fromStdString(path);
   if (!QFileInfo(file).isFile())
     throw QovaError("Не удаётся открыть файл " + path);
   QImageReader::setAllocationLimit(kAllocationLimitMiB);
   QImageReader reader(file);
   reader.setDecideFormatFromContent(true);
-  QImage image;
+  // Shared pixels stay untouched: writing them would copy them first.
+  QImage image = reuse.isDetached() ? std::move(reuse) : QImage();
+  reuse = QImage();
   if (!reader.read(&image) || image.isNull())
     throw QovaError("Не удаётся прочитать изображение " + path + ": " +
                     reader.errorString().toStdString());

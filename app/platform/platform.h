@@ -62,8 +62,10 @@ class Platform {
   // user closes its window.
   virtual void ShowModal(ModalDialog& dialog) = 0;
 
-  // Reads an image file; throws QovaError with the reader's message.
-  virtual QImage ReadBitmap(const std::string& path) = 0;
+  // Reads an image file; throws QovaError with the reader's message. The
+  // pixels of reuse, when it is the only holder of them and the file has
+  // its size, are overwritten instead of taking fresh memory.
+  virtual QImage ReadBitmap(const std::string& path, QImage reuse = QImage()) = 0;
   // Replaces the file through the safe-save helper; throws QovaError with
   // "Cannot create file <path>" or "Stream write error".
   virtual void WriteFile(const std::string& path, const std::string& bytes) = 0;

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "app/platform/image_file.h"
 #include "core/qova_error.h"
@@ -65,7 +66,9 @@ void ScriptedPlatform::ShowModal(ModalDialog& dialog) {
   action(dialog);
 }
 
-QImage ScriptedPlatform::ReadBitmap(const std::string& path) { return LoadImageFile(path); }
+QImage ScriptedPlatform::ReadBitmap(const std::string& path, QImage reuse) {
+  return LoadImageFile(path, std::move(reuse));
+}
 
 void ScriptedPlatform::WriteFile(const std::string& path, const std::string& bytes) {
   if (failCreate) throw QovaError("Cannot create file " + path);

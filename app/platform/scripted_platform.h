@@ -66,7 +66,7 @@ class ScriptedPlatform : public Platform {
   std::optional<std::string> RunSaveDialog(const FileDialogSpec& params) override;
   std::optional<FontSpec> ChooseFont(const FontSpec& font) override;
   void ShowModal(ModalDialog& dialog) override;
-  QImage ReadBitmap(const std::string& path) override;
+  QImage ReadBitmap(const std::string& path, QImage reuse) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;
   char DecimalSeparator() override { return decimalSeparator; }
   void Repaint() override { ++repaints; }

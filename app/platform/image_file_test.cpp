@@ -1,0 +1,73 @@
+// Reading image files, also into the pixels of an image already held.
+#include "app/platform/image_file.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <string>
+
+#include "core/qova_error.h"
+
+namespace qova {
+namespace {
+
+namespace fs = std::filesystem;
+
+class ImageFile : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    dir_ = fs::temp_directory_path() / ("qova-image-file-" + std::to_string(::getpid()));
+    fs::create_directories(dir_);
+  }
+  void TearDown() override { fs::remove_all(dir_); }
+
+  // A 24-bit BMP whose every pixel differs from its neighbours.
+  std::string Plate(int w, int h, const char* name) {
+    QImage image(w, h, QImage::Format_RGB32);
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) image.setPixel(x, y, qRgb(x * 7 % 256, y * 5 % 256, (x + y) % 256));
+    const std::string path = (dir_ / name).string();
+    EXPECT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+    return path;
+  }
+
+  fs::path dir_;
+};
+
+TEST_F(ImageFile, ReadsIntoThePixelsOfAnImageOfItsSize) {
+  const std::string path = Plate(61, 37, "a.bmp");
+  const QImage fresh = LoadImageFile(path);
+  QImage held(61, 37, QImage::Format_RGB32);
+  held.fill(qRgb(1, 2, 3));
+  const uchar* pixels = held.constBits();
+  const QImage read = LoadImageFile(path, std::move(held));
+  EXPECT_EQ(read.constBits(), pixels);
+  EXPECT_EQ(read, fresh);
+}
+
+TEST_F(ImageFile, LeavesSharedPixelsAndOtherSizesAlone) {
+  const std::string path = Plate(20, 10, "b.bmp");
+  QImage picture(20, 10, QImage::Format_RGB32);
+  picture.fill(qRgb(9, 9, 9));
+  QImage shared = picture;  // the picture layer still shows these pixels
+  const QImage read = LoadImageFile(path, std::move(shared));
+  EXPECT_NE(read.constBits(), picture.constBits());
+  EXPECT_EQ(picture.pixel(5, 5), qRgb(9, 9, 9));
+  EXPECT_EQ(read, LoadImageFile(path));
+
+  QImage other(30, 10, QImage::Format_RGB32);
+  EXPECT_EQ(LoadImageFile(path, std::move(other)), LoadImageFile(path));
+}
+
+TEST_F(ImageFile, AFileThatIsNoImageRaisesAlsoWhenReadingIntoPixels) {
+  const std::string path = (dir_ / "c.bmp").string();
+  FILE* f = std::fopen(path.c_str(), "wb");
+  std::fputs("BM not really a bitmap", f);
+  std::fclose(f);
+  EXPECT_THROW(LoadImageFile(path, QImage(20, 10, QImage::Format_RGB32)), QovaError);
+  EXPECT_THROW(LoadImageFile((dir_ / "missing.bmp").string()), QovaError);
+}
+
+}  // namespace
+}  // namespace qova
