@@ -66,7 +66,7 @@ inline double Gradient(double left, double right, double above, double below) {
 }
 
 // G of the interior pixels of column x into GradientArray and, as a grey
-// level, into grey (indexed by y), each G added to sum as it is computed: the
+// level, into grey at y * kStrip, each G added to sum as it is computed: the
 // columns come in growing x and each column's runs in growing y, the order of
 // the sum, so no pass of its own reads the G back for it.
 double GradientColumn(StateRecord& s, int32_t x, std::span<const InteriorColumns::Span> runs,
@@ -81,7 +81,7 @@ double GradientColumn(StateRecord& s, int32_t x, std::span<const InteriorColumns
   auto one = [&](int32_t y) {
     const double g = Gradient(left[y], right[y], centre[std::max(y - kDifferenceStep, 0)],
                               centre[std::min(y + kDifferenceStep, h - 1)]);
-    grey[y] = static_cast<uchar>(g);
+    grey[static_cast<size_t>(y) * kStrip] = static_cast<uchar>(g);
     gradient[y] = g;
     sum = sum + g;
   };
@@ -102,8 +102,8 @@ double GradientColumn(StateRecord& s, int32_t x, std::span<const InteriorColumns
       const __m128d g = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(gx, gx), _mm_mul_pd(gy, gy)));
       _mm_storeu_pd(gradient + y, g);
       const double first = _mm_cvtsd_f64(g), second = _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
-      grey[y] = static_cast<uchar>(first);
-      grey[y + 1] = static_cast<uchar>(second);
+      grey[static_cast<size_t>(y) * kStrip] = static_cast<uchar>(first);
+      grey[static_cast<size_t>(y + 1) * kStrip] = static_cast<uchar>(second);
       sum = sum + first;
       sum = sum + second;
     }
@@ -118,27 +118,34 @@ double GradientColumn(StateRecord& s, int32_t x, std::span<const InteriorColumns
 // is ever this.
 constexpr uchar kNoGrey = 255;
 
-// The rows between two columns of the grey buffer: a whole number of cache
-// lines, and an odd one, so that the columns of a strip read side by side
-// never share a cache set (an image 4096 rows tall would otherwise make them).
-size_t GreyStride(int32_t h) {
-  const size_t lines = (static_cast<size_t>(h) + 63) / 64;
-  return (lines | 1) * 64;
-}
-
-// The grey levels of columns x0..x1 (grey holds column x at
-// (x - x0) * greyStride, kNoGrey off the interior) into WorkBitmap, row by
-// row: written column by column, every byte would land on a row, and a page,
-// of its own.
+// The grey levels of columns x0..x1 (grey holds row y, from x0 on, at
+// y * kStrip; kNoGrey off the interior) into WorkBitmap, row by row: written
+// column by column, every byte would land on a row, and a page, of its own.
+// Sixteen pixels all interior go as one store, none interior as none.
 void StoreGreyLevels(StateRecord& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
-                     const uchar* grey, size_t greyStride) {
+                     const uchar* grey) {
   uchar* work = s.WorkBitmap.bits();
   const qsizetype workStride = s.WorkBitmap.bytesPerLine();
+  const int32_t n = x1 - x0 + 1;
   for (int32_t y = y0; y <= y1; ++y) {
-    uchar* row = work + y * workStride;
-    const uchar* column = grey + y;
-    for (int32_t x = x0; x <= x1; ++x, column += greyStride)
-      if (*column != kNoGrey) row[x] = *column;
+    uchar* row = work + y * workStride + x0;
+    const uchar* levels = grey + static_cast<size_t>(y) * kStrip;
+    int32_t i = 0;
+#if defined(__SSE2__)
+    const __m128i none = _mm_set1_epi8(static_cast<char>(kNoGrey));
+    for (; i + 16 <= n; i += 16) {
+      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + i));
+      const int outside = _mm_movemask_epi8(_mm_cmpeq_epi8(v, none));
+      if (outside == 0) {
+        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), v);
+      } else if (outside != 0xFFFF) {
+        for (int32_t k = i; k < i + 16; ++k)
+          if (levels[k] != kNoGrey) row[k] = levels[k];
+      }
+    }
+#endif
+    for (; i < n; ++i)
+      if (levels[i] != kNoGrey) row[i] = levels[i];
   }
 }
 
@@ -174,8 +181,7 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
   // Strip by strip from the left: the brightness of a strip, then the
   // gradients of the columns whose right neighbour it completes.
   double sum = 0;  // MeanGradient's running sum, x outer and y inner
-  const size_t greyStride = GreyStride(h);
-  std::vector<uchar> grey(box.Empty() ? 0 : kStrip * greyStride);
+  std::vector<uchar> grey(box.Empty() ? 0 : static_cast<size_t>(kStrip) * static_cast<size_t>(h));
   int32_t x = box.x0;
   for (int32_t first = margin.x0; first <= margin.x1; first += kStrip) {
     const int32_t last = std::min(first + kStrip - 1, margin.x1);
@@ -186,8 +192,8 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
     std::fill(grey.begin(), grey.end(), kNoGrey);
     for (; x <= ready; ++x)
       sum = GradientColumn(s, x, interior.Column(x),
-                           grey.data() + static_cast<size_t>(x - x0) * greyStride, sum);
-    StoreGreyLevels(s, x0, ready, box.y0, box.y1, grey.data(), greyStride);
+                           grey.data() + (x - x0), sum);
+    StoreGreyLevels(s, x0, ready, box.y0, box.y1, grey.data());
   }
   const int64_t n = interior.PixelCount();
   // No interior pixel: 0/0, which ends the run.
