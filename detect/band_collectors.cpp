@@ -19,12 +19,12 @@ namespace {
 using namespace band;
 
 template <class Sink>
-void Collect(const StateRecord& s, const BandColumns& band, Sink&& append) {
+void Collect(const MaskColumns& mask, const BandColumns& band, Sink&& append) {
   if (band.Empty()) return;
   const Rows columns = band.Columns();
   for (int32_t i = columns.first; i <= columns.last; ++i) {
     const Rows rows = band.Reach(i);
-    ForEachSet(s.BinaryMask[i], rows.first, rows.last, [&](int32_t j) {
+    ForEachSet(mask.cells[i], rows.first, rows.last, [&](int32_t j) {
       if (band.Accepts(i, j)) append(i, j);
     });
   }
@@ -34,28 +34,32 @@ void Collect(const StateRecord& s, const BandColumns& band, Sink&& append) {
 
 void CollectHorizontalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
                            double maxDistance, double halfLength, double intercept, double slope) {
-  const BandColumns band(s, true, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(s, band, [&](int32_t i, int32_t j) { target.push_back({double(i), double(j)}); });
+  const MaskColumns mask = BinaryMaskOf(s);
+  const BandColumns band(mask, true, side, centre, maxDistance, halfLength, intercept, slope);
+  Collect(mask, band, [&](int32_t i, int32_t j) { target.push_back({double(i), double(j)}); });
 }
 
 void CollectHorizontalBand(const StateRecord& s, int32_t side, VT_Points& target,
                            const VT_Point& centre, double maxDistance, double halfLength,
                            double intercept, double slope) {
-  const BandColumns band(s, true, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(s, band, [&](int32_t i, int32_t j) { target.AddNew(double(i), double(j)); });
+  const MaskColumns mask = BinaryMaskOf(s);
+  const BandColumns band(mask, true, side, centre, maxDistance, halfLength, intercept, slope);
+  Collect(mask, band, [&](int32_t i, int32_t j) { target.AddNew(double(i), double(j)); });
 }
 
 void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
                          double maxDistance, double halfLength, double intercept, double slope) {
-  const BandColumns band(s, false, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(s, band, [&](int32_t i, int32_t j) { target.push_back({double(j), double(i)}); });
+  const MaskColumns mask = BinaryMaskOf(s);
+  const BandColumns band(mask, false, side, centre, maxDistance, halfLength, intercept, slope);
+  Collect(mask, band, [&](int32_t i, int32_t j) { target.push_back({double(j), double(i)}); });
 }
 
 void CollectVerticalBand(const StateRecord& s, int32_t side, VT_Points& target,
                          const VT_Point& centre, double maxDistance, double halfLength,
                          double intercept, double slope) {
-  const BandColumns band(s, false, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(s, band, [&](int32_t i, int32_t j) { target.AddNew(double(j), double(i)); });
+  const MaskColumns mask = BinaryMaskOf(s);
+  const BandColumns band(mask, false, side, centre, maxDistance, halfLength, intercept, slope);
+  Collect(mask, band, [&](int32_t i, int32_t j) { target.AddNew(double(j), double(i)); });
 }
 
 }  // namespace qova

@@ -163,7 +163,7 @@ class SureRows {
 
 // The size of the band the collector would build: the sure rows counted
 // whole, the exact test on every other set pixel within reach.
-int64_t Count(const StateRecord& s, const BandColumns& band) {
+int64_t Count(const MaskColumns& mask, const BandColumns& band) {
   if (band.Empty()) return 0;
   const SureRows sure(band);
   int64_t n = 0;
@@ -171,7 +171,7 @@ int64_t Count(const StateRecord& s, const BandColumns& band) {
   for (int32_t i = columns.first; i <= columns.last; ++i) {
     const Rows rows = band.Reach(i);
     if (rows.first > rows.last) continue;
-    const uint8_t* col = s.BinaryMask[i];
+    const uint8_t* col = mask.cells[i];
     auto exact = [&](int32_t first, int32_t last) {
       ForEachSet(col, first, last, [&](int32_t j) { n += band.Accepts(i, j) ? 1 : 0; });
     };
@@ -180,7 +180,7 @@ int64_t Count(const StateRecord& s, const BandColumns& band) {
       exact(rows.first, rows.last);
       continue;
     }
-    n += CountSet(col, in.first, in.last, s.BinaryMask.Height());
+    n += CountSet(col, in.first, in.last, mask.cells.Height());
     if (rows.first < in.first) exact(rows.first, in.first - 1);
     if (in.last < rows.last) exact(in.last + 1, rows.last);
   }
@@ -191,14 +191,30 @@ int64_t Count(const StateRecord& s, const BandColumns& band) {
 
 int64_t CountHorizontalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
                             double maxDistance, double halfLength, double intercept, double slope) {
-  const BandColumns band(s, true, side, centre, maxDistance, halfLength, intercept, slope);
-  return Count(s, band);
+  const MaskColumns mask = BinaryMaskOf(s);
+  const BandColumns band(mask, true, side, centre, maxDistance, halfLength, intercept, slope);
+  return Count(mask, band);
 }
 
 int64_t CountVerticalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
                           double maxDistance, double halfLength, double intercept, double slope) {
-  const BandColumns band(s, false, side, centre, maxDistance, halfLength, intercept, slope);
-  return Count(s, band);
+  const MaskColumns mask = BinaryMaskOf(s);
+  const BandColumns band(mask, false, side, centre, maxDistance, halfLength, intercept, slope);
+  return Count(mask, band);
+}
+
+// In the transposed mask a near-horizontal band runs down a few columns, as
+// a near-vertical one does in BinaryMask: the same call with x and y
+// exchanged. The frame of the line is the same, so the query and the exact
+// test are too; only the side that reaches towards smaller u has the other
+// code.
+int64_t CountHorizontalBand(const TransposedMask& rows, int32_t side, const VT_Point& centre,
+                            double maxDistance, double halfLength, double intercept, double slope) {
+  const MaskColumns mask{rows.Cells(), rows.Cells().Width(), rows.Cells().Height()};
+  const int32_t mirrored = side == 1 ? 2 : side == 2 ? 1 : side;
+  const BandColumns band(mask, false, mirrored, VT_Point(centre.y, centre.x), maxDistance,
+                         halfLength, intercept, slope);
+  return Count(mask, band);
 }
 
 }  // namespace qova

@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/state/state_record.h"
+#include "detect/transposed_mask.h"
 
 namespace qova {
 
@@ -14,5 +15,11 @@ int64_t CountHorizontalBand(const StateRecord& s, int32_t side, const VT_Point& 
                             double maxDistance, double halfLength, double intercept, double slope);
 int64_t CountVerticalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
                           double maxDistance, double halfLength, double intercept, double slope);
+
+// The same count as CountHorizontalBand, taken down the columns of the
+// transposed mask: there the band's few rows are contiguous, where in
+// BinaryMask every pixel of them lies in a column of its own.
+int64_t CountHorizontalBand(const TransposedMask& rows, int32_t side, const VT_Point& centre,
+                            double maxDistance, double halfLength, double intercept, double slope);
 
 }  // namespace qova

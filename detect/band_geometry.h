@@ -75,12 +75,22 @@ struct Box {
   int32_t i0, i1, j0, j1;
 };
 
-inline Box PixelBox(const StateRecord& s, const VT_Point& centre, double halfLength) {
+// The mask a band call reads: width columns of height cells each, clipped
+// to the image; cells holds them (its columns may be longer).
+struct MaskColumns {
+  const PixelArray<uint8_t>& cells;
+  int32_t width, height;
+};
+
+inline MaskColumns BinaryMaskOf(const StateRecord& s) {
+  return MaskColumns{s.BinaryMask, std::min(s.ImageWidth, s.BinaryMask.Width()),
+                     std::min(s.ImageHeight, s.BinaryMask.Height())};
+}
+
+inline Box PixelBox(const MaskColumns& mask, const VT_Point& centre, double halfLength) {
   const double l = halfLength + 2;
-  const int32_t width = std::min(s.ImageWidth, s.BinaryMask.Width());
-  const int32_t height = std::min(s.ImageHeight, s.BinaryMask.Height());
-  return Box{std::max(Trunc(centre.x - l), 0), std::min(Trunc(centre.x + l), width),
-             std::max(Trunc(centre.y - l), 0), std::min(Trunc(centre.y + l), height)};
+  return Box{std::max(Trunc(centre.x - l), 0), std::min(Trunc(centre.x + l), mask.width),
+             std::max(Trunc(centre.y - l), 0), std::min(Trunc(centre.y + l), mask.height)};
 }
 
 // Rows [lo, hi] of the whole numbers within reach of a column, clamped to the
@@ -131,9 +141,9 @@ class BandColumns {
  public:
   // horizontal: the line y = slope·x + intercept (u = x); otherwise the line
   // x = slope·y + intercept (u = y).
-  BandColumns(const StateRecord& s, bool horizontal, int32_t side, const VT_Point& centre,
+  BandColumns(const MaskColumns& mask, bool horizontal, int32_t side, const VT_Point& centre,
               double maxDistance, double halfLength, double intercept, double slope)
-      : horizontal_(horizontal), box_(PixelBox(s, centre, halfLength)) {
+      : horizontal_(horizontal), box_(PixelBox(mask, centre, halfLength)) {
     if (Empty()) return;
     if (horizontal) {
       q_ = MakeQuery(slope, intercept, centre.x, centre.y, maxDistance, halfLength,

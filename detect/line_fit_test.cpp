@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <random>
+#include <utility>
 #include <vector>
 
 #include "core/checked_math.h"
@@ -196,6 +197,9 @@ TEST(Collectors, EqualThePlainLoopOnRandomMasks) {
     const int64_t count = horizontal ? CountHorizontalBand(st.s, side, centre, c, d, e, slope)
                                      : CountVerticalBand(st.s, side, centre, c, d, e, slope);
     ASSERT_EQ(count, static_cast<int64_t>(plain.size())) << "trial " << trial;
+    if (horizontal)
+      ASSERT_EQ(CountHorizontalBand(TransposedMask(st.s), side, centre, c, d, e, slope), count)
+          << "trial " << trial;
     collected += static_cast<int>(plain.size());
   }
   EXPECT_GT(collected, 10000);  // the comparison saw real bands
@@ -269,6 +273,9 @@ TEST(Collectors, CountEqualsTheBandOnItsEdges) {
                                      : CountVerticalBand(st.s, side, centre, c, d, e, slope);
     ASSERT_EQ(count, static_cast<int64_t>(band.size()))
         << "trial " << trial << " slope " << slope << " c " << c << " d " << d;
+    if (horizontal)
+      ASSERT_EQ(CountHorizontalBand(TransposedMask(st.s), side, centre, c, d, e, slope), count)
+          << "trial " << trial;
     counted += count;
   }
   EXPECT_GT(counted, 100000);
@@ -283,6 +290,7 @@ TEST(Collectors, CountEqualsTheBandOnLongThinWindows) {
   for (int x = 0; x < 230; ++x)
     for (int y = 0; y < 230; ++y)
       if (unit(rng) < 0.5) st.s.BinaryMask[x][y] = 1;
+  const TransposedMask rows(st.s);
   for (int trial = 0; trial < 600; ++trial) {
     const bool horizontal = trial % 2 == 0;
     const double slope = (unit(rng) - 0.5) * 0.1;
@@ -297,6 +305,25 @@ TEST(Collectors, CountEqualsTheBandOnLongThinWindows) {
     const int64_t count = horizontal ? CountHorizontalBand(st.s, 3, VT_Point(cx, cy), c, d, e, slope)
                                      : CountVerticalBand(st.s, 3, VT_Point(cx, cy), c, d, e, slope);
     ASSERT_EQ(count, static_cast<int64_t>(band.size())) << "trial " << trial;
+    if (horizontal)
+      ASSERT_EQ(CountHorizontalBand(rows, 3, VT_Point(cx, cy), c, d, e, slope), count)
+          << "trial " << trial;
+  }
+}
+
+// The transposed mask holds every cell of the image's part of the mask,
+// across whole 8 × 8 blocks and the ragged edges alike.
+TEST(TransposedMask, ExchangesRowsAndColumns) {
+  std::mt19937 rng(8);
+  for (const auto& [w, h] : {std::pair{1, 1}, {8, 8}, {13, 70}, {67, 9}, {130, 129}}) {
+    DetectState st(w, h);
+    for (int x = 0; x < w; ++x)
+      for (int y = 0; y < h; ++y) st.s.BinaryMask[x][y] = static_cast<uint8_t>(rng());
+    const TransposedMask t(st.s);
+    ASSERT_EQ(t.Cells().Width(), h);
+    ASSERT_EQ(t.Cells().Height(), w);
+    for (int x = 0; x < w; ++x)
+      for (int y = 0; y < h; ++y) ASSERT_EQ(t.Cells()[y][x], st.s.BinaryMask[x][y]) << x << "," << y;
   }
 }
 

@@ -5,12 +5,14 @@
 #include <cmath>
 #include <cstring>
 #include <exception>
+#include <optional>
 
 #include "core/checked_math.h"
 #include "core/procedures.h"
 #include "detect/band_count.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"
+#include "detect/transposed_mask.h"
 #include "editor/markers.h"
 
 namespace qova {
@@ -122,6 +124,14 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
   ShowSourceImage(s);
   s.Desktop.Repaint();
   try {
+    // The walks down across horizontal lines count their bands in the
+    // transposed mask; without the memory for it, in the mask itself.
+    std::optional<TransposedMask> rows;
+    try {
+      rows.emplace(s);
+    } catch (const std::exception&) {
+      rows.reset();
+    }
     Band horizontalBand, verticalBand;
     int32_t prev = 0;
     const int32_t nodes = s.CrossNodes.Length();
@@ -170,7 +180,9 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             w = ptY - sh * ptX;
           },
           [&](double maxDistance) {
-            return CountHorizontalBand(s, 3, VT_Point(ptX, ptY), maxDistance, J, w, sh);
+            const VT_Point centre(ptX, ptY);
+            return rows ? CountHorizontalBand(*rows, 3, centre, maxDistance, J, w, sh)
+                        : CountHorizontalBand(s, 3, centre, maxDistance, J, w, sh);
           },
           [&](double maxDistance) {
             CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w, sh);

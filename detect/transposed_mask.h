@@ -1,0 +1,26 @@
+#pragma once
+// BinaryMask with rows and columns exchanged. A mask column is contiguous in
+// y, so a band a few rows thick along x touches a column of memory for every
+// pixel of its length; in the transposed mask those rows are columns.
+
+#include <cstdint>
+
+#include "app/state/state_record.h"
+#include "core/pixel_array.h"
+
+namespace qova {
+
+class TransposedMask {
+ public:
+  // Copies the image's part of BinaryMask: Cells()[y][x] = BinaryMask[x][y].
+  // Throws QovaError when the memory cannot be had.
+  explicit TransposedMask(const StateRecord& s);
+
+  // ImageHeight columns of ImageWidth cells (clipped to the mask).
+  const PixelArray<uint8_t>& Cells() const { return cells_; }
+
+ private:
+  PixelArray<uint8_t> cells_;
+};
+
+}  // namespace qova
