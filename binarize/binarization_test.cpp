@@ -342,6 +342,17 @@ TEST(GradientStatistics, WritesExactlyItsCellsAcrossStrips) {
   }
 }
 
+TEST(GradientStatistics, ImagesOfOneRowOrOneColumn) {
+  // Every difference across the thin side reads the pixel itself; along a
+  // single column there are never two rows away from both image edges.
+  RunState column(RandomImage(1, 9, 42));
+  ExpectWritesExactlyItsCells(column, *MakeRegion({{-1, -1}, {1, -1}, {1, 12}, {-1, 12}}));
+  RunState row(RandomImage(9, 1, 43));
+  ExpectWritesExactlyItsCells(row, *MakeRegion({{-1, -1}, {12, -1}, {12, 1}, {-1, 1}}));
+  RunState two(RandomImage(2, 2, 44));
+  ExpectWritesExactlyItsCells(two, *MakeRegion({{-1, -1}, {2, -1}, {2, 2}, {-1, 2}}));
+}
+
 TEST(GradientStatistics, SecondRegionKeepsTheFirstRegionsCellsOutsideItsOwn) {
   // A fragment next to one already computed: the second call rewrites its
   // own cells only, and its sums do not include the first one's G.
