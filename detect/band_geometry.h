@@ -51,10 +51,10 @@ inline int RejectedFeet(int32_t side, int side1) {
   return 0;
 }
 
-inline BandQuery MakeQuery(double s, double e, double cu, double cv, double maxDistance,
-                           double halfLength, int rejectFeet) {
-  BandQuery q{s, e, 0.0, cu, cv, maxDistance, halfLength, rejectFeet};
-  if (s != 0) q.p = Finite(std::tan(std::atan(s) + kPi / 2));
+inline BandQuery MakeQuery(const BandSlope& slope, double e, double cu, double cv,
+                           double maxDistance, double halfLength, int rejectFeet) {
+  BandQuery q{slope.s, e, 0.0, cu, cv, maxDistance, halfLength, rejectFeet};
+  if (slope.s != 0) q.p = Finite(slope.p);
   return q;
 }
 
@@ -142,21 +142,21 @@ class BandColumns {
   // horizontal: the line y = slope·x + intercept (u = x); otherwise the line
   // x = slope·y + intercept (u = y).
   BandColumns(const MaskColumns& mask, bool horizontal, int32_t side, const VT_Point& centre,
-              double maxDistance, double halfLength, double intercept, double slope)
+              double maxDistance, double halfLength, double intercept, const BandSlope& slope)
       : horizontal_(horizontal), box_(PixelBox(mask, centre, halfLength)) {
     if (Empty()) return;
     if (horizontal) {
       q_ = MakeQuery(slope, intercept, centre.x, centre.y, maxDistance, halfLength,
                      RejectedFeet(side, +1));
-      reach_ = ReachAlongV(slope, maxDistance,
-                           std::fabs(intercept) + std::fabs(slope) * ColumnSpan(box_));
+      reach_ = ReachAlongV(slope.s, maxDistance,
+                           std::fabs(intercept) + std::fabs(slope.s) * ColumnSpan(box_));
     } else {
       // Side 1 reaches towards decreasing y: feet below the centre are rejected.
       q_ = MakeQuery(slope, intercept, centre.y, centre.x, maxDistance, halfLength,
                      RejectedFeet(side, -1));
       reach_ =
-          ReachAlongV(slope, maxDistance,
-                      ColumnSpan(box_) + std::fabs(intercept) + std::fabs(slope) * RowSpan(box_));
+          ReachAlongV(slope.s, maxDistance,
+                      ColumnSpan(box_) + std::fabs(intercept) + std::fabs(slope.s) * RowSpan(box_));
     }
   }
 

@@ -2,6 +2,7 @@
 // The least-squares line fit and the band collectors shared by the scans and
 // the refinement.
 
+#include <cmath>
 #include <cstdint>
 #include <span>
 #include <vector>
@@ -22,6 +23,17 @@ struct BandPixel {
   double y;
 };
 using Band = std::vector<BandPixel>;
+
+// The slope of a band's line with the slope of its perpendiculars,
+// tan(atan(s) + π/2), the dearest part of a small band call. A walk makes
+// one per line and passes it to every step; a plain slope converts to it.
+// The perpendicular is checked where a call uses it, as when computed there.
+struct BandSlope {
+  BandSlope(double slope)  // NOLINT(google-explicit-constructor): a slope is a band slope
+      : s(slope), p(slope != 0 ? std::tan(std::atan(slope) + kPi / 2) : 0) {}
+  double s;
+  double p;
+};
 
 // Ordinary least squares of v on u over the points (u = x, v = y): the line
 // v + A·u + B = 0, returned as the point (A, B).

@@ -144,6 +144,7 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
       const double sh = node.HorizontalSlope, bh = node.HorizontalOffset;
       const NodePixel at = NodeCrossing(node);
       const double x0 = at.x, y0 = at.y;
+      const BandSlope horizontalSlope(sh), verticalSlope(sv);  // for every step of the walks
 
       // Neighbours in the layout vertical line by vertical line; -1 for none.
       const int32_t nextColumn = k + nH < nodes ? k + nH : -1;  // C
@@ -181,8 +182,8 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
           },
           [&](double maxDistance) {
             const VT_Point centre(ptX, ptY);
-            return rows ? CountHorizontalBand(*rows, 3, centre, maxDistance, J, w, sh)
-                        : CountHorizontalBand(s, 3, centre, maxDistance, J, w, sh);
+            return rows ? CountHorizontalBand(*rows, 3, centre, maxDistance, J, w, horizontalSlope)
+                        : CountHorizontalBand(s, 3, centre, maxDistance, J, w, horizontalSlope);
           },
           [&](double maxDistance) {
             CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w, sh);
@@ -207,7 +208,7 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             u = ptX - sv * ptY;
           },
           [&](double maxDistance) {
-            return CountVerticalBand(s, 3, VT_Point(ptX, ptY), maxDistance, M, u, sv);
+            return CountVerticalBand(s, 3, VT_Point(ptX, ptY), maxDistance, M, u, verticalSlope);
           },
           [&](double maxDistance) {
             CollectVerticalBand(s, 3, verticalBand, VT_Point(ptX, ptY), maxDistance, M, u, sv);

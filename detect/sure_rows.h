@@ -35,6 +35,12 @@ class SureRows {
     if (!usable_) return;
     n2_ = 1 + q_.s * q_.s;
     k_ = std::sqrt(n2_);
+    // Reciprocals: the estimates below run for every column, and a product
+    // is several times cheaper than a quotient; the rounding this adds is
+    // far inside the margin.
+    invK_ = 1 / k_;
+    invN2_ = 1 / n2_;
+    invS_ = q_.s != 0 ? 1 / q_.s : 0;
     halfRows_ = near_ * k_;
     // The roots of (1 + s²)t² − 2·s·h·t + h² = along_² in t = fu − cu, h the
     // centre's offset from the line: the feet within along_ of the centre.
@@ -67,7 +73,7 @@ class SureRows {
       lo = rows.first;
       hi = rows.last;
     } else {
-      const double a = (offset - halfRows_) / q_.s, b = (offset + halfRows_) / q_.s;
+      const double a = (offset - halfRows_) * invS_, b = (offset + halfRows_) * invS_;
       lo = std::min(a, b);
       hi = std::max(a, b);
     }
@@ -83,8 +89,8 @@ class SureRows {
   // The pixel (u, v) within near_ of the line with its foot within along_ of
   // the centre.
   bool Passes(double u, double v) const {
-    const double offset = (v - q_.s * u - q_.e) / k_;
-    const double fu = (u + q_.s * (v - q_.e)) / n2_, fv = q_.s * fu + q_.e;
+    const double offset = (v - q_.s * u - q_.e) * invK_;
+    const double fu = (u + q_.s * (v - q_.e)) * invN2_, fv = q_.s * fu + q_.e;
     const double along2 = (q_.cu - fu) * (q_.cu - fu) + (q_.cv - fv) * (q_.cv - fv);
     return std::fabs(offset) <= near_ && along2 <= along_ * along_;
   }
@@ -110,7 +116,7 @@ class SureRows {
   }
 
   bool FootNear(double u, double v) const {
-    const double fu = (u + q_.s * (v - q_.e)) / n2_, fv = q_.s * fu + q_.e;
+    const double fu = (u + q_.s * (v - q_.e)) * invN2_, fv = q_.s * fu + q_.e;
     return (q_.cu - fu) * (q_.cu - fu) + (q_.cv - fv) * (q_.cv - fv) <= along_ * along_;
   }
 
@@ -118,6 +124,7 @@ class SureRows {
   bool horizontal_;
   bool usable_ = false;
   double near_ = 0, along_ = 0, n2_ = 1, k_ = 1, halfRows_ = 0, h_ = 0, root_ = 0;
+  double invK_ = 1, invN2_ = 1, invS_ = 0;
   Rows sureColumns_{1, 0};
 };
 

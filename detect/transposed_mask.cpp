@@ -27,8 +27,8 @@ inline void Transpose8x8(uint64_t a[8]) {
 // time, the ragged right and bottom edges cell by cell. The column pointers
 // are looked up once per tile, not per cell: a byte store may alias anything,
 // so the compiler would fetch them again after every block.
-void TransposeTile(const uint8_t* const* from, uint8_t* const* to, int32_t w, int32_t h,
-                   int32_t tx, int32_t ty) {
+void TransposeTile(const uint8_t* const* from, uint8_t* const* to, int32_t w, int32_t h, int32_t tx,
+                   int32_t ty) {
   const bool words = std::endian::native == std::endian::little;
   const int32_t w8 = words ? w / 8 * 8 : 0, h8 = words ? h / 8 * 8 : 0;
   for (int32_t x = 0; x < w8; x += 8)
