@@ -55,6 +55,11 @@ void FillBrightness(StateRecord& s, const PixelBox& box) {
 // again for the differences.
 constexpr int32_t kStrip = 32;
 
+// The most columns whose gradients one strip completes: its own and those
+// the strip before could not, lacking their right neighbours. The rows of
+// the grey buffer are this long.
+constexpr int32_t kGreyRow = kStrip + kDifferenceStep;
+
 // G of a pixel from the brightness of its neighbours left and right, above
 // and below.
 inline double Gradient(double left, double right, double above, double below) {
@@ -66,7 +71,7 @@ inline double Gradient(double left, double right, double above, double below) {
 }
 
 // G of the interior pixels of column x into GradientArray and, as a grey
-// level, into grey at y * kStrip, each G added to sum as it is computed: the
+// level, into grey at y * kGreyRow, each G added to sum as it is computed: the
 // columns come in growing x and each column's runs in growing y, the order of
 // the sum, so no pass of its own reads the G back for it.
 // Kept out of line: inlined into the strip loop, whose calls the sum lives
@@ -87,7 +92,7 @@ inline double Gradient(double left, double right, double above, double below) {
   auto one = [&](int32_t y) {
     const double g = Gradient(left[y], right[y], centre[std::max(y - kDifferenceStep, 0)],
                               centre[std::min(y + kDifferenceStep, h - 1)]);
-    grey[static_cast<size_t>(y) * kStrip] = static_cast<uchar>(g);
+    grey[static_cast<size_t>(y) * kGreyRow] = static_cast<uchar>(g);
     gradient[y] = g;
     return g;
   };
@@ -110,8 +115,8 @@ inline double Gradient(double left, double right, double above, double below) {
       const __m128d g = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(gx, gx), _mm_mul_pd(gy, gy)));
       _mm_storeu_pd(gradient + y, g);
       const double first = _mm_cvtsd_f64(g), second = _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
-      grey[static_cast<size_t>(y) * kStrip] = static_cast<uchar>(first);
-      grey[static_cast<size_t>(y + 1) * kStrip] = static_cast<uchar>(second);
+      grey[static_cast<size_t>(y) * kGreyRow] = static_cast<uchar>(first);
+      grey[static_cast<size_t>(y + 1) * kGreyRow] = static_cast<uchar>(second);
       sum = sum + first;
       sum = sum + second;
     }
@@ -127,7 +132,7 @@ inline double Gradient(double left, double right, double above, double below) {
 constexpr uchar kNoGrey = 255;
 
 // The grey levels of columns x0..x1 (grey holds row y, from x0 on, at
-// y * kStrip; kNoGrey off the interior) into WorkBitmap, row by row: written
+// y * kGreyRow; kNoGrey off the interior) into WorkBitmap, row by row: written
 // column by column, every byte would land on a row, and a page, of its own.
 // Sixteen pixels all interior go as one store, none interior as none.
 void StoreGreyLevels(StateRecord& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
@@ -137,7 +142,7 @@ void StoreGreyLevels(StateRecord& s, int32_t x0, int32_t x1, int32_t y0, int32_t
   const int32_t n = x1 - x0 + 1;
   for (int32_t y = y0; y <= y1; ++y) {
     uchar* row = work + y * workStride + x0;
-    const uchar* levels = grey + static_cast<size_t>(y) * kStrip;
+    const uchar* levels = grey + static_cast<size_t>(y) * kGreyRow;
     int32_t i = 0;
 #if defined(__SSE2__)
     const __m128i none = _mm_set1_epi8(static_cast<char>(kNoGrey));
@@ -189,18 +194,17 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
   // Strip by strip from the left: the brightness of a strip, then the
   // gradients of the columns whose right neighbour it completes.
   double sum = 0;  // MeanGradient's running sum, x outer and y inner
-  std::vector<uchar> grey(box.Empty() ? 0 : static_cast<size_t>(kStrip) * static_cast<size_t>(h));
+  std::vector<uchar> grey(box.Empty() ? 0 : static_cast<size_t>(kGreyRow) * static_cast<size_t>(h));
   int32_t x = box.x0;
   for (int32_t first = margin.x0; first <= margin.x1; first += kStrip) {
     const int32_t last = std::min(first + kStrip - 1, margin.x1);
     FillBrightness(s, {first, last, margin.y0, margin.y1});
     const int32_t ready = std::min(last == margin.x1 ? last : last - kDifferenceStep, box.x1);
     if (x > ready) continue;
-    const int32_t x0 = x;  // at most kStrip columns: the strip less the one it cannot complete
+    const int32_t x0 = x;  // at most kGreyRow columns
     std::fill(grey.begin(), grey.end(), kNoGrey);
     for (; x <= ready; ++x)
-      sum = GradientColumn(s, x, interior.Column(x),
-                           grey.data() + (x - x0), sum);
+      sum = GradientColumn(s, x, interior.Column(x), grey.data() + (x - x0), sum);
     StoreGreyLevels(s, x0, ready, box.y0, box.y1, grey.data());
   }
   const int64_t n = interior.PixelCount();

@@ -342,6 +342,19 @@ TEST(GradientStatistics, WritesExactlyItsCellsAcrossStrips) {
   }
 }
 
+TEST(GradientStatistics, RegionToTheRightEdgeOfAnImageOfWholeStrips) {
+  // The last strip completes its own columns and the one the strip before
+  // could not: with widths a multiple of the strip and the margin clipped
+  // at the right edge, one more column than a strip holds.
+  for (int w : {32, 64, 96, 128}) {
+    SCOPED_TRACE(w);
+    RunState run(RandomImage(w, 21, 50 + w));
+    ExpectWritesExactlyItsCells(run, *MakeRegion({{-1, -1}, {w + 1.0, -1}, {w + 1.0, 22}, {-1, 22}}));
+    RunState inner(RandomImage(w, 21, 51 + w));
+    ExpectWritesExactlyItsCells(inner, *MakeRegion({{2, 2}, {w - 1.0, 2}, {w - 1.0, 19}, {2, 19}}));
+  }
+}
+
 TEST(GradientStatistics, ImagesOfOneRowOrOneColumn) {
   // Every difference across the thin side reads the pixel itself; along a
   // single column there are never two rows away from both image edges.
