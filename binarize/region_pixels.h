@@ -1,6 +1,7 @@
 #pragma once
 // The pixels of a region that the binarization reads and writes: its bounding
-// box clipped to the image, and the inside test answered once per row.
+// box clipped to the image, the inside test answered once per row, and the
+// interior as runs of rows, column by column.
 
 #include <cstdint>
 #include <optional>
