@@ -124,9 +124,8 @@ inline double RowSpan(const Box& box) {
 // of it measured along v. A slack of a thousandth of a pixel, plus a part
 // relative to the largest coordinate involved, covers every rounding of the
 // exact test, so no pixel it accepts is left out.
-inline double ReachAlongV(double s, double maxDistance, double magnitude) {
-  const double k = std::sqrt(1 + s * s);
-  return maxDistance * k * (1 + 1e-9) + 1e-3 + 1e-9 * magnitude;
+inline double ReachAlongV(const BandSlope& slope, double maxDistance, double magnitude) {
+  return maxDistance * slope.k * (1 + 1e-9) + 1e-3 + 1e-9 * magnitude;
 }
 
 // The rows of one column that can hold a band pixel: [first, last], empty
@@ -143,19 +142,19 @@ class BandColumns {
   // x = slope·y + intercept (u = y).
   BandColumns(const MaskColumns& mask, bool horizontal, int32_t side, const VT_Point& centre,
               double maxDistance, double halfLength, double intercept, const BandSlope& slope)
-      : horizontal_(horizontal), box_(PixelBox(mask, centre, halfLength)) {
+      : horizontal_(horizontal), box_(PixelBox(mask, centre, halfLength)), slope_(slope) {
     if (Empty()) return;
     if (horizontal) {
       q_ = MakeQuery(slope, intercept, centre.x, centre.y, maxDistance, halfLength,
                      RejectedFeet(side, +1));
-      reach_ = ReachAlongV(slope.s, maxDistance,
+      reach_ = ReachAlongV(slope, maxDistance,
                            std::fabs(intercept) + std::fabs(slope.s) * ColumnSpan(box_));
     } else {
       // Side 1 reaches towards decreasing y: feet below the centre are rejected.
       q_ = MakeQuery(slope, intercept, centre.y, centre.x, maxDistance, halfLength,
                      RejectedFeet(side, -1));
       reach_ =
-          ReachAlongV(slope.s, maxDistance,
+          ReachAlongV(slope, maxDistance,
                       ColumnSpan(box_) + std::fabs(intercept) + std::fabs(slope.s) * RowSpan(box_));
     }
   }
@@ -179,6 +178,7 @@ class BandColumns {
   }
   const Box& box() const { return box_; }
   const BandQuery& query() const { return q_; }
+  const BandSlope& slope() const { return slope_; }
 
   // The exact test for mask cell (i, j).
   bool Accepts(int32_t i, int32_t j) const {
@@ -210,6 +210,7 @@ class BandColumns {
   bool horizontal_;
   Box box_;
   BandQuery q_{};
+  BandSlope slope_;
   double reach_ = 0;
 };
 

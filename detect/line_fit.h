@@ -25,14 +25,27 @@ struct BandPixel {
 using Band = std::vector<BandPixel>;
 
 // The slope of a band's line with the slope of its perpendiculars,
-// tan(atan(s) + π/2), the dearest part of a small band call. A walk makes
-// one per line and passes it to every step; a plain slope converts to it.
-// The perpendicular is checked where a call uses it, as when computed there.
+// tan(atan(s) + π/2), and the other values of s alone a band call needs:
+// the tangent and the roots are the dearest part of a small call. A walk
+// makes one per line and passes it to every step; a plain slope converts to
+// it. The perpendicular is checked where a call uses it, as when computed
+// there.
 struct BandSlope {
   BandSlope(double slope)  // NOLINT(google-explicit-constructor): a slope is a band slope
-      : s(slope), p(slope != 0 ? std::tan(std::atan(slope) + kPi / 2) : 0) {}
+      : s(slope),
+        p(slope != 0 ? std::tan(std::atan(slope) + kPi / 2) : 0),
+        n2(1 + slope * slope),
+        k(std::sqrt(n2)),
+        invK(1 / k),
+        invN2(1 / n2),
+        invS(slope != 0 ? 1 / slope : 0) {}
   double s;
   double p;
+  double n2;    // 1 + s²
+  double k;     // √(1 + s²)
+  double invK;  // their reciprocals, and that of s (0 for s = 0)
+  double invN2;
+  double invS;
 };
 
 // Ordinary least squares of v on u over the points (u = x, v = y): the line

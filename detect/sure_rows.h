@@ -19,8 +19,10 @@ namespace qova::band {
 // whose ends (or a parallelogram whose corners) pass with a margin passes in
 // full. The margin, a billionth of the coordinates involved, is a million
 // times what the exact test and these estimates can differ by in rounding.
-// Calls whose exact test could raise, or that reject feet on one side, get
-// no sure rows: every pixel then takes the exact test.
+// The estimates multiply by reciprocals rather than divide, for speed; the
+// rounding that adds is far inside the margin too. Calls whose exact test
+// could raise, or that reject feet on one side, get no sure rows: every
+// pixel then takes the exact test.
 class SureRows {
  public:
   explicit SureRows(const BandColumns& band) : q_(band.query()), horizontal_(band.horizontal()) {
@@ -33,14 +35,12 @@ class SureRows {
     usable_ = q_.rejectFeet == 0 && std::fabs(q_.s) <= 1 && std::isfinite(q_.p) &&
               magnitude <= 1e9 && near_ >= 0 && along_ >= 0;
     if (!usable_) return;
-    n2_ = 1 + q_.s * q_.s;
-    k_ = std::sqrt(n2_);
-    // Reciprocals: the estimates below run for every column, and a product
-    // is several times cheaper than a quotient; the rounding this adds is
-    // far inside the margin.
-    invK_ = 1 / k_;
-    invN2_ = 1 / n2_;
-    invS_ = q_.s != 0 ? 1 / q_.s : 0;
+    const BandSlope& slope = band.slope();
+    n2_ = slope.n2;
+    k_ = slope.k;
+    invK_ = slope.invK;
+    invN2_ = slope.invN2;
+    invS_ = slope.invS;
     halfRows_ = near_ * k_;
     // The roots of (1 + s²)t² − 2·s·h·t + h² = along_² in t = fu − cu, h the
     // centre's offset from the line: the feet within along_ of the centre.
