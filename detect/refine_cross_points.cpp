@@ -55,6 +55,10 @@ struct BandCrossing {
   bool first = true;
 };
 
+// Steps walked at a time before the band is entered, where their counts can
+// be shown too small to enter it.
+constexpr int32_t kStretch = 8;
+
 // Walks a window along a guide line, one pixel of the walking coordinate per
 // step, until it has crossed a band whose count rises by more than threshold
 // and then falls by more than threshold, or until it passes limit. move(d)
@@ -63,14 +67,37 @@ struct BandCrossing {
 // gives the size of the band there and collect(maxDistance) refills it. Only
 // the band the walk ends on is kept, so the steps before count without
 // building it.
-template <class Move, class Count, class Collect, class Walked>
+//
+// Before the band is entered, most steps need no count at all: when no step
+// of a stretch can count more than threshold (bound(maxDistance, n) is a
+// count none of the n steps from here exceeds, or -1), no count in it rises
+// by more than threshold, so none enters the band, and only the last step's
+// count is needed, as the one the step after compares with. A stretch that
+// cannot be shown so is walked step by step, and the next try waits as long.
+template <class Move, class Count, class Bound, class Collect, class Walked>
 void CrossBand(Band& band, int32_t& prev, double threshold, double limit, Move move, Count count,
-               Collect collect, Walked walked, double maxDistance) {
+               Bound bound, Collect collect, Walked walked, double maxDistance) {
   BandCrossing w;
+  int32_t nextTry = 0;  // steps until the next stretch may be tried
   do {
     move(1.0);
-    int64_t size = count(maxDistance);
+    int64_t size;
     bool collected = false;
+    if (!w.first && !w.entered && nextTry-- <= 0) {
+      const int64_t most = bound(maxDistance, kStretch);
+      if (most >= 0 && static_cast<double>(most) <= threshold) {
+        for (int32_t t = 1; t < kStretch && !(walked() > limit); ++t) move(1.0);
+        prev = static_cast<int32_t>(count(maxDistance));
+        if (walked() > limit) {
+          band.clear();
+          collect(maxDistance);  // the band this step counted
+          return;
+        }
+        continue;
+      }
+      nextTry = kStretch;
+    }
+    size = count(maxDistance);
     if (w.first) {
       w.first = false;
     } else {
@@ -96,6 +123,38 @@ void CrossBand(Band& band, int32_t& prev, double threshold, double limit, Move m
       collect(maxDistance);  // the band this step counted
     }
   } while (!w.leaving);
+}
+
+// A band holding every band of a stretch of a walk, from the window at
+// (x0, y0) on the line of intercept e0 to that at (x1, y1) on the line of
+// intercept e1: the lines are parallel and their intercepts and centres lie
+// in order along the guide line, so the line halfway, wider by half the
+// spread of the intercepts, and longer by that and half the distance of the
+// centres, holds them all, with a margin for rounding.
+struct CoveringBand {
+  VT_Point centre;
+  double maxDistance, halfLength, intercept;
+};
+
+CoveringBand Covering(double x0, double y0, double e0, double x1, double y1, double e1,
+                      double maxDistance, double halfLength) {
+  const double margin =
+      1e-6 + 1e-9 * (std::fabs(x0) + std::fabs(y0) + std::fabs(e0) + std::fabs(e1) + halfLength);
+  const double spread = std::fabs(e1 - e0) / 2;
+  const double apart = std::sqrt((x1 - x0) * (x1 - x0) + (y1 - y0) * (y1 - y0)) / 2;
+  return CoveringBand{VT_Point((x0 + x1) / 2, (y0 + y1) / 2), maxDistance + spread + margin,
+                      halfLength + spread + apart + margin, (e0 + e1) / 2};
+}
+
+// A bound for CrossBand from a count of the covering band; -1 where that
+// count cannot be had (it is only an aid: the walk then counts every step).
+template <class CountBand>
+int64_t CoveringCount(CountBand countBand) {
+  try {
+    return countBand();
+  } catch (const std::exception&) {
+    return -1;
+  }
 }
 
 // The picture layer gets the source image. The markers drawn next need a
@@ -185,6 +244,19 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             return rows ? CountHorizontalBand(*rows, 3, centre, maxDistance, J, w, horizontalSlope)
                         : CountHorizontalBand(s, 3, centre, maxDistance, J, w, horizontalSlope);
           },
+          [&](double maxDistance, int32_t steps) {
+            double yEnd = ptY;  // where steps − 1 more moves take the point
+            for (int32_t t = 1; t < steps; ++t) yEnd = yEnd + 1;
+            const double xEnd = sv * yEnd + bv;
+            const CoveringBand c =
+                Covering(ptX, ptY, w, xEnd, yEnd, yEnd - sh * xEnd, maxDistance, J);
+            return CoveringCount([&] {
+              return rows ? CountHorizontalBand(*rows, 3, c.centre, c.maxDistance, c.halfLength,
+                                                c.intercept, horizontalSlope)
+                          : CountHorizontalBand(s, 3, c.centre, c.maxDistance, c.halfLength,
+                                                c.intercept, horizontalSlope);
+            });
+          },
           [&](double maxDistance) {
             CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w, sh);
           },
@@ -209,6 +281,17 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
           },
           [&](double maxDistance) {
             return CountVerticalBand(s, 3, VT_Point(ptX, ptY), maxDistance, M, u, verticalSlope);
+          },
+          [&](double maxDistance, int32_t steps) {
+            double xEnd = ptX;  // where steps − 1 more moves take the point
+            for (int32_t t = 1; t < steps; ++t) xEnd = xEnd + 1;
+            const double yEnd = sh * xEnd + bh;
+            const CoveringBand c =
+                Covering(ptX, ptY, u, xEnd, yEnd, xEnd - sv * yEnd, maxDistance, M);
+            return CoveringCount([&] {
+              return CountVerticalBand(s, 3, c.centre, c.maxDistance, c.halfLength, c.intercept,
+                                       verticalSlope);
+            });
           },
           [&](double maxDistance) {
             CollectVerticalBand(s, 3, verticalBand, VT_Point(ptX, ptY), maxDistance, M, u, sv);
