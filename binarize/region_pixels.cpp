@@ -21,52 +21,18 @@ bool Is32BitRgb(const QImage& image) {
   return image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32;
 }
 
-// For edge i and row y: whether the ray of a pixel in row y can cross the
-// edge, and if so the greatest whole x for which it does. The same steps as
-// PointInRegion, so that the answers agree on every pixel: the endpoint with
-// the greater y counts when x < its x, a crossing when x <= its x. A bound
-// that is not a number counts for no x, as the comparison it stands for.
-bool CrossingBound(const SearchRegion& region, int32_t i, double y, int32_t* bound) {
-  const int32_t n = region.Count();
-  const VT_Point* pi = region.Get(i);
-  const VT_Point* pj = region.Get((i + 1) % n);
-  const double yi = pi->y, yj = pj->y;
-  if (yi == yj) return false;
-  if (y < yi && y < yj) return false;
-  if (y > yi && y > yj) return false;
-  double b;
-  if (y == std::max(yi, yj)) {
-    b = std::ceil(yi > yj ? pi->x : pj->x) - 1.0;
-  } else {
-    if (y == std::min(yi, yj)) return false;
-    const double t = (y - yi) / (yj - yi);
-    b = std::floor(pi->x + (pj->x - pi->x) * t);
-  }
-  if (std::isnan(b)) return false;
-  *bound = static_cast<int32_t>(std::clamp(b, -2147483647.0, 2147483646.0));
-  return true;
-}
-
 using Span = InteriorColumns::Span;
 
-// The interior runs of row y within [x0, x1], in growing x. A pixel is inside
-// when an odd number of edges count for it, that is have a bound >= x: from
-// the greatest bound down, (b1, b0] is inside, (b2, b1] outside, and so on.
+// The interior runs of row y within [x0, x1], in growing x.
 void RowSpans(const SearchRegion& region, int32_t y, int32_t x0, int32_t x1,
               std::vector<int32_t>& bounds, std::vector<Span>& row) {
-  bounds.clear();
-  row.clear();
-  for (int32_t i = 0; i < region.Count(); ++i) {
-    int32_t b;
-    if (CrossingBound(region, i, y, &b)) bounds.push_back(b);
+  InteriorRowRuns(region, y, bounds, row);
+  size_t kept = 0;
+  for (const Span& s : row) {
+    const Span clipped{std::max(s.first, x0), std::min(s.last, x1)};
+    if (clipped.first <= clipped.last) row[kept++] = clipped;
   }
-  std::sort(bounds.begin(), bounds.end(), std::greater<int32_t>());
-  for (size_t k = 0; k < bounds.size(); k += 2) {
-    const int32_t last = std::min(bounds[k], x1);
-    const int32_t first = std::max(k + 1 < bounds.size() ? bounds[k + 1] + 1 : INT32_MIN, x0);
-    if (first <= last) row.push_back({first, last});
-  }
-  std::reverse(row.begin(), row.end());
+  row.resize(kept);
 }
 
 // Calls f(first, last) for the runs of the pixels of a that are not in b;

@@ -47,10 +47,7 @@ class InteriorTest {
 // cost and memory follow the box, however far the region reaches beyond it.
 class InteriorColumns {
  public:
-  struct Span {
-    int32_t first;  // inclusive
-    int32_t last;   // inclusive
-  };
+  using Span = PixelRun;
 
   InteriorColumns(const SearchRegion& region, const PixelBox& box);
 

@@ -27,7 +27,8 @@ bool Greater(double m, double v) { return m > v; }
 
 // For edge i of the region and row y: whether the edge can be crossed by the
 // ray of a pixel in row y, and if so the greatest integer x for which it is.
-// Mirrors the edge rules of PointInRegion step by step.
+// Mirrors the edge rules of PointInRegion step by step. A bound that is not
+// a number counts for no x, as the comparison it stands for.
 bool EdgeBound(const SearchRegion& region, int32_t i, double y, int32_t* bound) {
   const int32_t n = region.Count();
   const VT_Point* pi = region.Get(i);
@@ -36,16 +37,16 @@ bool EdgeBound(const SearchRegion& region, int32_t i, double y, int32_t* bound) 
   if (yi == yj) return false;
   if (y < yi && y < yj) return false;
   if (y > yi && y > yj) return false;
+  double b;
   if (y == std::max(yi, yj)) {
-    const double ex = yi > yj ? pi->x : pj->x;  // counted when x < ex
-    const double b = std::ceil(ex) - 1.0;
-    *bound = static_cast<int32_t>(std::clamp(b, -2147483647.0, 2147483646.0));
-    return true;
+    b = std::ceil(yi > yj ? pi->x : pj->x) - 1.0;  // counted when x < that x
+  } else {
+    if (y == std::min(yi, yj)) return false;
+    const double t = (y - yi) / (yj - yi);
+    b = std::floor(pi->x + (pj->x - pi->x) * t);  // counted when x <= the crossing
   }
-  if (y == std::min(yi, yj)) return false;
-  const double t = (y - yi) / (yj - yi);
-  const double xc = pi->x + (pj->x - pi->x) * t;  // counted when x <= xc
-  *bound = static_cast<int32_t>(std::clamp(std::floor(xc), -2147483647.0, 2147483646.0));
+  if (std::isnan(b)) return false;
+  *bound = static_cast<int32_t>(std::clamp(b, -2147483647.0, 2147483646.0));
   return true;
 }
 
@@ -80,6 +81,26 @@ bool PointInRegion(int32_t x, int32_t y, const SearchRegion& region) {
   return c % 2 == 1;
 }
 
+void InteriorRowRuns(const SearchRegion& region, int32_t y, std::vector<int32_t>& bounds,
+                     std::vector<PixelRun>& row) {
+  bounds.clear();
+  row.clear();
+  for (int32_t i = 0; i < region.Count(); ++i) {
+    int32_t b;
+    if (EdgeBound(region, i, y, &b)) bounds.push_back(b);
+  }
+  // x is inside when an odd number of edges count for it, that is have a
+  // bound >= x. From the greatest bound down the parity flips at each one:
+  // (b1, b0] is inside, (b2, b1] outside, (b3, b2] inside, and so on.
+  std::sort(bounds.begin(), bounds.end(), std::greater<int32_t>());
+  for (size_t k = 0; k < bounds.size(); k += 2) {
+    const int32_t last = bounds[k];
+    const int32_t first = k + 1 < bounds.size() ? bounds[k + 1] + 1 : INT32_MIN;
+    if (first <= last) row.push_back({first, last});
+  }
+  std::reverse(row.begin(), row.end());
+}
+
 RegionInterior::RegionInterior(const SearchRegion& region)
     : MinX(RegionMinX(region)),
       MaxX(RegionMaxX(region)),
@@ -90,25 +111,13 @@ RegionInterior::RegionInterior(const SearchRegion& region)
     rowStart_.assign(1, 0);
     return;
   }
-  const int32_t n = region.Count();
   std::vector<int32_t> bounds;
+  std::vector<PixelRun> row;
   rowStart_.reserve(static_cast<size_t>(MaxY - MinY) + 2);
   for (int32_t y = MinY; y <= MaxY; ++y) {
     rowStart_.push_back(static_cast<uint32_t>(spans_.size()));
-    bounds.clear();
-    for (int32_t i = 0; i < n; ++i) {
-      int32_t b;
-      if (EdgeBound(region, i, y, &b)) bounds.push_back(b);
-    }
-    // x is inside when an odd number of edges count for it, that is have a
-    // bound >= x. From the greatest bound down the parity flips at each one:
-    // (b1, b0] is inside, (b2, b1] outside, (b3, b2] inside, and so on.
-    std::sort(bounds.begin(), bounds.end(), std::greater<int32_t>());
-    for (size_t k = 0; k < bounds.size(); k += 2) {
-      const int32_t last = bounds[k];
-      const int32_t first = k + 1 < bounds.size() ? bounds[k + 1] + 1 : INT32_MIN;
-      if (first <= last) spans_.push_back({first, last});
-    }
+    InteriorRowRuns(region, y, bounds, row);
+    spans_.insert(spans_.end(), row.begin(), row.end());
   }
   rowStart_.push_back(static_cast<uint32_t>(spans_.size()));
 }

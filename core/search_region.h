@@ -25,6 +25,18 @@ int32_t RegionMaxY(const SearchRegion& region);
 // is outside, on the right side inside.
 bool PointInRegion(int32_t x, int32_t y, const SearchRegion& region);
 
+// A run of whole numbers, first to last inclusive.
+struct PixelRun {
+  int32_t first;
+  int32_t last;
+};
+
+// The runs of row y inside the polygon, in growing x: PointInRegion's answer
+// for the whole row, from the greatest x each crossed edge counts for and
+// their parity. bounds is room for the work, kept by the caller between rows.
+void InteriorRowRuns(const SearchRegion& region, int32_t y, std::vector<int32_t>& bounds,
+                     std::vector<PixelRun>& row);
+
 // The inside test of PointInRegion computed once per row of the region's
 // bounding box instead of once per pixel: for row y, the edge rules give for
 // every crossed edge the greatest whole x it counts for, and the inside spans
@@ -43,13 +55,9 @@ class RegionInterior {
   const int32_t MinX, MaxX, MinY, MaxY;  // the bounding box
 
  private:
-  struct Span {
-    int32_t first;  // inclusive
-    int32_t last;   // inclusive
-  };
   const SearchRegion* region_;
   std::vector<uint32_t> rowStart_;  // spans of row y: [rowStart_[y-MinY], rowStart_[y-MinY+1])
-  std::vector<Span> spans_;
+  std::vector<PixelRun> spans_;
 };
 
 }  // namespace qova
