@@ -163,6 +163,32 @@ Band PlainCollect(const StateRecord& s, bool horizontal, int32_t side, VT_Point 
   return out;
 }
 
+// One band call in either direction, for comparing what the collectors
+// build with what the counts say.
+struct BandCall {
+  bool horizontal;
+  int32_t side;
+  VT_Point centre;
+  double c, d, e, slope;
+
+  Band Collected(const StateRecord& s) const {
+    Band band;
+    if (horizontal)
+      CollectHorizontalBand(s, side, band, centre, c, d, e, slope);
+    else
+      CollectVerticalBand(s, side, band, centre, c, d, e, slope);
+    return band;
+  }
+  // The count in the mask; a horizontal band's count in the transposed mask
+  // must be the same.
+  int64_t Counted(const StateRecord& s, const TransposedMask& rows) const {
+    if (!horizontal) return CountVerticalBand(s, side, centre, c, d, e, slope);
+    const int64_t count = CountHorizontalBand(s, side, centre, c, d, e, slope);
+    EXPECT_EQ(CountHorizontalBand(rows, side, centre, c, d, e, slope), count) << "transposed";
+    return count;
+  }
+};
+
 TEST(Collectors, EqualThePlainLoopOnRandomMasks) {
   std::mt19937 rng(20261209);
   std::uniform_real_distribution<double> unit(0, 1);
@@ -185,21 +211,12 @@ TEST(Collectors, EqualThePlainLoopOnRandomMasks) {
     const double e = horizontal ? cy - slope * cx + (unit(rng) - 0.5) * 3
                                 : cx - slope * cy + (unit(rng) - 0.5) * 3;
     const int32_t side = 1 + trial % 3;
-    const VT_Point centre(cx, cy);
-    Band fast;
-    if (horizontal)
-      CollectHorizontalBand(st.s, side, fast, centre, c, d, e, slope);
-    else
-      CollectVerticalBand(st.s, side, fast, centre, c, d, e, slope);
-    const Band plain = PlainCollect(st.s, horizontal, side, centre, c, d, e, slope);
-    ASSERT_EQ(Points(fast), Points(plain))
+    const BandCall call{horizontal, side, VT_Point(cx, cy), c, d, e, slope};
+    const Band plain = PlainCollect(st.s, horizontal, side, call.centre, c, d, e, slope);
+    ASSERT_EQ(Points(call.Collected(st.s)), Points(plain))
         << "trial " << trial << " slope " << slope << " centre " << cx << "," << cy;
-    const int64_t count = horizontal ? CountHorizontalBand(st.s, side, centre, c, d, e, slope)
-                                     : CountVerticalBand(st.s, side, centre, c, d, e, slope);
-    ASSERT_EQ(count, static_cast<int64_t>(plain.size())) << "trial " << trial;
-    if (horizontal)
-      ASSERT_EQ(CountHorizontalBand(TransposedMask(st.s), side, centre, c, d, e, slope), count)
-          << "trial " << trial;
+    ASSERT_EQ(call.Counted(st.s, TransposedMask(st.s)), static_cast<int64_t>(plain.size()))
+        << "trial " << trial;
     collected += static_cast<int>(plain.size());
   }
   EXPECT_GT(collected, 10000);  // the comparison saw real bands
@@ -225,17 +242,11 @@ TEST(Collectors, EqualThePlainLoopFarFromTheOrigin) {
     const double c = (1 + trial % 6) * 0.5, d = 5 + unit(rng) * 30;
     const double e = horizontal ? cy - slope * cx : cx - slope * cy;
     const int32_t side = 1 + trial % 3;
-    Band fast;
-    if (horizontal)
-      CollectHorizontalBand(st.s, side, fast, VT_Point(cx, cy), c, d, e, slope);
-    else
-      CollectVerticalBand(st.s, side, fast, VT_Point(cx, cy), c, d, e, slope);
-    const Band plain = PlainCollect(st.s, horizontal, side, VT_Point(cx, cy), c, d, e, slope);
-    ASSERT_EQ(Points(fast), Points(plain)) << "trial " << trial;
-    const int64_t count =
-        horizontal ? CountHorizontalBand(st.s, side, VT_Point(cx, cy), c, d, e, slope)
-                   : CountVerticalBand(st.s, side, VT_Point(cx, cy), c, d, e, slope);
-    ASSERT_EQ(count, static_cast<int64_t>(plain.size())) << "trial " << trial;
+    const BandCall call{horizontal, side, VT_Point(cx, cy), c, d, e, slope};
+    const Band plain = PlainCollect(st.s, horizontal, side, call.centre, c, d, e, slope);
+    ASSERT_EQ(Points(call.Collected(st.s)), Points(plain)) << "trial " << trial;
+    ASSERT_EQ(call.Counted(st.s, TransposedMask(st.s)), static_cast<int64_t>(plain.size()))
+        << "trial " << trial;
   }
 }
 
@@ -263,19 +274,10 @@ TEST(Collectors, CountEqualsTheBandOnItsEdges) {
     const double shift = trial % 4 == 1 ? 1.0 : 0.0;
     const double e = horizontal ? cy - slope * cx + shift : cx - slope * cy + shift;
     const int32_t side = trial % 5 == 0 ? 1 + trial % 2 : 3;
-    const VT_Point centre(cx, cy);
-    Band band;
-    if (horizontal)
-      CollectHorizontalBand(st.s, side, band, centre, c, d, e, slope);
-    else
-      CollectVerticalBand(st.s, side, band, centre, c, d, e, slope);
-    const int64_t count = horizontal ? CountHorizontalBand(st.s, side, centre, c, d, e, slope)
-                                     : CountVerticalBand(st.s, side, centre, c, d, e, slope);
-    ASSERT_EQ(count, static_cast<int64_t>(band.size()))
+    const BandCall call{horizontal, side, VT_Point(cx, cy), c, d, e, slope};
+    const int64_t count = call.Counted(st.s, TransposedMask(st.s));
+    ASSERT_EQ(count, static_cast<int64_t>(call.Collected(st.s).size()))
         << "trial " << trial << " slope " << slope << " c " << c << " d " << d;
-    if (horizontal)
-      ASSERT_EQ(CountHorizontalBand(TransposedMask(st.s), side, centre, c, d, e, slope), count)
-          << "trial " << trial;
     counted += count;
   }
   EXPECT_GT(counted, 100000);
@@ -297,17 +299,9 @@ TEST(Collectors, CountEqualsTheBandOnLongThinWindows) {
     const double cx = 20 + unit(rng) * 190, cy = 20 + unit(rng) * 190;
     const double c = 0.5 + 0.5 * (trial % 5), d = 60 + unit(rng) * 30;
     const double e = horizontal ? cy - slope * cx : cx - slope * cy;
-    Band band;
-    if (horizontal)
-      CollectHorizontalBand(st.s, 3, band, VT_Point(cx, cy), c, d, e, slope);
-    else
-      CollectVerticalBand(st.s, 3, band, VT_Point(cx, cy), c, d, e, slope);
-    const int64_t count = horizontal ? CountHorizontalBand(st.s, 3, VT_Point(cx, cy), c, d, e, slope)
-                                     : CountVerticalBand(st.s, 3, VT_Point(cx, cy), c, d, e, slope);
-    ASSERT_EQ(count, static_cast<int64_t>(band.size())) << "trial " << trial;
-    if (horizontal)
-      ASSERT_EQ(CountHorizontalBand(rows, 3, VT_Point(cx, cy), c, d, e, slope), count)
-          << "trial " << trial;
+    const BandCall call{horizontal, 3, VT_Point(cx, cy), c, d, e, slope};
+    ASSERT_EQ(call.Counted(st.s, rows), static_cast<int64_t>(call.Collected(st.s).size()))
+        << "trial " << trial;
   }
 }
 
