@@ -191,6 +191,11 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
     } catch (const std::exception&) {
       rows.reset();
     }
+    auto countHorizontal = [&](const VT_Point& centre, double maxDistance, double halfLength,
+                               double intercept, const BandSlope& slope) {
+      return rows ? CountHorizontalBand(*rows, 3, centre, maxDistance, halfLength, intercept, slope)
+                  : CountHorizontalBand(s, 3, centre, maxDistance, halfLength, intercept, slope);
+    };
     Band horizontalBand, verticalBand;
     int32_t prev = 0;
     const int32_t nodes = s.CrossNodes.Length();
@@ -240,9 +245,7 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             w = ptY - sh * ptX;
           },
           [&](double maxDistance) {
-            const VT_Point centre(ptX, ptY);
-            return rows ? CountHorizontalBand(*rows, 3, centre, maxDistance, J, w, horizontalSlope)
-                        : CountHorizontalBand(s, 3, centre, maxDistance, J, w, horizontalSlope);
+            return countHorizontal(VT_Point(ptX, ptY), maxDistance, J, w, horizontalSlope);
           },
           [&](double maxDistance, int32_t steps) {
             double yEnd = ptY;  // where steps − 1 more moves take the point
@@ -251,10 +254,8 @@ bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
             const CoveringBand c =
                 Covering(ptX, ptY, w, xEnd, yEnd, yEnd - sh * xEnd, maxDistance, J);
             return CoveringCount([&] {
-              return rows ? CountHorizontalBand(*rows, 3, c.centre, c.maxDistance, c.halfLength,
-                                                c.intercept, horizontalSlope)
-                          : CountHorizontalBand(s, 3, c.centre, c.maxDistance, c.halfLength,
-                                                c.intercept, horizontalSlope);
+              return countHorizontal(c.centre, c.maxDistance, c.halfLength, c.intercept,
+                                     horizontalSlope);
             });
           },
           [&](double maxDistance) {
