@@ -120,38 +120,36 @@ void BM_CollectVerticalBand(benchmark::State& state) {
 BENCHMARK(BM_CollectVerticalBand);
 
 // The counts a refinement walk takes at every step, on the line (argument 0)
-// and 20 pixels beside it, where only the crossing line passes the window.
-void BM_CountHorizontalBand(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+// and 20 pixels beside it, where only the crossing line passes the window;
+// count(centre, intercept, slope) counts the horizontal window there.
+template <class Count>
+void CountHorizontalWindow(benchmark::State& state, Count count) {
+  const StateRecord& s = Fixture().s;
   const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
   const NodePixel at = NodeCrossing(node);
   const double y = at.y + static_cast<double>(state.range(0));
   const double x = at.x + node.VerticalSlope * (y - at.y);
   int64_t n = 0;
   for (auto _ : state) {
-    n = CountHorizontalBand(s, 3, VT_Point(x, y), 1.5, 80, y - node.HorizontalSlope * x,
-                            node.HorizontalSlope);
+    n = count(VT_Point(x, y), y - node.HorizontalSlope * x, node.HorizontalSlope);
     benchmark::DoNotOptimize(n);
   }
   state.counters["pixels"] = static_cast<double>(n);
+}
+
+void BM_CountHorizontalBand(benchmark::State& state) {
+  CountHorizontalWindow(state, [](const VT_Point& centre, double e, double slope) {
+    return CountHorizontalBand(Fixture().s, 3, centre, 1.5, 80, e, slope);
+  });
 }
 BENCHMARK(BM_CountHorizontalBand)->Arg(0)->Arg(20);
 
 // The same counts in the transposed mask, as the refinement takes them.
 void BM_CountHorizontalBandTransposed(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
-  const TransposedMask rows(s);
-  const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
-  const NodePixel at = NodeCrossing(node);
-  const double y = at.y + static_cast<double>(state.range(0));
-  const double x = at.x + node.VerticalSlope * (y - at.y);
-  int64_t n = 0;
-  for (auto _ : state) {
-    n = CountHorizontalBand(rows, 3, VT_Point(x, y), 1.5, 80, y - node.HorizontalSlope * x,
-                            node.HorizontalSlope);
-    benchmark::DoNotOptimize(n);
-  }
-  state.counters["pixels"] = static_cast<double>(n);
+  const TransposedMask rows(Fixture().s);
+  CountHorizontalWindow(state, [&](const VT_Point& centre, double e, double slope) {
+    return CountHorizontalBand(rows, 3, centre, 1.5, 80, e, slope);
+  });
 }
 BENCHMARK(BM_CountHorizontalBandTransposed)->Arg(0)->Arg(20);
 
