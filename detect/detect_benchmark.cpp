@@ -7,10 +7,9 @@
 #include <memory>
 
 #include "app/platform/scripted_platform.h"
-#include "binarize/binarization.h"
-#include "core/checked_math.h"
 #include "detect/band_count.h"
 #include "detect/detect_test_support.h"
+#include "detect/plate_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"
 #include "detect/scan_sides.h"
@@ -34,14 +33,7 @@ struct BinarizedPlate {
     params.originX = 0.3;
     params.originY = -0.2;
     const Plate plate = RenderPlate(params);
-    testing::PrepareForRun(s, plate.image);
-    auto region = std::make_unique<SearchRegion>(1);
-    for (const QPointF& p : RegionInCells(plate, 0, 0, 39, 39))
-      region->AddNew(std::round(p.x()), std::round(p.y()));
-    s.Regions.Append(std::move(region));
-    const SearchRegion& r = *s.Regions[0];
-    ComputeGradientStatistics(s, r);
-    BinarizeRegion(s, r, Trunc(ComputeThreshold(s, r)));
+    testing::BinarizedPlateRegion(s, plate.image, RegionInCells(plate, 0, 0, 39, 39));
     ScanSide03(s, 0);
     ScanSide12(s, 0);
     ScanSide23(s, 0);

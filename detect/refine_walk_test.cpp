@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "binarize/binarization.h"
 #include "core/checked_math.h"
 #include "detect/detect_test_support.h"
+#include "detect/plate_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"
 #include "detect/scan_sides.h"
@@ -164,18 +164,9 @@ TEST_P(RefineWalk, EqualsThePlainWalkBitForBit) {
   params.originY = -0.45;
   params.noise = c.noise;
   const Plate plate = RenderPlate(params);
-  std::vector<QPointF> corners = RegionInCells(plate, 1, 1, 5, 4);
-  for (QPointF& p : corners) p = QPointF(std::round(p.x()), std::round(p.y()));
-
   ScriptedPlatform desktop;
   StateRecord s(desktop);
-  testing::PrepareForRun(s, plate.image);
-  auto region = std::make_unique<SearchRegion>(1);
-  for (const QPointF& p : corners) region->AddNew(p.x(), p.y());
-  s.Regions.Append(std::move(region));
-  const SearchRegion& r = *s.Regions[0];
-  ComputeGradientStatistics(s, r);
-  BinarizeRegion(s, r, Trunc(ComputeThreshold(s, r)));
+  testing::BinarizedPlateRegion(s, plate.image, RegionInCells(plate, 1, 1, 5, 4));
   ScanSide03(s, 0);
   ScanSide12(s, 0);
   ScanSide23(s, 0);

@@ -9,9 +9,8 @@
 #include <vector>
 
 #include "app/platform/scripted_platform.h"
-#include "binarize/binarization.h"
-#include "core/checked_math.h"
 #include "detect/detect_test_support.h"
+#include "detect/plate_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/scan_sides.h"
 #include "tools/synth/synthetic_plate.h"
@@ -50,14 +49,7 @@ TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
 
   ScriptedPlatform desktop;
   StateRecord s(desktop);
-  testing::PrepareForRun(s, plate.image);
-  auto region = std::make_unique<SearchRegion>(1);
-  for (const QPointF& p : corners) region->AddNew(p.x(), p.y());
-  s.Regions.Append(std::move(region));
-  const SearchRegion& r = *s.Regions[0];
-
-  ComputeGradientStatistics(s, r);
-  BinarizeRegion(s, r, Trunc(ComputeThreshold(s, r)));
+  testing::BinarizedPlateRegion(s, plate.image, corners);
   ScanSide03(s, 0);
   ScanSide12(s, 0);
   ScanSide23(s, 0);
