@@ -13,6 +13,7 @@
 #include "app/form.h"
 #include "app/platform/scripted_platform.h"
 #include "editor/region_editor.h"
+#include "tests/support/file_bytes.h"
 #include "tools/synth/synthetic_plate.h"
 
 // Under AddressSanitizer an impossible allocation must fail as it does
@@ -40,13 +41,6 @@ PlateSpec SmallPlate() {
   params.originX = 0.3;
   params.originY = -0.2;
   return params;
-}
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
 }
 
 class RunDriverTest : public testing::Test {

@@ -9,19 +9,13 @@
 #include <sstream>
 
 #include "app/platform/scripted_platform.h"
+#include "tests/support/file_bytes.h"
 #include "tests/support/locked_folder.h"
 
 namespace qova {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::ostringstream out;
-  out << in.rdbuf();
-  return out.str();
-}
 
 class MessFormTest : public testing::Test {
  protected:

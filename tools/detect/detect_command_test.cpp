@@ -14,19 +14,13 @@
 #include "app/form.h"
 #include "app/platform/scripted_platform.h"
 #include "core/number_text.h"
+#include "tests/support/file_bytes.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string ReadAll(const fs::path& p) {
-  std::ifstream in(p, std::ios::binary);
-  std::stringstream ss;
-  ss << in.rdbuf();
-  return ss.str();
-}
 
 // Each test runs in its own empty folder, which is also the current folder.
 class DetectCommand : public testing::Test {
