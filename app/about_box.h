@@ -1,7 +1,7 @@
 #pragma once
 // The about box: the program's name and version, closed with OK.
 
-#include "app/platform/modal_dialog.h"
+#include "platform/modal_dialog.h"
 
 namespace qova {
 

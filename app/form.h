@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/about_box.h"
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 #include "editor/region_editor.h"
 #include "output/mess_form.h"
 #include "settings/dir_form.h"

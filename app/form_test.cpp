@@ -6,7 +6,7 @@
 
 #include <filesystem>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "core/qova_error.h"
 
 namespace qova {

@@ -8,7 +8,7 @@
 #include <fstream>
 
 #include "app/form.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {

@@ -11,7 +11,7 @@
 #include <sstream>
 
 #include "app/form.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "editor/region_editor.h"
 #include "tests/support/file_bytes.h"
 #include "tools/synth/synthetic_plate.h"
@@ -31,8 +31,8 @@ const char* const kVarianceLabel = "Дисперсия яркости диффе
 
 // A plate of 8 × 6 cells of 50 pixels, slightly turned and shifted, so the
 // crossings have fractional coordinates.
-PlateSpec SmallPlate() {
-  PlateSpec params;
+PlateParams SmallPlate() {
+  PlateParams params;
   params.width = 420;
   params.height = 320;
   params.pitch = 50;

@@ -2,12 +2,12 @@
 
 #include <cmath>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 
-PlateSpec BenchPlateSpec(int megapixels) {
-  PlateSpec params;
+PlateParams BenchPlateParams(int megapixels) {
+  PlateParams params;
   const int side = static_cast<int>(std::lround(std::sqrt(megapixels * 1e6)));
   params.width = side;
   params.height = side;

@@ -8,13 +8,13 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 
 // A plate of about `megapixels` million pixels.
-PlateSpec BenchPlateSpec(int megapixels);
+PlateParams BenchPlateParams(int megapixels);
 
 // The region: whole-pixel corners in the middle of cells, one cell in from
 // every side of the plate.

@@ -20,7 +20,7 @@ namespace fs = std::filesystem;
 TEST(BenchPlate, OneMegapixelRunGivesTheCommittedCoordinates) {
   const fs::path dir = fs::temp_directory_path() / ("qova-golden-" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  const Plate plate = RenderPlate(BenchPlateSpec(1));
+  const Plate plate = RenderPlate(BenchPlateParams(1));
   const std::string image = (dir / "plate1.bmp").string();
   ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
 

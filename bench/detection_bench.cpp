@@ -18,7 +18,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "bench/bench_plate.h"
 
 namespace qova {
@@ -102,7 +102,7 @@ SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, con
   const std::string image = (dir / ("plate" + std::to_string(megapixels) + ".bmp")).string();
   std::vector<QPointF> region;
   {
-    const Plate plate = RenderPlate(BenchPlateSpec(megapixels));
+    const Plate plate = RenderPlate(BenchPlateParams(megapixels));
     plate.image.save(QString::fromStdString(image), "BMP");
     region = BenchRegion(plate);
     r.pixels = static_cast<long>(plate.image.width()) * plate.image.height();

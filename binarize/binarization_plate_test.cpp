@@ -6,7 +6,7 @@
 #include <memory>
 #include <vector>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "binarize/fragmentation.h"
 #include "binarize/test_support.h"
@@ -36,7 +36,7 @@ std::ostream& operator<<(std::ostream& out, const MaskReport& r) {
 
 class PlateMask : public testing::Test {
  protected:
-  void Open(const PlateSpec& params) {
+  void Open(const PlateParams& params) {
     plate = RenderPlate(params);
     PrepareForRun(s, plate.image);
     s.Regions.SetLength(0);
@@ -128,7 +128,7 @@ class PlateMask : public testing::Test {
 
 TEST_F(PlateMask, WholeRegionMarksBothEdgesOfEveryLineAndNoCell) {
   for (double angle : {0.0, 1.5, -4.0}) {
-    PlateSpec params;
+    PlateParams params;
     params.width = 400;
     params.height = 300;
     params.pitch = 40;
@@ -151,7 +151,7 @@ TEST_F(PlateMask, WholeRegionMarksBothEdgesOfEveryLineAndNoCell) {
 }
 
 TEST_F(PlateMask, FragmentsFollowBrightnessThatHalvesAcrossThePlate) {
-  PlateSpec params;
+  PlateParams params;
   params.width = 400;
   params.height = 300;
   params.pitch = 24;  // dense enough for the edges to raise the mean gradient

@@ -10,7 +10,7 @@
 #include <random>
 #include <vector>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "binarize/region_pixels.h"
 #include "binarize/test_support.h"
 #include "core/checked_math.h"

@@ -8,7 +8,7 @@
 #include <span>
 #include <vector>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 #include "core/search_region.h"
 
 namespace qova {

@@ -7,7 +7,7 @@
 #include <memory>
 #include <utility>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 #include "tests/support/run_state.h"
 
 namespace qova {

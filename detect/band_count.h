@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 #include "detect/line_fit.h"
 #include "detect/transposed_mask.h"
 

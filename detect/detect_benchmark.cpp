@@ -6,7 +6,7 @@
 #include <cmath>
 #include <memory>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "detect/band_count.h"
 #include "detect/detect_test_support.h"
 #include "detect/plate_test_support.h"
@@ -25,7 +25,7 @@ struct BinarizedPlate {
   StateRecord s{desktop};
 
   BinarizedPlate() {
-    PlateSpec params;
+    PlateParams params;
     params.width = params.height = 4096;
     params.pitch = 100;
     params.lineWidth = 3;

@@ -7,8 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/platform/scripted_platform.h"
-#include "app/state/state_record.h"
+#include "platform/scripted_platform.h"
+#include "state/state_record.h"
 #include "tests/support/run_state.h"
 
 namespace qova::testing {

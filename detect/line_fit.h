@@ -7,7 +7,7 @@
 #include <span>
 #include <vector>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 
 namespace qova {
 

@@ -154,7 +154,7 @@ class RefineWalk : public ::testing::TestWithParam<WalkCase> {};
 
 TEST_P(RefineWalk, EqualsThePlainWalkBitForBit) {
   const WalkCase& c = GetParam();
-  PlateSpec params;
+  PlateParams params;
   params.width = 700;
   params.height = 620;
   params.pitch = 80;

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 
 namespace qova {
 

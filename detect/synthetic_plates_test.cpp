@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "detect/detect_test_support.h"
 #include "detect/plate_test_support.h"
 #include "detect/grid_lines.h"
@@ -30,7 +30,7 @@ class SyntheticPlate : public ::testing::TestWithParam<PlateCase> {};
 
 TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
   const PlateCase& c = GetParam();
-  PlateSpec params;
+  PlateParams params;
   params.width = 760;
   params.height = 700;
   params.pitch = 80;

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 #include "core/pixel_array.h"
 
 namespace qova {

@@ -88,7 +88,7 @@ void DrawLine(QImage& image, QRgb rgb, int32_t x0, int32_t y0, int32_t x1, int32
 
 // Font sizes are points of a 96-dpi desktop whatever the screen, so a label
 // has the same pixels on every machine: height = MulDiv(size, 96, 72).
-QFont LabelFont(const FontSpec& params) {
+QFont LabelFont(const FontParams& params) {
   QFont font(QString::fromStdString(params.Name));
   const int64_t pixels = (int64_t{params.Size} * 96 + 36) / 72;
   font.setPixelSize(static_cast<int>(std::clamp<int64_t>(pixels, 1, 1000)));
@@ -122,7 +122,7 @@ std::optional<QRect> CellAt(const QFontMetrics& metrics, const QString& text, in
                static_cast<int>(h));
 }
 
-void DrawLabel(QImage& image, const FontSpec& params, int32_t cross, QRgb rgb, int32_t x,
+void DrawLabel(QImage& image, const FontParams& params, int32_t cross, QRgb rgb, int32_t x,
                int32_t y, int32_t label) {
   if (!FontsAvailable()) return;
   const QFont font = LabelFont(params);

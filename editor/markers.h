@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <optional>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 
 namespace qova {
 

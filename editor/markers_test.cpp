@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {

@@ -6,7 +6,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "editor/markers.h"
 
 namespace qova {

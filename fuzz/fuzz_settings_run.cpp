@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qova;
   static FuzzFolder folder;
   static const std::string plate = [] {
-    PlateSpec params;
+    PlateParams params;
     params.width = 160;
     params.height = 140;
     params.pitch = 30;

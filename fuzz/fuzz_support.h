@@ -12,7 +12,7 @@
 #include <string>
 
 #include "app/form.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 

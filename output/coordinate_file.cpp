@@ -22,8 +22,8 @@ bool FileExists(const std::string& path) {
 
 }  // namespace
 
-FileDialogSpec SaveCrdDialog(const std::string& proposedName) {
-  return FileDialogSpec{kCrdFilter, kCrdDefaultExt, "", proposedName};
+FileDialogParams SaveCrdDialog(const std::string& proposedName) {
+  return FileDialogParams{kCrdFilter, kCrdDefaultExt, "", proposedName};
 }
 
 std::string CoordinateFileText(const VT_Points& points, char sep) {

@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 
 namespace qova {
 
@@ -12,7 +12,7 @@ inline constexpr const char* kCrdDefaultExt = "crd";
 
 // The save dialog of coordinate files: no folder of its own, so it opens in
 // the current folder, which opening an image made the image's folder.
-FileDialogSpec SaveCrdDialog(const std::string& proposedName);
+FileDialogParams SaveCrdDialog(const std::string& proposedName);
 
 // The file's bytes for FoundPoints with the given decimal separator.
 std::string CoordinateFileText(const VT_Points& points, char sep);

@@ -5,8 +5,8 @@
 
 namespace qova {
 
-FileDialogSpec TMessForm::TextSaveDialog() {
-  return FileDialogSpec{kTextFilter, kTextDefaultExt, "", ""};
+FileDialogParams TMessForm::TextSaveDialog() {
+  return FileDialogParams{kTextFilter, kTextDefaultExt, "", ""};
 }
 
 std::string TMessForm::FileText() const {

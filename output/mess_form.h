@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/modal_dialog.h"
-#include "app/platform/platform.h"
+#include "platform/modal_dialog.h"
+#include "platform/platform.h"
 
 namespace qova {
 
@@ -27,7 +27,7 @@ class TMessForm : public ModalDialog {
 
   // The save dialog of the statistics: no proposed name, no folder of its
   // own (the current folder).
-  static FileDialogSpec TextSaveDialog();
+  static FileDialogParams TextSaveDialog();
   // The list as the saved file holds it: Windows-1251, CR LF after each line.
   std::string FileText() const;
 

@@ -4,7 +4,7 @@
 
 #include <QDialog>
 
-#include "app/platform/dialog_faces.h"
+#include "platform/dialog_faces.h"
 #include "output/mess_form.h"
 
 class QListWidget;

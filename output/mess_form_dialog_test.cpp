@@ -8,7 +8,7 @@
 #include <QTest>
 #include <QTimer>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <sstream>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/locked_folder.h"
 

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-#include "app/platform/modal_dialog.h"
+#include "platform/modal_dialog.h"
 #include "core/data_structures.h"
 
 namespace qova {

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 
 namespace qova {
 namespace {

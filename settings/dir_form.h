@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/modal_dialog.h"
+#include "platform/modal_dialog.h"
 
 namespace qova {
 

@@ -10,8 +10,8 @@ std::string SettingsCaption(const StateRecord& s, const std::string& prefix) {
   return prefix + (slash == std::string::npos ? s.SettingsPath : s.SettingsPath.substr(slash + 1));
 }
 
-FileDialogSpec IniSaveDialog(const StateRecord& s) {
-  FileDialogSpec params;
+FileDialogParams IniSaveDialog(const StateRecord& s) {
+  FileDialogParams params;
   params.filter = kIniFilter;
   params.defaultExt = kIniDefaultExt;
   params.fileName = s.SettingsPath;

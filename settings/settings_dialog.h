@@ -5,8 +5,8 @@
 #include <functional>
 #include <string>
 
-#include "app/platform/modal_dialog.h"
-#include "app/state/state_record.h"
+#include "platform/modal_dialog.h"
+#include "state/state_record.h"
 
 namespace qova {
 
@@ -21,7 +21,7 @@ inline constexpr const char* kConversionErrorCaption = "QOVA";
 std::string SettingsCaption(const StateRecord& s, const std::string& prefix);
 
 // The save dialog IniSaveDialog, proposing the settings file in use.
-FileDialogSpec IniSaveDialog(const StateRecord& s);
+FileDialogParams IniSaveDialog(const StateRecord& s);
 
 // "Сохранить": asks for the file (cancel closes the dialog, nothing applied),
 // applies the controls (a failure keeps the dialog open and writes nothing),

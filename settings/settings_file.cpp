@@ -209,7 +209,7 @@ void ReadSettings(StateRecord& s, const std::string& path) {
     s.MaxAngle = r.Float("Max_Angle", 3.0);
 
     // The font keeps what the file does not name; style flags are only added.
-    FontSpec& font = s.IndexFont;
+    FontParams& font = s.IndexFont;
     font.Name = r.Text("FontName", font.Name);
     font.Size = r.Int("FontSize", font.Size);
     font.Color = r.TruncatedFloat("FontColor", font.Color);

@@ -8,7 +8,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "settings/test_folder.h"
 #include "tests/support/locked_folder.h"
 
@@ -55,7 +55,7 @@ void SetEverySetting(StateRecord& s) {
   s.CrossIncreasePorog = 1e-7;
   s.IncreasePorog = 11;
   s.MaxAngle = 2.5e20;
-  s.IndexFont = FontSpec{"Шрифт Mono", 14, 65535, true, true, true, true};
+  s.IndexFont = FontParams{"Шрифт Mono", 14, 65535, true, true, true, true};
 }
 
 void ExpectSameSettings(const StateRecord& a, const StateRecord& b) {
@@ -81,7 +81,7 @@ void ExpectSameSettings(const StateRecord& a, const StateRecord& b) {
 TEST_F(SettingsFileTest, MissingFileGivesEveryDefaultAndKeepsTheFont) {
   SetEverySetting(state_);
   state_.IndexFont.Bold = false;
-  const FontSpec font = state_.IndexFont;
+  const FontParams font = state_.IndexFont;
   ReadSettings(state_, Path("none.ini"));
 
   EXPECT_TRUE(state_.SettingsFileMissing);
@@ -108,7 +108,7 @@ TEST_F(SettingsFileTest, MissingFileGivesEveryDefaultAndKeepsTheFont) {
 
 TEST_F(SettingsFileTest, FreshDefaultsAreWrittenInTableOrderWithCrLf) {
   state_.WorkDir = "/start";
-  state_.IndexFont = FontSpec{"Sans", 8, 0, false, false, false, false};
+  state_.IndexFont = FontParams{"Sans", 8, 0, false, false, false, false};
   WriteSettings(state_, Path("new.ini"));
   EXPECT_EQ(Get(Path("new.ini")),
             "[QOVAParameters]\r\nNeedPointsControl=0\r\nNeedPointsCount=0\r\nWorkDir=/start\r\n"
@@ -133,7 +133,7 @@ TEST_F(SettingsFileTest, EveryKeyRoundTripsWithEitherDecimalSeparator) {
     ScriptedPlatform other;
     other.decimalSeparator = sep;
     StateRecord back(other);
-    back.IndexFont = FontSpec{"x", 1, 1, false, false, false, false};
+    back.IndexFont = FontParams{"x", 1, 1, false, false, false, false};
     ReadSettings(back, path);
     EXPECT_FALSE(back.SettingsFileMissing);
     ExpectSameSettings(state_, back);
@@ -185,11 +185,11 @@ TEST_F(SettingsFileTest, NumbersBeyondTheIntRangeYieldTheDefault) {
 
 TEST_F(SettingsFileTest, MissingKeysResetToDefaultsButFontKeysKeepTheirValue) {
   state_.CrossSize = 20;
-  state_.IndexFont = FontSpec{"Old", 9, 77, false, false, false, false};
+  state_.IndexFont = FontParams{"Old", 9, 77, false, false, false, false};
   ReadSection("Steps=1\r\nFontSize=11\r\n");
   EXPECT_EQ(state_.CrossSize, 12);
   EXPECT_TRUE(state_.Steps);
-  EXPECT_EQ(state_.IndexFont, (FontSpec{"Old", 11, 77, false, false, false, false}));
+  EXPECT_EQ(state_.IndexFont, (FontParams{"Old", 11, 77, false, false, false, false}));
 }
 
 TEST_F(SettingsFileTest, StyleFlagsAreOnlyAdded) {

@@ -6,7 +6,7 @@
 
 #include <QDialog>
 
-#include "app/platform/dialog_faces.h"
+#include "platform/dialog_faces.h"
 #include "settings/color_set.h"
 #include "settings/dir_form.h"
 #include "settings/sp_property_form.h"

@@ -22,7 +22,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "settings/test_folder.h"
 
 namespace qova {

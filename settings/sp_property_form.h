@@ -3,8 +3,8 @@
 
 #include <string>
 
-#include "app/platform/modal_dialog.h"
-#include "app/state/state_record.h"
+#include "platform/modal_dialog.h"
+#include "state/state_record.h"
 
 namespace qova {
 

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "settings/test_folder.h"
 #include "settings/settings_file.h"
 

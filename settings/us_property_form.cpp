@@ -62,11 +62,11 @@ void TUserPropertysForm::Button3Click() {
 }
 
 void TUserPropertysForm::Button7Click() {
-  const std::optional<FontSpec> chosen = state_.Desktop.ChooseFont(state_.IndexFont);
+  const std::optional<FontParams> chosen = state_.Desktop.ChooseFont(state_.IndexFont);
   if (!chosen) return;
   // The chooser offers face, style and size only: the colour, underline and
   // strikeout stay as they were.
-  FontSpec& font = state_.IndexFont;
+  FontParams& font = state_.IndexFont;
   font.Name = chosen->Name;
   font.Size = chosen->Size;
   font.Bold = chosen->Bold;

@@ -4,8 +4,8 @@
 
 #include <string>
 
-#include "app/platform/modal_dialog.h"
-#include "app/state/state_record.h"
+#include "platform/modal_dialog.h"
+#include "state/state_record.h"
 #include "settings/dir_form.h"
 
 namespace qova {

@@ -7,7 +7,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "settings/test_folder.h"
 #include "settings/color_set.h"
 
@@ -177,11 +177,11 @@ TEST_F(UserPropertysTest, FolderChooserFillsTheWorkingFolder) {
 }
 
 TEST_F(UserPropertysTest, FontChooserTakesFaceStyleAndSizeOnly) {
-  s_.IndexFont = FontSpec{"Old", 8, 255, false, false, true, false};
-  FontSpec picked{"New", 15, 0, true, true, false, true};
+  s_.IndexFont = FontParams{"Old", 8, 255, false, false, true, false};
+  FontParams picked{"New", 15, 0, true, true, false, true};
   desktop_.fontAnswers.push_back(picked);
   form_.Button7Click();
-  EXPECT_EQ(s_.IndexFont, (FontSpec{"New", 15, 255, true, true, true, false}));
+  EXPECT_EQ(s_.IndexFont, (FontParams{"New", 15, 255, true, true, true, false}));
 
   desktop_.fontAnswers.push_back(std::nullopt);
   form_.Button7Click();

@@ -15,7 +15,7 @@
 #include <vector>
 
 #include "app/form.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "editor/region_editor.h"
 #include "tools/synth/synthetic_plate.h"
 
@@ -69,7 +69,7 @@ class BadInputTest : public testing::Test {
     fs::create_directories(dir_ / "good");
     fs::create_directories(dir_ / "bad");
     fs::current_path(dir_);
-    PlateSpec params;
+    PlateParams params;
     params.width = 200;
     params.height = 160;
     params.pitch = 40;

@@ -31,10 +31,10 @@ class AnsweringPlatform : public QtPlatform {
   std::deque<std::string> openAnswers, saveAnswers;
   std::vector<std::string> messages;
 
-  std::optional<std::string> RunOpenDialog(const FileDialogSpec&) override {
+  std::optional<std::string> RunOpenDialog(const FileDialogParams&) override {
     return Next(openAnswers);
   }
-  std::optional<std::string> RunSaveDialog(const FileDialogSpec&) override {
+  std::optional<std::string> RunSaveDialog(const FileDialogParams&) override {
     return Next(saveAnswers);
   }
   MsgResult MessageBox(const std::string& text, const std::string&, MsgButtons buttons) override {
@@ -71,7 +71,7 @@ std::vector<QPointF> ReadCoordinates(const fs::path& file) {
 TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
   const fs::path dir = fs::temp_directory_path() / ("qova-e2e-" + std::to_string(::getpid()));
   fs::create_directories(dir);
-  PlateSpec params;
+  PlateParams params;
   params.width = 560;
   params.height = 440;
   params.pitch = 70;

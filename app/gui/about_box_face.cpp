@@ -7,9 +7,7 @@
 
 #include "app/about_box.h"
 #include "output/mess_form_dialog.h"
-#ifdef QOVA_HAVE_SETTINGS_FACES
 #include "settings/settings_widgets.h"
-#endif
 
 namespace qova {
 
@@ -48,9 +46,7 @@ void ShowAboutBox(TQOVAAboutBox& logic, QWidget* parent) {
 void RegisterDialogFaces(DialogFaces& faces) {
   faces.Register<TQOVAAboutBox>(ShowAboutBox);
   RegisterOutputFaces(faces);
-#ifdef QOVA_HAVE_SETTINGS_FACES
   RegisterSettingsFaces(faces);
-#endif
 }
 
 }  // namespace qova

@@ -2,7 +2,7 @@
 // The Qt faces of the dialogs this folder owns, and the registration of every
 // dialog face of the program.
 
-#include "app/platform/dialog_faces.h"
+#include "platform/dialog_faces.h"
 
 class QWidget;
 

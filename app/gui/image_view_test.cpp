@@ -9,7 +9,7 @@
 #include <QTest>
 
 #include "app/form.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {

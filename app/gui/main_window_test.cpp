@@ -29,7 +29,7 @@
 #include "app/gui/image_view.h"
 #include "app/gui/modal_helper_test.h"
 #include "app/gui/qt_platform.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {
@@ -252,7 +252,7 @@ TEST_F(InEmptyFolder, CursorFileGivesTheOverlayItsPointer) {
 }
 
 TEST_F(RealWindow, FontChooserOffersFaceStyleAndSizeOnly) {
-  FontSpec font;
+  FontParams font;
   font.Name = "DejaVu Sans";
   font.Size = 9;
   font.Color = 0x123456;
@@ -268,7 +268,7 @@ TEST_F(RealWindow, FontChooserOffersFaceStyleAndSizeOnly) {
     dialog->setCurrentFont(QFont("DejaVu Sans", 14, QFont::Bold));
     dialog->accept();
   });
-  const std::optional<FontSpec> chosen = platform_.ChooseFont(font);
+  const std::optional<FontParams> chosen = platform_.ChooseFont(font);
   ASSERT_TRUE(chosen.has_value());
   EXPECT_FALSE(effectsShown);
   EXPECT_EQ(chosen->Size, 14);

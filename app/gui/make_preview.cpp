@@ -3,16 +3,13 @@
 //   qova_make_preview <output.cpp>
 
 #include <QImage>
-#include <QPainter>
 #include <cstdio>
 #include <fstream>
 #include <string>
 
 #include "app/gui/jpeg_codec.h"
 
-#ifdef QOVA_HAVE_SYNTH
 #include "tools/synth/synthetic_plate.h"
-#endif
 
 namespace {
 
@@ -20,8 +17,7 @@ constexpr int kWidth = 800;
 constexpr int kHeight = 600;
 
 QImage RenderPreviewPlate() {
-#ifdef QOVA_HAVE_SYNTH
-  qova::PlateSpec params;
+  qova::PlateParams params;
   params.width = kWidth;
   params.height = kHeight;
   params.pitch = 60;
@@ -30,20 +26,6 @@ QImage RenderPreviewPlate() {
   params.brightnessFalloff = 0.15;
   params.noise = 3;
   return qova::RenderPlate(params).image;
-#else
-  QImage image(kWidth, kHeight, QImage::Format_RGB32);
-  image.fill(qRgb(230, 230, 230));
-  QPainter p(&image);
-  p.setRenderHint(QPainter::Antialiasing);
-  p.setPen(QPen(QColor(30, 30, 30), 3));
-  p.translate(kWidth / 2.0, kHeight / 2.0);
-  p.rotate(2);
-  for (int k = -12; k <= 12; ++k) {
-    p.drawLine(QPointF(k * 60.0, -kHeight), QPointF(k * 60.0, kHeight));
-    p.drawLine(QPointF(-kWidth, k * 60.0), QPointF(kWidth, k * 60.0));
-  }
-  return image;
-#endif
 }
 
 std::string AsCppArray(const std::string& jpeg) {

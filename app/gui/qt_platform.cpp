@@ -17,7 +17,7 @@
 #include "app/gui/help_window.h"
 #include "app/gui/image_view.h"
 #include "app/gui/main_window.h"
-#include "app/platform/image_file.h"
+#include "platform/image_file.h"
 #include "core/number_text.h"
 #include "core/qova_error.h"
 #include "core/safe_save.h"
@@ -142,7 +142,7 @@ void QtPlatform::ShowErrorBox(const std::string& text) {
   box.exec();
 }
 
-std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogSpec& params) {
+std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogParams& params) {
   const CursorPause pause(busy_);
   QFileDialog dialog(window_, "Открыть", Q(params.initialFolder), QtFileFilter(params.filter));
   dialog.setObjectName("OpenBmpDialog");
@@ -160,7 +160,7 @@ std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogSpec& param
   return chosen.absoluteFilePath().toStdString();
 }
 
-std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogSpec& params) {
+std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogParams& params) {
   const CursorPause pause(busy_);
   // The current folder unless a folder is given; a proposed name with a
   // folder of its own opens there (selectFile below).
@@ -181,7 +181,7 @@ std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogSpec& param
       .toStdString();
 }
 
-std::optional<FontSpec> QtPlatform::ChooseFont(const FontSpec& font) {
+std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
   const CursorPause pause(busy_);
   QFont initial(Q(font.Name));
   if (font.Size > 0) initial.setPointSize(font.Size);
@@ -196,7 +196,7 @@ std::optional<FontSpec> QtPlatform::ChooseFont(const FontSpec& font) {
   }
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QFont chosen = dialog.selectedFont();
-  FontSpec result = font;
+  FontParams result = font;
   result.Name = chosen.family().toStdString();
   if (chosen.pointSize() > 0) result.Size = chosen.pointSize();
   result.Bold = chosen.bold();

@@ -7,8 +7,8 @@
 #include <memory>
 #include <string>
 
-#include "app/platform/dialog_faces.h"
-#include "app/platform/platform.h"
+#include "platform/dialog_faces.h"
+#include "platform/platform.h"
 
 namespace qova {
 
@@ -28,9 +28,9 @@ class QtPlatform : public Platform {
   MsgResult MessageBox(const std::string& text, const std::string& caption,
                        MsgButtons buttons) override;
   void ShowErrorBox(const std::string& text) override;
-  std::optional<std::string> RunOpenDialog(const FileDialogSpec& params) override;
-  std::optional<std::string> RunSaveDialog(const FileDialogSpec& params) override;
-  std::optional<FontSpec> ChooseFont(const FontSpec& font) override;
+  std::optional<std::string> RunOpenDialog(const FileDialogParams& params) override;
+  std::optional<std::string> RunSaveDialog(const FileDialogParams& params) override;
+  std::optional<FontParams> ChooseFont(const FontParams& font) override;
   void ShowModal(ModalDialog& dialog) override;
   QImage ReadBitmap(const std::string& path, QImage reuse) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;

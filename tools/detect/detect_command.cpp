@@ -4,7 +4,7 @@
 #include <memory>
 
 #include "app/form.h"
-#include "app/platform/headless_platform.h"
+#include "platform/headless_platform.h"
 #include "core/safe_save.h"
 #include "output/coordinate_file.h"
 #include "settings/settings_file.h"

@@ -12,7 +12,7 @@
 #include <sstream>
 
 #include "app/form.h"
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 #include "core/number_text.h"
 #include "tests/support/file_bytes.h"
 #include "tools/synth/synthetic_plate.h"
@@ -33,7 +33,7 @@ class DetectCommand : public testing::Test {
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "plates");
     fs::current_path(dir_);
-    PlateSpec params;
+    PlateParams params;
     params.width = 640;
     params.height = 520;
     params.pitch = 64;

@@ -37,7 +37,7 @@ bool FitsInt(double v, double least) { return v >= least && v <= 2147483647.0; }
 int main(int argc, char** argv) {
   if (argc < 2 || argv[1][0] == '-') return Usage();
   const QString out = QString::fromLocal8Bit(argv[1]);
-  qova::PlateSpec params;
+  qova::PlateParams params;
   for (int a = 2; a < argc; a += 2) {
     double v = 0;
     if (a + 1 >= argc || !ParseNumber(argv[a + 1], v)) return Usage();

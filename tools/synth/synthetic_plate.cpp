@@ -10,8 +10,8 @@
 namespace qova {
 namespace {
 
-void CheckSpec(const PlateSpec& s) {
-  auto fail = [](const std::string& what) { throw std::invalid_argument("PlateSpec: " + what); };
+void CheckParams(const PlateParams& s) {
+  auto fail = [](const std::string& what) { throw std::invalid_argument("PlateParams: " + what); };
   if (s.width <= 0 || s.height <= 0) fail("width and height must be positive");
   if (!(s.pitch > 0) || !std::isfinite(s.pitch)) fail("pitch must be positive");
   if (!(s.lineWidth >= 0) || !std::isfinite(s.lineWidth)) fail("lineWidth must not be negative");
@@ -55,7 +55,7 @@ inline double Coverage(double across, double pitch, double halfWidthPlusHalf) {
 }
 
 void Paint(Plate& plate) {
-  const PlateSpec& s = plate.params;
+  const PlateParams& s = plate.params;
   const double c = plate.across.x(), sn = plate.across.y();
   const double ax = plate.anchor.x(), ay = plate.anchor.y();
   const double reach = s.lineWidth / 2 + 0.5;
@@ -82,7 +82,7 @@ void Paint(Plate& plate) {
 }
 
 void ListCrossings(Plate& plate) {
-  const PlateSpec& s = plate.params;
+  const PlateParams& s = plate.params;
   const double xMax = s.width - 1, yMax = s.height - 1;
   // Line indices whose lines can meet the image: from the image corners'
   // coordinates across each family.
@@ -95,10 +95,10 @@ void ListCrossings(Plate& plate) {
     vMin = std::min(vMin, v), vMax = std::max(vMax, v);
   }
   if ((uMax - uMin) / s.pitch > 1e6 || (vMax - vMin) / s.pitch > 1e6)
-    throw std::invalid_argument("PlateSpec: pitch too small for the image");
+    throw std::invalid_argument("PlateParams: pitch too small for the image");
   // Line indices must fit an int: an origin shifted absurdly far is an error.
   const double farthest = std::max({std::fabs(uMin), std::fabs(uMax), std::fabs(vMin), std::fabs(vMax)});
-  if (farthest / s.pitch > 1e9) throw std::invalid_argument("PlateSpec: origin too far from the image");
+  if (farthest / s.pitch > 1e9) throw std::invalid_argument("PlateParams: origin too far from the image");
   const int kFrom = static_cast<int>(std::ceil(uMin / s.pitch)) - 1;
   const int kTo = static_cast<int>(std::floor(uMax / s.pitch)) + 1;
   const int lFrom = static_cast<int>(std::ceil(vMin / s.pitch)) - 1;
@@ -160,8 +160,8 @@ QPointF Plate::Crossing(double k, double l) const {
   return anchor + across * (k * params.pitch) + down * (l * params.pitch);
 }
 
-Plate RenderPlate(const PlateSpec& params) {
-  CheckSpec(params);
+Plate RenderPlate(const PlateParams& params) {
+  CheckParams(params);
   Plate plate;
   plate.params = params;
   const double angle = params.angleDeg * std::numbers::pi / 180.0;

@@ -10,7 +10,7 @@
 
 namespace qova {
 
-struct PlateSpec {
+struct PlateParams {
   int width = 1024, height = 1024;
   double pitch = 100;               // distance of neighbouring lines, pixels
   double lineWidth = 3;             // pixels
@@ -26,7 +26,7 @@ struct PlateSpec {
 
 struct Plate {
   QImage image;  // Format_RGB32, grey
-  PlateSpec params;
+  PlateParams params;
 
   // The grid: vertical line k is the set of points p with
   // (p - anchor)·across = k·pitch, horizontal line l those with
@@ -51,7 +51,7 @@ struct Plate {
   int firstK = 0, firstL = 0;
 };
 
-Plate RenderPlate(const PlateSpec& params);
+Plate RenderPlate(const PlateParams& params);
 
 // Crossings strictly inside a polygon (corners in image pixels, even-odd rule),
 // in the order the detection reports them: vertical line by vertical line

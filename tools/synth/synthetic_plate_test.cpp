@@ -29,7 +29,7 @@ double LineCentre(const Plate& plate, int first, int count, bool alongRow, int f
 }
 
 TEST(RenderPlate, UnrotatedGridHasLinesWhereItsCrossingsSay) {
-  PlateSpec params;  // 1024², pitch 100: lines through the centre 512 and every 100 px
+  PlateParams params;  // 1024², pitch 100: lines through the centre 512 and every 100 px
   const Plate plate = RenderPlate(params);
   ASSERT_EQ(plate.image.format(), QImage::Format_RGB32);
   ASSERT_EQ(plate.crossings.size(), 11u);
@@ -55,7 +55,7 @@ TEST(RenderPlate, UnrotatedGridHasLinesWhereItsCrossingsSay) {
 }
 
 TEST(RenderPlate, SubPixelOriginMovesLinesWithCrossings) {
-  PlateSpec params;
+  PlateParams params;
   params.width = 400;
   params.height = 300;
   params.pitch = 60;
@@ -81,11 +81,11 @@ TEST(RenderPlate, SubPixelOriginMovesLinesWithCrossings) {
 }
 
 TEST(RenderPlate, RotationTurnsCrossingsAboutTheCentreClockwise) {
-  PlateSpec straight;
+  PlateParams straight;
   straight.width = 800;
   straight.height = 600;
   straight.pitch = 80;
-  PlateSpec turned = straight;
+  PlateParams turned = straight;
   turned.angleDeg = 7;
   const Plate a = RenderPlate(straight);
   const Plate b = RenderPlate(turned);
@@ -143,7 +143,7 @@ TEST(RenderPlate, RotationTurnsCrossingsAboutTheCentreClockwise) {
 }
 
 TEST(CrossingsInside, RegionInCellsHoldsItsCellsCrossingsInDetectionOrder) {
-  const Plate plate = RenderPlate(PlateSpec{});  // crossings at 12, 112, ..., 1012
+  const Plate plate = RenderPlate(PlateParams{});  // crossings at 12, 112, ..., 1012
   const std::vector<QPointF> region = RegionInCells(plate, 1, 2, 3, 2);
   ASSERT_EQ(region.size(), 4u);
   EXPECT_EQ(region[0], QPointF(162, 262));
@@ -157,7 +157,7 @@ TEST(CrossingsInside, RegionInCellsHoldsItsCellsCrossingsInDetectionOrder) {
 }
 
 TEST(CrossingsInside, FiltersByPolygonStrictly) {
-  const Plate plate = RenderPlate(PlateSpec{});
+  const Plate plate = RenderPlate(PlateParams{});
   // A crossing on an edge or a corner is not strictly inside.
   EXPECT_TRUE(CrossingsInside(plate, {{112, 112}, {312, 112}, {312, 312}, {112, 312}}).size() == 1u);
   // Triangle: (212,212) and (312,312) lie on the hypotenuse, so outside.
@@ -172,7 +172,7 @@ TEST(CrossingsInside, FiltersByPolygonStrictly) {
 }
 
 TEST(CrossingsInside, RotatedRegionCountsMatchCells) {
-  PlateSpec params;
+  PlateParams params;
   params.angleDeg = -12;
   params.originX = 3.25;
   const Plate plate = RenderPlate(params);
@@ -189,8 +189,8 @@ TEST(CrossingsInside, RotatedRegionCountsMatchCells) {
   }
 }
 
-TEST(RenderPlate, SameSpecSamePixelsAndSeedMatters) {
-  PlateSpec params;
+TEST(RenderPlate, SameParamsSamePixelsAndSeedMatters) {
+  PlateParams params;
   params.width = 300;
   params.height = 200;
   params.angleDeg = 3;
@@ -205,7 +205,7 @@ TEST(RenderPlate, SameSpecSamePixelsAndSeedMatters) {
 }
 
 TEST(RenderPlate, NoiseHasTheRequestedSpread) {
-  PlateSpec params;
+  PlateParams params;
   params.width = 200;
   params.height = 200;
   params.pitch = 1000;  // one crossing at the centre: nearly all paper
@@ -228,7 +228,7 @@ TEST(RenderPlate, NoiseHasTheRequestedSpread) {
 }
 
 TEST(RenderPlate, FalloffDarkensTowardsTheRight) {
-  PlateSpec params;
+  PlateParams params;
   params.width = 101;
   params.height = 50;
   params.pitch = 1000;
@@ -242,23 +242,23 @@ TEST(RenderPlate, FalloffDarkensTowardsTheRight) {
 
 TEST(RenderPlate, RejectsNonsense) {
   auto bad = [](auto change) {
-    PlateSpec params;
+    PlateParams params;
     change(params);
     return params;
   };
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.width = 0; })), std::invalid_argument);
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.pitch = 0; })), std::invalid_argument);
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.pitch = NAN; })), std::invalid_argument);
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.pitch = 1e-9; })), std::invalid_argument);
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.ink = 256; })), std::invalid_argument);
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.originX = 1e300; })), std::invalid_argument);
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.brightnessFalloff = 1.5; })),
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.width = 0; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.pitch = 0; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.pitch = NAN; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.pitch = 1e-9; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.ink = 256; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.originX = 1e300; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.brightnessFalloff = 1.5; })),
                std::invalid_argument);
-  EXPECT_THROW(RenderPlate(bad([](PlateSpec& s) { s.noise = -1; })), std::invalid_argument);
+  EXPECT_THROW(RenderPlate(bad([](PlateParams& s) { s.noise = -1; })), std::invalid_argument);
 }
 
 TEST(RenderPlate, OnePixelImage) {
-  PlateSpec params;
+  PlateParams params;
   params.width = 1;
   params.height = 1;
   params.brightnessFalloff = 1;  // no division by width-1 = 0

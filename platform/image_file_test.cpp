@@ -1,5 +1,5 @@
 // Reading image files, also into the pixels of an image already held.
-#include "app/platform/image_file.h"
+#include "platform/image_file.h"
 
 #include <gtest/gtest.h>
 #include <unistd.h>

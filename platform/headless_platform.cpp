@@ -1,6 +1,6 @@
-#include "app/platform/headless_platform.h"
+#include "platform/headless_platform.h"
 
-#include "app/platform/image_file.h"
+#include "platform/image_file.h"
 #include "core/number_text.h"
 #include "core/safe_save.h"
 
@@ -21,7 +21,7 @@ MsgResult HeadlessPlatform::MessageBox(const std::string& text, const std::strin
 
 void HeadlessPlatform::ShowErrorBox(const std::string& text) { err_ << "QOVA: " << text << '\n'; }
 
-std::optional<std::string> HeadlessPlatform::RunOpenDialog(const FileDialogSpec&) {
+std::optional<std::string> HeadlessPlatform::RunOpenDialog(const FileDialogParams&) {
   if (imageToOpen.empty()) return std::nullopt;
   return imageToOpen;
 }

@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "app/platform/modal_dialog.h"
+#include "platform/modal_dialog.h"
 
 namespace qova {
 
@@ -18,7 +18,7 @@ enum class MsgResult { Ok, Cancel, Yes, No };
 // A file dialog: filter in the form "Image Files|*.bmp|All Files|*.*", the
 // default extension ("bmp", "*.bmp" or "crd"), and either an initial folder
 // (open) or a proposed file name (save).
-struct FileDialogSpec {
+struct FileDialogParams {
   std::string filter;
   std::string defaultExt;
   std::string initialFolder;
@@ -26,7 +26,7 @@ struct FileDialogSpec {
 };
 
 // The label font of the overlay.
-struct FontSpec {
+struct FontParams {
   std::string Name = "DejaVu Sans";
   int Size = 8;  // points
   int32_t Color = 0;
@@ -34,7 +34,7 @@ struct FontSpec {
   bool Italic = false;
   bool Underline = false;
   bool Strikeout = false;
-  bool operator==(const FontSpec&) const = default;
+  bool operator==(const FontParams&) const = default;
 };
 
 class Platform {
@@ -50,13 +50,13 @@ class Platform {
 
   // File dialogs: the chosen full path, or nullopt when cancelled. The open
   // dialog makes the chosen file's folder the current folder.
-  virtual std::optional<std::string> RunOpenDialog(const FileDialogSpec& params) = 0;
+  virtual std::optional<std::string> RunOpenDialog(const FileDialogParams& params) = 0;
   // Asks nothing about overwriting; a name typed without extension gets the
   // default one.
-  virtual std::optional<std::string> RunSaveDialog(const FileDialogSpec& params) = 0;
+  virtual std::optional<std::string> RunSaveDialog(const FileDialogParams& params) = 0;
   // Face, style and size only; the colour, underline and strikeout of the
   // result are those of the font given.
-  virtual std::optional<FontSpec> ChooseFont(const FontSpec& font) = 0;
+  virtual std::optional<FontParams> ChooseFont(const FontParams& font) = 0;
 
   // Shows a dialog modally until one of its handlers calls Close() or the
   // user closes its window.

@@ -1,11 +1,11 @@
-#include "app/platform/scripted_platform.h"
+#include "platform/scripted_platform.h"
 
 #include <unistd.h>
 
 #include <algorithm>
 #include <utility>
 
-#include "app/platform/image_file.h"
+#include "platform/image_file.h"
 #include "core/qova_error.h"
 
 namespace qova {
@@ -29,7 +29,7 @@ MsgResult ScriptedPlatform::MessageBox(const std::string& text, const std::strin
 
 void ScriptedPlatform::ShowErrorBox(const std::string& text) { errors.push_back(text); }
 
-std::optional<std::string> ScriptedPlatform::RunOpenDialog(const FileDialogSpec& params) {
+std::optional<std::string> ScriptedPlatform::RunOpenDialog(const FileDialogParams& params) {
   openDialogs.push_back(params);
   if (openAnswers.empty()) return std::nullopt;
   auto answer = openAnswers.front();
@@ -37,7 +37,7 @@ std::optional<std::string> ScriptedPlatform::RunOpenDialog(const FileDialogSpec&
   return answer;
 }
 
-std::optional<std::string> ScriptedPlatform::RunSaveDialog(const FileDialogSpec& params) {
+std::optional<std::string> ScriptedPlatform::RunSaveDialog(const FileDialogParams& params) {
   saveDialogs.push_back(params);
   if (saveAnswers.empty()) return std::nullopt;
   auto answer = saveAnswers.front();
@@ -45,7 +45,7 @@ std::optional<std::string> ScriptedPlatform::RunSaveDialog(const FileDialogSpec&
   return answer;
 }
 
-std::optional<FontSpec> ScriptedPlatform::ChooseFont(const FontSpec& font) {
+std::optional<FontParams> ScriptedPlatform::ChooseFont(const FontParams& font) {
   if (fontAnswers.empty()) return std::nullopt;
   auto answer = fontAnswers.front();
   fontAnswers.pop_front();

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 #include "core/safe_save.h"
 
 namespace qova {
@@ -28,7 +28,7 @@ class ScriptedPlatform : public Platform {
   std::deque<MsgResult> answers;
   std::deque<std::optional<std::string>> openAnswers;
   std::deque<std::optional<std::string>> saveAnswers;
-  std::deque<std::optional<FontSpec>> fontAnswers;
+  std::deque<std::optional<FontParams>> fontAnswers;
   // Each showing of a modal dialog runs the next action on it (press its
   // buttons, fill its controls); none queued means closed by the title bar.
   std::deque<std::function<void(ModalDialog&)>> dialogActions;
@@ -40,8 +40,8 @@ class ScriptedPlatform : public Platform {
   // --- Record -------------------------------------------------------------
   std::vector<Message> messages;
   std::vector<std::string> errors;  // error displays
-  std::vector<FileDialogSpec> openDialogs;
-  std::vector<FileDialogSpec> saveDialogs;
+  std::vector<FileDialogParams> openDialogs;
+  std::vector<FileDialogParams> saveDialogs;
   std::vector<const ModalDialog*> dialogsShown;
   std::vector<std::string> filesWritten;
   int repaints = 0;
@@ -62,9 +62,9 @@ class ScriptedPlatform : public Platform {
   MsgResult MessageBox(const std::string& text, const std::string& caption,
                        MsgButtons buttons) override;
   void ShowErrorBox(const std::string& text) override;
-  std::optional<std::string> RunOpenDialog(const FileDialogSpec& params) override;
-  std::optional<std::string> RunSaveDialog(const FileDialogSpec& params) override;
-  std::optional<FontSpec> ChooseFont(const FontSpec& font) override;
+  std::optional<std::string> RunOpenDialog(const FileDialogParams& params) override;
+  std::optional<std::string> RunSaveDialog(const FileDialogParams& params) override;
+  std::optional<FontParams> ChooseFont(const FontParams& font) override;
   void ShowModal(ModalDialog& dialog) override;
   QImage ReadBitmap(const std::string& path, QImage reuse) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;

@@ -10,8 +10,8 @@
 #include <memory>
 #include <string>
 
-#include "app/platform/platform.h"
-#include "app/state/stage_clock.h"
+#include "platform/platform.h"
+#include "state/stage_clock.h"
 #include "core/data_structures.h"
 #include "core/pixel_array.h"
 #include "core/search_region.h"
@@ -84,7 +84,7 @@ struct StateRecord {
   bool ResultsSaved = true;
   Color ActiveColor = 32768;        // highlighted marker
   Color PassiveColor = 255;         // other markers, outlines, lines
-  FontSpec IndexFont;               // label font of the overlay
+  FontParams IndexFont;               // label font of the overlay
 
   // --- Display --------------------------------------------------------------
   // Bitmap of the picture layer: the image plus markers, Format_RGB32.

@@ -7,7 +7,7 @@
 #include <typeindex>
 #include <typeinfo>
 
-#include "app/platform/modal_dialog.h"
+#include "platform/modal_dialog.h"
 
 class QWidget;
 

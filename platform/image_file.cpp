@@ -1,4 +1,4 @@
-#include "app/platform/image_file.h"
+#include "platform/image_file.h"
 
 #include <QFileInfo>
 #include <QImageReader>

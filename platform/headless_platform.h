@@ -6,7 +6,7 @@
 #include <ostream>
 #include <string>
 
-#include "app/platform/platform.h"
+#include "platform/platform.h"
 
 namespace qova {
 
@@ -20,9 +20,9 @@ class HeadlessPlatform : public Platform {
   MsgResult MessageBox(const std::string& text, const std::string& caption,
                        MsgButtons buttons) override;
   void ShowErrorBox(const std::string& text) override;
-  std::optional<std::string> RunOpenDialog(const FileDialogSpec& params) override;
-  std::optional<std::string> RunSaveDialog(const FileDialogSpec&) override { return std::nullopt; }
-  std::optional<FontSpec> ChooseFont(const FontSpec&) override { return std::nullopt; }
+  std::optional<std::string> RunOpenDialog(const FileDialogParams& params) override;
+  std::optional<std::string> RunSaveDialog(const FileDialogParams&) override { return std::nullopt; }
+  std::optional<FontParams> ChooseFont(const FontParams&) override { return std::nullopt; }
   void ShowModal(ModalDialog&) override {}
   QImage ReadBitmap(const std::string& path, QImage reuse) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;

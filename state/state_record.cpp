@@ -1,4 +1,4 @@
-#include "app/state/state_record.h"
+#include "state/state_record.h"
 
 namespace qova {
 
