@@ -8,12 +8,12 @@
 #include <string>
 
 #include "app/about_box.h"
-#include "state/state_record.h"
 #include "editor/region_editor.h"
 #include "output/mess_form.h"
 #include "settings/dir_form.h"
 #include "settings/sp_property_form.h"
 #include "settings/us_property_form.h"
+#include "state/state_record.h"
 
 namespace qova {
 

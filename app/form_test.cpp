@@ -6,8 +6,8 @@
 
 #include <filesystem>
 
-#include "platform/scripted_platform.h"
 #include "core/qova_error.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {

@@ -112,7 +112,8 @@ TEST_F(OpenImageTest, OpensTheImageWithAFreshEditingState) {
 
 TEST_F(OpenImageTest, CaptionNamesTheFileWithBlanksAndExtension) {
   Open(WriteImage(dir_ / "data" / "grid 01.bmp", 4, 4));
-  EXPECT_EQ(desktop.caption, "Автоматизированное определение координат реперных точек - grid 01.bmp");
+  EXPECT_EQ(desktop.caption,
+            "Автоматизированное определение координат реперных точек - grid 01.bmp");
 }
 
 TEST_F(OpenImageTest, WithoutAnIniFileTheUserSettingsFileIsReadAgain) {

@@ -187,9 +187,8 @@ void TVazeZududi_Form::RunRegions() {
     // Undo what ShowBinaryImage painted. The old copy is read over where
     // nothing else shares it, and is let go otherwise before the new one is
     // made, so that two images of the whole scan are never held at once.
-    Timed(StageTimes, "Read image again", [&] {
-      SourceBitmap = ReadImageAgain(*this, std::exchange(SourceBitmap, QImage()));
-    });
+    Timed(StageTimes, "Read image again",
+          [&] { SourceBitmap = ReadImageAgain(*this, std::exchange(SourceBitmap, QImage())); });
     Timed(StageTimes, "RefineCrossPoints", [&] { RefineCrossPoints(*this, r); });
   }
 }
@@ -210,10 +209,10 @@ void TVazeZududi_Form::N4Click() {
     OverlayVisible = true;
     Desktop.Repaint();
     if (NeedPointsControl && FoundPoints.Count() != NeedPointsCount) {
-      const std::string question = "Найдено " + std::to_string(FoundPoints.Count()) +
-                                   " точек! Заданное количество: " +
-                                   std::to_string(NeedPointsCount) +
-                                   " точек! Продолжить работу?";
+      const std::string question =
+          "Найдено " + std::to_string(FoundPoints.Count()) +
+          " точек! Заданное количество: " + std::to_string(NeedPointsCount) +
+          " точек! Продолжить работу?";
       if (Desktop.MessageBox(question, "Предупреждение", MsgButtons::YesNo) != MsgResult::Yes)
         throw RunCancelled();
     }

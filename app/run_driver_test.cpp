@@ -11,8 +11,8 @@
 #include <sstream>
 
 #include "app/form.h"
-#include "platform/scripted_platform.h"
 #include "editor/region_editor.h"
+#include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tools/synth/synthetic_plate.h"
 
@@ -280,8 +280,8 @@ TEST_F(RunDriverTest, CountCheckYesKeepsTheResult) {
   form().N4Click();
   ASSERT_EQ(desktop.messages.size(), 1u);
   EXPECT_EQ(desktop.messages[0].text, "Найдено " + std::to_string(n) +
-                                          " точек! Заданное количество: " +
-                                          std::to_string(n + 3) + " точек! Продолжить работу?");
+                                          " точек! Заданное количество: " + std::to_string(n + 3) +
+                                          " точек! Продолжить работу?");
   EXPECT_EQ(desktop.messages[0].caption, "Предупреждение");
   EXPECT_EQ(desktop.messages[0].buttons, MsgButtons::YesNo);
   EXPECT_EQ(Points().size(), n);
@@ -474,8 +474,7 @@ TEST_F(RunDriverTest, EndToEndFromOpeningToTheCoordinateFile) {
   ExpectCrossings(saved, truth);
   // The file holds the found points to 15 significant digits.
   ExpectCrossings(saved, Points());
-  for (size_t i = 0; i < saved.size(); ++i)
-    EXPECT_NEAR(saved[i].x(), Points()[i].x(), 1e-10);
+  for (size_t i = 0; i < saved.size(); ++i) EXPECT_NEAR(saved[i].x(), Points()[i].x(), 1e-10);
 }
 
 }  // namespace

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/scripted_platform.h"
 #include "bench/bench_plate.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {
@@ -62,7 +62,8 @@ long BatchPeakBytes(const std::string& detect, const std::string& image,
   std::string corners;
   for (const QPointF& c : region) {
     if (!corners.empty()) corners += ",";
-    corners += std::to_string(static_cast<long>(c.x())) + "," + std::to_string(static_cast<long>(c.y()));
+    corners +=
+        std::to_string(static_cast<long>(c.x())) + "," + std::to_string(static_cast<long>(c.y()));
   }
   std::vector<std::string> args = {detect, image, "--region", corners, "-o", out};
   std::vector<char*> argv;
@@ -81,11 +82,13 @@ long BatchPeakBytes(const std::string& detect, const std::string& image,
   return usage.ru_maxrss * 1024L;
 }
 
-const char* const kStageOrder[] = {
-    "PrepareRun",     "ComputeGradientStatistics", "FragmentRegion", "Threshold and binarization",
-    "ScanSide03",     "ScanSide12",                "ScanSide23",     "ScanSide01",
-    "ValidateLines",  "FindCrossNodes",            "Read image again", "RefineCrossPoints",
-    "Markers"};
+const char* const kStageOrder[] = {"PrepareRun",       "ComputeGradientStatistics",
+                                   "FragmentRegion",   "Threshold and binarization",
+                                   "ScanSide03",       "ScanSide12",
+                                   "ScanSide23",       "ScanSide01",
+                                   "ValidateLines",    "FindCrossNodes",
+                                   "Read image again", "RefineCrossPoints",
+                                   "Markers"};
 
 struct SizeResult {
   int megapixels = 0;
@@ -158,9 +161,8 @@ void Print(const std::vector<SizeResult>& results) {
   };
   row("whole run", [&](const SizeResult& r) { return fmt("%.4f", Median(r.runs)); });
   row("streaming pass", [&](const SizeResult& r) { return fmt("%.4f", Median(r.streams)); });
-  row("run / streaming pass", [&](const SizeResult& r) {
-    return fmt("%.1f", Median(r.runs) / Median(r.streams));
-  });
+  row("run / streaming pass",
+      [&](const SizeResult& r) { return fmt("%.1f", Median(r.runs) / Median(r.streams)); });
   // The target leaves out reading the image file again.
   row("run less reread / pass", [&](const SizeResult& r) {
     const auto it = r.stages.find("Read image again");
@@ -175,8 +177,9 @@ void Print(const std::vector<SizeResult>& results) {
     return r.peakBytes < 0 ? std::string("-") : fmt("%.0f", r.peakBytes / 1048576.0);
   });
   row("batch peak bytes per pixel", [&](const SizeResult& r) {
-    return r.peakBytes < 0 ? std::string("-")
-                           : fmt("%.1f", static_cast<double>(r.peakBytes) / static_cast<double>(r.pixels));
+    return r.peakBytes < 0
+               ? std::string("-")
+               : fmt("%.1f", static_cast<double>(r.peakBytes) / static_cast<double>(r.pixels));
   });
 }
 
@@ -203,7 +206,8 @@ int main(int argc, char** argv) {
       return 2;
     }
   }
-  const auto dir = std::filesystem::temp_directory_path() / ("qova-bench-" + std::to_string(getpid()));
+  const auto dir =
+      std::filesystem::temp_directory_path() / ("qova-bench-" + std::to_string(getpid()));
   std::filesystem::create_directories(dir);
   std::vector<qova::SizeResult> results;
   for (int mp : sizes) {

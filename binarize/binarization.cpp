@@ -163,8 +163,8 @@ void StoreGreyLevels(StateRecord& s, int32_t x0, int32_t x1, int32_t y0, int32_t
 }
 
 // The sum of squared deviations from mean, in the order of the mean's sum.
-double SquaredDeviations(const StateRecord& s, const PixelBox& box,
-                         const InteriorColumns& interior, double mean) {
+double SquaredDeviations(const StateRecord& s, const PixelBox& box, const InteriorColumns& interior,
+                         double mean) {
   double squares = 0;
   for (int32_t x = box.x0; x <= box.x1; ++x) {
     const double* gradient = s.GradientArray[x];
@@ -277,8 +277,8 @@ void BinarizeRegion(StateRecord& s, const SearchRegion& region, int32_t threshol
 
 void ShowBinaryImage(StateRecord& s, const PixelArray<uint8_t>& mask, const SearchRegion& region) {
   QImage& picture = s.SourceBitmap;
-  if (picture.isNull() || (picture.format() != QImage::Format_RGB32 &&
-                           picture.format() != QImage::Format_ARGB32))
+  if (picture.isNull() ||
+      (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32))
     throw QovaError("The source bitmap does not match the open image");
   picture.fill(ToQRgb(kBlack));
 

@@ -6,11 +6,11 @@
 #include <memory>
 #include <vector>
 
-#include "platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "binarize/fragmentation.h"
 #include "binarize/test_support.h"
 #include "core/checked_math.h"
+#include "platform/scripted_platform.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -29,9 +29,8 @@ struct MaskReport {
 };
 
 std::ostream& operator<<(std::ostream& out, const MaskReport& r) {
-  return out << "edges " << r.edgesChecked << " missed left " << r.edgesMissedLeftHalf
-             << " right " << r.edgesMissedRightHalf << "; flat " << r.flatChecked << " marked "
-             << r.flatMarked;
+  return out << "edges " << r.edgesChecked << " missed left " << r.edgesMissedLeftHalf << " right "
+             << r.edgesMissedRightHalf << "; flat " << r.flatChecked << " marked " << r.flatMarked;
 }
 
 class PlateMask : public testing::Test {
@@ -73,7 +72,8 @@ class PlateMask : public testing::Test {
     const SearchRegion& region = *s.Regions[r];
     const double reach = plate.params.lineWidth / 2 + 0.5;  // beyond it the cell is flat
     MaskReport report;
-    // Per line crossing a run of pixels: centre seen, left edge seen and marked, right edge seen and marked.
+    // Per line crossing a run of pixels: centre seen, left edge seen and marked, right edge seen
+    // and marked.
     struct Crossing {
       bool centre = false, leftSeen = false, leftMarked = false, rightSeen = false,
            rightMarked = false, leftHalf = false;

@@ -10,11 +10,11 @@
 #include <random>
 #include <vector>
 
-#include "platform/scripted_platform.h"
 #include "binarize/region_pixels.h"
 #include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {
@@ -328,14 +328,13 @@ TEST(GradientStatistics, WritesExactlyItsCellsAcrossStrips) {
   auto notch = MakeRegion({{2, 2}, {150, 2}, {150, 30}, {40, 40}, {150, 50}, {150, 80}, {2, 80}});
   auto skewed = MakeRegion({{31.5, 4.5}, {130.5, 9}, {120.2, 77.7}, {20.9, 60.1}});
   auto column = MakeRegion({{63, 5}, {64, 5}, {64, 70}, {63, 70}});  // only x = 64
-  auto row = MakeRegion({{5, 40}, {140, 40}, {140, 41}, {5, 41}});    // only y = 41
+  auto row = MakeRegion({{5, 40}, {140, 40}, {140, 41}, {5, 41}});   // only y = 41
   auto border = MakeRegion({{0, 0}, {156, 0}, {156, 82}, {0, 82}});
   auto larger = MakeRegion({{-40, -30}, {200, -30}, {200, 120}, {-40, 120}});
   auto leftEdge = MakeRegion({{-5, 10}, {32, 10}, {32, 50}, {-5, 50}});  // box ends at a strip edge
   unsigned seed = 40;
-  for (const SearchRegion* region :
-       {notch.get(), skewed.get(), column.get(), row.get(), border.get(), larger.get(),
-        leftEdge.get()}) {
+  for (const SearchRegion* region : {notch.get(), skewed.get(), column.get(), row.get(),
+                                     border.get(), larger.get(), leftEdge.get()}) {
     SCOPED_TRACE(seed);
     RunState run(RandomImage(w, h, seed++));
     ExpectWritesExactlyItsCells(run, *region);
@@ -349,7 +348,8 @@ TEST(GradientStatistics, RegionToTheRightEdgeOfAnImageOfWholeStrips) {
   for (int w : {32, 64, 96, 128}) {
     SCOPED_TRACE(w);
     RunState run(RandomImage(w, 21, 50 + w));
-    ExpectWritesExactlyItsCells(run, *MakeRegion({{-1, -1}, {w + 1.0, -1}, {w + 1.0, 22}, {-1, 22}}));
+    ExpectWritesExactlyItsCells(run,
+                                *MakeRegion({{-1, -1}, {w + 1.0, -1}, {w + 1.0, 22}, {-1, 22}}));
     RunState inner(RandomImage(w, 21, 51 + w));
     ExpectWritesExactlyItsCells(inner, *MakeRegion({{2, 2}, {w - 1.0, 2}, {w - 1.0, 19}, {2, 19}}));
   }
@@ -385,7 +385,8 @@ TEST(GradientStatistics, SecondRegionKeepsTheFirstRegionsCellsOutsideItsOwn) {
       const bool inRight = x <= RegionMaxX(*right) && y >= RegionMinY(*right) &&
                            y <= RegionMaxY(*right) && x >= RegionMinX(*right) &&
                            PointInRegion(x, y, *right);
-      ASSERT_EQ(run.s.GradientArray[x][y], inRight ? d.g[x][y] : leftG[x * 50 + y]) << x << "," << y;
+      ASSERT_EQ(run.s.GradientArray[x][y], inRight ? d.g[x][y] : leftG[x * 50 + y])
+          << x << "," << y;
     }
 }
 
@@ -402,8 +403,7 @@ TEST(Threshold, FromTheKeptStatisticsEqualsSummingAgain) {
   run.s.KontrastLevel = -3;
   for (int statistic : {1, 2}) {
     run.s.ThresholdStatistic = statistic;
-    EXPECT_EQ(ThresholdOfStatistics(run.s, leftMean, leftVariance),
-              ComputeThreshold(run.s, *left));
+    EXPECT_EQ(ThresholdOfStatistics(run.s, leftMean, leftVariance), ComputeThreshold(run.s, *left));
     EXPECT_EQ(ThresholdOfStatistics(run.s, rightMean, rightVariance),
               ComputeThreshold(run.s, *right));
   }

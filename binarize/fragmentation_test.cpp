@@ -8,12 +8,12 @@
 #include <utility>
 #include <vector>
 
-#include "platform/scripted_platform.h"
 #include "binarize/binarization.h"
 #include "binarize/fragment_grid.h"
 #include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {
@@ -186,7 +186,13 @@ TEST_F(Fragmentation, FailuresLeaveTheFragmentsAsTheyWere) {
 
 TEST_F(Fragmentation, RefusesCountsThatDescribeNoGrid) {
   const int32_t r = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
-  for (auto [w, h] : {std::pair{0, 2}, {2, 0}, {-2, -2}, {2, -1}, {-1, -1}, {257, 2}, {2, 100000},
+  for (auto [w, h] : {std::pair{0, 2},
+                      {2, 0},
+                      {-2, -2},
+                      {2, -1},
+                      {-1, -1},
+                      {257, 2},
+                      {2, 100000},
                       {2147483647, 2147483647}}) {
     try {
       FragmentRegion(s, w, h, r);
@@ -237,8 +243,8 @@ TEST_F(Fragmentation, StepModeOutlinesEveryFragment) {
 // written order on a skewed region with fractional corners.
 TEST_F(Fragmentation, NodesAreTheFormulasBitForBit) {
   const double P[4][2] = {{20.3, 10.7}, {121.9, 33.1}, {108.2, 91.6}, {9.4, 68.8}};
-  const int32_t r = AddRegion({{P[0][0], P[0][1]}, {P[1][0], P[1][1]}, {P[2][0], P[2][1]},
-                               {P[3][0], P[3][1]}});
+  const int32_t r =
+      AddRegion({{P[0][0], P[0][1]}, {P[1][0], P[1][1]}, {P[2][0], P[2][1]}, {P[3][0], P[3][1]}});
   const int nW = 3, nH = 2;
   FragmentRegion(s, nW, nH, r);
   ASSERT_EQ(s.Fragments.Length(), nW * nH);

@@ -53,8 +53,7 @@ void ForEachDifference(const std::vector<Span>& a, const std::vector<Span>& b, F
 
 }  // namespace
 
-InteriorColumns::InteriorColumns(const SearchRegion& region, const PixelBox& box)
-    : x0_(box.x0) {
+InteriorColumns::InteriorColumns(const SearchRegion& region, const PixelBox& box) : x0_(box.x0) {
   // Every column of the box has its (possibly empty) list, also when the
   // box has no rows.
   const size_t width = box.x0 > box.x1 ? 0 : static_cast<size_t>(box.x1 - box.x0) + 1;

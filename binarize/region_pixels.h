@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
-#include "state/state_record.h"
 #include "core/search_region.h"
+#include "state/state_record.h"
 
 namespace qova {
 
@@ -61,7 +61,8 @@ class InteriorColumns {
 
  private:
   int32_t x0_;
-  std::vector<uint32_t> columnStart_;  // runs of column x: [columnStart_[x-x0], columnStart_[x-x0+1])
+  std::vector<uint32_t>
+      columnStart_;  // runs of column x: [columnStart_[x-x0], columnStart_[x-x0+1])
   std::vector<Span> spans_;
   int64_t pixels_ = 0;
 };

@@ -54,9 +54,7 @@ TEST(CheckedMath, TruncTowardZeroWithinInt) {
   EXPECT_THROW(Trunc(-kInf), ArithmeticError);
 }
 
-TEST(CheckedMath, ErrorsAreQovaErrors) {
-  EXPECT_THROW(Div(1, 0), QovaError);
-}
+TEST(CheckedMath, ErrorsAreQovaErrors) { EXPECT_THROW(Div(1, 0), QovaError); }
 
 }  // namespace
 }  // namespace qova

@@ -8,7 +8,9 @@
 namespace qova {
 namespace {
 
-std::string Bytes(std::initializer_list<unsigned char> b) { return std::string(b.begin(), b.end()); }
+std::string Bytes(std::initializer_list<unsigned char> b) {
+  return std::string(b.begin(), b.end());
+}
 
 TEST(Cp1251, KnownWordBytes) {
   EXPECT_EQ(Utf8ToCp1251("Ошибка"), Bytes({0xCE, 0xF8, 0xE8, 0xE1, 0xEA, 0xE0}));
@@ -22,7 +24,8 @@ TEST(Cp1251, ProgramTextsRoundTrip) {
        {"Невозможно найти точки. Попробуйте изменить параметры.", "Статистика по яркости",
         "Ёлка, ёж, № 5 — «кавычки» € ™", "Файл plate07r.crd уже существует. Перезаписать?"}) {
     const std::string bytes = Utf8ToCp1251(text);
-    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '?'), std::count(text.begin(), text.end(), '?'))
+    EXPECT_EQ(std::count(bytes.begin(), bytes.end(), '?'),
+              std::count(text.begin(), text.end(), '?'))
         << text;  // every character has a byte of its own
     EXPECT_EQ(Cp1251ToUtf8(bytes), text);
   }

@@ -43,7 +43,9 @@ TEST(VT_Point, KeepsColumnAndRow) {
 
 TEST(VT_Point, DrawFillsItsScaledCell) {
   struct Recorder : Canvas {
-    void FillRect(int l, int t, int r, int b, Color c) override { calls.push_back({l, t, r, b, c}); }
+    void FillRect(int l, int t, int r, int b, Color c) override {
+      calls.push_back({l, t, r, b, c});
+    }
     std::vector<std::vector<int>> calls;
   } canvas;
   VT_Point p(3, 7);

@@ -135,8 +135,10 @@ class LocaleDecimalSeparatorTest : public testing::Test {
     if (hadOld_) old_ = old;
   }
   void TearDown() override {
-    if (hadOld_) setenv("LC_ALL", old_.c_str(), 1);
-    else unsetenv("LC_ALL");
+    if (hadOld_)
+      setenv("LC_ALL", old_.c_str(), 1);
+    else
+      unsetenv("LC_ALL");
   }
   static bool Installed(const char* name) {
     locale_t loc = newlocale(LC_NUMERIC_MASK, name, static_cast<locale_t>(0));

@@ -79,7 +79,8 @@ void SafeSave(const std::string& userPath, std::string_view bytes, const WriteFu
     if (n <= 0) fail("Stream write error");
     done += static_cast<size_t>(n);
   }
-  if (::fchmod(fd, ModeFor(path)) != 0) { /* keep mkstemp's 0600 rather than fail */ }
+  if (::fchmod(fd, ModeFor(path)) != 0) { /* keep mkstemp's 0600 rather than fail */
+  }
   if (::fsync(fd) != 0) fail("Stream write error");
   if (::close(fd) != 0) {
     ::unlink(temp.c_str());

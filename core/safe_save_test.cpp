@@ -87,7 +87,9 @@ TEST_F(SafeSaveTest, WritesAndReplaces) {
 
 TEST_F(SafeSaveTest, ShortWritesAreContinued) {
   const std::string p = Path("a.txt");
-  auto oneByte = [](int fd, const char* data, unsigned long) -> long { return ::write(fd, data, 1); };
+  auto oneByte = [](int fd, const char* data, unsigned long) -> long {
+    return ::write(fd, data, 1);
+  };
   SafeSave(p, "several bytes", oneByte);
   EXPECT_EQ(Read(p), "several bytes");
 }

@@ -51,11 +51,11 @@ TEST(RegionBox, EmptyRegionBoxDoesNotLoop) {
 TEST(PointInRegion, SquareEdgeRules) {
   const auto sq = Region({{0, 0}, {10, 0}, {10, 10}, {0, 10}});
   EXPECT_TRUE(In(5, 5, *sq));
-  EXPECT_FALSE(In(0, 5, *sq));   // left side
-  EXPECT_TRUE(In(10, 5, *sq));   // right side
-  EXPECT_FALSE(In(5, 0, *sq));   // top side
-  EXPECT_TRUE(In(5, 10, *sq));   // bottom side
-  EXPECT_FALSE(In(0, 0, *sq));   // corners
+  EXPECT_FALSE(In(0, 5, *sq));  // left side
+  EXPECT_TRUE(In(10, 5, *sq));  // right side
+  EXPECT_FALSE(In(5, 0, *sq));  // top side
+  EXPECT_TRUE(In(5, 10, *sq));  // bottom side
+  EXPECT_FALSE(In(0, 0, *sq));  // corners
   EXPECT_FALSE(In(10, 0, *sq));
   EXPECT_FALSE(In(10, 10, *sq));
   EXPECT_TRUE(In(0, 10, *sq));
@@ -102,7 +102,7 @@ TEST(PointInRegion, LShapeExcludesItsNotch) {
   EXPECT_TRUE(In(5, 15, *l));
   EXPECT_FALSE(In(15, 5, *l));  // the notch
   EXPECT_FALSE(In(19, 1, *l));
-  EXPECT_TRUE(In(10, 5, *l));   // the notch's left side is the shape's right side
+  EXPECT_TRUE(In(10, 5, *l));  // the notch's left side is the shape's right side
   EXPECT_FALSE(In(11, 5, *l));
 }
 
@@ -128,7 +128,8 @@ void ExpectInteriorMatches(const SearchRegion& region) {
       if (interior.Contains(x, y) != PointInRegion(x, y, region)) {
         std::string corners;
         for (int i = 0; i < region.Count(); ++i)
-          corners += " (" + std::to_string(region.Get(i)->x) + ", " + std::to_string(region.Get(i)->y) + ")";
+          corners += " (" + std::to_string(region.Get(i)->x) + ", " +
+                     std::to_string(region.Get(i)->y) + ")";
         FAIL() << "pixel (" << x << ", " << y << ") differs for" << corners;
       }
 }
@@ -139,7 +140,7 @@ TEST(RegionInterior, MatchesPointInRegionOnHandPickedShapes) {
   ExpectInteriorMatches(*Region({{0, 0}, {10, 0}, {10, 10}, {20, 10}, {20, 20}, {0, 20}}));
   ExpectInteriorMatches(*Region({{2.7, 3.9}, {8.2, 3.9}, {8.2, 9.5}, {2.7, 9.5}}));
   ExpectInteriorMatches(*Region({{0, 0}, {10, 10}, {10, 0}, {0, 10}}));  // bow tie
-  ExpectInteriorMatches(*Region({{-5.5, -3}, {4, -7.25}, {6, 2}}));       // negative corners
+  ExpectInteriorMatches(*Region({{-5.5, -3}, {4, -7.25}, {6, 2}}));      // negative corners
   ExpectInteriorMatches(*Region({{3, 3}}));
   ExpectInteriorMatches(*Region({{0, 0}, {9, 4}}));
   ExpectInteriorMatches(SearchRegion(1));

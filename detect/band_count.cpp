@@ -82,14 +82,16 @@ int64_t Count(const MaskColumns& mask, const BandColumns& band) {
 }  // namespace
 
 int64_t CountHorizontalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                            double maxDistance, double halfLength, double intercept, const BandSlope& slope) {
+                            double maxDistance, double halfLength, double intercept,
+                            const BandSlope& slope) {
   const MaskColumns mask = BinaryMaskOf(s);
   const BandColumns band(mask, true, side, centre, maxDistance, halfLength, intercept, slope);
   return Count(mask, band);
 }
 
 int64_t CountVerticalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                          double maxDistance, double halfLength, double intercept, const BandSlope& slope) {
+                          double maxDistance, double halfLength, double intercept,
+                          const BandSlope& slope) {
   const MaskColumns mask = BinaryMaskOf(s);
   const BandColumns band(mask, false, side, centre, maxDistance, halfLength, intercept, slope);
   return Count(mask, band);
@@ -101,7 +103,8 @@ int64_t CountVerticalBand(const StateRecord& s, int32_t side, const VT_Point& ce
 // test are too; only the side that reaches towards smaller u has the other
 // code.
 int64_t CountHorizontalBand(const TransposedMask& rows, int32_t side, const VT_Point& centre,
-                            double maxDistance, double halfLength, double intercept, const BandSlope& slope) {
+                            double maxDistance, double halfLength, double intercept,
+                            const BandSlope& slope) {
   const MaskColumns mask{rows.Cells(), rows.Cells().Width(), rows.Cells().Height()};
   const int32_t mirrored = side == 1 ? 2 : side == 2 ? 1 : side;
   const BandColumns band(mask, false, mirrored, VT_Point(centre.y, centre.x), maxDistance,

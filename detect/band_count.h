@@ -4,9 +4,9 @@
 
 #include <cstdint>
 
-#include "state/state_record.h"
 #include "detect/line_fit.h"
 #include "detect/transposed_mask.h"
+#include "state/state_record.h"
 
 namespace qova {
 

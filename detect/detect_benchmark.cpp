@@ -6,14 +6,14 @@
 #include <cmath>
 #include <memory>
 
-#include "platform/scripted_platform.h"
 #include "detect/band_count.h"
 #include "detect/detect_test_support.h"
-#include "detect/plate_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"
+#include "detect/plate_test_support.h"
 #include "detect/scan_sides.h"
 #include "detect/transposed_mask.h"
+#include "platform/scripted_platform.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {

@@ -317,7 +317,8 @@ TEST(TransposedMask, ExchangesRowsAndColumns) {
     ASSERT_EQ(t.Cells().Width(), h);
     ASSERT_EQ(t.Cells().Height(), w);
     for (int x = 0; x < w; ++x)
-      for (int y = 0; y < h; ++y) ASSERT_EQ(t.Cells()[y][x], st.s.BinaryMask[x][y]) << x << "," << y;
+      for (int y = 0; y < h; ++y)
+        ASSERT_EQ(t.Cells()[y][x], st.s.BinaryMask[x][y]) << x << "," << y;
   }
 }
 

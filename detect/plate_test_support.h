@@ -17,7 +17,7 @@ namespace qova::testing {
 // Opens image in s, adds the region with the given corners rounded to whole
 // pixels (as clicked), and binarizes it; returns the region's index.
 inline int32_t BinarizedPlateRegion(StateRecord& s, const QImage& image,
-                                     const std::vector<QPointF>& corners) {
+                                    const std::vector<QPointF>& corners) {
   PrepareForRun(s, image);
   auto region = std::make_unique<SearchRegion>(1);
   for (const QPointF& p : corners) region->AddNew(std::round(p.x()), std::round(p.y()));

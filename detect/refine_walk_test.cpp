@@ -14,9 +14,9 @@
 
 #include "core/checked_math.h"
 #include "detect/detect_test_support.h"
-#include "detect/plate_test_support.h"
 #include "detect/grid_lines.h"
 #include "detect/line_fit.h"
+#include "detect/plate_test_support.h"
 #include "detect/scan_sides.h"
 #include "tools/synth/synthetic_plate.h"
 

@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <vector>
 
-#include "platform/scripted_platform.h"
 #include "detect/detect_test_support.h"
-#include "detect/plate_test_support.h"
 #include "detect/grid_lines.h"
+#include "detect/plate_test_support.h"
 #include "detect/scan_sides.h"
+#include "platform/scripted_platform.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {

@@ -5,8 +5,8 @@
 
 #include <cstdint>
 
-#include "state/state_record.h"
 #include "core/pixel_array.h"
+#include "state/state_record.h"
 
 namespace qova {
 

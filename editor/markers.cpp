@@ -144,8 +144,7 @@ void DrawLabel(QImage& image, const FontParams& params, int32_t cross, QRgb rgb,
 std::optional<QRect> LabelCell(const StateRecord& s, int32_t x, int32_t y, int32_t label) {
   if (!FontsAvailable()) return std::nullopt;
   const QFontMetrics metrics(LabelFont(s.IndexFont));
-  return CellAt(metrics, QString::number(label), s.CrossSize, x, y, s.ImageWidth,
-                s.ImageHeight);
+  return CellAt(metrics, QString::number(label), s.CrossSize, x, y, s.ImageWidth, s.ImageHeight);
 }
 
 void DrawOverlayMarker(StateRecord& s, Color color, int32_t x, int32_t y, int32_t label) {

@@ -13,7 +13,7 @@
 namespace qova {
 namespace {
 
-constexpr Color kRed = 0x0000FF;    // colour values hold red in the low byte
+constexpr Color kRed = 0x0000FF;  // colour values hold red in the low byte
 constexpr Color kBlue = 0xFF0000;
 constexpr Color kGreen = 0x008000;
 
@@ -102,8 +102,12 @@ TEST_F(Layers, CrossesAtAndBeyondTheBorderAreClipped) {
 
   // Far outside, in every direction and at the ends of the int range.
   s.ClearOverlay();
-  for (auto [x, y] : std::vector<Pixel>{{-100, 20}, {20, -100}, {49 + 13, 20}, {20, 39 + 13},
-                                        {INT_MAX, INT_MAX}, {INT_MIN, INT_MIN}}) {
+  for (auto [x, y] : std::vector<Pixel>{{-100, 20},
+                                        {20, -100},
+                                        {49 + 13, 20},
+                                        {20, 39 + 13},
+                                        {INT_MAX, INT_MAX},
+                                        {INT_MIN, INT_MIN}}) {
     DrawOverlayMarker(s, kRed, x, y, 99);
     DrawPictureMarker(s, kRed, x, y);
   }
@@ -302,9 +306,9 @@ TEST_F(Layers, RedrawShowsARegionClosedEvenWhileUnderConstruction) {
   ExpectLabel(s, 50, 50, 1);
   ExpectLabel(s, 150, 50, 2);
   ExpectLabel(s, 100, 150, 3);
-  EXPECT_EQ(s.OverlayPixel(75, 50), kBlue);   // A–B
-  EXPECT_EQ(s.OverlayPixel(125, 100), kBlue); // B–C
-  EXPECT_EQ(s.OverlayPixel(75, 100), kBlue);  // C–A, the closing edge
+  EXPECT_EQ(s.OverlayPixel(75, 50), kBlue);    // A–B
+  EXPECT_EQ(s.OverlayPixel(125, 100), kBlue);  // B–C
+  EXPECT_EQ(s.OverlayPixel(75, 100), kBlue);   // C–A, the closing edge
   EXPECT_EQ(s.OverlayPixel(100, 100), kWhite);
   EXPECT_EQ(s.IndexFont.Color, kBlue);
 }

@@ -31,8 +31,7 @@ enum class EditorState { Closed, Building };
 // never had a region is Closed whatever RegionClosed says, so the first click
 // always has a region to put its corner in.
 EditorState StateOf(const StateRecord& s) {
-  return (!s.RegionClosed && s.Regions.Length() > 0) ? EditorState::Building
-                                                     : EditorState::Closed;
+  return (!s.RegionClosed && s.Regions.Length() > 0) ? EditorState::Building : EditorState::Closed;
 }
 
 constexpr double kDeleteHalfWidth = 10.0;
@@ -61,9 +60,8 @@ CornerRef LastCornerWhere(const StateRecord& s, Matches matches) {
 // The pick square of presses: both differences below CrossSize.
 CornerRef PickAt(const StateRecord& s, int32_t x, int32_t y) {
   const double half = s.CrossSize;
-  return LastCornerWhere(s, [&](const VT_Point& c) {
-    return std::fabs(c.x - x) < half && std::fabs(c.y - y) < half;
-  });
+  return LastCornerWhere(
+      s, [&](const VT_Point& c) { return std::fabs(c.x - x) < half && std::fabs(c.y - y) < half; });
 }
 
 // The hover square: the same, on differences truncated toward zero.
@@ -223,10 +221,18 @@ void EditorKeyDown(StateRecord& s, int key) {
   if (key < kKeyLeft || key > kKeyDown || s.SelectedRegion == -1) return;
   const Pixel c = CornerPixel(*s.Regions[s.SelectedRegion], s.SelectedCorner);
   switch (key) {
-    case kKeyLeft: MoveSelectedCorner(s, c.x - 1, c.y); break;
-    case kKeyUp: MoveSelectedCorner(s, c.x, c.y - 1); break;
-    case kKeyRight: MoveSelectedCorner(s, c.x + 1, c.y); break;
-    case kKeyDown: MoveSelectedCorner(s, c.x, c.y + 1); break;
+    case kKeyLeft:
+      MoveSelectedCorner(s, c.x - 1, c.y);
+      break;
+    case kKeyUp:
+      MoveSelectedCorner(s, c.x, c.y - 1);
+      break;
+    case kKeyRight:
+      MoveSelectedCorner(s, c.x + 1, c.y);
+      break;
+    case kKeyDown:
+      MoveSelectedCorner(s, c.x, c.y + 1);
+      break;
   }
 }
 

@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "platform/scripted_platform.h"
 #include "editor/markers.h"
+#include "platform/scripted_platform.h"
 
 namespace qova {
 namespace {
@@ -173,8 +173,8 @@ TEST_F(Editor, SelectDragClampAndNudgeACorner) {
   Move(200, 180);  // the corner jumps to the pointer itself
   EXPECT_EQ(CornersOf(0)[2], Pixel(200, 180));
   EXPECT_EQ(At(205, 180), s.ActiveColor);
-  EXPECT_EQ(At(155, 150), kWhite);         // redrawn without the old position
-  EXPECT_EQ(At(175, 115), s.PassiveColor); // the outline follows
+  EXPECT_EQ(At(155, 150), kWhite);          // redrawn without the old position
+  EXPECT_EQ(At(175, 115), s.PassiveColor);  // the outline follows
   Up(200, 180);
   EXPECT_FALSE(s.Dragging);
   EXPECT_EQ(Selection(), Pixel(0, 2));  // a release keeps the selection
@@ -279,10 +279,10 @@ TEST_F(Editor, CtrlClickOnAMiddleCornerOfAClosedRegionJoinsItsNeighbours) {
   EXPECT_EQ(CornersOf(0), (Corners{{50, 50}, {150, 150}, {50, 150}}));
   EXPECT_EQ(Selection(), Pixel(-1, -1));
   EXPECT_TRUE(s.RegionClosed);
-  EXPECT_TRUE(s.FindEnabled);  // deleting never disables find
-  EXPECT_EQ(At(100, 50), kWhite);   // edge 1–2 erased
-  EXPECT_EQ(At(150, 100), kWhite);  // edge 2–3 erased
-  EXPECT_EQ(At(150, 45), kWhite);   // the marker erased
+  EXPECT_TRUE(s.FindEnabled);               // deleting never disables find
+  EXPECT_EQ(At(100, 50), kWhite);           // edge 1–2 erased
+  EXPECT_EQ(At(150, 100), kWhite);          // edge 2–3 erased
+  EXPECT_EQ(At(150, 45), kWhite);           // the marker erased
   EXPECT_EQ(At(100, 100), s.PassiveColor);  // bridge 1–3
   EXPECT_EQ(At(50, 100), s.PassiveColor);   // untouched edge
 }
@@ -325,7 +325,7 @@ TEST_F(Editor, DeletingTheOnlyCornerOfAClosedRegionAlsoEndsTheRegionUnderConstru
   EXPECT_EQ(CornersOf(0), (Corners{{200, 100}, {250, 100}, {250, 150}}));
   EXPECT_TRUE(s.RegionClosed);
   EXPECT_EQ(At(225, 125), kWhite);  // no closing edge drawn
-  Click(100, 180);  // starts a new region
+  Click(100, 180);                  // starts a new region
   ASSERT_EQ(s.Regions.Length(), 2);
   EXPECT_EQ(CornersOf(0).size(), 3u);
   EXPECT_EQ(CornersOf(1), (Corners{{100, 180}}));

@@ -34,12 +34,22 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const int y = static_cast<int>(data[i + 2] % 64) - 8;
     const MouseButton button = (data[i] & 0x40) ? MouseButton::Right : MouseButton::Left;
     switch (kind) {
-      case 0: form.Guarded([&] { form.Image1MouseDown(button, ctrl, x, y); }); break;
+      case 0:
+        form.Guarded([&] { form.Image1MouseDown(button, ctrl, x, y); });
+        break;
       case 1:
-      case 2: form.Guarded([&] { form.CrossImage1MouseMove(ctrl, x, y); }); break;
-      case 3: form.Guarded([&] { form.CrossImage1MouseUp(button, ctrl, x, y); }); break;
-      case 4: form.Guarded([&] { form.FormKeyDown(37 + data[i + 1] % 4); }); break;
-      case 5: form.Guarded([&] { form.FormKeyUp(37 + data[i + 1] % 4); }); break;
+      case 2:
+        form.Guarded([&] { form.CrossImage1MouseMove(ctrl, x, y); });
+        break;
+      case 3:
+        form.Guarded([&] { form.CrossImage1MouseUp(button, ctrl, x, y); });
+        break;
+      case 4:
+        form.Guarded([&] { form.FormKeyDown(37 + data[i + 1] % 4); });
+        break;
+      case 5:
+        form.Guarded([&] { form.FormKeyUp(37 + data[i + 1] % 4); });
+        break;
     }
     if (!desktop.errors.empty()) std::abort();  // the editor reports nothing
     CheckInvariants(form);

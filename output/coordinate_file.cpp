@@ -49,7 +49,8 @@ std::string ProposedCoordinateFileName(const std::string& imageFileName) {
 void SaveCoordinates(StateRecord& s) {
   if (s.FoundPoints.Count() == 0) return;
   const std::string text = CoordinateFileText(s.FoundPoints, s.Desktop.DecimalSeparator());
-  const auto path = s.Desktop.RunSaveDialog(SaveCrdDialog(ProposedCoordinateFileName(s.ImageFileName)));
+  const auto path =
+      s.Desktop.RunSaveDialog(SaveCrdDialog(ProposedCoordinateFileName(s.ImageFileName)));
   if (!path) return;
   if (FileExists(*path) &&
       s.Desktop.MessageBox("Файл " + FileNameOnly(*path) + " уже существует. Перезаписать?",

@@ -37,10 +37,8 @@ TEST(CoordinateFileText, NumbersHaveFifteenSignificantDigits) {
   VT_Points points(1);
   points.AddNew(1234.56789012345678, 0.1 + 0.2);
   points.AddNew(100.0 / 3.0, 0.0);
-  EXPECT_EQ(CoordinateFileText(points, '.'),
-            "1234.56789012346 ; 0.3\r\n33.3333333333333 ; 0\r\n");
-  EXPECT_EQ(CoordinateFileText(points, ','),
-            "1234,56789012346 ; 0,3\r\n33,3333333333333 ; 0\r\n");
+  EXPECT_EQ(CoordinateFileText(points, '.'), "1234.56789012346 ; 0.3\r\n33.3333333333333 ; 0\r\n");
+  EXPECT_EQ(CoordinateFileText(points, ','), "1234,56789012346 ; 0,3\r\n33,3333333333333 ; 0\r\n");
 }
 
 TEST(CoordinateFileText, NoPointsNoBytes) {

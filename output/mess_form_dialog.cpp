@@ -7,8 +7,7 @@
 
 namespace qova {
 
-MessFormDialog::MessFormDialog(TMessForm& logic, QWidget* parent)
-    : QDialog(parent), logic_(logic) {
+MessFormDialog::MessFormDialog(TMessForm& logic, QWidget* parent) : QDialog(parent), logic_(logic) {
   setWindowTitle(QString::fromUtf8(kMessFormCaption));
   setModal(true);
   logic_.BeginShowing();  // a handler's Close() of an earlier showing must not end this one
@@ -16,16 +15,14 @@ MessFormDialog::MessFormDialog(TMessForm& logic, QWidget* parent)
   ListBox1 = new QListWidget(this);
   // Tab moves between the buttons only; the list is for reading.
   ListBox1->setFocusPolicy(Qt::ClickFocus);
-  for (const std::string& line : logic_.ListBox1)
-    ListBox1->addItem(QString::fromStdString(line));
+  for (const std::string& line : logic_.ListBox1) ListBox1->addItem(QString::fromStdString(line));
 
   OKButton = new QPushButton(QStringLiteral("OK"), this);
   CancelButton = new QPushButton(QStringLiteral("Cancel"), this);
   SaveButton = new QPushButton(QStringLiteral("Save"), this);
   OKButton->setDefault(true);
   connect(OKButton, &QPushButton::clicked, this, [this] { Forward(&TMessForm::OKClick); });
-  connect(CancelButton, &QPushButton::clicked, this,
-          [this] { Forward(&TMessForm::CancelClick); });
+  connect(CancelButton, &QPushButton::clicked, this, [this] { Forward(&TMessForm::CancelClick); });
   connect(SaveButton, &QPushButton::clicked, this, [this] { Forward(&TMessForm::SaveClick); });
 
   auto* buttons = new QHBoxLayout;

@@ -4,8 +4,8 @@
 
 #include <QDialog>
 
-#include "platform/dialog_faces.h"
 #include "output/mess_form.h"
+#include "platform/dialog_faces.h"
 
 class QListWidget;
 class QPushButton;

@@ -1,8 +1,8 @@
 #include "platform/headless_platform.h"
 
-#include "platform/image_file.h"
 #include "core/number_text.h"
 #include "core/safe_save.h"
+#include "platform/image_file.h"
 
 namespace qova {
 

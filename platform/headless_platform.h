@@ -21,7 +21,9 @@ class HeadlessPlatform : public Platform {
                        MsgButtons buttons) override;
   void ShowErrorBox(const std::string& text) override;
   std::optional<std::string> RunOpenDialog(const FileDialogParams& params) override;
-  std::optional<std::string> RunSaveDialog(const FileDialogParams&) override { return std::nullopt; }
+  std::optional<std::string> RunSaveDialog(const FileDialogParams&) override {
+    return std::nullopt;
+  }
   std::optional<FontParams> ChooseFont(const FontParams&) override { return std::nullopt; }
   void ShowModal(ModalDialog&) override {}
   QImage ReadBitmap(const std::string& path, QImage reuse) override;

@@ -16,8 +16,7 @@ constexpr int kAllocationLimitMiB = 4096;
 
 QImage LoadImageFile(const std::string& path, QImage reuse) {
   const QString file = QString::fromStdString(path);
-  if (!QFileInfo(file).isFile())
-    throw QovaError("Не удаётся открыть файл " + path);
+  if (!QFileInfo(file).isFile()) throw QovaError("Не удаётся открыть файл " + path);
   QImageReader::setAllocationLimit(kAllocationLimitMiB);
   QImageReader reader(file);
   reader.setDecideFormatFromContent(true);

@@ -26,7 +26,8 @@ class ImageFile : public ::testing::Test {
   std::string Plate(int w, int h, const char* name) {
     QImage image(w, h, QImage::Format_RGB32);
     for (int y = 0; y < h; ++y)
-      for (int x = 0; x < w; ++x) image.setPixel(x, y, qRgb(x * 7 % 256, y * 5 % 256, (x + y) % 256));
+      for (int x = 0; x < w; ++x)
+        image.setPixel(x, y, qRgb(x * 7 % 256, y * 5 % 256, (x + y) % 256));
     const std::string path = (dir_ / name).string();
     EXPECT_TRUE(image.save(QString::fromStdString(path), "BMP"));
     return path;

@@ -5,8 +5,8 @@
 #include <algorithm>
 #include <utility>
 
-#include "platform/image_file.h"
 #include "core/qova_error.h"
+#include "platform/image_file.h"
 
 namespace qova {
 

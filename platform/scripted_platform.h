@@ -10,8 +10,8 @@
 #include <string>
 #include <vector>
 
-#include "platform/platform.h"
 #include "core/safe_save.h"
+#include "platform/platform.h"
 
 namespace qova {
 
@@ -33,8 +33,8 @@ class ScriptedPlatform : public Platform {
   // buttons, fill its controls); none queued means closed by the title bar.
   std::deque<std::function<void(ModalDialog&)>> dialogActions;
   // Simulated faults of WriteFile.
-  bool failCreate = false;          // "Cannot create file"
-  long failWriteAfterBytes = -1;    // >= 0: the disk is full after that many bytes
+  bool failCreate = false;        // "Cannot create file"
+  long failWriteAfterBytes = -1;  // >= 0: the disk is full after that many bytes
   char decimalSeparator = '.';
 
   // --- Record -------------------------------------------------------------

@@ -9,7 +9,7 @@ packages=(
   libjpeg62-turbo-dev libsimpleini-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth locales
-  clang libclang-rt-14-dev
+  clang libclang-rt-14-dev clang-format git
 )
 
 missing=()

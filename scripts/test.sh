@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, then builds and tests three ways:
+# Installs what is missing, checks the formatting, then builds and tests
+# three ways:
 #   1. Release: every test, as users get the program;
 #   2. AddressSanitizer + UndefinedBehaviorSanitizer: every test again, so a
 #      read outside an image or array, a leak or undefined arithmetic fails;
@@ -12,6 +13,10 @@ top=$(cd "$(dirname "$0")/.." && pwd)
 export QT_QPA_PLATFORM=offscreen
 
 stage() { printf '\n=== %s (%s)\n' "$1" "$(date -u +%H:%M:%S)"; }
+
+stage "Formatting"
+# Every tracked C++ source as .clang-format lays it out.
+(cd "$top" && git ls-files -- '*.cpp' '*.h' | xargs clang-format --dry-run -Werror)
 
 stage "Release build and tests"
 build="$top/build-test"

@@ -10,9 +10,9 @@ namespace {
 
 // The order in which ColorName tests the values.
 constexpr const char* kNameSearchOrder[] = {
-    "White",      "Aqua",      "Black",     "Blue",      "Dark gray",   "Fuchsia",
-    "Green",      "Lime green", "Light gray", "Maroon",  "Navy blue",   "Olive green",
-    "Purple",     "Red",       "Teal",      "Yellow",
+    "White",  "Aqua",       "Black",      "Blue",   "Dark gray", "Fuchsia",
+    "Green",  "Lime green", "Light gray", "Maroon", "Navy blue", "Olive green",
+    "Purple", "Red",        "Teal",       "Yellow",
 };
 
 // The pixels a line from a to b covers without its end point, as the range
@@ -121,7 +121,8 @@ void TColorSet::CancelBtnClick() {
 }
 
 QImage TColorSet::Preview() const {
-  return DrawColorPreview(kPreviewSide, kPreviewSide, ShowActive ? ActiveColor : PassiveColor, Size);
+  return DrawColorPreview(kPreviewSide, kPreviewSide, ShowActive ? ActiveColor : PassiveColor,
+                          Size);
 }
 
 }  // namespace qova

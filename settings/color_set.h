@@ -7,8 +7,8 @@
 #include <cstdint>
 #include <string>
 
-#include "platform/modal_dialog.h"
 #include "core/data_structures.h"
+#include "platform/modal_dialog.h"
 
 namespace qova {
 
@@ -21,12 +21,24 @@ struct NamedColor {
 
 // The names in list order.
 inline constexpr std::array<NamedColor, 18> kColorList = {{
-    {"Aqua", 16776960},     {"Black", 0},           {"Blue", 16711680},
-    {"Dark gray", 8421504}, {"Fuchsia", 16711935},  {"Gray", 8421504},
-    {"Green", 32768},       {"Lime green", 65280},  {"Light gray", 12632256},
-    {"Maroon", 128},        {"Navy blue", 8388608}, {"Olive green", 32896},
-    {"Purple", 8388736},    {"Red", 255},           {"Silver", 12632256},
-    {"Teal", 8421376},      {"White", 16777215},    {"Yellow", 65535},
+    {"Aqua", 16776960},
+    {"Black", 0},
+    {"Blue", 16711680},
+    {"Dark gray", 8421504},
+    {"Fuchsia", 16711935},
+    {"Gray", 8421504},
+    {"Green", 32768},
+    {"Lime green", 65280},
+    {"Light gray", 12632256},
+    {"Maroon", 128},
+    {"Navy blue", 8388608},
+    {"Olive green", 32896},
+    {"Purple", 8388736},
+    {"Red", 255},
+    {"Silver", 12632256},
+    {"Teal", 8421376},
+    {"White", 16777215},
+    {"Yellow", 65535},
 }};
 
 // The value of a name of the list; 0 (black) for a name not in it.
@@ -59,9 +71,9 @@ class TColorSet : public ModalDialog {
   bool ModalResultOk = false;
 
   // --- Controls -------------------------------------------------------------
-  int ComboBox1 = -1;            // selected item of the passive list, -1: none
-  int ComboBox2 = -1;            // selected item of the active list
-  int TrackBar1 = kMinSize;      // slider position, 8..20
+  int ComboBox1 = -1;        // selected item of the passive list, -1: none
+  int ComboBox2 = -1;        // selected item of the active list
+  int TrackBar1 = kMinSize;  // slider position, 8..20
 
   // --- Handlers -------------------------------------------------------------
   void ComboBox1Change(int index);  // the user picked a name

@@ -13,7 +13,7 @@ TEST(ColorSetTest, NamesAndValues) {
   EXPECT_STREQ(kColorList.back().Name, "Yellow");
   EXPECT_EQ(ColorValue("Olive green"), 32896);
   EXPECT_EQ(ColorValue("Gray"), 8421504);
-  EXPECT_EQ(ColorName(8421504), "Dark gray");  // never "Gray"
+  EXPECT_EQ(ColorName(8421504), "Dark gray");    // never "Gray"
   EXPECT_EQ(ColorName(12632256), "Light gray");  // never "Silver"
   EXPECT_EQ(ColorName(8388608), "Navy blue");
   EXPECT_EQ(ColorName(16777215), "White");

@@ -16,11 +16,11 @@ namespace {
 // Kernel interfaces and virtual file systems hold no user folders.
 bool IsVirtualFs(const std::string& type, const std::string& point) {
   static const std::set<std::string> kVirtual = {
-      "proc",       "sysfs",     "devpts",    "devtmpfs",   "cgroup",   "cgroup2",
-      "mqueue",     "debugfs",   "tracefs",   "securityfs", "pstore",   "bpf",
-      "configfs",   "fusectl",   "hugetlbfs", "autofs",     "binfmt_misc",
-      "efivarfs",   "nsfs",      "rpc_pipefs", "ramfs",     "fuse.gvfsd-fuse",
-      "fuse.portal", "selinuxfs", "squashfs"};
+      "proc",     "sysfs",      "devpts",    "devtmpfs",        "cgroup",      "cgroup2",
+      "mqueue",   "debugfs",    "tracefs",   "securityfs",      "pstore",      "bpf",
+      "configfs", "fusectl",    "hugetlbfs", "autofs",          "binfmt_misc", "efivarfs",
+      "nsfs",     "rpc_pipefs", "ramfs",     "fuse.gvfsd-fuse", "fuse.portal", "selinuxfs",
+      "squashfs"};
   if (kVirtual.count(type) != 0) return true;
   for (const char* system : {"/proc", "/sys", "/dev", "/run"}) {
     const std::string prefix(system);
@@ -36,8 +36,8 @@ bool IsVirtualFs(const std::string& type, const std::string& point) {
 std::string Unescape(const std::string& s) {
   std::string out;
   for (size_t i = 0; i < s.size(); ++i) {
-    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' &&
-        s[i + 2] >= '0' && s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
+    if (s[i] == '\\' && i + 3 < s.size() && s[i + 1] >= '0' && s[i + 1] <= '3' && s[i + 2] >= '0' &&
+        s[i + 2] <= '7' && s[i + 3] >= '0' && s[i + 3] <= '7') {
       out += static_cast<char>((s[i + 1] - '0') * 64 + (s[i + 2] - '0') * 8 + (s[i + 3] - '0'));
       i += 3;
     } else {

@@ -34,7 +34,7 @@ class TDirForm : public ModalDialog {
   std::string Directory;  // the folder shown; the label shows it as well
   // The folders from the root down to Directory, then its subfolders.
   std::vector<std::string> DirectoryListBox1;
-  int ItemIndex = -1;     // the folder selected in the list
+  int ItemIndex = -1;  // the folder selected in the list
 
   // Opens the folder list at a folder. A path that is no folder opens at its
   // nearest existing parent, or at the root.
@@ -45,8 +45,8 @@ class TDirForm : public ModalDialog {
   // --- Handlers -------------------------------------------------------------
   // ChosenFolder := ""; the drives are read again, as media come and go.
   void FormShow();
-  void DriveComboBox1Change(int index);   // the folder list goes to that drive
-  void DirectoryListBox1Click(int index); // selects a folder
+  void DriveComboBox1Change(int index);       // the folder list goes to that drive
+  void DirectoryListBox1Click(int index);     // selects a folder
   void DirectoryListBox1DblClick(int index);  // opens a folder
   void OKClick();
   void CancelClick();

@@ -57,7 +57,8 @@ bool ReadWholeFile(const std::string& path, std::string& bytes) {
 // Loads the INI file at path; a missing file loads as empty.
 Loaded LoadIni(const std::string& path, IniFile& ini, std::string& raw) {
   struct stat st {};
-  if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR)) return Loaded::Missing;
+  if (::stat(path.c_str(), &st) != 0 && (errno == ENOENT || errno == ENOTDIR))
+    return Loaded::Missing;
   if (!ReadWholeFile(path, raw)) return Loaded::Failed;
   if (ini.LoadData(raw.data(), raw.size()) < 0) return Loaded::Failed;
   return Loaded::Read;

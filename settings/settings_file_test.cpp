@@ -22,7 +22,9 @@ class SettingsFileTest : public ::testing::Test {
   void SetUp() override { state_.StartDir = "/start"; }
 
   std::string Path(const std::string& name) const { return folder_.Path(name); }
-  static void Put(const std::string& path, const std::string& bytes) { TestFolder::Put(path, bytes); }
+  static void Put(const std::string& path, const std::string& bytes) {
+    TestFolder::Put(path, bytes);
+  }
   static std::string Get(const std::string& path) { return TestFolder::Get(path); }
   // Reads a settings file holding the section with the given lines.
   void ReadSection(const std::string& lines) {
@@ -152,9 +154,10 @@ TEST_F(SettingsFileTest, CyrillicTextIsStoredAsWindows1251) {
 }
 
 TEST_F(SettingsFileTest, MalformedValuesYieldTheKeyDefault) {
-  ReadSection("Steps=true\r\nNeedPointsControl=2\r\nCrossSize=0x1A\r\nSearchWindowWidth=7.9\r\n"
-              "SearchWindowHeight=-5.9\r\nPassive_color=65280.7\r\nCrossWindowWidth=abc\r\n"
-              "Max_Angle=\r\nKontrastLevel=1,5\r\nFragmentationWidth=2.0\r\nIncreasePorog=1e3\r\n");
+  ReadSection(
+      "Steps=true\r\nNeedPointsControl=2\r\nCrossSize=0x1A\r\nSearchWindowWidth=7.9\r\n"
+      "SearchWindowHeight=-5.9\r\nPassive_color=65280.7\r\nCrossWindowWidth=abc\r\n"
+      "Max_Angle=\r\nKontrastLevel=1,5\r\nFragmentationWidth=2.0\r\nIncreasePorog=1e3\r\n");
   EXPECT_FALSE(state_.Steps);
   EXPECT_TRUE(state_.NeedPointsControl);
   EXPECT_EQ(state_.CrossSize, 26);
@@ -174,8 +177,9 @@ TEST_F(SettingsFileTest, MalformedValuesYieldTheKeyDefault) {
 }
 
 TEST_F(SettingsFileTest, NumbersBeyondTheIntRangeYieldTheDefault) {
-  ReadSection("Passive_color=1e20\r\nActive_color=-2147483649\r\nSearchWindowWidth=2147483647\r\n"
-              "CrossSize=4294967296\r\nFontColor=3e9\r\n");
+  ReadSection(
+      "Passive_color=1e20\r\nActive_color=-2147483649\r\nSearchWindowWidth=2147483647\r\n"
+      "CrossSize=4294967296\r\nFontColor=3e9\r\n");
   EXPECT_EQ(state_.PassiveColor, 255);
   EXPECT_EQ(state_.ActiveColor, 32768);
   EXPECT_EQ(state_.SearchWindowWidth, 2147483647);
@@ -224,7 +228,8 @@ TEST_F(SettingsFileTest, NamesAreMatchedWithoutRegardToCase) {
 
 TEST_F(SettingsFileTest, RepeatedKeysReadTheFirstAndOtherSectionsKeepTheirs) {
   const std::string path = Path("repeat.ini");
-  Put(path, "[Other]\r\na=1\r\na=2\r\n\r\n\r\n[QOVAParameters]\r\nCrossSize=14\r\nCrossSize=19\r\n");
+  Put(path,
+      "[Other]\r\na=1\r\na=2\r\n\r\n\r\n[QOVAParameters]\r\nCrossSize=14\r\nCrossSize=19\r\n");
   ReadSettings(state_, path);
   EXPECT_EQ(state_.CrossSize, 14);
   WriteSettings(state_, path);
@@ -253,8 +258,9 @@ TEST_F(SettingsFileTest, WritingKeepsOtherSectionsKeysAndComments) {
   // library's own: a blank line before a comment, two between sections).
   const std::string other = "[Other]\r\nAlpha=1\r\n\r\n; about beta\r\nBeta=two words\r\n\r\n\r\n";
   EXPECT_EQ(text.substr(0, other.size()), other);
-  EXPECT_NE(text.find("[QOVAParameters]\r\nUnrelated=keep\r\nCrossSize=13\r\nNeedPointsControl=0\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find("[QOVAParameters]\r\nUnrelated=keep\r\nCrossSize=13\r\nNeedPointsControl=0\r\n"),
+      std::string::npos);
   const size_t last = text.find("[Last]\r\nGamma=3\r\n");
   ASSERT_NE(last, std::string::npos);
   EXPECT_GT(last, text.find("FontStyleStrikeout=0\r\n"));

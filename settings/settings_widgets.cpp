@@ -112,12 +112,18 @@ UserPropertysDialog::UserPropertysDialog(TUserPropertysForm& logic, QWidget* par
     logic_.SetCheckBox2(on);
     Refresh();
   });
-  connect(Button3, &QPushButton::clicked, this, [this] { Forward(&TUserPropertysForm::Button3Click); });
-  connect(Button7, &QPushButton::clicked, this, [this] { Forward(&TUserPropertysForm::Button7Click); });
-  connect(Button8, &QPushButton::clicked, this, [this] { Forward(&TUserPropertysForm::Button8Click); });
-  connect(Button4, &QPushButton::clicked, this, [this] { Forward(&TUserPropertysForm::Button4Click); });
-  connect(Button5, &QPushButton::clicked, this, [this] { Forward(&TUserPropertysForm::Button5Click); });
-  connect(Button2, &QPushButton::clicked, this, [this] { Forward(&TUserPropertysForm::Button2Click); });
+  connect(Button3, &QPushButton::clicked, this,
+          [this] { Forward(&TUserPropertysForm::Button3Click); });
+  connect(Button7, &QPushButton::clicked, this,
+          [this] { Forward(&TUserPropertysForm::Button7Click); });
+  connect(Button8, &QPushButton::clicked, this,
+          [this] { Forward(&TUserPropertysForm::Button8Click); });
+  connect(Button4, &QPushButton::clicked, this,
+          [this] { Forward(&TUserPropertysForm::Button4Click); });
+  connect(Button5, &QPushButton::clicked, this,
+          [this] { Forward(&TUserPropertysForm::Button5Click); });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { Forward(&TUserPropertysForm::Button2Click); });
 
   Refresh();
   FixSize(this);
@@ -154,7 +160,8 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
   auto* general = new QWidget(Tabs);
   ContrastTrackBar = new QSlider(Qt::Horizontal, general);
   ContrastTrackBar->setObjectName("ContrastTrackBar");
-  ContrastTrackBar->setRange(TSpecialPropertysForm::kContrastMin, TSpecialPropertysForm::kContrastMax);
+  ContrastTrackBar->setRange(TSpecialPropertysForm::kContrastMin,
+                             TSpecialPropertysForm::kContrastMax);
   ContrastTrackBar->setSingleStep(1);
   ContrastTrackBar->setPageStep(1);
   ContrastTrackBar->setTickPosition(QSlider::TicksBelow);
@@ -215,16 +222,19 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
   connect(ContrastTrackBar, &QSlider::valueChanged, this,
           [this](int v) { logic_.SetContrastTrackBar(v); });
   const std::pair<QLineEdit*, std::string TSpecialPropertysForm::*> edits[] = {
-      {Edit1, &TSpecialPropertysForm::Edit1},   {Edit6, &TSpecialPropertysForm::Edit6},
-      {Edit7, &TSpecialPropertysForm::Edit7},   {Edit14, &TSpecialPropertysForm::Edit14},
-      {Edit8, &TSpecialPropertysForm::Edit8},   {Edit9, &TSpecialPropertysForm::Edit9}};
+      {Edit1, &TSpecialPropertysForm::Edit1}, {Edit6, &TSpecialPropertysForm::Edit6},
+      {Edit7, &TSpecialPropertysForm::Edit7}, {Edit14, &TSpecialPropertysForm::Edit14},
+      {Edit8, &TSpecialPropertysForm::Edit8}, {Edit9, &TSpecialPropertysForm::Edit9}};
   for (const auto& [edit, field] : edits) {
     connect(edit, &QLineEdit::textEdited, this,
             [this, field = field](const QString& t) { logic_.*field = S(t); });
   }
-  connect(Button4, &QPushButton::clicked, this, [this] { Forward(&TSpecialPropertysForm::Button4Click); });
-  connect(Button5, &QPushButton::clicked, this, [this] { Forward(&TSpecialPropertysForm::Button5Click); });
-  connect(Button2, &QPushButton::clicked, this, [this] { Forward(&TSpecialPropertysForm::Button2Click); });
+  connect(Button4, &QPushButton::clicked, this,
+          [this] { Forward(&TSpecialPropertysForm::Button4Click); });
+  connect(Button5, &QPushButton::clicked, this,
+          [this] { Forward(&TSpecialPropertysForm::Button5Click); });
+  connect(Button2, &QPushButton::clicked, this,
+          [this] { Forward(&TSpecialPropertysForm::Button2Click); });
 
   Refresh();
   FixSize(this);
@@ -240,7 +250,7 @@ void SpecialPropertysDialog::Refresh() {
     JRadioGroup[i]->setChecked(logic_.JRadioGroup == i);
   }
   const std::pair<QLineEdit*, const std::string*> edits[] = {
-      {Edit1, &logic_.Edit1}, {Edit6, &logic_.Edit6},   {Edit7, &logic_.Edit7},
+      {Edit1, &logic_.Edit1},   {Edit6, &logic_.Edit6}, {Edit7, &logic_.Edit7},
       {Edit14, &logic_.Edit14}, {Edit8, &logic_.Edit8}, {Edit9, &logic_.Edit9}};
   for (const auto& [edit, text] : edits)
     if (edit->text() != Q(*text)) edit->setText(Q(*text));
@@ -395,7 +405,8 @@ void DirFormDialog::Refresh() {
   DirectoryListBox1->clear();
   for (qsizetype i = 0; i < static_cast<qsizetype>(paths.size()); ++i) {
     const qsizetype depth = std::min<qsizetype>(i, here + 1);
-    DirectoryListBox1->addItem(QString(depth * 2, QChar(' ')) + Q(TDirForm::ItemLabel(paths[static_cast<size_t>(i)])));
+    DirectoryListBox1->addItem(QString(depth * 2, QChar(' ')) +
+                               Q(TDirForm::ItemLabel(paths[static_cast<size_t>(i)])));
   }
   DirectoryListBox1->setCurrentRow(logic_.ItemIndex);
 }

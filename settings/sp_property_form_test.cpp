@@ -8,8 +8,8 @@
 #include <iterator>
 
 #include "platform/scripted_platform.h"
-#include "settings/test_folder.h"
 #include "settings/settings_file.h"
+#include "settings/test_folder.h"
 
 namespace qova {
 namespace {

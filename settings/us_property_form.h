@@ -5,8 +5,8 @@
 #include <string>
 
 #include "platform/modal_dialog.h"
-#include "state/state_record.h"
 #include "settings/dir_form.h"
+#include "state/state_record.h"
 
 namespace qova {
 
@@ -20,11 +20,11 @@ class TUserPropertysForm : public ModalDialog {
 
   // --- Controls -------------------------------------------------------------
   std::string Caption;
-  std::string Edit11;           // working folder
-  bool CheckBox1 = false;       // step-by-step mode
-  bool CheckBox2 = false;       // check the number of found points
-  std::string Edit13;           // expected number of points
-  bool Edit13Enabled = false;   // follow CheckBox2
+  std::string Edit11;          // working folder
+  bool CheckBox1 = false;      // step-by-step mode
+  bool CheckBox2 = false;      // check the number of found points
+  std::string Edit13;          // expected number of points
+  bool Edit13Enabled = false;  // follow CheckBox2
   bool Label10Enabled = false;
 
   // Ticks or clears CheckBox2, by the user or the program; Edit13 and Label10

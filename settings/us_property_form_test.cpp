@@ -8,8 +8,8 @@
 #include <iterator>
 
 #include "platform/scripted_platform.h"
-#include "settings/test_folder.h"
 #include "settings/color_set.h"
+#include "settings/test_folder.h"
 
 namespace qova {
 namespace {
@@ -31,7 +31,8 @@ class UserPropertysTest : public ::testing::Test {
   // Queues what the user does in the next showing of a dialog.
   template <class Dialog>
   void Then(std::function<void(Dialog&)> action) {
-    desktop_.dialogActions.push_back([action](ModalDialog& d) { action(dynamic_cast<Dialog&>(d)); });
+    desktop_.dialogActions.push_back(
+        [action](ModalDialog& d) { action(dynamic_cast<Dialog&>(d)); });
   }
 
   TestFolder folder_{"qova_user"};
@@ -96,8 +97,9 @@ TEST_F(UserPropertysTest, SaveAppliesWritesAndMakesTheFileTheOneInUse) {
   EXPECT_EQ(s_.SettingsPath, path);
   EXPECT_TRUE(s_.SettingsFileMissing);  // saving does not change it
   const std::string text = Get(path);
-  EXPECT_NE(text.find("NeedPointsControl=1\r\nNeedPointsCount=144\r\nWorkDir=/new/work\r\nSteps=1\r\n"),
-            std::string::npos);
+  EXPECT_NE(
+      text.find("NeedPointsControl=1\r\nNeedPointsCount=144\r\nWorkDir=/new/work\r\nSteps=1\r\n"),
+      std::string::npos);
   EXPECT_TRUE(desktop_.messages.empty());
 }
 

@@ -23,12 +23,14 @@ class StageClock {
 class StageTimer {
  public:
   StageTimer(StageClock* clock, const char* stage)
-      : clock_(clock), stage_(stage), start_(clock ? std::chrono::steady_clock::now()
-                                                   : std::chrono::steady_clock::time_point()) {}
+      : clock_(clock),
+        stage_(stage),
+        start_(clock ? std::chrono::steady_clock::now() : std::chrono::steady_clock::time_point()) {
+  }
   ~StageTimer() {
     if (clock_)
-      clock_->Add(stage_, std::chrono::duration<double>(std::chrono::steady_clock::now() - start_)
-                              .count());
+      clock_->Add(stage_,
+                  std::chrono::duration<double>(std::chrono::steady_clock::now() - start_).count());
   }
   StageTimer(const StageTimer&) = delete;
   StageTimer& operator=(const StageTimer&) = delete;

@@ -10,11 +10,11 @@
 #include <memory>
 #include <string>
 
-#include "platform/platform.h"
-#include "state/stage_clock.h"
 #include "core/data_structures.h"
 #include "core/pixel_array.h"
 #include "core/search_region.h"
+#include "platform/platform.h"
+#include "state/stage_clock.h"
 
 namespace qova {
 
@@ -31,50 +31,50 @@ struct StateRecord {
   Platform& Desktop;
 
   // --- Settings and state, in the record's declared order -----------------
-  bool Steps = false;               // step-by-step mode
-  int32_t NeedPointsCount = 0;      // expected number of points
-  bool NeedPointsControl = false;   // compare the count after a run
-  int32_t ThresholdStatistic = 1;   // 1: mean gradient, 2: its variance
-  int32_t FragmentationHeight = -1; // fragment rows; -1 when off
-  int32_t FragmentationWidth = -1;  // fragment columns; -1: binarize regions whole
-  int32_t SearchWindowWidth = 5;    // primary scan window length, pixels
-  int32_t SearchWindowHeight = 3;   // primary scan window thickness, pixels
-  double CrossWindowWidth = 0.8;    // refinement window, fraction of the cell
-  double CrossIncreasePorog = 0.8;  // refinement band threshold, fraction
-  int32_t IncreasePorog = 3;        // scan band threshold, pixels
+  bool Steps = false;                // step-by-step mode
+  int32_t NeedPointsCount = 0;       // expected number of points
+  bool NeedPointsControl = false;    // compare the count after a run
+  int32_t ThresholdStatistic = 1;    // 1: mean gradient, 2: its variance
+  int32_t FragmentationHeight = -1;  // fragment rows; -1 when off
+  int32_t FragmentationWidth = -1;   // fragment columns; -1: binarize regions whole
+  int32_t SearchWindowWidth = 5;     // primary scan window length, pixels
+  int32_t SearchWindowHeight = 3;    // primary scan window thickness, pixels
+  double CrossWindowWidth = 0.8;     // refinement window, fraction of the cell
+  double CrossIncreasePorog = 0.8;   // refinement band threshold, fraction
+  int32_t IncreasePorog = 3;         // scan band threshold, pixels
   double ThresholdPowerCoef = 0.0;
   double ThresholdLinearCoef = 3.0;
   double ThresholdPowerExp = 1.0;
-  double KontrastLevel = 0.0;       // additive contrast term of the threshold
-  double MaxAngle = 3.0;            // largest angle between cell borders, degrees
-  int32_t DifferenceStep = 0;       // pixel step of the central differences
+  double KontrastLevel = 0.0;  // additive contrast term of the threshold
+  double MaxAngle = 3.0;       // largest angle between cell borders, degrees
+  int32_t DifferenceStep = 0;  // pixel step of the central differences
   bool SettingsFileMissing = false;
-  std::string ImageFileName;        // full path of the open image
-  std::string SettingsPath;         // full path of the settings file in use
+  std::string ImageFileName;  // full path of the open image
+  std::string SettingsPath;   // full path of the settings file in use
   int32_t ImageWidth = 0;
   int32_t ImageHeight = 0;
-  int32_t ArrayWidth = 0;           // dimensions the working arrays have
+  int32_t ArrayWidth = 0;  // dimensions the working arrays have
   int32_t ArrayHeight = 0;
   std::string WorkDir;
   std::string ImageDir;
   std::string StartDir;
-  QImage SourceBitmap;              // the open image, Format_RGB32
-  QImage WorkBitmap;                // gradient picture, Format_Grayscale8
+  QImage SourceBitmap;  // the open image, Format_RGB32
+  QImage WorkBitmap;    // gradient picture, Format_Grayscale8
   DynamicArray<std::unique_ptr<SearchRegion>> Fragments;
   PixelArray<double> BrightnessArray;  // [x][y]
   PixelArray<double> GradientArray;    // [x][y]
   DynamicArray<std::unique_ptr<SearchRegion>> Regions;
-  bool RegionClosed = false;        // no region under construction
+  bool RegionClosed = false;  // no region under construction
   VT_Points SidePoints03{1};
   VT_Points SidePoints12{1};
   VT_Points SidePoints01{1};
   VT_Points SidePoints23{1};
   DynamicArray<CrossNode> CrossNodes;
-  int32_t CrossSize = 12;           // half-length of a marker arm; pick distance
-  VT_Points HorizontalLines{1};     // y = x·slope + offset as (slope, offset)
-  VT_Points VerticalLines{1};       // x = y·slope + offset as (slope, offset)
-  VT_Points FoundPoints{1};         // final points of the last run
-  PixelArray<uint8_t> BinaryMask;   // [x][y], 1 = edge pixel
+  int32_t CrossSize = 12;          // half-length of a marker arm; pick distance
+  VT_Points HorizontalLines{1};    // y = x·slope + offset as (slope, offset)
+  VT_Points VerticalLines{1};      // x = y·slope + offset as (slope, offset)
+  VT_Points FoundPoints{1};        // final points of the last run
+  PixelArray<uint8_t> BinaryMask;  // [x][y], 1 = edge pixel
   int32_t SelectedCorner = -1;
   int32_t SelectedRegion = -1;
   bool Dragging = false;
@@ -82,9 +82,9 @@ struct StateRecord {
   double GradientVariance = 0.0;
   bool ArraysAllocated = false;
   bool ResultsSaved = true;
-  Color ActiveColor = 32768;        // highlighted marker
-  Color PassiveColor = 255;         // other markers, outlines, lines
-  FontParams IndexFont;               // label font of the overlay
+  Color ActiveColor = 32768;  // highlighted marker
+  Color PassiveColor = 255;   // other markers, outlines, lines
+  FontParams IndexFont;       // label font of the overlay
 
   // --- Display --------------------------------------------------------------
   // Bitmap of the picture layer: the image plus markers, Format_RGB32.

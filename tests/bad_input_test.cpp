@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "app/form.h"
-#include "platform/scripted_platform.h"
 #include "editor/region_editor.h"
+#include "platform/scripted_platform.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -166,9 +166,9 @@ TEST_F(BadInputTest, BrokenBitmapsAreRefusedAndTheOpenImageStays) {
   ASSERT_TRUE(desktop.errors.empty());
   ASSERT_EQ(form().Regions.Length(), 1);
 
-  ExpectRefused("");                                  // empty file
-  ExpectRefused("BM");                                // a bare signature
-  ExpectRefused(Bmp8(16, 8).substr(0, 30));           // header cut short
+  ExpectRefused("");                         // empty file
+  ExpectRefused("BM");                       // a bare signature
+  ExpectRefused(Bmp8(16, 8).substr(0, 30));  // header cut short
   {
     std::string s = Bmp8(16, 8);
     Put32(s, 18, static_cast<uint32_t>(-16));  // negative width
@@ -192,7 +192,7 @@ TEST_F(BadInputTest, BrokenBitmapsAreRefusedAndTheOpenImageStays) {
   }
   {
     std::string s = Bmp8(16, 8);
-    Put32(s, 30, 1);       // RLE8 claimed
+    Put32(s, 30, 1);        // RLE8 claimed
     Put32(s, 34, 0x10000);  // with more data than the file holds
     Put32(s, 10, static_cast<uint32_t>(s.size() - 4));
     s.resize(s.size() - 2);  // and cut inside its last record
@@ -331,12 +331,12 @@ TEST_F(BadInputTest, ARegionWhoseCornersWereAllDeletedLeavesNothingToFind) {
 
 TEST_F(BadInputTest, CollinearAndSelfCrossingRegionsNeverCrash) {
   const std::vector<std::vector<QPoint>> regions = {
-      {{20, 20}, {60, 60}, {100, 100}, {140, 140}},   // on one slanted line
-      {{20, 80}, {70, 80}, {120, 80}, {170, 80}},     // on one row
+      {{20, 20}, {60, 60}, {100, 100}, {140, 140}},    // on one slanted line
+      {{20, 80}, {70, 80}, {120, 80}, {170, 80}},      // on one row
       {{100, 10}, {100, 60}, {100, 100}, {100, 150}},  // on one column
-      {{20, 20}, {180, 140}, {180, 20}, {20, 140}},   // a bow tie
-      {{20, 20}, {180, 20}, {20, 140}, {180, 140}},   // crossed the other way
-      {{20, 20}, {21, 20}, {21, 21}, {20, 21}},       // one pixel across
+      {{20, 20}, {180, 140}, {180, 20}, {20, 140}},    // a bow tie
+      {{20, 20}, {180, 20}, {20, 140}, {180, 140}},    // crossed the other way
+      {{20, 20}, {21, 20}, {21, 21}, {20, 21}},        // one pixel across
   };
   // Step mode too: its pictures draw the mask and the lines of such regions.
   for (bool steps : {false, true})

@@ -62,7 +62,7 @@ struct Finished {
 };
 
 Finished RunProgram(const QString& program, const QStringList& args, const fs::path& folder,
-             const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
+                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
   QProcess p;
   p.setProgram(program);
   p.setArguments(args);
@@ -81,7 +81,8 @@ TEST_P(GoldenCase, WritesWhatItWroteWhenTheCaseWasMade) {
   TempFolder work("qova-golden");
   const QString image = QString::fromStdString(work.Path("plate.bmp"));
 
-  const Finished plate = RunProgram(QOVA_MAKE_PLATE, QStringList{image} + Words(c / "plate"), work.dir);
+  const Finished plate =
+      RunProgram(QOVA_MAKE_PLATE, QStringList{image} + Words(c / "plate"), work.dir);
   ASSERT_EQ(plate.status, 0) << plate.err;
 
   QStringList args{image};
@@ -100,7 +101,9 @@ TEST_P(GoldenCase, WritesWhatItWroteWhenTheCaseWasMade) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Data, GoldenCase, testing::ValuesIn(CaseNames()),
-                         [](const testing::TestParamInfo<std::string>& info) { return info.param; });
+                         [](const testing::TestParamInfo<std::string>& info) {
+                           return info.param;
+                         });
 
 }  // namespace
 }  // namespace qova

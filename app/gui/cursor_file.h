@@ -1,10 +1,10 @@
 #pragma once
 // Mouse pointers from Windows cursor files (*.cur).
 
+#include <QByteArray>
 #include <QCursor>
 #include <QImage>
 #include <QPoint>
-#include <QByteArray>
 #include <optional>
 #include <string>
 

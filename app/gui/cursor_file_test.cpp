@@ -3,9 +3,9 @@
 #include <gtest/gtest.h>
 
 #include <QBuffer>
+#include <QFile>
 #include <QImageWriter>
 #include <QTemporaryDir>
-#include <QFile>
 
 namespace qova {
 namespace {

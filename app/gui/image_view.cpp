@@ -17,10 +17,14 @@ namespace {
 
 std::optional<MouseButton> ToMouseButton(Qt::MouseButton b) {
   switch (b) {
-    case Qt::LeftButton: return MouseButton::Left;
-    case Qt::RightButton: return MouseButton::Right;
-    case Qt::MiddleButton: return MouseButton::Middle;
-    default: return std::nullopt;
+    case Qt::LeftButton:
+      return MouseButton::Left;
+    case Qt::RightButton:
+      return MouseButton::Right;
+    case Qt::MiddleButton:
+      return MouseButton::Middle;
+    default:
+      return std::nullopt;
   }
 }
 
@@ -42,8 +46,7 @@ void MakeWhiteTransparent(QImage& part) {
   }
 }
 
-LayerWidget::LayerWidget(TVazeZududi_Form& form, QWidget* parent)
-    : QWidget(parent), form_(form) {
+LayerWidget::LayerWidget(TVazeZududi_Form& form, QWidget* parent) : QWidget(parent), form_(form) {
   setObjectName("CrossImage1");
   setMouseTracking(true);  // the pointer read-out follows every move
   setAttribute(Qt::WA_OpaquePaintEvent);

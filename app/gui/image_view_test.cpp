@@ -86,7 +86,7 @@ TEST_F(ImageViewTest, WhiteOverlayIsSeeThroughAndMarkersShow) {
   out = Render(view);
   EXPECT_EQ(out.pixel(5, 7), kMarker);
   EXPECT_EQ(out.pixel(39, 29), 0xFF000000);
-  EXPECT_EQ(out.pixel(6, 7), kPicture);   // white overlay: the picture
+  EXPECT_EQ(out.pixel(6, 7), kPicture);  // white overlay: the picture
   EXPECT_EQ(out.pixel(20, 15), kPicture);
 
   form_->OverlayVisible = false;  // hidden during a run
@@ -134,8 +134,9 @@ TEST_F(ImageViewTest, MouseReachesTheFormAtTheImagePixelAlsoWhenScrolled) {
   const QPoint onLayers = view.Layers()->mapFrom(view.viewport(), QPoint(10, 20));
   ASSERT_EQ(view.viewport()->childAt(QPoint(10, 20)), view.Layers());
   // Sent directly: QTest's move may go through the real pointer on a display.
-  QMouseEvent move(QEvent::MouseMove, QPointF(onLayers), view.Layers()->mapToGlobal(QPointF(onLayers)),
-                   Qt::NoButton, Qt::NoButton, Qt::NoModifier);
+  QMouseEvent move(QEvent::MouseMove, QPointF(onLayers),
+                   view.Layers()->mapToGlobal(QPointF(onLayers)), Qt::NoButton, Qt::NoButton,
+                   Qt::NoModifier);
   QApplication::sendEvent(view.Layers(), &move);
   EXPECT_EQ(platform_.statusText[0], "X= 310");
   EXPECT_EQ(platform_.statusText[1], "Y= 220");

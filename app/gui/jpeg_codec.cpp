@@ -97,8 +97,8 @@ bool RunEncode(Encoder& e, const QImage& rgb, int quality) {
   jpeg_start_compress(&e.cinfo, TRUE);
   e.row.resize(static_cast<size_t>(rgb.width()) * 3);
   while (e.cinfo.next_scanline < e.cinfo.image_height) {
-    const auto* in = reinterpret_cast<const QRgb*>(
-        rgb.constScanLine(static_cast<int>(e.cinfo.next_scanline)));
+    const auto* in =
+        reinterpret_cast<const QRgb*>(rgb.constScanLine(static_cast<int>(e.cinfo.next_scanline)));
     unsigned char* out = e.row.data();
     for (int x = 0; x < rgb.width(); ++x, out += 3) {
       out[0] = static_cast<unsigned char>(qRed(in[x]));

@@ -67,9 +67,7 @@ TEST(JpegCodec, CorruptStreamIsAnErrorNotAnAbort) {
   EXPECT_THROW(DecodeJpeg(Bytes(broken), broken.size()), QovaError);
 }
 
-TEST(JpegCodec, EncodingANullImageIsAnError) {
-  EXPECT_THROW(EncodeJpeg(QImage(), 80), QovaError);
-}
+TEST(JpegCodec, EncodingANullImageIsAnError) { EXPECT_THROW(EncodeJpeg(QImage(), 80), QovaError); }
 
 }  // namespace
 }  // namespace qova

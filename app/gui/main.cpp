@@ -2,8 +2,8 @@
 
 #include <QApplication>
 #include <QLibraryInfo>
-#include <QTranslator>
 #include <QMessageBox>
+#include <QTranslator>
 #include <cstdio>
 #include <exception>
 

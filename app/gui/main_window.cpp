@@ -31,8 +31,7 @@ std::function<void()> Forwarder(TVazeZududi_Form& form, void (TVazeZududi_Form::
 
 }  // namespace
 
-MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent)
-    : QMainWindow(parent), form_(form) {
+MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent) : QMainWindow(parent), form_(form) {
   setObjectName("VazeZududi_Form");
   setWindowTitle(QString::fromStdString(kMainCaption));
   setMinimumSize(kMinWidth, kMinHeight);
@@ -46,8 +45,7 @@ MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent)
 }
 
 QAction* MainWindow::AddCommand(QMenu* menu, const char* name, const char* caption,
-                                const QKeySequence& shortcut,
-                                void (TVazeZududi_Form::*command)()) {
+                                const QKeySequence& shortcut, void (TVazeZududi_Form::*command)()) {
   QAction* action = menu->addAction(QString::fromUtf8(caption));
   action->setObjectName(name);
   if (!shortcut.isEmpty()) {
@@ -90,8 +88,7 @@ void MainWindow::BuildMenus() {
 }
 
 QToolButton* MainWindow::AddToolButton(QToolBar* bar, const char* name, const char* hint,
-                                       const QIcon& icon,
-                                       void (TVazeZududi_Form::*command)()) {
+                                       const QIcon& icon, void (TVazeZududi_Form::*command)()) {
   auto* button = new QToolButton(bar);
   button->setObjectName(name);
   button->setIcon(icon);
@@ -159,12 +156,18 @@ void MainWindow::SetCommandStates(bool findEnabled, bool saveEnabled) {
 int FormKeyCode(int qtKey) {
   switch (qtKey) {
     case Qt::Key_Return:
-    case Qt::Key_Enter: return kKeyEnter;
-    case Qt::Key_Left: return kKeyLeft;
-    case Qt::Key_Up: return kKeyUp;
-    case Qt::Key_Right: return kKeyRight;
-    case Qt::Key_Down: return kKeyDown;
-    default: break;
+    case Qt::Key_Enter:
+      return kKeyEnter;
+    case Qt::Key_Left:
+      return kKeyLeft;
+    case Qt::Key_Up:
+      return kKeyUp;
+    case Qt::Key_Right:
+      return kKeyRight;
+    case Qt::Key_Down:
+      return kKeyDown;
+    default:
+      break;
   }
   // Letters and digits have the same codes as the desktop's virtual keys;
   // other Qt codes could collide with 13 or 37..40 (Key_Percent is 37).

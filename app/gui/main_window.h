@@ -27,8 +27,8 @@ class MainWindow : public QMainWindow {
  private:
   QAction* AddCommand(QMenu* menu, const char* name, const char* caption,
                       const QKeySequence& shortcut, void (TVazeZududi_Form::*command)());
-  QToolButton* AddToolButton(QToolBar* bar, const char* name, const char* hint,
-                             const QIcon& icon, void (TVazeZududi_Form::*command)());
+  QToolButton* AddToolButton(QToolBar* bar, const char* name, const char* hint, const QIcon& icon,
+                             void (TVazeZududi_Form::*command)());
   void BuildMenus();
   void BuildToolBars();
   void BuildStatusBar();

@@ -5,10 +5,10 @@
 #include <QAction>
 #include <QBuffer>
 #include <QCheckBox>
+#include <QDir>
 #include <QFile>
 #include <QFontDialog>
 #include <QImageWriter>
-#include <QDir>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
@@ -233,9 +233,9 @@ TEST_F(InEmptyFolder, CursorFileGivesTheOverlayItsPointer) {
   QBuffer buffer(&bytes);
   buffer.open(QIODevice::WriteOnly);
   ASSERT_TRUE(QImageWriter(&buffer, "ico").write(picture));
-  bytes[2] = 2;                          // a cursor
-  bytes[10] = 15;                        // hotspot x
-  bytes[12] = 16;                        // hotspot y
+  bytes[2] = 2;    // a cursor
+  bytes[10] = 15;  // hotspot x
+  bytes[12] = 16;  // hotspot y
   QFile file("MyCross.cur");
   ASSERT_TRUE(file.open(QIODevice::WriteOnly));
   file.write(bytes);

@@ -17,10 +17,10 @@
 #include "app/gui/help_window.h"
 #include "app/gui/image_view.h"
 #include "app/gui/main_window.h"
-#include "platform/image_file.h"
 #include "core/number_text.h"
 #include "core/qova_error.h"
 #include "core/safe_save.h"
+#include "platform/image_file.h"
 
 namespace qova {
 
@@ -122,11 +122,16 @@ MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
   NameButtons(box);
   const int pressed = box.exec();
   switch (pressed) {
-    case QMessageBox::Ok: return MsgResult::Ok;
-    case QMessageBox::Yes: return MsgResult::Yes;
-    case QMessageBox::No: return MsgResult::No;
-    case QMessageBox::Cancel: return MsgResult::Cancel;
-    default: break;
+    case QMessageBox::Ok:
+      return MsgResult::Ok;
+    case QMessageBox::Yes:
+      return MsgResult::Yes;
+    case QMessageBox::No:
+      return MsgResult::No;
+    case QMessageBox::Cancel:
+      return MsgResult::Cancel;
+    default:
+      break;
   }
   // Closed by the title bar or Escape: the safe answer of the buttons shown.
   if (buttons == MsgButtons::YesNo) return MsgResult::No;
@@ -207,8 +212,7 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
 void QtPlatform::ShowModal(ModalDialog& dialog) {
   const CursorPause pause(busy_);
   dialog.BeginShowing();
-  if (!faces_.Show(dialog, window_))
-    throw QovaError("This window is not available in this build");
+  if (!faces_.Show(dialog, window_)) throw QovaError("This window is not available in this build");
 }
 
 QImage QtPlatform::ReadBitmap(const std::string& path, QImage reuse) {
@@ -274,9 +278,9 @@ void QtPlatform::ApplyCursor() {
 
 void QtPlatform::ShowHelp(const std::string& path) {
   if (!QFileInfo::exists(Q(path))) {
-    MessageBox("Файл справки \"" + path +
-                   "\" не найден. Будет показана встроенная справка программы.",
-               "Сообщение", MsgButtons::Ok);
+    MessageBox(
+        "Файл справки \"" + path + "\" не найден. Будет показана встроенная справка программы.",
+        "Сообщение", MsgButtons::Ok);
   }
   if (help_ == nullptr) help_ = new HelpWindow(window_);
   help_->ShowContents();

@@ -14,11 +14,11 @@
 #include <QTest>
 
 #include "app/about_box.h"
-#include "output/mess_form.h"
 #include "app/form.h"
 #include "app/gui/about_box_face.h"
 #include "app/gui/modal_helper_test.h"
 #include "core/qova_error.h"
+#include "output/mess_form.h"
 
 namespace qova {
 namespace {
@@ -46,8 +46,7 @@ void AnswerBox(SeenBox& seen, const QString& press) {
 }
 
 TEST(QtPlatformFilters, WindowsFilterBecomesQtFilter) {
-  EXPECT_EQ(QtFileFilter("Image Files|*.bmp|All Files|*.*"),
-            "Image Files (*.bmp);;All Files (*)");
+  EXPECT_EQ(QtFileFilter("Image Files|*.bmp|All Files|*.*"), "Image Files (*.bmp);;All Files (*)");
   EXPECT_EQ(QtFileFilter("Pictures|*.bmp;*.dib"), "Pictures (*.bmp *.dib)");
   EXPECT_EQ(BareExtension("*.bmp"), "bmp");
   EXPECT_EQ(BareExtension(".crd"), "crd");
@@ -152,7 +151,8 @@ TEST(QtPlatformDialogs, StatisticsWindowHasItsFace) {
 
 TEST(QtPlatformDialogs, DialogWithoutFaceIsAnError) {
   QtPlatform platform;
-  struct Unknown : ModalDialog {} dialog;
+  struct Unknown : ModalDialog {
+  } dialog;
   EXPECT_THROW(platform.ShowModal(dialog), QovaError);
 }
 
@@ -228,8 +228,7 @@ TEST(QtPlatformDialogs, OpenDialogMakesTheFilesFolderCurrent) {
     QTest::keyClicks(name, "plate");
     QTest::keyClick(name, Qt::Key_Return);
   });
-  const auto chosen =
-      platform.RunOpenDialog({kImageFilter, "*.bmp", images.toStdString(), ""});
+  const auto chosen = platform.RunOpenDialog({kImageFilter, "*.bmp", images.toStdString(), ""});
   ASSERT_TRUE(chosen.has_value());
   EXPECT_EQ(QString::fromStdString(*chosen), images + "/plate.bmp");
   EXPECT_EQ(shownFolder, images);

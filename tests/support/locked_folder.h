@@ -19,8 +19,8 @@ class LockedFolder {
  public:
   explicit LockedFolder(const std::filesystem::path& dir) : dir_(dir) {
     std::error_code ec;
-    std::filesystem::permissions(dir_, std::filesystem::perms::owner_read |
-                                           std::filesystem::perms::owner_exec, ec);
+    std::filesystem::permissions(
+        dir_, std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec, ec);
     if (!Writable()) return;
     const int fd = ::open(dir_.c_str(), O_RDONLY | O_DIRECTORY);
     if (fd < 0) return;

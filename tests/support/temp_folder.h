@@ -20,8 +20,7 @@ class TempFolder {
   enum class Enter { No, Yes };
 
   explicit TempFolder(const std::string& prefix = "qova", Enter enter = Enter::No) {
-    std::string pattern =
-        (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
+    std::string pattern = (std::filesystem::temp_directory_path() / (prefix + "-XXXXXX")).string();
     if (::mkdtemp(pattern.data()) == nullptr)
       throw std::runtime_error("cannot make a temporary folder " + pattern);
     dir = pattern;

@@ -4,9 +4,9 @@
 #include <memory>
 
 #include "app/form.h"
-#include "platform/headless_platform.h"
 #include "core/safe_save.h"
 #include "output/coordinate_file.h"
+#include "platform/headless_platform.h"
 #include "settings/settings_file.h"
 
 namespace qova {

@@ -12,8 +12,8 @@
 #include <sstream>
 
 #include "app/form.h"
-#include "platform/scripted_platform.h"
 #include "core/number_text.h"
+#include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tools/synth/synthetic_plate.h"
 
@@ -27,9 +27,9 @@ class DetectCommand : public testing::Test {
  protected:
   void SetUp() override {
     old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() /
-           ("qova-detect-" + std::to_string(::getpid()) + "-" +
-            testing::UnitTest::GetInstance()->current_test_info()->name());
+    dir_ =
+        fs::temp_directory_path() / ("qova-detect-" + std::to_string(::getpid()) + "-" +
+                                     testing::UnitTest::GetInstance()->current_test_info()->name());
     fs::remove_all(dir_);
     fs::create_directories(dir_ / "plates");
     fs::current_path(dir_);

@@ -31,8 +31,8 @@ std::optional<std::array<double, 8>> ParseRegion(const std::string& text, std::s
     const size_t comma = text.find(',', start);
     const bool last = k == 7;
     if (last != (comma == std::string::npos)) {
-      error = "a region needs exactly four corners, eight numbers separated by commas: \"" +
-              text + "\"";
+      error = "a region needs exactly four corners, eight numbers separated by commas: \"" + text +
+              "\"";
       return std::nullopt;
     }
     const std::string item = text.substr(start, last ? std::string::npos : comma - start);

@@ -10,9 +10,9 @@ namespace {
 ParsedOptions Parse(std::vector<std::string> args) { return ParseDetectOptions(args); }
 
 TEST(DetectOptions, AFullCommandLine) {
-  const auto p = Parse({"plate.bmp", "--region", "10,10,200,12,198,150,9,148", "--region",
-                        "1.5,2,3,4,5,6,7,8", "--settings", "a.ini", "-o", "out.crd", "--answer",
-                        "no"});
+  const auto p =
+      Parse({"plate.bmp", "--region", "10,10,200,12,198,150,9,148", "--region", "1.5,2,3,4,5,6,7,8",
+             "--settings", "a.ini", "-o", "out.crd", "--answer", "no"});
   ASSERT_TRUE(p.options) << p.error;
   EXPECT_EQ(p.options->image, "plate.bmp");
   ASSERT_EQ(p.options->regions.size(), 2u);
@@ -52,18 +52,16 @@ TEST_P(BadCommandLine, IsRefusedWithAMessage) {
 
 INSTANTIATE_TEST_SUITE_P(
     DetectOptions, BadCommandLine,
-    testing::Values(BadCase{{"--region", "0,0,9,0,9,9,0,9"}, "no image"},
-                    BadCase{{"p.bmp"}, "no region"},
-                    BadCase{{"p.bmp", "--region", "0,0,9,0,9,9"}, "four corners"},
-                    BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9,1"}, "four corners"},
-                    BadCase{{"p.bmp", "--region", "0,0,9,x,9,9,0,9"}, "not a number"},
-                    BadCase{{"p.bmp", "--region"}, "--region needs"},
-                    BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9", "--frobnicate"},
-                            "unknown option --frobnicate"},
-                    BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9", "--answer", "maybe"},
-                            "yes or no"},
-                    BadCase{{"a.bmp", "b.bmp", "--region", "0,0,9,0,9,9,0,9"},
-                            "more than one image"}));
+    testing::Values(
+        BadCase{{"--region", "0,0,9,0,9,9,0,9"}, "no image"}, BadCase{{"p.bmp"}, "no region"},
+        BadCase{{"p.bmp", "--region", "0,0,9,0,9,9"}, "four corners"},
+        BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9,1"}, "four corners"},
+        BadCase{{"p.bmp", "--region", "0,0,9,x,9,9,0,9"}, "not a number"},
+        BadCase{{"p.bmp", "--region"}, "--region needs"},
+        BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9", "--frobnicate"},
+                "unknown option --frobnicate"},
+        BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9", "--answer", "maybe"}, "yes or no"},
+        BadCase{{"a.bmp", "b.bmp", "--region", "0,0,9,0,9,9,0,9"}, "more than one image"}));
 
 }  // namespace
 }  // namespace qova

@@ -13,12 +13,13 @@
 namespace {
 
 int Usage() {
-  std::fprintf(stderr,
-               "usage: qova-make-plate OUT [--width W] [--height H] [--pitch P] [--line-width L]\n"
-               "                       [--angle DEG] [--origin-x X] [--origin-y Y] [--background G]\n"
-               "                       [--ink G] [--falloff F] [--noise N] [--seed S]\n"
-               "Writes the plate to OUT (format by extension, 24-bit for .bmp) and prints\n"
-               "the true crossings, one \"x y\" per line.\n");
+  std::fprintf(
+      stderr,
+      "usage: qova-make-plate OUT [--width W] [--height H] [--pitch P] [--line-width L]\n"
+      "                       [--angle DEG] [--origin-x X] [--origin-y Y] [--background G]\n"
+      "                       [--ink G] [--falloff F] [--noise N] [--seed S]\n"
+      "Writes the plate to OUT (format by extension, 24-bit for .bmp) and prints\n"
+      "the true crossings, one \"x y\" per line.\n");
   return 2;
 }
 
@@ -45,19 +46,32 @@ int main(int argc, char** argv) {
     const bool whole = opt == "--width" || opt == "--height" || opt == "--background" ||
                        opt == "--ink" || opt == "--seed";
     if (whole && !FitsInt(v, opt == "--seed" ? 0.0 : -2147483648.0)) return Usage();
-    if (opt == "--width") params.width = static_cast<int>(v);
-    else if (opt == "--height") params.height = static_cast<int>(v);
-    else if (opt == "--pitch") params.pitch = v;
-    else if (opt == "--line-width") params.lineWidth = v;
-    else if (opt == "--angle") params.angleDeg = v;
-    else if (opt == "--origin-x") params.originX = v;
-    else if (opt == "--origin-y") params.originY = v;
-    else if (opt == "--background") params.background = static_cast<int>(v);
-    else if (opt == "--ink") params.ink = static_cast<int>(v);
-    else if (opt == "--falloff") params.brightnessFalloff = v;
-    else if (opt == "--noise") params.noise = v;
-    else if (opt == "--seed") params.seed = static_cast<unsigned>(v);
-    else return Usage();
+    if (opt == "--width")
+      params.width = static_cast<int>(v);
+    else if (opt == "--height")
+      params.height = static_cast<int>(v);
+    else if (opt == "--pitch")
+      params.pitch = v;
+    else if (opt == "--line-width")
+      params.lineWidth = v;
+    else if (opt == "--angle")
+      params.angleDeg = v;
+    else if (opt == "--origin-x")
+      params.originX = v;
+    else if (opt == "--origin-y")
+      params.originY = v;
+    else if (opt == "--background")
+      params.background = static_cast<int>(v);
+    else if (opt == "--ink")
+      params.ink = static_cast<int>(v);
+    else if (opt == "--falloff")
+      params.brightnessFalloff = v;
+    else if (opt == "--noise")
+      params.noise = v;
+    else if (opt == "--seed")
+      params.seed = static_cast<unsigned>(v);
+    else
+      return Usage();
   }
   try {
     const qova::Plate plate = qova::RenderPlate(params);

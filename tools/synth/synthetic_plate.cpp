@@ -38,10 +38,9 @@ struct SplitMix {
   double Gaussian() {
     const uint64_t a = Next(), b = Next();
     constexpr double kUnit = 1.0 / 4294967296.0;
-    const double sum = static_cast<double>(a & 0xFFFFFFFFu) * kUnit +
-                       static_cast<double>(a >> 32) * kUnit +
-                       static_cast<double>(b & 0xFFFFFFFFu) * kUnit +
-                       static_cast<double>(b >> 32) * kUnit;
+    const double sum =
+        static_cast<double>(a & 0xFFFFFFFFu) * kUnit + static_cast<double>(a >> 32) * kUnit +
+        static_cast<double>(b & 0xFFFFFFFFu) * kUnit + static_cast<double>(b >> 32) * kUnit;
     return (sum - 2.0) * std::numbers::sqrt3;
   }
 };
@@ -87,7 +86,8 @@ void ListCrossings(Plate& plate) {
   // Line indices whose lines can meet the image: from the image corners'
   // coordinates across each family.
   double uMin = INFINITY, uMax = -INFINITY, vMin = INFINITY, vMax = -INFINITY;
-  for (const QPointF corner : {QPointF(0, 0), QPointF(xMax, 0), QPointF(0, yMax), QPointF(xMax, yMax)}) {
+  for (const QPointF corner :
+       {QPointF(0, 0), QPointF(xMax, 0), QPointF(0, yMax), QPointF(xMax, yMax)}) {
     const QPointF d = corner - plate.anchor;
     const double u = QPointF::dotProduct(d, plate.across);
     const double v = QPointF::dotProduct(d, plate.down);
@@ -97,8 +97,10 @@ void ListCrossings(Plate& plate) {
   if ((uMax - uMin) / s.pitch > 1e6 || (vMax - vMin) / s.pitch > 1e6)
     throw std::invalid_argument("PlateParams: pitch too small for the image");
   // Line indices must fit an int: an origin shifted absurdly far is an error.
-  const double farthest = std::max({std::fabs(uMin), std::fabs(uMax), std::fabs(vMin), std::fabs(vMax)});
-  if (farthest / s.pitch > 1e9) throw std::invalid_argument("PlateParams: origin too far from the image");
+  const double farthest =
+      std::max({std::fabs(uMin), std::fabs(uMax), std::fabs(vMin), std::fabs(vMax)});
+  if (farthest / s.pitch > 1e9)
+    throw std::invalid_argument("PlateParams: origin too far from the image");
   const int kFrom = static_cast<int>(std::ceil(uMin / s.pitch)) - 1;
   const int kTo = static_cast<int>(std::floor(uMax / s.pitch)) + 1;
   const int lFrom = static_cast<int>(std::ceil(vMin / s.pitch)) - 1;
@@ -113,7 +115,8 @@ void ListCrossings(Plate& plate) {
     std::vector<std::pair<QPointF, QPoint>> onLine;
     for (int l = lFrom; l <= lTo; ++l) {
       const QPointF p = plate.Crossing(k, l);
-      if (p.x() >= 0 && p.x() <= xMax && p.y() >= 0 && p.y() <= yMax) onLine.push_back({p, QPoint(k, l)});
+      if (p.x() >= 0 && p.x() <= xMax && p.y() >= 0 && p.y() <= yMax)
+        onLine.push_back({p, QPoint(k, l)});
     }
     if (onLine.empty()) continue;
     std::sort(onLine.begin(), onLine.end(),

@@ -159,12 +159,14 @@ TEST(CrossingsInside, RegionInCellsHoldsItsCellsCrossingsInDetectionOrder) {
 TEST(CrossingsInside, FiltersByPolygonStrictly) {
   const Plate plate = RenderPlate(PlateParams{});
   // A crossing on an edge or a corner is not strictly inside.
-  EXPECT_TRUE(CrossingsInside(plate, {{112, 112}, {312, 112}, {312, 312}, {112, 312}}).size() == 1u);
+  EXPECT_TRUE(CrossingsInside(plate, {{112, 112}, {312, 112}, {312, 312}, {112, 312}}).size() ==
+              1u);
   // Triangle: (212,212) and (312,312) lie on the hypotenuse, so outside.
   EXPECT_EQ(CrossingsInside(plate, {{150, 150}, {400, 400}, {150, 400}}),
             (std::vector<QPointF>{{212, 312}}));
   // An L shape leaves out its notch (the crossing at 312, 212).
-  const std::vector<QPointF> l = {{150, 150}, {260, 150}, {260, 260}, {350, 260}, {350, 350}, {150, 350}};
+  const std::vector<QPointF> l = {{150, 150}, {260, 150}, {260, 260},
+                                  {350, 260}, {350, 350}, {150, 350}};
   EXPECT_EQ(CrossingsInside(plate, l), (std::vector<QPointF>{{212, 212}, {212, 312}, {312, 312}}));
   // Fewer than three corners enclose nothing.
   EXPECT_TRUE(CrossingsInside(plate, {}).empty());
