@@ -30,7 +30,7 @@ TVazeZududi_Form::TVazeZududi_Form(Platform& desktop)
   WorkDir = StartDir;
   SettingsPath = StartDir + "/" + kUserSettingsFile;
   ReadSettings(*this, SettingsPath);
-  SetCommandStates(false, false);
+  UpdateActions();
   Desktop.SetCaption(kMainCaption);
 }
 
@@ -55,6 +55,7 @@ void TVazeZududi_Form::Guarded(const std::function<void()>& command) {
 
 void TVazeZududi_Form::ResetRegions() {
   Regions.SetLength(0);  // the array owns its regions: they are destroyed here
+  RegionMarked = false;
   ClearOverlay();
   RegionClosed = true;
   SelectedCorner = -1;

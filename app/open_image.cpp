@@ -86,7 +86,8 @@ void TVazeZududi_Form::Begin1Click() {
   Desktop.SetCaption(std::string(kMainCaption) + " - " + FileNameOf(path));
   ResultsSaved = false;
   Desktop.SetPreviewVisible(false);
-  SetCommandStates(false, false);
+  RunCompleted = false;
+  UpdateActions();
   Desktop.Repaint();
 }
 

@@ -30,14 +30,7 @@ std::string WriteImage(const fs::path& path, int w, int h, QRgb color = qRgb(200
 }
 
 void AddSquareRegion(TVazeZududi_Form& form) {
-  auto region = std::make_unique<SearchRegion>(1);
-  region->AddNew(1, 1);
-  region->AddNew(3, 1);
-  region->AddNew(3, 3);
-  region->AddNew(1, 3);
-  form.Regions.Append(std::move(region));
-  form.RegionClosed = true;
-  form.SetCommandStates(true, form.SaveEnabled);
+  form.AppendClosedRegion({VT_Point(1, 1), VT_Point(3, 1), VT_Point(3, 3), VT_Point(1, 3)});
 }
 
 // Each test starts the program in a fresh empty folder.
@@ -73,7 +66,9 @@ class OpenImageTest : public testing::Test {
 TEST_F(OpenImageTest, OpensTheImageWithAFreshEditingState) {
   const std::string path = WriteImage(dir_ / "images" / "plate.bmp", 5, 3);
   AddSquareRegion(form());
-  form().SetCommandStates(true, true);
+  form().RunCompleted = true;
+  form().FoundPoints.AddNew(2, 2);
+  form().UpdateActions();
   form().SelectedRegion = 0;
   form().SelectedCorner = 2;
   Open(path);

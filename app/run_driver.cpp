@@ -118,6 +118,7 @@ void BinarizeFragments(TVazeZududi_Form& f, int32_t r) {
 
 void TVazeZududi_Form::PrepareRun() {
   StageTimer timer(StageTimes, "PrepareRun");
+  RunCompleted = false;  // the points are about to go
   FoundPoints.Clear();
   HorizontalLines.Clear();
   VerticalLines.Clear();
@@ -217,7 +218,8 @@ void TVazeZududi_Form::N4Click() {
         throw RunCancelled();
     }
     ResultsSaved = false;
-    SetCommandStates(FindEnabled, FoundPoints.Count() > 0);
+    RunCompleted = true;
+    UpdateActions();
   } catch (const std::exception&) {
     // Every error and every cancellation, an exhausted memory included.
     FailRun();
@@ -242,8 +244,9 @@ void TVazeZududi_Form::FailRun() {
     readError = e.what();
   }
   OverlayVisible = true;
-  SetCommandStates(false, false);
+  RunCompleted = false;
   ResetRegions();
+  UpdateActions();
   Desktop.Repaint();
   if (!readError.empty()) Desktop.ShowErrorBox(ErrorDisplayText(readError));
 }

@@ -73,11 +73,9 @@ class RunDriverTest : public testing::Test {
   std::vector<QPointF> AddRegion(int firstCellX, int firstCellY, int cellsX, int cellsY) {
     const std::vector<QPointF> corners =
         RegionInCells(plate_, firstCellX, firstCellY, cellsX, cellsY);
-    auto region = std::make_unique<SearchRegion>(1);
-    for (const QPointF& c : corners) region->AddNew(c.x(), c.y());
-    form().Regions.Append(std::move(region));
-    form().RegionClosed = true;
-    form().SetCommandStates(true, form().SaveEnabled);
+    std::vector<VT_Point> points;
+    for (const QPointF& c : corners) points.emplace_back(c.x(), c.y());
+    form().AppendClosedRegion(points);
     return corners;
   }
 
@@ -318,7 +316,8 @@ TEST_F(RunDriverTest, ARunWithoutPointsCompletesWithSaveDisabled) {
   region->AddNew(c.x() + 15, c.y() + 15);
   region->AddNew(c.x() - 15, c.y() + 15);
   form().Regions.Append(std::move(region));
-  form().SetCommandStates(true, true);
+  form().RegionMarked = true;
+  form().UpdateActions();
   form().NeedPointsControl = true;
   form().NeedPointsCount = 0;
   form().N4Click();
@@ -364,7 +363,8 @@ TEST_F(RunDriverTest, AnErrorOfAStageEndsTheRunThroughTheFailurePath) {
   region->AddNew(60, 60);
   region->AddNew(200, 60);
   form().Regions.Append(std::move(region));
-  form().SetCommandStates(true, false);
+  form().RegionMarked = true;
+  form().UpdateActions();
   form().N4Click();
   ASSERT_EQ(desktop.messages.size(), 1u);
   ExpectFailedRun();

@@ -33,11 +33,9 @@ void OpenAndMark(TVazeZududi_Form& form, ScriptedPlatform& desktop, const std::s
                  const std::vector<QPointF>& region) {
   desktop.openAnswers.push_back(imagePath);
   form.Begin1Click();
-  auto r = std::make_unique<SearchRegion>(1);
-  for (const QPointF& c : region) r->AddNew(c.x(), c.y());
-  form.Regions.Append(std::move(r));
-  form.RegionClosed = true;
-  form.SetCommandStates(true, form.SaveEnabled);
+  std::vector<VT_Point> corners;
+  for (const QPointF& c : region) corners.emplace_back(c.x(), c.y());
+  form.AppendClosedRegion(corners);
 }
 
 }  // namespace qova

@@ -109,7 +109,8 @@ void CloseLastRegion(StateRecord& s) {
   s.RegionClosed = true;
   if (region.Count() > 0)
     Edge(s, s.PassiveColor, CornerPixel(region, 0), CornerPixel(region, region.Count() - 1));
-  s.SetCommandStates(true, s.SaveEnabled);
+  s.RegionMarked = true;
+  s.UpdateActions();
 }
 
 // Whether (x, y) lies within the close radius of the region's first corner,

@@ -69,7 +69,9 @@ class Editor : public ::testing::Test {
 // --- Building regions --------------------------------------------------------
 
 TEST_F(Editor, FourClicksMakeAClosedRegionAndEnableFind) {
-  s.SetCommandStates(false, true);
+  s.RunCompleted = true;
+  s.FoundPoints.AddNew(1, 1);
+  s.UpdateActions();
   Clicks({square[0], square[1], square[2]});
   EXPECT_FALSE(s.RegionClosed);
   EXPECT_FALSE(s.FindEnabled);

@@ -40,13 +40,11 @@ class FuzzFolder {
 
 // Four corners from eight bytes, each reduced into the image, as clicks are.
 inline void AddRegionFromBytes(TVazeZududi_Form& form, const uint8_t* bytes) {
-  auto region = std::make_unique<SearchRegion>(1);
+  std::vector<VT_Point> corners;
   for (int k = 0; k < 4; ++k)
-    region->AddNew(static_cast<double>(bytes[2 * k] % form.ImageWidth),
-                   static_cast<double>(bytes[2 * k + 1] % form.ImageHeight));
-  form.Regions.Append(std::move(region));
-  form.RegionClosed = true;
-  form.SetCommandStates(true, form.SaveEnabled);
+    corners.emplace_back(static_cast<double>(bytes[2 * k] % form.ImageWidth),
+                         static_cast<double>(bytes[2 * k + 1] % form.ImageHeight));
+  form.AppendClosedRegion(corners);
 }
 
 // A white image of the given size in place of one opened from a file.

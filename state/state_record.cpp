@@ -4,10 +4,19 @@ namespace qova {
 
 StateRecord::~StateRecord() = default;
 
-void StateRecord::SetCommandStates(bool find, bool save) {
-  FindEnabled = find;
-  SaveEnabled = save;
-  Desktop.SetCommandStates(find, save);
+void StateRecord::UpdateActions() {
+  FindEnabled = RegionMarked;
+  SaveEnabled = RunCompleted && FoundPoints.Count() > 0;
+  Desktop.SetCommandStates(FindEnabled, SaveEnabled);
+}
+
+void StateRecord::AppendClosedRegion(const std::vector<VT_Point>& corners) {
+  auto region = std::make_unique<SearchRegion>(1);
+  for (const VT_Point& c : corners) region->AddNew(c.x, c.y);
+  Regions.Append(std::move(region));
+  RegionClosed = true;
+  RegionMarked = true;
+  UpdateActions();
 }
 
 QImage& StateRecord::OverlayCanvas() {

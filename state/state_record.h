@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/data_structures.h"
 #include "core/pixel_array.h"
@@ -95,16 +96,28 @@ struct StateRecord {
   bool OverlayVisible = true;
   Color OverlayPenColor = 0;
   std::string OpenBmpDialogFolder;  // initial folder of the image-open dialog
-  bool FindEnabled = false;         // N4, RunToolButton and the Enter key
-  bool SaveEnabled = false;         // N26, SaveToolButton
+  // The facts the commands' enabled state follows from (UpdateActions):
+  // a region was closed since the regions were last deleted, and FoundPoints
+  // holds the points of a completed run on the open image.
+  bool RegionMarked = false;
+  bool RunCompleted = false;
+  bool FindEnabled = false;  // N4, RunToolButton and the Enter key
+  bool SaveEnabled = false;  // N26, SaveToolButton
 
   // Set by the benchmark to see where a run's time goes; null otherwise.
   StageClock* StageTimes = nullptr;
 
   // The initial folder of the image-open dialog.
   void SetDialogFolder(const std::string& folder) { OpenBmpDialogFolder = folder; }
-  // The one place that sets the enabled state of find and save.
-  void SetCommandStates(bool find, bool save);
+  // The one place that sets the enabled state of find and save, derived from
+  // the record: find once a region is closed, until the regions are deleted
+  // (opening an image, a failed run); save after a completed run with points.
+  // Call it after changing RegionMarked, RunCompleted or FoundPoints.
+  void UpdateActions();
+
+  // Appends a region of these corners as closed, as the editor closes one;
+  // for callers that mark regions without the mouse.
+  void AppendClosedRegion(const std::vector<VT_Point>& corners);
 
   // The overlay bitmap for drawing, made white at ImageWidth × ImageHeight on
   // first use.

@@ -157,11 +157,15 @@ TEST_F(RealWindow, FindAndSaveStartDisabledAndAreSetInPairs) {
   EXPECT_FALSE(Find<QAction>("N26")->isEnabled());
   EXPECT_FALSE(Find<QToolButton>("SaveToolButton")->isEnabled());
   EXPECT_TRUE(Find<QAction>("Begin1")->isEnabled());
-  form_.SetCommandStates(true, false);
+  form_.RegionMarked = true;
+  form_.UpdateActions();
   EXPECT_TRUE(Find<QAction>("N4")->isEnabled());
   EXPECT_TRUE(Find<QToolButton>("RunToolButton")->isEnabled());
   EXPECT_FALSE(Find<QAction>("N26")->isEnabled());
-  form_.SetCommandStates(false, true);
+  form_.RegionMarked = false;
+  form_.RunCompleted = true;
+  form_.FoundPoints.AddNew(1, 1);
+  form_.UpdateActions();
   EXPECT_FALSE(Find<QToolButton>("RunToolButton")->isEnabled());
   EXPECT_TRUE(Find<QAction>("N26")->isEnabled());
   EXPECT_TRUE(Find<QToolButton>("SaveToolButton")->isEnabled());
@@ -361,7 +365,8 @@ TEST_F(KeysTest, ArrowsDoNotScrollTheView) {
 TEST_F(KeysTest, EnterRunsTheDetectionOnlyWhileFindIsEnabled) {
   QTest::keyClick(edit_, Qt::Key_Return);
   EXPECT_EQ(platform_.busyCount, 0);
-  form_.SetCommandStates(true, false);
+  form_.RegionMarked = true;
+  form_.UpdateActions();
   QTest::keyClick(edit_, Qt::Key_Enter);
   EXPECT_GT(platform_.busyCount, 0);  // the run started (and ends with its message)
   EXPECT_EQ(edit_->presses, 2);

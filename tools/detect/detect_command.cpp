@@ -53,7 +53,8 @@ bool MarkRegions(TVazeZududi_Form& form, const DetectOptions& o, std::ostream& e
   }
   // As closing a region in the window does.
   form.RegionClosed = true;
-  form.SetCommandStates(true, form.SaveEnabled);
+  form.RegionMarked = true;
+  form.UpdateActions();
   return true;
 }
 

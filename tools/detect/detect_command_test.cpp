@@ -121,11 +121,9 @@ TEST_F(DetectCommand, WritesTheSameBytesAsTheWindowsSave) {
   TVazeZududi_Form form(desktop);
   desktop.openAnswers.push_back(image_);
   form.Begin1Click();
-  auto region = std::make_unique<SearchRegion>(1);
-  for (int k = 0; k < 4; ++k) region->AddNew(o.regions[0][2 * k], o.regions[0][2 * k + 1]);
-  form.Regions.Append(std::move(region));
-  form.RegionClosed = true;
-  form.SetCommandStates(true, false);
+  std::vector<VT_Point> corners;
+  for (int k = 0; k < 4; ++k) corners.emplace_back(o.regions[0][2 * k], o.regions[0][2 * k + 1]);
+  form.AppendClosedRegion(corners);
   form.N4Click();
   const std::string saved = (dir_ / "window.crd").string();
   desktop.saveAnswers.push_back(saved);
