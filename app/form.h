@@ -17,6 +17,8 @@
 
 namespace qova {
 
+struct DetectionResult;
+
 inline constexpr const char* kMainCaption =
     "Автоматизированное определение координат реперных точек";
 inline constexpr const char* kApplicationTitle = "QOVA";
@@ -58,6 +60,12 @@ class TVazeZududi_Form : public StateRecord {
   // and nothing selected.
   void ResetRegions();
 
+  // Reads the open image again from its file. The file may have been
+  // replaced since it was opened: an image of another size would take every
+  // stage outside its arrays, so it raises instead. reuse: pixels the image
+  // may be read into (see Platform::ReadBitmap).
+  QImage ReadImageAgain(QImage reuse = QImage());
+
   // Runs one command or event; an error it does not handle itself is shown
   // with a stop icon and the caption "QOVA", and the program goes on.
   void Guarded(const std::function<void()>& command);
@@ -76,7 +84,7 @@ class TVazeZududi_Form : public StateRecord {
  private:
   // The run driver's steps.
   void PrepareRun();
-  void RunRegions();
+  void KeepResults(DetectionResult& result);
   void FailRun();
 };
 

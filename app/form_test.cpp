@@ -69,7 +69,6 @@ TEST_F(FreshFolder, ConstructionWithoutSettingsFileHoldsTheInitialValues) {
   EXPECT_EQ(form.SelectedCorner, -1);
   EXPECT_EQ(form.SelectedRegion, -1);
   EXPECT_FALSE(form.Dragging);
-  EXPECT_FALSE(form.ArraysAllocated);
   EXPECT_TRUE(form.ResultsSaved);
   EXPECT_EQ(desktop.caption, kMainCaption);
 }

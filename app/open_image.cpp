@@ -52,14 +52,10 @@ void TVazeZududi_Form::Begin1Click() {
   // Everything that can fail on a bad or huge file happens before the first
   // field changes, so the image in use, its regions and settings survive.
   QImage image;
-  QImage work;
   try {
     image = Desktop.ReadBitmap(path);
     if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
     if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
-    work = QImage(image.width(), image.height(), QImage::Format_Grayscale8);
-    if (work.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
-    work.fill(0);
   } catch (const std::bad_alloc&) {
     Desktop.ShowErrorBox(ErrorDisplayText("Недостаточно памяти для изображения " + path));
     return;
@@ -81,7 +77,6 @@ void TVazeZududi_Form::Begin1Click() {
 
   Image1 = SourceBitmap;  // shares the pixels until one of them is drawn on
   ClearOverlay();         // white at the new size: wholly see-through
-  WorkBitmap = std::move(work);
   ImageFileName = path;
   Desktop.SetCaption(std::string(kMainCaption) + " - " + FileNameOf(path));
   ResultsSaved = false;

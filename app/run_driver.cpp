@@ -1,28 +1,18 @@
-// "Найти координаты": runs every search region through binarization, scans,
-// line validation, intersections and refinement, and ends every error and
-// every cancellation through one failure path.
+// "Найти координаты": the detection over the user's regions, shown in the
+// window as it works, its results kept in the record, and every error and
+// every cancellation ended through one failure path.
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "app/form.h"
-#include "binarize/binarization.h"
-#include "binarize/fragmentation.h"
-#include "core/checked_math.h"
-#include "core/number_text.h"
-#include "core/procedures.h"
+#include "app/window_observer.h"
 #include "core/qova_error.h"
-#include "detect/grid_lines.h"
-#include "detect/scan_sides.h"
-#include "editor/markers.h"
+#include "detect/detect_crossings.h"
 
 namespace qova {
 
 namespace {
-
-constexpr const char* kRunFailedText = "Невозможно найти точки. Попробуйте изменить параметры.";
-constexpr const char* kMeanLabel = "Средняя яркость дифференцированного изображения:";
-constexpr const char* kVarianceLabel = "Дисперсия яркости дифференцированного изображения:";
 
 // The wait cursor for as long as the run works, restored on every way out.
 // The platform gives every box and dialog the ordinary pointer while they
@@ -38,83 +28,16 @@ class BusyCursor {
   Platform& desktop_;
 };
 
-// A step-mode confirmation: Cancel ends the run.
-void Confirm(Platform& desktop, const char* text) {
-  desktop.Repaint();  // the picture the user confirms must be on screen first
-  if (desktop.MessageBox(text, "Сообщение", MsgButtons::OkCancel) == MsgResult::Cancel)
-    throw RunCancelled();
-}
+}  // namespace
 
-// Reads the open image again from its file. The file may have been replaced
-// since it was opened: an image of another size would take every stage
-// outside its arrays, so it ends the run instead. reuse: pixels the image
-// may be read into (see Platform::ReadBitmap).
-QImage ReadImageAgain(TVazeZududi_Form& f, QImage reuse = QImage()) {
-  QImage image = f.Desktop.ReadBitmap(f.ImageFileName, std::move(reuse));
+QImage TVazeZududi_Form::ReadImageAgain(QImage reuse) {
+  QImage image = Desktop.ReadBitmap(ImageFileName, std::move(reuse));
   if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
-  if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + f.ImageFileName);
-  if (image.width() != f.ImageWidth || image.height() != f.ImageHeight)
-    throw QovaError("Файл изображения " + f.ImageFileName + " изменился после открытия");
+  if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + ImageFileName);
+  if (image.width() != ImageWidth || image.height() != ImageHeight)
+    throw QovaError("Файл изображения " + ImageFileName + " изменился после открытия");
   return image;
 }
-
-void AddStatisticsLines(TVazeZududi_Form& f, bool fragment) {
-  const char sep = f.Desktop.DecimalSeparator();
-  std::vector<std::string>& list = f.MessForm.ListBox1;
-  list.push_back(kMeanLabel);
-  list.push_back(FormatGeneral(f.MeanGradient, sep));
-  list.push_back(kVarianceLabel);
-  list.push_back(FormatGeneral(f.GradientVariance, sep));
-  if (fragment) list.push_back(std::string(65, '-'));
-}
-
-// Step mode: the gradient picture under the statistics window; the window's
-// Cancel ends the run.
-void ShowStatistics(TVazeZududi_Form& f) {
-  f.Image1 = f.WorkBitmap.convertToFormat(QImage::Format_RGB32);
-  f.Desktop.Repaint();
-  f.Desktop.ShowModal(f.MessForm);
-  if (f.MessForm.CancelledByUser) throw RunCancelled();
-  f.Desktop.Repaint();
-}
-
-void BinarizeWhole(TVazeZududi_Form& f, const SearchRegion& region) {
-  f.MessForm.ListBox1.clear();
-  Timed(f.StageTimes, "ComputeGradientStatistics", [&] { ComputeGradientStatistics(f, region); });
-  AddStatisticsLines(f, false);
-  if (f.Steps) ShowStatistics(f);
-  // Nothing between the statistics and the threshold writes GradientArray.
-  Timed(f.StageTimes, "Threshold and binarization", [&] {
-    const int32_t t = Trunc(ThresholdOfStatistics(f, f.MeanGradient, f.GradientVariance));
-    BinarizeRegion(f, region, t);
-  });
-}
-
-void BinarizeFragments(TVazeZududi_Form& f, int32_t r) {
-  Timed(f.StageTimes, "FragmentRegion",
-        [&] { FragmentRegion(f, f.FragmentationWidth, f.FragmentationHeight, r); });
-  f.MessForm.ListBox1.clear();
-  // Each fragment's mean and variance, for its threshold below. A later
-  // fragment rewrites the G on the edges it shares with an earlier one, with
-  // the same values (G depends on the image alone), so they still hold.
-  std::vector<std::pair<double, double>> statistics;
-  for (int32_t i = 0; i < f.Fragments.Length(); ++i) {
-    Timed(f.StageTimes, "ComputeGradientStatistics",
-          [&] { ComputeGradientStatistics(f, *f.Fragments[i]); });
-    statistics.emplace_back(f.MeanGradient, f.GradientVariance);
-    AddStatisticsLines(f, true);
-  }
-  if (f.Steps) ShowStatistics(f);
-  for (int32_t i = 0; i < f.Fragments.Length(); ++i) {
-    const SearchRegion& fragment = *f.Fragments[i];
-    Timed(f.StageTimes, "Threshold and binarization", [&] {
-      const auto [mean, variance] = statistics[static_cast<size_t>(i)];
-      BinarizeRegion(f, fragment, Trunc(ThresholdOfStatistics(f, mean, variance)));
-    });
-  }
-}
-
-}  // namespace
 
 void TVazeZududi_Form::PrepareRun() {
   StageTimer timer(StageTimes, "PrepareRun");
@@ -122,108 +45,55 @@ void TVazeZududi_Form::PrepareRun() {
   FoundPoints.Clear();
   HorizontalLines.Clear();
   VerticalLines.Clear();
-  if (ArraysAllocated) {
-    BrightnessArray.Release();
-    GradientArray.Release();
-    BinaryMask.Release();
-    ArraysAllocated = false;
-  }
-  try {
-    // Zeroed pages straight from the system: no pass writing zeros over
-    // 17 bytes a pixel of the whole image.
-    BrightnessArray.Allocate(ImageWidth, ImageHeight);
-    GradientArray.Allocate(ImageWidth, ImageHeight);
-    BinaryMask.Allocate(ImageWidth, ImageHeight);
-  } catch (...) {
-    // Whatever was allocated goes back, so the program goes on with its memory.
-    BrightnessArray.Release();
-    GradientArray.Release();
-    BinaryMask.Release();
-    throw;
-  }
-  ArrayWidth = ImageWidth;
-  ArrayHeight = ImageHeight;
   SidePoints03.Clear();
   SidePoints12.Clear();
   SidePoints01.Clear();
   SidePoints23.Clear();
   Fragments.SetLength(0);
-  // The stages draw into WorkBitmap by its size: make sure it is the image's.
-  if (WorkBitmap.width() != ImageWidth || WorkBitmap.height() != ImageHeight ||
-      WorkBitmap.format() != QImage::Format_Grayscale8) {
-    WorkBitmap = QImage(ImageWidth, ImageHeight, QImage::Format_Grayscale8);
-    if (WorkBitmap.isNull() && ImageWidth > 0 && ImageHeight > 0) throw QovaError("Out of memory");
-  }
-  WorkBitmap.fill(0);
   // A failed reload in an earlier run may have left no source image; the
   // stages read its pixels, so it must be there before they start.
   if (SourceBitmap.width() != ImageWidth || SourceBitmap.height() != ImageHeight)
-    SourceBitmap = ReadImageAgain(*this);
-  ArraysAllocated = true;
+    SourceBitmap = ReadImageAgain();
 }
 
-void TVazeZududi_Form::RunRegions() {
-  for (int32_t r = 0; r < Regions.Length(); ++r) {
-    const SearchRegion& region = *Regions[r];
-    if (FragmentationWidth == -1)
-      BinarizeWhole(*this, region);
-    else
-      BinarizeFragments(*this, r);
-    if (Steps) {
-      ShowBinaryImage(*this, BinaryMask, region);
-      Confirm(Desktop, "Бинаризирование завершено!");
-    }
-    Timed(StageTimes, "ScanSide03", [&] { ScanSide03(*this, r); });
-    Timed(StageTimes, "ScanSide12", [&] { ScanSide12(*this, r); });
-    Timed(StageTimes, "ScanSide23", [&] { ScanSide23(*this, r); });
-    Timed(StageTimes, "ScanSide01", [&] { ScanSide01(*this, r); });
-    if (Steps) Confirm(Desktop, "Сканирование завершено!");
-    if (!Timed(StageTimes, "ValidateLines", [&] { return ValidateLines(*this); }))
-      throw RunCancelled();
-    if (Steps) {
-      DrawGridLines(*this, PassiveColor);
-      Confirm(Desktop, "Линии найдены!");
-    }
-    Timed(StageTimes, "FindCrossNodes", [&] { FindCrossNodes(*this, r); });
-    // Undo what ShowBinaryImage painted. The old copy is read over where
-    // nothing else shares it, and is let go otherwise before the new one is
-    // made, so that two images of the whole scan are never held at once.
-    Timed(StageTimes, "Read image again",
-          [&] { SourceBitmap = ReadImageAgain(*this, std::exchange(SourceBitmap, QImage())); });
-    Timed(StageTimes, "RefineCrossPoints", [&] { RefineCrossPoints(*this, r); });
-  }
+void TVazeZududi_Form::KeepResults(DetectionResult& result) {
+  FoundPoints = std::move(result.FoundPoints);
+  if (result.regions.empty()) return;
+  MessForm.ListBox1 = result.statisticsLines;
+  RegionResult& last = result.regions.back();
+  Fragments = std::move(last.Fragments);
+  SidePoints03 = std::move(last.border.SidePoints03);
+  SidePoints12 = std::move(last.border.SidePoints12);
+  SidePoints23 = std::move(last.border.SidePoints23);
+  SidePoints01 = std::move(last.border.SidePoints01);
+  HorizontalLines = std::move(last.lines.HorizontalLines);
+  VerticalLines = std::move(last.lines.VerticalLines);
+  CrossNodes = std::move(last.CrossNodes);
 }
 
 void TVazeZududi_Form::N4Click() {
   BusyCursor busy(Desktop);
   try {
     PrepareRun();
-    OverlayVisible = false;
-    Desktop.Repaint();
-    RunRegions();
-    Timed(StageTimes, "Markers", [&] {
-      for (int32_t i = 0; i < FoundPoints.Count(); ++i) {
-        const VT_Point& p = *FoundPoints.Get(i);
-        DrawPictureMarker(*this, PassiveColor, RoundNearest(p.x), RoundNearest(p.y));
-      }
-    });
-    OverlayVisible = true;
-    Desktop.Repaint();
-    if (NeedPointsControl && FoundPoints.Count() != NeedPointsCount) {
-      const std::string question =
-          "Найдено " + std::to_string(FoundPoints.Count()) +
-          " точек! Заданное количество: " + std::to_string(NeedPointsCount) +
-          " точек! Продолжить работу?";
-      if (Desktop.MessageBox(question, "Предупреждение", MsgButtons::YesNo) != MsgResult::Yes)
-        throw RunCancelled();
-    }
-    ResultsSaved = false;
-    RunCompleted = true;
-    UpdateActions();
   } catch (const std::exception&) {
-    // Every error and every cancellation, an exhausted memory included.
     FailRun();
+    return;
   }
+  OverlayVisible = false;
+  Desktop.Repaint();
+  WindowObserver observer(*this);
+  // The stages read SourceBitmap through the reference while they work; the
+  // observer reads it again from the file (same size and format) before each
+  // refinement, as the window always has.
+  DetectionResult result = DetectCrossings(SourceBitmap, Regions, Params(), observer);
+  KeepResults(result);
+  if (!result.Completed()) {
+    FailRun();
+    return;
+  }
+  ResultsSaved = false;
+  RunCompleted = true;
+  UpdateActions();
 }
 
 void TVazeZududi_Form::FailRun() {
@@ -234,7 +104,7 @@ void TVazeZududi_Form::FailRun() {
   // window would be left without a way to edit.
   std::string readError;
   try {
-    QImage image = ReadImageAgain(*this);
+    QImage image = ReadImageAgain();
     SourceBitmap = QImage();
     SourceBitmap = std::move(image);
     Image1 = SourceBitmap;

@@ -14,6 +14,7 @@
 #include "editor/region_editor.h"
 #include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/run_arrays.h"
 #include "tools/synth/synthetic_plate.h"
 
 // Under AddressSanitizer an impossible allocation must fail as it does
@@ -133,9 +134,6 @@ TEST_F(RunDriverTest, OneRegionRunsWithoutAQuestionAndDrawsTheMarkers) {
   EXPECT_TRUE(desktop.errors.empty());
   ExpectCrossings(Points(), CrossingsInside(plate_, corners));
 
-  EXPECT_TRUE(form().ArraysAllocated);
-  EXPECT_EQ(form().ArrayWidth, 420);
-  EXPECT_EQ(form().ArrayHeight, 320);
   EXPECT_TRUE(form().OverlayVisible);
   EXPECT_FALSE(form().ResultsSaved);
   EXPECT_TRUE(form().FindEnabled) << "the run can be repeated at once";
@@ -204,7 +202,7 @@ TEST_F(RunDriverTest, FourFragmentsGiveFiveLinesEach) {
 TEST_F(RunDriverTest, StepModeShowsEveryPictureAndCancelAfterTheScansFailsTheRun) {
   form().Steps = true;
   form().ResultsSaved = true;  // as after a save
-  AddRegion(1, 1, 3, 3);
+  const auto corners = AddRegion(1, 1, 3, 3);
   QImage shownWithStatistics;
   desktop.dialogActions.push_back([&](ModalDialog& d) {
     shownWithStatistics = form().Image1;
@@ -217,7 +215,12 @@ TEST_F(RunDriverTest, StepModeShowsEveryPictureAndCancelAfterTheScansFailsTheRun
 
   ASSERT_EQ(desktop.dialogsShown.size(), 1u);
   EXPECT_EQ(desktop.dialogsShown[0], &form().MessForm);
-  EXPECT_EQ(shownWithStatistics, form().WorkBitmap.convertToFormat(QImage::Format_RGB32));
+  // The gradient picture of the region, computed apart.
+  RunArrays gradient(plate_.image);
+  auto region = std::make_unique<SearchRegion>(1);
+  for (const QPointF& c : corners) region->AddNew(c.x(), c.y());
+  gradient.Statistics(*region);
+  EXPECT_EQ(shownWithStatistics, gradient.work.WorkBitmap.convertToFormat(QImage::Format_RGB32));
   ASSERT_EQ(desktop.messages.size(), 3u);
   EXPECT_EQ(desktop.messages[0].text, "Бинаризирование завершено!");
   EXPECT_EQ(desktop.messages[0].caption, "Сообщение");
@@ -369,37 +372,6 @@ TEST_F(RunDriverTest, AnErrorOfAStageEndsTheRunThroughTheFailurePath) {
   ASSERT_EQ(desktop.messages.size(), 1u);
   ExpectFailedRun();
   EXPECT_TRUE(desktop.errors.empty());
-}
-
-TEST_F(RunDriverTest, ArraysTooLargeForMemoryFailTheRunAndTheProgramGoesOn) {
-  AddRegion(1, 1, 3, 3);
-  form().N4Click();
-  ASSERT_TRUE(form().ArraysAllocated);
-  // An image of 2^30 × 2^30 pixels would need 17 EiB of working arrays.
-  form().ImageWidth = 1 << 30;
-  form().ImageHeight = 1 << 30;
-  AddRegion(1, 1, 3, 3);
-  form().N4Click();
-  ASSERT_EQ(desktop.messages.size(), 1u);
-  EXPECT_EQ(desktop.messages[0].text, kFailed);
-  EXPECT_FALSE(form().ArraysAllocated);
-  EXPECT_FALSE(form().BrightnessArray.Allocated());
-  EXPECT_FALSE(form().GradientArray.Allocated());
-  EXPECT_FALSE(form().BinaryMask.Allocated());
-  EXPECT_EQ(form().Regions.Length(), 0);
-  EXPECT_FALSE(form().FindEnabled);
-  EXPECT_FALSE(desktop.busy);
-  // The file no longer matches the pretended size: reported, not shown.
-  EXPECT_EQ(desktop.errors.size(), 1u);
-
-  // The program goes on: the real size runs again.
-  form().ImageWidth = 420;
-  form().ImageHeight = 320;
-  desktop.errors.clear();
-  const auto corners = AddRegion(1, 1, 3, 3);
-  form().N4Click();
-  EXPECT_EQ(desktop.messages.size(), 1u);
-  ExpectCrossings(Points(), CrossingsInside(plate_, corners));
 }
 
 TEST_F(RunDriverTest, AnImageFileReplacedByAnotherSizeFailsTheRun) {

@@ -13,6 +13,7 @@
 #include "binarize/region_pixels.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
+#include "state/qrgb.h"
 
 namespace qova {
 
@@ -36,12 +37,12 @@ void ForEachTile(const PixelBox& box, Tile tile) {
 }
 
 // BrightnessArray[x][y] = (r + g + b)/3 over the box; each cell on its own.
-void FillBrightness(StateRecord& s, const PixelBox& box) {
-  const uchar* source = s.SourceBitmap.constBits();
-  const qsizetype sourceStride = s.SourceBitmap.bytesPerLine();
+void FillBrightness(const QImage& image, PixelArray<double>& BrightnessArray, const PixelBox& box) {
+  const uchar* source = image.constBits();
+  const qsizetype sourceStride = image.bytesPerLine();
   ForEachTile(box, [&](int32_t x0, int32_t x1, int32_t y0, int32_t y1) {
     for (int32_t x = x0; x <= x1; ++x) {
-      double* cells = s.BrightnessArray[x];
+      double* cells = BrightnessArray[x];
       for (int32_t y = y0; y <= y1; ++y) {
         const QRgb p = reinterpret_cast<const QRgb*>(source + y * sourceStride)[x];
         cells[y] = static_cast<double>(qRed(p) + qGreen(p) + qBlue(p)) / 3;
@@ -77,16 +78,16 @@ inline double Gradient(double left, double right, double above, double below) {
 // Kept out of line: inlined into the strip loop, whose calls the sum lives
 // across, the sum got a stack slot and every addition of the chain went
 // through memory (some 12 ms on 16 megapixels).
-[[gnu::noinline]] double GradientColumn(StateRecord& s, int32_t x,
+[[gnu::noinline]] double GradientColumn(WorkingArrays& work, int32_t x,
                                         std::span<const InteriorColumns::Span> runs, uchar* grey,
                                         double sum) {
-  const int32_t w = s.ImageWidth, h = s.ImageHeight;
+  const int32_t w = work.Width(), h = work.Height();
   // Where the margin falls outside the image the difference reads the
   // nearest pixel inside.
-  const double* left = s.BrightnessArray[std::max(x - kDifferenceStep, 0)];
-  const double* centre = s.BrightnessArray[x];
-  const double* right = s.BrightnessArray[std::min(x + kDifferenceStep, w - 1)];
-  double* gradient = s.GradientArray[x];
+  const double* left = work.BrightnessArray[std::max(x - kDifferenceStep, 0)];
+  const double* centre = work.BrightnessArray[x];
+  const double* right = work.BrightnessArray[std::min(x + kDifferenceStep, w - 1)];
+  double* gradient = work.GradientArray[x];
   // The sum is added outside the lambda: a variable the lambda referred to
   // would need an address, and a byte store to grey may alias any address.
   auto one = [&](int32_t y) {
@@ -135,10 +136,10 @@ constexpr uchar kNoGrey = 255;
 // y * kGreyRow; kNoGrey off the interior) into WorkBitmap, row by row: written
 // column by column, every byte would land on a row, and a page, of its own.
 // Sixteen pixels all interior go as one store, none interior as none.
-void StoreGreyLevels(StateRecord& s, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
+void StoreGreyLevels(QImage& WorkBitmap, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
                      const uchar* grey) {
-  uchar* work = s.WorkBitmap.bits();
-  const qsizetype workStride = s.WorkBitmap.bytesPerLine();
+  uchar* work = WorkBitmap.bits();
+  const qsizetype workStride = WorkBitmap.bytesPerLine();
   const int32_t n = x1 - x0 + 1;
   for (int32_t y = y0; y <= y1; ++y) {
     uchar* row = work + y * workStride + x0;
@@ -163,11 +164,11 @@ void StoreGreyLevels(StateRecord& s, int32_t x0, int32_t x1, int32_t y0, int32_t
 }
 
 // The sum of squared deviations from mean, in the order of the mean's sum.
-double SquaredDeviations(const StateRecord& s, const PixelBox& box, const InteriorColumns& interior,
-                         double mean) {
+double SquaredDeviations(const PixelArray<double>& GradientArray, const PixelBox& box,
+                         const InteriorColumns& interior, double mean) {
   double squares = 0;
   for (int32_t x = box.x0; x <= box.x1; ++x) {
-    const double* gradient = s.GradientArray[x];
+    const double* gradient = GradientArray[x];
     for (const InteriorColumns::Span& run : interior.Column(x))
       for (int32_t y = run.first; y <= run.last; ++y) {
         const double d = gradient[y] - mean;
@@ -179,12 +180,10 @@ double SquaredDeviations(const StateRecord& s, const PixelBox& box, const Interi
 
 }  // namespace
 
-void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
-  CheckBinarizationInputs(s);
-  const int32_t w = s.ImageWidth, h = s.ImageHeight;
-  s.DifferenceStep = kDifferenceStep;
-  s.MeanGradient = 0;
-  s.GradientVariance = 0;
+GradientStatistics ComputeGradientStatistics(const QImage& source, const SearchRegion& region,
+                                             WorkingArrays& work) {
+  CheckBinarizationInputs(source, work);
+  const int32_t w = work.Width(), h = work.Height();
 
   // The margin lets every difference read brightness of this call.
   const PixelBox margin = ClippedBox(region, kDifferenceStep, w, h);
@@ -198,92 +197,96 @@ void ComputeGradientStatistics(StateRecord& s, const SearchRegion& region) {
   int32_t x = box.x0;
   for (int32_t first = margin.x0; first <= margin.x1; first += kStrip) {
     const int32_t last = std::min(first + kStrip - 1, margin.x1);
-    FillBrightness(s, {first, last, margin.y0, margin.y1});
+    FillBrightness(source, work.BrightnessArray, {first, last, margin.y0, margin.y1});
     const int32_t ready = std::min(last == margin.x1 ? last : last - kDifferenceStep, box.x1);
     if (x > ready) continue;
     const int32_t x0 = x;  // at most kGreyRow columns
     std::fill(grey.begin(), grey.end(), kNoGrey);
     for (; x <= ready; ++x)
-      sum = GradientColumn(s, x, interior.Column(x), grey.data() + (x - x0), sum);
-    StoreGreyLevels(s, x0, ready, box.y0, box.y1, grey.data());
+      sum = GradientColumn(work, x, interior.Column(x), grey.data() + (x - x0), sum);
+    StoreGreyLevels(work.WorkBitmap, x0, ready, box.y0, box.y1, grey.data());
   }
   const int64_t n = interior.PixelCount();
+  GradientStatistics statistics;
   // No interior pixel: 0/0, which ends the run.
-  s.MeanGradient = Div(sum, static_cast<double>(n));
-
-  const double squares = SquaredDeviations(s, box, interior, s.MeanGradient);
+  statistics.MeanGradient = Div(sum, static_cast<double>(n));
+  const double squares =
+      SquaredDeviations(work.GradientArray, box, interior, statistics.MeanGradient);
   // One interior pixel: 0/0 again; the sample variance needs two.
-  s.GradientVariance = Div(squares, static_cast<double>(n - 1));
+  statistics.GradientVariance = Div(squares, static_cast<double>(n - 1));
+  return statistics;
 }
 
-double ComputeThreshold(StateRecord& s, const SearchRegion& region) {
-  CheckBinarizationInputs(s);
-  const PixelBox box = ClippedBox(region, 0, s.ImageWidth, s.ImageHeight);
-  const InteriorTest inside(region, s.ImageHeight);
+double ComputeThreshold(const PixelArray<double>& GradientArray, const SearchRegion& region,
+                        const DetectionParams& params) {
+  const int32_t w = GradientArray.Width(), h = GradientArray.Height();
+  if (!GradientArray.Allocated() || w <= 0 || h <= 0)
+    throw QovaError("The working arrays are not allocated for the open image");
+  const PixelBox box = ClippedBox(region, 0, w, h);
+  const InteriorTest inside(region, h);
 
   double n = 0, sum = 0;
   for (int32_t x = box.x0; x <= box.x1; ++x) {
-    const double* gradient = s.GradientArray[x];
+    const double* gradient = GradientArray[x];
     for (int32_t y = box.y0; y <= box.y1; ++y) {
       if (!inside(x, y)) continue;
       sum = sum + gradient[y];
       n = n + 1;
     }
   }
-  const double mean = Div(sum, n);
-
-  double variance = 0;  // only summed where the threshold needs it
-  if (s.ThresholdStatistic == 2) {
+  GradientStatistics statistics;
+  statistics.MeanGradient = Div(sum, n);
+  if (params.ThresholdStatistic == 2) {  // only summed where the threshold needs it
     double squares = 0;
     for (int32_t x = box.x0; x <= box.x1; ++x) {
-      const double* gradient = s.GradientArray[x];
+      const double* gradient = GradientArray[x];
       for (int32_t y = box.y0; y <= box.y1; ++y) {
         if (!inside(x, y)) continue;
-        const double d = gradient[y] - mean;
+        const double d = gradient[y] - statistics.MeanGradient;
         squares = squares + d * d;
       }
     }
-    variance = Div(squares, n - 1);
+    statistics.GradientVariance = Div(squares, n - 1);
   }
-  return ThresholdOfStatistics(s, mean, variance);
+  return ThresholdOfStatistics(params, statistics);
 }
 
-double ThresholdOfStatistics(const StateRecord& s, double mean, double variance) {
+double ThresholdOfStatistics(const DetectionParams& params, const GradientStatistics& statistics) {
   double statistic;
-  if (s.ThresholdStatistic == 1)
-    statistic = mean;
-  else if (s.ThresholdStatistic == 2)
-    statistic = variance;
+  if (params.ThresholdStatistic == 1)
+    statistic = statistics.MeanGradient;
+  else if (params.ThresholdStatistic == 2)
+    statistic = statistics.GradientVariance;
   else
-    throw QovaError("Unknown threshold statistic " + std::to_string(s.ThresholdStatistic));
+    throw QovaError("Unknown threshold statistic " + std::to_string(params.ThresholdStatistic));
 
-  const double power = Finite(std::pow(statistic, s.ThresholdPowerExp));
-  const double powerTerm = Finite(s.ThresholdPowerCoef * power);
-  const double linearTerm = Finite(s.ThresholdLinearCoef * statistic);
-  return Finite(Finite(powerTerm + linearTerm) + s.KontrastLevel);
+  const double power = Finite(std::pow(statistic, params.ThresholdPowerExp));
+  const double powerTerm = Finite(params.ThresholdPowerCoef * power);
+  const double linearTerm = Finite(params.ThresholdLinearCoef * statistic);
+  return Finite(Finite(powerTerm + linearTerm) + params.KontrastLevel);
 }
 
-void BinarizeRegion(StateRecord& s, const SearchRegion& region, int32_t threshold) {
-  CheckBinarizationInputs(s);
-  const PixelBox box = ClippedBox(region, 0, s.ImageWidth, s.ImageHeight);
+void BinarizeRegion(const PixelArray<double>& GradientArray, const SearchRegion& region,
+                    int32_t threshold, PixelArray<uint8_t>& BinaryMask) {
+  const int32_t w = std::min(GradientArray.Width(), BinaryMask.Width());
+  const int32_t h = std::min(GradientArray.Height(), BinaryMask.Height());
+  const PixelBox box = ClippedBox(region, 0, w, h);
   const double t = threshold;
   for (int32_t x = box.x0; x <= box.x1; ++x) {
-    const double* gradient = s.GradientArray[x];
-    uint8_t* mask = s.BinaryMask[x];
+    const double* gradient = GradientArray[x];
+    uint8_t* mask = BinaryMask[x];
     for (int32_t y = box.y0; y <= box.y1; ++y)
       if (gradient[y] > t) mask[y] = 1;
   }
 }
 
-void ShowBinaryImage(StateRecord& s, const PixelArray<uint8_t>& mask, const SearchRegion& region) {
-  QImage& picture = s.SourceBitmap;
-  if (picture.isNull() ||
-      (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32))
-    throw QovaError("The source bitmap does not match the open image");
+QImage BinaryImage(const PixelArray<uint8_t>& mask, const SearchRegion& region, int32_t width,
+                   int32_t height) {
+  QImage picture(width, height, QImage::Format_RGB32);
+  if (picture.isNull()) throw QovaError("Out of memory");
   picture.fill(ToQRgb(kBlack));
-
-  const PixelBox box = ClippedBox(region, 0, std::min(picture.width(), mask.Width()),
-                                  std::min(picture.height(), mask.Height()));
+  const PixelBox box =
+      ClippedBox(region, 0, std::min(width, mask.Width()), std::min(height, mask.Height()));
   uchar* bits = picture.bits();
   const qsizetype stride = picture.bytesPerLine();
   const QRgb white = ToQRgb(kWhite);
@@ -292,9 +295,7 @@ void ShowBinaryImage(StateRecord& s, const PixelArray<uint8_t>& mask, const Sear
     for (int32_t y = box.y0; y <= box.y1; ++y)
       if (column[y] != 0) reinterpret_cast<QRgb*>(bits + y * stride)[x] = white;
   }
-
-  s.Image1 = picture;  // shared: whichever is drawn on next gets pixels of its own
-  s.Desktop.Repaint();
+  return picture;
 }
 
 }  // namespace qova

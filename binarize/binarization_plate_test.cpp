@@ -8,9 +8,9 @@
 
 #include "binarize/binarization.h"
 #include "binarize/fragmentation.h"
-#include "binarize/test_support.h"
 #include "core/checked_math.h"
-#include "platform/scripted_platform.h"
+#include "tests/support/regions.h"
+#include "tests/support/run_arrays.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -37,28 +37,28 @@ class PlateMask : public testing::Test {
  protected:
   void Open(const PlateParams& params) {
     plate = RenderPlate(params);
-    PrepareForRun(s, plate.image);
-    s.Regions.SetLength(0);
+    run = std::make_unique<RunArrays>(plate.image);
+    regions.SetLength(0);
   }
 
   int32_t AddRegion(const std::vector<QPointF>& corners) {
     auto region = std::make_unique<SearchRegion>(1);
     for (const QPointF& p : corners) region->AddNew(p.x(), p.y());
-    s.Regions.Append(std::move(region));
-    return s.Regions.Length() - 1;
+    regions.Append(std::move(region));
+    return regions.Length() - 1;
   }
 
-  // Binarization of one region as the run driver does it.
-  void Binarize(int32_t r) {
-    if (s.FragmentationWidth == -1) {
-      ComputeGradientStatistics(s, *s.Regions[r]);
-      BinarizeRegion(s, *s.Regions[r], Trunc(ComputeThreshold(s, *s.Regions[r])));
+  // Binarization of one region as a run does it.
+  void Binarize(int32_t r, int32_t fragments = -1) {
+    if (fragments == -1) {
+      run->Binarize(*regions[r]);
       return;
     }
-    FragmentRegion(s, s.FragmentationWidth, s.FragmentationHeight, r);
-    for (const auto& f : s.Fragments) ComputeGradientStatistics(s, *f);
-    for (const auto& f : s.Fragments) BinarizeRegion(s, *f, Trunc(ComputeThreshold(s, *f)));
+    const RegionList parts = FragmentRegion(*regions[r], fragments, fragments);
+    for (const auto& f : parts) run->Statistics(*f);
+    for (const auto& f : parts) run->BinarizeAt(*f, Trunc(run->Threshold(*f)));
   }
+  bool Marked(int x, int y) const { return run->work.BinaryMask[x][y] != 0; }
 
   // Signed distance of pixel (x, y) from the nearest line of a family (normal
   // `normal`), and that line's index.
@@ -69,7 +69,7 @@ class PlateMask : public testing::Test {
   }
 
   MaskReport Inspect(int32_t r) const {
-    const SearchRegion& region = *s.Regions[r];
+    const SearchRegion& region = *regions[r];
     const double reach = plate.params.lineWidth / 2 + 0.5;  // beyond it the cell is flat
     MaskReport report;
     // Per line crossing a run of pixels: centre seen, left edge seen and marked, right edge seen
@@ -94,36 +94,36 @@ class PlateMask : public testing::Test {
       if (d >= 0.5 && d <= reach + 1) c.rightSeen = true, c.rightMarked |= marked;
     };
     // Vertical lines along rows, horizontal lines along columns.
-    for (int y = 0; y < s.ImageHeight; ++y) {
+    for (int y = 0; y < plate.image.height(); ++y) {
       std::map<int, Crossing> crossings;
-      for (int x = 0; x < s.ImageWidth; ++x) {
+      for (int x = 0; x < plate.image.width(); ++x) {
         if (!PointInRegion(x, y, region)) continue;
         int k, l;
         const double du = Offset(x, y, plate.across, &k), dv = Offset(x, y, plate.down, &l);
-        if (std::fabs(dv) > reach + 3) visit(crossings, du, k, s.BinaryMask[x][y] != 0, x);
+        if (std::fabs(dv) > reach + 3) visit(crossings, du, k, Marked(x, y), x);
         if (std::fabs(du) > reach + 1.5 && std::fabs(dv) > reach + 1.5) {
           ++report.flatChecked;
-          report.flatMarked += s.BinaryMask[x][y];
+          report.flatMarked += Marked(x, y);
         }
       }
       finish(crossings);
     }
-    for (int x = 0; x < s.ImageWidth; ++x) {
+    for (int x = 0; x < plate.image.width(); ++x) {
       std::map<int, Crossing> crossings;
-      for (int y = 0; y < s.ImageHeight; ++y) {
+      for (int y = 0; y < plate.image.height(); ++y) {
         if (!PointInRegion(x, y, region)) continue;
         int k, l;
         const double du = Offset(x, y, plate.across, &k), dv = Offset(x, y, plate.down, &l);
-        if (std::fabs(du) > reach + 3) visit(crossings, dv, l, s.BinaryMask[x][y] != 0, x);
+        if (std::fabs(du) > reach + 3) visit(crossings, dv, l, Marked(x, y), x);
       }
       finish(crossings);
     }
     return report;
   }
 
-  ScriptedPlatform desktop;
-  StateRecord s{desktop};
   Plate plate;
+  std::unique_ptr<RunArrays> run;
+  RegionList regions;
 };
 
 TEST_F(PlateMask, WholeRegionMarksBothEdgesOfEveryLineAndNoCell) {
@@ -171,9 +171,8 @@ TEST_F(PlateMask, FragmentsFollowBrightnessThatHalvesAcrossThePlate) {
 
   // A threshold per fragment follows the brightness.
   Open(params);
-  s.FragmentationWidth = s.FragmentationHeight = 4;
   const int32_t f = AddRegion(RegionInCells(plate, 0, 0, 14, 9));
-  Binarize(f);
+  Binarize(f, 4);
   const MaskReport fragmented = Inspect(f);
   SCOPED_TRACE(testing::Message() << "4 x 4: " << fragmented);
   EXPECT_EQ(fragmented.edgesChecked, whole.edgesChecked);

@@ -11,10 +11,10 @@
 #include <vector>
 
 #include "binarize/region_pixels.h"
-#include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
-#include "platform/scripted_platform.h"
+#include "tests/support/regions.h"
+#include "tests/support/run_arrays.h"
 
 namespace qova {
 namespace {
@@ -38,30 +38,7 @@ QImage RandomImage(int w, int h, unsigned seed) {
   return image;
 }
 
-// A state record with an open image and the run's arrays, as PrepareRun
-// leaves it.
-struct RunState {
-  ScriptedPlatform desktop;
-  StateRecord s{desktop};
-
-  explicit RunState(const QImage& image) { PrepareForRun(s, image); }
-
-  // Statistics, threshold and mask of one region, as the run driver calls them.
-  int32_t Binarize(const SearchRegion& region) {
-    ComputeGradientStatistics(s, region);
-    const int32_t t = Trunc(ComputeThreshold(s, region));
-    BinarizeRegion(s, region, t);
-    return t;
-  }
-
-  int MarkedCount() const {
-    int count = 0;
-    for (int x = 0; x < s.ImageWidth; ++x)
-      for (int y = 0; y < s.ImageHeight; ++y) count += s.BinaryMask[x][y];
-    return count;
-  }
-  int WorkGrey(int x, int y) const { return s.WorkBitmap.constScanLine(y)[x]; }
-};
+using RunState = RunArrays;
 
 // The statistics computed the plain way: pixel() reads, the nearest pixel
 // inside the image for the margin, PointInRegion per pixel.
@@ -103,14 +80,13 @@ Direct DirectStatistics(const QImage& image, const SearchRegion& region) {
 // Every gradient, grey level and both statistics agree bit for bit with the
 // plain computation; nothing outside the interior is written.
 void ExpectMatchesDirect(RunState& run, const SearchRegion& region) {
-  const Direct d = DirectStatistics(run.s.SourceBitmap, region);
-  ComputeGradientStatistics(run.s, region);
-  EXPECT_EQ(run.s.DifferenceStep, 1);
-  EXPECT_EQ(run.s.MeanGradient, d.mean);
-  EXPECT_EQ(run.s.GradientVariance, d.variance);
-  for (int x = 0; x < run.s.ImageWidth; ++x)
-    for (int y = 0; y < run.s.ImageHeight; ++y) {
-      ASSERT_EQ(run.s.GradientArray[x][y], d.g[x][y]) << x << "," << y;
+  const Direct d = DirectStatistics(run.source, region);
+  run.Statistics(region);
+  EXPECT_EQ(run.stats.MeanGradient, d.mean);
+  EXPECT_EQ(run.stats.GradientVariance, d.variance);
+  for (int x = 0; x < run.source.width(); ++x)
+    for (int y = 0; y < run.source.height(); ++y) {
+      ASSERT_EQ(run.work.GradientArray[x][y], d.g[x][y]) << x << "," << y;
       ASSERT_EQ(run.WorkGrey(x, y), static_cast<int>(d.g[x][y])) << x << "," << y;
     }
 }
@@ -119,24 +95,24 @@ void ExpectMatchesDirect(RunState& run, const SearchRegion& region) {
 // brightness on the box widened by one pixel and clipped, gradient and grey
 // level on the interior, every other cell keeps what it held before.
 void ExpectWritesExactlyItsCells(RunState& run, const SearchRegion& region) {
-  StateRecord& s = run.s;
-  const int w = s.ImageWidth, h = s.ImageHeight;
+  WorkingArrays& s = run.work;
+  const int w = run.source.width(), h = run.source.height();
   constexpr double kUntouched = -7.25;
   constexpr int kUntouchedGrey = 0xA5;
   for (int x = 0; x < w; ++x)
     for (int y = 0; y < h; ++y) s.BrightnessArray[x][y] = s.GradientArray[x][y] = kUntouched;
   s.WorkBitmap.fill(kUntouchedGrey);
 
-  const Direct d = DirectStatistics(s.SourceBitmap, region);
-  ComputeGradientStatistics(s, region);
-  EXPECT_EQ(s.MeanGradient, d.mean);
-  EXPECT_EQ(s.GradientVariance, d.variance);
+  const Direct d = DirectStatistics(run.source, region);
+  run.Statistics(region);
+  EXPECT_EQ(run.stats.MeanGradient, d.mean);
+  EXPECT_EQ(run.stats.GradientVariance, d.variance);
   auto within = [](int v, int lo, int hi) { return v >= lo && v <= hi; };
   for (int x = 0; x < w; ++x)
     for (int y = 0; y < h; ++y) {
       const bool widened = within(x, RegionMinX(region) - 1, RegionMaxX(region) + 1) &&
                            within(y, RegionMinY(region) - 1, RegionMaxY(region) + 1);
-      const QRgb p = s.SourceBitmap.pixel(x, y);
+      const QRgb p = run.source.pixel(x, y);
       ASSERT_EQ(s.BrightnessArray[x][y],
                 widened ? (qRed(p) + qGreen(p) + qBlue(p)) / 3.0 : kUntouched)
           << x << "," << y;
@@ -225,62 +201,62 @@ TEST(GradientStatistics, UniformImageHasNoGradientAndThresholdIsTheContrast) {
   RunState run(GreyImage(40, 30, [](int, int) { return 77; }));
   // A diamond: the corners of its box lie outside the polygon.
   auto region = MakeRegion({{20, 2}, {35, 15}, {20, 28}, {5, 15}});
-  ComputeGradientStatistics(run.s, *region);
-  EXPECT_EQ(run.s.MeanGradient, 0.0);
-  EXPECT_EQ(run.s.GradientVariance, 0.0);
-  EXPECT_EQ(run.s.BrightnessArray[20][15], 77.0);
+  run.Statistics(*region);
+  EXPECT_EQ(run.stats.MeanGradient, 0.0);
+  EXPECT_EQ(run.stats.GradientVariance, 0.0);
+  EXPECT_EQ(run.work.BrightnessArray[20][15], 77.0);
 
-  run.s.KontrastLevel = 0;
-  EXPECT_EQ(ComputeThreshold(run.s, *region), 0.0);
-  BinarizeRegion(run.s, *region, 0);
+  run.params.KontrastLevel = 0;
+  EXPECT_EQ(run.Threshold(*region), 0.0);
+  run.BinarizeAt(*region, 0);
   EXPECT_EQ(run.MarkedCount(), 0);
 
-  run.s.KontrastLevel = -1;
-  EXPECT_EQ(ComputeThreshold(run.s, *region), -1.0);
-  BinarizeRegion(run.s, *region, -1);
+  run.params.KontrastLevel = -1;
+  EXPECT_EQ(run.Threshold(*region), -1.0);
+  run.BinarizeAt(*region, -1);
   // The whole box, corners included, and nothing beyond it.
   EXPECT_EQ(run.MarkedCount(), (35 - 5 + 1) * (28 - 2 + 1));
-  EXPECT_EQ(run.s.BinaryMask[5][2], 1);
-  EXPECT_EQ(run.s.BinaryMask[35][28], 1);
-  EXPECT_EQ(run.s.BinaryMask[4][15], 0);
-  EXPECT_EQ(run.s.BinaryMask[20][29], 0);
+  EXPECT_EQ(run.work.BinaryMask[5][2], 1);
+  EXPECT_EQ(run.work.BinaryMask[35][28], 1);
+  EXPECT_EQ(run.work.BinaryMask[4][15], 0);
+  EXPECT_EQ(run.work.BinaryMask[20][29], 0);
 }
 
 TEST(GradientStatistics, VerticalStepGivesABandTwoPixelsWide) {
   RunState run(GreyImage(100, 40, [](int x, int) { return x <= 49 ? 0 : 255; }));
   auto region = MakeRegion({{10, 5}, {90, 5}, {90, 35}, {10, 35}});
-  ComputeGradientStatistics(run.s, *region);
+  run.Statistics(*region);
   for (int y = 6; y <= 35; ++y) {
-    EXPECT_EQ(run.s.GradientArray[49][y], 127.5);
-    EXPECT_EQ(run.s.GradientArray[50][y], 127.5);
-    EXPECT_EQ(run.s.GradientArray[48][y], 0.0);
-    EXPECT_EQ(run.s.GradientArray[51][y], 0.0);
+    EXPECT_EQ(run.work.GradientArray[49][y], 127.5);
+    EXPECT_EQ(run.work.GradientArray[50][y], 127.5);
+    EXPECT_EQ(run.work.GradientArray[48][y], 0.0);
+    EXPECT_EQ(run.work.GradientArray[51][y], 0.0);
     EXPECT_EQ(run.WorkGrey(49, y), 127);
     EXPECT_EQ(run.WorkGrey(50, y), 127);
   }
   // The interior is x 11..90, y 6..35: 80 columns, two of them on the step.
-  EXPECT_EQ(run.s.MeanGradient, 127.5 * 2 * 30 / (80 * 30));
+  EXPECT_EQ(run.stats.MeanGradient, 127.5 * 2 * 30 / (80 * 30));
   // Left and top sides lie outside the polygon: nothing written there.
   EXPECT_EQ(run.WorkGrey(50, 5), 0);
-  EXPECT_EQ(run.s.GradientArray[50][5], 0.0);
+  EXPECT_EQ(run.work.GradientArray[50][5], 0.0);
 
   const int32_t t = run.Binarize(*region);
-  EXPECT_EQ(t, static_cast<int32_t>(3 * run.s.MeanGradient));
-  for (int x = 0; x < 100; ++x) EXPECT_EQ(run.s.BinaryMask[x][20], x == 49 || x == 50) << x;
+  EXPECT_EQ(t, static_cast<int32_t>(3 * run.stats.MeanGradient));
+  for (int x = 0; x < 100; ++x) EXPECT_EQ(run.work.BinaryMask[x][20], x == 49 || x == 50) << x;
 }
 
 TEST(GradientStatistics, DiagonalStepPeaksAtHalfTheStepTimesRootTwo) {
   RunState run(GreyImage(60, 60, [](int x, int y) { return x + y >= 60 ? 255 : 0; }));
   auto region = MakeRegion({{5, 5}, {55, 5}, {55, 55}, {5, 55}});
-  ComputeGradientStatistics(run.s, *region);
+  run.Statistics(*region);
   double peak = 0;
   for (int x = 0; x < 60; ++x)
-    for (int y = 0; y < 60; ++y) peak = std::max(peak, run.s.GradientArray[x][y]);
+    for (int y = 0; y < 60; ++y) peak = std::max(peak, run.work.GradientArray[x][y]);
   EXPECT_EQ(peak, std::sqrt(127.5 * 127.5 + 127.5 * 127.5));
   EXPECT_NEAR(peak, 180.3, 0.05);
-  EXPECT_EQ(run.s.GradientArray[30][29], peak);  // x + y = 59
-  EXPECT_EQ(run.s.GradientArray[30][30], peak);  // x + y = 60
-  EXPECT_EQ(run.s.GradientArray[30][28], 0.0);
+  EXPECT_EQ(run.work.GradientArray[30][29], peak);  // x + y = 59
+  EXPECT_EQ(run.work.GradientArray[30][30], peak);  // x + y = 60
+  EXPECT_EQ(run.work.GradientArray[30][28], 0.0);
   EXPECT_EQ(run.WorkGrey(30, 30), 180);
 }
 
@@ -290,18 +266,18 @@ TEST(GradientStatistics, MatchesThePlainComputationOnARandomImage) {
   ExpectMatchesDirect(run, *region);
 
   // The threshold: 3 × mean + contrast; with statistic 2, 3 × variance.
-  run.s.KontrastLevel = 4;
-  EXPECT_EQ(ComputeThreshold(run.s, *region), 3.0 * run.s.MeanGradient + 4);
-  run.s.ThresholdStatistic = 2;
-  EXPECT_EQ(ComputeThreshold(run.s, *region), 3.0 * run.s.GradientVariance + 4);
-  // The power term, exercised with other coefficients than the record's.
-  run.s.ThresholdStatistic = 1;
-  run.s.ThresholdPowerCoef = 0.5;
-  run.s.ThresholdPowerExp = 2;
-  const double m = run.s.MeanGradient;
-  EXPECT_EQ(ComputeThreshold(run.s, *region), 0.5 * std::pow(m, 2.0) + 3.0 * m + 4);
-  run.s.ThresholdStatistic = 3;
-  EXPECT_THROW(ComputeThreshold(run.s, *region), QovaError);
+  run.params.KontrastLevel = 4;
+  EXPECT_EQ(run.Threshold(*region), 3.0 * run.stats.MeanGradient + 4);
+  run.params.ThresholdStatistic = 2;
+  EXPECT_EQ(run.Threshold(*region), 3.0 * run.stats.GradientVariance + 4);
+  // The power term, exercised with other coefficients than the defaults.
+  run.params.ThresholdStatistic = 1;
+  run.params.ThresholdPowerCoef = 0.5;
+  run.params.ThresholdPowerExp = 2;
+  const double m = run.stats.MeanGradient;
+  EXPECT_EQ(run.Threshold(*region), 0.5 * std::pow(m, 2.0) + 3.0 * m + 4);
+  run.params.ThresholdStatistic = 3;
+  EXPECT_THROW(run.Threshold(*region), QovaError);
 }
 
 TEST(GradientStatistics, MatchesThePlainComputationAcrossTiles) {
@@ -372,20 +348,20 @@ TEST(GradientStatistics, SecondRegionKeepsTheFirstRegionsCellsOutsideItsOwn) {
   RunState run(RandomImage(120, 50, 41));
   auto left = MakeRegion({{3, 2}, {64, 5}, {62, 47}, {1, 44}});
   auto right = MakeRegion({{64, 5}, {117, 1}, {110, 48}, {62, 47}});
-  ComputeGradientStatistics(run.s, *left);
+  run.Statistics(*left);
   std::vector<double> leftG;
   for (int x = 0; x < 120; ++x)
-    for (int y = 0; y < 50; ++y) leftG.push_back(run.s.GradientArray[x][y]);
-  const Direct d = DirectStatistics(run.s.SourceBitmap, *right);
-  ComputeGradientStatistics(run.s, *right);
-  EXPECT_EQ(run.s.MeanGradient, d.mean);
-  EXPECT_EQ(run.s.GradientVariance, d.variance);
+    for (int y = 0; y < 50; ++y) leftG.push_back(run.work.GradientArray[x][y]);
+  const Direct d = DirectStatistics(run.source, *right);
+  run.Statistics(*right);
+  EXPECT_EQ(run.stats.MeanGradient, d.mean);
+  EXPECT_EQ(run.stats.GradientVariance, d.variance);
   for (int x = 0; x < 120; ++x)
     for (int y = 0; y < 50; ++y) {
       const bool inRight = x <= RegionMaxX(*right) && y >= RegionMinY(*right) &&
                            y <= RegionMaxY(*right) && x >= RegionMinX(*right) &&
                            PointInRegion(x, y, *right);
-      ASSERT_EQ(run.s.GradientArray[x][y], inRight ? d.g[x][y] : leftG[x * 50 + y])
+      ASSERT_EQ(run.work.GradientArray[x][y], inRight ? d.g[x][y] : leftG[x * 50 + y])
           << x << "," << y;
     }
 }
@@ -394,21 +370,20 @@ TEST(Threshold, FromTheKeptStatisticsEqualsSummingAgain) {
   RunState run(RandomImage(150, 120, 23));
   auto left = MakeRegion({{3, 2}, {80, 5}, {78, 117}, {1, 110}});
   auto right = MakeRegion({{80, 5}, {147, 1}, {140, 118}, {78, 117}});  // shares an edge
-  ComputeGradientStatistics(run.s, *left);
-  const double leftMean = run.s.MeanGradient, leftVariance = run.s.GradientVariance;
-  ComputeGradientStatistics(run.s, *right);
-  const double rightMean = run.s.MeanGradient, rightVariance = run.s.GradientVariance;
-  run.s.ThresholdPowerCoef = 0.25;
-  run.s.ThresholdPowerExp = 1.5;
-  run.s.KontrastLevel = -3;
+  run.Statistics(*left);
+  const double leftMean = run.stats.MeanGradient, leftVariance = run.stats.GradientVariance;
+  run.Statistics(*right);
+  const double rightMean = run.stats.MeanGradient, rightVariance = run.stats.GradientVariance;
+  run.params.ThresholdPowerCoef = 0.25;
+  run.params.ThresholdPowerExp = 1.5;
+  run.params.KontrastLevel = -3;
   for (int statistic : {1, 2}) {
-    run.s.ThresholdStatistic = statistic;
-    EXPECT_EQ(ThresholdOfStatistics(run.s, leftMean, leftVariance), ComputeThreshold(run.s, *left));
-    EXPECT_EQ(ThresholdOfStatistics(run.s, rightMean, rightVariance),
-              ComputeThreshold(run.s, *right));
+    run.params.ThresholdStatistic = statistic;
+    EXPECT_EQ(ThresholdOfStatistics(run.params, {leftMean, leftVariance}), run.Threshold(*left));
+    EXPECT_EQ(ThresholdOfStatistics(run.params, {rightMean, rightVariance}), run.Threshold(*right));
   }
-  run.s.ThresholdStatistic = 0;
-  EXPECT_THROW(ThresholdOfStatistics(run.s, leftMean, leftVariance), QovaError);
+  run.params.ThresholdStatistic = 0;
+  EXPECT_THROW(ThresholdOfStatistics(run.params, {leftMean, leftVariance}), QovaError);
 }
 
 TEST(GradientStatistics, RegionOnTheImageBorderReadsTheNearestPixel) {
@@ -418,10 +393,10 @@ TEST(GradientStatistics, RegionOnTheImageBorderReadsTheNearestPixel) {
   auto whole = MakeRegion({{0, 0}, {39, 0}, {39, 29}, {0, 29}});
   ExpectMatchesDirect(run, *whole);
   // At x = 39 the right neighbour is x = 39 itself.
-  const double b38 = run.s.BrightnessArray[38][10], b39 = run.s.BrightnessArray[39][10];
+  const double b38 = run.work.BrightnessArray[38][10], b39 = run.work.BrightnessArray[39][10];
   const double gx = (b39 - b38) / 2;
-  const double gy = (run.s.BrightnessArray[39][11] - run.s.BrightnessArray[39][9]) / 2;
-  EXPECT_EQ(run.s.GradientArray[39][10], std::sqrt(gx * gx + gy * gy));
+  const double gy = (run.work.BrightnessArray[39][11] - run.work.BrightnessArray[39][9]) / 2;
+  EXPECT_EQ(run.work.GradientArray[39][10], std::sqrt(gx * gx + gy * gy));
 }
 
 TEST(GradientStatistics, RegionReachingBeyondTheImageWorksOnThePixelsInside) {
@@ -430,7 +405,8 @@ TEST(GradientStatistics, RegionReachingBeyondTheImageWorksOnThePixelsInside) {
   ExpectMatchesDirect(run, *beyond);
   const int32_t t = run.Binarize(*beyond);
   for (int x = 0; x < 40; ++x)
-    for (int y = 0; y < 30; ++y) ASSERT_EQ(run.s.BinaryMask[x][y], run.s.GradientArray[x][y] > t);
+    for (int y = 0; y < 30; ++y)
+      ASSERT_EQ(run.work.BinaryMask[x][y], run.work.GradientArray[x][y] > t);
 
   // A corner far away: the per-row table would be huge, the answers stay the same.
   RunState far(RandomImage(40, 30, 13));
@@ -441,38 +417,51 @@ TEST(GradientStatistics, RegionReachingBeyondTheImageWorksOnThePixelsInside) {
 TEST(GradientStatistics, RegionsWithoutTwoInteriorPixelsFail) {
   RunState run(RandomImage(30, 30, 3));
   auto none = MakeRegion({});
-  EXPECT_THROW(ComputeGradientStatistics(run.s, *none), ArithmeticError);
+  EXPECT_THROW(run.Statistics(*none), ArithmeticError);
   // A box with no pixel inside the polygon: a sliver between two columns.
   auto sliver = MakeRegion({{10.2, 5}, {10.6, 5}, {10.6, 20}, {10.2, 20}});
-  EXPECT_THROW(ComputeGradientStatistics(run.s, *sliver), ArithmeticError);
-  EXPECT_THROW(ComputeThreshold(run.s, *sliver), ArithmeticError);
+  EXPECT_THROW(run.Statistics(*sliver), ArithmeticError);
+  EXPECT_THROW(run.Threshold(*sliver), ArithmeticError);
   // One pixel, the lower left corner (10, 11): the mean exists, the sample
   // variance does not.
   auto single = MakeRegion({{10, 10}, {11, 10}, {11, 11}, {10, 11}});
-  EXPECT_THROW(ComputeGradientStatistics(run.s, *single), ArithmeticError);
-  EXPECT_GT(run.s.GradientArray[10][11], 0.0);
-  EXPECT_EQ(run.s.MeanGradient, run.s.GradientArray[10][11]);
-  run.s.ThresholdStatistic = 2;
-  EXPECT_THROW(ComputeThreshold(run.s, *single), ArithmeticError);
+  EXPECT_THROW(run.Statistics(*single), ArithmeticError);
+  EXPECT_GT(run.work.GradientArray[10][11], 0.0);
+  run.params.ThresholdStatistic = 2;
+  EXPECT_THROW(run.Threshold(*single), ArithmeticError);
   // Entirely outside the image.
   auto outside = MakeRegion({{100, 100}, {120, 100}, {120, 120}, {100, 120}});
-  EXPECT_THROW(ComputeGradientStatistics(run.s, *outside), ArithmeticError);
-  BinarizeRegion(run.s, *outside, -1);
+  EXPECT_THROW(run.Statistics(*outside), ArithmeticError);
+  run.BinarizeAt(*outside, -1);
   EXPECT_EQ(run.MarkedCount(), 0);
 }
 
 TEST(GradientStatistics, RefusesArraysThatDoNotFitTheImage) {
   RunState run(RandomImage(30, 20, 4));
   auto region = MakeRegion({{2, 2}, {20, 2}, {20, 15}, {2, 15}});
-  run.s.GradientArray.Allocate(20, 20);
-  EXPECT_THROW(ComputeGradientStatistics(run.s, *region), QovaError);
-  EXPECT_THROW(BinarizeRegion(run.s, *region, 0), QovaError);
-  run.s.GradientArray.Allocate(30, 20);
-  run.s.ArraysAllocated = false;
-  EXPECT_THROW(ComputeThreshold(run.s, *region), QovaError);
-  run.s.ArraysAllocated = true;
-  run.s.WorkBitmap = QImage(30, 20, QImage::Format_RGB32);
-  EXPECT_THROW(ComputeGradientStatistics(run.s, *region), QovaError);
+  run.work.GradientArray.Allocate(20, 20);
+  EXPECT_THROW(run.Statistics(*region), QovaError);
+  // The mask is marked only where both arrays have the pixel.
+  run.BinarizeAt(*region, -1);
+  EXPECT_EQ(run.MarkedCount(), (19 - 2 + 1) * (15 - 2 + 1));
+  run.work.GradientArray.Release();
+  EXPECT_THROW(run.Threshold(*region), QovaError);
+  run.work.GradientArray.Allocate(30, 20);
+  run.work.WorkBitmap = QImage(30, 20, QImage::Format_RGB32);
+  EXPECT_THROW(run.Statistics(*region), QovaError);
+  EXPECT_THROW(ComputeGradientStatistics(QImage(30, 21, QImage::Format_RGB32), *region, run.work),
+               QovaError);
+}
+
+TEST(WorkingArrays, MemoryThatCannotBeHadLeavesNothingAllocated) {
+  WorkingArrays work;
+  work.Allocate(30, 20);
+  // 2^30 × 2^30 pixels would take 17 EiB.
+  EXPECT_THROW(work.Allocate(1 << 30, 1 << 30), QovaError);
+  EXPECT_FALSE(work.BrightnessArray.Allocated());
+  EXPECT_FALSE(work.GradientArray.Allocated());
+  EXPECT_FALSE(work.BinaryMask.Allocated());
+  EXPECT_TRUE(work.WorkBitmap.isNull());
 }
 
 // Threshold truncation and the strict comparison, on gradients set by hand.
@@ -481,45 +470,45 @@ class ThresholdOnSetGradients : public testing::Test {
   ThresholdOnSetGradients() : run(GreyImage(12, 3, [](int, int) { return 0; })) {
     // Interior of this rectangle: x 1..10, y 1 (left and top sides are outside).
     region = MakeRegion({{0, 0}, {10, 0}, {10, 1}, {0, 1}});
-    run.s.GradientArray[1][1] = 31.0;
-    run.s.GradientArray[2][1] = 31.5;
-    run.s.GradientArray[3][1] = 41.5;  // mean (31 + 31.5 + 41.5)/10 = 10.4
+    run.work.GradientArray[1][1] = 31.0;
+    run.work.GradientArray[2][1] = 31.5;
+    run.work.GradientArray[3][1] = 41.5;  // mean (31 + 31.5 + 41.5)/10 = 10.4
   }
   RunState run;
   std::unique_ptr<SearchRegion> region;
 };
 
 TEST_F(ThresholdOnSetGradients, MeanTenPointFourGivesThirtyOne) {
-  const double threshold = ComputeThreshold(run.s, *region);
+  const double threshold = run.Threshold(*region);
   EXPECT_NEAR(threshold, 31.2, 1e-12);
   const int32_t t = Trunc(threshold);
   EXPECT_EQ(t, 31);
-  BinarizeRegion(run.s, *region, t);
-  EXPECT_EQ(run.s.BinaryMask[1][1], 0);  // 31.0 is not above 31
-  EXPECT_EQ(run.s.BinaryMask[2][1], 1);
-  EXPECT_EQ(run.s.BinaryMask[3][1], 1);
+  run.BinarizeAt(*region, t);
+  EXPECT_EQ(run.work.BinaryMask[1][1], 0);  // 31.0 is not above 31
+  EXPECT_EQ(run.work.BinaryMask[2][1], 1);
+  EXPECT_EQ(run.work.BinaryMask[3][1], 1);
   EXPECT_EQ(run.MarkedCount(), 2);
 }
 
 TEST_F(ThresholdOnSetGradients, WeakestContrastGivesOne) {
-  run.s.KontrastLevel = -30;
-  EXPECT_EQ(Trunc(ComputeThreshold(run.s, *region)), 1);
-  BinarizeRegion(run.s, *region, 1);
+  run.params.KontrastLevel = -30;
+  EXPECT_EQ(Trunc(run.Threshold(*region)), 1);
+  run.BinarizeAt(*region, 1);
   EXPECT_EQ(run.MarkedCount(), 3);
 }
 
 TEST_F(ThresholdOnSetGradients, NegativeFractionTruncatesToZeroAndComparesAsDouble) {
-  run.s.GradientArray[1][1] = 0;
-  run.s.GradientArray[2][1] = 0;
-  run.s.GradientArray[3][1] = 0.5;
-  run.s.GradientArray[11][2] = 0.5;  // outside the box: never marked
-  run.s.ThresholdLinearCoef = 0;
-  run.s.KontrastLevel = -0.7;
-  const int32_t t = Trunc(ComputeThreshold(run.s, *region));
+  run.work.GradientArray[1][1] = 0;
+  run.work.GradientArray[2][1] = 0;
+  run.work.GradientArray[3][1] = 0.5;
+  run.work.GradientArray[11][2] = 0.5;  // outside the box: never marked
+  run.params.ThresholdLinearCoef = 0;
+  run.params.KontrastLevel = -0.7;
+  const int32_t t = Trunc(run.Threshold(*region));
   EXPECT_EQ(t, 0);
-  BinarizeRegion(run.s, *region, t);
+  run.BinarizeAt(*region, t);
   // 0.5 > 0 although its truncation is not.
-  EXPECT_EQ(run.s.BinaryMask[3][1], 1);
+  EXPECT_EQ(run.work.BinaryMask[3][1], 1);
   EXPECT_EQ(run.MarkedCount(), 1);
 }
 
@@ -527,14 +516,14 @@ TEST(BinarizeRegion, MaskCollectsEveryRegionOfTheRun) {
   RunState run(GreyImage(60, 10, [](int, int) { return 0; }));
   for (int y = 0; y < 10; ++y)
     for (int x : {10, 25, 45}) {
-      run.s.GradientArray[x][y] = 50;
-      run.s.GradientArray[x + 2][y] = 20;
+      run.work.GradientArray[x][y] = 50;
+      run.work.GradientArray[x + 2][y] = 20;
     }
   auto first = MakeRegion({{0, 0}, {30, 0}, {30, 9}, {0, 9}});
   auto second = MakeRegion({{20, 0}, {50, 0}, {50, 9}, {20, 9}});
-  BinarizeRegion(run.s, *first, 40);
-  BinarizeRegion(run.s, *second, 10);
-  auto marked = [&](int x) { return run.s.BinaryMask[x][5]; };
+  run.BinarizeAt(*first, 40);
+  run.BinarizeAt(*second, 10);
+  auto marked = [&](int x) { return run.work.BinaryMask[x][5]; };
   EXPECT_EQ(marked(10), 1);  // the first region's 1 is kept
   EXPECT_EQ(marked(12), 0);  // below the first threshold, outside the second box
   EXPECT_EQ(marked(25), 1);
@@ -544,7 +533,7 @@ TEST(BinarizeRegion, MaskCollectsEveryRegionOfTheRun) {
   EXPECT_EQ(run.MarkedCount(), 5 * 10);
 
   // A higher threshold never clears what is marked.
-  BinarizeRegion(run.s, *second, 100);
+  run.BinarizeAt(*second, 100);
   EXPECT_EQ(run.MarkedCount(), 5 * 10);
 }
 
@@ -560,34 +549,33 @@ TEST(BinarizeRegion, TwoRegionsOfOneRunWithTheirOwnStatistics) {
   auto weak = MakeRegion({{40, 2}, {97, 2}, {97, 17}, {40, 17}});
   const int32_t t1 = run.Binarize(*strong);
   EXPECT_GT(t1, 10);
-  EXPECT_EQ(run.s.BinaryMask[50][10], 0);  // the weak step is below the first threshold
-  EXPECT_EQ(run.s.BinaryMask[20][10], 1);
+  EXPECT_EQ(run.work.BinaryMask[50][10], 0);  // the weak step is below the first threshold
+  EXPECT_EQ(run.work.BinaryMask[20][10], 1);
   const int32_t t2 = run.Binarize(*weak);
   EXPECT_LT(t2, 10);
-  EXPECT_EQ(run.s.BinaryMask[50][10], 1);
-  EXPECT_EQ(run.s.BinaryMask[20][10], 1);  // the first region's marks remain
-  EXPECT_EQ(run.s.BinaryMask[70][10], 1);
+  EXPECT_EQ(run.work.BinaryMask[50][10], 1);
+  EXPECT_EQ(run.work.BinaryMask[20][10], 1);  // the first region's marks remain
+  EXPECT_EQ(run.work.BinaryMask[70][10], 1);
 }
 
-TEST(ShowBinaryImage, PaintsTheMaskOfTheBoxWhiteOnBlack) {
+TEST(BinaryImage, PaintsTheMaskOfTheBoxWhiteOnBlack) {
   RunState run(RandomImage(30, 20, 5));
   auto region = MakeRegion({{5, 5}, {15, 5}, {15, 12}, {5, 12}});
-  run.s.BinaryMask[5][5] = 1;
-  run.s.BinaryMask[15][12] = 1;
-  run.s.BinaryMask[10][8] = 1;
-  run.s.BinaryMask[20][8] = 1;  // outside the box: not shown
-  const int repaints = run.desktop.repaints;
-  ShowBinaryImage(run.s, run.s.BinaryMask, *region);
+  run.work.BinaryMask[5][5] = 1;
+  run.work.BinaryMask[15][12] = 1;
+  run.work.BinaryMask[10][8] = 1;
+  run.work.BinaryMask[20][8] = 1;  // outside the box: not shown
+  const QImage picture = BinaryImage(run.work.BinaryMask, *region, 30, 20);
+  ASSERT_EQ(picture.size(), QSize(30, 20));
   for (int x = 0; x < 30; ++x)
     for (int y = 0; y < 20; ++y) {
       const bool white = (x == 5 && y == 5) || (x == 15 && y == 12) || (x == 10 && y == 8);
-      ASSERT_EQ(run.s.SourceBitmap.pixel(x, y) & 0xFFFFFF, white ? 0xFFFFFFu : 0u) << x << "," << y;
-      ASSERT_EQ(run.s.PicturePixel(x, y), white ? kWhite : kBlack);
+      ASSERT_EQ(picture.pixel(x, y) & 0xFFFFFF, white ? 0xFFFFFFu : 0u) << x << "," << y;
     }
-  EXPECT_EQ(run.desktop.repaints, repaints + 1);
-  // The picture layer holds a copy, not the bitmap itself.
-  run.s.SourceBitmap.fill(Qt::white);
-  EXPECT_EQ(run.s.PicturePixel(0, 0), kBlack);
+  // A picture larger than the mask shows black beyond it.
+  const QImage larger =
+      BinaryImage(run.work.BinaryMask, *MakeRegion({{0, 0}, {40, 0}, {40, 25}, {0, 25}}), 40, 25);
+  EXPECT_EQ(larger.pixel(35, 22) & 0xFFFFFF, 0u);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include "binarize/fragment_grid.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
-#include "editor/markers.h"
 
 namespace qova {
 
@@ -31,26 +30,10 @@ GridPoint Corner(const SearchRegion& region, int32_t i) {
   return {p->x, p->y};
 }
 
-// The closed outline of every fragment in the picture layer.
-void OutlineFragments(StateRecord& s) {
-  for (const auto& fragment : s.Fragments) {
-    const int32_t n = fragment->Count();
-    for (int32_t i = 0; i < n; ++i) {
-      const VT_Point* from = fragment->Get(i);
-      const VT_Point* to = fragment->Get((i + 1) % n);
-      PictureLine(s, s.PassiveColor, Trunc(from->x), Trunc(from->y), Trunc(to->x), Trunc(to->y));
-    }
-  }
-  s.Desktop.Repaint();
-}
-
 }  // namespace
 
-void FragmentRegion(StateRecord& s, int32_t nW, int32_t nH, int32_t regionIndex) {
+RegionList FragmentRegion(const SearchRegion& region, int32_t nW, int32_t nH) {
   CheckFragmentCounts(nW, nH);
-  const std::unique_ptr<SearchRegion>& owned = s.Regions[regionIndex];
-  if (!owned) throw QovaError("Search region " + std::to_string(regionIndex) + " does not exist");
-  const SearchRegion& region = *owned;
   const GridPoint p0 = Corner(region, 0), p1 = Corner(region, 1), p2 = Corner(region, 2),
                   p3 = Corner(region, 3);
 
@@ -63,8 +46,6 @@ void FragmentRegion(StateRecord& s, int32_t nW, int32_t nH, int32_t regionIndex)
   for (int32_t r = 0; r <= nH; ++r) rows.push_back(LineThrough(left[r], right[r]));
   for (int32_t c = 0; c <= nW; ++c) columns.push_back(LineThrough(top[c], bottom[c]));
 
-  // Every node is computed before the old fragments go, so a failure leaves
-  // them as they were.
   const size_t stride = static_cast<size_t>(nW) + 1;
   std::vector<GridPoint> nodes;
   nodes.reserve((static_cast<size_t>(nH) + 1) * stride);
@@ -72,17 +53,16 @@ void FragmentRegion(StateRecord& s, int32_t nW, int32_t nH, int32_t regionIndex)
     for (int32_t c = 0; c <= nW; ++c) nodes.push_back(CrossLines(rows[r], columns[c]));
   auto node = [&](int32_t r, int32_t c) { return nodes[static_cast<size_t>(r) * stride + c]; };
 
-  s.Fragments.SetLength(0);
+  RegionList fragments;
   for (int32_t r = 0; r < nH; ++r) {
     for (int32_t c = 0; c < nW; ++c) {
       auto fragment = std::make_unique<SearchRegion>(1);
       for (const GridPoint& n : {node(r, c), node(r, c + 1), node(r + 1, c + 1), node(r + 1, c)})
         fragment->AddNew(n.x, n.y);
-      s.Fragments.Append(std::move(fragment));
+      fragments.Append(std::move(fragment));
     }
   }
-
-  if (s.Steps) OutlineFragments(s);
+  return fragments;
 }
 
 }  // namespace qova

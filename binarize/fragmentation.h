@@ -3,12 +3,13 @@
 
 #include <cstdint>
 
-#include "state/state_record.h"
+#include "core/search_region.h"
 
 namespace qova {
 
-// Replaces Fragments with the fragments of Regions[regionIndex] in row order;
-// in step mode outlines them in the picture layer.
-void FragmentRegion(StateRecord& s, int32_t nW, int32_t nH, int32_t regionIndex);
+// The fragments of region in row order, each a quadrilateral of four corners
+// where the lines joining the points that divide opposite sides equally
+// cross. Counts outside 1..256 raise with a message naming both.
+RegionList FragmentRegion(const SearchRegion& region, int32_t nW, int32_t nH);
 
 }  // namespace qova

@@ -10,10 +10,10 @@
 
 #include "binarize/binarization.h"
 #include "binarize/fragment_grid.h"
-#include "binarize/test_support.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
-#include "platform/scripted_platform.h"
+#include "tests/support/regions.h"
+#include "tests/support/run_arrays.h"
 
 namespace qova {
 namespace {
@@ -22,13 +22,17 @@ class Fragmentation : public testing::Test {
  protected:
   // Adds a user region and returns its index.
   int32_t AddRegion(Corners corners) {
-    s.Regions.Append(MakeRegion(corners));
-    return s.Regions.Length() - 1;
+    regions.Append(MakeRegion(corners));
+    return regions.Length() - 1;
+  }
+  // Fragments region r; the fragments stay as they were when it fails.
+  void Fragment(int32_t r, int32_t nW, int32_t nH) {
+    fragments = FragmentRegion(*regions[r], nW, nH);
   }
   // Corners of fragment i must be these, up to floating rounding.
   void ExpectFragment(int32_t i, Corners corners) {
-    ASSERT_LT(i, s.Fragments.Length());
-    const SearchRegion& f = *s.Fragments[i];
+    ASSERT_LT(i, fragments.Length());
+    const SearchRegion& f = *fragments[i];
     ASSERT_EQ(f.Count(), 4);
     EXPECT_TRUE(f.OwnsItems());
     int32_t k = 0;
@@ -39,14 +43,14 @@ class Fragmentation : public testing::Test {
     }
   }
 
-  ScriptedPlatform desktop;
-  StateRecord s{desktop};
+  RegionList regions;
+  RegionList fragments;
 };
 
 TEST_F(Fragmentation, RectangleInTwoByTwo) {
   const int32_t r = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
-  FragmentRegion(s, 2, 2, r);
-  ASSERT_EQ(s.Fragments.Length(), 4);
+  Fragment(r, 2, 2);
+  ASSERT_EQ(fragments.Length(), 4);
   ExpectFragment(0, {{10, 10}, {60, 10}, {60, 35}, {10, 35}});
   ExpectFragment(1, {{60, 10}, {110, 10}, {110, 35}, {60, 35}});
   ExpectFragment(2, {{10, 35}, {60, 35}, {60, 60}, {10, 60}});
@@ -55,8 +59,8 @@ TEST_F(Fragmentation, RectangleInTwoByTwo) {
 
 TEST_F(Fragmentation, QuadrilateralNodesAreCentreAndSideMidpoints) {
   const int32_t r = AddRegion({{20, 10}, {120, 30}, {110, 90}, {10, 70}});
-  FragmentRegion(s, 2, 2, r);
-  ASSERT_EQ(s.Fragments.Length(), 4);
+  Fragment(r, 2, 2);
+  ASSERT_EQ(fragments.Length(), 4);
   ExpectFragment(0, {{20, 10}, {70, 20}, {65, 50}, {15, 40}});
   ExpectFragment(1, {{70, 20}, {120, 30}, {115, 60}, {65, 50}});
   ExpectFragment(2, {{15, 40}, {65, 50}, {60, 80}, {10, 70}});
@@ -65,15 +69,15 @@ TEST_F(Fragmentation, QuadrilateralNodesAreCentreAndSideMidpoints) {
 
 TEST_F(Fragmentation, OneByOneIsTheRegionItself) {
   const int32_t r = AddRegion({{20, 10}, {120, 30}, {110, 90}, {10, 70}, {5, 5}});
-  FragmentRegion(s, 1, 1, r);
-  ASSERT_EQ(s.Fragments.Length(), 1);  // the fifth corner is ignored
+  Fragment(r, 1, 1);
+  ASSERT_EQ(fragments.Length(), 1);  // the fifth corner is ignored
   ExpectFragment(0, {{20, 10}, {120, 30}, {110, 90}, {10, 70}});
 }
 
 TEST_F(Fragmentation, FragmentsAreInRowOrder) {
   const int32_t r = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
-  FragmentRegion(s, 4, 2, r);
-  ASSERT_EQ(s.Fragments.Length(), 8);
+  Fragment(r, 4, 2);
+  ASSERT_EQ(fragments.Length(), 8);
   ExpectFragment(0, {{10, 10}, {35, 10}, {35, 35}, {10, 35}});
   ExpectFragment(3, {{85, 10}, {110, 10}, {110, 35}, {85, 35}});
   ExpectFragment(5, {{35, 35}, {60, 35}, {60, 60}, {35, 60}});  // row 1, column 1
@@ -82,13 +86,13 @@ TEST_F(Fragmentation, FragmentsAreInRowOrder) {
 
 TEST_F(Fragmentation, SharedEdgesBelongToTheLeftAndUpperFragment) {
   const int32_t r = AddRegion({{16, 16}, {80, 16}, {80, 48}, {16, 48}});
-  FragmentRegion(s, 2, 2, r);
-  ASSERT_EQ(s.Fragments.Length(), 4);
+  Fragment(r, 2, 2);
+  ASSERT_EQ(fragments.Length(), 4);
   ExpectFragment(0, {{16, 16}, {48, 16}, {48, 32}, {16, 32}});
   auto owners = [&](int32_t x, int32_t y) {
     std::vector<int32_t> in;
     for (int32_t i = 0; i < 4; ++i)
-      if (PointInRegion(x, y, *s.Fragments[i])) in.push_back(i);
+      if (PointInRegion(x, y, *fragments[i])) in.push_back(i);
     return in;
   };
   EXPECT_EQ(owners(48, 20), std::vector<int32_t>{0});  // vertical edge: the left one
@@ -100,7 +104,7 @@ TEST_F(Fragmentation, SharedEdgesBelongToTheLeftAndUpperFragment) {
   // at the nodes on its left and right sides, which follow the corner rule of
   // the fragments: (16, 32) is a lower left corner of fragment 0, (80, 32) the
   // lower right corner of fragment 1 and the upper right one of fragment 3.
-  const SearchRegion& region = *s.Regions[r];
+  const SearchRegion& region = *regions[r];
   for (int32_t x = 10; x <= 90; ++x)
     for (int32_t y = 10; y <= 55; ++y) {
       ASSERT_LE(owners(x, y).size(), 1u) << x << "," << y;
@@ -115,14 +119,14 @@ TEST_F(Fragmentation, RegionWithACornerAtTheOrigin) {
   // The top and left grid lines pass through (0, 0), where a·x + b·y = −1
   // has no form.
   const int32_t r = AddRegion({{0, 0}, {100, 0}, {100, 50}, {0, 50}});
-  FragmentRegion(s, 2, 2, r);
-  ASSERT_EQ(s.Fragments.Length(), 4);
+  Fragment(r, 2, 2);
+  ASSERT_EQ(fragments.Length(), 4);
   ExpectFragment(0, {{0, 0}, {50, 0}, {50, 25}, {0, 25}});
   ExpectFragment(3, {{50, 25}, {100, 25}, {100, 50}, {50, 50}});
 
   // A side on the diagonal x = y.
   const int32_t d = AddRegion({{10, 10}, {90, 10}, {90, 70}, {40, 40}});
-  FragmentRegion(s, 2, 2, d);
+  Fragment(d, 2, 2);
   ExpectFragment(2, {{25, 25}, {57.5, 32.5}, {65, 55}, {40, 40}});
 }
 
@@ -132,37 +136,37 @@ TEST_F(Fragmentation, FragmentsOfARegionAtTheOriginAreBinarized) {
   for (int y = 0; y < 80; ++y)
     for (int x = 0; x < 120; ++x)
       image.setPixel(x, y, x % 20 == 10 ? qRgb(200, 200, 200) : qRgb(20, 20, 20));
-  PrepareForRun(s, image);
+  RunArrays run(image);
   const int32_t r = AddRegion({{0, 0}, {119, 0}, {119, 79}, {0, 79}});
-  FragmentRegion(s, 4, 4, r);
-  ASSERT_EQ(s.Fragments.Length(), 16);
-  for (const auto& f : s.Fragments) ComputeGradientStatistics(s, *f);
-  for (const auto& f : s.Fragments) BinarizeRegion(s, *f, Trunc(ComputeThreshold(s, *f)));
+  Fragment(r, 4, 4);
+  ASSERT_EQ(fragments.Length(), 16);
+  for (const auto& f : fragments) run.Statistics(*f);
+  for (const auto& f : fragments) run.BinarizeAt(*f, Trunc(run.Threshold(*f)));
   // Exactly both neighbours of every line (gradient 90); the line's own
   // column has none. Row 0 lies on the region's top side, outside it.
   for (int x = 0; x < 120; ++x)
     for (int y = 1; y < 80; ++y)
-      ASSERT_EQ(s.BinaryMask[x][y], x % 20 == 9 || x % 20 == 11) << x << "," << y;
+      ASSERT_EQ(run.work.BinaryMask[x][y], x % 20 == 9 || x % 20 == 11) << x << "," << y;
 }
 
 TEST_F(Fragmentation, FragmentWithOnePixelFailsItsStatistics) {
   QImage grey(20, 20, QImage::Format_RGB32);
   grey.fill(Qt::gray);
-  PrepareForRun(s, grey);
+  RunArrays run(grey);
   const int32_t r = AddRegion({{10, 10}, {12, 10}, {12, 12}, {10, 12}});
-  FragmentRegion(s, 2, 2, r);
-  ASSERT_EQ(s.Fragments.Length(), 4);
+  Fragment(r, 2, 2);
+  ASSERT_EQ(fragments.Length(), 4);
   // Fragment 0 is the square (10, 10)-(11, 11): only (10, 11) lies inside.
-  EXPECT_THROW(ComputeGradientStatistics(s, *s.Fragments[0]), ArithmeticError);
+  EXPECT_THROW(run.Statistics(*fragments[0]), ArithmeticError);
 }
 
 TEST_F(Fragmentation, ASecondRegionReplacesTheFragments) {
   const int32_t a = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
   const int32_t b = AddRegion({{20, 10}, {120, 30}, {110, 90}, {10, 70}});
-  FragmentRegion(s, 4, 4, a);
-  ASSERT_EQ(s.Fragments.Length(), 16);
-  FragmentRegion(s, 1, 1, b);
-  ASSERT_EQ(s.Fragments.Length(), 1);
+  Fragment(a, 4, 4);
+  ASSERT_EQ(fragments.Length(), 16);
+  Fragment(b, 1, 1);
+  ASSERT_EQ(fragments.Length(), 1);
   ExpectFragment(0, {{20, 10}, {120, 30}, {110, 90}, {10, 70}});
 }
 
@@ -170,17 +174,17 @@ TEST_F(Fragmentation, FailuresLeaveTheFragmentsAsTheyWere) {
   const int32_t good = AddRegion({{10, 10}, {110, 10}, {110, 60}, {10, 60}});
   const int32_t three = AddRegion({{10, 10}, {110, 10}, {110, 60}});
   const int32_t flat = AddRegion({{10, 10}, {20, 10}, {30, 10}, {40, 10}});
-  FragmentRegion(s, 2, 2, good);
+  Fragment(good, 2, 2);
   try {
-    FragmentRegion(s, 2, 2, three);
+    Fragment(three, 2, 2);
     FAIL() << "three corners fragmented";
   } catch (const RangeError& e) {
     EXPECT_STREQ(e.what(), "Index out of bounds ListOfT::Get");
   }
   // All grid lines on one straight line: parallel, no crossing.
-  EXPECT_THROW(FragmentRegion(s, 2, 2, flat), ArithmeticError);
-  EXPECT_THROW(FragmentRegion(s, 2, 2, 7), RangeError);
-  ASSERT_EQ(s.Fragments.Length(), 4);
+  EXPECT_THROW(Fragment(flat, 2, 2), ArithmeticError);
+  EXPECT_THROW(Fragment(7, 2, 2), RangeError);
+  ASSERT_EQ(fragments.Length(), 4);
   ExpectFragment(3, {{60, 35}, {110, 35}, {110, 60}, {60, 60}});
 }
 
@@ -195,7 +199,7 @@ TEST_F(Fragmentation, RefusesCountsThatDescribeNoGrid) {
                       {2, 100000},
                       {2147483647, 2147483647}}) {
     try {
-      FragmentRegion(s, w, h, r);
+      Fragment(r, w, h);
       ADD_FAILURE() << w << " x " << h << " accepted";
     } catch (const ArithmeticError&) {
       ADD_FAILURE() << w << " x " << h << " should be refused with its own message";
@@ -204,38 +208,9 @@ TEST_F(Fragmentation, RefusesCountsThatDescribeNoGrid) {
                 std::string::npos);
     }
   }
-  EXPECT_EQ(s.Fragments.Length(), 0);
-  FragmentRegion(s, 256, 1, r);
-  EXPECT_EQ(s.Fragments.Length(), 256);
-}
-
-TEST_F(Fragmentation, StepModeOutlinesEveryFragment) {
-  s.ImageWidth = 130;
-  s.ImageHeight = 80;
-  s.Image1 = QImage(130, 80, QImage::Format_RGB32);
-  s.Image1.fill(Qt::white);
-  s.PassiveColor = 255;  // red
-  s.Steps = true;
-  const int32_t r = AddRegion({{10.7, 10.2}, {110.4, 10.9}, {110.4, 60.9}, {10.7, 60.2}});
-  const int repaints = desktop.repaints;
-  FragmentRegion(s, 2, 2, r);
-  EXPECT_EQ(desktop.repaints, repaints + 1);
-  // Outlines along the truncated coordinates: the middle column line at
-  // x = trunc(60.55) = 60, the middle row line near y = 35.
-  EXPECT_EQ(s.PicturePixel(60, 20), 255);
-  EXPECT_EQ(s.PicturePixel(60, 50), 255);
-  EXPECT_EQ(s.PicturePixel(10, 30), 255);
-  EXPECT_EQ(s.PicturePixel(110, 30), 255);
-  EXPECT_EQ(s.PicturePixel(30, 10), 255);
-  EXPECT_EQ(s.PicturePixel(35, 22), kWhite);  // inside a fragment
-  EXPECT_EQ(s.PicturePixel(61, 20), kWhite);
-
-  // Outside step mode nothing is drawn.
-  s.Steps = false;
-  s.Image1.fill(Qt::white);
-  FragmentRegion(s, 2, 2, r);
-  EXPECT_EQ(s.PicturePixel(60, 20), kWhite);
-  EXPECT_EQ(desktop.repaints, repaints + 1);
+  EXPECT_EQ(fragments.Length(), 0);
+  Fragment(r, 256, 1);
+  EXPECT_EQ(fragments.Length(), 256);
 }
 
 // Which pixel falls into which fragment depends on the last bit of the nodes:
@@ -246,8 +221,8 @@ TEST_F(Fragmentation, NodesAreTheFormulasBitForBit) {
   const int32_t r =
       AddRegion({{P[0][0], P[0][1]}, {P[1][0], P[1][1]}, {P[2][0], P[2][1]}, {P[3][0], P[3][1]}});
   const int nW = 3, nH = 2;
-  FragmentRegion(s, nW, nH, r);
-  ASSERT_EQ(s.Fragments.Length(), nW * nH);
+  Fragment(r, nW, nH);
+  ASSERT_EQ(fragments.Length(), nW * nH);
   auto divide = [](const double* a, const double* b, int k, int n, double* out) {
     if (k == 0) return (void)(out[0] = a[0], out[1] = a[1]);
     if (k == n) return (void)(out[0] = b[0], out[1] = b[1]);
@@ -272,7 +247,7 @@ TEST_F(Fragmentation, NodesAreTheFormulasBitForBit) {
   };
   for (int row = 0; row < nH; ++row)
     for (int col = 0; col < nW; ++col) {
-      const SearchRegion& f = *s.Fragments[row * nW + col];
+      const SearchRegion& f = *fragments[row * nW + col];
       const int corners[4][2] = {{row, col}, {row, col + 1}, {row + 1, col + 1}, {row + 1, col}};
       for (int k = 0; k < 4; ++k) {
         double n[2];

@@ -113,16 +113,16 @@ InteriorTest::InteriorTest(const SearchRegion& region, int32_t imageHeight) : re
   if (rows <= 2 * int64_t{imageHeight} + 2) rows_.emplace(region);
 }
 
-void CheckBinarizationInputs(const StateRecord& s) {
-  const int32_t w = s.ImageWidth, h = s.ImageHeight;
+void CheckBinarizationInputs(const QImage& source, const WorkingArrays& work) {
+  const int32_t w = work.Width(), h = work.Height();
   auto sized = [&](const auto& a) { return a.Allocated() && a.Width() == w && a.Height() == h; };
-  if (!s.ArraysAllocated || w <= 0 || h <= 0 || !sized(s.BrightnessArray) ||
-      !sized(s.GradientArray) || !sized(s.BinaryMask))
+  if (w <= 0 || h <= 0 || !sized(work.BrightnessArray) || !sized(work.GradientArray) ||
+      !sized(work.BinaryMask))
     throw QovaError("The working arrays are not allocated for the open image");
-  if (s.SourceBitmap.width() != w || s.SourceBitmap.height() != h || !Is32BitRgb(s.SourceBitmap))
+  if (source.width() != w || source.height() != h || !Is32BitRgb(source))
     throw QovaError("The source bitmap does not match the open image");
-  if (s.WorkBitmap.width() != w || s.WorkBitmap.height() != h ||
-      s.WorkBitmap.format() != QImage::Format_Grayscale8)
+  if (work.WorkBitmap.width() != w || work.WorkBitmap.height() != h ||
+      work.WorkBitmap.format() != QImage::Format_Grayscale8)
     throw QovaError("The gradient bitmap does not match the open image");
 }
 

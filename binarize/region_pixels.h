@@ -8,8 +8,8 @@
 #include <span>
 #include <vector>
 
+#include "binarize/working_arrays.h"
 #include "core/search_region.h"
-#include "state/state_record.h"
 
 namespace qova {
 
@@ -67,9 +67,9 @@ class InteriorColumns {
   int64_t pixels_ = 0;
 };
 
-// Throws QovaError unless the working arrays exist with the open image's size
-// and SourceBitmap and WorkBitmap are that size in the formats the stages read
-// and write; every loop relies on it to stay inside them.
-void CheckBinarizationInputs(const StateRecord& s);
+// Throws QovaError unless the working arrays exist and source and WorkBitmap
+// are their size in the formats the stages read and write; every loop relies
+// on it to stay inside them.
+void CheckBinarizationInputs(const QImage& source, const WorkingArrays& work);
 
 }  // namespace qova

@@ -81,6 +81,19 @@ class ListOfT {
   ~ListOfT() { Clear(); }
   ListOfT(const ListOfT&) = delete;
   ListOfT& operator=(const ListOfT&) = delete;
+  // A list moves with its points and its ownership; the source is left empty.
+  ListOfT(ListOfT&& other) noexcept : Items(std::move(other.Items)), Owns(other.Owns) {
+    other.Items.clear();
+  }
+  ListOfT& operator=(ListOfT&& other) noexcept {
+    if (this != &other) {
+      Clear();
+      Items = std::move(other.Items);
+      Owns = other.Owns;
+      other.Items.clear();
+    }
+    return *this;
+  }
 
   // Appends the pointer; an owning list takes ownership.
   T* Add(T* item) {

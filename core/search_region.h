@@ -3,6 +3,7 @@
 // closed implicitly from the last corner back to the first.
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "core/data_structures.h"
@@ -10,6 +11,8 @@
 namespace qova {
 
 using SearchRegion = VT_Points;
+// The user's regions, or the fragments of one, in order.
+using RegionList = DynamicArray<std::unique_ptr<SearchRegion>>;
 
 // Bounding box in whole pixels: the extreme corner coordinate truncated toward
 // zero; an empty region gives 100000 for the minima and -100000 for the maxima,

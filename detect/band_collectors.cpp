@@ -12,6 +12,8 @@
 // in the same column-by-column, row-by-row order, so the collected points
 // and their order are those of the plain loop over the whole box.
 
+#include "detect/band_collectors.h"
+
 #include "detect/band_geometry.h"
 #include "detect/sure_rows.h"
 
@@ -25,7 +27,7 @@ using namespace band;
 // within reach only when it passes the exact test; the order is the plain
 // loop's either way.
 template <class Sink>
-void Collect(const MaskColumns& mask, const BandColumns& band, Sink&& append) {
+void Collect(const MaskView& mask, const BandColumns& band, Sink&& append) {
   ForEachBandRun(
       mask, band,
       [&](int32_t i, const uint8_t* col, int32_t first, int32_t last) {
@@ -36,34 +38,30 @@ void Collect(const MaskColumns& mask, const BandColumns& band, Sink&& append) {
 
 }  // namespace
 
-void CollectHorizontalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
-                           double maxDistance, double halfLength, double intercept, double slope) {
-  const MaskColumns mask = BinaryMaskOf(s);
-  const BandColumns band(mask, true, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(mask, band, [&](int32_t i, int32_t j) { target.push_back({double(i), double(j)}); });
+void CollectHorizontalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                           const BandWindow& window, Band& target) {
+  Collect(mask, BandColumns(mask, true, side, line, window), [&](int32_t i, int32_t j) {
+    target.push_back({double(i), double(j)});
+  });
 }
 
-void CollectHorizontalBand(const StateRecord& s, int32_t side, VT_Points& target,
-                           const VT_Point& centre, double maxDistance, double halfLength,
-                           double intercept, double slope) {
-  const MaskColumns mask = BinaryMaskOf(s);
-  const BandColumns band(mask, true, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(mask, band, [&](int32_t i, int32_t j) { target.AddNew(double(i), double(j)); });
+void CollectHorizontalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                           const BandWindow& window, VT_Points& target) {
+  Collect(mask, BandColumns(mask, true, side, line, window),
+          [&](int32_t i, int32_t j) { target.AddNew(double(i), double(j)); });
 }
 
-void CollectVerticalBand(const StateRecord& s, int32_t side, Band& target, const VT_Point& centre,
-                         double maxDistance, double halfLength, double intercept, double slope) {
-  const MaskColumns mask = BinaryMaskOf(s);
-  const BandColumns band(mask, false, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(mask, band, [&](int32_t i, int32_t j) { target.push_back({double(j), double(i)}); });
+void CollectVerticalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                         const BandWindow& window, Band& target) {
+  Collect(mask, BandColumns(mask, false, side, line, window), [&](int32_t i, int32_t j) {
+    target.push_back({double(j), double(i)});
+  });
 }
 
-void CollectVerticalBand(const StateRecord& s, int32_t side, VT_Points& target,
-                         const VT_Point& centre, double maxDistance, double halfLength,
-                         double intercept, double slope) {
-  const MaskColumns mask = BinaryMaskOf(s);
-  const BandColumns band(mask, false, side, centre, maxDistance, halfLength, intercept, slope);
-  Collect(mask, band, [&](int32_t i, int32_t j) { target.AddNew(double(j), double(i)); });
+void CollectVerticalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                         const BandWindow& window, VT_Points& target) {
+  Collect(mask, BandColumns(mask, false, side, line, window),
+          [&](int32_t i, int32_t j) { target.AddNew(double(j), double(i)); });
 }
 
 }  // namespace qova

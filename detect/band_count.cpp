@@ -68,7 +68,7 @@ inline int64_t CountSet(const uint8_t* col, int32_t first, int32_t last, int32_t
 
 // The size of the band the collector would build: the sure rows counted a
 // word at a time, the exact test on every other set pixel within reach.
-int64_t Count(const MaskColumns& mask, const BandColumns& band) {
+int64_t Count(const MaskView& mask, const BandColumns& band) {
   int64_t n = 0;
   ForEachBandRun(
       mask, band,
@@ -79,37 +79,42 @@ int64_t Count(const MaskColumns& mask, const BandColumns& band) {
   return n;
 }
 
-}  // namespace
-
-int64_t CountHorizontalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                            double maxDistance, double halfLength, double intercept,
-                            const BandSlope& slope) {
-  const MaskColumns mask = BinaryMaskOf(s);
-  const BandColumns band(mask, true, side, centre, maxDistance, halfLength, intercept, slope);
-  return Count(mask, band);
+// The side that reaches the other way along the band's line.
+BandSide Mirrored(BandSide side) {
+  switch (side) {
+    case BandSide::RightOrUp:
+      return BandSide::LeftOrDown;
+    case BandSide::LeftOrDown:
+      return BandSide::RightOrUp;
+    case BandSide::Both:
+      break;
+  }
+  return BandSide::Both;
 }
 
-int64_t CountVerticalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                          double maxDistance, double halfLength, double intercept,
-                          const BandSlope& slope) {
-  const MaskColumns mask = BinaryMaskOf(s);
-  const BandColumns band(mask, false, side, centre, maxDistance, halfLength, intercept, slope);
-  return Count(mask, band);
+}  // namespace
+
+int64_t CountHorizontalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                            const BandWindow& window) {
+  return Count(mask, BandColumns(mask, true, side, line, window));
+}
+
+int64_t CountVerticalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                          const BandWindow& window) {
+  return Count(mask, BandColumns(mask, false, side, line, window));
 }
 
 // In the transposed mask a near-horizontal band runs down a few columns, as
-// a near-vertical one does in BinaryMask: the same call with x and y
+// a near-vertical one does in the mask: the same call with x and y
 // exchanged. The frame of the line is the same, so the query and the exact
 // test are too; only the side that reaches towards smaller u has the other
 // code.
-int64_t CountHorizontalBand(const TransposedMask& rows, int32_t side, const VT_Point& centre,
-                            double maxDistance, double halfLength, double intercept,
-                            const BandSlope& slope) {
-  const MaskColumns mask{rows.Cells(), rows.Cells().Width(), rows.Cells().Height()};
-  const int32_t mirrored = side == 1 ? 2 : side == 2 ? 1 : side;
-  const BandColumns band(mask, false, mirrored, VT_Point(centre.y, centre.x), maxDistance,
-                         halfLength, intercept, slope);
-  return Count(mask, band);
+int64_t CountHorizontalBand(const TransposedMask& rows, BandSide side, const BandLine& line,
+                            const BandWindow& window) {
+  const MaskView mask{rows.Cells(), rows.Cells().Width(), rows.Cells().Height()};
+  const BandWindow swapped{VT_Point(window.centre.y, window.centre.x), window.maxDistance,
+                           window.halfLength};
+  return Count(mask, BandColumns(mask, false, Mirrored(side), line, swapped));
 }
 
 }  // namespace qova

@@ -4,27 +4,23 @@
 
 #include <cstdint>
 
-#include "detect/line_fit.h"
+#include "detect/band.h"
 #include "detect/transposed_mask.h"
-#include "state/state_record.h"
 
 namespace qova {
 
 // The number of pixels CollectHorizontalBand and CollectVerticalBand would
 // append for the same arguments; raises where they would raise. A walk
-// passes its slope as a BandSlope made once.
-int64_t CountHorizontalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                            double maxDistance, double halfLength, double intercept,
-                            const BandSlope& slope);
-int64_t CountVerticalBand(const StateRecord& s, int32_t side, const VT_Point& centre,
-                          double maxDistance, double halfLength, double intercept,
-                          const BandSlope& slope);
+// builds its BandLine's slope once.
+int64_t CountHorizontalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                            const BandWindow& window);
+int64_t CountVerticalBand(const MaskView& mask, BandSide side, const BandLine& line,
+                          const BandWindow& window);
 
 // The same count as CountHorizontalBand, taken down the columns of the
-// transposed mask: there the band's few rows are contiguous, where in
-// BinaryMask every pixel of them lies in a column of its own.
-int64_t CountHorizontalBand(const TransposedMask& rows, int32_t side, const VT_Point& centre,
-                            double maxDistance, double halfLength, double intercept,
-                            const BandSlope& slope);
+// transposed mask: there the band's few rows are contiguous, where in the
+// mask every pixel of them lies in a column of its own.
+int64_t CountHorizontalBand(const TransposedMask& rows, BandSide side, const BandLine& line,
+                            const BandWindow& window);
 
 }  // namespace qova

@@ -9,7 +9,7 @@
 #include <cstring>
 
 #include "core/checked_math.h"
-#include "detect/line_fit.h"
+#include "detect/band.h"
 
 namespace qova::band {
 
@@ -45,9 +45,9 @@ inline bool InBand(const BandQuery& q, double pu, double pv) {
 
 // The rejectFeet of a side code, given that of side 1; side 2 reaches the
 // other way, any other code both ways.
-inline int RejectedFeet(int32_t side, int side1) {
-  if (side == 1) return side1;
-  if (side == 2) return -side1;
+inline int RejectedFeet(BandSide side, int side1) {
+  if (side == BandSide::RightOrUp) return side1;
+  if (side == BandSide::LeftOrDown) return -side1;
   return 0;
 }
 
@@ -75,19 +75,7 @@ struct Box {
   int32_t i0, i1, j0, j1;
 };
 
-// The mask a band call reads: width columns of height cells each, clipped
-// to the image; cells holds them (its columns may be longer).
-struct MaskColumns {
-  const PixelArray<uint8_t>& cells;
-  int32_t width, height;
-};
-
-inline MaskColumns BinaryMaskOf(const StateRecord& s) {
-  return MaskColumns{s.BinaryMask, std::min(s.ImageWidth, s.BinaryMask.Width()),
-                     std::min(s.ImageHeight, s.BinaryMask.Height())};
-}
-
-inline Box PixelBox(const MaskColumns& mask, const VT_Point& centre, double halfLength) {
+inline Box PixelBox(const MaskView& mask, const VT_Point& centre, double halfLength) {
   const double l = halfLength + 2;
   return Box{std::max(Trunc(centre.x - l), 0), std::min(Trunc(centre.x + l), mask.width),
              std::max(Trunc(centre.y - l), 0), std::min(Trunc(centre.y + l), mask.height)};
@@ -140,9 +128,15 @@ class BandColumns {
  public:
   // horizontal: the line y = slope·x + intercept (u = x); otherwise the line
   // x = slope·y + intercept (u = y).
-  BandColumns(const MaskColumns& mask, bool horizontal, int32_t side, const VT_Point& centre,
-              double maxDistance, double halfLength, double intercept, const BandSlope& slope)
-      : horizontal_(horizontal), box_(PixelBox(mask, centre, halfLength)), slope_(slope) {
+  BandColumns(const MaskView& mask, bool horizontal, BandSide side, const BandLine& line,
+              const BandWindow& window)
+      : horizontal_(horizontal),
+        box_(PixelBox(mask, window.centre, window.halfLength)),
+        slope_(line.slope) {
+    const VT_Point& centre = window.centre;
+    const double maxDistance = window.maxDistance, halfLength = window.halfLength;
+    const double intercept = line.intercept;
+    const BandSlope& slope = line.slope;
     if (Empty()) return;
     if (horizontal) {
       q_ = MakeQuery(slope, intercept, centre.x, centre.y, maxDistance, halfLength,

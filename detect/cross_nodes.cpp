@@ -1,10 +1,11 @@
 // The crossings of every vertical with every horizontal line inside a region.
 
+#include "detect/cross_nodes.h"
+
 #include <exception>
 
 #include "core/checked_math.h"
 #include "core/procedures.h"
-#include "detect/grid_lines.h"
 
 namespace qova {
 
@@ -16,23 +17,24 @@ NodePixel NodeCrossing(const CrossNode& node) {
   return NodePixel{x, y};
 }
 
-void FindCrossNodes(StateRecord& s, int32_t regionIndex) {
+DynamicArray<CrossNode> FindCrossNodes(const GridLines& lines, const SearchRegion& region,
+                                       RunObserver& observer) {
+  DynamicArray<CrossNode> nodes;
   try {
-    s.CrossNodes.SetLength(0);
-    const SearchRegion& region = *s.Regions[regionIndex];
-    for (int32_t v = 0; v < s.VerticalLines.Count(); ++v) {
-      const VT_Point* vertical = s.VerticalLines.Get(v);
-      for (int32_t h = 0; h < s.HorizontalLines.Count(); ++h) {
-        const VT_Point* horizontal = s.HorizontalLines.Get(h);
+    for (int32_t v = 0; v < lines.VerticalLines.Count(); ++v) {
+      const VT_Point* vertical = lines.VerticalLines.Get(v);
+      for (int32_t h = 0; h < lines.HorizontalLines.Count(); ++h) {
+        const VT_Point* horizontal = lines.HorizontalLines.Get(h);
         const CrossNode node{vertical->x, vertical->y, horizontal->x, horizontal->y};
         const NodePixel at = NodeCrossing(node);
-        if (PointInRegion(at.x, at.y, region)) s.CrossNodes.Append(node);
+        if (PointInRegion(at.x, at.y, region)) nodes.Append(node);
       }
     }
   } catch (const std::exception&) {
     // The nodes found so far stay; the run goes on with them.
-    s.Desktop.MessageBox(kNoCrossingsText, "Ошибка", MsgButtons::Ok);
+    observer.Report(kNoCrossingsText);
   }
+  return nodes;
 }
 
 }  // namespace qova

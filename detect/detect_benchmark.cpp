@@ -6,23 +6,19 @@
 #include <cmath>
 #include <memory>
 
+#include "detect/band_collectors.h"
 #include "detect/band_count.h"
-#include "detect/detect_test_support.h"
-#include "detect/grid_lines.h"
-#include "detect/line_fit.h"
+#include "detect/plain_band.h"
 #include "detect/plate_test_support.h"
-#include "detect/scan_sides.h"
 #include "detect/transposed_mask.h"
-#include "platform/scripted_platform.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {
 
 // The plate binarized, scanned and intersected once for all benchmarks.
 struct BinarizedPlate {
-  ScriptedPlatform desktop;
-  StateRecord s{desktop};
+  testing::DetectState st;
+  testing::DetectRecord& s = st.s;
 
   BinarizedPlate() {
     PlateParams params;
@@ -34,12 +30,12 @@ struct BinarizedPlate {
     params.originY = -0.2;
     const Plate plate = RenderPlate(params);
     testing::BinarizedPlateRegion(s, plate.image, RegionInCells(plate, 0, 0, 39, 39));
-    ScanSide03(s, 0);
-    ScanSide12(s, 0);
-    ScanSide23(s, 0);
-    ScanSide01(s, 0);
-    ValidateLines(s);
-    FindCrossNodes(s, 0);
+    st.ScanSide03(0);
+    st.ScanSide12(0);
+    st.ScanSide23(0);
+    st.ScanSide01(0);
+    st.ValidateLines();
+    st.FindCrossNodes(0);
   }
 };
 
@@ -49,9 +45,10 @@ BinarizedPlate& Fixture() {
 }
 
 void BM_ScanSide03(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+  BinarizedPlate& plate = Fixture();
+  testing::DetectRecord& s = plate.s;
   for (auto _ : state) {
-    ScanSide03(s, 0);
+    plate.st.ScanSide03(0);
     benchmark::DoNotOptimize(s.SidePoints03.Count());
   }
   state.counters["points"] = s.SidePoints03.Count();
@@ -59,9 +56,10 @@ void BM_ScanSide03(benchmark::State& state) {
 BENCHMARK(BM_ScanSide03)->Unit(benchmark::kMillisecond);
 
 void BM_ScanSide23(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+  BinarizedPlate& plate = Fixture();
+  testing::DetectRecord& s = plate.s;
   for (auto _ : state) {
-    ScanSide23(s, 0);
+    plate.st.ScanSide23(0);
     benchmark::DoNotOptimize(s.SidePoints23.Count());
   }
   state.counters["points"] = s.SidePoints23.Count();
@@ -69,10 +67,11 @@ void BM_ScanSide23(benchmark::State& state) {
 BENCHMARK(BM_ScanSide23)->Unit(benchmark::kMillisecond);
 
 void BM_RefineRegion(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+  BinarizedPlate& plate = Fixture();
+  testing::DetectRecord& s = plate.s;
   for (auto _ : state) {
     s.FoundPoints.Clear();
-    benchmark::DoNotOptimize(RefineCrossPoints(s, 0));
+    benchmark::DoNotOptimize(plate.st.RefineCrossPoints(0));
   }
   state.counters["nodes"] = s.CrossNodes.Length();
   state.counters["points"] = s.FoundPoints.Count();
@@ -81,30 +80,51 @@ BENCHMARK(BM_RefineRegion)->Unit(benchmark::kMillisecond);
 
 // One refinement window across a horizontal line: half-length 80, as for a
 // cell of 100 pixels.
-void BM_CollectHorizontalBand(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+// collect(mask, line, window, band) fills the band; the fast collector and
+// its plain twin are measured on the same window.
+template <class Collect>
+void CollectHorizontalWindow(benchmark::State& state, Collect collect) {
+  const testing::DetectRecord& s = Fixture().s;
   const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
   const NodePixel at = NodeCrossing(node);
+  const BandLine line{node.HorizontalSlope, at.y - node.HorizontalSlope * at.x};
+  const BandWindow window{VT_Point(at.x, at.y), 1.5, 80};
   Band band;
   for (auto _ : state) {
     band.clear();
-    CollectHorizontalBand(s, 3, band, VT_Point(at.x, at.y), 1.5, 80,
-                          at.y - node.HorizontalSlope * at.x, node.HorizontalSlope);
+    collect(s.Mask(), line, window, band);
     benchmark::DoNotOptimize(band.data());
   }
   state.counters["pixels"] = static_cast<double>(band.size());
 }
+
+void BM_CollectHorizontalBand(benchmark::State& state) {
+  CollectHorizontalWindow(
+      state, [](const MaskView& mask, const BandLine& line, const BandWindow& window, Band& band) {
+        CollectHorizontalBand(mask, BandSide::Both, line, window, band);
+      });
+}
 BENCHMARK(BM_CollectHorizontalBand);
 
+void BM_PlainCollectHorizontalBand(benchmark::State& state) {
+  CollectHorizontalWindow(
+      state, [](const MaskView& mask, const BandLine& line, const BandWindow& window, Band& band) {
+        band = PlainCollect(mask, true, BandSide::Both, line, window);
+      });
+}
+BENCHMARK(BM_PlainCollectHorizontalBand);
+
 void BM_CollectVerticalBand(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+  BinarizedPlate& plate = Fixture();
+  testing::DetectRecord& s = plate.s;
   const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
   const NodePixel at = NodeCrossing(node);
   Band band;
   for (auto _ : state) {
     band.clear();
-    CollectVerticalBand(s, 3, band, VT_Point(at.x, at.y), 1.5, 80, at.x - node.VerticalSlope * at.y,
-                        node.VerticalSlope);
+    CollectVerticalBand(s.Mask(), BandSide::Both,
+                        {node.VerticalSlope, at.x - node.VerticalSlope * at.y},
+                        {VT_Point(at.x, at.y), 1.5, 80}, band);
     benchmark::DoNotOptimize(band.data());
   }
   state.counters["pixels"] = static_cast<double>(band.size());
@@ -116,7 +136,8 @@ BENCHMARK(BM_CollectVerticalBand);
 // count(centre, intercept, slope) counts the horizontal window there.
 template <class Count>
 void CountHorizontalWindow(benchmark::State& state, Count count) {
-  const StateRecord& s = Fixture().s;
+  const BinarizedPlate& plate = Fixture();
+  testing::DetectRecord& s = plate.s;
   const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
   const NodePixel at = NodeCrossing(node);
   const double y = at.y + static_cast<double>(state.range(0));
@@ -131,40 +152,43 @@ void CountHorizontalWindow(benchmark::State& state, Count count) {
 
 void BM_CountHorizontalBand(benchmark::State& state) {
   CountHorizontalWindow(state, [](const VT_Point& centre, double e, double slope) {
-    return CountHorizontalBand(Fixture().s, 3, centre, 1.5, 80, e, slope);
+    return CountHorizontalBand(Fixture().s.Mask(), BandSide::Both, {slope, e}, {centre, 1.5, 80});
   });
 }
 BENCHMARK(BM_CountHorizontalBand)->Arg(0)->Arg(20);
 
 // The same counts in the transposed mask, as the refinement takes them.
 void BM_CountHorizontalBandTransposed(benchmark::State& state) {
-  const TransposedMask rows(Fixture().s);
+  const TransposedMask rows(Fixture().s.Mask());
   CountHorizontalWindow(state, [&](const VT_Point& centre, double e, double slope) {
-    return CountHorizontalBand(rows, 3, centre, 1.5, 80, e, slope);
+    return CountHorizontalBand(rows, BandSide::Both, {slope, e}, {centre, 1.5, 80});
   });
 }
 BENCHMARK(BM_CountHorizontalBandTransposed)->Arg(0)->Arg(20);
 
 // The transposition the refinement makes once: 16 million cells.
 void BM_TransposeMask(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+  BinarizedPlate& plate = Fixture();
+  testing::DetectRecord& s = plate.s;
   for (auto _ : state) {
-    const TransposedMask rows(s);
+    const TransposedMask rows(s.Mask());
     benchmark::DoNotOptimize(rows.Cells()[0]);
   }
 }
 BENCHMARK(BM_TransposeMask)->Unit(benchmark::kMillisecond);
 
 void BM_CountVerticalBand(benchmark::State& state) {
-  StateRecord& s = Fixture().s;
+  BinarizedPlate& plate = Fixture();
+  testing::DetectRecord& s = plate.s;
   const CrossNode node = s.CrossNodes[s.CrossNodes.Length() / 2];
   const NodePixel at = NodeCrossing(node);
   const double x = at.x + static_cast<double>(state.range(0));
   const double y = at.y + node.HorizontalSlope * (x - at.x);
   int64_t n = 0;
   for (auto _ : state) {
-    n = CountVerticalBand(s, 3, VT_Point(x, y), 1.5, 80, x - node.VerticalSlope * y,
-                          node.VerticalSlope);
+    n = CountVerticalBand(s.Mask(), BandSide::Both,
+                          {node.VerticalSlope, x - node.VerticalSlope * y},
+                          {VT_Point(x, y), 1.5, 80});
     benchmark::DoNotOptimize(n);
   }
   state.counters["pixels"] = static_cast<double>(n);

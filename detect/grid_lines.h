@@ -1,39 +1,27 @@
 #pragma once
-// Pairing border points into grid lines, their crossings, and the refinement
-// of every crossing into a final point.
+// What the scans and the line validation of a region produce: the points
+// where grid lines cross the region's sides, and the grid lines paired from
+// them.
 
-#include <cstdint>
-
-#include "state/state_record.h"
+#include "core/data_structures.h"
 
 namespace qova {
 
-inline constexpr const char* kUnreliablePointsText =
-    "Найденные точки ненадежны. Продолжить работу?";
-inline constexpr const char* kNoCrossingsText =
-    "Невозможно найти пересечения. Попробуйте изменить параметры.";
-
-// The crossing of a node's two lines as a whole pixel: y rounded first, then
-// x from the rounded y. Parallel lines raise.
-struct NodePixel {
-  int32_t x;
-  int32_t y;
+// Border points of one region, by the side pair each scan works along:
+// 0–3 (left) and 1–2 (right) cross the horizontal lines, 2–3 (bottom) and
+// 0–1 (top) the vertical ones.
+struct BorderPoints {
+  VT_Points SidePoints03{1};
+  VT_Points SidePoints12{1};
+  VT_Points SidePoints23{1};
+  VT_Points SidePoints01{1};
 };
-NodePixel NodeCrossing(const CrossNode& node);
 
-// Fills HorizontalLines and VerticalLines; false when the run must end (the
-// user's No, or an error).
-bool ValidateLines(StateRecord& s);
-
-// Step mode: every line across the whole picture layer.
-void DrawGridLines(StateRecord& s, Color color);
-
-// Fills CrossNodes with the crossings inside Regions[regionIndex]; reports
-// its own failure and returns.
-void FindCrossNodes(StateRecord& s, int32_t regionIndex);
-
-// Appends the refined points of the region to FoundPoints; false when an
-// error stopped the refinement.
-bool RefineCrossPoints(StateRecord& s, int32_t regionIndex);
+// Grid lines as (slope, offset) points: a horizontal line is
+// y = x·slope + offset, a vertical one x = y·slope + offset.
+struct GridLines {
+  VT_Points HorizontalLines{1};
+  VT_Points VerticalLines{1};
+};
 
 }  // namespace qova

@@ -1,31 +1,31 @@
 #pragma once
-// A rendered plate opened for a run with one region of mouse-placed corners
-// and binarized as the run does it, for the detection tests and benchmark
-// that start from a real mask. Needs qova_binarize and qova_synth.
+// A rendered plate binarized over one region of mouse-placed corners as a run
+// does it, for the detection tests and benchmark that start from a real mask.
+// Needs qova_binarize and qova_synth.
 
-#include <cmath>
-#include <memory>
+#include <cstring>
 #include <vector>
 
-#include "binarize/binarization.h"
-#include "core/checked_math.h"
-#include "tests/support/run_state.h"
+#include "detect/detect_test_support.h"
+#include "tests/support/run_arrays.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova::testing {
 
-// Opens image in s, adds the region with the given corners rounded to whole
-// pixels (as clicked), and binarizes it; returns the region's index.
-inline int32_t BinarizedPlateRegion(StateRecord& s, const QImage& image,
+// Binarizes image over the region of the given corners rounded to whole
+// pixels (as clicked) and puts the mask and the region into s; returns the
+// region's index.
+inline int32_t BinarizedPlateRegion(DetectRecord& s, const QImage& image,
                                     const std::vector<QPointF>& corners) {
-  PrepareForRun(s, image);
-  auto region = std::make_unique<SearchRegion>(1);
-  for (const QPointF& p : corners) region->AddNew(std::round(p.x()), std::round(p.y()));
-  s.Regions.Append(std::move(region));
+  RunArrays run(image);
+  s.Regions.Append(ClickedRegion(corners));
   const int32_t index = s.Regions.Length() - 1;
-  const SearchRegion& r = *s.Regions[index];
-  ComputeGradientStatistics(s, r);
-  BinarizeRegion(s, r, Trunc(ComputeThreshold(s, r)));
+  run.Binarize(*s.Regions[index]);
+  s.ImageWidth = image.width();
+  s.ImageHeight = image.height();
+  s.BinaryMask.Allocate(s.ImageWidth, s.ImageHeight);
+  for (int32_t x = 0; x < s.ImageWidth; ++x)
+    std::memcpy(s.BinaryMask[x], run.work.BinaryMask[x], static_cast<size_t>(s.ImageHeight));
   return index;
 }
 

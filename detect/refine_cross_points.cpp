@@ -2,6 +2,8 @@
 // grid line, collect that line's band of mask pixels near the crossing, fit
 // it, and intersect the two fitted lines.
 
+#include "detect/refine_cross_points.h"
+
 #include <cmath>
 #include <cstring>
 #include <exception>
@@ -9,11 +11,11 @@
 
 #include "core/checked_math.h"
 #include "core/procedures.h"
+#include "detect/band_collectors.h"
 #include "detect/band_count.h"
-#include "detect/grid_lines.h"
+#include "detect/cross_nodes.h"
 #include "detect/line_fit.h"
 #include "detect/transposed_mask.h"
-#include "editor/markers.h"
 
 namespace qova {
 
@@ -36,12 +38,12 @@ double SideLength(const SearchRegion& region, int32_t from, int32_t to) {
 // that exists, else the region's mean side length in that direction. The
 // corners are read only in that last case.
 template <class FromCorners>
-double CellSize(const StateRecord& s, const NodePixel& at, int32_t before, int32_t after,
-                FromCorners fromCorners) {
+double CellSize(const DynamicArray<CrossNode>& nodes, const NodePixel& at, int32_t before,
+                int32_t after, FromCorners fromCorners) {
   if (before >= 0 && after >= 0)
-    return Distance(NodeCrossing(s.CrossNodes[before]), NodeCrossing(s.CrossNodes[after])) / 2;
-  if (after >= 0) return Distance(at, NodeCrossing(s.CrossNodes[after]));
-  if (before >= 0) return Distance(at, NodeCrossing(s.CrossNodes[before]));
+    return Distance(NodeCrossing(nodes[before]), NodeCrossing(nodes[after])) / 2;
+  if (after >= 0) return Distance(at, NodeCrossing(nodes[after]));
+  if (before >= 0) return Distance(at, NodeCrossing(nodes[before]));
   return fromCorners();
 }
 
@@ -157,164 +159,161 @@ int64_t CoveringCount(CountBand countBand) {
   }
 }
 
-// The picture layer gets the source image. The markers drawn next need a
-// picture of its own: when the layer already owns pixels of the same size
-// (the image as opened, before it was read again), they are overwritten in
-// place, which costs a copy into memory already in use instead of a whole
-// scan's worth of fresh pages; otherwise the picture shares the source until
-// the first marker gives it its own.
-void ShowSourceImage(StateRecord& s) {
-  QImage& picture = s.Image1;
-  const QImage& source = s.SourceBitmap;
-  if (picture.isDetached() && picture.size() == source.size() &&
-      picture.format() == source.format() && picture.bytesPerLine() == source.bytesPerLine() &&
-      !source.isNull()) {
-    const size_t rowBytes = static_cast<size_t>(source.bytesPerLine());
-    for (int y = 0; y < source.height(); ++y)
-      std::memcpy(picture.scanLine(y), source.constScanLine(y), rowBytes);
-  } else {
-    picture = source;
+// One of a node's two walks in its own frame. The walk steps t along its
+// guide line q = guideSlope·t + guideOffset across the band of the other
+// line, t = band.slope·q + intercept: down across a horizontal line (t = y,
+// q = x) or right across a vertical one (t = x, q = y).
+struct Walk {
+  bool alongY;
+  double guideSlope, guideOffset;
+  BandSlope band;
+  double reach;       // the walk starts this far before the crossing
+  double halfLength;  // of the band window
+  double limit;       // the walk ends past this t
+  VT_Point At(double q, double t) const { return alongY ? VT_Point(q, t) : VT_Point(t, q); }
+};
+
+// The band counts and collections of a walk's band: horizontal bands for a
+// walk along y (counted down the transposed mask where there is one),
+// vertical ones otherwise. The refinement's bands reach both ways.
+struct WalkBands {
+  const MaskView& mask;
+  const TransposedMask* rows;
+
+  int64_t Count(const Walk& walk, const BandLine& line, const BandWindow& window) const {
+    if (!walk.alongY) return CountVerticalBand(mask, BandSide::Both, line, window);
+    return rows ? CountHorizontalBand(*rows, BandSide::Both, line, window)
+                : CountHorizontalBand(mask, BandSide::Both, line, window);
   }
+  void Collect(const Walk& walk, const BandLine& line, const BandWindow& window, Band& band) const {
+    if (walk.alongY)
+      CollectHorizontalBand(mask, BandSide::Both, line, window, band);
+    else
+      CollectVerticalBand(mask, BandSide::Both, line, window, band);
+  }
+};
+
+// Walks one line of the node at (t0, q0) back to walk.reach before it, then
+// across the other line's band (CrossBand), and leaves that band in band.
+void WalkAcross(const WalkBands& bands, const Walk& walk, double t0, double q0, double threshold,
+                double maxDistance, Band& band) {
+  double t = t0, q = q0, e;
+  do {
+    t = t - 1;
+    q = walk.guideSlope * t + walk.guideOffset;
+    e = Distance(q, t, q0, t0);
+  } while (walk.reach > e);
+
+  double intercept = 0;
+  auto window = [&](double distance) {
+    return BandWindow{walk.At(q, t), distance, walk.halfLength};
+  };
+  int32_t prev = 0;
+  CrossBand(
+      band, prev, threshold, walk.limit,
+      [&](double d) {
+        t = t + d;
+        q = walk.guideSlope * t + walk.guideOffset;
+        intercept = t - walk.band.s * q;
+      },
+      [&](double distance) {
+        return bands.Count(walk, {walk.band, intercept}, window(distance));
+      },
+      [&](double distance, int32_t steps) {
+        double tEnd = t;  // where steps − 1 more moves take the point
+        for (int32_t n = 1; n < steps; ++n) tEnd = tEnd + 1;
+        const double qEnd = walk.guideSlope * tEnd + walk.guideOffset;
+        const VT_Point from = walk.At(q, t), to = walk.At(qEnd, tEnd);
+        const CoveringBand c = Covering(from.x, from.y, intercept, to.x, to.y,
+                                        tEnd - walk.band.s * qEnd, distance, walk.halfLength);
+        return CoveringCount([&] {
+          return bands.Count(walk, {walk.band, c.intercept},
+                             {c.centre, c.maxDistance, c.halfLength});
+        });
+      },
+      [&](double distance) {
+        bands.Collect(walk, {walk.band, intercept}, window(distance), band);
+      },
+      [&] { return t; }, maxDistance);
+}
+
+// The mean length of two opposite sides of the region.
+double MeanSide(const SearchRegion& region, int32_t a0, int32_t a1, int32_t b0, int32_t b1) {
+  return (SideLength(region, a0, a1) + SideLength(region, b0, b1)) / 2;
 }
 
 }  // namespace
 
-bool RefineCrossPoints(StateRecord& s, int32_t regionIndex) {
-  ShowSourceImage(s);
-  s.Desktop.Repaint();
+std::optional<VT_Point> RefineCrossNode(const MaskView& mask, const TransposedMask* rows,
+                                        const DynamicArray<CrossNode>& nodes,
+                                        int32_t horizontalLines, int32_t k,
+                                        const SearchRegion& region, const DetectionParams& params) {
+  const int32_t nH = horizontalLines;
+  const int32_t count = nodes.Length();
+  if (nH == 0) ThrowZeroDivide();  // k mod nH
+  const CrossNode node = nodes[k];
+  const double sv = node.VerticalSlope, bv = node.VerticalOffset;
+  const double sh = node.HorizontalSlope, bh = node.HorizontalOffset;
+  const NodePixel at = NodeCrossing(node);
+  const double x0 = at.x, y0 = at.y;
+
+  // Neighbours in the layout vertical line by vertical line; -1 for none.
+  const int32_t nextColumn = k + nH < count ? k + nH : -1;  // C
+  const int32_t prevColumn = k - nH >= 0 ? k - nH : -1;     // E
+  const int32_t prevRow = k % nH == 0 ? -1 : k - 1;         // F
+  const int32_t nextRow = (k + 1) % nH == 0 ? -1 : k + 1;   // G
+  const double b =
+      CellSize(nodes, at, prevColumn, nextColumn, [&] { return MeanSide(region, 0, 1, 3, 2); });
+  const double J = b * params.CrossWindowWidth;
+  const double c =
+      CellSize(nodes, at, prevRow, nextRow, [&] { return MeanSide(region, 0, 3, 1, 2); });
+  const double M = c * params.CrossWindowWidth;
+
+  // Down the vertical line across the horizontal one, from half a cell
+  // height above the crossing; then right along the horizontal line across
+  // the vertical one, from half a cell width to its left.
+  const WalkBands bands{mask, rows};
+  const double window = params.SearchWindowHeight * 0.5;
+  const Walk down{true, sv, bv, sh, Div(M, 2 * params.CrossWindowWidth), J, double(mask.height)};
+  Band horizontalBand, verticalBand;
+  WalkAcross(bands, down, y0, x0, params.CrossIncreasePorog * J, window, horizontalBand);
+  const Walk right{false, sh, bh, sv, Div(J, 2 * params.CrossWindowWidth), M, double(mask.width)};
+  WalkAcross(bands, right, x0, y0, params.CrossIncreasePorog * M, window, verticalBand);
+
+  if (!(static_cast<double>(verticalBand.size()) > 1.6 * M &&
+        static_cast<double>(horizontalBand.size()) > 1.6 * J))
+    return std::nullopt;
+
+  // The vertical band is stored (y, x): its fit is x = sv'·y + bv'.
+  const VT_Point fitV = FitLine(verticalBand);
+  const double svFit = -fitV.x, bvFit = -fitV.y;
+  const VT_Point fitH = FitLine(horizontalBand);
+  const double shFit = -fitH.x, bhFit = -fitH.y;
+  const double y = Div(shFit * bvFit + bhFit, 1 - svFit * shFit);
+  const double x = Finite(svFit * y + bvFit);
+  return VT_Point(x, y);
+}
+
+bool RefineCrossPoints(const MaskView& mask, const DynamicArray<CrossNode>& nodes,
+                       int32_t horizontalLines, const SearchRegion& region,
+                       const DetectionParams& params, RunObserver& observer,
+                       VT_Points& FoundPoints) {
   try {
     // The walks down across horizontal lines count their bands in the
     // transposed mask; without the memory for it, in the mask itself.
     std::optional<TransposedMask> rows;
     try {
-      rows.emplace(s);
+      rows.emplace(mask);
     } catch (const std::exception&) {
       rows.reset();
     }
-    auto countHorizontal = [&](const VT_Point& centre, double maxDistance, double halfLength,
-                               double intercept, const BandSlope& slope) {
-      return rows ? CountHorizontalBand(*rows, 3, centre, maxDistance, halfLength, intercept, slope)
-                  : CountHorizontalBand(s, 3, centre, maxDistance, halfLength, intercept, slope);
-    };
-    Band horizontalBand, verticalBand;
-    int32_t prev = 0;
-    const int32_t nodes = s.CrossNodes.Length();
-    const int32_t nH = s.HorizontalLines.Count();
-    const double window = s.SearchWindowHeight * 0.5;
-    for (int32_t k = 0; k < nodes; ++k) {
-      if (nH == 0) ThrowZeroDivide();  // k mod nH
-      const CrossNode node = s.CrossNodes[k];
-      const double sv = node.VerticalSlope, bv = node.VerticalOffset;
-      const double sh = node.HorizontalSlope, bh = node.HorizontalOffset;
-      const NodePixel at = NodeCrossing(node);
-      const double x0 = at.x, y0 = at.y;
-      const BandSlope horizontalSlope(sh), verticalSlope(sv);  // for every step of the walks
-
-      // Neighbours in the layout vertical line by vertical line; -1 for none.
-      const int32_t nextColumn = k + nH < nodes ? k + nH : -1;  // C
-      const int32_t prevColumn = k - nH >= 0 ? k - nH : -1;     // E
-      const int32_t prevRow = k % nH == 0 ? -1 : k - 1;         // F
-      const int32_t nextRow = (k + 1) % nH == 0 ? -1 : k + 1;   // G
-
-      auto region = [&]() -> const SearchRegion& { return *s.Regions[regionIndex]; };
-      const double b = CellSize(s, at, prevColumn, nextColumn, [&] {
-        return (SideLength(region(), 0, 1) + SideLength(region(), 3, 2)) / 2;
-      });
-      const double J = b * s.CrossWindowWidth;
-      const double c = CellSize(s, at, prevRow, nextRow, [&] {
-        return (SideLength(region(), 0, 3) + SideLength(region(), 1, 2)) / 2;
-      });
-      const double M = c * s.CrossWindowWidth;
-
-      // Up the vertical guide line to half a cell height above the crossing.
-      double ptX = x0, ptY = y0;
-      double e;
-      do {
-        ptY = ptY - 1;
-        ptX = sv * ptY + bv;
-        e = Distance(ptX, ptY, x0, y0);
-      } while (Div(M, 2 * s.CrossWindowWidth) > e);
-
-      // Down across the horizontal line.
-      double w = 0;
-      CrossBand(
-          horizontalBand, prev, s.CrossIncreasePorog * J, s.ImageHeight,
-          [&](double d) {
-            ptY = ptY + d;
-            ptX = sv * ptY + bv;
-            w = ptY - sh * ptX;
-          },
-          [&](double maxDistance) {
-            return countHorizontal(VT_Point(ptX, ptY), maxDistance, J, w, horizontalSlope);
-          },
-          [&](double maxDistance, int32_t steps) {
-            double yEnd = ptY;  // where steps − 1 more moves take the point
-            for (int32_t t = 1; t < steps; ++t) yEnd = yEnd + 1;
-            const double xEnd = sv * yEnd + bv;
-            const CoveringBand c =
-                Covering(ptX, ptY, w, xEnd, yEnd, yEnd - sh * xEnd, maxDistance, J);
-            return CoveringCount([&] {
-              return countHorizontal(c.centre, c.maxDistance, c.halfLength, c.intercept,
-                                     horizontalSlope);
-            });
-          },
-          [&](double maxDistance) {
-            CollectHorizontalBand(s, 3, horizontalBand, VT_Point(ptX, ptY), maxDistance, J, w, sh);
-          },
-          [&] { return ptY; }, window);
-
-      // Left along the horizontal guide line to half a cell width.
-      ptX = x0;
-      do {
-        ptX = ptX - 1;
-        ptY = sh * ptX + bh;
-        e = Distance(ptX, ptY, x0, y0);
-      } while (Div(J, 2 * s.CrossWindowWidth) > e);
-
-      // Right across the vertical line.
-      double u = 0;
-      CrossBand(
-          verticalBand, prev, s.CrossIncreasePorog * M, s.ImageWidth,
-          [&](double d) {
-            ptX = ptX + d;
-            ptY = sh * ptX + bh;
-            u = ptX - sv * ptY;
-          },
-          [&](double maxDistance) {
-            return CountVerticalBand(s, 3, VT_Point(ptX, ptY), maxDistance, M, u, verticalSlope);
-          },
-          [&](double maxDistance, int32_t steps) {
-            double xEnd = ptX;  // where steps − 1 more moves take the point
-            for (int32_t t = 1; t < steps; ++t) xEnd = xEnd + 1;
-            const double yEnd = sh * xEnd + bh;
-            const CoveringBand c =
-                Covering(ptX, ptY, u, xEnd, yEnd, xEnd - sv * yEnd, maxDistance, M);
-            return CoveringCount([&] {
-              return CountVerticalBand(s, 3, c.centre, c.maxDistance, c.halfLength, c.intercept,
-                                       verticalSlope);
-            });
-          },
-          [&](double maxDistance) {
-            CollectVerticalBand(s, 3, verticalBand, VT_Point(ptX, ptY), maxDistance, M, u, sv);
-          },
-          [&] { return ptX; }, window);
-
-      if (!(static_cast<double>(verticalBand.size()) > 1.6 * M &&
-            static_cast<double>(horizontalBand.size()) > 1.6 * J))
-        continue;
-
-      // The vertical band is stored (y, x): its fit is x = sv'·y + bv'.
-      const VT_Point fitV = FitLine(verticalBand);
-      const double svFit = -fitV.x, bvFit = -fitV.y;
-      const VT_Point fitH = FitLine(horizontalBand);
-      const double shFit = -fitH.x, bhFit = -fitH.y;
-      const double y = Div(shFit * bvFit + bhFit, 1 - svFit * shFit);
-      const double x = Finite(svFit * y + bvFit);
-      if (s.Steps) {
-        DrawPictureMarker(s, s.PassiveColor, RoundNearest(x), RoundNearest(y));
-        s.Desktop.Repaint();
-      }
-      s.FoundPoints.AddNew(x, y);
+    const TransposedMask* transposed = rows ? &*rows : nullptr;
+    for (int32_t k = 0; k < nodes.Length(); ++k) {
+      const std::optional<VT_Point> point =
+          RefineCrossNode(mask, transposed, nodes, horizontalLines, k, region, params);
+      if (!point) continue;
+      if (params.Steps) observer.ShowMarker(RoundNearest(point->x), RoundNearest(point->y));
+      FoundPoints.AddNew(point->x, point->y);
     }
     return true;
   } catch (const std::exception&) {

@@ -1,7 +1,8 @@
 #include <gtest/gtest.h>
 
+#include "detect/cross_nodes.h"
 #include "detect/detect_test_support.h"
-#include "detect/grid_lines.h"
+#include "detect/validate_lines.h"
 
 namespace qova {
 namespace {
@@ -20,9 +21,7 @@ class Grid3x3 : public ::testing::Test {
       st.s.HorizontalLines.AddNew(0, c);
     }
     region = st.AddRegion({{20, 20}, {180, 20}, {180, 180}, {20, 180}});
-    st.s.SourceBitmap = QImage(200, 200, QImage::Format_RGB32);
-    st.s.SourceBitmap.fill(Qt::white);
-    FindCrossNodes(st.s, region);
+    st.FindCrossNodes(region);
   }
   DetectState st;
   int32_t region = 0;
@@ -33,7 +32,7 @@ TEST_F(Grid3x3, EveryCrossingRefinedInNodeOrder) {
   // never needed: without them the refinement must still succeed.
   ASSERT_EQ(st.s.CrossNodes.Length(), 9);
   st.s.Regions[region]->Clear();
-  EXPECT_TRUE(RefineCrossPoints(st.s, region));
+  EXPECT_TRUE(st.RefineCrossPoints(region));
   ASSERT_EQ(st.s.FoundPoints.Count(), 9);
   for (int v = 0; v < 3; ++v)
     for (int h = 0; h < 3; ++h) {
@@ -41,14 +40,12 @@ TEST_F(Grid3x3, EveryCrossingRefinedInNodeOrder) {
       EXPECT_EQ(p->x, 50 + 50 * v) << v << "," << h;
       EXPECT_EQ(p->y, 50 + 50 * h) << v << "," << h;
     }
-  // The picture shows the source image again.
-  EXPECT_EQ(st.s.Image1, st.s.SourceBitmap);
-  EXPECT_GE(st.desktop.repaints, 1);
+  EXPECT_TRUE(st.observer.markers.empty());  // only in step mode
 }
 
 TEST_F(Grid3x3, PointsAreAppendedAfterEarlierRegions) {
   st.s.FoundPoints.AddNew(-1, -1);
-  EXPECT_TRUE(RefineCrossPoints(st.s, region));
+  EXPECT_TRUE(st.RefineCrossPoints(region));
   ASSERT_EQ(st.s.FoundPoints.Count(), 10);
   EXPECT_EQ(st.s.FoundPoints.Get(0)->x, -1);
   EXPECT_EQ(st.s.FoundPoints.Get(1)->x, 50);
@@ -56,53 +53,30 @@ TEST_F(Grid3x3, PointsAreAppendedAfterEarlierRegions) {
 
 TEST_F(Grid3x3, StepModeMarksEachPoint) {
   st.s.Steps = true;
-  st.s.PassiveColor = 0x0000FF;
-  EXPECT_TRUE(RefineCrossPoints(st.s, region));
-  EXPECT_EQ(st.s.PicturePixel(100, 100), 0x0000FF);
-  EXPECT_EQ(st.s.PicturePixel(75, 75), 0xFFFFFF);
-  // The markers went into the picture only; the image stays as read.
-  EXPECT_EQ(st.s.SourceBitmap.pixel(100, 100), qRgb(255, 255, 255));
-}
-
-TEST_F(Grid3x3, PictureOwningPixelsOfTheImageSizeIsOverwrittenInPlace) {
-  // The picture as it was before the image was read again: pixels of its own.
-  st.s.Image1 = QImage(200, 200, QImage::Format_RGB32);
-  st.s.Image1.fill(Qt::black);
-  const uchar* before = st.s.Image1.constBits();
-  st.s.Steps = true;
-  st.s.PassiveColor = 0x0000FF;
-  EXPECT_TRUE(RefineCrossPoints(st.s, region));
-  EXPECT_EQ(st.s.Image1.constBits(), before);
-  EXPECT_EQ(st.s.PicturePixel(75, 75), 0xFFFFFF);  // the source, not the old black
-  EXPECT_EQ(st.s.PicturePixel(100, 100), 0x0000FF);
-  EXPECT_EQ(st.s.SourceBitmap.pixel(100, 100), qRgb(255, 255, 255));
-
-  // A picture of another size is replaced by the source.
-  st.s.Image1 = QImage(20, 10, QImage::Format_RGB32);
-  st.s.Steps = false;
-  EXPECT_TRUE(RefineCrossPoints(st.s, region));
-  EXPECT_EQ(st.s.Image1, st.s.SourceBitmap);
+  EXPECT_TRUE(st.RefineCrossPoints(region));
+  ASSERT_EQ(st.observer.markers.size(), 9u);
+  EXPECT_EQ(st.observer.markers[4], (std::pair<int32_t, int32_t>(100, 100)));
 }
 
 TEST_F(Grid3x3, ZeroCrossWindowWidthStopsAtTheFirstNode) {
   st.s.CrossWindowWidth = 0;
-  EXPECT_FALSE(RefineCrossPoints(st.s, region));
+  EXPECT_FALSE(st.RefineCrossPoints(region));
   EXPECT_EQ(st.s.FoundPoints.Count(), 0);
-  EXPECT_TRUE(st.desktop.messages.empty());
+  EXPECT_TRUE(st.observer.messages.empty());
 }
 
 TEST_F(Grid3x3, MissingCrossingsMakeTheLayoutArithmeticFail) {
   // Two nodes of three horizontal lines: node 1's next row is index 2, past
   // the end of CrossNodes.
   st.s.CrossNodes.SetLength(2);
-  EXPECT_FALSE(RefineCrossPoints(st.s, region));
+  EXPECT_FALSE(st.RefineCrossPoints(region));
   EXPECT_LE(st.s.FoundPoints.Count(), 1);
 }
 
 TEST(Refine, NoNodesNoPoints) {
   DetectState st(50, 50);
   st.AddRegion({{0, 0}, {40, 0}, {40, 40}, {0, 40}});
-  EXPECT_TRUE(RefineCrossPoints(st.s, 0));
+  EXPECT_TRUE(st.RefineCrossPoints(0));
   EXPECT_EQ(st.s.FoundPoints.Count(), 0);
 }
 
@@ -127,12 +101,12 @@ struct SingleCrossing {
 
 TEST(Refine, BandOfExactlyTheAcceptanceLimitIsRefused) {
   SingleCrossing twelve(12);  // 12 + 4 = 16 pixels
-  EXPECT_TRUE(RefineCrossPoints(twelve.st.s, 0));
+  EXPECT_TRUE(twelve.st.RefineCrossPoints(0));
   EXPECT_EQ(twelve.st.s.FoundPoints.Count(), 0);
-  EXPECT_TRUE(twelve.st.desktop.messages.empty());
+  EXPECT_TRUE(twelve.st.observer.messages.empty());
 
   SingleCrossing thirteen(13);  // 17 pixels
-  EXPECT_TRUE(RefineCrossPoints(thirteen.st.s, 0));
+  EXPECT_TRUE(thirteen.st.RefineCrossPoints(0));
   ASSERT_EQ(thirteen.st.s.FoundPoints.Count(), 1);
   EXPECT_NEAR(thirteen.st.s.FoundPoints.Get(0)->x, 50, 0.5);
   EXPECT_NEAR(thirteen.st.s.FoundPoints.Get(0)->y, 50, 0.5);
@@ -141,7 +115,7 @@ TEST(Refine, BandOfExactlyTheAcceptanceLimitIsRefused) {
 TEST(Refine, ASingleNodeNeedsTheRegionsCorners) {
   SingleCrossing node(13);
   node.st.s.Regions[0]->Delete(3);
-  EXPECT_FALSE(RefineCrossPoints(node.st.s, 0));
+  EXPECT_FALSE(node.st.RefineCrossPoints(0));
   EXPECT_EQ(node.st.s.FoundPoints.Count(), 0);
 }
 

@@ -14,8 +14,8 @@
 
 #include "core/checked_math.h"
 #include "core/procedures.h"
+#include "detect/band_collectors.h"
 #include "detect/line_fit.h"
-#include "editor/markers.h"
 
 namespace qova {
 
@@ -27,15 +27,14 @@ struct ScanTable {
   int32_t guideA;   // guide side: s2 = (A.t − B.t) / (A.q − B.q), b2 = A.t − A.q·s2
   int32_t guideB;
   int32_t start;  // the corner the scan starts at, one step before it
-  int32_t side;   // side code of the collector
+  BandSide side;  // the way the window reaches from its centre
   double sigma;   // direction of the window along the scan line
-  VT_Points StateRecord::*output;
 };
 
-constexpr ScanTable kScan03{true, 1, 0, 3, 0, 1, +1.0, &StateRecord::SidePoints03};
-constexpr ScanTable kScan12{true, 1, 1, 2, 1, 2, -1.0, &StateRecord::SidePoints12};
-constexpr ScanTable kScan23{false, 3, 2, 3, 3, 1, -1.0, &StateRecord::SidePoints23};
-constexpr ScanTable kScan01{false, 3, 1, 0, 0, 2, +1.0, &StateRecord::SidePoints01};
+constexpr ScanTable kScan03{true, 1, 0, 3, 0, BandSide::RightOrUp, +1.0};
+constexpr ScanTable kScan12{true, 1, 1, 2, 1, BandSide::LeftOrDown, -1.0};
+constexpr ScanTable kScan23{false, 3, 2, 3, 3, BandSide::RightOrUp, -1.0};
+constexpr ScanTable kScan01{false, 3, 1, 0, 0, BandSide::LeftOrDown, +1.0};
 
 // A corner in the scan's own frame.
 struct Frame {
@@ -44,56 +43,83 @@ struct Frame {
   double Q(const VT_Point* p) const { return stepAlongY ? p->x : p->y; }
 };
 
-void ScanSide(StateRecord& s, int32_t regionIndex, const ScanTable& table) {
-  VT_Points& output = s.*table.output;
+// The guide side gives the cross coordinate q of each step t:
+// q = RoundNearest((t − b2)/s2) on the guide line t = s2·q + b2, or the
+// start's q throughout when the guide side is parallel to the t axis.
+struct Guide {
+  bool fixed;
+  double q0, s2, b2;
+  double CrossOf(double t) const {
+    return fixed ? q0 : static_cast<double>(RoundNearest(Div(t - b2, s2)));
+  }
+};
+
+Guide GuideOf(const SearchRegion& region, const ScanTable& table, const Frame& f) {
+  const VT_Point* guideA = region.Get(table.guideA);
+  const VT_Point* guideB = region.Get(table.guideB);
+  Guide g{f.Q(guideA) == f.Q(guideB), f.Q(region.Get(table.start)), 0, 0};
+  if (!g.fixed) {
+    g.s2 = Div(f.T(guideA) - f.T(guideB), f.Q(guideA) - f.Q(guideB));
+    g.b2 = f.T(guideA) - f.Q(guideA) * g.s2;
+  }
+  return g;
+}
+
+// The border point of a band whose fitted line is t + A·q + B = 0 (ab =
+// (A, B)), for the window at (q, t) on a scan line of the given slope: the
+// window's centre, half its length h along the scan line in direction sigma,
+// and the point of the fitted line on the perpendicular through it. Returned
+// as (x, y).
+VT_Point BorderPoint(const VT_Point& ab, double q, double t, double slope, const ScanTable& table,
+                     double h) {
+  const double a = ab.x, b = ab.y;
+  const double mq = q + table.sigma * std::cos(std::atan(slope)) * h;
+  const double mt = t + table.sigma * std::sin(std::atan(slope)) * h;
+  double borderQ, borderT;
+  if (slope != 0) {
+    const double p = Finite(std::tan(std::atan(slope) + kPi / 2));
+    const double c = mt - p * mq;
+    borderQ = Div(c + b, -a - p);
+    borderT = Finite(-a * borderQ - b);
+  } else {
+    borderQ = mq;
+    borderT = Finite(-a * mq - b);
+  }
+  return table.stepAlongY ? VT_Point(borderQ, borderT) : VT_Point(borderT, borderQ);
+}
+
+void ScanSide(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
+              RunObserver& observer, const ScanTable& table, VT_Points& output) {
   output.Clear();
-  const SearchRegion& region = *s.Regions[regionIndex];
   const Frame f{table.stepAlongY};
+  const VT_Point* p0 = region.Get(0);
+  const VT_Point* pSlope = region.Get(table.slopeTo);
+  const double slope = Div(f.T(p0) - f.T(pSlope), f.Q(p0) - f.Q(pSlope));
+  const Guide guide = GuideOf(region, table, f);
+  double q = f.Q(region.Get(table.start));
+  double t = f.T(region.Get(table.start)) - 1;
+
+  const double maxDistance = params.SearchWindowHeight * 0.5;
+  const double halfLength = params.SearchWindowWidth;
+  const int64_t porog = params.IncreasePorog;
+  Band band;
+  auto collect = [&] {
+    band.clear();
+    const BandLine line{slope, t - slope * q};
+    if (table.stepAlongY)
+      CollectHorizontalBand(mask, table.side, line, {VT_Point(q, t), maxDistance, halfLength},
+                            band);
+    else
+      CollectVerticalBand(mask, table.side, line, {VT_Point(t, q), maxDistance, halfLength}, band);
+  };
 
   int32_t prev = 0;
   bool entered = false, leaving = false;
   int32_t rows = 0;
-
-  const VT_Point* p0 = region.Get(0);
-  const VT_Point* pSlope = region.Get(table.slopeTo);
-  const double slope = Div(f.T(p0) - f.T(pSlope), f.Q(p0) - f.Q(pSlope));
-
-  const VT_Point* guideA = region.Get(table.guideA);
-  const VT_Point* guideB = region.Get(table.guideB);
-  const bool guideFixed = f.Q(guideA) == f.Q(guideB);
-  double s2 = 0, b2 = 0;
-  if (!guideFixed) {
-    s2 = Div(f.T(guideA) - f.T(guideB), f.Q(guideA) - f.Q(guideB));
-    b2 = f.T(guideA) - f.Q(guideA) * s2;
-  }
-
-  const VT_Point* start = region.Get(table.start);
-  double q = f.Q(start);
-  double t = f.T(start) - 1;
-
-  const double maxDistance = s.SearchWindowHeight * 0.5;
-  const double halfLength = s.SearchWindowWidth;
-  const double h = s.SearchWindowWidth * 0.5;
-  const int64_t porog = s.IncreasePorog;
-
-  Band band;
-  // The guide line gives the cross coordinate of each step.
-  auto crossOf = [&](double stepT) {
-    return guideFixed ? q : static_cast<double>(RoundNearest(Div(stepT - b2, s2)));
-  };
-  auto collect = [&] {
-    const double e = t - slope * q;
-    if (table.stepAlongY)
-      CollectHorizontalBand(s, table.side, band, VT_Point(q, t), maxDistance, halfLength, e, slope);
-    else
-      CollectVerticalBand(s, table.side, band, VT_Point(t, q), maxDistance, halfLength, e, slope);
-  };
-
-  const int32_t steps = table.stepAlongY ? s.ImageHeight : s.ImageWidth;
+  const int32_t steps = table.stepAlongY ? mask.height : mask.width;
   for (int32_t step = 0; step < steps; ++step) {
-    band.clear();
     t = t + 1;
-    q = crossOf(t);
+    q = guide.CrossOf(t);
     collect();
     const int64_t delta = static_cast<int64_t>(band.size()) - prev;
     if (delta > porog && !entered) entered = true;
@@ -101,34 +127,14 @@ void ScanSide(StateRecord& s, int32_t regionIndex, const ScanTable& table) {
       if (delta < -porog) leaving = true;
       if (leaving) {
         // Back to the middle of the band just crossed.
-        band.clear();
         t = t - (rows - 1) / 2;
-        q = crossOf(t);
+        q = guide.CrossOf(t);
         collect();
-        const VT_Point ab = FitLine(band);
-        const double a = ab.x, b = ab.y;
-        // The window centre, and the point of t = −A·q − B on the
-        // perpendicular to the scan line through it.
-        const double mq = q + table.sigma * std::cos(std::atan(slope)) * h;
-        const double mt = t + table.sigma * std::sin(std::atan(slope)) * h;
-        double borderQ, borderT;
-        if (slope != 0) {
-          const double p = Finite(std::tan(std::atan(slope) + kPi / 2));
-          const double c = mt - p * mq;
-          borderQ = Div(c + b, -a - p);
-          borderT = Finite(-a * borderQ - b);
-        } else {
-          borderQ = mq;
-          borderT = Finite(-a * mq - b);
-        }
-        const double x = table.stepAlongY ? borderQ : borderT;
-        const double y = table.stepAlongY ? borderT : borderQ;
-        output.AddNew(x, y);
-        if (s.Steps) {
-          DrawPictureMarker(s, s.PassiveColor, RoundNearest(x), RoundNearest(y));
-          s.Desktop.Repaint();  // so that each border point shows as soon as it is found
-        }
-        t = t + 2.0 * s.SearchWindowHeight;
+        const VT_Point point =
+            BorderPoint(FitLine(band), q, t, slope, table, params.SearchWindowWidth * 0.5);
+        output.AddNew(point.x, point.y);
+        if (params.Steps) observer.ShowMarker(RoundNearest(point.x), RoundNearest(point.y));
+        t = t + 2.0 * params.SearchWindowHeight;
         entered = false;
         leaving = false;
         rows = 0;
@@ -141,9 +147,21 @@ void ScanSide(StateRecord& s, int32_t regionIndex, const ScanTable& table) {
 
 }  // namespace
 
-void ScanSide03(StateRecord& s, int32_t regionIndex) { ScanSide(s, regionIndex, kScan03); }
-void ScanSide12(StateRecord& s, int32_t regionIndex) { ScanSide(s, regionIndex, kScan12); }
-void ScanSide23(StateRecord& s, int32_t regionIndex) { ScanSide(s, regionIndex, kScan23); }
-void ScanSide01(StateRecord& s, int32_t regionIndex) { ScanSide(s, regionIndex, kScan01); }
+void ScanSide03(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
+                RunObserver& observer, VT_Points& SidePoints03) {
+  ScanSide(mask, region, params, observer, kScan03, SidePoints03);
+}
+void ScanSide12(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
+                RunObserver& observer, VT_Points& SidePoints12) {
+  ScanSide(mask, region, params, observer, kScan12, SidePoints12);
+}
+void ScanSide23(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
+                RunObserver& observer, VT_Points& SidePoints23) {
+  ScanSide(mask, region, params, observer, kScan23, SidePoints23);
+}
+void ScanSide01(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
+                RunObserver& observer, VT_Points& SidePoints01) {
+  ScanSide(mask, region, params, observer, kScan01, SidePoints01);
+}
 
 }  // namespace qova

@@ -20,10 +20,10 @@ class SquareRegion : public ::testing::Test {
     region = st.AddRegion({{20, 20}, {180, 20}, {180, 180}, {20, 180}});
   }
   void ScanAll() {
-    ScanSide03(st.s, region);
-    ScanSide12(st.s, region);
-    ScanSide23(st.s, region);
-    ScanSide01(st.s, region);
+    st.ScanSide03(region);
+    st.ScanSide12(region);
+    st.ScanSide23(region);
+    st.ScanSide01(region);
   }
   DetectState st;
   int32_t region = 0;
@@ -56,11 +56,11 @@ TEST_F(SquareRegion, EachScanFindsTheLineHalfAWindowInsideItsSide) {
 TEST_F(SquareRegion, ALineWithinTheJumpIsSkippedOneBeyondItIsFound) {
   st.SetRect(0, 99, 199, 101);
   st.SetRect(0, 105, 199, 107);  // within 2·SearchWindowHeight + 1 of row 100
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(Points(st.s.SidePoints03), (PointList{{22.5, 100}}));
 
   st.SetRect(0, 129, 199, 131);
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(Points(st.s.SidePoints03), (PointList{{22.5, 100}, {22.5, 130}}));
 }
 
@@ -69,18 +69,18 @@ TEST_F(SquareRegion, CountChangesOfExactlyTheThresholdDoNotCount) {
   st.s.SearchWindowHeight = 1;
   st.SetRect(0, 100, 199, 102);
   st.s.IncreasePorog = 6;  // a rise of exactly 6 does not enter the band
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(st.s.SidePoints03.Count(), 0);
 
   st.s.IncreasePorog = 5;  // entered at row 100, left at row 103 after three rows
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(Points(st.s.SidePoints03), (PointList{{22.5, 102}}));  // back by trunc((3 − 1)/2)
 
   st.Set(20, 103);  // the count now drops by 5, then by 1: never left
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(st.s.SidePoints03.Count(), 0);
   st.s.IncreasePorog = 4;
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(Points(st.s.SidePoints03), (PointList{{22.5, 102}}));
 }
 
@@ -91,7 +91,7 @@ TEST_F(SquareRegion, BandsAfterARecordedPointCountOneStepMore) {
   st.s.SearchWindowHeight = 1;
   st.SetRect(0, 100, 199, 103);
   st.SetRect(0, 150, 199, 153);
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(Points(st.s.SidePoints03), (PointList{{22.5, 103}, {22.5, 152}}));
 }
 
@@ -100,14 +100,14 @@ TEST(ScanSide, BandNeverLeftBeforeTheLastStepRecordsNothing) {
   const int32_t region = st.AddRegion({{20, 0}, {180, 0}, {180, 180}, {20, 180}});
   st.s.SearchWindowHeight = 1;   // one row per window
   st.SetRect(0, 190, 199, 199);  // set down to the last row the scan reaches
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   EXPECT_EQ(st.s.SidePoints03.Count(), 0);
 
   DetectState control(200, 200);
   control.AddRegion({{20, 0}, {180, 0}, {180, 180}, {20, 180}});
   control.s.SearchWindowHeight = 1;
   control.SetRect(0, 190, 199, 195);
-  ScanSide03(control.s, 0);
+  control.ScanSide03(0);
   EXPECT_EQ(control.s.SidePoints03.Count(), 1);
 }
 
@@ -115,11 +115,11 @@ TEST(ScanSide, UndefinedScanSlopeRaises) {
   DetectState st(100, 100);
   st.SetRect(0, 40, 99, 42);
   const int32_t region = st.AddRegion({{20, 20}, {20, 20}, {80, 80}, {20, 80}});  // P0.x = P1.x
-  EXPECT_THROW(ScanSide03(st.s, region), ArithmeticError);
+  EXPECT_THROW(st.ScanSide03(region), ArithmeticError);
   const int32_t flat = st.AddRegion({{20, 20}, {80, 20}, {80, 80}, {30, 20}});  // P0.y = P3.y
-  EXPECT_THROW(ScanSide01(st.s, flat), ArithmeticError);
+  EXPECT_THROW(st.ScanSide01(flat), ArithmeticError);
   const int32_t three = st.AddRegion({{20, 20}, {80, 20}, {80, 80}});
-  EXPECT_THROW(ScanSide03(st.s, three), RangeError);
+  EXPECT_THROW(st.ScanSide03(three), RangeError);
 }
 
 TEST(ScanSide, SlantedGuideSideMovesTheWindowAlongIt) {
@@ -128,7 +128,7 @@ TEST(ScanSide, SlantedGuideSideMovesTheWindowAlongIt) {
   DetectState st(200, 200);
   const int32_t region = st.AddRegion({{20, 20}, {180, 20}, {180, 180}, {60, 180}});
   st.SetRect(0, 99, 199, 101);
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   ASSERT_EQ(st.s.SidePoints03.Count(), 1);
   EXPECT_EQ(st.s.SidePoints03.Get(0)->x, 40 + 2.5);  // round((100 − 20)/4 + 20) = 40
   EXPECT_EQ(st.s.SidePoints03.Get(0)->y, 100);
@@ -138,15 +138,13 @@ TEST(ScanSide, StepModeMarksEveryBorderPoint) {
   DetectState st(200, 200);
   const int32_t region = st.AddRegion({{20, 20}, {180, 20}, {180, 180}, {20, 180}});
   st.SetRect(0, 99, 199, 101);
-  st.s.Image1 = QImage(200, 200, QImage::Format_RGB32);
-  st.s.Image1.fill(Qt::black);
+  st.ScanSide03(region);
+  EXPECT_TRUE(st.observer.markers.empty());  // only in step mode
   st.s.Steps = true;
-  st.s.PassiveColor = 255;
-  ScanSide03(st.s, region);
+  st.ScanSide03(region);
   ASSERT_EQ(st.s.SidePoints03.Count(), 1);
-  EXPECT_EQ(st.s.PicturePixel(23, 100), 255);  // round(22.5) = 23
-  EXPECT_EQ(st.s.PicturePixel(60, 60), 0);
-  EXPECT_EQ(st.desktop.repaints, 1);
+  EXPECT_EQ(st.observer.markers, (std::vector<std::pair<int32_t, int32_t>>{{23, 100}}))
+      << "round(22.5) = 23";
 }
 
 }  // namespace

@@ -134,7 +134,7 @@ class SureRows {
 // band, accepted(i, j) for every other set pixel within reach that passes
 // the exact test.
 template <class SureRun, class Accepted>
-void ForEachBandRun(const MaskColumns& mask, const BandColumns& band, SureRun sureRun,
+void ForEachBandRun(const MaskView& mask, const BandColumns& band, SureRun sureRun,
                     Accepted accepted) {
   if (band.Empty()) return;
   const SureRows sure(band);

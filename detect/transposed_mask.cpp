@@ -80,9 +80,8 @@ void TransposeTile(const uint8_t* const* from, uint8_t* const* to, int32_t w, in
 
 }  // namespace
 
-TransposedMask::TransposedMask(const StateRecord& s) {
-  const int32_t width = std::min(s.ImageWidth, s.BinaryMask.Width());
-  const int32_t height = std::min(s.ImageHeight, s.BinaryMask.Height());
+TransposedMask::TransposedMask(const MaskView& mask) {
+  const int32_t width = mask.width, height = mask.height;
   if (width <= 0 || height <= 0) return;
   cells_.Allocate(height, width);
   // Tiles of 64 × 64 keep the 64 mask columns read and the 64 rows written
@@ -95,7 +94,7 @@ TransposedMask::TransposedMask(const StateRecord& s) {
     for (int32_t m = 0; m < h; ++m) to[m] = cells_[ty + m];
     for (int32_t tx = 0; tx < width; tx += kTile) {
       const int32_t w = std::min(kTile, width - tx);
-      for (int32_t k = 0; k < w; ++k) from[k] = s.BinaryMask[tx + k];
+      for (int32_t k = 0; k < w; ++k) from[k] = mask.cells[tx + k];
       TransposeTile(from, to, w, h, tx, ty);
     }
   }

@@ -1,13 +1,15 @@
 // Pairing the border points of opposite sides into grid lines.
 
+#include "detect/validate_lines.h"
+
 #include <cmath>
 #include <exception>
 #include <vector>
 
 #include "core/checked_math.h"
 #include "core/procedures.h"
-#include "detect/grid_lines.h"
-#include "detect/line_fit.h"
+#include "detect/band.h"
+#include "state/qrgb.h"
 
 namespace qova {
 
@@ -18,10 +20,10 @@ namespace {
 // accepted line. lineThrough gives (slope, offset) of the line through two
 // points. Returns false when the user answers No to the warning.
 template <class LineThrough>
-bool PairFamily(StateRecord& s, const VT_Points& nearSide, const VT_Points& farSide,
-                VT_Points& lines, bool& warned, LineThrough lineThrough) {
+bool PairFamily(double maxAngleDeg, RunObserver& observer, const VT_Points& nearSide,
+                const VT_Points& farSide, VT_Points& lines, bool& warned, LineThrough lineThrough) {
   std::vector<bool> free(static_cast<size_t>(farSide.Count()), true);
-  const double maxAngle = (s.MaxAngle * kPi) / 180;
+  const double maxAngle = (maxAngleDeg * kPi) / 180;
   double previousSlope = 0;
   for (int32_t j = 0; j < nearSide.Count(); ++j) {
     const VT_Point* from = nearSide.Get(j);
@@ -38,9 +40,7 @@ bool PairFamily(StateRecord& s, const VT_Points& nearSide, const VT_Points& farS
       }
     }
     if (!accepted && !warned) {
-      if (s.Desktop.MessageBox(kUnreliablePointsText, "Предупреждение", MsgButtons::YesNo) ==
-          MsgResult::No)
-        return false;
+      if (!observer.Ask(kUnreliablePointsText)) return false;
       warned = true;
     }
   }
@@ -49,22 +49,23 @@ bool PairFamily(StateRecord& s, const VT_Points& nearSide, const VT_Points& farS
 
 }  // namespace
 
-bool ValidateLines(StateRecord& s) {
+bool ValidateLines(const BorderPoints& points, double maxAngle, RunObserver& observer,
+                   GridLines& lines) {
   try {
-    s.HorizontalLines.Clear();
-    s.VerticalLines.Clear();
+    lines.HorizontalLines.Clear();
+    lines.VerticalLines.Clear();
     bool warned = false;
     // y = slope·x + offset through a left and a right point.
     const bool horizontalOk =
-        PairFamily(s, s.SidePoints03, s.SidePoints12, s.HorizontalLines, warned,
-                   [](const VT_Point& l, const VT_Point& r) {
+        PairFamily(maxAngle, observer, points.SidePoints03, points.SidePoints12,
+                   lines.HorizontalLines, warned, [](const VT_Point& l, const VT_Point& r) {
                      const double slope = Div(l.y - r.y, l.x - r.x);
                      return std::pair<double, double>(slope, l.y - l.x * slope);
                    });
     if (!horizontalOk) return false;
     // x = slope·y + offset through a bottom and a top point.
-    return PairFamily(s, s.SidePoints23, s.SidePoints01, s.VerticalLines, warned,
-                      [](const VT_Point& b, const VT_Point& t) {
+    return PairFamily(maxAngle, observer, points.SidePoints23, points.SidePoints01,
+                      lines.VerticalLines, warned, [](const VT_Point& b, const VT_Point& t) {
                         const double slope = Div(t.x - b.x, t.y - b.y);
                         return std::pair<double, double>(slope, t.x - t.y * slope);
                       });
@@ -86,22 +87,23 @@ void SetPicturePixel(QImage& picture, double x, double y, QRgb color) {
 
 }  // namespace
 
-void DrawGridLines(StateRecord& s, Color color) {
-  if (s.Image1.isNull()) return;
-  if (s.Image1.format() != QImage::Format_RGB32 && s.Image1.format() != QImage::Format_ARGB32)
-    s.Image1 = s.Image1.convertToFormat(QImage::Format_RGB32);
+void DrawGridLines(QImage& picture, const GridLines& lines, Color color,
+                   const std::function<void()>& repaint) {
+  if (picture.isNull()) return;
+  if (picture.format() != QImage::Format_RGB32 && picture.format() != QImage::Format_ARGB32)
+    picture = picture.convertToFormat(QImage::Format_RGB32);
   const QRgb rgb = ToQRgb(color);
-  for (int32_t k = 0; k < s.HorizontalLines.Count(); ++k) {
-    const VT_Point* line = s.HorizontalLines.Get(k);
-    for (int32_t x = 0; x < s.ImageWidth; ++x)
-      SetPicturePixel(s.Image1, x, line->x * x + line->y, rgb);
-    s.Desktop.Repaint();
+  for (int32_t k = 0; k < lines.HorizontalLines.Count(); ++k) {
+    const VT_Point* line = lines.HorizontalLines.Get(k);
+    for (int32_t x = 0; x < picture.width(); ++x)
+      SetPicturePixel(picture, x, line->x * x + line->y, rgb);
+    repaint();
   }
-  for (int32_t k = 0; k < s.VerticalLines.Count(); ++k) {
-    const VT_Point* line = s.VerticalLines.Get(k);
-    for (int32_t y = 0; y < s.ImageHeight; ++y)
-      SetPicturePixel(s.Image1, line->x * y + line->y, y, rgb);
-    s.Desktop.Repaint();
+  for (int32_t k = 0; k < lines.VerticalLines.Count(); ++k) {
+    const VT_Point* line = lines.VerticalLines.Get(k);
+    for (int32_t y = 0; y < picture.height(); ++y)
+      SetPicturePixel(picture, line->x * y + line->y, y, rgb);
+    repaint();
   }
 }
 

@@ -1,9 +1,9 @@
 #pragma once
-// The state record of the main window: the settings, the open image and its
-// working copies, the working arrays, the user's regions, the results of every
-// detection stage and the display layers. Every stage reads its inputs here
-// and writes its outputs back under these names; no stage keeps state of its
-// own between commands.
+// The state record of the main window: the settings (the detection's own in
+// the DetectionParams it derives from), the open image, the user's regions,
+// what the last detection run produced and the display layers. The commands
+// read and write it; the detection stages take what they read as arguments,
+// and the run driver keeps what they produce here under these names.
 
 #include <QImage>
 #include <cstdint>
@@ -12,18 +12,15 @@
 #include <vector>
 
 #include "core/data_structures.h"
-#include "core/pixel_array.h"
 #include "core/search_region.h"
 #include "platform/platform.h"
+#include "state/detection_params.h"
+#include "state/qrgb.h"
 #include "state/stage_clock.h"
 
 namespace qova {
 
-// Colour values hold red in the low byte; Qt's QRgb holds blue there.
-inline QRgb ToQRgb(Color c) { return qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
-inline Color FromQRgb(QRgb q) { return qRed(q) | (qGreen(q) << 8) | (qBlue(q) << 16); }
-
-struct StateRecord {
+struct StateRecord : DetectionParams {
   explicit StateRecord(Platform& desktop) : Desktop(desktop) {}
   StateRecord(const StateRecord&) = delete;
   StateRecord& operator=(const StateRecord&) = delete;
@@ -31,57 +28,36 @@ struct StateRecord {
 
   Platform& Desktop;
 
-  // --- Settings and state, in the record's declared order -----------------
-  bool Steps = false;                // step-by-step mode
-  int32_t NeedPointsCount = 0;       // expected number of points
-  bool NeedPointsControl = false;    // compare the count after a run
-  int32_t ThresholdStatistic = 1;    // 1: mean gradient, 2: its variance
-  int32_t FragmentationHeight = -1;  // fragment rows; -1 when off
-  int32_t FragmentationWidth = -1;   // fragment columns; -1: binarize regions whole
-  int32_t SearchWindowWidth = 5;     // primary scan window length, pixels
-  int32_t SearchWindowHeight = 3;    // primary scan window thickness, pixels
-  double CrossWindowWidth = 0.8;     // refinement window, fraction of the cell
-  double CrossIncreasePorog = 0.8;   // refinement band threshold, fraction
-  int32_t IncreasePorog = 3;         // scan band threshold, pixels
-  double ThresholdPowerCoef = 0.0;
-  double ThresholdLinearCoef = 3.0;
-  double ThresholdPowerExp = 1.0;
-  double KontrastLevel = 0.0;  // additive contrast term of the threshold
-  double MaxAngle = 3.0;       // largest angle between cell borders, degrees
-  int32_t DifferenceStep = 0;  // pixel step of the central differences
+  // The detection's settings.
+  const DetectionParams& Params() const { return *this; }
+
+  // --- Settings and state ----------------------------------------------------
   bool SettingsFileMissing = false;
   std::string ImageFileName;  // full path of the open image
   std::string SettingsPath;   // full path of the settings file in use
   int32_t ImageWidth = 0;
   int32_t ImageHeight = 0;
-  int32_t ArrayWidth = 0;  // dimensions the working arrays have
-  int32_t ArrayHeight = 0;
   std::string WorkDir;
   std::string ImageDir;
   std::string StartDir;
   QImage SourceBitmap;  // the open image, Format_RGB32
-  QImage WorkBitmap;    // gradient picture, Format_Grayscale8
-  DynamicArray<std::unique_ptr<SearchRegion>> Fragments;
-  PixelArray<double> BrightnessArray;  // [x][y]
-  PixelArray<double> GradientArray;    // [x][y]
-  DynamicArray<std::unique_ptr<SearchRegion>> Regions;
+  RegionList Regions;
   bool RegionClosed = false;  // no region under construction
+  // What the last region of the last run produced: its fragments, border
+  // points, lines and crossings.
+  RegionList Fragments;
   VT_Points SidePoints03{1};
   VT_Points SidePoints12{1};
   VT_Points SidePoints01{1};
   VT_Points SidePoints23{1};
   DynamicArray<CrossNode> CrossNodes;
-  int32_t CrossSize = 12;          // half-length of a marker arm; pick distance
-  VT_Points HorizontalLines{1};    // y = x·slope + offset as (slope, offset)
-  VT_Points VerticalLines{1};      // x = y·slope + offset as (slope, offset)
-  VT_Points FoundPoints{1};        // final points of the last run
-  PixelArray<uint8_t> BinaryMask;  // [x][y], 1 = edge pixel
+  int32_t CrossSize = 12;        // half-length of a marker arm; pick distance
+  VT_Points HorizontalLines{1};  // y = x·slope + offset as (slope, offset)
+  VT_Points VerticalLines{1};    // x = y·slope + offset as (slope, offset)
+  VT_Points FoundPoints{1};      // final points of the last run
   int32_t SelectedCorner = -1;
   int32_t SelectedRegion = -1;
   bool Dragging = false;
-  double MeanGradient = 0.0;
-  double GradientVariance = 0.0;
-  bool ArraysAllocated = false;
   bool ResultsSaved = true;
   Color ActiveColor = 32768;  // highlighted marker
   Color PassiveColor = 255;   // other markers, outlines, lines

@@ -403,24 +403,6 @@ TEST_F(BadInputTest, OneAndTwoPixelImagesOpenAndTheirRunsEndSoundly) {
   }
 }
 
-TEST_F(BadInputTest, AnImageTooLargeForTheArraysFailsTheRunAndTheProgramGoesOn) {
-  Open(platePath_);
-  Click(40, 40);
-  Click(150, 40);
-  Click(150, 120);
-  Click(40, 120);
-  // A plate of 2^30 × 2^30 pixels would need 17 EiB of working arrays; its
-  // bitmap would not load either, so pretend the size the file declared.
-  form().ImageWidth = 1 << 30;
-  form().ImageHeight = 1 << 30;
-  Enter();
-  ASSERT_FALSE(desktop.messages.empty());
-  EXPECT_EQ(desktop.messages.back().text, kFailed);
-  EXPECT_FALSE(form().ArraysAllocated);
-  EXPECT_EQ(form().Regions.Length(), 0);
-  EXPECT_FALSE(form().FindEnabled);
-}
-
 TEST_F(BadInputTest, ABitmapDeclaringMoreThanMemoryHoldsIsRefused) {
   Open(platePath_);
   // 60000 × 60000 pixels of 24 bits: 10 GiB of pixels, beyond the reader's

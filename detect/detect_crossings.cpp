@@ -1,0 +1,196 @@
+#include "detect/detect_crossings.h"
+
+#include <exception>
+#include <new>
+#include <utility>
+
+#include "binarize/fragmentation.h"
+#include "core/checked_math.h"
+#include "core/number_text.h"
+#include "core/qova_error.h"
+#include "detect/cross_nodes.h"
+#include "detect/refine_cross_points.h"
+#include "detect/scan_sides.h"
+#include "detect/validate_lines.h"
+
+namespace qova {
+
+namespace {
+constexpr const char* kMeanLabel = "Средняя яркость дифференцированного изображения:";
+constexpr const char* kVarianceLabel = "Дисперсия яркости дифференцированного изображения:";
+}  // namespace
+
+void AddStatisticsLines(const GradientStatistics& statistics, bool fragment, char decimalSeparator,
+                        std::vector<std::string>& lines) {
+  lines.push_back(kMeanLabel);
+  lines.push_back(FormatGeneral(statistics.MeanGradient, decimalSeparator));
+  lines.push_back(kVarianceLabel);
+  lines.push_back(FormatGeneral(statistics.GradientVariance, decimalSeparator));
+  if (fragment) lines.push_back(std::string(65, '-'));
+}
+
+namespace {
+
+// One run: the image, the working arrays and where the results go.
+struct Run {
+  const QImage& image;
+  const DetectionParams& params;
+  RunObserver& observer;
+  WorkingArrays work;
+  DetectionResult& result;
+
+  StageClock* Clock() { return observer.Clock(); }
+  MaskView Mask() const { return ViewOf(work.BinaryMask, image.width(), image.height()); }
+};
+
+// A step-mode confirmation: Cancel ends the run.
+void Confirm(Run& run, const char* text) {
+  if (!run.observer.Confirm(text)) throw RunCancelled();
+}
+
+// Step mode: the gradient picture under the statistics window, whose Cancel
+// ends the run.
+void ShowStatistics(Run& run) {
+  run.observer.ShowPicture(run.work.WorkBitmap.convertToFormat(QImage::Format_RGB32));
+  if (!run.observer.ShowStatistics(run.result.statisticsLines)) throw RunCancelled();
+}
+
+void BinarizeWhole(Run& run, const SearchRegion& region, RegionResult& out) {
+  run.result.statisticsLines.clear();
+  const GradientStatistics statistics = Timed(run.Clock(), "ComputeGradientStatistics", [&] {
+    return ComputeGradientStatistics(run.image, region, run.work);
+  });
+  out.statistics.push_back(statistics);
+  AddStatisticsLines(statistics, false, run.observer.DecimalSeparator(),
+                     run.result.statisticsLines);
+  if (run.params.Steps) ShowStatistics(run);
+  // Nothing between the statistics and the threshold writes GradientArray.
+  Timed(run.Clock(), "Threshold and binarization", [&] {
+    const int32_t t = Trunc(ThresholdOfStatistics(run.params, statistics));
+    BinarizeRegion(run.work.GradientArray, region, t, run.work.BinaryMask);
+  });
+}
+
+void BinarizeFragments(Run& run, const SearchRegion& region, RegionResult& out) {
+  out.Fragments = Timed(run.Clock(), "FragmentRegion", [&] {
+    return FragmentRegion(region, run.params.FragmentationWidth, run.params.FragmentationHeight);
+  });
+  if (run.params.Steps) run.observer.ShowFragments(out.Fragments);
+  // Each fragment's mean and variance, for its threshold below. A later
+  // fragment rewrites the G on the edges it shares with an earlier one, with
+  // the same values (G depends on the image alone), so they still hold.
+  run.result.statisticsLines.clear();
+  for (const auto& fragment : out.Fragments) {
+    out.statistics.push_back(Timed(run.Clock(), "ComputeGradientStatistics", [&] {
+      return ComputeGradientStatistics(run.image, *fragment, run.work);
+    }));
+    AddStatisticsLines(out.statistics.back(), true, run.observer.DecimalSeparator(),
+                       run.result.statisticsLines);
+  }
+  if (run.params.Steps) ShowStatistics(run);
+  for (int32_t i = 0; i < out.Fragments.Length(); ++i)
+    Timed(run.Clock(), "Threshold and binarization", [&] {
+      const int32_t t = Trunc(ThresholdOfStatistics(run.params, out.statistics[size_t(i)]));
+      BinarizeRegion(run.work.GradientArray, *out.Fragments[i], t, run.work.BinaryMask);
+    });
+}
+
+void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
+  if (run.params.FragmentationWidth == -1)
+    BinarizeWhole(run, region, out);
+  else
+    BinarizeFragments(run, region, out);
+  if (run.params.Steps) {
+    run.observer.ShowPicture(
+        BinaryImage(run.work.BinaryMask, region, run.image.width(), run.image.height()));
+    Confirm(run, "Бинаризирование завершено!");
+  }
+}
+
+void Scan(Run& run, const SearchRegion& region, BorderPoints& border) {
+  const MaskView mask = run.Mask();
+  const DetectionParams& p = run.params;
+  RunObserver& o = run.observer;
+  Timed(run.Clock(), "ScanSide03", [&] { ScanSide03(mask, region, p, o, border.SidePoints03); });
+  Timed(run.Clock(), "ScanSide12", [&] { ScanSide12(mask, region, p, o, border.SidePoints12); });
+  Timed(run.Clock(), "ScanSide23", [&] { ScanSide23(mask, region, p, o, border.SidePoints23); });
+  Timed(run.Clock(), "ScanSide01", [&] { ScanSide01(mask, region, p, o, border.SidePoints01); });
+  if (p.Steps) Confirm(run, "Сканирование завершено!");
+}
+
+void FindLines(Run& run, const BorderPoints& border, GridLines& lines) {
+  if (!Timed(run.Clock(), "ValidateLines",
+             [&] { return ValidateLines(border, run.params.MaxAngle, run.observer, lines); }))
+    throw RunCancelled();
+  if (run.params.Steps) {
+    run.observer.ShowLines(lines);
+    Confirm(run, "Линии найдены!");
+  }
+}
+
+void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
+  Binarize(run, region, out);
+  Scan(run, region, out.border);
+  FindLines(run, out.border, out.lines);
+  out.CrossNodes = Timed(run.Clock(), "FindCrossNodes",
+                         [&] { return FindCrossNodes(out.lines, region, run.observer); });
+  run.observer.RefinementStarts();
+  VT_Points& found = run.result.FoundPoints;
+  out.firstPoint = found.Count();
+  // An error inside the refinement ends only the region's refinement: the
+  // points refined before it stay and the run goes on.
+  Timed(run.Clock(), "RefineCrossPoints", [&] {
+    RefineCrossPoints(run.Mask(), out.CrossNodes, out.lines.HorizontalLines.Count(), region,
+                      run.params, run.observer, found);
+  });
+  out.points = found.Count() - out.firstPoint;
+}
+
+// The optional check of the number of points; No ends the run.
+void CheckCount(Run& run) {
+  const int32_t found = run.result.FoundPoints.Count();
+  if (!run.params.NeedPointsControl || found == run.params.NeedPointsCount) return;
+  const std::string question =
+      "Найдено " + std::to_string(found) +
+      " точек! Заданное количество: " + std::to_string(run.params.NeedPointsCount) +
+      " точек! Продолжить работу?";
+  if (!run.observer.Ask(question)) throw RunCancelled();
+}
+
+void DetectAll(Run& run, const RegionList& regions) {
+  Timed(run.Clock(), "PrepareRun",
+        [&] { run.work.Allocate(run.image.width(), run.image.height()); });
+  for (const auto& region : regions) {
+    run.result.regions.emplace_back();
+    DetectRegion(run, *region, run.result.regions.back());
+  }
+  run.observer.ShowPoints(run.result.FoundPoints);
+  CheckCount(run);
+}
+
+}  // namespace
+
+DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
+                                const DetectionParams& params, RunObserver& observer) {
+  DetectionResult result;
+  // The stages read 32-bit pixels; other formats are converted once here.
+  QImage converted;
+  if (image.format() != QImage::Format_RGB32)
+    converted = image.convertToFormat(QImage::Format_RGB32);
+  const QImage& rgb = image.format() == QImage::Format_RGB32 ? image : converted;
+  Run run{rgb, params, observer, {}, result};
+  try {
+    if (rgb.isNull() && !image.isNull()) throw QovaError("Out of memory");
+    DetectAll(run, regions);
+    result.status = RunStatus::Completed;
+  } catch (const std::bad_alloc&) {
+    result.cause = "Out of memory";
+  } catch (const std::exception& e) {
+    // Every error and every cancellation.
+    result.cause = e.what();
+  }
+  if (!result.Completed()) result.message = kRunFailedText;
+  return result;
+}
+
+}  // namespace qova

@@ -1,0 +1,65 @@
+#pragma once
+// A whole detection over the regions of an image: for every region in turn
+// its binarization (whole or fragment by fragment), the four scans, the
+// pairing of border points into lines, their crossings and the refinement of
+// each crossing; then the count check. The window, the batch command and the
+// Python module all run it. Reading settings and images is the caller's.
+
+#include <QImage>
+#include <string>
+#include <vector>
+
+#include "binarize/binarization.h"
+#include "core/search_region.h"
+#include "detect/grid_lines.h"
+#include "detect/run_observer.h"
+#include "state/detection_params.h"
+
+namespace qova {
+
+inline constexpr const char* kRunFailedText =
+    "Невозможно найти точки. Попробуйте изменить параметры.";
+
+// What one region produced.
+struct RegionResult {
+  RegionList Fragments;                        // empty when binarized whole
+  std::vector<GradientStatistics> statistics;  // of each fragment, or of the region
+  BorderPoints border;
+  GridLines lines;
+  DynamicArray<CrossNode> CrossNodes;
+  int32_t firstPoint = 0;  // the region's points are FoundPoints[firstPoint, firstPoint + points)
+  int32_t points = 0;
+};
+
+enum class RunStatus { Completed, Failed };
+
+struct DetectionResult {
+  RunStatus status = RunStatus::Failed;
+  // For a failed run: kRunFailedText, and what ended it (an error's text, or
+  // "Operation cancelled" when a question was answered No or Cancel).
+  std::string message;
+  std::string cause;
+  VT_Points FoundPoints{1};  // every region's points in order, column by column
+  // The regions worked on, in order; a failed run's last one may be partial.
+  std::vector<RegionResult> regions;
+  // The statistics window's lines: those of the last region binarized.
+  std::vector<std::string> statisticsLines;
+
+  bool Completed() const { return status == RunStatus::Completed; }
+};
+
+// The stages of every region read image through this reference as it is
+// when they start: an observer may replace it between regions by an image of
+// the same size and format (the window reads its file again before each
+// refinement). Every error and every cancellation ends the run with status
+// Failed; the working arrays (17 bytes a pixel) live only while it works.
+DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
+                                const DetectionParams& params, RunObserver& observer);
+
+// Appends the statistics window's lines of one region or fragment: the mean
+// and the variance under their labels, a fragment's followed by a rule of
+// dashes.
+void AddStatisticsLines(const GradientStatistics& statistics, bool fragment, char decimalSeparator,
+                        std::vector<std::string>& lines);
+
+}  // namespace qova

@@ -1,0 +1,62 @@
+#pragma once
+// A run observer for tests: it answers every question and confirmation from a
+// queue (yes and OK when the queue is empty) and records everything a run
+// shows and asks, in order.
+
+#include <QImage>
+#include <deque>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "detect/run_observer.h"
+
+namespace qova {
+
+class RecordingObserver : public RunObserver {
+ public:
+  // --- Script -------------------------------------------------------------
+  std::deque<bool> answers;  // for Ask and Confirm alike
+  bool cancelStatistics = false;
+  char separator = '.';
+
+  // --- Record -------------------------------------------------------------
+  std::vector<std::string> messages;  // questions, confirmations and reports, in order
+  std::vector<std::string> reports;
+  std::vector<QImage> pictures;
+  std::vector<std::pair<int32_t, int32_t>> markers;
+  std::vector<std::vector<std::string>> statistics;
+  int fragmentsShown = 0;
+  int linesShown = 0;
+  int refinements = 0;
+  int pointsShown = -1;  // how many points ShowPoints got; -1 before it is called
+
+  void ShowPicture(const QImage& picture) override { pictures.push_back(picture); }
+  void ShowMarker(int32_t x, int32_t y) override { markers.emplace_back(x, y); }
+  void ShowFragments(const RegionList&) override { ++fragmentsShown; }
+  void ShowLines(const GridLines&) override { ++linesShown; }
+  bool ShowStatistics(const std::vector<std::string>& lines) override {
+    statistics.push_back(lines);
+    return !cancelStatistics;
+  }
+  bool Confirm(const std::string& text) override { return Answer(text); }
+  bool Ask(const std::string& question) override { return Answer(question); }
+  void Report(const std::string& error) override {
+    messages.push_back(error);
+    reports.push_back(error);
+  }
+  void RefinementStarts() override { ++refinements; }
+  void ShowPoints(const VT_Points& points) override { pointsShown = points.Count(); }
+  char DecimalSeparator() override { return separator; }
+
+ private:
+  bool Answer(const std::string& text) {
+    messages.push_back(text);
+    if (answers.empty()) return true;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
+}  // namespace qova
