@@ -22,7 +22,6 @@ struct DetectionResult;
 inline constexpr const char* kMainCaption =
     "Автоматизированное определение координат реперных точек";
 inline constexpr const char* kApplicationTitle = "QOVA";
-inline constexpr const char* kUserSettingsFile = "QOVAUser.ini";
 inline constexpr const char* kCursorFile = "MyCross.cur";
 inline constexpr const char* kHelpFile = "QOVAHelp/QOVA_01.HLP";
 inline constexpr const char* kImageFilter = "Image Files|*.bmp|All Files|*.*";

@@ -1,6 +1,5 @@
 // "Открыть изображение": reads a bitmap and prepares a fresh editing state for
 // it, with the settings file of the image's folder.
-#include <cctype>
 #include <filesystem>
 
 #include "app/form.h"
@@ -13,28 +12,6 @@ namespace {
 
 std::string FileNameOf(const std::string& path) {
   return std::filesystem::path(path).filename().string();
-}
-
-// Settings files often come from Windows folders, where "*.ini" matches
-// "GRID.INI" as well: the extension is compared without regard to case.
-bool MatchesIni(const std::string& name) {
-  if (name.size() < 4) return false;
-  const std::string ext = name.substr(name.size() - 4);
-  return ext[0] == '.' && std::tolower(static_cast<unsigned char>(ext[1])) == 'i' &&
-         std::tolower(static_cast<unsigned char>(ext[2])) == 'n' &&
-         std::tolower(static_cast<unsigned char>(ext[3])) == 'i';
-}
-
-// The first entry matching "*.ini" in the folder's own listing order, files
-// and folders alike; empty when there is none or the folder cannot be read.
-std::string FirstIniEntry(const std::string& folder) {
-  std::error_code ec;
-  std::filesystem::directory_iterator it(folder, ec);
-  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
-    const std::string name = it->path().filename().string();
-    if (MatchesIni(name)) return name;
-  }
-  return {};
 }
 
 }  // namespace
@@ -70,8 +47,7 @@ void TVazeZududi_Form::Begin1Click() {
   ResetRegions();
 
   ImageDir = std::filesystem::path(path).parent_path().string();
-  const std::string ini = FirstIniEntry(ImageDir);
-  SettingsPath = ini.empty() ? StartDir + "/" + kUserSettingsFile : ImageDir + "/" + ini;
+  SettingsPath = SettingsFileForImage(ImageDir, StartDir);
   ReadSettings(*this, SettingsPath);
   SetDialogFolder(ImageDir);
 

@@ -5,7 +5,9 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
+#include <filesystem>
 #include <optional>
 #include <string_view>
 #include <vector>
@@ -180,7 +182,34 @@ class KeyWriter {
   char sep_;
 };
 
+// Settings files often come from Windows folders, where "*.ini" matches
+// "GRID.INI" as well: the extension is compared without regard to case.
+bool MatchesIni(const std::string& name) {
+  if (name.size() < 4) return false;
+  const std::string ext = name.substr(name.size() - 4);
+  return ext[0] == '.' && std::tolower(static_cast<unsigned char>(ext[1])) == 'i' &&
+         std::tolower(static_cast<unsigned char>(ext[2])) == 'n' &&
+         std::tolower(static_cast<unsigned char>(ext[3])) == 'i';
+}
+
+// The first entry matching "*.ini" in the folder's own listing order, files
+// and folders alike; empty when there is none or the folder cannot be read.
+std::string FirstIniEntry(const std::string& folder) {
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  for (; !ec && it != std::filesystem::directory_iterator(); it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (MatchesIni(name)) return name;
+  }
+  return {};
+}
+
 }  // namespace
+
+std::string SettingsFileForImage(const std::string& imageDir, const std::string& startDir) {
+  const std::string ini = FirstIniEntry(imageDir);
+  return ini.empty() ? startDir + "/" + kUserSettingsFile : imageDir + "/" + ini;
+}
 
 void ReadSettings(StateRecord& s, const std::string& path) {
   try {

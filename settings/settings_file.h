@@ -8,12 +8,18 @@
 namespace qova {
 
 inline constexpr const char* kSettingsSection = "QOVAParameters";
+inline constexpr const char* kUserSettingsFile = "QOVAUser.ini";
 inline constexpr const char* kReadErrorText = "Ошибка чтения ini-файла!";
 inline constexpr const char* kWriteErrorText = "Ошибка записи ini-файла!";
 
 // Reads the 23 keys into the state; sets SettingsFileMissing and calls
 // SetDialogFolder(WorkDir). Reports a failure in a message box.
 void ReadSettings(StateRecord& s, const std::string& path);
+
+// The settings file of an image in imageDir: the first entry of the folder
+// matching "*.ini" (its extension in any case, in the folder's listing
+// order), else QOVAUser.ini of startDir, the folder the program started in.
+std::string SettingsFileForImage(const std::string& imageDir, const std::string& startDir);
 
 // Writes the 23 keys, keeping everything else in the file. Reports a failure
 // in a message box; the old file then stays as it was.

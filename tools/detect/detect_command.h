@@ -1,5 +1,5 @@
 #pragma once
-// qova-detect: the window's detection run without the window.
+// qova-detect: the detection for scripts, without the window.
 
 #include <ostream>
 
@@ -7,8 +7,8 @@
 
 namespace qova {
 
-// Opens the image as the window does, marks the regions, runs the detection
-// and writes the coordinate file. Returns the exit status: 0 completed, 1 the
+// Reads the image and the settings as the window does, marks the regions,
+// runs the detection and writes the coordinate file. Returns the exit status: 0 completed, 1 the
 // run ended through its failure path (or the result could not be written),
 // 2 bad usage or an image that cannot be read.
 int RunDetect(const DetectOptions& options, std::ostream& out, std::ostream& err);
