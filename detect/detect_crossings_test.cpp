@@ -86,8 +86,8 @@ INSTANTIATE_TEST_SUITE_P(Plates, SyntheticPlate,
                                            PlateCase{"TurnedTwoDegrees", 2, 0.25, 0.4, 3, 0},
                                            PlateCase{"TurnedMinusThree", -3, -0.3, 0.15, 3, 0},
                                            PlateCase{"ThinNoisyTurned", 1.3, 0.45, 0.2, 2, 4}),
-                         [](const ::testing::TestParamInfo<PlateCase>& info) {
-                           return info.param.name;
+                         [](const ::testing::TestParamInfo<PlateCase>& test) {
+                           return test.param.name;
                          });
 
 // A small plate and a region of 3 × 3 cells, for what a run shows and asks.

@@ -93,8 +93,8 @@ INSTANTIATE_TEST_SUITE_P(Plates, RefineWalk,
                                            WalkCase{"ErasedLines", 2.5, 0, 0.05, 3, 0.8},
                                            WalkCase{"LowThreshold", -1, 3, 0.01, -1, 0.2},
                                            WalkCase{"HighThreshold", 2.5, 0, 0.02, -1, 1.6}),
-                         [](const ::testing::TestParamInfo<WalkCase>& info) {
-                           return info.param.name;
+                         [](const ::testing::TestParamInfo<WalkCase>& test) {
+                           return test.param.name;
                          });
 
 }  // namespace

@@ -101,8 +101,8 @@ TEST_P(GoldenCase, WritesWhatItWroteWhenTheCaseWasMade) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Data, GoldenCase, testing::ValuesIn(CaseNames()),
-                         [](const testing::TestParamInfo<std::string>& info) {
-                           return info.param;
+                         [](const testing::TestParamInfo<std::string>& test) {
+                           return test.param;
                          });
 
 }  // namespace
