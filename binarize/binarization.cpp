@@ -6,13 +6,10 @@
 #include <string>
 #include <vector>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
-
 #include "binarize/region_pixels.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
+#include "core/simd.h"
 #include "state/qrgb.h"
 
 namespace qova {
@@ -77,7 +74,7 @@ inline double Gradient(double left, double right, double above, double below) {
 // the sum, so no pass of its own reads the G back for it.
 // Kept out of line: inlined into the strip loop, whose calls the sum lives
 // across, the sum got a stack slot and every addition of the chain went
-// through memory (some 12 ms on 16 megapixels).
+// through memory.
 [[gnu::noinline]] double GradientColumn(WorkingArrays& work, int32_t x,
                                         std::span<const InteriorColumns::Span> runs, uchar* grey,
                                         double sum) {
@@ -101,27 +98,20 @@ inline double Gradient(double left, double right, double above, double below) {
     const int32_t last = run.last;
     int32_t y = run.first;
     for (; y <= last && y < kDifferenceStep; ++y) sum = sum + one(y);
-#if defined(__SSE2__)
-    // Two rows at a time where neither needs the nearest-pixel rule: the same
-    // operations on each lane (one square root instruction for both), then
-    // both added to the sum in row order.
-    const __m128d twoSteps = _mm_set1_pd(2 * kDifferenceStep);
+    // Two rows at a time where neither needs the nearest-pixel rule, both
+    // added to the sum in row order.
     const int32_t pairsEnd = std::min(last, h - 1 - kDifferenceStep);
     for (; y + 1 <= pairsEnd; y += 2) {
-      const __m128d gx =
-          _mm_div_pd(_mm_sub_pd(_mm_loadu_pd(right + y), _mm_loadu_pd(left + y)), twoSteps);
-      const __m128d gy = _mm_div_pd(_mm_sub_pd(_mm_loadu_pd(centre + y + kDifferenceStep),
-                                               _mm_loadu_pd(centre + y - kDifferenceStep)),
-                                    twoSteps);
-      const __m128d g = _mm_sqrt_pd(_mm_add_pd(_mm_mul_pd(gx, gx), _mm_mul_pd(gy, gy)));
-      _mm_storeu_pd(gradient + y, g);
-      const double first = _mm_cvtsd_f64(g), second = _mm_cvtsd_f64(_mm_unpackhi_pd(g, g));
-      grey[static_cast<size_t>(y) * kGreyRow] = static_cast<uchar>(first);
-      grey[static_cast<size_t>(y + 1) * kGreyRow] = static_cast<uchar>(second);
-      sum = sum + first;
-      sum = sum + second;
+      double g[2];
+      simd::GradientPair(left + y, right + y, centre + y - kDifferenceStep,
+                         centre + y + kDifferenceStep, 2 * kDifferenceStep, g);
+      gradient[y] = g[0];
+      gradient[y + 1] = g[1];
+      grey[static_cast<size_t>(y) * kGreyRow] = static_cast<uchar>(g[0]);
+      grey[static_cast<size_t>(y + 1) * kGreyRow] = static_cast<uchar>(g[1]);
+      sum = sum + g[0];
+      sum = sum + g[1];
     }
-#endif
     for (; y <= last; ++y) sum = sum + one(y);
   }
   return sum;
@@ -135,7 +125,6 @@ constexpr uchar kNoGrey = 255;
 // The grey levels of columns x0..x1 (grey holds row y, from x0 on, at
 // y * kGreyRow; kNoGrey off the interior) into WorkBitmap, row by row: written
 // column by column, every byte would land on a row, and a page, of its own.
-// Sixteen pixels all interior go as one store, none interior as none.
 void StoreGreyLevels(QImage& WorkBitmap, int32_t x0, int32_t x1, int32_t y0, int32_t y1,
                      const uchar* grey) {
   uchar* work = WorkBitmap.bits();
@@ -145,19 +134,7 @@ void StoreGreyLevels(QImage& WorkBitmap, int32_t x0, int32_t x1, int32_t y0, int
     uchar* row = work + y * workStride + x0;
     const uchar* levels = grey + static_cast<size_t>(y) * kGreyRow;
     int32_t i = 0;
-#if defined(__SSE2__)
-    const __m128i none = _mm_set1_epi8(static_cast<char>(kNoGrey));
-    for (; i + 16 <= n; i += 16) {
-      const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(levels + i));
-      const int outside = _mm_movemask_epi8(_mm_cmpeq_epi8(v, none));
-      if (outside == 0) {
-        _mm_storeu_si128(reinterpret_cast<__m128i*>(row + i), v);
-      } else if (outside != 0xFFFF) {
-        for (int32_t k = i; k < i + 16; ++k)
-          if (levels[k] != kNoGrey) row[k] = levels[k];
-      }
-    }
-#endif
+    for (; i + 16 <= n; i += 16) simd::StoreExcept16(levels + i, row + i, kNoGrey);
     for (; i < n; ++i)
       if (levels[i] != kNoGrey) row[i] = levels[i];
   }

@@ -7,7 +7,7 @@
 // Blocks of 2 MiB and more are mapped on their own, aligned to 2 MiB and
 // advised as transparent huge pages where the system offers them: a
 // whole-plate region then faults its arrays in 2 MiB at a time instead of
-// 4 KiB (some 70 000 page faults fewer per run on a 16-megapixel plate). A
+// 4 KiB. A
 // region still costs only the huge pages its columns lie in: a compact region
 // of a hundred-megapixel scan touches tens of megabytes, not the whole array.
 

@@ -6,10 +6,7 @@
 
 #include <bit>
 
-#if defined(__SSE2__) && defined(__x86_64__)
-#include <emmintrin.h>
-#endif
-
+#include "core/simd.h"
 #include "detect/band_geometry.h"
 #include "detect/sure_rows.h"
 
@@ -47,17 +44,10 @@ inline int64_t CountSet(const uint8_t* col, int32_t first, int32_t last, int32_t
   }
   int64_t n = 0;
   int32_t j = first;
-#if defined(__SSE2__) && defined(__x86_64__)
-  // Sixteen at a time: every set byte made 1 (the lesser of it and 1), the
-  // sixteen summed by the sum-of-differences instruction against zero.
-  const __m128i one = _mm_set1_epi8(1), zero = _mm_setzero_si128();
-  __m128i sums = zero;
-  for (; j + 16 <= last + 1; j += 16) {
-    const __m128i cells = _mm_loadu_si128(reinterpret_cast<const __m128i*>(col + j));
-    sums = _mm_add_epi64(sums, _mm_sad_epu8(_mm_min_epu8(cells, one), zero));
-  }
-  n += _mm_cvtsi128_si64(sums) + _mm_cvtsi128_si64(_mm_unpackhi_epi64(sums, sums));
-#endif
+  // Sixteen at a time where the machine counts them so; else words.
+  const int32_t blocks = simd::kEnabled ? (last + 1 - j) / 16 * 16 : 0;
+  n += simd::CountNonZero16(col + j, blocks);
+  j += blocks;
   for (; j + 8 <= last + 1; j += 8) {
     std::memcpy(&word, col + j, sizeof word);
     n += SetBytes(word);

@@ -4,9 +4,7 @@
 #include <bit>
 #include <cstring>
 
-#if defined(__SSE2__)
-#include <emmintrin.h>
-#endif
+#include "core/simd.h"
 
 namespace qova {
 
@@ -26,22 +24,6 @@ inline void Transpose8x8(uint64_t a[8]) {
   for (int k : {0, 1, 2, 3}) exchange(k, k + 4, 32, 0x00000000ffffffffull);
 }
 
-#if defined(__SSE2__)
-// Transposes the 16 × 16 block of bytes in r[0..15] (r[k] holds row k):
-// interleaving the bytes of rows k and k + 8 rotates the eight bits of a
-// cell's index (row, column) by one, so four rounds exchange row and column.
-inline void Transpose16x16(__m128i r[16]) {
-  for (int round = 0; round < 4; ++round) {
-    __m128i t[16];
-    for (int k = 0; k < 8; ++k) {
-      t[2 * k] = _mm_unpacklo_epi8(r[k], r[k + 8]);
-      t[2 * k + 1] = _mm_unpackhi_epi8(r[k], r[k + 8]);
-    }
-    for (int k = 0; k < 16; ++k) r[k] = t[k];
-  }
-}
-#endif
-
 // Transposes one tile: from[k] is mask column tx + k and to[m] transposed
 // column ty + m (a mask row); w × h cells. Whole 8 × 8 blocks go a word at a
 // time, the ragged right and bottom edges cell by cell. The column pointers
@@ -49,22 +31,19 @@ inline void Transpose16x16(__m128i r[16]) {
 // so the compiler would fetch them again after every block.
 void TransposeTile(const uint8_t* const* from, uint8_t* const* to, int32_t w, int32_t h, int32_t tx,
                    int32_t ty) {
-#if defined(__SSE2__)
-  // Whole 16 × 16 blocks with byte shuffles: a third of the instructions of
-  // the word-wide exchange below.
-  if (w == h && w % 16 == 0) {
+  // Whole 16 × 16 blocks with byte shuffles where the machine has them: a
+  // third of the instructions of the word-wide exchange below.
+  if (simd::kEnabled && w == h && w % 16 == 0) {
     for (int32_t x = 0; x < w; x += 16)
       for (int32_t y = 0; y < h; y += 16) {
-        __m128i r[16];
-        for (int k = 0; k < 16; ++k)
-          r[k] = _mm_loadu_si128(reinterpret_cast<const __m128i*>(from[x + k] + ty + y));
-        Transpose16x16(r);
-        for (int m = 0; m < 16; ++m)
-          _mm_storeu_si128(reinterpret_cast<__m128i*>(to[y + m] + tx + x), r[m]);
+        const uint8_t* rows[16];
+        uint8_t* columns[16];
+        for (int k = 0; k < 16; ++k) rows[k] = from[x + k] + ty + y;
+        for (int m = 0; m < 16; ++m) columns[m] = to[y + m] + tx + x;
+        simd::Transpose16x16(rows, columns);
       }
     return;
   }
-#endif
   const bool words = std::endian::native == std::endian::little;
   const int32_t w8 = words ? w / 8 * 8 : 0, h8 = words ? h / 8 * 8 : 0;
   for (int32_t x = 0; x < w8; x += 8)
