@@ -8,7 +8,6 @@
 #include <QApplication>
 #include <QTest>
 #include <cmath>
-#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -18,38 +17,13 @@
 #include "app/gui/main_window.h"
 #include "app/gui/qt_platform.h"
 #include "core/number_text.h"
+#include "tests/support/answering_platform.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The real Qt platform with its file dialogs answered from a queue.
-class AnsweringPlatform : public QtPlatform {
- public:
-  std::deque<std::string> openAnswers, saveAnswers;
-  std::vector<std::string> messages;
-
-  std::optional<std::string> RunOpenDialog(const FileDialogParams&) override {
-    return Next(openAnswers);
-  }
-  std::optional<std::string> RunSaveDialog(const FileDialogParams&) override {
-    return Next(saveAnswers);
-  }
-  MsgResult MessageBox(const std::string& text, const std::string&, MsgButtons buttons) override {
-    messages.push_back(text);  // none expected on a clean plate
-    return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
-  }
-
- private:
-  static std::optional<std::string> Next(std::deque<std::string>& q) {
-    if (q.empty()) return std::nullopt;
-    std::string v = q.front();
-    q.pop_front();
-    return v;
-  }
-};
 
 std::vector<QPointF> ReadCoordinates(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);

@@ -20,7 +20,10 @@ namespace {
 
 constexpr int kMinWidth = 750;
 constexpr int kMinHeight = 700;
-constexpr int kPanelWidths[3] = {80, 80, 50};
+// The coordinate panels are 80 pixels wide; the hint panel takes the rest of
+// the bar, so that the whole hint shows, and never less than 50 pixels.
+constexpr int kCoordinatePanelWidth = 80;
+constexpr int kHintPanelMinWidth = 50;
 
 // A command of the form, guarded: an error it does not handle is shown and
 // the program goes on.
@@ -133,11 +136,18 @@ void MainWindow::BuildStatusBar() {
   for (int i = 0; i < 3; ++i) {
     auto* panel = new QLabel(QString::fromUtf8(initial[i]), bar);
     panel->setObjectName(QString("ImageStatusPanel%1").arg(i));
-    panel->setFixedWidth(kPanelWidths[i]);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setAlignment(Qt::AlignVCenter | (i == 2 ? Qt::AlignRight : Qt::AlignLeft));
-    bar->addWidget(panel);
+    if (i < 2) {
+      panel->setFixedWidth(kCoordinatePanelWidth);
+      bar->addWidget(panel);
+    } else {
+      panel->setMinimumWidth(kHintPanelMinWidth);
+      // A long hint must not widen the window: the panel only takes room.
+      panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+      bar->addWidget(panel, 1);
+    }
     panels_[i] = panel;
   }
 }

@@ -1,0 +1,119 @@
+// The main window as a person uses it, offscreen: the status bar's hints, the
+// workspace settings with their font chooser and marker dialog, all reached
+// through the menus and buttons. Only file dialogs and message boxes are
+// answered by the test.
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QComboBox>
+#include <QFontDialog>
+#include <QLabel>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QScreen>
+#include <QTest>
+#include <functional>
+
+#include "app/form.h"
+#include "app/gui/about_box_face.h"
+#include "app/gui/image_view.h"
+#include "app/gui/main_window.h"
+#include "app/gui/modal_helper_test.h"
+#include "settings/color_set.h"
+#include "tests/support/answering_platform.h"
+#include "tests/support/temp_folder.h"
+
+namespace qova {
+namespace {
+
+using testing_gui::WhenModal;
+
+// The program as main() builds it, started in an empty folder.
+class UsedWindow : public ::testing::Test {
+ protected:
+  UsedWindow() {
+    platform.Attach(&window);
+    RegisterDialogFaces(platform.Faces());
+    qApp->installEventFilter(&keys);
+    window.resize(900, 700);
+    window.show();
+    window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+  }
+  ~UsedWindow() override {
+    qApp->removeEventFilter(&keys);
+    platform.Attach(nullptr);
+  }
+
+  // Ctrl+O with the file dialog answered.
+  void OpenImage(int width, int height) {
+    QImage image(width, height, QImage::Format_RGB32);
+    image.fill(qRgb(200, 200, 200));
+    const std::string path = folder.Path("scan.bmp");
+    ASSERT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+    platform.openAnswers.push_back(path);
+    QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(form.ImageWidth, width);
+  }
+
+  QWidget* Layers() { return window.View()->Layers(); }
+
+  // The pointer moves over the image; sent directly, as a real pointer on a
+  // display may be elsewhere.
+  void MoveTo(QPoint at, Qt::KeyboardModifiers modifiers = Qt::NoModifier) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), Layers()->mapToGlobal(QPointF(at)),
+                     Qt::NoButton, Qt::NoButton, modifiers);
+    QApplication::sendEvent(Layers(), &move);
+  }
+
+  void ClickAt(QPoint at) {
+    window.View()->ensureVisible(at.x(), at.y());
+    QTest::mouseClick(Layers(), Qt::LeftButton, Qt::NoModifier, at);
+  }
+
+  QLabel* Panel(int i) { return window.findChild<QLabel*>(QString("ImageStatusPanel%1").arg(i)); }
+
+  // What the window shows: the pixels it last painted, not a fresh render.
+  QImage OnScreen() {
+    QApplication::processEvents();
+    return window.screen()->grabWindow(window.winId()).toImage();
+  }
+
+  TempFolder folder{"qova-used", TempFolder::Enter::Yes};
+  AnsweringPlatform platform;
+  TVazeZududi_Form form{platform};
+  MainWindow window{form};
+  KeyForwarder keys{form, &window};
+};
+
+// The whole text of a status panel fits into it.
+::testing::AssertionResult ShowsWholeText(QLabel* panel) {
+  const int needed = panel->fontMetrics().horizontalAdvance(panel->text());
+  const int room = panel->contentsRect().width();
+  if (needed <= room) return ::testing::AssertionSuccess();
+  return ::testing::AssertionFailure() << "\"" << panel->text().toStdString() << "\" needs "
+                                       << needed << " px, the panel has " << room;
+}
+
+TEST_F(UsedWindow, HoverOverACornerShowsTheWholeHint) {
+  OpenImage(1200, 900);
+  ClickAt(QPoint(101, 202));
+  ASSERT_EQ(form.Regions.Length(), 1);
+
+  MoveTo(QPoint(104, 205));
+  EXPECT_EQ(Panel(2)->text(), "Угол области поиска: 101 - 202    ");
+  EXPECT_TRUE(ShowsWholeText(Panel(2)));
+  MoveTo(QPoint(104, 205), Qt::ControlModifier);
+  EXPECT_EQ(Panel(2)->text(), "Удалить угол области поиска: 101 - 202    ");
+  EXPECT_TRUE(ShowsWholeText(Panel(2)));
+  MoveTo(QPoint(1101, 802));
+  EXPECT_EQ(Panel(2)->text(), "Отметить угол области поиска: 1101 - 802    ");
+  EXPECT_TRUE(ShowsWholeText(Panel(2)));
+  // The coordinate panels keep their width.
+  EXPECT_EQ(Panel(0)->width(), 80);
+  EXPECT_EQ(Panel(1)->width(), 80);
+  EXPECT_TRUE(ShowsWholeText(Panel(0)));
+}
+
+}  // namespace
+}  // namespace qova
