@@ -115,5 +115,31 @@ TEST_F(UsedWindow, HoverOverACornerShowsTheWholeHint) {
   EXPECT_TRUE(ShowsWholeText(Panel(0)));
 }
 
+// Ctrl+W, "Шрифт индексов", OK without touching the chooser, "Сохранить":
+// the label font keeps its style in the file.
+TEST_F(UsedWindow, FontChooserConfirmedUnchangedKeepsTheLabelsUpright) {
+  const FontParams before = form.IndexFont;
+  ASSERT_FALSE(before.Italic);
+  const std::string ini = folder.Path("saved.ini");
+  platform.saveAnswers.push_back(ini);
+  bool fontDialogSeen = false;
+  WhenModal([&](QWidget* workspace) {
+    WhenModal(
+        [&](QWidget* chooser) {
+          fontDialogSeen = qobject_cast<QFontDialog*>(chooser) != nullptr;
+          QTest::keyClick(chooser, Qt::Key_Return);  // OK
+        },
+        workspace);
+    QTest::mouseClick(workspace->findChild<QPushButton*>("Button7"), Qt::LeftButton);
+    QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
+  });
+  QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+  EXPECT_TRUE(fontDialogSeen);
+  EXPECT_EQ(form.IndexFont, before);
+  const std::string text = TempFolder::Get(ini);
+  EXPECT_NE(text.find("FontStyleItalic=0\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("FontStyleBold=0\r\n"), std::string::npos) << text;
+}
+
 }  // namespace
 }  // namespace qova

@@ -293,6 +293,29 @@ TEST_F(RealWindow, FontChooserOffersFaceStyleAndSizeOnly) {
   EXPECT_FALSE(platform_.ChooseFont(font).has_value());
 }
 
+// OK on a chooser the user did not touch gives back the font it was given:
+// a regular face must not come back italic.
+TEST_F(RealWindow, FontChooserConfirmedUnchangedKeepsEveryStyle) {
+  for (const char* face : {"DejaVu Sans", "DejaVu Serif"}) {
+    for (const bool bold : {false, true}) {
+      for (const bool italic : {false, true}) {
+        FontParams font;
+        font.Name = face;
+        font.Size = 10;
+        font.Bold = bold;
+        font.Italic = italic;
+        WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->accept(); });
+        const std::optional<FontParams> chosen = platform_.ChooseFont(font);
+        ASSERT_TRUE(chosen.has_value());
+        EXPECT_EQ(*chosen, font) << face << (bold ? " bold" : "") << (italic ? " italic" : "")
+                                 << " came back as " << chosen->Name << " " << chosen->Size
+                                 << (chosen->Bold ? " bold" : "")
+                                 << (chosen->Italic ? " italic" : "");
+      }
+    }
+  }
+}
+
 TEST(FormKeyCodes, DesktopCodesForEnterAndArrows) {
   EXPECT_EQ(FormKeyCode(Qt::Key_Return), 13);
   EXPECT_EQ(FormKeyCode(Qt::Key_Enter), 13);

@@ -6,11 +6,13 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFontDialog>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStringList>
+#include <cstdlib>
 #include <utility>
 
 #include "app/gui/cursor_file.h"
@@ -55,6 +57,29 @@ QString Pattern(const QString& windowsPattern) {
     if (p == "*.*") p = "*";
   }
   return parts.join(' ');
+}
+
+// The family's own name of the style with these flags ("Book", "Bold
+// Oblique", ...). The chooser matches a preset font by style name; given
+// only the flags it looks for "Normal", which a family may not have, and
+// then preselects its first style, often an oblique one. Of several matching
+// styles the one of plain weight (400 or 700) and the shortest name wins, so
+// "Book" is taken before "Condensed" or "ExtraLight". Empty when the family
+// is not installed.
+QString StyleNameOf(const QString& family, bool bold, bool italic) {
+  QString best;
+  int bestWeightGap = 0;
+  for (const QString& style : QFontDatabase::styles(family)) {
+    const QFont face = QFontDatabase::font(family, style, 10);
+    if (face.bold() != bold || face.italic() != italic) continue;
+    const int gap = std::abs(face.weight() - (bold ? QFont::Bold : QFont::Normal));
+    if (best.isEmpty() || gap < bestWeightGap ||
+        (gap == bestWeightGap && style.size() < best.size())) {
+      best = style;
+      bestWeightGap = gap;
+    }
+  }
+  return best;
 }
 
 }  // namespace
@@ -192,6 +217,8 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
   if (font.Size > 0) initial.setPointSize(font.Size);
   initial.setBold(font.Bold);
   initial.setItalic(font.Italic);
+  const QString style = StyleNameOf(initial.family(), font.Bold, font.Italic);
+  if (!style.isEmpty()) initial.setStyleName(style);
   QFontDialog dialog(initial, window_);
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   // Face, style and size only: the effects (underline, strikeout) are hidden.
