@@ -141,5 +141,37 @@ TEST_F(UsedWindow, FontChooserConfirmedUnchangedKeepsTheLabelsUpright) {
   EXPECT_NE(text.find("FontStyleBold=0\r\n"), std::string::npos) << text;
 }
 
+// Ctrl+W, "Цвет и размер маркеров", a new colour for the markers, OK,
+// "Сохранить": the outline on screen takes the new colour at once, before the
+// pointer moves again.
+TEST_F(UsedWindow, SavedMarkerColourShowsWithoutAMouseMove) {
+  OpenImage(400, 300);
+  for (const QPoint at : {QPoint(50, 50), QPoint(300, 50), QPoint(300, 250), QPoint(50, 250)})
+    ClickAt(at);
+  ASSERT_TRUE(form.RegionClosed);
+  ASSERT_EQ(form.PassiveColor, 255);
+  // A pixel of the top edge, halfway between corners 1 and 2.
+  const QPoint edge = Layers()->mapTo(&window, QPoint(175, 50));
+  ASSERT_EQ(OnScreen().pixel(edge), qRgb(255, 0, 0));
+
+  const int blue = ColorIndex("Blue");
+  platform.saveAnswers.push_back(folder.Path("blue.ini"));
+  WhenModal([&](QWidget* workspace) {
+    WhenModal(
+        [&](QWidget* markers) {
+          auto* passive = markers->findChild<QComboBox*>("ComboBox1");
+          passive->setCurrentIndex(blue);
+          emit passive->activated(blue);  // as a pick in the list
+          QTest::mouseClick(markers->findChild<QPushButton*>("OkBtn"), Qt::LeftButton);
+        },
+        workspace);
+    QTest::mouseClick(workspace->findChild<QPushButton*>("Button8"), Qt::LeftButton);
+    QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
+  });
+  QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+  ASSERT_EQ(form.PassiveColor, 16711680);
+  EXPECT_EQ(OnScreen().pixel(edge), qRgb(0, 0, 255));
+}
+
 }  // namespace
 }  // namespace qova
