@@ -7,11 +7,14 @@
 #include <QApplication>
 #include <QComboBox>
 #include <QFontDialog>
+#include <QKeyEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMouseEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QTest>
+#include <filesystem>
 #include <functional>
 
 #include "app/form.h"
@@ -85,6 +88,16 @@ class UsedWindow : public ::testing::Test {
   MainWindow window{form};
   KeyForwarder keys{form, &window};
 };
+
+// Types a text key by key; QTest's own typing knows only ASCII keys.
+void TypeText(QWidget* widget, const QString& text) {
+  for (const QChar c : text) {
+    QKeyEvent press(QEvent::KeyPress, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(widget, &press);
+    QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
+    QApplication::sendEvent(widget, &release);
+  }
+}
 
 // The whole text of a status panel fits into it.
 ::testing::AssertionResult ShowsWholeText(QLabel* panel) {
@@ -171,6 +184,24 @@ TEST_F(UsedWindow, SavedMarkerColourShowsWithoutAMouseMove) {
   QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
   ASSERT_EQ(form.PassiveColor, 16711680);
   EXPECT_EQ(OnScreen().pixel(edge), qRgb(0, 0, 255));
+}
+
+// A working folder typed with a letter that Windows-1251 lacks: "Сохранить"
+// names the folder in a message and writes no file.
+TEST_F(UsedWindow, WorkingFolderOutsideTheCodePageIsRefused) {
+  const std::string folderName = "/home/user/Données/Проект";
+  const std::string ini = folder.Path("refused.ini");
+  platform.saveAnswers.push_back(ini);
+  WhenModal([&](QWidget* workspace) {
+    auto* edit = workspace->findChild<QLineEdit*>("Edit11");
+    edit->selectAll();
+    TypeText(edit, QString::fromStdString(folderName));
+    QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
+  });
+  QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+  ASSERT_EQ(platform.messages.size(), 1u);
+  EXPECT_NE(platform.messages[0].find(folderName), std::string::npos) << platform.messages[0];
+  EXPECT_FALSE(std::filesystem::exists(ini));
 }
 
 }  // namespace
