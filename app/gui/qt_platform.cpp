@@ -104,8 +104,13 @@ class QtPlatform::CursorPause {
 QString QtFileFilter(const std::string& filter) {
   const QStringList parts = Q(filter).split('|');
   QStringList filters;
-  for (int i = 0; i + 1 < parts.size(); i += 2)
-    filters << QString("%1 (%2)").arg(parts[i], Pattern(parts[i + 1]));
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    const QString description = parts[i].trimmed();
+    const QString patterns = QString("(%1)").arg(Pattern(parts[i + 1]));
+    // A description that already ends in its patterns, "Ini Files (*.ini)",
+    // is shown as it is, not with the patterns twice.
+    filters << (description.endsWith(patterns) ? description : description + ' ' + patterns);
+  }
   return filters.join(";;");
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -18,7 +19,9 @@
 #include "app/gui/about_box_face.h"
 #include "app/gui/modal_helper_test.h"
 #include "core/qova_error.h"
+#include "output/coordinate_file.h"
 #include "output/mess_form.h"
+#include "settings/settings_dialog.h"
 
 namespace qova {
 namespace {
@@ -55,6 +58,33 @@ TEST(QtPlatformFilters, WindowsFilterBecomesQtFilter) {
   EXPECT_EQ(WithDefaultExtension("/a/points", "crd"), "/a/points.crd");
   EXPECT_EQ(WithDefaultExtension("/a/points.txt", "crd"), "/a/points.txt");
   EXPECT_EQ(WithDefaultExtension("/a.b/points", "crd"), "/a.b/points.crd");
+}
+
+// The program's own filters already name their pattern in the description;
+// the file dialog shows each description once, with the pattern once.
+TEST(QtPlatformFilters, EachFilterShowsItsPatternOnce) {
+  EXPECT_EQ(QtFileFilter("Coordinate Files (*.crd)|*.crd").toStdString(),
+            "Coordinate Files (*.crd)");
+  EXPECT_EQ(QtFileFilter("Text (all)|*.txt").toStdString(), "Text (all) (*.txt)");
+
+  QtPlatform platform;
+  for (const char* filter : {kCrdFilter, kIniFilter, kTextFilter, kImageFilter}) {
+    QStringList shown;
+    WhenModal([&](QWidget* w) {
+      auto* types = w->findChild<QComboBox*>("fileTypeCombo");
+      ASSERT_NE(types, nullptr);
+      for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+      qobject_cast<QDialog*>(w)->reject();
+    });
+    platform.RunSaveDialog({filter, "", "", ""});
+    const QStringList parts = QString::fromUtf8(filter).split('|');
+    ASSERT_EQ(shown.size(), parts.size() / 2) << filter;
+    for (int i = 0; i < shown.size(); ++i) {
+      const QString pattern = parts[2 * i + 1] == "*.*" ? "*" : parts[2 * i + 1];
+      EXPECT_EQ(shown[i].count("(" + pattern + ")"), 1) << shown[i].toStdString();
+      EXPECT_TRUE(shown[i].startsWith(parts[2 * i])) << shown[i].toStdString();
+    }
+  }
 }
 
 TEST(QtPlatformBoxes, CaptionChoosesIconAndButtonsSpeakRussian) {
