@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QImageWriter>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,12 +18,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSet>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
+#include <map>
 
 #include "app/form.h"
 #include "app/gui/about_box_face.h"
@@ -215,6 +221,71 @@ TEST_F(RealWindow, MissingHelpFileIsReportedThenBuiltInHelpShown) {
   topics->setCurrentRow(4);
   EXPECT_TRUE(help->findChild<QTextBrowser*>("HelpText")->toPlainText().contains("*.crd"));
   help->close();
+}
+
+// The captions of a dialog's controls: labels, buttons, group and tab titles,
+// without accelerator marks and closing colons.
+QStringList ControlCaptions(QWidget* dialog) {
+  QStringList texts;
+  for (QLabel* l : dialog->findChildren<QLabel*>()) texts << l->text();
+  for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>()) texts << b->text();
+  for (QGroupBox* g : dialog->findChildren<QGroupBox*>()) texts << g->title();
+  for (QTabWidget* t : dialog->findChildren<QTabWidget*>())
+    for (int i = 0; i < t->count(); ++i) texts << t->tabText(i);
+  QStringList captions;
+  for (QString text : texts) {
+    text.remove('&');
+    text = text.trimmed();
+    if (text.endsWith(':')) text.chop(1);
+    if (!text.isEmpty()) captions << text;
+  }
+  return captions;
+}
+
+// Every statement of the help that names a control of a settings dialog
+// names, in the same paragraph, the dialog that holds it and no other.
+TEST_F(RealWindow, HelpNamesTheDialogThatHoldsEachSetting) {
+  RegisterDialogFaces(platform_.Faces());
+  std::map<QString, QStringList> captions;  // by the dialog's menu caption
+  for (const char* command : {"N3", "N5"}) {
+    QAction* action = Find<QAction>(command);
+    WhenModal([&](QWidget* w) {
+      captions[action->text()] = ControlCaptions(w);
+      w->close();
+    });
+    action->trigger();
+  }
+  ASSERT_EQ(captions.size(), 2u);
+  WhenModal([](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click(); });
+  Find<QAction>("N7")->trigger();
+  HelpWindow* help = platform_.Help();
+  ASSERT_NE(help, nullptr);
+  auto* topics = help->findChild<QListWidget*>("HelpTopics");
+  QStringList paragraphs;
+  for (int row = 0; row < topics->count(); ++row) {
+    topics->setCurrentRow(row);
+    paragraphs << help->findChild<QTextBrowser*>("HelpText")->toPlainText().split('\n');
+  }
+  help->close();
+
+  QSet<QString> stated;
+  for (const QString& paragraph : paragraphs) {
+    for (const auto& [dialog, controls] : captions) {
+      for (const QString& control : controls) {
+        const auto& [otherDialog, otherControls] = *std::find_if(
+            captions.begin(), captions.end(), [&](const auto& c) { return c.first != dialog; });
+        if (otherControls.contains(control) || !paragraph.contains("«" + control + "»")) continue;
+        stated.insert(control);
+        EXPECT_TRUE(paragraph.contains(dialog)) << "«" << control.toStdString() << "» is in "
+                                                << dialog.toStdString() << ", the help says:\n"
+                                                << paragraph.toStdString();
+        EXPECT_FALSE(paragraph.contains(otherDialog)) << paragraph.toStdString();
+      }
+    }
+  }
+  for (const char* control :
+       {"Пошаговый режим работы", "Контроль количества найденных точек", "Контраст изображения"})
+    EXPECT_TRUE(stated.contains(control)) << control << " is not placed by the help";
 }
 
 TEST_F(RealWindow, EveryDialogCommandFindsItsFace) {
