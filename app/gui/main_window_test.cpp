@@ -36,6 +36,7 @@
 #include "app/gui/modal_helper_test.h"
 #include "app/gui/qt_platform.h"
 #include "platform/scripted_platform.h"
+#include "tests/support/answering_platform.h"
 
 namespace qova {
 namespace {
@@ -286,6 +287,27 @@ TEST_F(RealWindow, HelpNamesTheDialogThatHoldsEachSetting) {
   for (const char* control :
        {"Пошаговый режим работы", "Контроль количества найденных точек", "Контраст изображения"})
     EXPECT_TRUE(stated.contains(control)) << control << " is not placed by the help";
+}
+
+// The help file lies in the folder the program started in; opening an image
+// from another folder (which makes that folder current) does not lose it.
+TEST_F(InEmptyFolder, HelpFileOfTheStartFolderIsFoundAfterAnImageFolderBecameCurrent) {
+  ASSERT_TRUE(QDir().mkpath("QOVAHelp"));
+  QFile hlp("QOVAHelp/QOVA_01.HLP");
+  ASSERT_TRUE(hlp.open(QIODevice::WriteOnly));
+  hlp.close();
+  AnsweringPlatform platform;
+  TVazeZududi_Form form(platform);
+  MainWindow window(form);
+  platform.Attach(&window);
+  QTemporaryDir images;
+  QDir::setCurrent(images.path());
+  window.findChild<QAction*>("N7")->trigger();
+  EXPECT_TRUE(platform.messages.empty()) << platform.messages.front();
+  ASSERT_NE(platform.Help(), nullptr);
+  EXPECT_TRUE(platform.Help()->isVisible());
+  platform.Help()->close();
+  platform.Attach(nullptr);
 }
 
 TEST_F(RealWindow, EveryDialogCommandFindsItsFace) {
