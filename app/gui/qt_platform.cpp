@@ -8,9 +8,11 @@
 #include <QFileInfo>
 #include <QFontDatabase>
 #include <QFontDialog>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QStringList>
 #include <cstdlib>
 #include <utility>
@@ -23,6 +25,7 @@
 #include "core/qova_error.h"
 #include "core/safe_save.h"
 #include "platform/image_file.h"
+#include "settings/settings_widgets.h"
 
 namespace qova {
 
@@ -80,6 +83,17 @@ QString StyleNameOf(const QString& family, bool bold, bool italic) {
     }
   }
   return best;
+}
+
+// A message box sizes itself to its text; a short text would leave its
+// caption cut off in the title bar. A spacer across the box's grid keeps it
+// as wide as the caption needs.
+void FitCaption(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  grid->addItem(new QSpacerItem(WidthShowingTitle(box.windowTitle()), 0, QSizePolicy::Fixed,
+                                QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
 }
 
 }  // namespace
@@ -147,9 +161,10 @@ MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
   QMessageBox::StandardButtons standard = QMessageBox::Ok;
   if (buttons == MsgButtons::OkCancel) standard = QMessageBox::Ok | QMessageBox::Cancel;
   if (buttons == MsgButtons::YesNo) standard = QMessageBox::Yes | QMessageBox::No;
-  QMessageBox box(IconOfCaption(caption), Q(caption), Q(text), standard, window_);
+  QMessageBox box(IconOfCaption(caption), Q(caption), Q(text), standard, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
+  FitCaption(box);
   const int pressed = box.exec();
   switch (pressed) {
     case QMessageBox::Ok:
@@ -169,17 +184,24 @@ MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
   return MsgResult::Ok;
 }
 
+QWidget* QtPlatform::DialogParent() const {
+  QWidget* modal = QApplication::activeModalWidget();
+  return modal != nullptr ? modal : window_;
+}
+
 void QtPlatform::ShowErrorBox(const std::string& text) {
   const CursorPause pause(busy_);
-  QMessageBox box(QMessageBox::Critical, "QOVA", Q(text), QMessageBox::Ok, window_);
+  QMessageBox box(QMessageBox::Critical, "QOVA", Q(text), QMessageBox::Ok, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
+  FitCaption(box);
   box.exec();
 }
 
 std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogParams& params) {
   const CursorPause pause(busy_);
-  QFileDialog dialog(window_, "Открыть", Q(params.initialFolder), QtFileFilter(params.filter));
+  QFileDialog dialog(DialogParent(), "Открыть", Q(params.initialFolder),
+                     QtFileFilter(params.filter));
   dialog.setObjectName("OpenBmpDialog");
   // Qt's own dialog honours the default extension on every desktop.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -201,7 +223,7 @@ std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogParams& par
   // folder of its own opens there (selectFile below).
   const QString folder =
       params.initialFolder.empty() ? QDir::currentPath() : Q(params.initialFolder);
-  QFileDialog dialog(window_, "Сохранить как", folder, QtFileFilter(params.filter));
+  QFileDialog dialog(DialogParent(), "Сохранить как", folder, QtFileFilter(params.filter));
   dialog.setObjectName("SaveDialog");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -224,7 +246,7 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
   initial.setItalic(font.Italic);
   const QString style = StyleNameOf(initial.family(), font.Bold, font.Italic);
   if (!style.isEmpty()) initial.setStyleName(style);
-  QFontDialog dialog(initial, window_);
+  QFontDialog dialog(initial, DialogParent());
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   // Face, style and size only: the effects (underline, strikeout) are hidden.
   for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
@@ -244,7 +266,8 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
 void QtPlatform::ShowModal(ModalDialog& dialog) {
   const CursorPause pause(busy_);
   dialog.BeginShowing();
-  if (!faces_.Show(dialog, window_)) throw QovaError("This window is not available in this build");
+  if (!faces_.Show(dialog, DialogParent()))
+    throw QovaError("This window is not available in this build");
 }
 
 QImage QtPlatform::ReadBitmap(const std::string& path, QImage reuse) {

@@ -10,6 +10,8 @@
 #include "platform/dialog_faces.h"
 #include "platform/platform.h"
 
+class QWidget;
+
 namespace qova {
 
 class MainWindow;
@@ -48,6 +50,11 @@ class QtPlatform : public Platform {
  private:
   class CursorPause;
   void ApplyCursor();
+  // The owner of a box or dialog: the modal window in front (the statistics
+  // window, a settings dialog), else the main window. Owned by the main
+  // window, a dialog opened from a modal one would bring the main window to
+  // the front when it closes and hide the window the user works in.
+  QWidget* DialogParent() const;
 
   DialogFaces faces_;
   MainWindow* window_ = nullptr;
