@@ -6,7 +6,6 @@
 #include <QScrollBar>
 #include <algorithm>
 #include <cmath>
-#include <optional>
 
 #include "app/form.h"
 #include "app/gui/preview_picture.h"
@@ -15,7 +14,7 @@ namespace qova {
 
 namespace {
 
-std::optional<MouseButton> ToMouseButton(Qt::MouseButton b) {
+MouseButton ToMouseButton(Qt::MouseButton b) {
   switch (b) {
     case Qt::LeftButton:
       return MouseButton::Left;
@@ -24,7 +23,7 @@ std::optional<MouseButton> ToMouseButton(Qt::MouseButton b) {
     case Qt::MiddleButton:
       return MouseButton::Middle;
     default:
-      return std::nullopt;
+      return MouseButton::Other;
   }
 }
 
@@ -75,10 +74,9 @@ void LayerWidget::paintEvent(QPaintEvent* event) {
 }
 
 void LayerWidget::mousePressEvent(QMouseEvent* event) {
-  const auto button = ToMouseButton(event->button());
-  if (!button) return;
+  const MouseButton button = ToMouseButton(event->button());
   const QPoint p = ImagePixel(event);
-  form_.Guarded([&] { form_.Image1MouseDown(*button, CtrlHeld(event), p.x(), p.y()); });
+  form_.Guarded([&] { form_.Image1MouseDown(button, CtrlHeld(event), p.x(), p.y()); });
   update();
 }
 
@@ -89,10 +87,9 @@ void LayerWidget::mouseMoveEvent(QMouseEvent* event) {
 }
 
 void LayerWidget::mouseReleaseEvent(QMouseEvent* event) {
-  const auto button = ToMouseButton(event->button());
-  if (!button) return;
+  const MouseButton button = ToMouseButton(event->button());
   const QPoint p = ImagePixel(event);
-  form_.Guarded([&] { form_.CrossImage1MouseUp(*button, CtrlHeld(event), p.x(), p.y()); });
+  form_.Guarded([&] { form_.CrossImage1MouseUp(button, CtrlHeld(event), p.x(), p.y()); });
   update();
 }
 

@@ -157,5 +157,36 @@ TEST_F(ImageViewTest, MouseReachesTheFormAtTheImagePixelAlsoWhenScrolled) {
   EXPECT_TRUE(form_->Regions.Length() == 0 || form_->Regions[0]->Count() == 0);
 }
 
+// Every release ends a drag, whichever button it is: back and forward
+// included, which the editor has no use for otherwise.
+TEST_F(ImageViewTest, ReleasingAnyButtonEndsADrag) {
+  SetImage(300, 200);
+  ImageView view(*form_, nullptr);
+  view.SetPreviewVisible(false);
+  view.resize(320, 220);
+  view.show();
+  view.RepaintNow();
+  QWidget* layers = view.Layers();
+  QTest::mouseClick(layers, Qt::LeftButton, {}, QPoint(100, 100));  // one corner
+  ASSERT_EQ(form_->Regions.Length(), 1);
+  for (const Qt::MouseButton other :
+       {Qt::BackButton, Qt::ForwardButton, Qt::RightButton, Qt::MiddleButton}) {
+    const QPoint corner(static_cast<int>(form_->Regions[0]->Get(0)->x),
+                        static_cast<int>(form_->Regions[0]->Get(0)->y));
+    QTest::mousePress(layers, Qt::LeftButton, {}, corner);
+    ASSERT_TRUE(form_->Dragging);
+    QTest::mouseRelease(layers, other, {}, corner);
+    EXPECT_FALSE(form_->Dragging) << other;
+    QMouseEvent move(QEvent::MouseMove, QPointF(150, 120), layers->mapToGlobal(QPointF(150, 120)),
+                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(layers, &move);
+    EXPECT_EQ(form_->Regions[0]->Get(0)->x, corner.x()) << other;
+    QTest::mouseRelease(layers, Qt::LeftButton, {}, QPoint(150, 120));
+  }
+  // The other buttons still place no corner.
+  QTest::mouseClick(layers, Qt::BackButton, {}, QPoint(250, 150));
+  EXPECT_EQ(form_->Regions[0]->Count(), 1);
+}
+
 }  // namespace
 }  // namespace qova
