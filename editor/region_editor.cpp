@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/checked_math.h"
@@ -248,9 +249,18 @@ void MoveSelectedCorner(StateRecord& s, int32_t x, int32_t y) {
   VT_Point* corner = s.Regions[s.SelectedRegion]->Get(s.SelectedCorner);
   corner->x = ClampCoordinate(x, s.ImageWidth);
   corner->y = ClampCoordinate(y, s.ImageHeight);
-  RedrawOverlay(s);
+  // A drag or a nudge moves one corner: only its marker, its two edges and
+  // the highlight drawn since are redrawn, and only they are repainted, so
+  // that a move costs the same on a scan of any size.
+  const std::optional<QRegion> changed = RedrawOverlayChanges(s);
+  if (!changed) RedrawOverlay(s);
   DrawSelectedCorner(s, s.ActiveColor);
-  s.Desktop.Repaint();
+  if (changed) {
+    const Pixel c = CornerPixel(*s.Regions[s.SelectedRegion], s.SelectedCorner);
+    s.Desktop.RepaintImageRegion(*changed + MarkerArea(s, c.x, c.y, s.SelectedCorner + 1));
+  } else {
+    s.Desktop.Repaint();
+  }
 }
 
 void DeleteCornerAt(StateRecord& s, int32_t x, int32_t y) {

@@ -23,6 +23,9 @@ namespace qova {
 inline QRgb ToQRgb(Color c) { return qRgb(c & 0xFF, (c >> 8) & 0xFF, (c >> 16) & 0xFF); }
 inline Color FromQRgb(QRgb q) { return qRed(q) | (qGreen(q) << 8) | (qBlue(q) << 16); }
 
+// Kept by the region editor's drawing (editor/markers.cpp).
+struct OverlayNote;
+
 struct StateRecord {
   explicit StateRecord(Platform& desktop) : Desktop(desktop) {}
   StateRecord(const StateRecord&) = delete;
@@ -106,6 +109,11 @@ struct StateRecord {
 
   // Set by the benchmark to see where a run's time goes; null otherwise.
   StageClock* StageTimes = nullptr;
+
+  // The editor's note of what the overlay holds beyond its last full
+  // redraw, so that a drag move redraws only what changed (editor/markers).
+  // Null when unknown; the next redraw is then a full one.
+  std::shared_ptr<OverlayNote> OverlayHistory;
 
   // The initial folder of the image-open dialog.
   void SetDialogFolder(const std::string& folder) { OpenBmpDialogFolder = folder; }
