@@ -4,6 +4,7 @@
 // answered by the test.
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QComboBox>
 #include <QFontDialog>
@@ -11,11 +12,15 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
+#include <QPaintEvent>
 #include <QPushButton>
 #include <QScreen>
+#include <QScrollBar>
 #include <QTest>
+#include <QWheelEvent>
 #include <filesystem>
 #include <functional>
+#include <utility>
 
 #include "app/form.h"
 #include "app/gui/about_box_face.h"
@@ -202,6 +207,109 @@ TEST_F(UsedWindow, WorkingFolderOutsideTheCodePageIsRefused) {
   ASSERT_EQ(platform.messages.size(), 1u);
   EXPECT_NE(platform.messages[0].find(folderName), std::string::npos) << platform.messages[0];
   EXPECT_FALSE(std::filesystem::exists(ini));
+}
+
+// Zoom by the "Вид" menu, its keys and Ctrl+wheel; the status bar shows it.
+// Ctrl+wheel keeps the image point under the pointer where it is.
+TEST_F(UsedWindow, ZoomByMenuKeysAndWheelShowsInTheStatusBar) {
+  OpenImage(3000, 2000);
+  auto* zoom = window.findChild<QLabel*>("ImageStatusZoom");
+  ASSERT_NE(zoom, nullptr);
+  EXPECT_EQ(zoom->text(), "Масштаб: 100%");
+  QTest::keyClick(&window, Qt::Key_Minus, Qt::ControlModifier);
+  QTest::keyClick(&window, Qt::Key_Minus, Qt::ControlModifier);
+  EXPECT_EQ(zoom->text(), "Масштаб: 50%");
+  QTest::keyClick(&window, Qt::Key_Equal, Qt::ControlModifier);
+  EXPECT_EQ(zoom->text(), "Масштаб: 67%");
+  QTest::keyClick(&window, Qt::Key_0, Qt::ControlModifier);
+  EXPECT_EQ(zoom->text(), "Масштаб: 100%");
+
+  window.findChild<QAction*>("ZoomToFit")->trigger();
+  const QSize room = window.View()->maximumViewportSize();
+  const Zoom fit = window.View()->CurrentZoom();
+  EXPECT_EQ(zoom->text(), QString("Масштаб: %1%").arg(fit.Percent()));
+  EXPECT_LE(Layers()->width(), room.width());
+  EXPECT_LE(Layers()->height(), room.height());
+  EXPECT_TRUE(Layers()->width() == room.width() || Layers()->height() == room.height());
+  EXPECT_TRUE(ShowsWholeText(zoom));
+
+  // Ctrl+wheel at a point of the image: the pixel under the pointer stays.
+  window.findChild<QAction*>("ZoomOneToOne")->trigger();
+  QWidget* viewport = window.View()->viewport();
+  const QPoint pointer(300, 200);
+  const QPoint before =
+      window.View()->Layers()->ImagePixelAt(QPointF(Layers()->mapFrom(viewport, pointer)));
+  for (const int notch : {120, 120, -120, -120, -120}) {
+    QWheelEvent wheel(QPointF(pointer), viewport->mapToGlobal(QPointF(pointer)), QPoint(),
+                      QPoint(0, notch), Qt::NoButton, Qt::ControlModifier, Qt::NoScrollPhase,
+                      false);
+    QApplication::sendEvent(viewport, &wheel);
+    const QPoint now =
+        window.View()->Layers()->ImagePixelAt(QPointF(Layers()->mapFrom(viewport, pointer)));
+    const Zoom z = window.View()->CurrentZoom();
+    // Within the image pixels one screen pixel spans.
+    EXPECT_LE(std::abs(now.x() - before.x()), z.den / z.num + 1) << z.Percent();
+    EXPECT_LE(std::abs(now.y() - before.y()), z.den / z.num + 1) << z.Percent();
+  }
+  EXPECT_EQ(zoom->text(), "Масштаб: 67%");
+}
+
+// A drag move repaints only the screen pixels that show what changed, at any
+// zoom: never the whole view of a large scan.
+TEST_F(UsedWindow, ADragMoveRepaintsOnlyWhatChanged) {
+  OpenImage(4000, 3000);
+  // Whole multiples of 4, which every zoom below can point at.
+  for (const QPoint at : {QPoint(100, 100), QPoint(700, 120), QPoint(688, 500), QPoint(112, 480)})
+    ClickAt(at);
+  ASSERT_TRUE(form.RegionClosed);
+  struct PaintRecorder : QObject {
+    QRegion painted;
+    bool eventFilter(QObject*, QEvent* e) override {
+      if (e->type() == QEvent::Paint) painted += static_cast<QPaintEvent*>(e)->region();
+      return false;
+    }
+  } recorder;
+  Layers()->installEventFilter(&recorder);
+  QPoint corner(688, 500), target(696, 504);
+  for (const Zoom z : {Zoom{1, 1}, Zoom{1, 4}, Zoom{4, 1}}) {
+    window.View()->SetZoom(z, QPoint(0, 0));
+    auto screenOf = [&](QPoint image) {
+      return QPoint(static_cast<int>(z.ScreenAt(image.x())),
+                    static_cast<int>(z.ScreenAt(image.y())));
+    };
+    window.View()->ensureVisible(screenOf(corner).x(), screenOf(corner).y(), 100, 100);
+    QApplication::processEvents();
+    QTest::mousePress(Layers(), Qt::LeftButton, {}, screenOf(corner));
+    ASSERT_EQ(form.SelectedCorner, 2) << z.Percent();
+    QApplication::processEvents();
+    recorder.painted = QRegion();
+    const QImage before = OnScreen();
+    QMouseEvent move(QEvent::MouseMove, QPointF(screenOf(target)),
+                     Layers()->mapToGlobal(QPointF(screenOf(target))), Qt::NoButton, Qt::LeftButton,
+                     Qt::NoModifier);
+    QApplication::sendEvent(Layers(), &move);
+    ASSERT_EQ(form.Regions[0]->Get(2)->x, target.x());
+    const QImage after = OnScreen();
+    // Every changed pixel of the view was repainted; little else was.
+    const QRect view(window.View()->viewport()->mapTo(&window, QPoint(0, 0)),
+                     window.View()->viewport()->size());
+    const QPoint origin = Layers()->mapTo(&window, QPoint(0, 0));
+    int changed = 0;
+    for (int y = view.top(); y <= view.bottom(); ++y) {
+      for (int x = view.left(); x <= view.right(); ++x) {
+        if (after.pixel(x, y) == before.pixel(x, y)) continue;
+        ++changed;
+        ASSERT_TRUE(recorder.painted.contains(QPoint(x, y) - origin)) << x << "," << y;
+      }
+    }
+    EXPECT_GT(changed, 0) << z.Percent();
+    int64_t area = 0;
+    for (const QRect& r : recorder.painted) area += int64_t{r.width()} * r.height();
+    EXPECT_LT(area, int64_t{view.width()} * view.height() / 10) << z.Percent();
+    QTest::mouseRelease(Layers(), Qt::LeftButton, {}, screenOf(target));
+    std::swap(corner, target);
+  }
+  Layers()->removeEventFilter(&recorder);
 }
 
 }  // namespace

@@ -6,10 +6,12 @@
 #include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/form.h"
@@ -18,6 +20,7 @@
 #include "app/gui/qt_platform.h"
 #include "core/number_text.h"
 #include "tests/support/answering_platform.h"
+#include "tests/support/file_bytes.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -102,6 +105,88 @@ TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
     EXPECT_NEAR(found[i].x(), truth[i].x(), 0.5) << i;
     EXPECT_NEAR(found[i].y(), truth[i].y(), 0.5) << i;
   }
+  qApp->removeEventFilter(&keys);
+  platform.Attach(nullptr);
+  fs::remove_all(dir);
+}
+
+// The same work at 25 %, 100 % and 400 %: the zoom is set with the keys, the
+// four clicks go to the screen positions of the same cell centres, and the
+// coordinate files are the same byte for byte. Every editor rule is in image
+// pixels, whatever the zoom.
+TEST(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
+  const fs::path dir = fs::temp_directory_path() / ("qova-zoom-" + std::to_string(::getpid()));
+  fs::create_directories(dir);
+  PlateParams params;
+  params.width = 560;
+  params.height = 440;
+  params.pitch = 70;
+  params.angleDeg = 1.5;
+  const Plate plate = RenderPlate(params);
+  const std::string image = (dir / "plate.bmp").string();
+  ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
+  // Cell centres at whole multiples of 4 image pixels, so that each is the
+  // first pixel of a screen pixel at 25 %.
+  std::vector<QPoint> corners;
+  for (const QPointF& c : RegionInCells(plate, 1, 1, 5, 3))
+    corners.emplace_back(4 * static_cast<int>(std::lround(c.x() / 4)),
+                         4 * static_cast<int>(std::lround(c.y() / 4)));
+
+  AnsweringPlatform platform;
+  TVazeZududi_Form form(platform);
+  MainWindow window(form);
+  platform.Attach(&window);
+  KeyForwarder keys(form, &window);
+  qApp->installEventFilter(&keys);
+  window.resize(900, 700);
+  window.show();
+  window.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  auto* zoomPanel = window.findChild<QLabel*>("ImageStatusZoom");
+  ASSERT_NE(zoomPanel, nullptr);
+
+  struct Case {
+    Qt::Key key;
+    int presses;
+    Zoom zoom;
+    const char* shown;
+  };
+  std::map<std::string, std::string> files;
+  for (const Case& c :
+       {Case{Qt::Key_0, 1, {1, 1}, "Масштаб: 100%"}, Case{Qt::Key_Minus, 4, {1, 4}, "Масштаб: 25%"},
+        Case{Qt::Key_Equal, 8, {4, 1}, "Масштаб: 400%"}}) {
+    platform.openAnswers.push_back(image);
+    QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(form.ImageWidth, 560);
+    for (int i = 0; i < c.presses; ++i) QTest::keyClick(&window, c.key, Qt::ControlModifier);
+    ASSERT_EQ(window.View()->CurrentZoom(), c.zoom);
+    EXPECT_EQ(zoomPanel->text().toStdString(), c.shown);
+    QWidget* layers = window.View()->Layers();
+    for (const QPoint& corner : corners) {
+      // The middle of the screen pixels that show the corner's image pixel.
+      const int64_t left = c.zoom.ScreenAt(corner.x()), right = c.zoom.ScreenAt(corner.x() + 1);
+      const int64_t top = c.zoom.ScreenAt(corner.y()), bottom = c.zoom.ScreenAt(corner.y() + 1);
+      const QPoint at(static_cast<int>((left + right - 1) / 2),
+                      static_cast<int>((top + bottom - 1) / 2));
+      window.View()->ensureVisible(at.x(), at.y());
+      QTest::mouseClick(layers, Qt::LeftButton, Qt::NoModifier, at);
+    }
+    ASSERT_EQ(form.Regions.Length(), 1) << c.shown;
+    for (int j = 0; j < 4; ++j) {
+      EXPECT_EQ(form.Regions[0]->Get(j)->x, corners[j].x()) << c.shown;
+      EXPECT_EQ(form.Regions[0]->Get(j)->y, corners[j].y()) << c.shown;
+    }
+    QTest::keyClick(&window, Qt::Key_Return);
+    ASSERT_GT(form.FoundPoints.Count(), 0) << c.shown;
+    const fs::path saved = dir / (std::to_string(c.zoom.Percent()) + ".crd");
+    platform.saveAnswers.push_back(saved.string());
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+    files[c.shown] = ReadAll(saved.string());
+  }
+  EXPECT_TRUE(platform.messages.empty()) << platform.messages.front();
+  ASSERT_FALSE(files["Масштаб: 100%"].empty());
+  EXPECT_EQ(files["Масштаб: 25%"], files["Масштаб: 100%"]);
+  EXPECT_EQ(files["Масштаб: 400%"], files["Масштаб: 100%"]);
   qApp->removeEventFilter(&keys);
   platform.Attach(nullptr);
   fs::remove_all(dir);

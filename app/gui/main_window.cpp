@@ -4,6 +4,7 @@
 #include <QApplication>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QStatusBar>
 #include <QToolBar>
@@ -43,7 +44,10 @@ MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent) : QMainWindow(pa
   BuildToolBars();
   view_ = new ImageView(form_, this);
   setCentralWidget(view_);
+  BuildViewMenu();
   BuildStatusBar();
+  view_->OnZoomChanged([this](Zoom) { ShowZoom(); });
+  ShowZoom();
   SetCommandStates(form_.FindEnabled, form_.SaveEnabled);
 }
 
@@ -84,10 +88,36 @@ void MainWindow::BuildMenus() {
   findAction_ = AddCommand(actions, "N4", "Найти координаты      Enter", QKeySequence(),
                            &TVazeZududi_Form::N4Click);
 
+  // "Вид" goes here, before "Помощь" (BuildViewMenu, once the view exists).
   QMenu* help = menuBar()->addMenu("Помощь");
   help->setObjectName("N6");
   AddCommand(help, "N7", "Справка", QKeySequence(), &TVazeZududi_Form::N7Click);
   AddCommand(help, "N20", "О программе", QKeySequence(), &TVazeZududi_Form::N20Click);
+}
+
+// Zoom is the view's own: it changes what the screen shows, never the image
+// pixels the form works in.
+void MainWindow::BuildViewMenu() {
+  auto* view = new QMenu("Вид", this);
+  view->setObjectName("ViewMenu");
+  menuBar()->insertMenu(menuBar()->actions().last(), view);
+  auto add = [&](const char* name, const char* caption, QList<QKeySequence> keys,
+                 void (ImageView::*zoom)()) {
+    QAction* action = view->addAction(QString::fromUtf8(caption));
+    action->setObjectName(name);
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, [this, zoom] { (view_->*zoom)(); });
+  };
+  add("ZoomToFit", "По размеру окна", {}, &ImageView::ZoomToFit);
+  add("ZoomOneToOne", "Масштаб 1:1", {QKeySequence("Ctrl+0")}, &ImageView::ZoomOneToOne);
+  add("ZoomIn", "Увеличить", {QKeySequence("Ctrl+="), QKeySequence("Ctrl++")}, &ImageView::ZoomIn);
+  add("ZoomOut", "Уменьшить", {QKeySequence("Ctrl+-")}, &ImageView::ZoomOut);
+}
+
+void MainWindow::ShowZoom() {
+  if (zoomPanel_ != nullptr)
+    zoomPanel_->setText(QString("Масштаб: %1%").arg(view_->CurrentZoom().Percent()));
 }
 
 QToolButton* MainWindow::AddToolButton(QToolBar* bar, const char* name, const char* hint,
@@ -150,6 +180,13 @@ void MainWindow::BuildStatusBar() {
     }
     panels_[i] = panel;
   }
+  // The zoom at the right end, clear of the hints.
+  zoomPanel_ = new QLabel(bar);
+  zoomPanel_->setObjectName("ImageStatusZoom");
+  zoomPanel_->setFrameShape(QFrame::Panel);
+  zoomPanel_->setFrameShadow(QFrame::Sunken);
+  zoomPanel_->setMinimumWidth(zoomPanel_->fontMetrics().horizontalAdvance("Масштаб: 1600%") + 8);
+  bar->addPermanentWidget(zoomPanel_);
 }
 
 void MainWindow::SetStatusText(int panel, const QString& text) {

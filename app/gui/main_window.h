@@ -30,8 +30,10 @@ class MainWindow : public QMainWindow {
   QToolButton* AddToolButton(QToolBar* bar, const char* name, const char* hint, const QIcon& icon,
                              void (TVazeZududi_Form::*command)());
   void BuildMenus();
+  void BuildViewMenu();
   void BuildToolBars();
   void BuildStatusBar();
+  void ShowZoom();
 
   TVazeZududi_Form& form_;
   ImageView* view_ = nullptr;
@@ -40,6 +42,7 @@ class MainWindow : public QMainWindow {
   QToolButton* runButton_ = nullptr;
   QToolButton* saveButton_ = nullptr;
   QLabel* panels_[3] = {};
+  QLabel* zoomPanel_ = nullptr;  // the zoom of the image view
 };
 
 // Sends key presses and releases in the main window to the form before the

@@ -87,7 +87,7 @@ TEST_F(RealWindow, StartsWithCaptionSizeAndEmptyView) {
 TEST_F(RealWindow, MenusHaveTheirCaptionsAndShortcuts) {
   QStringList titles;
   for (QAction* a : window_.menuBar()->actions()) titles << a->text();
-  EXPECT_EQ(titles, QStringList({"Файл", "Настройки", "Действия", "Помощь"}));
+  EXPECT_EQ(titles, QStringList({"Файл", "Настройки", "Действия", "Вид", "Помощь"}));
 
   struct Item {
     const char* name;
@@ -104,6 +104,10 @@ TEST_F(RealWindow, MenusHaveTheirCaptionsAndShortcuts) {
       {"N4", "Найти координаты      Enter", "", "Действия"},
       {"N7", "Справка", "", "Помощь"},
       {"N20", "О программе", "", "Помощь"},
+      {"ZoomToFit", "По размеру окна", "", "Вид"},
+      {"ZoomOneToOne", "Масштаб 1:1", "Ctrl+0", "Вид"},
+      {"ZoomIn", "Увеличить", "Ctrl+=", "Вид"},
+      {"ZoomOut", "Уменьшить", "Ctrl+-", "Вид"},
   };
   for (const Item& item : items) {
     QAction* action = Find<QAction>(item.name);

@@ -284,6 +284,10 @@ void QtPlatform::Repaint() {
   if (window_ != nullptr) window_->View()->RepaintNow();
 }
 
+void QtPlatform::RepaintImageRegion(const QRegion& imagePixels) {
+  if (window_ != nullptr) window_->View()->RepaintImageRegion(imagePixels);
+}
+
 void QtPlatform::SetCaption(const std::string& caption) {
   caption_ = Q(caption);
   if (window_ != nullptr) window_->setWindowTitle(caption_);

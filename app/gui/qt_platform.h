@@ -38,6 +38,7 @@ class QtPlatform : public Platform {
   void WriteFile(const std::string& path, const std::string& bytes) override;
   char DecimalSeparator() override;
   void Repaint() override;
+  void RepaintImageRegion(const QRegion& imagePixels) override;
   void SetCaption(const std::string& caption) override;
   void SetStatusText(int panel, const std::string& text) override;
   void SetCommandStates(bool findEnabled, bool saveEnabled) override;
