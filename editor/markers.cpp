@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPainter>
 #include <algorithm>
+#include <climits>
 #include <string>
 #include <vector>
 
@@ -148,36 +149,45 @@ std::optional<QRect> CellAt(const QFontMetrics& metrics, const QString& text, in
                static_cast<int>(h));
 }
 
+// The label font with its metrics, made once for all the labels of one
+// drawing: making them is the dearest part of a small redraw.
+struct LabelFace {
+  explicit LabelFace(const FontParams& params) : font(LabelFont(params)), metrics(font) {}
+  QFont font;
+  QFontMetrics metrics;
+};
+
+// nullopt when no fonts are available.
+std::optional<LabelFace> FaceOf(const FontParams& params) {
+  if (!FontsAvailable()) return std::nullopt;
+  return std::optional<LabelFace>(std::in_place, params);
+}
+
 // The label's text cell filled white and its glyphs, inside clip only.
-void DrawLabel(QImage& image, const FontParams& params, int32_t cross, QRgb rgb, int32_t x,
-               int32_t y, int32_t label, const QRect& clip) {
-  if (!FontsAvailable()) return;
-  const QFont font = LabelFont(params);
-  const QFontMetrics metrics(font);
+void DrawLabel(QImage& image, const LabelFace& face, int32_t cross, QRgb rgb, int32_t x, int32_t y,
+               int32_t label, const QRect& clip) {
   const QString text = QString::number(label);
-  const auto cell = CellAt(metrics, text, cross, x, y, image.width(), image.height());
+  const auto cell = CellAt(face.metrics, text, cross, x, y, image.width(), image.height());
   if (!cell) return;
   QPainter painter(&image);
   painter.setRenderHint(QPainter::Antialiasing, false);
   painter.setRenderHint(QPainter::TextAntialiasing, false);
   if (clip != image.rect()) painter.setClipRect(clip);
-  painter.setFont(font);
+  painter.setFont(face.font);
   painter.fillRect(*cell, Qt::white);
   painter.setPen(QColor(rgb));
-  painter.drawText(cell->left(), cell->top() + metrics.ascent(), text);
+  painter.drawText(cell->left(), cell->top() + face.metrics.ascent(), text);
 }
 
 // Where a label's pixels can be: its cell and the ink of its glyphs, which
 // may reach past the cell (an italic slant), with a pixel to spare.
-std::optional<QRect> LabelBounds(const FontParams& params, int32_t cross, int32_t x, int32_t y,
+std::optional<QRect> LabelBounds(const LabelFace& face, int32_t cross, int32_t x, int32_t y,
                                  int32_t label, int64_t width, int64_t height) {
-  if (!FontsAvailable()) return std::nullopt;
-  const QFontMetrics metrics(LabelFont(params));
   const QString text = QString::number(label);
-  const auto cell = CellAt(metrics, text, cross, x, y, width, height);
+  const auto cell = CellAt(face.metrics, text, cross, x, y, width, height);
   if (!cell) return std::nullopt;
   const QRect ink =
-      metrics.boundingRect(text).translated(cell->left(), cell->top() + metrics.ascent());
+      face.metrics.boundingRect(text).translated(cell->left(), cell->top() + face.metrics.ascent());
   return cell->united(ink).adjusted(-2, -2, 2, 2);
 }
 
@@ -186,7 +196,10 @@ std::optional<QRect> LabelBounds(const FontParams& params, int32_t cross, int32_
 // Rectangles of image pixels, clipped to the image; empty ones are left out.
 class Area {
  public:
-  explicit Area(QSize image) : image_(0, 0, image.width(), image.height()) {}
+  // Markers are measured with this cross size and label face (none: no
+  // labels are drawn).
+  Area(QSize image, int32_t cross, const LabelFace* face)
+      : image_(0, 0, image.width(), image.height()), cross_(cross), face_(face) {}
 
   // The pixels from (left, top) to (right, bottom), inclusive.
   void Add(int64_t left, int64_t top, int64_t right, int64_t bottom) {
@@ -201,13 +214,13 @@ class Area {
   void Add(const QRect& r) { Add(r.left(), r.top(), r.right(), r.bottom()); }
 
   // A marker: its two arms and its label.
-  void AddMarker(const StateRecord& s, int32_t x, int32_t y, int32_t label) {
-    const int64_t c = s.CrossSize;
+  void AddMarker(int32_t x, int32_t y, int32_t label) {
+    const int64_t c = cross_;
     Add(int64_t{x} - c, y, int64_t{x} + c - 1, y);
     Add(x, int64_t{y} - c, x, int64_t{y} + c - 1);
-    if (label == -1) return;
+    if (label == -1 || face_ == nullptr) return;
     if (const auto bounds =
-            LabelBounds(s.IndexFont, s.CrossSize, x, y, label, image_.width(), image_.height()))
+            LabelBounds(*face_, cross_, x, y, label, image_.width(), image_.height()))
       Add(*bounds);
   }
 
@@ -234,6 +247,8 @@ class Area {
 
  private:
   QRect image_;
+  int32_t cross_;
+  const LabelFace* face_;
   std::vector<QRect> rects_;
 };
 
@@ -344,9 +359,9 @@ bool SamePlace(const QPoint* a, const QPoint* b) {
 // The pixels whose colour a full redraw could change: what was drawn on top
 // since the last one, and every marker and edge that moved, came or went,
 // where it was and where it is now.
-Area ChangedArea(const StateRecord& s) {
+Area ChangedArea(const StateRecord& s, const LabelFace* face) {
   const OverlayNote& note = *s.OverlayHistory;
-  Area area(note.size);
+  Area area(note.size, s.CrossSize, face);
   for (const QRect& r : note.drawnSince) area.Add(r);
   const auto now = CornersOf(s);
   static const std::vector<QPoint> kNone;
@@ -361,8 +376,8 @@ Area ChangedArea(const StateRecord& s) {
       const QPoint* nextWas = cornerWas ? &was[(j + 1) % was.size()] : nullptr;
       const QPoint* nextIs = cornerIs ? &is[(j + 1) % is.size()] : nullptr;
       if (!SamePlace(cornerWas, cornerIs)) {
-        if (cornerWas) area.AddMarker(s, cornerWas->x(), cornerWas->y(), label);
-        if (cornerIs) area.AddMarker(s, cornerIs->x(), cornerIs->y(), label);
+        if (cornerWas) area.AddMarker(cornerWas->x(), cornerWas->y(), label);
+        if (cornerIs) area.AddMarker(cornerIs->x(), cornerIs->y(), label);
       }
       if (!SamePlace(cornerWas, cornerIs) || !SamePlace(nextWas, nextIs)) {
         if (cornerWas) area.AddLine(cornerWas->x(), cornerWas->y(), nextWas->x(), nextWas->y());
@@ -377,26 +392,34 @@ Area ChangedArea(const StateRecord& s) {
 // edge from that corner to the next.
 struct RedrawItem {
   QPoint at;
-  QPoint to;      // the edge's far end
-  int32_t label;  // the marker's number; 0 for an edge
-  QRect bounds;   // where its pixels can be
+  QPoint to;          // the edge's far end
+  int32_t label;      // the marker's number; 0 for an edge
+  QRect bounds;       // where its pixels can be
+  QRect labelBounds;  // where its label's can be; none for an edge
 };
 
-std::vector<RedrawItem> RedrawItems(const StateRecord& s) {
+std::vector<RedrawItem> RedrawItems(const StateRecord& s, const LabelFace* face) {
   std::vector<RedrawItem> items;
+  const int64_t cross = s.CrossSize;
   for (const auto& region : s.Regions) {
     const int32_t n = region->Count();
     for (int32_t j = 0; j < n; ++j) {
       const QPoint c = CornerPixel(*region, j);
       const QPoint next = CornerPixel(*region, (j + 1) % n);
-      Area marker(s.CrossImage1.size());
-      marker.AddMarker(s, c.x(), c.y(), j + 1);
-      QRect bounds;
-      for (const QRect& r : marker.Rects()) bounds |= r;
-      items.push_back({c, c, j + 1, bounds});
+      QRect label;
+      if (face != nullptr)
+        label = LabelBounds(*face, s.CrossSize, c.x(), c.y(), j + 1, s.CrossImage1.width(),
+                            s.CrossImage1.height())
+                    .value_or(QRect());
+      // The arms, kept within the int range.
+      const QRect arms(QPoint(static_cast<int>(std::max<int64_t>(c.x() - cross, INT_MIN)),
+                              static_cast<int>(std::max<int64_t>(c.y() - cross, INT_MIN))),
+                       QPoint(static_cast<int>(std::min<int64_t>(c.x() + cross - 1, INT_MAX)),
+                              static_cast<int>(std::min<int64_t>(c.y() + cross - 1, INT_MAX))));
+      items.push_back({c, c, j + 1, arms | label, label});
       const QRect edge(QPoint(std::min(c.x(), next.x()), std::min(c.y(), next.y())),
                        QPoint(std::max(c.x(), next.x()), std::max(c.y(), next.y())));
-      items.push_back({c, next, 0, edge});
+      items.push_back({c, next, 0, edge, QRect()});
     }
   }
   return items;
@@ -429,8 +452,9 @@ std::optional<QRect> LabelCell(const StateRecord& s, int32_t x, int32_t y, int32
 }
 
 QRegion MarkerArea(const StateRecord& s, int32_t x, int32_t y, int32_t label) {
-  Area area(QSize(s.ImageWidth, s.ImageHeight));
-  area.AddMarker(s, x, y, label);
+  const auto face = label != -1 ? FaceOf(s.IndexFont) : std::nullopt;
+  Area area(QSize(s.ImageWidth, s.ImageHeight), s.CrossSize, face ? &*face : nullptr);
+  area.AddMarker(x, y, label);
   QRegion region;
   for (const QRect& r : area.Rects()) region += r;
   return region;
@@ -444,11 +468,12 @@ void DrawOverlayMarker(StateRecord& s, Color color, int32_t x, int32_t y, int32_
   QImage& overlay = s.OverlayCanvas();
   if (!Prepare32(overlay)) return;
   const QRgb rgb = ToQRgb(color);
+  const auto face = label != -1 ? FaceOf(s.IndexFont) : std::nullopt;
   DrawCross(overlay, s.CrossSize, rgb, x, y, overlay.rect());
-  if (label != -1) DrawLabel(overlay, s.IndexFont, s.CrossSize, rgb, x, y, label, overlay.rect());
+  if (face) DrawLabel(overlay, *face, s.CrossSize, rgb, x, y, label, overlay.rect());
   if (s.OverlayHistory) {
-    Area drawn(overlay.size());
-    drawn.AddMarker(s, x, y, label);
+    Area drawn(overlay.size(), s.CrossSize, face ? &*face : nullptr);
+    drawn.AddMarker(x, y, label);
     NoteDrawing(s, keyBefore, drawn);
   }
 }
@@ -466,7 +491,7 @@ void OverlayLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1
   if (!Prepare32(overlay)) return;
   DrawLine(overlay, ToQRgb(color), x0, y0, x1, y1, overlay.rect());
   if (s.OverlayHistory) {
-    Area drawn(overlay.size());
+    Area drawn(overlay.size(), s.CrossSize, nullptr);
     drawn.AddLine(x0, y0, x1, y1);
     NoteDrawing(s, keyBefore, drawn);
   }
@@ -501,10 +526,12 @@ void RedrawOverlay(StateRecord& s) {
 
 std::optional<QRegion> RedrawOverlayChanges(StateRecord& s) {
   if (!NoteHolds(s)) return std::nullopt;
-  const Area changed = ChangedArea(s);
+  const auto face = FaceOf(s.IndexFont);
+  const LabelFace* labels = face ? &*face : nullptr;
+  const Area changed = ChangedArea(s, labels);
   QImage& overlay = s.CrossImage1;
   const QRgb passive = ToQRgb(s.PassiveColor);
-  const std::vector<RedrawItem> items = RedrawItems(s);
+  const std::vector<RedrawItem> items = RedrawItems(s, labels);
   // Each changed piece as the full redraw would leave it: white, then every
   // marker and edge that reaches into it, in the redraw's order.
   for (const QRect& piece : changed.Rects()) {
@@ -513,8 +540,9 @@ std::optional<QRegion> RedrawOverlayChanges(StateRecord& s) {
       if (!item.bounds.intersects(piece)) continue;
       if (item.label > 0) {
         DrawCross(overlay, s.CrossSize, passive, item.at.x(), item.at.y(), piece);
-        DrawLabel(overlay, s.IndexFont, s.CrossSize, passive, item.at.x(), item.at.y(), item.label,
-                  piece);
+        if (labels != nullptr && item.labelBounds.intersects(piece))
+          DrawLabel(overlay, *labels, s.CrossSize, passive, item.at.x(), item.at.y(), item.label,
+                    piece);
       } else {
         DrawLine(overlay, passive, item.at.x(), item.at.y(), item.to.x(), item.to.y(), piece);
       }
