@@ -7,16 +7,20 @@
 #include <QAction>
 #include <QApplication>
 #include <QComboBox>
+#include <QDragEnterEvent>
+#include <QDropEvent>
 #include <QFontDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
 #include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QTest>
+#include <QUrl>
 #include <QWheelEvent>
 #include <filesystem>
 #include <functional>
@@ -310,6 +314,98 @@ TEST_F(UsedWindow, ADragMoveRepaintsOnlyWhatChanged) {
     std::swap(corner, target);
   }
   Layers()->removeEventFilter(&recorder);
+}
+
+// --- Opening a file from outside ---------------------------------------------------
+
+// An image with a settings file beside it, in a folder of its own.
+std::string ScanWithSettings(const TempFolder& folder, const std::string& sub, int crossSize) {
+  std::filesystem::create_directories(folder.dir / sub);
+  QImage image(64, 48, QImage::Format_RGB32);
+  image.fill(qRgb(120, 130, 140));
+  const std::string path = (folder.dir / sub / "plate.bmp").string();
+  EXPECT_TRUE(image.save(QString::fromStdString(path), "BMP"));
+  TempFolder::Put((folder.dir / sub / "grid.ini").string(),
+                  "[QOVAParameters]\r\nCrossSize=" + std::to_string(crossSize) + "\r\n");
+  return path;
+}
+
+// "qova IMAGE": the image opens at start as "Открыть изображение" would open
+// it, with the settings file of its folder; a relative path is taken from
+// the folder the program started in.
+TEST_F(UsedWindow, TheCommandLineOpensItsImage) {
+  const std::string image = ScanWithSettings(folder, "scans", 17);
+  OpenFromCommandLine(window, {"qova", "scans/plate.bmp", "other.bmp"});
+  EXPECT_EQ(form.ImageWidth, 0);  // once the event loop runs
+  QApplication::processEvents();
+  EXPECT_EQ(form.ImageFileName, image);
+  EXPECT_EQ(form.ImageWidth, 64);
+  EXPECT_EQ(form.SettingsPath, (folder.dir / "scans" / "grid.ini").string());
+  EXPECT_EQ(form.CrossSize, 17);
+  EXPECT_EQ(window.windowTitle().toStdString(), std::string(kMainCaption) + " - plate.bmp");
+  EXPECT_FALSE(window.View()->Preview()->isVisible());
+  // As after the open dialog, the image's folder is current: the save
+  // dialog of the points opens there.
+  EXPECT_EQ(std::filesystem::current_path(), folder.dir / "scans");
+  EXPECT_TRUE(platform.errors.empty());
+}
+
+// A file that cannot be read gives the usual error box and changes nothing.
+TEST_F(UsedWindow, AnUnreadableFileFromOutsideChangesNothing) {
+  TempFolder::Put(folder.Path("broken.bmp"), "BM not really");
+  OpenFromCommandLine(window, {"qova", "broken.bmp"});
+  QApplication::processEvents();
+  ASSERT_EQ(platform.errors.size(), 1u);
+  EXPECT_NE(platform.errors[0].find("broken.bmp"), std::string::npos) << platform.errors[0];
+  EXPECT_EQ(form.ImageWidth, 0);
+  EXPECT_EQ(window.windowTitle().toStdString(), kMainCaption);
+  EXPECT_EQ(std::filesystem::current_path(), folder.dir);
+}
+
+// Drops a file (or only text) on the window as a file manager would.
+bool Drop(QWidget* window, QMimeData* data) {
+  const QPoint at(window->width() / 2, window->height() / 2);
+  QDragEnterEvent enter(at, Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window, &enter);
+  if (!enter.isAccepted()) return false;
+  QDropEvent drop(QPointF(at), Qt::CopyAction, data, Qt::LeftButton, Qt::NoModifier);
+  QApplication::sendEvent(window, &drop);
+  QApplication::processEvents();
+  return drop.isAccepted();
+}
+
+// A dropped image opens the same way, the unsaved-results question first.
+TEST_F(UsedWindow, ADroppedImageOpensAfterTheUnsavedResultsQuestion) {
+  OpenImage(300, 200);
+  form.FoundPoints.AddNew(10.5, 20.25);  // a completed run's point, not saved
+  form.RunCompleted = true;
+  form.UpdateActions();
+  const std::string image = ScanWithSettings(folder, "dropped", 15);
+  const std::string saved = folder.Path("points.crd");
+  platform.saveAnswers.push_back(saved);  // Yes to the question, then a file
+
+  QMimeData text;
+  text.setText("not a file");
+  EXPECT_FALSE(Drop(&window, &text));
+  EXPECT_TRUE(platform.messages.empty());
+
+  QMimeData file;
+  file.setUrls({QUrl::fromLocalFile(QString::fromStdString(image))});
+  EXPECT_TRUE(Drop(&window, &file));
+  ASSERT_FALSE(platform.messages.empty());
+  EXPECT_EQ(platform.messages[0], "Результаты не сохранены. Сохранить?");
+  EXPECT_EQ(TempFolder::Get(saved), "10.5 ; 20.25\r\n");
+  EXPECT_EQ(form.ImageFileName, image);
+  EXPECT_EQ(form.ImageWidth, 64);
+  EXPECT_EQ(form.CrossSize, 15);
+  EXPECT_EQ(form.Regions.Length(), 0);
+
+  // A file that cannot be read: the error box, and the image stays.
+  TempFolder::Put(folder.Path("broken.bmp"), "nothing");
+  file.setUrls({QUrl::fromLocalFile(QString::fromStdString(folder.Path("broken.bmp")))});
+  EXPECT_TRUE(Drop(&window, &file));
+  EXPECT_EQ(platform.errors.size(), 1u);
+  EXPECT_EQ(form.ImageFileName, image);
 }
 
 }  // namespace

@@ -2,13 +2,21 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
+#include <cstdio>
 #include <functional>
 
 #include "app/form.h"
@@ -46,6 +54,7 @@ MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent) : QMainWindow(pa
   setCentralWidget(view_);
   BuildViewMenu();
   BuildStatusBar();
+  setAcceptDrops(true);
   view_->OnZoomChanged([this](Zoom) { ShowZoom(); });
   ShowZoom();
   SetCommandStates(form_.FindEnabled, form_.SaveEnabled);
@@ -187,6 +196,51 @@ void MainWindow::BuildStatusBar() {
   zoomPanel_->setFrameShadow(QFrame::Sunken);
   zoomPanel_->setMinimumWidth(zoomPanel_->fontMetrics().horizontalAdvance("Масштаб: 1600%") + 8);
   bar->addPermanentWidget(zoomPanel_);
+}
+
+namespace {
+
+// The local file a drag carries, the first one if it carries several.
+QString DraggedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return QString();
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) return url.toLocalFile();
+  return QString();
+}
+
+}  // namespace
+
+void MainWindow::OpenFile(const QString& path) {
+  const QFileInfo file(path);
+  const std::string full = file.absoluteFilePath().toStdString();
+  bool opened = false;
+  form_.Guarded([&] { opened = form_.OpenImageFromOutside(full); });
+  if (opened) QDir::setCurrent(file.absolutePath());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString file = DraggedFile(event->mimeData());
+  if (file.isEmpty()) return;
+  event->acceptProposedAction();
+  QTimer::singleShot(0, this, [this, file] { OpenFile(file); });
+}
+
+void OpenFromCommandLine(MainWindow& window, const QStringList& arguments) {
+  if (arguments.size() < 2) return;
+  for (qsizetype i = 2; i < arguments.size(); ++i)
+    std::fprintf(stderr, "QOVA: one image at a time; \"%s\" is not opened\n",
+                 arguments[i].toLocal8Bit().constData());
+  // Taken from the folder the program started in, before anything changes it.
+  const QString path = QFileInfo(arguments[1]).absoluteFilePath();
+  QTimer::singleShot(0, &window, [&window, path] { window.OpenFile(path); });
 }
 
 void MainWindow::SetStatusText(int panel, const QString& text) {

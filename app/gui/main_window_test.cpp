@@ -222,8 +222,8 @@ TEST_F(RealWindow, MissingHelpFileIsReportedThenBuiltInHelpShown) {
   EXPECT_TRUE(help->isVisible());
   auto* topics = help->findChild<QListWidget*>("HelpTopics");
   ASSERT_NE(topics, nullptr);
-  EXPECT_EQ(topics->count(), 6);
-  topics->setCurrentRow(4);
+  EXPECT_EQ(topics->count(), 7);
+  topics->setCurrentRow(5);
   EXPECT_TRUE(help->findChild<QTextBrowser*>("HelpText")->toPlainText().contains("*.crd"));
   help->close();
 }
