@@ -451,6 +451,13 @@ std::optional<QRect> LabelCell(const StateRecord& s, int32_t x, int32_t y, int32
   return CellAt(metrics, QString::number(label), s.CrossSize, x, y, s.ImageWidth, s.ImageHeight);
 }
 
+std::optional<QRegion> OverlayDrawnSinceRedraw(const StateRecord& s) {
+  if (!NoteHolds(s)) return std::nullopt;
+  QRegion region;
+  for (const QRect& r : s.OverlayHistory->drawnSince) region += r;
+  return region;
+}
+
 QRegion MarkerArea(const StateRecord& s, int32_t x, int32_t y, int32_t label) {
   const auto face = label != -1 ? FaceOf(s.IndexFont) : std::nullopt;
   Area area(QSize(s.ImageWidth, s.ImageHeight), s.CrossSize, face ? &*face : nullptr);

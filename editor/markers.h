@@ -39,6 +39,10 @@ void RedrawOverlay(StateRecord& s);
 // settings, the overlay changed elsewhere), and then it drew nothing.
 std::optional<QRegion> RedrawOverlayChanges(StateRecord& s);
 
+// The image pixels drawn on the overlay since its last full or partial
+// redraw; nullopt when it cannot tell (then anything may have changed).
+std::optional<QRegion> OverlayDrawnSinceRedraw(const StateRecord& s);
+
 // The image pixels a marker with this label can cover.
 QRegion MarkerArea(const StateRecord& s, int32_t x, int32_t y, int32_t label);
 

@@ -161,6 +161,15 @@ int32_t ClampCoordinate(int32_t v, int32_t size) {
   return r;
 }
 
+// Puts on the screen what a press, a release or a key drew: only those
+// pixels when the overlay's note can tell them.
+void RepaintDrawn(StateRecord& s) {
+  if (const std::optional<QRegion> drawn = OverlayDrawnSinceRedraw(s))
+    s.Desktop.RepaintImageRegion(*drawn);
+  else
+    s.Desktop.Repaint();
+}
+
 }  // namespace
 
 void Image1MouseDown(StateRecord& s, MouseButton button, bool ctrl, int32_t x, int32_t y) {
@@ -190,7 +199,7 @@ void Image1MouseDown(StateRecord& s, MouseButton button, bool ctrl, int32_t x, i
         PressOnLastRegion(s, x, y);  // a picked corner 0 stays selected
       break;
   }
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 void CrossImage1MouseMove(StateRecord& s, bool ctrl, int32_t x, int32_t y) {
@@ -216,7 +225,7 @@ void CrossImage1MouseUp(StateRecord& s, MouseButton, bool, int32_t, int32_t) {
     CloseLastRegion(s);
   }
   if (s.SelectedRegion != -1) DrawSelectedCorner(s, s.PassiveColor);
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 void EditorKeyDown(StateRecord& s, int key) {
@@ -241,7 +250,7 @@ void EditorKeyDown(StateRecord& s, int key) {
 void EditorKeyUp(StateRecord& s, int) {
   if (s.SelectedRegion == -1) return;
   DrawSelectedCorner(s, s.PassiveColor);
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 void MoveSelectedCorner(StateRecord& s, int32_t x, int32_t y) {
@@ -290,7 +299,7 @@ void DeleteCornerAt(StateRecord& s, int32_t x, int32_t y) {
   }
   s.SelectedRegion = -1;
   s.SelectedCorner = -1;
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 }  // namespace qova

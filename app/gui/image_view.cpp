@@ -52,16 +52,15 @@ Block BlockAt(const Zoom& z, int64_t screen, int size) {
   return {first, end};
 }
 
-// The picture reduced by a zoom below 1:1: each screen pixel the mean of
-// the block of image pixels it shows.
-QImage ReduceByMean(const QImage& picture, const Zoom& z, QSize screen) {
-  QImage reduced(screen, QImage::Format_RGB32);
-  if (reduced.isNull() || picture.isNull()) return reduced;
-  const int w = screen.width();
+// The picture reduced by a zoom below 1:1, in one part of the screen: each
+// screen pixel the mean of the block of image pixels it shows.
+void ReduceByMean(const QImage& picture, const Zoom& z, const QRect& part, QImage& reduced) {
+  const int w = part.width();
   std::vector<Block> columns(static_cast<size_t>(w));
-  for (int sx = 0; sx < w; ++sx) columns[static_cast<size_t>(sx)] = BlockAt(z, sx, picture.width());
+  for (int i = 0; i < w; ++i)
+    columns[static_cast<size_t>(i)] = BlockAt(z, part.left() + i, picture.width());
   std::vector<uint64_t> sums(static_cast<size_t>(w) * 3);
-  for (int sy = 0; sy < screen.height(); ++sy) {
+  for (int sy = part.top(); sy <= part.bottom(); ++sy) {
     const Block rows = BlockAt(z, sy, picture.height());
     std::fill(sums.begin(), sums.end(), 0);
     for (int y = rows.first; y < rows.end; ++y) {
@@ -76,35 +75,38 @@ QImage ReduceByMean(const QImage& picture, const Zoom& z, QSize screen) {
         sum += 3;
       }
     }
-    auto* dst = reinterpret_cast<QRgb*>(reduced.scanLine(sy));
-    for (int sx = 0; sx < w; ++sx) {
-      const Block& c = columns[static_cast<size_t>(sx)];
+    auto* dst = reinterpret_cast<QRgb*>(reduced.scanLine(sy)) + part.left();
+    for (int i = 0; i < w; ++i) {
+      const Block& c = columns[static_cast<size_t>(i)];
       const uint64_t n = static_cast<uint64_t>(c.end - c.first) * (rows.end - rows.first);
-      const uint64_t* sum = &sums[static_cast<size_t>(sx) * 3];
-      dst[sx] = qRgb(static_cast<int>((sum[0] + n / 2) / n), static_cast<int>((sum[1] + n / 2) / n),
-                     static_cast<int>((sum[2] + n / 2) / n));
+      const uint64_t* sum = &sums[static_cast<size_t>(i) * 3];
+      dst[i] = qRgb(static_cast<int>((sum[0] + n / 2) / n), static_cast<int>((sum[1] + n / 2) / n),
+                    static_cast<int>((sum[2] + n / 2) / n));
     }
   }
-  return reduced;
 }
 
 // The found points' markers are one pixel wide in the picture; reduced by a
 // mean they would fade away. Every pixel of their arms that still has the
-// marker's colour keeps that colour in the reduced picture.
+// marker's colour keeps that colour in the reduced picture (in one part).
 void KeepFoundMarkers(const TVazeZududi_Form& form, const QImage& picture, const Zoom& z,
-                      QImage& reduced) {
+                      const QRect& part, QImage& reduced) {
   if (!form.RunCompleted) return;
   const int64_t cross = form.CrossSize;
+  // The image pixels the part shows, and a marker's reach around them.
+  const int64_t left = z.ImageAt(part.left()) - cross, right = z.ImageAt(part.right() + 1) + cross;
+  const int64_t top = z.ImageAt(part.top()) - cross, bottom = z.ImageAt(part.bottom() + 1) + cross;
   auto keep = [&](int64_t x, int64_t y, QRgb colour) {
     if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) return;
     if (picture.pixel(static_cast<int>(x), static_cast<int>(y)) != colour) return;
-    const int sx = Clamp(z.ScreenAt(x + 1) - 1, 0, reduced.width() - 1);
-    const int sy = Clamp(z.ScreenAt(y + 1) - 1, 0, reduced.height() - 1);
-    reduced.setPixel(sx, sy, colour);
+    const QPoint screen(Clamp(z.ScreenAt(x + 1) - 1, 0, reduced.width() - 1),
+                        Clamp(z.ScreenAt(y + 1) - 1, 0, reduced.height() - 1));
+    if (part.contains(screen)) reduced.setPixel(screen, colour);
   };
   for (int32_t i = 0; i < form.FoundPoints.Count(); ++i) {
     const VT_Point* p = form.FoundPoints.Get(i);
     const int64_t x = RoundNearest(p->x), y = RoundNearest(p->y);
+    if (x < left || x > right || y < top || y > bottom) continue;
     if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) continue;
     const QRgb colour = picture.pixel(static_cast<int>(x), static_cast<int>(y));
     for (int64_t d = -cross; d < cross; ++d) {
@@ -229,15 +231,33 @@ void LayerWidget::PaintOneToOne(QPainter& painter, const QRect& exposed) {
   painter.drawImage(part.topLeft(), overlayPart_);
 }
 
-const QImage& LayerWidget::ReducedPicture() {
+// Reducing reads every image pixel the screen shows; the result is kept in
+// tiles of the screen, each made again only when it is shown and the
+// picture changed since (a step of a run changes the picture often, a drag
+// never).
+const QImage& LayerWidget::ReducedPicture(const QRect& exposed) {
+  constexpr int kTile = 128;
   const QImage& picture = form_.Image1;
-  if (reduced_.isNull() || reducedKey_ != picture.cacheKey() || !(reducedZoom_ == zoom_) ||
-      reduced_.size() != size()) {
-    const QImage source = Picture32(picture);
-    reduced_ = ReduceByMean(source, zoom_, size());
-    KeepFoundMarkers(form_, source, zoom_, reduced_);
-    reducedKey_ = picture.cacheKey();
+  if (!(reducedZoom_ == zoom_) || reduced_.size() != size()) {
+    reduced_ = QImage(size(), QImage::Format_RGB32);
+    reduced_.fill(Qt::white);
     reducedZoom_ = zoom_;
+    tilesAcross_ = (width() + kTile - 1) / kTile;
+    tileKeys_.assign(static_cast<size_t>(tilesAcross_) * ((height() + kTile - 1) / kTile), 0);
+  }
+  if (reduced_.isNull() || picture.isNull()) return reduced_;
+  const qint64 key = picture.cacheKey();
+  QImage source;  // converted once, when a tile needs it
+  for (int ty = exposed.top() / kTile; ty <= exposed.bottom() / kTile; ++ty) {
+    for (int tx = exposed.left() / kTile; tx <= exposed.right() / kTile; ++tx) {
+      qint64& made = tileKeys_[static_cast<size_t>(ty) * tilesAcross_ + tx];
+      if (made == key) continue;
+      if (source.isNull()) source = Picture32(picture);
+      const QRect tile = QRect(tx * kTile, ty * kTile, kTile, kTile) & reduced_.rect();
+      ReduceByMean(source, zoom_, tile, reduced_);
+      KeepFoundMarkers(form_, source, zoom_, tile, reduced_);
+      made = key;
+    }
   }
   return reduced_;
 }
@@ -250,7 +270,7 @@ void LayerWidget::PaintZoomed(QPainter& painter, const QRect& exposed) {
   frame_.fill(Qt::white);
   const bool reducing = zoom_ < Zoom{};
   const QImage picture = reducing ? QImage() : Picture32(form_.Image1);
-  const QImage& reduced = reducing ? ReducedPicture() : picture;
+  const QImage& reduced = reducing ? ReducedPicture(exposed) : picture;
   const QImage& overlay = form_.CrossImage1;
   const bool withOverlay = form_.OverlayVisible && !overlay.isNull() && overlay.depth() == 32;
   std::vector<Block> columns(static_cast<size_t>(exposed.width()));

@@ -72,17 +72,17 @@ class LayerWidget : public QWidget {
  private:
   void PaintOneToOne(QPainter& painter, const QRect& exposed);
   void PaintZoomed(QPainter& painter, const QRect& exposed);
-  // The picture reduced to the zoom, made again when the picture or the
-  // zoom changed.
-  const QImage& ReducedPicture();
+  // The picture reduced to the zoom, made ready where it is exposed.
+  const QImage& ReducedPicture(const QRect& exposed);
 
   TVazeZududi_Form& form_;
   Zoom zoom_;
   QImage overlayPart_;  // the exposed part of the overlay, white made clear
   QImage frame_;        // the exposed part at the zoom, composed
   QImage reduced_;
-  qint64 reducedKey_ = 0;
   Zoom reducedZoom_;
+  int tilesAcross_ = 0;
+  std::vector<qint64> tileKeys_;  // the picture's cache key each tile was made from
 };
 
 // The preview picture, scaled to the whole view.

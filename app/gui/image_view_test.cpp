@@ -311,16 +311,17 @@ TEST_F(ZoomedView, EnlargedEachScreenPixelShowsItsImagePixel) {
 // keeps its colour instead of fading into the mean.
 TEST_F(ZoomedView, ReducedTheFoundPointsMarkersStayVisible) {
   form_->ClearOverlay();
+  ImageView view(*form_, nullptr);
+  view.SetPreviewVisible(false);
+  const Zoom z{1, 4};
+  RenderAt(view, z);  // the picture before the run, reduced and kept
   form_->FoundPoints.AddNew(100.4, 100.6);
   form_->FoundPoints.AddNew(251.0, 199.0);
   for (int32_t i = 0; i < form_->FoundPoints.Count(); ++i)
     DrawPictureMarker(*form_, form_->PassiveColor, RoundNearest(form_->FoundPoints.Get(i)->x),
                       RoundNearest(form_->FoundPoints.Get(i)->y));
   form_->RunCompleted = true;
-  ImageView view(*form_, nullptr);
-  view.SetPreviewVisible(false);
-  const Zoom z{1, 4};
-  const QImage out = RenderAt(view, z);
+  const QImage out = Render(view);
   for (const auto& [x, y] : std::vector<std::pair<int, int>>{{100, 101}, {251, 199}}) {
     for (int d = -form_->CrossSize; d < form_->CrossSize; ++d) {
       EXPECT_EQ(FromQRgb(out.pixel(static_cast<int>(z.ScreenAt(x + d + 1) - 1),
