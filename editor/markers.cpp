@@ -294,33 +294,30 @@ bool SameShape(const FontParams& a, const FontParams& b) {
          a.Underline == b.Underline && a.Strikeout == b.Strikeout;
 }
 
-void NoteFullRedraw(StateRecord& s) {
-  if (s.CrossImage1.isNull()) {
-    s.OverlayHistory.reset();
-    return;
-  }
+// The overlay as it is now is a full redraw of these corners, with the
+// look the record has now.
+void NoteRedraw(StateRecord& s, std::vector<std::vector<QPoint>> corners) {
   auto note = std::make_shared<OverlayNote>();
   note->imageKey = s.CrossImage1.cacheKey();
   note->size = s.CrossImage1.size();
   note->crossSize = s.CrossSize;
   note->passiveColor = s.PassiveColor;
   note->font = s.IndexFont;
-  note->corners = CornersOf(s);
+  note->corners = std::move(corners);
   s.OverlayHistory = std::move(note);
+}
+
+void NoteFullRedraw(StateRecord& s) {
+  if (s.CrossImage1.isNull())
+    s.OverlayHistory.reset();
+  else
+    NoteRedraw(s, CornersOf(s));
 }
 
 // A fresh white overlay is what a full redraw of no regions leaves: a full
 // redraw of any regions differs from it only where their markers and edges
 // are, which the next partial redraw takes as changed.
-void NoteFreshOverlay(StateRecord& s) {
-  auto note = std::make_shared<OverlayNote>();
-  note->imageKey = s.CrossImage1.cacheKey();
-  note->size = s.CrossImage1.size();
-  note->crossSize = s.CrossSize;
-  note->passiveColor = s.PassiveColor;
-  note->font = s.IndexFont;
-  s.OverlayHistory = std::move(note);
-}
+void NoteFreshOverlay(StateRecord& s) { NoteRedraw(s, {}); }
 
 // After a drawing on top of the overlay: the note takes its pixels, or is
 // dropped when the overlay was changed by anything else since.

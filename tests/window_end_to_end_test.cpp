@@ -3,7 +3,6 @@
 // cells, Enter runs the detection, Ctrl+S saves the coordinate file. Only the
 // two file dialogs are answered by the test.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QLabel>
@@ -21,6 +20,7 @@
 #include "core/number_text.h"
 #include "tests/support/answering_platform.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/temp_folder.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -45,29 +45,41 @@ std::vector<QPointF> ReadCoordinates(const fs::path& file) {
   return points;
 }
 
-TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
-  const fs::path dir = fs::temp_directory_path() / ("qova-e2e-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  PlateParams params;
-  params.width = 560;
-  params.height = 440;
-  params.pitch = 70;
-  params.angleDeg = 1.5;
-  const Plate plate = RenderPlate(params);
-  const std::string image = (dir / "plate.bmp").string();
-  ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
-  const fs::path saved = dir / "plate.crd";
+// A rendered grid plate saved as a bitmap, and the program's main window
+// on it, built as main() builds it.
+class MainWindowEndToEnd : public ::testing::Test {
+ protected:
+  MainWindowEndToEnd() {
+    PlateParams params;
+    params.width = 560;
+    params.height = 440;
+    params.pitch = 70;
+    params.angleDeg = 1.5;
+    plate = RenderPlate(params);
+    EXPECT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
+    platform.Attach(&window);
+    qApp->installEventFilter(&keys);
+    window.resize(900, 700);
+    window.show();
+    window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+  }
+  ~MainWindowEndToEnd() override {
+    qApp->removeEventFilter(&keys);
+    platform.Attach(nullptr);
+  }
 
+  TempFolder folder{"qova-e2e"};
+  Plate plate;
+  const std::string image = folder.Path("plate.bmp");
   AnsweringPlatform platform;
-  TVazeZududi_Form form(platform);
-  MainWindow window(form);
-  platform.Attach(&window);
-  KeyForwarder keys(form, &window);
-  qApp->installEventFilter(&keys);
-  window.resize(900, 700);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  TVazeZududi_Form form{platform};
+  MainWindow window{form};
+  KeyForwarder keys{form, &window};
+};
+
+TEST_F(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
+  const fs::path saved = folder.dir / "plate.crd";
 
   platform.openAnswers.push_back(image);
   QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
@@ -105,26 +117,13 @@ TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
     EXPECT_NEAR(found[i].x(), truth[i].x(), 0.5) << i;
     EXPECT_NEAR(found[i].y(), truth[i].y(), 0.5) << i;
   }
-  qApp->removeEventFilter(&keys);
-  platform.Attach(nullptr);
-  fs::remove_all(dir);
 }
 
 // The same work at 25 %, 100 % and 400 %: the zoom is set with the keys, the
 // four clicks go to the screen positions of the same cell centres, and the
 // coordinate files are the same byte for byte. Every editor rule is in image
 // pixels, whatever the zoom.
-TEST(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
-  const fs::path dir = fs::temp_directory_path() / ("qova-zoom-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  PlateParams params;
-  params.width = 560;
-  params.height = 440;
-  params.pitch = 70;
-  params.angleDeg = 1.5;
-  const Plate plate = RenderPlate(params);
-  const std::string image = (dir / "plate.bmp").string();
-  ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
+TEST_F(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
   // Cell centres at whole multiples of 4 image pixels, so that each is the
   // first pixel of a screen pixel at 25 %.
   std::vector<QPoint> corners;
@@ -132,16 +131,6 @@ TEST(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
     corners.emplace_back(4 * static_cast<int>(std::lround(c.x() / 4)),
                          4 * static_cast<int>(std::lround(c.y() / 4)));
 
-  AnsweringPlatform platform;
-  TVazeZududi_Form form(platform);
-  MainWindow window(form);
-  platform.Attach(&window);
-  KeyForwarder keys(form, &window);
-  qApp->installEventFilter(&keys);
-  window.resize(900, 700);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
   auto* zoomPanel = window.findChild<QLabel*>("ImageStatusZoom");
   ASSERT_NE(zoomPanel, nullptr);
 
@@ -178,7 +167,7 @@ TEST(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
     }
     QTest::keyClick(&window, Qt::Key_Return);
     ASSERT_GT(form.FoundPoints.Count(), 0) << c.shown;
-    const fs::path saved = dir / (std::to_string(c.zoom.Percent()) + ".crd");
+    const fs::path saved = folder.dir / (std::to_string(c.zoom.Percent()) + ".crd");
     platform.saveAnswers.push_back(saved.string());
     QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
     files[c.shown] = ReadAll(saved.string());
@@ -187,9 +176,6 @@ TEST(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
   ASSERT_FALSE(files["Масштаб: 100%"].empty());
   EXPECT_EQ(files["Масштаб: 25%"], files["Масштаб: 100%"]);
   EXPECT_EQ(files["Масштаб: 400%"], files["Масштаб: 100%"]);
-  qApp->removeEventFilter(&keys);
-  platform.Attach(nullptr);
-  fs::remove_all(dir);
 }
 
 }  // namespace

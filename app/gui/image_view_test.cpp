@@ -43,6 +43,21 @@ class ImageViewTest : public ::testing::Test {
     form_->CrossImage1 = QImage();
     form_->RegionClosed = true;
   }
+  // The view on screen at this size, the picture in it.
+  static void Show(ImageView& view, QSize size) {
+    view.SetPreviewVisible(false);
+    view.resize(size);
+    view.show();
+    view.RepaintNow();
+    QApplication::processEvents();
+  }
+  // The pointer moves over the layers; sent directly, as QTest's move may go
+  // through the real pointer on a display.
+  static void MoveTo(QWidget* layers, QPoint at, Qt::MouseButtons held = Qt::NoButton) {
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), layers->mapToGlobal(QPointF(at)), Qt::NoButton,
+                     held, Qt::NoModifier);
+    QApplication::sendEvent(layers, &move);
+  }
   QImage Render(ImageView& view) {
     view.RepaintNow();
     QImage out(view.Layers()->size(), QImage::Format_ARGB32);
@@ -125,11 +140,7 @@ TEST_F(ImageViewTest, MakeWhiteTransparentTouchesOnlyWhite) {
 TEST_F(ImageViewTest, MouseReachesTheFormAtTheImagePixelAlsoWhenScrolled) {
   SetImage(1000, 800);
   ImageView view(*form_, nullptr);
-  view.SetPreviewVisible(false);
-  view.resize(200, 150);
-  view.show();
-  view.RepaintNow();
-  QApplication::processEvents();
+  Show(view, QSize(200, 150));
   view.horizontalScrollBar()->setValue(300);
   view.verticalScrollBar()->setValue(200);
   QApplication::processEvents();
@@ -139,11 +150,7 @@ TEST_F(ImageViewTest, MouseReachesTheFormAtTheImagePixelAlsoWhenScrolled) {
   // The point (10, 20) of the visible part is image pixel (310, 220).
   const QPoint onLayers = view.Layers()->mapFrom(view.viewport(), QPoint(10, 20));
   ASSERT_EQ(view.viewport()->childAt(QPoint(10, 20)), view.Layers());
-  // Sent directly: QTest's move may go through the real pointer on a display.
-  QMouseEvent move(QEvent::MouseMove, QPointF(onLayers),
-                   view.Layers()->mapToGlobal(QPointF(onLayers)), Qt::NoButton, Qt::NoButton,
-                   Qt::NoModifier);
-  QApplication::sendEvent(view.Layers(), &move);
+  MoveTo(view.Layers(), onLayers);
   EXPECT_EQ(platform_.statusText[0], "X= 310");
   EXPECT_EQ(platform_.statusText[1], "Y= 220");
   QTest::mousePress(view.Layers(), Qt::LeftButton, {}, onLayers);
@@ -168,10 +175,7 @@ TEST_F(ImageViewTest, MouseReachesTheFormAtTheImagePixelAlsoWhenScrolled) {
 TEST_F(ImageViewTest, ReleasingAnyButtonEndsADrag) {
   SetImage(300, 200);
   ImageView view(*form_, nullptr);
-  view.SetPreviewVisible(false);
-  view.resize(320, 220);
-  view.show();
-  view.RepaintNow();
+  Show(view, QSize(320, 220));
   QWidget* layers = view.Layers();
   QTest::mouseClick(layers, Qt::LeftButton, {}, QPoint(100, 100));  // one corner
   ASSERT_EQ(form_->Regions.Length(), 1);
@@ -183,9 +187,7 @@ TEST_F(ImageViewTest, ReleasingAnyButtonEndsADrag) {
     ASSERT_TRUE(form_->Dragging);
     QTest::mouseRelease(layers, other, {}, corner);
     EXPECT_FALSE(form_->Dragging) << other;
-    QMouseEvent move(QEvent::MouseMove, QPointF(150, 120), layers->mapToGlobal(QPointF(150, 120)),
-                     Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
-    QApplication::sendEvent(layers, &move);
+    MoveTo(layers, QPoint(150, 120), Qt::LeftButton);
     EXPECT_EQ(form_->Regions[0]->Get(0)->x, corner.x()) << other;
     QTest::mouseRelease(layers, Qt::LeftButton, {}, QPoint(150, 120));
   }
@@ -338,18 +340,13 @@ TEST_F(ZoomedView, ReducedTheFoundPointsMarkersStayVisible) {
 TEST_F(ImageViewTest, MouseReachesTheFormInImagePixelsAtAnyZoom) {
   SetImage(1000, 800);
   ImageView view(*form_, nullptr);
-  view.SetPreviewVisible(false);
-  view.resize(300, 250);
-  view.show();
+  Show(view, QSize(300, 250));
   for (const Zoom z : {Zoom{1, 4}, Zoom{4, 1}, Zoom{2, 3}}) {
     view.SetZoom(z, QPoint(0, 0));
     view.horizontalScrollBar()->setValue(view.horizontalScrollBar()->maximum() / 2);
     QApplication::processEvents();
     const QPoint onLayers = view.Layers()->mapFrom(view.viewport(), QPoint(37, 41));
-    QMouseEvent move(QEvent::MouseMove, QPointF(onLayers),
-                     view.Layers()->mapToGlobal(QPointF(onLayers)), Qt::NoButton, Qt::NoButton,
-                     Qt::NoModifier);
-    QApplication::sendEvent(view.Layers(), &move);
+    MoveTo(view.Layers(), onLayers);
     EXPECT_EQ(platform_.statusText[0], "X= " + std::to_string(z.ImageAt(onLayers.x())));
     EXPECT_EQ(platform_.statusText[1], "Y= " + std::to_string(z.ImageAt(onLayers.y())));
   }
