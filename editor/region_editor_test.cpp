@@ -464,6 +464,12 @@ TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
   std::mt19937 random(20240611);
   auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
   const char* faces[] = {"DejaVu Sans", "DejaVu Serif"};
+  // The marker dialog's range, and now and then what a settings file
+  // written by hand may hold.
+  auto MarkerSize = [&] {
+    const int odd[] = {-3, 0, 1, 2, 45, 100000};
+    return uniform(0, 9) == 0 ? odd[uniform(0, 5)] : uniform(8, 20);
+  };
   int partialMoves = 0;
   for (int sequence = 0; sequence < 150; ++sequence) {
     RepaintRecorder pd, fd;
@@ -473,7 +479,7 @@ TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
       s->ImageWidth = w;
       s->ImageHeight = h;
       s->RegionClosed = true;
-      s->CrossSize = uniform(8, 20);
+      s->CrossSize = MarkerSize();
       s->IndexFont = FontParams{faces[uniform(0, 1)], uniform(5, 14),     0,
                                 uniform(0, 1) == 1,   uniform(0, 1) == 1, uniform(0, 3) == 0,
                                 uniform(0, 3) == 0};
@@ -486,7 +492,7 @@ TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
         const SearchRegion& r = *partial.Regions[uniform(0, partial.Regions.Length() - 1)];
         if (r.Count() > 0) {
           const VT_Point* c = r.Get(uniform(0, r.Count() - 1));
-          const int d = partial.CrossSize - 1;
+          const int d = std::clamp(partial.CrossSize - 1, 0, 30);
           return Pixel(static_cast<int>(c->x) + uniform(-d, d),
                        static_cast<int>(c->y) + uniform(-d, d));
         }
@@ -501,7 +507,7 @@ TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
           uniform(0, 5) == 0 ? MouseButton::Other
                              : (uniform(0, 4) == 0 ? MouseButton::Right : MouseButton::Left);
       const Color colour = static_cast<Color>(uniform(0, 0xFFFFFF));
-      const int size = uniform(8, 20);
+      const int size = MarkerSize();
       const bool redraw = uniform(0, 1) == 1;
       const QImage before = Shown(partial);
       pd.region = QRegion();

@@ -105,6 +105,8 @@ void KeepFoundMarkers(const TVazeZududi_Form& form, const QImage& picture, const
   };
   for (int32_t i = 0; i < form.FoundPoints.Count(); ++i) {
     const VT_Point* p = form.FoundPoints.Get(i);
+    // Only points on the picture have a marker; others need no rounding.
+    if (!(p->x > -1 && p->y > -1 && p->x < picture.width() && p->y < picture.height())) continue;
     const int64_t x = RoundNearest(p->x), y = RoundNearest(p->y);
     if (x < left || x > right || y < top || y > bottom) continue;
     if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) continue;
