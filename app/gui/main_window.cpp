@@ -111,17 +111,18 @@ void MainWindow::BuildViewMenu() {
   view->setObjectName("ViewMenu");
   menuBar()->insertMenu(menuBar()->actions().last(), view);
   auto add = [&](const char* name, const char* caption, QList<QKeySequence> keys,
-                 void (ImageView::*zoom)()) {
+                 std::function<void()> zoom) {
     QAction* action = view->addAction(QString::fromUtf8(caption));
     action->setObjectName(name);
     action->setShortcuts(keys);
     action->setShortcutContext(Qt::WindowShortcut);
-    connect(action, &QAction::triggered, this, [this, zoom] { (view_->*zoom)(); });
+    connect(action, &QAction::triggered, this, std::move(zoom));
   };
-  add("ZoomToFit", "По размеру окна", {}, &ImageView::ZoomToFit);
-  add("ZoomOneToOne", "Масштаб 1:1", {QKeySequence("Ctrl+0")}, &ImageView::ZoomOneToOne);
-  add("ZoomIn", "Увеличить", {QKeySequence("Ctrl+="), QKeySequence("Ctrl++")}, &ImageView::ZoomIn);
-  add("ZoomOut", "Уменьшить", {QKeySequence("Ctrl+-")}, &ImageView::ZoomOut);
+  add("ZoomToFit", "По размеру окна", {}, [this] { view_->ZoomToFit(); });
+  add("ZoomOneToOne", "Масштаб 1:1", {QKeySequence("Ctrl+0")}, [this] { view_->ZoomOneToOne(); });
+  add("ZoomIn", "Увеличить", {QKeySequence("Ctrl+="), QKeySequence("Ctrl++")},
+      [this] { view_->ZoomIn(); });
+  add("ZoomOut", "Уменьшить", {QKeySequence("Ctrl+-")}, [this] { view_->ZoomOut(); });
 }
 
 void MainWindow::ShowZoom() {
