@@ -71,7 +71,9 @@ void TVazeZududi_Form::N3Click() { UserPropertysForm.Execute(); }
 
 void TVazeZududi_Form::N5Click() { SpecialPropertysForm.Execute(); }
 
-void TVazeZududi_Form::N7Click() { Desktop.ShowHelp(kHelpFile); }
+// The help file lies beside the user settings file, in the folder the
+// program started in: opening an image makes the image's folder current.
+void TVazeZududi_Form::N7Click() { Desktop.ShowHelp(StartDir + "/" + kHelpFile); }
 
 void TVazeZududi_Form::N20Click() { Desktop.ShowModal(QOVAAboutBox); }
 

@@ -48,6 +48,12 @@ class TVazeZududi_Form : public StateRecord {
   // After construction: the overlay's cursor.
   void FormCreate();
 
+  // Opening an image named from outside the program (the command line, a
+  // file dropped on the window): the unsaved-results question, then the
+  // same opening as "Открыть изображение" after its dialog. False when the
+  // file could not be read; nothing changed then but what the question did.
+  bool OpenImageFromOutside(const std::string& path);
+
   // --- Events of the overlay and the keyboard ------------------------------
   void Image1MouseDown(MouseButton button, bool ctrl, int32_t x, int32_t y);
   void CrossImage1MouseMove(bool ctrl, int32_t x, int32_t y);
@@ -81,6 +87,12 @@ class TVazeZududi_Form : public StateRecord {
   TQOVAAboutBox QOVAAboutBox;
 
  private:
+  // "Открыть изображение" in two halves: the question about unsaved
+  // results, and the opening of a chosen file, with the settings file of its
+  // folder. The opening reports a file it cannot read and changes nothing.
+  void OfferToSaveResults();
+  bool OpenImageFile(const std::string& path);
+
   // The run driver's steps.
   void PrepareRun();
   void KeepResults(DetectionResult& result);

@@ -142,9 +142,14 @@ TEST_F(FreshFolder, ResetRegionsDeletesRegionsAndClearsTheSelection) {
 
 TEST_F(FreshFolder, HelpAboutAndExitGoToTheDesktop) {
   TVazeZududi_Form form(desktop);
+  // Opening an image through its dialog makes the image's folder current;
+  // the help file is still the one of the folder the program started in.
+  const fs::path images = dir_ / "images";
+  fs::create_directories(images);
+  fs::current_path(images);
   form.N7Click();
   ASSERT_EQ(desktop.helpShown.size(), 1u);
-  EXPECT_EQ(desktop.helpShown[0], "QOVAHelp/QOVA_01.HLP");
+  EXPECT_EQ(desktop.helpShown[0], (dir_ / "QOVAHelp/QOVA_01.HLP").string());
   form.N20Click();
   ASSERT_EQ(desktop.dialogsShown.size(), 1u);
   EXPECT_EQ(desktop.dialogsShown[0], &form.QOVAAboutBox);

@@ -16,16 +16,26 @@ std::string FileNameOf(const std::string& path) {
 
 }  // namespace
 
-void TVazeZududi_Form::Begin1Click() {
+void TVazeZududi_Form::OfferToSaveResults() {
   if (!ResultsSaved && FoundPoints.Count() > 0 &&
       Desktop.MessageBox("Результаты не сохранены. Сохранить?", "Предупреждение",
                          MsgButtons::YesNo) == MsgResult::Yes)
     N26Click();  // whatever the save did, the opening goes on
+}
 
+void TVazeZududi_Form::Begin1Click() {
+  OfferToSaveResults();
   const auto chosen = Desktop.RunOpenDialog({kImageFilter, "*.bmp", OpenBmpDialogFolder, ""});
   if (!chosen) return;
-  const std::string path = *chosen;
+  OpenImageFile(*chosen);
+}
 
+bool TVazeZududi_Form::OpenImageFromOutside(const std::string& path) {
+  OfferToSaveResults();
+  return OpenImageFile(path);
+}
+
+bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   // Everything that can fail on a bad or huge file happens before the first
   // field changes, so the image in use, its regions and settings survive.
   QImage image;
@@ -35,10 +45,10 @@ void TVazeZududi_Form::Begin1Click() {
     if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
   } catch (const std::bad_alloc&) {
     Desktop.ShowErrorBox(ErrorDisplayText("Недостаточно памяти для изображения " + path));
-    return;
+    return false;
   } catch (const std::exception& e) {
     Desktop.ShowErrorBox(ErrorDisplayText(e.what()));
-    return;
+    return false;
   }
 
   SourceBitmap = std::move(image);
@@ -60,6 +70,7 @@ void TVazeZududi_Form::Begin1Click() {
   RunCompleted = false;
   UpdateActions();
   Desktop.Repaint();
+  return true;
 }
 
 }  // namespace qova

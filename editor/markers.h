@@ -2,6 +2,7 @@
 // The cross markers of both layers and the full redraw of the overlay.
 
 #include <QRect>
+#include <QRegion>
 #include <cstdint>
 #include <optional>
 
@@ -30,5 +31,19 @@ void PictureLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1
 // Clears the overlay and draws every region: numbered corner markers and the
 // closed outline.
 void RedrawOverlay(StateRecord& s);
+
+// The same pixels as RedrawOverlay, redrawing only what can have changed since
+// the last full redraw: the markers and edges of corners that moved, and what
+// was drawn on top since. Returns the image pixels it redrew; nullopt when it
+// cannot tell what changed (a region or corner added or removed, new marker
+// settings, the overlay changed elsewhere), and then it drew nothing.
+std::optional<QRegion> RedrawOverlayChanges(StateRecord& s);
+
+// The image pixels drawn on the overlay since its last full or partial
+// redraw; nullopt when it cannot tell (then anything may have changed).
+std::optional<QRegion> OverlayDrawnSinceRedraw(const StateRecord& s);
+
+// The image pixels a marker with this label can cover.
+QRegion MarkerArea(const StateRecord& s, int32_t x, int32_t y, int32_t label);
 
 }  // namespace qova

@@ -2,6 +2,7 @@
 
 #include <cmath>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "core/checked_math.h"
@@ -160,6 +161,15 @@ int32_t ClampCoordinate(int32_t v, int32_t size) {
   return r;
 }
 
+// Puts on the screen what a press, a release or a key drew: only those
+// pixels when the overlay's note can tell them.
+void RepaintDrawn(StateRecord& s) {
+  if (const std::optional<QRegion> drawn = OverlayDrawnSinceRedraw(s))
+    s.Desktop.RepaintImageRegion(*drawn);
+  else
+    s.Desktop.Repaint();
+}
+
 }  // namespace
 
 void Image1MouseDown(StateRecord& s, MouseButton button, bool ctrl, int32_t x, int32_t y) {
@@ -189,7 +199,7 @@ void Image1MouseDown(StateRecord& s, MouseButton button, bool ctrl, int32_t x, i
         PressOnLastRegion(s, x, y);  // a picked corner 0 stays selected
       break;
   }
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 void CrossImage1MouseMove(StateRecord& s, bool ctrl, int32_t x, int32_t y) {
@@ -215,7 +225,7 @@ void CrossImage1MouseUp(StateRecord& s, MouseButton, bool, int32_t, int32_t) {
     CloseLastRegion(s);
   }
   if (s.SelectedRegion != -1) DrawSelectedCorner(s, s.PassiveColor);
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 void EditorKeyDown(StateRecord& s, int key) {
@@ -240,7 +250,7 @@ void EditorKeyDown(StateRecord& s, int key) {
 void EditorKeyUp(StateRecord& s, int) {
   if (s.SelectedRegion == -1) return;
   DrawSelectedCorner(s, s.PassiveColor);
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 void MoveSelectedCorner(StateRecord& s, int32_t x, int32_t y) {
@@ -248,9 +258,18 @@ void MoveSelectedCorner(StateRecord& s, int32_t x, int32_t y) {
   VT_Point* corner = s.Regions[s.SelectedRegion]->Get(s.SelectedCorner);
   corner->x = ClampCoordinate(x, s.ImageWidth);
   corner->y = ClampCoordinate(y, s.ImageHeight);
-  RedrawOverlay(s);
+  // A drag or a nudge moves one corner: only its marker, its two edges and
+  // the highlight drawn since are redrawn, and only they are repainted, so
+  // that a move costs the same on a scan of any size.
+  const std::optional<QRegion> changed = RedrawOverlayChanges(s);
+  if (!changed) RedrawOverlay(s);
   DrawSelectedCorner(s, s.ActiveColor);
-  s.Desktop.Repaint();
+  if (changed) {
+    const Pixel c = CornerPixel(*s.Regions[s.SelectedRegion], s.SelectedCorner);
+    s.Desktop.RepaintImageRegion(*changed + MarkerArea(s, c.x, c.y, s.SelectedCorner + 1));
+  } else {
+    s.Desktop.Repaint();
+  }
 }
 
 void DeleteCornerAt(StateRecord& s, int32_t x, int32_t y) {
@@ -280,7 +299,7 @@ void DeleteCornerAt(StateRecord& s, int32_t x, int32_t y) {
   }
   s.SelectedRegion = -1;
   s.SelectedCorner = -1;
-  s.Desktop.Repaint();
+  RepaintDrawn(s);
 }
 
 }  // namespace qova

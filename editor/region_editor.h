@@ -8,7 +8,9 @@
 
 namespace qova {
 
-enum class MouseButton { Left, Right, Middle };
+// Other: back, forward and any further button; only its release matters,
+// which ends a drag like every release.
+enum class MouseButton { Left, Right, Middle, Other };
 
 // Key codes the editor knows.
 inline constexpr int kKeyEnter = 13;

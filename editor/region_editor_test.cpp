@@ -2,7 +2,11 @@
 
 #include <gtest/gtest.h>
 
+#include <QRegion>
+#include <algorithm>
 #include <memory>
+#include <random>
+#include <sstream>
 #include <utility>
 #include <vector>
 
@@ -414,6 +418,155 @@ TEST_F(Editor, TinyImagesKeepDraggedCornersOnTheImage) {
       EXPECT_LT(y, size);
     }
   }
+}
+
+// --- Redrawing only what a move changed ---------------------------------------
+
+// Records what the editor asks to repaint: a part of the image, or all.
+class RepaintRecorder : public ScriptedPlatform {
+ public:
+  QRegion region;
+  bool all = false;
+  void Repaint() override {
+    all = true;
+    ScriptedPlatform::Repaint();
+  }
+  void RepaintImageRegion(const QRegion& pixels) override { region += pixels; }
+};
+
+// The overlay as the user sees it: a blank (null) overlay is all white.
+QImage Shown(const StateRecord& s) {
+  if (!s.CrossImage1.isNull()) return s.CrossImage1.convertToFormat(QImage::Format_RGB32);
+  QImage white(std::max(1, s.ImageWidth), std::max(1, s.ImageHeight), QImage::Format_RGB32);
+  white.fill(ToQRgb(kWhite));
+  return white;
+}
+
+// Where two overlays differ first, or "" when they do not.
+std::string FirstDifference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return "sizes differ";
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) {
+        std::ostringstream where;
+        where << "(" << x << ", " << y << ")";
+        return where.str();
+      }
+  return {};
+}
+
+// Two editors get the same presses, moves, releases, keys and settings
+// changes; one redraws only what each move changed, the other (its note of
+// the overlay dropped before every event) always redraws in full. After
+// every event both show the same pixels, and every pixel the partial one
+// changed was repainted.
+TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
+  std::mt19937 random(20240611);
+  auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  const char* faces[] = {"DejaVu Sans", "DejaVu Serif"};
+  // The marker dialog's range, and now and then what a settings file
+  // written by hand may hold.
+  auto MarkerSize = [&] {
+    const int odd[] = {-3, 0, 1, 2, 45, 100000};
+    return uniform(0, 9) == 0 ? odd[uniform(0, 5)] : uniform(8, 20);
+  };
+  int partialMoves = 0;
+  for (int sequence = 0; sequence < 150; ++sequence) {
+    RepaintRecorder pd, fd;
+    StateRecord partial{pd}, full{fd};
+    const int w = uniform(30, 220), h = uniform(30, 180);
+    for (StateRecord* s : {&partial, &full}) {
+      s->ImageWidth = w;
+      s->ImageHeight = h;
+      s->RegionClosed = true;
+      s->CrossSize = MarkerSize();
+      s->IndexFont = FontParams{faces[uniform(0, 1)], uniform(5, 14),     0,
+                                uniform(0, 1) == 1,   uniform(0, 1) == 1, uniform(0, 3) == 0,
+                                uniform(0, 3) == 0};
+    }
+    full.CrossSize = partial.CrossSize;
+    full.IndexFont = partial.IndexFont;
+    // A point near a corner, or anywhere on (and a little beyond) the image.
+    auto somewhere = [&](bool nearCorner) {
+      if (nearCorner && partial.Regions.Length() > 0) {
+        const SearchRegion& r = *partial.Regions[uniform(0, partial.Regions.Length() - 1)];
+        if (r.Count() > 0) {
+          const VT_Point* c = r.Get(uniform(0, r.Count() - 1));
+          const int d = std::clamp(partial.CrossSize - 1, 0, 30);
+          return Pixel(static_cast<int>(c->x) + uniform(-d, d),
+                       static_cast<int>(c->y) + uniform(-d, d));
+        }
+      }
+      return Pixel(uniform(-15, w + 15), uniform(-15, h + 15));
+    };
+    for (int event = 0; event < 60; ++event) {
+      const int kind = uniform(0, 99);
+      const Pixel near = somewhere(true), anywhere = somewhere(false);
+      const int key = uniform(kKeyLeft, kKeyDown);
+      const MouseButton button =
+          uniform(0, 5) == 0 ? MouseButton::Other
+                             : (uniform(0, 4) == 0 ? MouseButton::Right : MouseButton::Left);
+      const Color colour = static_cast<Color>(uniform(0, 0xFFFFFF));
+      const int size = MarkerSize();
+      const bool redraw = uniform(0, 1) == 1;
+      const QImage before = Shown(partial);
+      pd.region = QRegion();
+      pd.all = false;
+      bool moved = false;
+      for (StateRecord* s : {&partial, &full}) {
+        if (s == &full) s->OverlayHistory.reset();
+        if (kind < 30) {
+          Image1MouseDown(*s, MouseButton::Left, false, near.first, near.second);
+        } else if (kind < 62) {
+          moved = s->Dragging;
+          CrossImage1MouseMove(*s, kind < 60 ? false : true, anywhere.first, anywhere.second);
+        } else if (kind < 77) {
+          CrossImage1MouseUp(*s, button, false, anywhere.first, anywhere.second);
+        } else if (kind < 87) {
+          EditorKeyDown(*s, key);
+          if (kind < 85) EditorKeyUp(*s, key);
+        } else if (kind < 92) {
+          Image1MouseDown(*s, MouseButton::Left, false, anywhere.first, anywhere.second);
+        } else if (kind < 95) {
+          Image1MouseDown(*s, MouseButton::Left, true, near.first, near.second);
+        } else if (kind < 97) {
+          // The marker dialog or the font chooser changed the look; the
+          // workspace settings may have redrawn already.
+          if (kind == 95) s->PassiveColor = colour;
+          if (kind == 96) s->CrossSize = size;
+          if (redraw) RedrawOverlay(*s);
+        } else if (kind < 98) {
+          s->IndexFont.Bold = !s->IndexFont.Bold;
+        } else {
+          // A failed run or a new image: every region deleted.
+          s->Regions.SetLength(0);
+          s->ClearOverlay();
+          s->RegionClosed = true;
+          s->SelectedRegion = s->SelectedCorner = -1;
+        }
+      }
+      if (moved && partial.OverlayHistory) ++partialMoves;
+      const QImage after = Shown(partial);
+      ASSERT_EQ(FirstDifference(after, Shown(full)), "")
+          << "sequence " << sequence << ", event " << event << ", kind " << kind;
+      ASSERT_EQ(partial.IndexFont, full.IndexFont);
+      ASSERT_EQ(partial.OverlayPenColor, full.OverlayPenColor);
+      // The editor's own events repaint what they changed (the settings
+      // dialogs repaint after their redraw themselves).
+      if (kind < 95 && !pd.all) {
+        for (int y = 0; y < after.height(); ++y) {
+          for (int x = 0; x < after.width(); ++x) {
+            if (after.pixel(x, y) == before.pixel(x, y)) continue;
+            ASSERT_TRUE(pd.region.contains(QPoint(x, y)))
+                << "(" << x << ", " << y << ") changed but was not repainted; sequence " << sequence
+                << ", event " << event << ", kind " << kind;
+          }
+        }
+      }
+    }
+  }
+  // The sequences did exercise the partial redraw.
+  EXPECT_GT(partialMoves, 500);
 }
 
 }  // namespace

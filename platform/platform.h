@@ -5,6 +5,7 @@
 // headless one. Texts are UTF-8.
 
 #include <QImage>
+#include <QRegion>
 #include <optional>
 #include <string>
 
@@ -74,6 +75,12 @@ class Platform {
 
   // Display: repaint the main window now (layers, overlay visibility).
   virtual void Repaint() = 0;
+  // Repaint now only the part of the layers that shows these image pixels;
+  // a drag changes a few markers and lines of a large image.
+  virtual void RepaintImageRegion(const QRegion& imagePixels) {
+    (void)imagePixels;
+    Repaint();
+  }
   virtual void SetCaption(const std::string& caption) = 0;
   virtual void SetStatusText(int panel, const std::string& text) = 0;
   virtual void SetCommandStates(bool findEnabled, bool saveEnabled) = 0;

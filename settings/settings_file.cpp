@@ -204,6 +204,30 @@ std::string FirstIniEntry(const std::string& folder) {
   return {};
 }
 
+// The first character of a UTF-8 text that Windows-1251 lacks (or a byte
+// that is not UTF-8 at all); nullopt when the whole text can be written.
+std::optional<std::string> FirstCharacterOutsideCp1251(const std::string& utf8) {
+  size_t i = 0;
+  while (i < utf8.size()) {
+    size_t end = i + 1;
+    while (end < utf8.size() && (static_cast<unsigned char>(utf8[end]) & 0xC0) == 0x80) ++end;
+    const std::string character = utf8.substr(i, end - i);
+    if (Cp1251ToUtf8(Utf8ToCp1251(character)) != character) return character;
+    i = end;
+  }
+  return std::nullopt;
+}
+
+// The text values of the settings must survive the code page of the file;
+// one that would not is refused before anything is written.
+void CheckTextsFitCp1251(const StateRecord& s) {
+  for (const std::string* text : {&s.WorkDir, &s.IndexFont.Name}) {
+    if (const auto bad = FirstCharacterOutsideCp1251(*text))
+      throw QovaError("Значение «" + *text + "» нельзя записать в файл настроек: символа «" + *bad +
+                      "» нет в кодировке Windows-1251. Файл настроек не записан.");
+  }
+}
+
 }  // namespace
 
 std::string SettingsFileForImage(const std::string& imageDir, const std::string& startDir) {
@@ -253,6 +277,12 @@ void ReadSettings(StateRecord& s, const std::string& path) {
 }
 
 void WriteSettings(StateRecord& s, const std::string& path) {
+  try {
+    CheckTextsFitCp1251(s);
+  } catch (const QovaError& e) {
+    s.Desktop.MessageBox(e.what(), kErrorCaption, MsgButtons::Ok);
+    return;
+  }
   try {
     // Everything else in the file is kept: load it first. A file that exists
     // but cannot be read would lose its other contents, so it is not written.

@@ -22,7 +22,8 @@ void ReadSettings(StateRecord& s, const std::string& path);
 std::string SettingsFileForImage(const std::string& imageDir, const std::string& startDir);
 
 // Writes the 23 keys, keeping everything else in the file. Reports a failure
-// in a message box; the old file then stays as it was.
+// in a message box; the old file then stays as it was. A text value that
+// Windows-1251 cannot hold is refused by name and nothing is written.
 void WriteSettings(StateRecord& s, const std::string& path);
 
 }  // namespace qova

@@ -153,6 +153,47 @@ TEST_F(SettingsFileTest, CyrillicTextIsStoredAsWindows1251) {
   EXPECT_EQ(state_.WorkDir, "C:\\Плиты");
 }
 
+// The file stays Windows-1251, which other programs read: a text that it
+// cannot hold is refused, by name, and nothing is written, rather than
+// stored with "?" in place of its letters and lost on the next start.
+TEST_F(SettingsFileTest, TextOutsideWindows1251IsRefusedAndNothingWritten) {
+  const std::string path = Path("kept.ini");
+  const std::string old = "[QOVAParameters]\r\nWorkDir=/old\r\n";
+  struct Case {
+    std::string workDir, fontName, named;
+  };
+  const Case cases[] = {
+      {"/home/user/Données/Проект", "DejaVu Sans", "/home/user/Données/Проект"},
+      {"/data", "文泉驿 Micro Hei", "文泉驿 Micro Hei"},
+      {"/data/\xFF\xFE", "DejaVu Sans", "/data/"},  // not even UTF-8
+  };
+  for (const Case& c : cases) {
+    Put(path, old);
+    desktop_.messages.clear();
+    state_.WorkDir = c.workDir;
+    state_.IndexFont.Name = c.fontName;
+    WriteSettings(state_, path);
+    EXPECT_EQ(Get(path), old) << c.workDir;
+    ASSERT_EQ(desktop_.messages.size(), 1u);
+    EXPECT_NE(desktop_.messages[0].text.find(c.named), std::string::npos)
+        << desktop_.messages[0].text;
+    EXPECT_NE(desktop_.messages[0].text.find("Windows-1251"), std::string::npos);
+    EXPECT_EQ(desktop_.messages[0].caption, "Ошибка");
+    WriteSettings(state_, Path("new.ini"));
+    EXPECT_FALSE(fs::exists(Path("new.ini")));
+  }
+  // Every letter the code page has is written, and read back unchanged.
+  state_.WorkDir = "/Данные/Ёлка/№ 5 «Ґ» €";
+  state_.IndexFont.Name = "Шрифт";
+  desktop_.messages.clear();
+  WriteSettings(state_, path);
+  EXPECT_TRUE(desktop_.messages.empty());
+  StateRecord back{desktop_};
+  ReadSettings(back, path);
+  EXPECT_EQ(back.WorkDir, state_.WorkDir);
+  EXPECT_EQ(back.IndexFont.Name, "Шрифт");
+}
+
 TEST_F(SettingsFileTest, MalformedValuesYieldTheKeyDefault) {
   ReadSection(
       "Steps=true\r\nNeedPointsControl=2\r\nCrossSize=0x1A\r\nSearchWindowWidth=7.9\r\n"

@@ -1,7 +1,9 @@
 #include "settings/settings_widgets.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QFontMetrics>
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -47,13 +49,24 @@ QHBoxLayout* ButtonRow(std::initializer_list<QPushButton*> buttons) {
   return row;
 }
 
-// The dialogs are fixed-size: they hold a fixed set of short controls.
+// The title bar's icon, its three buttons and their margins.
+constexpr int kTitleBarDecoration = 140;
+
+// The dialogs are fixed-size: they hold a fixed set of short controls. They
+// are never narrower than their title, which names a settings file.
 void FixSize(QDialog* dialog) {
   dialog->adjustSize();
-  dialog->setFixedSize(dialog->size());
+  const int width = std::max(dialog->width(), WidthShowingTitle(dialog->windowTitle()));
+  dialog->setFixedSize(width, dialog->height());
 }
 
 }  // namespace
+
+int WidthShowingTitle(const QString& title) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  return QFontMetrics(font).horizontalAdvance(title) + kTitleBarDecoration;
+}
 
 // --- Workspace settings -------------------------------------------------------
 
@@ -391,7 +404,7 @@ DirFormDialog::DirFormDialog(TDirForm& logic, QWidget* parent) : QDialog(parent)
   connect(CancelButton, &QPushButton::clicked, this, [this] { Forward(&TDirForm::CancelClick); });
 
   Refresh();
-  setFixedSize(360, 420);
+  setFixedSize(std::max(360, WidthShowingTitle(windowTitle())), 420);
 }
 
 void DirFormDialog::Refresh() {

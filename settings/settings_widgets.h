@@ -116,6 +116,11 @@ class DirFormDialog : public QDialog {
   TDirForm& logic_;
 };
 
+// The width a window needs to show its whole title in a window manager's
+// title bar: the text in the bold title font, and the bar's icon and
+// buttons beside it.
+int WidthShowingTitle(const QString& title);
+
 // Registers the faces of the two settings dialogs, the folder chooser and the
 // marker dialog; the Qt platform calls this once.
 void RegisterSettingsFaces(DialogFaces& faces);

@@ -23,6 +23,7 @@
 #include <iterator>
 
 #include "platform/scripted_platform.h"
+#include "settings/settings_dialog.h"
 #include "settings/test_folder.h"
 
 namespace qova {
@@ -192,6 +193,34 @@ TEST_F(SettingsWidgetsTest, SpecialDialogSavesAndRemembersItsTab) {
   special_.Execute();
   EXPECT_EQ(s_.KontrastLevel, -3.0);
   EXPECT_EQ(Get(saved), text);
+}
+
+// Room for a caption in a window manager's title bar: the text in the bold
+// title font and the bar's icon and three buttons beside it.
+int TitleRoom(const QString& title) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  return QFontMetrics(font).horizontalAdvance(title) + 96;
+}
+
+// Each dialog is wide enough to show its whole title, also when it names a
+// settings file with a long name.
+TEST_F(SettingsWidgetsTest, DialogsShowTheirWholeTitle) {
+  s_.SettingsFileMissing = false;
+  s_.SettingsPath = Path("калибровка_плиты_номер_семь.ini");
+  user_.Caption = SettingsCaption(s_, kUserPropertysCaption);
+  special_.Caption = SettingsCaption(s_, kSpecialPropertysCaption);
+  dirForm_.Caption = kDirFormCaption;
+  UserPropertysDialog user(user_);
+  SpecialPropertysDialog special(special_);
+  TColorSet colors(12, 255, 32768);
+  ColorSetDialog colorDialog(colors);
+  DirFormDialog dir(dirForm_);
+  for (QDialog* d : std::initializer_list<QDialog*>{&user, &special, &colorDialog, &dir}) {
+    d->show();
+    EXPECT_GE(d->width(), TitleRoom(d->windowTitle())) << d->windowTitle().toStdString();
+    d->close();
+  }
 }
 
 TEST_F(SettingsWidgetsTest, TitleBarCloseEndsWithoutAHandler) {

@@ -34,8 +34,10 @@ bool TUserPropertysForm::ApplyWorkspaceSettings() {
     return false;
   }
   state_.NeedPointsCount = *count;
-  // New marker colours, size and font show at once.
+  // New marker colours, size and font show at once: redrawn and put on the
+  // screen, not left for the next event that happens to repaint the view.
   RedrawOverlay(state_);
+  state_.Desktop.Repaint();
   return true;
 }
 

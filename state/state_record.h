@@ -20,6 +20,9 @@
 
 namespace qova {
 
+// Kept by the region editor's drawing (editor/markers.cpp).
+struct OverlayNote;
+
 struct StateRecord : DetectionParams {
   explicit StateRecord(Platform& desktop) : Desktop(desktop) {}
   StateRecord(const StateRecord&) = delete;
@@ -82,6 +85,11 @@ struct StateRecord : DetectionParams {
 
   // Set by the benchmark to see where a run's time goes; null otherwise.
   StageClock* StageTimes = nullptr;
+
+  // The editor's note of what the overlay holds beyond its last full
+  // redraw, so that a drag move redraws only what changed (editor/markers).
+  // Null when unknown; the next redraw is then a full one.
+  std::shared_ptr<OverlayNote> OverlayHistory;
 
   // The initial folder of the image-open dialog.
   void SetDialogFolder(const std::string& folder) { OpenBmpDialogFolder = folder; }

@@ -3,14 +3,14 @@
 // cells, Enter runs the detection, Ctrl+S saves the coordinate file. Only the
 // two file dialogs are answered by the test.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
+#include <QLabel>
 #include <QTest>
 #include <cmath>
-#include <deque>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <sstream>
 
 #include "app/form.h"
@@ -18,38 +18,15 @@
 #include "app/gui/main_window.h"
 #include "app/gui/qt_platform.h"
 #include "core/number_text.h"
+#include "tests/support/answering_platform.h"
+#include "tests/support/file_bytes.h"
+#include "tests/support/temp_folder.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {
 
 namespace fs = std::filesystem;
-
-// The real Qt platform with its file dialogs answered from a queue.
-class AnsweringPlatform : public QtPlatform {
- public:
-  std::deque<std::string> openAnswers, saveAnswers;
-  std::vector<std::string> messages;
-
-  std::optional<std::string> RunOpenDialog(const FileDialogParams&) override {
-    return Next(openAnswers);
-  }
-  std::optional<std::string> RunSaveDialog(const FileDialogParams&) override {
-    return Next(saveAnswers);
-  }
-  MsgResult MessageBox(const std::string& text, const std::string&, MsgButtons buttons) override {
-    messages.push_back(text);  // none expected on a clean plate
-    return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
-  }
-
- private:
-  static std::optional<std::string> Next(std::deque<std::string>& q) {
-    if (q.empty()) return std::nullopt;
-    std::string v = q.front();
-    q.pop_front();
-    return v;
-  }
-};
 
 std::vector<QPointF> ReadCoordinates(const fs::path& file) {
   std::ifstream in(file, std::ios::binary);
@@ -68,29 +45,41 @@ std::vector<QPointF> ReadCoordinates(const fs::path& file) {
   return points;
 }
 
-TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
-  const fs::path dir = fs::temp_directory_path() / ("qova-e2e-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
-  PlateParams params;
-  params.width = 560;
-  params.height = 440;
-  params.pitch = 70;
-  params.angleDeg = 1.5;
-  const Plate plate = RenderPlate(params);
-  const std::string image = (dir / "plate.bmp").string();
-  ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
-  const fs::path saved = dir / "plate.crd";
+// A rendered grid plate saved as a bitmap, and the program's main window
+// on it, built as main() builds it.
+class MainWindowEndToEnd : public ::testing::Test {
+ protected:
+  MainWindowEndToEnd() {
+    PlateParams params;
+    params.width = 560;
+    params.height = 440;
+    params.pitch = 70;
+    params.angleDeg = 1.5;
+    plate = RenderPlate(params);
+    EXPECT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
+    platform.Attach(&window);
+    qApp->installEventFilter(&keys);
+    window.resize(900, 700);
+    window.show();
+    window.activateWindow();
+    EXPECT_TRUE(QTest::qWaitForWindowActive(&window));
+  }
+  ~MainWindowEndToEnd() override {
+    qApp->removeEventFilter(&keys);
+    platform.Attach(nullptr);
+  }
 
+  TempFolder folder{"qova-e2e"};
+  Plate plate;
+  const std::string image = folder.Path("plate.bmp");
   AnsweringPlatform platform;
-  TVazeZududi_Form form(platform);
-  MainWindow window(form);
-  platform.Attach(&window);
-  KeyForwarder keys(form, &window);
-  qApp->installEventFilter(&keys);
-  window.resize(900, 700);
-  window.show();
-  window.activateWindow();
-  ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
+  TVazeZududi_Form form{platform};
+  MainWindow window{form};
+  KeyForwarder keys{form, &window};
+};
+
+TEST_F(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
+  const fs::path saved = folder.dir / "plate.crd";
 
   platform.openAnswers.push_back(image);
   QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
@@ -128,9 +117,65 @@ TEST(MainWindowEndToEnd, OpenClickFourCornersEnterSave) {
     EXPECT_NEAR(found[i].x(), truth[i].x(), 0.5) << i;
     EXPECT_NEAR(found[i].y(), truth[i].y(), 0.5) << i;
   }
-  qApp->removeEventFilter(&keys);
-  platform.Attach(nullptr);
-  fs::remove_all(dir);
+}
+
+// The same work at 25 %, 100 % and 400 %: the zoom is set with the keys, the
+// four clicks go to the screen positions of the same cell centres, and the
+// coordinate files are the same byte for byte. Every editor rule is in image
+// pixels, whatever the zoom.
+TEST_F(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
+  // Cell centres at whole multiples of 4 image pixels, so that each is the
+  // first pixel of a screen pixel at 25 %.
+  std::vector<QPoint> corners;
+  for (const QPointF& c : RegionInCells(plate, 1, 1, 5, 3))
+    corners.emplace_back(4 * static_cast<int>(std::lround(c.x() / 4)),
+                         4 * static_cast<int>(std::lround(c.y() / 4)));
+
+  auto* zoomPanel = window.findChild<QLabel*>("ImageStatusZoom");
+  ASSERT_NE(zoomPanel, nullptr);
+
+  struct Case {
+    Qt::Key key;
+    int presses;
+    Zoom zoom;
+    const char* shown;
+  };
+  std::map<std::string, std::string> files;
+  for (const Case& c :
+       {Case{Qt::Key_0, 1, {1, 1}, "Масштаб: 100%"}, Case{Qt::Key_Minus, 4, {1, 4}, "Масштаб: 25%"},
+        Case{Qt::Key_Equal, 8, {4, 1}, "Масштаб: 400%"}}) {
+    platform.openAnswers.push_back(image);
+    QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(form.ImageWidth, 560);
+    for (int i = 0; i < c.presses; ++i) QTest::keyClick(&window, c.key, Qt::ControlModifier);
+    ASSERT_EQ(window.View()->CurrentZoom(), c.zoom);
+    EXPECT_EQ(zoomPanel->text().toStdString(), c.shown);
+    QWidget* layers = window.View()->Layers();
+    for (const QPoint& corner : corners) {
+      // The middle of the screen pixels that show the corner's image pixel.
+      const int64_t left = c.zoom.ScreenAt(corner.x()), right = c.zoom.ScreenAt(corner.x() + 1);
+      const int64_t top = c.zoom.ScreenAt(corner.y()), bottom = c.zoom.ScreenAt(corner.y() + 1);
+      const QPoint at(static_cast<int>((left + right - 1) / 2),
+                      static_cast<int>((top + bottom - 1) / 2));
+      window.View()->ensureVisible(at.x(), at.y());
+      QTest::mouseClick(layers, Qt::LeftButton, Qt::NoModifier, at);
+    }
+    ASSERT_EQ(form.Regions.Length(), 1) << c.shown;
+    for (int j = 0; j < 4; ++j) {
+      EXPECT_EQ(form.Regions[0]->Get(j)->x, corners[j].x()) << c.shown;
+      EXPECT_EQ(form.Regions[0]->Get(j)->y, corners[j].y()) << c.shown;
+    }
+    QTest::keyClick(&window, Qt::Key_Return);
+    ASSERT_GT(form.FoundPoints.Count(), 0) << c.shown;
+    const fs::path saved = folder.dir / (std::to_string(c.zoom.Percent()) + ".crd");
+    platform.saveAnswers.push_back(saved.string());
+    QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+    files[c.shown] = ReadAll(saved.string());
+  }
+  EXPECT_TRUE(platform.messages.empty()) << platform.messages.front();
+  ASSERT_FALSE(files["Масштаб: 100%"].empty());
+  EXPECT_EQ(files["Масштаб: 25%"], files["Масштаб: 100%"]);
+  EXPECT_EQ(files["Масштаб: 400%"], files["Масштаб: 100%"]);
 }
 
 }  // namespace

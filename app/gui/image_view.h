@@ -1,24 +1,67 @@
 #pragma once
 // The image view: a scrolling area holding the two layers of the open image
 // (the picture Image1 and above it the overlay CrossImage1, white see-through)
-// at one pixel per image pixel, and the preview picture that fills the view
-// until an image is opened.
+// at a zoom factor, and the preview picture that fills the view until an
+// image is opened. The form sees image pixels only: the view converts every
+// pointer position through the zoom, so every editor rule stays in image
+// pixels at any zoom.
 
 #include <QImage>
+#include <QRegion>
 #include <QScrollArea>
 #include <QWidget>
+#include <cstdint>
+#include <functional>
+#include <vector>
 
 namespace qova {
 
 class TVazeZududi_Form;
 
+// A zoom factor num/den, kept as a fraction so that screen and image pixels
+// map onto each other exactly: screen pixel s shows image pixel
+// floor(s·den/num), and image pixel i starts at screen pixel ceil(i·num/den).
+struct Zoom {
+  int64_t num = 1;
+  int64_t den = 1;
+
+  // The image pixel a screen pixel shows (at a reduction, the first pixel of
+  // the block it shows).
+  int64_t ImageAt(int64_t screen) const { return FloorDiv(screen * den, num); }
+  // The first screen pixel of an image pixel; also the screen extent of an
+  // image of that many pixels.
+  int64_t ScreenAt(int64_t image) const { return -FloorDiv(-image * num, den); }
+  int Percent() const { return static_cast<int>((200 * num + den) / (2 * den)); }
+  bool operator==(const Zoom& o) const { return num * o.den == o.num * den; }
+  bool operator<(const Zoom& o) const { return num * o.den < o.num * den; }
+
+  static int64_t FloorDiv(int64_t a, int64_t b) {
+    return a / b - ((a % b != 0) && ((a < 0) != (b < 0)));
+  }
+};
+
+// The steps of "Увеличить" and "Уменьшить", from 1/16 to 16.
+const std::vector<Zoom>& ZoomSteps();
+// The next step above (or below) the zoom; the zoom itself at the end.
+Zoom StepIn(Zoom z);
+Zoom StepOut(Zoom z);
+// The largest zoom at which an image of this size fits into the room, within
+// the steps' range; 1:1 for an empty image.
+Zoom FitZoom(int imageWidth, int imageHeight, int roomWidth, int roomHeight);
+
 // Paints both layers and passes the mouse to the form in image pixels. Its
-// size is the image's: 0 × 0 until an image is opened.
+// size is the image's at the zoom: 0 × 0 until an image is opened.
 class LayerWidget : public QWidget {
  public:
   LayerWidget(TVazeZududi_Form& form, QWidget* parent);
-  // Takes the size of the open image.
+  // Takes the size of the open image at the zoom.
   void SyncSize();
+  Zoom CurrentZoom() const { return zoom_; }
+  void SetZoom(Zoom zoom);
+  // The screen pixels (in this widget) that show these image pixels.
+  QRegion ScreenRegion(const QRegion& imagePixels) const;
+  // The image pixel under a point of this widget.
+  QPoint ImagePixelAt(QPointF at) const;
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -27,8 +70,19 @@ class LayerWidget : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
+  void PaintOneToOne(QPainter& painter, const QRect& exposed);
+  void PaintZoomed(QPainter& painter, const QRect& exposed);
+  // The picture reduced to the zoom, made ready where it is exposed.
+  const QImage& ReducedPicture(const QRect& exposed);
+
   TVazeZududi_Form& form_;
+  Zoom zoom_;
   QImage overlayPart_;  // the exposed part of the overlay, white made clear
+  QImage frame_;        // the exposed part at the zoom, composed
+  QImage reduced_;
+  Zoom reducedZoom_;
+  int tilesAcross_ = 0;
+  std::vector<qint64> tileKeys_;  // the picture's cache key each tile was made from
 };
 
 // The preview picture, scaled to the whole view.
@@ -51,14 +105,34 @@ class ImageView : public QScrollArea {
   PreviewWidget* Preview() const { return preview_; }
   // Follows the form's image size and repaints the layers at once.
   void RepaintNow();
+  // Repaints at once only the part of the layers that shows these image
+  // pixels.
+  void RepaintImageRegion(const QRegion& imagePixels);
   void SetPreviewVisible(bool visible);
+
+  Zoom CurrentZoom() const { return layers_->CurrentZoom(); }
+  // Zooms keeping the image point under the anchor (a point of the viewport)
+  // where it is.
+  void SetZoom(Zoom zoom, QPoint anchor);
+  void SetZoom(Zoom zoom) { SetZoom(zoom, viewport()->rect().center()); }
+  void ZoomIn() { SetZoom(StepIn(CurrentZoom())); }
+  void ZoomOut() { SetZoom(StepOut(CurrentZoom())); }
+  void ZoomOneToOne() { SetZoom(Zoom{}); }
+  void ZoomToFit();
+  // Told of every change of the zoom (the status bar shows it).
+  void OnZoomChanged(std::function<void(Zoom)> listener) { zoomListener_ = std::move(listener); }
 
  protected:
   bool eventFilter(QObject* watched, QEvent* event) override;
+  // Ctrl+wheel zooms at the pointer; the wheel alone scrolls.
+  void wheelEvent(QWheelEvent* event) override;
 
  private:
+  TVazeZududi_Form& form_;
   LayerWidget* layers_;
   PreviewWidget* preview_;
+  std::function<void(Zoom)> zoomListener_;
+  int wheelSteps_ = 0;  // the wheel's turn not yet taken as a zoom step
 };
 
 // The overlay's see-through rule on one part: white pixels get alpha 0. The

@@ -58,6 +58,8 @@ int main(int argc, char** argv) {
     form.Guarded([&] { form.FormCreate(); });
     qova::RegisterDialogFaces(platform.Faces());
     window.showMaximized();
+    // "qova IMAGE", as the desktop entry starts it for a file.
+    qova::OpenFromCommandLine(window, QApplication::arguments());
     const int code = app.exec();
     platform.Attach(nullptr);
     return code;

@@ -2,12 +2,21 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QFileInfo>
 #include <QKeyEvent>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QStatusBar>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <QUrl>
+#include <cstdio>
 #include <functional>
 
 #include "app/form.h"
@@ -20,7 +29,10 @@ namespace {
 
 constexpr int kMinWidth = 750;
 constexpr int kMinHeight = 700;
-constexpr int kPanelWidths[3] = {80, 80, 50};
+// The coordinate panels are 80 pixels wide; the hint panel takes the rest of
+// the bar, so that the whole hint shows, and never less than 50 pixels.
+constexpr int kCoordinatePanelWidth = 80;
+constexpr int kHintPanelMinWidth = 50;
 
 // A command of the form, guarded: an error it does not handle is shown and
 // the program goes on.
@@ -40,7 +52,11 @@ MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent) : QMainWindow(pa
   BuildToolBars();
   view_ = new ImageView(form_, this);
   setCentralWidget(view_);
+  BuildViewMenu();
   BuildStatusBar();
+  setAcceptDrops(true);
+  view_->OnZoomChanged([this](Zoom) { ShowZoom(); });
+  ShowZoom();
   SetCommandStates(form_.FindEnabled, form_.SaveEnabled);
 }
 
@@ -81,10 +97,37 @@ void MainWindow::BuildMenus() {
   findAction_ = AddCommand(actions, "N4", "Найти координаты      Enter", QKeySequence(),
                            &TVazeZududi_Form::N4Click);
 
+  // "Вид" goes here, before "Помощь" (BuildViewMenu, once the view exists).
   QMenu* help = menuBar()->addMenu("Помощь");
   help->setObjectName("N6");
   AddCommand(help, "N7", "Справка", QKeySequence(), &TVazeZududi_Form::N7Click);
   AddCommand(help, "N20", "О программе", QKeySequence(), &TVazeZududi_Form::N20Click);
+}
+
+// Zoom is the view's own: it changes what the screen shows, never the image
+// pixels the form works in.
+void MainWindow::BuildViewMenu() {
+  auto* view = new QMenu("Вид", this);
+  view->setObjectName("ViewMenu");
+  menuBar()->insertMenu(menuBar()->actions().last(), view);
+  auto add = [&](const char* name, const char* caption, QList<QKeySequence> keys,
+                 std::function<void()> zoom) {
+    QAction* action = view->addAction(QString::fromUtf8(caption));
+    action->setObjectName(name);
+    action->setShortcuts(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    connect(action, &QAction::triggered, this, std::move(zoom));
+  };
+  add("ZoomToFit", "По размеру окна", {}, [this] { view_->ZoomToFit(); });
+  add("ZoomOneToOne", "Масштаб 1:1", {QKeySequence("Ctrl+0")}, [this] { view_->ZoomOneToOne(); });
+  add("ZoomIn", "Увеличить", {QKeySequence("Ctrl+="), QKeySequence("Ctrl++")},
+      [this] { view_->ZoomIn(); });
+  add("ZoomOut", "Уменьшить", {QKeySequence("Ctrl+-")}, [this] { view_->ZoomOut(); });
+}
+
+void MainWindow::ShowZoom() {
+  if (zoomPanel_ != nullptr)
+    zoomPanel_->setText(QString("Масштаб: %1%").arg(view_->CurrentZoom().Percent()));
 }
 
 QToolButton* MainWindow::AddToolButton(QToolBar* bar, const char* name, const char* hint,
@@ -133,13 +176,72 @@ void MainWindow::BuildStatusBar() {
   for (int i = 0; i < 3; ++i) {
     auto* panel = new QLabel(QString::fromUtf8(initial[i]), bar);
     panel->setObjectName(QString("ImageStatusPanel%1").arg(i));
-    panel->setFixedWidth(kPanelWidths[i]);
     panel->setFrameShape(QFrame::Panel);
     panel->setFrameShadow(QFrame::Sunken);
     panel->setAlignment(Qt::AlignVCenter | (i == 2 ? Qt::AlignRight : Qt::AlignLeft));
-    bar->addWidget(panel);
+    if (i < 2) {
+      panel->setFixedWidth(kCoordinatePanelWidth);
+      bar->addWidget(panel);
+    } else {
+      panel->setMinimumWidth(kHintPanelMinWidth);
+      // A long hint must not widen the window: the panel only takes room.
+      panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+      bar->addWidget(panel, 1);
+    }
     panels_[i] = panel;
   }
+  // The zoom at the right end, clear of the hints.
+  zoomPanel_ = new QLabel(bar);
+  zoomPanel_->setObjectName("ImageStatusZoom");
+  zoomPanel_->setFrameShape(QFrame::Panel);
+  zoomPanel_->setFrameShadow(QFrame::Sunken);
+  zoomPanel_->setMinimumWidth(zoomPanel_->fontMetrics().horizontalAdvance("Масштаб: 1600%") + 8);
+  bar->addPermanentWidget(zoomPanel_);
+}
+
+namespace {
+
+// The local file a drag carries, the first one if it carries several.
+QString DraggedFile(const QMimeData* data) {
+  if (data == nullptr || !data->hasUrls()) return QString();
+  for (const QUrl& url : data->urls())
+    if (url.isLocalFile()) return url.toLocalFile();
+  return QString();
+}
+
+}  // namespace
+
+void MainWindow::OpenFile(const QString& path) {
+  const QFileInfo file(path);
+  const std::string full = file.absoluteFilePath().toStdString();
+  bool opened = false;
+  form_.Guarded([&] { opened = form_.OpenImageFromOutside(full); });
+  if (opened) QDir::setCurrent(file.absolutePath());
+}
+
+void MainWindow::dragEnterEvent(QDragEnterEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dragMoveEvent(QDragMoveEvent* event) {
+  if (!DraggedFile(event->mimeData()).isEmpty()) event->acceptProposedAction();
+}
+
+void MainWindow::dropEvent(QDropEvent* event) {
+  const QString file = DraggedFile(event->mimeData());
+  if (file.isEmpty()) return;
+  event->acceptProposedAction();
+  QTimer::singleShot(0, this, [this, file] { OpenFile(file); });
+}
+
+void OpenFromCommandLine(MainWindow& window, const QStringList& arguments) {
+  if (arguments.size() < 2) return;
+  for (qsizetype i = 2; i < arguments.size(); ++i)
+    std::fprintf(stderr, "QOVA: one image at a time; \"%s\" is not opened\n",
+                 arguments[i].toLocal8Bit().constData());
+  // Taken from the folder the program started in, before anything changes it.
+  const QString path = QFileInfo(arguments[1]).absoluteFilePath();
+  QTimer::singleShot(0, &window, [&window, path] { window.OpenFile(path); });
 }
 
 void MainWindow::SetStatusText(int panel, const QString& text) {

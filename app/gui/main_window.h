@@ -5,6 +5,7 @@
 
 #include <QMainWindow>
 #include <QObject>
+#include <QStringList>
 #include <string>
 
 class QAction;
@@ -24,14 +25,29 @@ class MainWindow : public QMainWindow {
   void SetStatusText(int panel, const QString& text);
   void SetCommandStates(bool findEnabled, bool saveEnabled);
 
+  // Opens an image named from outside (the command line, a dropped file) as
+  // "Открыть изображение" would: the unsaved-results question first, the
+  // settings file of its folder, which becomes the current folder as the
+  // open dialog leaves it. A relative path is taken from the current folder.
+  void OpenFile(const QString& path);
+
+ protected:
+  // A file dropped on the window is opened once the drop is over, so that
+  // the question and any error box do not hold up the program it came from.
+  void dragEnterEvent(QDragEnterEvent* event) override;
+  void dragMoveEvent(QDragMoveEvent* event) override;
+  void dropEvent(QDropEvent* event) override;
+
  private:
   QAction* AddCommand(QMenu* menu, const char* name, const char* caption,
                       const QKeySequence& shortcut, void (TVazeZududi_Form::*command)());
   QToolButton* AddToolButton(QToolBar* bar, const char* name, const char* hint, const QIcon& icon,
                              void (TVazeZududi_Form::*command)());
   void BuildMenus();
+  void BuildViewMenu();
   void BuildToolBars();
   void BuildStatusBar();
+  void ShowZoom();
 
   TVazeZududi_Form& form_;
   ImageView* view_ = nullptr;
@@ -40,6 +56,7 @@ class MainWindow : public QMainWindow {
   QToolButton* runButton_ = nullptr;
   QToolButton* saveButton_ = nullptr;
   QLabel* panels_[3] = {};
+  QLabel* zoomPanel_ = nullptr;  // the zoom of the image view
 };
 
 // Sends key presses and releases in the main window to the form before the
@@ -55,6 +72,10 @@ class KeyForwarder : public QObject {
   TVazeZududi_Form& form_;
   QWidget* mainWindow_;
 };
+
+// The image named on the command line ("qova IMAGE"), opened once the event
+// loop runs; arguments after the first are ignored with a note on stderr.
+void OpenFromCommandLine(MainWindow& window, const QStringList& arguments);
 
 // The form's key code of a Qt key: 13 for Return and Enter, 37..40 for the
 // arrows, the letter or digit's own code, 0 for any other key.

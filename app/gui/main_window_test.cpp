@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QBuffer>
 #include <QCheckBox>
 #include <QDir>
 #include <QFile>
 #include <QFontDialog>
+#include <QGroupBox>
 #include <QImageWriter>
 #include <QKeyEvent>
 #include <QLabel>
@@ -16,12 +18,16 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMessageBox>
+#include <QSet>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTextBrowser>
 #include <QToolBar>
 #include <QToolButton>
+#include <algorithm>
+#include <map>
 
 #include "app/form.h"
 #include "app/gui/about_box_face.h"
@@ -30,6 +36,7 @@
 #include "app/gui/modal_helper_test.h"
 #include "app/gui/qt_platform.h"
 #include "platform/scripted_platform.h"
+#include "tests/support/answering_platform.h"
 
 namespace qova {
 namespace {
@@ -80,7 +87,7 @@ TEST_F(RealWindow, StartsWithCaptionSizeAndEmptyView) {
 TEST_F(RealWindow, MenusHaveTheirCaptionsAndShortcuts) {
   QStringList titles;
   for (QAction* a : window_.menuBar()->actions()) titles << a->text();
-  EXPECT_EQ(titles, QStringList({"Файл", "Настройки", "Действия", "Помощь"}));
+  EXPECT_EQ(titles, QStringList({"Файл", "Настройки", "Действия", "Вид", "Помощь"}));
 
   struct Item {
     const char* name;
@@ -97,6 +104,10 @@ TEST_F(RealWindow, MenusHaveTheirCaptionsAndShortcuts) {
       {"N4", "Найти координаты      Enter", "", "Действия"},
       {"N7", "Справка", "", "Помощь"},
       {"N20", "О программе", "", "Помощь"},
+      {"ZoomToFit", "По размеру окна", "", "Вид"},
+      {"ZoomOneToOne", "Масштаб 1:1", "Ctrl+0", "Вид"},
+      {"ZoomIn", "Увеличить", "Ctrl+=", "Вид"},
+      {"ZoomOut", "Уменьшить", "Ctrl+-", "Вид"},
   };
   for (const Item& item : items) {
     QAction* action = Find<QAction>(item.name);
@@ -139,14 +150,21 @@ TEST_F(RealWindow, ToolButtonsInOrderWithHints) {
 TEST_F(RealWindow, StatusBarPanels) {
   EXPECT_EQ(window_.statusBar()->objectName(), "ImageStatus");
   const char* texts[3] = {"X=", "Y=", ""};
-  const int widths[3] = {80, 80, 50};
   for (int i = 0; i < 3; ++i) {
     auto* panel = Find<QLabel>(QString("ImageStatusPanel%1").arg(i).toUtf8().constData());
     ASSERT_NE(panel, nullptr);
     EXPECT_EQ(panel->text(), texts[i]);
-    EXPECT_EQ(panel->width(), widths[i]);
   }
-  EXPECT_TRUE(Find<QLabel>("ImageStatusPanel2")->alignment() & Qt::AlignRight);
+  EXPECT_EQ(Find<QLabel>("ImageStatusPanel0")->width(), 80);
+  EXPECT_EQ(Find<QLabel>("ImageStatusPanel1")->width(), 80);
+  // The hint panel takes the rest of the bar, at least 50 pixels, even in
+  // the smallest window.
+  auto* hint = Find<QLabel>("ImageStatusPanel2");
+  EXPECT_TRUE(hint->alignment() & Qt::AlignRight);
+  window_.resize(window_.minimumSize());
+  QApplication::processEvents();
+  EXPECT_GE(hint->width(), 50);
+  EXPECT_GT(hint->width(), window_.width() / 2);
   platform_.SetStatusText(0, "X= 12");
   EXPECT_EQ(Find<QLabel>("ImageStatusPanel0")->text(), "X= 12");
 }
@@ -204,10 +222,96 @@ TEST_F(RealWindow, MissingHelpFileIsReportedThenBuiltInHelpShown) {
   EXPECT_TRUE(help->isVisible());
   auto* topics = help->findChild<QListWidget*>("HelpTopics");
   ASSERT_NE(topics, nullptr);
-  EXPECT_EQ(topics->count(), 6);
-  topics->setCurrentRow(4);
+  EXPECT_EQ(topics->count(), 7);
+  topics->setCurrentRow(5);
   EXPECT_TRUE(help->findChild<QTextBrowser*>("HelpText")->toPlainText().contains("*.crd"));
   help->close();
+}
+
+// The captions of a dialog's controls: labels, buttons, group and tab titles,
+// without accelerator marks and closing colons.
+QStringList ControlCaptions(QWidget* dialog) {
+  QStringList texts;
+  for (QLabel* l : dialog->findChildren<QLabel*>()) texts << l->text();
+  for (QAbstractButton* b : dialog->findChildren<QAbstractButton*>()) texts << b->text();
+  for (QGroupBox* g : dialog->findChildren<QGroupBox*>()) texts << g->title();
+  for (QTabWidget* t : dialog->findChildren<QTabWidget*>())
+    for (int i = 0; i < t->count(); ++i) texts << t->tabText(i);
+  QStringList captions;
+  for (QString text : texts) {
+    text.remove('&');
+    text = text.trimmed();
+    if (text.endsWith(':')) text.chop(1);
+    if (!text.isEmpty()) captions << text;
+  }
+  return captions;
+}
+
+// Every statement of the help that names a control of a settings dialog
+// names, in the same paragraph, the dialog that holds it and no other.
+TEST_F(RealWindow, HelpNamesTheDialogThatHoldsEachSetting) {
+  RegisterDialogFaces(platform_.Faces());
+  std::map<QString, QStringList> captions;  // by the dialog's menu caption
+  for (const char* command : {"N3", "N5"}) {
+    QAction* action = Find<QAction>(command);
+    WhenModal([&](QWidget* w) {
+      captions[action->text()] = ControlCaptions(w);
+      w->close();
+    });
+    action->trigger();
+  }
+  ASSERT_EQ(captions.size(), 2u);
+  WhenModal([](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click(); });
+  Find<QAction>("N7")->trigger();
+  HelpWindow* help = platform_.Help();
+  ASSERT_NE(help, nullptr);
+  auto* topics = help->findChild<QListWidget*>("HelpTopics");
+  QStringList paragraphs;
+  for (int row = 0; row < topics->count(); ++row) {
+    topics->setCurrentRow(row);
+    paragraphs << help->findChild<QTextBrowser*>("HelpText")->toPlainText().split('\n');
+  }
+  help->close();
+
+  QSet<QString> stated;
+  for (const QString& paragraph : paragraphs) {
+    for (const auto& [dialog, controls] : captions) {
+      for (const QString& control : controls) {
+        const auto& [otherDialog, otherControls] = *std::find_if(
+            captions.begin(), captions.end(), [&](const auto& c) { return c.first != dialog; });
+        if (otherControls.contains(control) || !paragraph.contains("«" + control + "»")) continue;
+        stated.insert(control);
+        EXPECT_TRUE(paragraph.contains(dialog)) << "«" << control.toStdString() << "» is in "
+                                                << dialog.toStdString() << ", the help says:\n"
+                                                << paragraph.toStdString();
+        EXPECT_FALSE(paragraph.contains(otherDialog)) << paragraph.toStdString();
+      }
+    }
+  }
+  for (const char* control :
+       {"Пошаговый режим работы", "Контроль количества найденных точек", "Контраст изображения"})
+    EXPECT_TRUE(stated.contains(control)) << control << " is not placed by the help";
+}
+
+// The help file lies in the folder the program started in; opening an image
+// from another folder (which makes that folder current) does not lose it.
+TEST_F(InEmptyFolder, HelpFileOfTheStartFolderIsFoundAfterAnImageFolderBecameCurrent) {
+  ASSERT_TRUE(QDir().mkpath("QOVAHelp"));
+  QFile hlp("QOVAHelp/QOVA_01.HLP");
+  ASSERT_TRUE(hlp.open(QIODevice::WriteOnly));
+  hlp.close();
+  AnsweringPlatform platform;
+  TVazeZududi_Form form(platform);
+  MainWindow window(form);
+  platform.Attach(&window);
+  QTemporaryDir images;
+  QDir::setCurrent(images.path());
+  window.findChild<QAction*>("N7")->trigger();
+  EXPECT_TRUE(platform.messages.empty()) << platform.messages.front();
+  ASSERT_NE(platform.Help(), nullptr);
+  EXPECT_TRUE(platform.Help()->isVisible());
+  platform.Help()->close();
+  platform.Attach(nullptr);
 }
 
 TEST_F(RealWindow, EveryDialogCommandFindsItsFace) {
@@ -284,6 +388,29 @@ TEST_F(RealWindow, FontChooserOffersFaceStyleAndSizeOnly) {
 
   WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(platform_.ChooseFont(font).has_value());
+}
+
+// OK on a chooser the user did not touch gives back the font it was given:
+// a regular face must not come back italic.
+TEST_F(RealWindow, FontChooserConfirmedUnchangedKeepsEveryStyle) {
+  for (const char* face : {"DejaVu Sans", "DejaVu Serif"}) {
+    for (const bool bold : {false, true}) {
+      for (const bool italic : {false, true}) {
+        FontParams font;
+        font.Name = face;
+        font.Size = 10;
+        font.Bold = bold;
+        font.Italic = italic;
+        WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->accept(); });
+        const std::optional<FontParams> chosen = platform_.ChooseFont(font);
+        ASSERT_TRUE(chosen.has_value());
+        EXPECT_EQ(*chosen, font) << face << (bold ? " bold" : "") << (italic ? " italic" : "")
+                                 << " came back as " << chosen->Name << " " << chosen->Size
+                                 << (chosen->Bold ? " bold" : "")
+                                 << (chosen->Italic ? " italic" : "");
+      }
+    }
+  }
 }
 
 TEST(FormKeyCodes, DesktopCodesForEnterAndArrows) {

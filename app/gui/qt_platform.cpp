@@ -6,11 +6,15 @@
 #include <QDir>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QFontDatabase>
 #include <QFontDialog>
+#include <QGridLayout>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSpacerItem>
 #include <QStringList>
+#include <cstdlib>
 #include <utility>
 
 #include "app/gui/cursor_file.h"
@@ -21,6 +25,7 @@
 #include "core/qova_error.h"
 #include "core/safe_save.h"
 #include "platform/image_file.h"
+#include "settings/settings_widgets.h"
 
 namespace qova {
 
@@ -57,6 +62,40 @@ QString Pattern(const QString& windowsPattern) {
   return parts.join(' ');
 }
 
+// The family's own name of the style with these flags ("Book", "Bold
+// Oblique", ...). The chooser matches a preset font by style name; given
+// only the flags it looks for "Normal", which a family may not have, and
+// then preselects its first style, often an oblique one. Of several matching
+// styles the one of plain weight (400 or 700) and the shortest name wins, so
+// "Book" is taken before "Condensed" or "ExtraLight". Empty when the family
+// is not installed.
+QString StyleNameOf(const QString& family, bool bold, bool italic) {
+  QString best;
+  int bestWeightGap = 0;
+  for (const QString& style : QFontDatabase::styles(family)) {
+    const QFont face = QFontDatabase::font(family, style, 10);
+    if (face.bold() != bold || face.italic() != italic) continue;
+    const int gap = std::abs(face.weight() - (bold ? QFont::Bold : QFont::Normal));
+    if (best.isEmpty() || gap < bestWeightGap ||
+        (gap == bestWeightGap && style.size() < best.size())) {
+      best = style;
+      bestWeightGap = gap;
+    }
+  }
+  return best;
+}
+
+// A message box sizes itself to its text; a short text would leave its
+// caption cut off in the title bar. A spacer across the box's grid keeps it
+// as wide as the caption needs.
+void FitCaption(QMessageBox& box) {
+  auto* grid = qobject_cast<QGridLayout*>(box.layout());
+  if (grid == nullptr) return;
+  grid->addItem(new QSpacerItem(WidthShowingTitle(box.windowTitle()), 0, QSizePolicy::Fixed,
+                                QSizePolicy::Minimum),
+                grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 }  // namespace
 
 // A box or dialog shown while a run works gets the ordinary pointer: the
@@ -79,8 +118,13 @@ class QtPlatform::CursorPause {
 QString QtFileFilter(const std::string& filter) {
   const QStringList parts = Q(filter).split('|');
   QStringList filters;
-  for (int i = 0; i + 1 < parts.size(); i += 2)
-    filters << QString("%1 (%2)").arg(parts[i], Pattern(parts[i + 1]));
+  for (int i = 0; i + 1 < parts.size(); i += 2) {
+    const QString description = parts[i].trimmed();
+    const QString patterns = QString("(%1)").arg(Pattern(parts[i + 1]));
+    // A description that already ends in its patterns, "Ini Files (*.ini)",
+    // is shown as it is, not with the patterns twice.
+    filters << (description.endsWith(patterns) ? description : description + ' ' + patterns);
+  }
   return filters.join(";;");
 }
 
@@ -117,9 +161,10 @@ MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
   QMessageBox::StandardButtons standard = QMessageBox::Ok;
   if (buttons == MsgButtons::OkCancel) standard = QMessageBox::Ok | QMessageBox::Cancel;
   if (buttons == MsgButtons::YesNo) standard = QMessageBox::Yes | QMessageBox::No;
-  QMessageBox box(IconOfCaption(caption), Q(caption), Q(text), standard, window_);
+  QMessageBox box(IconOfCaption(caption), Q(caption), Q(text), standard, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
+  FitCaption(box);
   const int pressed = box.exec();
   switch (pressed) {
     case QMessageBox::Ok:
@@ -139,17 +184,24 @@ MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
   return MsgResult::Ok;
 }
 
+QWidget* QtPlatform::DialogParent() const {
+  QWidget* modal = QApplication::activeModalWidget();
+  return modal != nullptr ? modal : window_;
+}
+
 void QtPlatform::ShowErrorBox(const std::string& text) {
   const CursorPause pause(busy_);
-  QMessageBox box(QMessageBox::Critical, "QOVA", Q(text), QMessageBox::Ok, window_);
+  QMessageBox box(QMessageBox::Critical, "QOVA", Q(text), QMessageBox::Ok, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
+  FitCaption(box);
   box.exec();
 }
 
 std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogParams& params) {
   const CursorPause pause(busy_);
-  QFileDialog dialog(window_, "Открыть", Q(params.initialFolder), QtFileFilter(params.filter));
+  QFileDialog dialog(DialogParent(), "Открыть", Q(params.initialFolder),
+                     QtFileFilter(params.filter));
   dialog.setObjectName("OpenBmpDialog");
   // Qt's own dialog honours the default extension on every desktop.
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -171,7 +223,7 @@ std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogParams& par
   // folder of its own opens there (selectFile below).
   const QString folder =
       params.initialFolder.empty() ? QDir::currentPath() : Q(params.initialFolder);
-  QFileDialog dialog(window_, "Сохранить как", folder, QtFileFilter(params.filter));
+  QFileDialog dialog(DialogParent(), "Сохранить как", folder, QtFileFilter(params.filter));
   dialog.setObjectName("SaveDialog");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
   dialog.setOption(QFileDialog::DontConfirmOverwrite);
@@ -192,7 +244,9 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
   if (font.Size > 0) initial.setPointSize(font.Size);
   initial.setBold(font.Bold);
   initial.setItalic(font.Italic);
-  QFontDialog dialog(initial, window_);
+  const QString style = StyleNameOf(initial.family(), font.Bold, font.Italic);
+  if (!style.isEmpty()) initial.setStyleName(style);
+  QFontDialog dialog(initial, DialogParent());
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   // Face, style and size only: the effects (underline, strikeout) are hidden.
   for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
@@ -212,7 +266,8 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
 void QtPlatform::ShowModal(ModalDialog& dialog) {
   const CursorPause pause(busy_);
   dialog.BeginShowing();
-  if (!faces_.Show(dialog, window_)) throw QovaError("This window is not available in this build");
+  if (!faces_.Show(dialog, DialogParent()))
+    throw QovaError("This window is not available in this build");
 }
 
 QImage QtPlatform::ReadBitmap(const std::string& path, QImage reuse) {
@@ -227,6 +282,10 @@ char QtPlatform::DecimalSeparator() { return LocaleDecimalSeparator(); }
 
 void QtPlatform::Repaint() {
   if (window_ != nullptr) window_->View()->RepaintNow();
+}
+
+void QtPlatform::RepaintImageRegion(const QRegion& imagePixels) {
+  if (window_ != nullptr) window_->View()->RepaintImageRegion(imagePixels);
 }
 
 void QtPlatform::SetCaption(const std::string& caption) {

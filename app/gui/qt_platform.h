@@ -10,6 +10,8 @@
 #include "platform/dialog_faces.h"
 #include "platform/platform.h"
 
+class QWidget;
+
 namespace qova {
 
 class MainWindow;
@@ -36,6 +38,7 @@ class QtPlatform : public Platform {
   void WriteFile(const std::string& path, const std::string& bytes) override;
   char DecimalSeparator() override;
   void Repaint() override;
+  void RepaintImageRegion(const QRegion& imagePixels) override;
   void SetCaption(const std::string& caption) override;
   void SetStatusText(int panel, const std::string& text) override;
   void SetCommandStates(bool findEnabled, bool saveEnabled) override;
@@ -48,6 +51,11 @@ class QtPlatform : public Platform {
  private:
   class CursorPause;
   void ApplyCursor();
+  // The owner of a box or dialog: the modal window in front (the statistics
+  // window, a settings dialog), else the main window. Owned by the main
+  // window, a dialog opened from a modal one would bring the main window to
+  // the front when it closes and hide the window the user works in.
+  QWidget* DialogParent() const;
 
   DialogFaces faces_;
   MainWindow* window_ = nullptr;

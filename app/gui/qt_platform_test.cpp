@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QComboBox>
 #include <QDir>
 #include <QFile>
 #include <QFileDialog>
@@ -12,13 +13,16 @@
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <functional>
 
 #include "app/about_box.h"
 #include "app/form.h"
 #include "app/gui/about_box_face.h"
 #include "app/gui/modal_helper_test.h"
 #include "core/qova_error.h"
+#include "output/coordinate_file.h"
 #include "output/mess_form.h"
+#include "settings/settings_dialog.h"
 
 namespace qova {
 namespace {
@@ -57,6 +61,33 @@ TEST(QtPlatformFilters, WindowsFilterBecomesQtFilter) {
   EXPECT_EQ(WithDefaultExtension("/a.b/points", "crd"), "/a.b/points.crd");
 }
 
+// The program's own filters already name their pattern in the description;
+// the file dialog shows each description once, with the pattern once.
+TEST(QtPlatformFilters, EachFilterShowsItsPatternOnce) {
+  EXPECT_EQ(QtFileFilter("Coordinate Files (*.crd)|*.crd").toStdString(),
+            "Coordinate Files (*.crd)");
+  EXPECT_EQ(QtFileFilter("Text (all)|*.txt").toStdString(), "Text (all) (*.txt)");
+
+  QtPlatform platform;
+  for (const char* filter : {kCrdFilter, kIniFilter, kTextFilter, kImageFilter}) {
+    QStringList shown;
+    WhenModal([&](QWidget* w) {
+      auto* types = w->findChild<QComboBox*>("fileTypeCombo");
+      ASSERT_NE(types, nullptr);
+      for (int i = 0; i < types->count(); ++i) shown << types->itemText(i);
+      qobject_cast<QDialog*>(w)->reject();
+    });
+    platform.RunSaveDialog({filter, "", "", ""});
+    const QStringList parts = QString::fromUtf8(filter).split('|');
+    ASSERT_EQ(shown.size(), parts.size() / 2) << filter;
+    for (int i = 0; i < shown.size(); ++i) {
+      const QString pattern = parts[2 * i + 1] == "*.*" ? "*" : parts[2 * i + 1];
+      EXPECT_EQ(shown[i].count("(" + pattern + ")"), 1) << shown[i].toStdString();
+      EXPECT_TRUE(shown[i].startsWith(parts[2 * i])) << shown[i].toStdString();
+    }
+  }
+}
+
 TEST(QtPlatformBoxes, CaptionChoosesIconAndButtonsSpeakRussian) {
   QtPlatform platform;
   SeenBox seen;
@@ -81,6 +112,85 @@ TEST(QtPlatformBoxes, CaptionChoosesIconAndButtonsSpeakRussian) {
   AnswerBox(seen, "OK");
   platform.MessageBox("x", "Другое", MsgButtons::Ok);
   EXPECT_EQ(seen.icon, QMessageBox::NoIcon);
+}
+
+// Room for a caption in a window manager's title bar: the text in the bold
+// title font and the bar's icon and three buttons beside it.
+int TitleRoom(const QString& title) {
+  QFont font = QApplication::font("QMdiSubWindowTitleBar");
+  font.setBold(true);
+  return QFontMetrics(font).horizontalAdvance(title) + 96;
+}
+
+// A box with a short text is still wide enough to show its whole caption.
+TEST(QtPlatformBoxes, BoxesAreWideEnoughForTheirCaptions) {
+  QtPlatform platform;
+  struct Box {
+    std::string text, caption;
+  };
+  for (const Box& b :
+       {Box{"Нет.", "Предупреждение"}, Box{"!", "Сообщение"}, Box{"Ошибка!", "QOVA"}}) {
+    int width = 0;
+    WhenModal([&](QWidget* w) {
+      width = w->width();
+      qobject_cast<QMessageBox*>(w)->buttons().first()->click();
+    });
+    platform.MessageBox(b.text, b.caption, MsgButtons::YesNo);
+    EXPECT_GE(width, TitleRoom(QString::fromStdString(b.caption))) << b.caption;
+  }
+  int width = 0;
+  QString title;
+  WhenModal([&](QWidget* w) {
+    width = w->width();
+    title = w->windowTitle();
+    qobject_cast<QMessageBox*>(w)->buttons().first()->click();
+  });
+  platform.ShowErrorBox("x.");
+  EXPECT_GE(width, TitleRoom(title));
+}
+
+// The file dialog the next modal window opens from its button: the parent it
+// was given. The window is then closed with its other button.
+QWidget* ParentOfFileDialogFrom(const char* button, const char* closeButton,
+                                const std::function<void()>& show) {
+  QWidget* parent = nullptr;
+  WhenModal([&](QWidget* w) {
+    WhenModal(
+        [&](QWidget* dialog) {
+          parent = dialog->parentWidget();
+          qobject_cast<QDialog*>(dialog)->reject();
+        },
+        w);
+    QPushButton* open = nullptr;
+    QPushButton* close = nullptr;
+    for (QPushButton* b : w->findChildren<QPushButton*>()) {
+      if (b->objectName() == button || b->text() == button) open = b;
+      if (b->objectName() == closeButton || b->text() == closeButton) close = b;
+    }
+    ASSERT_NE(open, nullptr);
+    ASSERT_NE(close, nullptr);
+    open->click();
+    EXPECT_EQ(parent, w) << "the file dialog of " << button << " is not its window's own";
+    close->click();
+  });
+  show();
+  return parent;
+}
+
+// File dialogs opened from the statistics window or a settings dialog
+// belong to that window, so that it stays in front of the main window.
+TEST(QtPlatformDialogs, FileDialogsOfAModalWindowAreItsOwn) {
+  QTemporaryDir dir;  // no settings file here
+  const QString old = QDir::currentPath();
+  QDir::setCurrent(dir.path());
+  QtPlatform platform;
+  RegisterDialogFaces(platform.Faces());
+  TVazeZududi_Form form(platform);
+  EXPECT_NE(ParentOfFileDialogFrom("Save", "OK", [&] { platform.ShowModal(form.MessForm); }),
+            nullptr);
+  EXPECT_NE(ParentOfFileDialogFrom("Button4", "Button2", [&] { form.N3Click(); }), nullptr);
+  EXPECT_NE(ParentOfFileDialogFrom("Button4", "Button2", [&] { form.N5Click(); }), nullptr);
+  QDir::setCurrent(old);
 }
 
 TEST(QtPlatformBoxes, UnhandledErrorShowsStopBoxWithFullStop) {
