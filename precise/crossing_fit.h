@@ -1,0 +1,63 @@
+#pragma once
+// One crossing, refined: on every whole row of both arms of each line (from
+// the crossing's core out to the next crossing's core) the line's centre is
+// measured in a window of the line's support with a background plane
+// subtracted; a straight (or fixed-bend) line is fitted robustly through the
+// row centres of both arms; the two lines are intersected and the windows
+// moved to the new crossing, until it moves less than a ten-thousandth of a
+// pixel. The covariance of the two line fits gives the standard error.
+
+#include "precise/grey_view.h"
+#include "precise/line_frame.h"
+#include "precise/line_support.h"
+#include "precise/line_template.h"
+#include "precise/precise_refinement.h"
+
+namespace qova::precise {
+
+// What all crossings share for one family of lines.
+struct FamilyContext {
+  const GreyView* view = nullptr;              // the image in this family's frame
+  LineSupport support;                         // band and ring half-widths
+  double core = 0;                             // core radius of this family's lines
+  const LineTemplate* lineTemplate = nullptr;  // row centres by template; null: centroids
+};
+
+// The rows of one arm: how many had their window inside the image, how many
+// gave a centre that the line fit kept, and the median ink of a row.
+struct ArmQuality {
+  int rows = 0;
+  int usable = 0;
+  double medianMass = 0;
+};
+
+struct LineFit {
+  bool ok = false;
+  double alpha = 0, beta = 0;  // x = c.x + alpha + beta·Y + curvature·Y² in the frame
+  double varAlpha = 0, varBeta = 0, covAlphaBeta = 0;
+  double floorVariance = 0;  // 8-bit rounding floor of alpha, not reduced by the row count
+  ArmQuality arms[2];        // before, after
+};
+
+// One line of the crossing at c (frame coordinates); `pool`, when given,
+// collects the kept rows' profiles about the fitted line.
+LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
+                const PreciseParams& params, ProfilePool* pool);
+
+struct CrossingFit {
+  bool ok = false;
+  Vec2 position;
+  double sigmaX = 0, sigmaY = 0, standardError = 0;
+  ArmQuality arms[4];  // vertical line before, after; horizontal line before, after
+  double slopeV = 0, slopeH = 0;
+  int iterations = 0;
+};
+
+// The crossing near start (image coordinates) of the vertical line v and
+// the horizontal line h (each in its own frame).
+CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h,
+                        const FamilyContext& vertical, const FamilyContext& horizontal,
+                        const PreciseParams& params, ProfilePool* poolV = nullptr,
+                        ProfilePool* poolH = nullptr);
+
+}  // namespace qova::precise

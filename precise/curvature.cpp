@@ -1,0 +1,73 @@
+#include "precise/curvature.h"
+
+#include <array>
+#include <cmath>
+#include <map>
+#include <vector>
+
+#include "precise/numeric.h"
+
+namespace qova::precise {
+namespace {
+
+// Half the second derivative, at each t, of the least-squares polynomial
+// z = p(t) through the points (cubic from 6 points, quadratic from 4; none
+// below). t is centred and scaled for a well-conditioned fit.
+std::vector<double> HalfSecondDerivatives(const std::vector<double>& t,
+                                          const std::vector<double>& z) {
+  std::vector<double> out(t.size(), 0.0);
+  const size_t n = t.size();
+  if (n < 4) return out;
+  double mean = 0;
+  for (double v : t) mean += v;
+  mean /= static_cast<double>(n);
+  double scale = 0;
+  for (double v : t) scale = std::max(scale, std::fabs(v - mean));
+  if (!(scale > 0)) return out;
+  auto solve = [&](auto eq, auto coefficients, int degree) -> bool {
+    for (size_t k = 0; k < n; ++k) {
+      const double u = (t[k] - mean) / scale;
+      decltype(coefficients) basis{};
+      double power = 1;
+      for (int d = 0; d <= degree; ++d) basis[static_cast<size_t>(d)] = power, power *= u;
+      eq.Add(basis, z[k]);
+    }
+    if (!eq.Solve(coefficients, 1e-10)) return false;
+    for (size_t k = 0; k < n; ++k) {
+      const double u = (t[k] - mean) / scale;
+      double second = 2 * coefficients[2];
+      if (degree == 3) second += 6 * coefficients[3] * u;
+      out[k] = second / (scale * scale) / 2;
+    }
+    return true;
+  };
+  if (n >= 6 && solve(NormalEquations<4>{}, std::array<double, 4>{}, 3)) return out;
+  if (!solve(NormalEquations<3>{}, std::array<double, 3>{}, 2)) out.assign(n, 0.0);
+  return out;
+}
+
+}  // namespace
+
+void EstimateCurvature(NodeTable& table) {
+  std::map<int, std::vector<Node*>> columns, rows;
+  for (auto& [ij, n] : table.nodes) {
+    n.curveV = n.curveH = 0;
+    if (!n.accepted) continue;
+    columns[ij.first].push_back(&n);  // in j order: the map is ordered by (i, j)
+    rows[ij.second].push_back(&n);    // in i order
+  }
+  for (auto& [i, chain] : columns) {
+    std::vector<double> y, x;
+    for (const Node* n : chain) y.push_back(n->fit.position.y), x.push_back(n->fit.position.x);
+    const auto c = HalfSecondDerivatives(y, x);
+    for (size_t k = 0; k < chain.size(); ++k) chain[k]->curveV = c[k];
+  }
+  for (auto& [j, chain] : rows) {
+    std::vector<double> x, y;
+    for (const Node* n : chain) x.push_back(n->fit.position.x), y.push_back(n->fit.position.y);
+    const auto c = HalfSecondDerivatives(x, y);
+    for (size_t k = 0; k < chain.size(); ++k) chain[k]->curveH = c[k];
+  }
+}
+
+}  // namespace qova::precise
