@@ -23,7 +23,7 @@ std::optional<double> SnapLine(const GreyView& view, Vec2 c, const LineGeometry&
     const double lo = side < 0 ? c.y - to : c.y + from, hi = side < 0 ? c.y - from : c.y + to;
     const double yFrom = std::max(0.0, std::ceil(lo)),
                  yTo = std::min(view.Height() - 1.0, std::floor(hi));
-    for (double yy = yFrom; yy <= yTo; ++yy) {
+    for (double yy = yFrom; yy <= yTo; yy += params.snapRowStep) {
       const int y = static_cast<int>(yy);
       const double dy = y - c.y;
       const double xk = c.x + line.slope * dy + line.curvature * dy * dy;

@@ -2,8 +2,9 @@
 
 #include <algorithm>
 #include <array>
+#include <bitset>
 #include <cmath>
-#include <set>
+#include <span>
 #include <vector>
 
 #include "precise/numeric.h"
@@ -11,15 +12,20 @@
 namespace qova::precise {
 namespace {
 
-// The standard deviation of rounding to whole grey levels: 1/√12.
-constexpr double kRoundingSigma = 0.28867513459481287;
+// The standard deviation of rounding to whole grey levels, 1/√12 of a grey
+// level, in the units of J.
+constexpr double kRoundingSigma = 0.28867513459481287 * kThirds;
+// A row's template fit stops once its centre moves less than this, pixels
+// (the next step would move it by about the square of it).
+constexpr double kTemplateSettled = 1e-4;
 // Lines whose sub-pixel phases differ by a hundredth of a pixel round their
 // grey levels differently (a sharp edge changes by a grey level in less).
-constexpr double kPhaseBins = 100;
+constexpr int kPhaseBins = 100;
 
 struct Row {
   int arm = 0;          // 0: before the crossing, 1: after
-  double y = 0;         // Y, the row's offset from the crossing
+  int y = 0;            // the row
+  double dy = 0;        // Y, the row's offset from the crossing
   double xk = 0;        // the current line in this row
   int x0 = 0, n = 0;    // first pixel and count of the window
   size_t first = 0;     // its first sample
@@ -30,7 +36,48 @@ struct Row {
   bool valid = false, inlier = false;
 };
 
-// The least-squares line z = α + β·Y through the chosen rows, with the
+// Buffers of one thread, reused by every line it fits.
+struct Scratch {
+  std::vector<Row> rows;
+  std::vector<double> samples, z, values, t, dt;
+};
+Scratch& ThreadScratch() {
+  thread_local Scratch scratch;
+  return scratch;
+}
+
+// Solves the symmetric 3×3 system m·x = b by Cramer's rule; false when it
+// is singular or nearly so.
+bool Solve3(const double m[9], const double b[3], double x[3]) {
+  const double c0 = m[4] * m[8] - m[5] * m[7], c1 = m[3] * m[8] - m[5] * m[6],
+               c2 = m[3] * m[7] - m[4] * m[6];
+  const double det = m[0] * c0 - m[1] * c1 + m[2] * c2;
+  if (!(std::fabs(det) > 1e-12 * std::fabs(m[0] * m[4] * m[8]))) return false;
+  x[0] =
+      (b[0] * c0 - m[1] * (b[1] * m[8] - m[5] * b[2]) + m[2] * (b[1] * m[7] - m[4] * b[2])) / det;
+  x[1] =
+      (m[0] * (b[1] * m[8] - m[5] * b[2]) - b[0] * c1 + m[2] * (m[3] * b[2] - b[1] * m[6])) / det;
+  x[2] =
+      (m[0] * (m[4] * b[2] - b[1] * m[7]) - m[1] * (m[3] * b[2] - b[1] * m[6]) + b[0] * c2) / det;
+  return std::isfinite(x[0]) && std::isfinite(x[1]) && std::isfinite(x[2]);
+}
+
+// The background beside the band: B0 + B1·s + B2·Y by least squares over
+// the ring's pixels.
+struct PlaneSums {
+  double n = 0, s = 0, t = 0, ss = 0, st = 0, tt = 0, v = 0, sv = 0, tv = 0;
+  void Add(double si, double ti, double vi) {
+    n += 1, s += si, t += ti, ss += si * si, st += si * ti, tt += ti * ti;
+    v += vi, sv += si * vi, tv += ti * vi;
+  }
+  bool Solve(double b[3]) const {
+    const double m[9] = {n, s, t, s, ss, st, t, st, tt};
+    const double r[3] = {v, sv, tv};
+    return n >= 6 && Solve3(m, r, b);
+  }
+};
+
+// The least-squares line z = α + β·Y through the inlier rows, with the
 // covariance s²·(XᵀX)⁻¹ of (α, β).
 struct StraightFit {
   bool ok = false;
@@ -41,7 +88,7 @@ StraightFit FitStraight(const std::vector<Row>& rows, const std::vector<double>&
   double n = 0, sy = 0, syy = 0, sz = 0, syz = 0;
   for (size_t r = 0; r < rows.size(); ++r) {
     if (!rows[r].inlier) continue;
-    const double y = rows[r].y;
+    const double y = rows[r].dy;
     n += 1, sy += y, syy += y * y, sz += z[r], syz += y * z[r];
   }
   StraightFit f;
@@ -52,7 +99,7 @@ StraightFit FitStraight(const std::vector<Row>& rows, const std::vector<double>&
   double sse = 0;
   for (size_t r = 0; r < rows.size(); ++r)
     if (rows[r].inlier) {
-      const double e = z[r] - f.alpha - f.beta * rows[r].y;
+      const double e = z[r] - f.alpha - f.beta * rows[r].dy;
       sse += e * e;
     }
   const double s2 = sse / (n - 2);
@@ -67,62 +114,53 @@ StraightFit FitStraight(const std::vector<Row>& rows, const std::vector<double>&
 // ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
 // every sub-pixel phase, so the window itself adds no bias.
 void Centroid(Row& row, const double* d, double inner) {
-  double m = 0, ms = 0;
+  double m = 0, ms = 0, mss = 0, ww = 0, wws = 0, wwss = 0;
   for (int i = 0; i < row.n; ++i) {
     const double s = row.x0 + i - row.xk;
     const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
     m += w * d[i], ms += w * s * d[i];
+    ww += w * w, wws += w * w * s, wwss += w * w * s * s;
   }
+  (void)mss;
   row.mass = m;
   row.centre = m > 0 ? ms / m : 0;
-  double spread = 0;
-  for (int i = 0; i < row.n; ++i) {
-    const double s = row.x0 + i - row.xk;
-    const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
-    spread += w * w * (s - row.centre) * (s - row.centre);
-  }
-  row.floor = m > 0 ? kRoundingSigma * std::sqrt(spread) / m : INFINITY;
+  // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
+  const double spread = wwss - 2 * row.centre * wws + row.centre * row.centre * ww;
+  row.floor = m > 0 ? kRoundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
 }
 
 // The shift d minimising Σ(D − β − A·T(s − d))² over the row's window:
-// Gauss-Newton on (β, A, d) together, each step of d clipped. false when
-// the fit leaves the band or finds no positive line.
-bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double limit,
+// Gauss-Newton on (β, A, d) together from `d`, each step of d clipped.
+// false when the fit leaves the band or finds no positive line.
+bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double d, double limit,
                     const PreciseParams& params) {
-  double d = row.centre, beta = 0, a = 0;
-  // β and A for the starting d, by linear least squares.
-  {
-    double sw = 0, st = 0, stt = 0, sv = 0, stv = 0;
-    for (int i = 0; i < row.n; ++i) {
-      double tv, ts;
-      t.At(row.x0 + i - row.xk - d, tv, ts);
-      sw += 1, st += tv, stt += tv * tv, sv += dv[i], stv += tv * dv[i];
-    }
-    const double det = sw * stt - st * st;
-    if (!(det > 0)) return false;
-    a = (sw * stv - st * sv) / det;
-    beta = (sv - a * st) / sw;
-  }
+  const double s0 = row.x0 - row.xk;
+  // The ink of a row is about A times the template's area, the box width;
+  // β and A settle in the first step, the model being linear in them.
+  double beta = 0, a = row.mass / std::max(t.Shape().w, 0.5);
+  double slopes = 0;  // Σ T'², at the last step's d
+  std::vector<double>& tvs = ThreadScratch().t;
+  std::vector<double>& tss = ThreadScratch().dt;
+  tvs.resize(static_cast<size_t>(row.n)), tss.resize(static_cast<size_t>(row.n));
   for (int step = 0; step < params.templateSteps; ++step) {
-    NormalEquations<3> eq;
+    double sT = 0, sG = 0, sTT = 0, sTG = 0, sGG = 0, sR = 0, sTR = 0, sGR = 0, tt = 0;
+    t.Run(s0 - d, row.n, tvs.data(), tss.data());
     for (int i = 0; i < row.n; ++i) {
-      double tv, ts;
-      t.At(row.x0 + i - row.xk - d, tv, ts);
-      eq.Add({1, tv, -a * ts}, dv[i] - beta - a * tv);
+      const double tv = tvs[static_cast<size_t>(i)], ts = tss[static_cast<size_t>(i)];
+      const double g = -a * ts, r = dv[i] - beta - a * tv;
+      sT += tv, sG += g, sTT += tv * tv, sTG += tv * g, sGG += g * g;
+      sR += r, sTR += tv * r, sGR += g * r, tt += ts * ts;
     }
-    std::array<double, 3> delta{};
-    if (!eq.Solve(delta)) return false;
+    slopes = tt;
+    const double m[9] = {static_cast<double>(row.n), sT, sG, sT, sTT, sTG, sG, sTG, sGG};
+    const double rhs[3] = {sR, sTR, sGR};
+    double delta[3];
+    if (!Solve3(m, rhs, delta)) return false;
     beta += delta[0], a += delta[1];
     d += std::clamp(delta[2], -params.templateStepClip, params.templateStepClip);
-    if (std::fabs(delta[2]) < 1e-9) break;
+    if (std::fabs(delta[2]) < kTemplateSettled) break;
   }
   if (!(a > 0) || !(std::fabs(d) < limit)) return false;
-  double slopes = 0;
-  for (int i = 0; i < row.n; ++i) {
-    double tv, ts;
-    t.At(row.x0 + i - row.xk - d, tv, ts);
-    slopes += ts * ts;
-  }
   const double sensitivity = a * std::sqrt(slopes);
   if (!(sensitivity > 0)) return false;
   row.centre = d;
@@ -130,10 +168,43 @@ bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double li
   return true;
 }
 
+// The grey levels of every row's window into out (at each row's first).
+// Along the image's rows the pixels are read row by row; on the transposed
+// view the windows run down image columns, so they are read across all rows
+// at once, one image row at a time, to keep to neighbouring pixels.
+void Gather(const GreyView& view, const std::vector<Row>& rows, double* out) {
+  if (!view.Transposed()) {
+    for (const Row& row : rows) view.ReadRun(row.x0, row.y, row.n, out + row.first);
+    return;
+  }
+  size_t from = 0;
+  while (from < rows.size()) {
+    // A run of rows that are neighbouring image columns.
+    size_t to = from + 1;
+    while (to < rows.size() && rows[to].y == rows[to - 1].y + 1) ++to;
+    int low = rows[from].x0, high = rows[from].x0 + rows[from].n - 1;
+    for (size_t r = from; r < to; ++r)
+      low = std::min(low, rows[r].x0), high = std::max(high, rows[r].x0 + rows[r].n - 1);
+    for (int x = low; x <= high; ++x)
+      for (size_t r = from; r < to; ++r) {
+        const Row& row = rows[r];
+        if (x >= row.x0 && x < row.x0 + row.n)
+          out[row.first + static_cast<size_t>(x - row.x0)] = view.At(x, row.y);
+      }
+    from = to;
+  }
+}
+
+// The median of the first n values of v (reordered).
+double MedianOf(std::vector<double>& v, size_t n) {
+  return MedianInPlace(std::span<double>(v.data(), n));
+}
+
 }  // namespace
 
 LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
-                const PreciseParams& params, ProfilePool* pool) {
+                const PreciseParams& params, const FitOptions& options, ProfilePool* pool,
+                RowMemory* memory) {
   LineFit fit;
   const GreyView& view = *family.view;
   const double k = std::sqrt(1 + line.slope * line.slope);
@@ -141,103 +212,155 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
   const double outer = family.support.h2 * k;
   const double limit = family.support.h1 * k;
   const double q = line.curvature;
+  Scratch& scratch = ThreadScratch();
+  std::vector<Row>& rows = scratch.rows;
+  std::vector<double>& samples = scratch.samples;
+  rows.clear(), samples.clear();
 
-  // The rows of both arms, their windows' grey levels, and per arm a
-  // background plane B0 + B1·s + B2·Y fitted to the ring beside the band.
-  std::vector<Row> rows;
-  std::vector<double> samples;
-  std::array<std::array<double, 3>, 2> plane{};
-  std::array<bool, 2> planeOk{};
-  for (int arm = 0; arm < 2; ++arm) {
+  // The rows of both arms with their windows (those of the last fit while
+  // they still hold the band with a pixel to spare), their grey levels, and
+  // per arm a background plane B0 + B1·s + B2·Y fitted to the ring beside
+  // the band.
+  bool keepLayout = memory && !memory->layout.empty();
+  if (keepLayout)
+    for (const RowMemory::Window& w : memory->layout) {
+      const double dy = w.y - c.y, xk = c.x + line.slope * dy + q * dy * dy;
+      if (!(w.x0 <= xk - inner - 1 && w.x0 + w.n - 1 >= xk + inner + 1)) keepLayout = false;
+    }
+  if (keepLayout && family.lineTemplate && memory->lastFit.ok) {
+    // The same pixels in every window give every row the same template fit
+    // and the line the same place: the last fit, about the new centre.
+    LineFit same = memory->lastFit;
+    const double shift = c.y - memory->lastCentre.y;
+    same.alpha = memory->lastCentre.x - c.x + same.alpha + same.beta * shift + q * shift * shift;
+    same.beta += 2 * q * shift;
+    same.reused = true;
+    return same;
+  }
+  if (keepLayout) {
+    for (const RowMemory::Window& w : memory->layout) {
+      Row row;
+      row.arm = w.arm, row.y = w.y, row.x0 = w.x0, row.n = w.n;
+      row.dy = w.y - c.y;
+      row.xk = c.x + line.slope * row.dy + q * row.dy * row.dy;
+      row.first = samples.size();
+      samples.resize(samples.size() + static_cast<size_t>(row.n));
+      rows.push_back(row);
+      ++fit.arms[row.arm].rows;
+    }
+  }
+  for (int arm = 0; arm < 2 && !keepLayout; ++arm) {
     const double length = arm == 0 ? line.armBefore : line.armAfter;
     const double lo = family.core / k, hi = (length - family.core) / k;
     if (!(hi >= lo) || !(hi < 1e6)) continue;
     const double from = arm == 0 ? c.y - hi : c.y + lo, to = arm == 0 ? c.y - lo : c.y + hi;
     const double yFrom = std::max(0.0, std::ceil(from));
     const double yTo = std::min(view.Height() - 1.0, std::floor(to));
-    NormalEquations<3> ring;
-    for (double yy = yFrom; yy <= yTo; ++yy) {
+    for (double yy = yFrom; yy <= yTo; yy += options.rowStep) {
       Row row;
       row.arm = arm;
-      row.y = yy - c.y;
-      row.xk = c.x + line.slope * row.y + q * row.y * row.y;
+      row.y = static_cast<int>(yy);
+      row.dy = yy - c.y;
+      row.xk = c.x + line.slope * row.dy + q * row.dy * row.dy;
       const double x0 = std::ceil(row.xk - outer), x1 = std::floor(row.xk + outer);
       if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
       row.x0 = static_cast<int>(x0);
       row.n = static_cast<int>(x1 - x0) + 1;
       row.first = samples.size();
-      const int y = static_cast<int>(yy);
-      for (int i = 0; i < row.n; ++i) {
-        const double v = view.At(row.x0 + i, y);
-        samples.push_back(v);
-        const double s = row.x0 + i - row.xk;
-        if (std::fabs(s) > inner) ring.Add({1, s, row.y}, v);
-      }
+      samples.resize(samples.size() + static_cast<size_t>(row.n));
       rows.push_back(row);
       ++fit.arms[arm].rows;
     }
-    planeOk[static_cast<size_t>(arm)] =
-        ring.count >= 6 && ring.Solve(plane[static_cast<size_t>(arm)]);
+  }
+  Gather(view, rows, samples.data());
+  double plane[2][3] = {};
+  bool planeOk[2] = {false, false};
+  {
+    PlaneSums ring[2];
+    for (const Row& row : rows) {
+      const double* v = samples.data() + row.first;
+      for (int i = 0; i < row.n; ++i) {
+        const double s = row.x0 + i - row.xk;
+        if (std::fabs(s) > inner) ring[row.arm].Add(s, row.dy, v[i]);
+      }
+    }
+    for (int arm = 0; arm < 2; ++arm) planeOk[arm] = ring[arm].Solve(plane[arm]);
   }
 
   // The illumination beside each arm scales the line's ink as it scales the
   // paper (vignetting, uneven lighting): its relative slope across the line,
   // from the ring's plane in grey levels, is divided out of the ink so that
   // the line stays symmetric.
-  std::array<double, 2> relativeSlope{};
-  for (size_t arm = 0; arm < 2; ++arm) {
+  double relativeSlope[2] = {0, 0};
+  for (int arm = 0; arm < 2; ++arm) {
     if (!planeOk[arm]) continue;
-    const double level = view.LinesDark() ? 255 - plane[arm][0] : plane[arm][0];
+    const double level = view.LinesDark() ? 255 * kThirds - plane[arm][0] : plane[arm][0];
     const double slope = view.LinesDark() ? -plane[arm][1] : plane[arm][1];
-    if (level > 1) relativeSlope[arm] = std::clamp(slope / level, -0.05, 0.05);
+    if (level > kThirds) relativeSlope[arm] = std::clamp(slope / level, -0.05, 0.05);
   }
-  // Centres: the centroid, then (with a template) the template's shift.
-  std::vector<double> masses;
+  // Centres: the centroid, then (with a template) the template's shift,
+  // started where the last fit of this row ended.
+  std::vector<double>& values = scratch.values;
+  values.clear();
   for (Row& row : rows) {
-    if (!planeOk[static_cast<size_t>(row.arm)]) continue;
-    const auto& b = plane[static_cast<size_t>(row.arm)];
-    const double kappa = relativeSlope[static_cast<size_t>(row.arm)];
+    if (!planeOk[row.arm]) continue;
+    const double* b = plane[row.arm];
+    const double kappa = relativeSlope[row.arm];
     double* d = samples.data() + row.first;
     for (int i = 0; i < row.n; ++i) {
       const double s = row.x0 + i - row.xk;
-      d[i] = (d[i] - (b[0] + b[1] * s + b[2] * row.y)) / (1 + kappa * s);
+      // (1 − κs) for 1/(1 + κs): the lighting is a plane to first order anyway.
+      d[i] = (d[i] - (b[0] + b[1] * s + b[2] * row.dy)) * (1 - kappa * s);
     }
     Centroid(row, d, inner);
     row.centroid = row.centre;
-    masses.push_back(row.mass);
+    values.push_back(row.mass);
   }
-  const double medianMass = Median(masses);
+  const double medianMass = MedianOf(values, values.size());
   for (Row& row : rows) {
-    if (!planeOk[static_cast<size_t>(row.arm)]) continue;
+    if (!planeOk[row.arm]) continue;
     row.valid = row.mass > params.rowMassShare * medianMass && std::fabs(row.centre) < limit;
-    if (row.valid && family.lineTemplate)
-      row.valid =
-          TemplateCentre(row, samples.data() + row.first, *family.lineTemplate, limit, params);
+    if (row.valid && family.lineTemplate) {
+      // The template's fit is the same wherever the window was placed, as
+      // long as it holds the same pixels: then the last one stands.
+      const RowMemory::Entry* last = memory ? memory->Find(row.y) : nullptr;
+      if (last && last->x0 == row.x0 && last->n == row.n) {
+        row.centre = last->centre - row.xk;
+        row.floor = last->floor;
+        row.valid = std::fabs(row.centre) < limit;
+      } else {
+        double start = row.centre;
+        if (last && std::fabs(last->centre - row.xk) < limit) start = last->centre - row.xk;
+        row.valid = TemplateCentre(row, samples.data() + row.first, *family.lineTemplate, start,
+                                   limit, params);
+      }
+    }
     row.inlier = row.valid;
   }
   for (int arm = 0; arm < 2; ++arm) {
-    std::vector<double> armMasses;
+    values.clear();
     for (const Row& row : rows)
-      if (row.arm == arm) armMasses.push_back(planeOk[static_cast<size_t>(arm)] ? row.mass : 0.0);
-    fit.arms[arm].medianMass = Median(armMasses);
+      if (row.arm == arm) values.push_back(planeOk[arm] ? row.mass : 0.0);
+    fit.arms[arm].medianMass = MedianOf(values, values.size());
   }
 
   // z = x − c.x − q·Y² = α + β·Y through the row centres, refitted without
   // the rows beyond a few robust σ.
-  std::vector<double> z(rows.size());
+  std::vector<double>& z = scratch.z;
+  z.resize(rows.size());
   for (size_t r = 0; r < rows.size(); ++r)
-    z[r] = rows[r].xk + rows[r].centre - c.x - q * rows[r].y * rows[r].y;
+    z[r] = rows[r].xk + rows[r].centre - c.x - q * rows[r].dy * rows[r].dy;
   StraightFit f = FitStraight(rows, z);
   for (int round = 0; round < params.rejectRounds && f.ok; ++round) {
-    std::vector<double> residuals;
+    values.clear();
     for (size_t r = 0; r < rows.size(); ++r)
-      if (rows[r].valid) residuals.push_back(std::fabs(z[r] - f.alpha - f.beta * rows[r].y));
-    const double mad = std::max(Median(residuals), params.madFloor);
+      if (rows[r].valid) values.push_back(std::fabs(z[r] - f.alpha - f.beta * rows[r].dy));
+    const double mad = std::max(MedianOf(values, values.size()), params.madFloor);
     const double cut = params.rejectSigmas * 1.4826 * mad;
     bool changed = false;
     for (size_t r = 0; r < rows.size(); ++r) {
       if (!rows[r].valid) continue;
-      const bool keep = std::fabs(z[r] - f.alpha - f.beta * rows[r].y) <= cut;
+      const bool keep = std::fabs(z[r] - f.alpha - f.beta * rows[r].dy) <= cut;
       changed = changed || keep != rows[r].inlier;
       rows[r].inlier = keep;
     }
@@ -245,15 +368,16 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
     f = FitStraight(rows, z);
   }
   if (!f.ok) return fit;
-  std::vector<double> floors;
-  std::set<long> phases;
+  std::bitset<kPhaseBins> phases;
   int kept = 0;
+  values.clear();
   for (const Row& row : rows)
     if (row.inlier) {
       ++fit.arms[row.arm].usable, ++kept;
-      floors.push_back(row.floor);
-      const double at = c.x + f.alpha + f.beta * row.y + q * row.y * row.y;
-      phases.insert(static_cast<long>(std::floor((at - std::floor(at)) * kPhaseBins)));
+      values.push_back(row.floor);
+      const double at = c.x + f.alpha + f.beta * row.dy + q * row.dy * row.dy;
+      const double phase = at - std::floor(at);
+      phases.set(std::min(kPhaseBins - 1, static_cast<int>(phase * kPhaseBins)));
     }
   if (kept < params.minRows || fit.arms[0].usable < params.minRowsPerArm ||
       fit.arms[1].usable < params.minRowsPerArm)
@@ -262,14 +386,23 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
   fit.varAlpha = f.varAlpha, fit.varBeta = f.varBeta, fit.covAlphaBeta = f.cov;
   // Rows whose lines lie at the same sub-pixel phase round alike: only rows
   // at different phases average the rounding out.
-  const double floor = Median(floors);
-  fit.floorVariance = floor * floor / static_cast<double>(phases.size());
+  const double floor = MedianOf(values, values.size());
+  fit.floorVariance = floor * floor / static_cast<double>(phases.count());
   fit.ok = std::isfinite(fit.varAlpha) && std::isfinite(fit.floorVariance);
 
+  if (memory) {
+    if (family.lineTemplate)
+      for (const Row& row : rows)
+        if (row.valid) memory->Set(row.y, {row.x0, row.n, row.xk + row.centre, row.floor});
+    memory->layout.clear();
+    for (const Row& row : rows) memory->layout.push_back({row.arm, row.y, row.x0, row.n});
+    memory->lastFit = fit;
+    memory->lastCentre = c;
+  }
   if (pool && fit.ok) {
     for (const Row& row : rows) {
       if (!row.inlier) continue;
-      const double fitted = c.x + f.alpha + f.beta * row.y + q * row.y * row.y;
+      const double fitted = c.x + f.alpha + f.beta * row.dy + q * row.dy * row.dy;
       const double offset = fitted - row.xk;
       const double* d = samples.data() + row.first;
       for (int i = 0; i < row.n; ++i) pool->Add(row.x0 + i - row.xk - offset, d[i] / row.mass);
@@ -282,19 +415,27 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
 
 CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h,
                         const FamilyContext& vertical, const FamilyContext& horizontal,
-                        const PreciseParams& params, ProfilePool* poolV, ProfilePool* poolH) {
+                        const PreciseParams& params, const FitOptions& options, ProfilePool* poolV,
+                        ProfilePool* poolH) {
   CrossingFit result;
   Vec2 c = start;
   LineGeometry gv = v, gh = h;
   LineFit lv, lh;
   Intersection move{0, 0};
   ProfilePool lastV, lastH;
+  RowMemory memoryV(start.y, std::max(v.armBefore, v.armAfter));
+  RowMemory memoryH(start.x, std::max(h.armBefore, h.armAfter));
   const double wander = 0.5 * std::min(v.spacing, h.spacing);
   for (int it = 1; it <= params.maxIterations; ++it) {
-    if (poolV) lastV = ProfilePool(poolV->bin, poolV->range);
-    if (poolH) lastH = ProfilePool(poolH->bin, poolH->range);
-    lv = FitLine(vertical, c, gv, params, poolV ? &lastV : nullptr);
-    lh = FitLine(horizontal, InFrame(c, true), gh, params, poolH ? &lastH : nullptr);
+    ProfilePool nextV, nextH;
+    if (poolV) nextV = ProfilePool(poolV->bin, poolV->range);
+    if (poolH) nextH = ProfilePool(poolH->bin, poolH->range);
+    lv = FitLine(vertical, c, gv, params, options, poolV ? &nextV : nullptr, &memoryV);
+    lh = FitLine(horizontal, InFrame(c, true), gh, params, options, poolH ? &nextH : nullptr,
+                 &memoryH);
+    // A line fitted again brings its rows' profiles; a reused one keeps the last.
+    if (poolV && !lv.reused) lastV = std::move(nextV);
+    if (poolH && !lh.reused) lastH = std::move(nextH);
     if (!lv.ok || !lh.ok) return result;
     if (!Intersect(lv.alpha, lv.beta, gv.curvature, lh.alpha, lh.beta, gh.curvature, move))
       return result;
@@ -302,7 +443,7 @@ CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h
     gv.slope = lv.beta, gh.slope = lh.beta;
     result.iterations = it;
     if (!(Distance(c, start) <= wander)) return result;
-    if (std::hypot(move.x, move.y) < params.convergence) break;
+    if (std::hypot(move.x, move.y) < options.convergence) break;
   }
   // The covariance of the crossing through the intersection's Jacobian; each
   // line's rounding floor joins its intercept.

@@ -7,6 +7,10 @@
 // moved to the new crossing, until it moves less than a ten-thousandth of a
 // pixel. The covariance of the two line fits gives the standard error.
 
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
 #include "precise/grey_view.h"
 #include "precise/line_frame.h"
 #include "precise/line_support.h"
@@ -35,14 +39,61 @@ struct LineFit {
   bool ok = false;
   double alpha = 0, beta = 0;  // x = c.x + alpha + beta·Y + curvature·Y² in the frame
   double varAlpha = 0, varBeta = 0, covAlphaBeta = 0;
-  double floorVariance = 0;  // 8-bit rounding floor of alpha, not reduced by the row count
+  double floorVariance = 0;  // 8-bit rounding floor of alpha
   ArmQuality arms[2];        // before, after
+  bool reused = false;       // the last fit of the line, moved to the new centre
+};
+
+// What each row's template fit gave in the last fit of a line, so that the
+// next fit of the same line reuses it where the window holds the same
+// pixels and starts from it elsewhere (rows within `span` of row `centre`).
+class RowMemory {
+ public:
+  struct Entry {
+    int x0 = 0, n = 0;    // the window
+    double centre = NAN;  // the line's centre in that row, pixels
+    double floor = 0;     // its rounding floor
+  };
+  RowMemory(double centre, double span)
+      : base_(static_cast<long>(std::floor(std::clamp(centre, -1e6, 1e6))) -
+              static_cast<long>(std::clamp(span, 0.0, 1e5)) - 2),
+        at_(static_cast<size_t>(2 * static_cast<long>(std::clamp(span, 0.0, 1e5)) + 5)) {}
+  const Entry* Find(int row) const {
+    const size_t i = Index(row);
+    return i < at_.size() && !std::isnan(at_[i].centre) ? &at_[i] : nullptr;
+  }
+  void Set(int row, const Entry& e) {
+    if (Index(row) < at_.size()) at_[Index(row)] = e;
+  }
+
+  // The rows and windows of the last fit, and the fit with the centre it
+  // was made about: the next fit keeps the windows while they hold the band.
+  struct Window {
+    int arm, y, x0, n;
+  };
+  std::vector<Window> layout;
+  LineFit lastFit;
+  Vec2 lastCentre;
+
+ private:
+  size_t Index(int row) const { return static_cast<size_t>(static_cast<long>(row) - base_); }
+  long base_;
+  std::vector<Entry> at_;
+};
+
+// How thoroughly a crossing is fitted: every row or every n-th, and until
+// it moves less than how much.
+struct FitOptions {
+  int rowStep = 1;
+  double convergence = 1e-4;
 };
 
 // One line of the crossing at c (frame coordinates); `pool`, when given,
-// collects the kept rows' profiles about the fitted line.
+// collects the kept rows' profiles about the fitted line; `memory` carries
+// the rows' centres from one fit of the line to the next.
 LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
-                const PreciseParams& params, ProfilePool* pool);
+                const PreciseParams& params, const FitOptions& options, ProfilePool* pool,
+                RowMemory* memory = nullptr);
 
 struct CrossingFit {
   bool ok = false;
@@ -57,7 +108,7 @@ struct CrossingFit {
 // the horizontal line h (each in its own frame).
 CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h,
                         const FamilyContext& vertical, const FamilyContext& horizontal,
-                        const PreciseParams& params, ProfilePool* poolV = nullptr,
-                        ProfilePool* poolH = nullptr);
+                        const PreciseParams& params, const FitOptions& options,
+                        ProfilePool* poolV = nullptr, ProfilePool* poolH = nullptr);
 
 }  // namespace qova::precise

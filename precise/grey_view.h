@@ -3,12 +3,18 @@
 // two orientations: the near-horizontal family of lines is fitted exactly
 // like the near-vertical one, on the transposed image, so every fit is "a
 // near-vertical line, profiles along rows". No copy: the view reads the
-// RGB32 pixels, G = (r + g + b)/3 as a double, J = G or 255 − G.
+// RGB32 pixels. J is kept in thirds of a grey level, 3G = r + g + b, so that
+// no pixel needs a division: J = 3G, or 765 − 3G where the lines are dark.
+// Every fit is indifferent to the scale; where a grey level counts (the
+// rounding of the pixels, the paper's brightness) the unit is kThirds.
 
 #include <QImage>
 #include <cstdint>
 
 namespace qova::precise {
+
+// Units of J in one grey level.
+inline constexpr double kThirds = 3;
 
 class GreyView {
  public:
@@ -22,21 +28,34 @@ class GreyView {
         columnStride_(transposed ? image.bytesPerLine() : 4) {}
 
   bool LinesDark() const { return linesDark_; }
+  bool Transposed() const { return rowStride_ == 4; }
   // Width and height in this orientation.
   int Width() const { return width_; }
   int Height() const { return height_; }
   bool Inside(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
 
-  // J at column x, row y of this orientation; the caller keeps (x, y) inside.
+  // J at column x, row y of this orientation, in thirds of a grey level;
+  // the caller keeps (x, y) inside.
   double At(int x, int y) const {
     const uchar* p =
         bits_ + static_cast<qsizetype>(y) * rowStride_ + static_cast<qsizetype>(x) * columnStride_;
-    const QRgb v = *reinterpret_cast<const QRgb*>(p);
-    const double g = (qRed(v) + qGreen(v) + qBlue(v)) / 3.0;
-    return linesDark_ ? 255 - g : g;
+    return Thirds(*reinterpret_cast<const QRgb*>(p));
+  }
+
+  // J at n neighbouring columns x, x+1, ... of row y.
+  void ReadRun(int x, int y, int n, double* out) const {
+    const uchar* p =
+        bits_ + static_cast<qsizetype>(y) * rowStride_ + static_cast<qsizetype>(x) * columnStride_;
+    for (int i = 0; i < n; ++i, p += columnStride_)
+      out[i] = Thirds(*reinterpret_cast<const QRgb*>(p));
   }
 
  private:
+  double Thirds(QRgb v) const {
+    const int sum = qRed(v) + qGreen(v) + qBlue(v);
+    return linesDark_ ? 765 - sum : sum;
+  }
+
   const uchar* bits_;
   bool linesDark_;
   int width_, height_;

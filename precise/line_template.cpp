@@ -62,9 +62,10 @@ double TemplateSlope(const TemplateShape& t, double s) {
   return Filtered(t, s, [&](double x) { return ContinuousSlope(t.w, t.sigmaC, x); });
 }
 
-LineTemplate::LineTemplate(const TemplateShape& shape, double range, double step)
-    : shape_(shape), range_(range), inverseStep_(1 / step) {
-  const size_t n = static_cast<size_t>(std::ceil(2 * range / step)) + 2;
+LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requestedStep)
+    : shape_(shape), range_(range), perPixel_(std::max(1.0, std::round(1 / requestedStep))) {
+  const double step = 1 / perPixel_;
+  const size_t n = static_cast<size_t>(std::ceil(2 * range * perPixel_)) + 2;
   last_ = static_cast<double>(n - 2);
   values_.resize(n);
   slopes_.resize(n);

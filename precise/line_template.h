@@ -30,14 +30,15 @@ struct TemplateShape {
 double TemplateValue(const TemplateShape& shape, double s);
 double TemplateSlope(const TemplateShape& shape, double s);
 
-// T and T' tabulated on [−range, range] at a fine step, linearly interpolated.
+// T and T' tabulated on [−range, range] at a fine step (a whole number of
+// nodes per pixel), linearly interpolated.
 class LineTemplate {
  public:
   LineTemplate(const TemplateShape& shape, double range, double step);
   const TemplateShape& Shape() const { return shape_; }
   // T(s) and T'(s); beyond the range the end values.
   void At(double s, double& value, double& slope) const {
-    double t = (s + range_) * inverseStep_;
+    double t = (s + range_) * perPixel_;
     t = std::clamp(t, 0.0, last_);
     const size_t i = static_cast<size_t>(t);
     const double f = t - static_cast<double>(i);
@@ -45,9 +46,28 @@ class LineTemplate {
     slope = slopes_[i] + f * (slopes_[i + 1] - slopes_[i]);
   }
 
+  // T and T' at s0, s0 + 1, ..., s0 + n − 1: whole pixels apart, so every
+  // sample falls at the same place between two nodes and one weight serves.
+  void Run(double s0, int n, double* value, double* slope) const {
+    const double t0 = (s0 + range_) * perPixel_;
+    const double end = t0 + static_cast<double>(n - 1) * perPixel_;
+    if (!(t0 >= 0 && end < last_)) {
+      for (int i = 0; i < n; ++i) At(s0 + i, value[i], slope[i]);
+      return;
+    }
+    const size_t first = static_cast<size_t>(t0);
+    const double f = t0 - static_cast<double>(first);
+    const size_t stride = static_cast<size_t>(perPixel_);
+    for (int i = 0; i < n; ++i) {
+      const size_t k = first + static_cast<size_t>(i) * stride;
+      value[i] = values_[k] + f * (values_[k + 1] - values_[k]);
+      slope[i] = slopes_[k] + f * (slopes_[k + 1] - slopes_[k]);
+    }
+  }
+
  private:
   TemplateShape shape_;
-  double range_, inverseStep_, last_;
+  double range_, perPixel_, last_;  // perPixel_: nodes per pixel, a whole number
   std::vector<double> values_, slopes_;
 };
 

@@ -1,7 +1,9 @@
 #include "precise/precise_refinement.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <exception>
 #include <map>
 #include <memory>
@@ -153,12 +155,19 @@ class Refinement {
 
   // ---- Passes ----------------------------------------------------------------
 
+  // The first fits only verify and place crossings for the final ones: half
+  // the rows and a hundredth of a pixel do.
+  precise::FitOptions FirstFits() const {
+    return {params_.firstPassRowStep, params_.firstPassConvergence};
+  }
+  precise::FitOptions FinalFits() const { return {params_.finalRowStep, params_.convergence}; }
+
   CrossingFit SnapAndFit(Vec2 start, const LineGeometry& v, const LineGeometry& h,
                          double window) const {
     Vec2 p = start;
     if (auto s = precise::SnapCrossing(vertical_, horizontal_, p, v, h, window, params_))
       if (precise::Distance(*s, start) <= params_.acceptMaxMove * basis_.pmin) p = *s;
-    return precise::FitCrossing(p, v, h, familyV_, familyH_, params_);
+    return precise::FitCrossing(p, v, h, familyV_, familyH_, params_, FirstFits());
   }
 
   // Every start refined by centroids; of several merged into one crossing
@@ -179,7 +188,8 @@ class Refinement {
     }
     std::vector<CrossingFit> fits(tasks.size());
     precise::ParallelFor(tasks.size(), params_.threads, [&](size_t k) {
-      fits[k] = precise::FitCrossing(tasks[k].start, gv[k], gh[k], familyV_, familyH_, params_);
+      fits[k] = precise::FitCrossing(tasks[k].start, gv[k], gh[k], familyV_, familyH_, params_,
+                                     FirstFits());
     });
     for (size_t k = 0; k < tasks.size(); ++k) {
       Node& n = table_.nodes[tasks[k].ij];
@@ -235,8 +245,8 @@ class Refinement {
         const auto [i, j] = sample[k];
         poolsV[k] = PoolFor(familyV_), poolsH[k] = PoolFor(familyH_);
         precise::FitCrossing(table_.nodes.at({i, j}).fit.position, table_.Vertical(i, j, true),
-                             table_.Horizontal(i, j, true), fv, fh, params_, &poolsV[k],
-                             &poolsH[k]);
+                             table_.Horizontal(i, j, true), fv, fh, params_, FinalFits(),
+                             &poolsV[k], &poolsH[k]);
       });
       precise::ProfilePool pv = PoolFor(familyV_), ph = PoolFor(familyH_);
       for (size_t k = 0; k < sample.size(); ++k) pv.Merge(poolsV[k]), ph.Merge(poolsH[k]);
@@ -307,9 +317,9 @@ class Refinement {
         return f.ok && f.standardError <= params_.acceptMaxError &&
                precise::Distance(f.position, from) <= params_.templateMaxMove * basis_.pmin;
       };
-      CrossingFit f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_);
+      CrossingFit f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_, FinalFits());
       if (!good(f) && anyTemplate)
-        f = precise::FitCrossing(from, gv[k], gh[k], familyV_, familyH_, params_);
+        f = precise::FitCrossing(from, gv[k], gh[k], familyV_, familyH_, params_, FinalFits());
       fits[k] = good(f) ? f : n.fit;
     });
     for (size_t k = 0; k < keys.size(); ++k) table_.nodes[keys[k]].fit = fits[k];

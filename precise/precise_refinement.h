@@ -47,9 +47,14 @@ struct PreciseParams {
   double minRing = 2;           // least width of the background ring h2 − h1, pixels
 
   // --- One crossing --------------------------------------------------------
-  double snapArmFrom = 0.2;   // coarse snap: rows from this·P + 1 ...
-  double snapArmTo = 0.8;     // ... to this·P − 1 along each arm (P: to the next crossing)
-  double snapWindow = 0.3;    // coarse snap: mean profile over ± this·spacing
+  double snapArmFrom = 0.2;  // coarse snap: rows from this·P + 1 ...
+  double snapArmTo = 0.8;    // ... to this·P − 1 along each arm (P: to the next crossing)
+  double snapWindow = 0.3;   // coarse snap: mean profile over ± this·spacing
+  int snapRowStep = 3;       // coarse snap: every this-th row
+  int firstPassRowStep = 2;  // first fits (verification, completion): every this-th row
+  double firstPassConvergence = 0.01;  // ... until the crossing moves less than this, pixels
+  int finalRowStep = 1;       // final fits: every this-th row (2: about half the cost, the noise's
+                              // share of the error √2 larger)
   int maxIterations = 12;     // fine loop: at most this many fits ...
   double convergence = 1e-4;  // ... until the crossing moves less than this, pixels
   double rowMassShare = 0.3;  // a row counts when its ink exceeds this·median row ink
@@ -64,10 +69,10 @@ struct PreciseParams {
   int templateSteps = 4;             // Gauss-Newton steps per row
   double templateStepClip = 0.5;     // largest step of a row centre, pixels
   double templateTableStep = 0.002;  // tabulation of the template, pixels
-  int templateCrossings = 100;       // crossings pooled to fit the template
+  int templateCrossings = 40;        // crossings pooled to fit the template
   double templateBin = 0.1;          // bin of the pooled profile, pixels
   double templatePhaseShare = 0.1;   // least share of rows at sub-pixel phases 0.15-0.85
-  int templateRounds = 3;            // fits of the template, each from the last positions
+  int templateRounds = 2;            // fits of the template, each from the last positions
   double templateMaxMove = 0.1;      // the template may move a crossing at most this·pmin
   double templateMaxShift = 0.005;   // a template that centres the rows further than this from
                                      // their centroids on average (over whole pixels of phase,
