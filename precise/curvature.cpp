@@ -11,8 +11,8 @@ namespace qova::precise {
 namespace {
 
 // Half the second derivative, at each t, of the least-squares polynomial
-// z = p(t) through the points (cubic from 6 points, quadratic from 4; none
-// below). t is centred and scaled for a well-conditioned fit.
+// z = p(t) through the points (quartic from 8 points, cubic from 6,
+// quadratic from 4; none below). t is centred and scaled for a well-conditioned fit.
 std::vector<double> HalfSecondDerivatives(const std::vector<double>& t,
                                           const std::vector<double>& z) {
   std::vector<double> out(t.size(), 0.0);
@@ -36,11 +36,13 @@ std::vector<double> HalfSecondDerivatives(const std::vector<double>& t,
     for (size_t k = 0; k < n; ++k) {
       const double u = (t[k] - mean) / scale;
       double second = 2 * coefficients[2];
-      if (degree == 3) second += 6 * coefficients[3] * u;
+      if (degree >= 3) second += 6 * coefficients[3] * u;
+      if (degree >= 4) second += 12 * coefficients[4] * u * u;
       out[k] = second / (scale * scale) / 2;
     }
     return true;
   };
+  if (n >= 8 && solve(NormalEquations<5>{}, std::array<double, 5>{}, 4)) return out;
   if (n >= 6 && solve(NormalEquations<4>{}, std::array<double, 4>{}, 3)) return out;
   if (!solve(NormalEquations<3>{}, std::array<double, 3>{}, 2)) out.assign(n, 0.0);
   return out;
