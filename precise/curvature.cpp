@@ -10,6 +10,12 @@
 namespace qova::precise {
 namespace {
 
+// A chain is straight when its crossings scatter about a straight line by
+// no more than twice their standard errors (χ² per degree of freedom up to
+// 4), errors taken as at least a thousandth of a pixel.
+constexpr double kStraightChi2 = 4;
+constexpr double kLeastError = 1e-3;
+
 // Half the second derivative, at each t, of the least-squares polynomial
 // z = p(t) through the points (quartic from 8 points, cubic from 6,
 // quadratic from 4; none below). t is centred and scaled for a well-conditioned fit.
@@ -48,6 +54,25 @@ std::vector<double> HalfSecondDerivatives(const std::vector<double>& t,
   return out;
 }
 
+// Whether a straight line explains the chain within its crossings' errors:
+// then its bend is noise, and holding it would only add that noise.
+bool Straight(const std::vector<double>& t, const std::vector<double>& z,
+              const std::vector<double>& errors) {
+  const double n = static_cast<double>(t.size());
+  double st = 0, sz = 0, stt = 0, stz = 0;
+  for (size_t k = 0; k < t.size(); ++k)
+    st += t[k], sz += z[k], stt += t[k] * t[k], stz += t[k] * z[k];
+  const double det = n * stt - st * st;
+  if (!(det > 0) || n < 4) return true;
+  const double b = (n * stz - st * sz) / det, a = (sz - b * st) / n;
+  double chi2 = 0;
+  for (size_t k = 0; k < t.size(); ++k) {
+    const double e = (z[k] - a - b * t[k]) / std::max(errors[k], kLeastError);
+    chi2 += e * e;
+  }
+  return chi2 / (n - 2) <= kStraightChi2;
+}
+
 }  // namespace
 
 void EstimateCurvature(NodeTable& table) {
@@ -59,14 +84,22 @@ void EstimateCurvature(NodeTable& table) {
     rows[ij.second].push_back(&n);    // in i order
   }
   for (auto& [i, chain] : columns) {
-    std::vector<double> y, x;
-    for (const Node* n : chain) y.push_back(n->fit.position.y), x.push_back(n->fit.position.x);
+    std::vector<double> y, x, e;
+    for (const Node* n : chain) {
+      y.push_back(n->fit.position.y), x.push_back(n->fit.position.x);
+      e.push_back(n->fit.sigmaX);
+    }
+    if (Straight(y, x, e)) continue;
     const auto c = HalfSecondDerivatives(y, x);
     for (size_t k = 0; k < chain.size(); ++k) chain[k]->curveV = c[k];
   }
   for (auto& [j, chain] : rows) {
-    std::vector<double> x, y;
-    for (const Node* n : chain) x.push_back(n->fit.position.x), y.push_back(n->fit.position.y);
+    std::vector<double> x, y, e;
+    for (const Node* n : chain) {
+      x.push_back(n->fit.position.x), y.push_back(n->fit.position.y);
+      e.push_back(n->fit.sigmaY);
+    }
+    if (Straight(x, y, e)) continue;
     const auto c = HalfSecondDerivatives(x, y);
     for (size_t k = 0; k < chain.size(); ++k) chain[k]->curveH = c[k];
   }

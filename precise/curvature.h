@@ -5,7 +5,9 @@
 // y = p(x) through those of a row; each crossing's line then keeps the
 // curvature p''/2 fixed in its final fit (a free bend per crossing would
 // double the noise). A barrel's bend changes along a line by a quartic term:
-// a cubic chain left a quarter of its curvature bias near the corners.
+// a cubic chain left a quarter of its curvature bias near the corners. A
+// chain that a straight line explains within its crossings' errors keeps no
+// bend: on undistorted plates the fitted bends only added their noise.
 
 #include "precise/node_table.h"
 

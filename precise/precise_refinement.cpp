@@ -69,8 +69,13 @@ class Refinement {
         basis_.pmin, regionInk_, params_, tried);
     DropDuplicates();
     if (params_.useTemplate) FitTemplates();
-    if (params_.useCurvature) precise::EstimateCurvature(table_);
-    FinalPass();
+    FinalPass(false);
+    // The bends from the final positions (the first fits' centroids carry
+    // the pixel-phase bias of thin lines), and the bent lines fitted again.
+    if (params_.useCurvature) {
+      precise::EstimateCurvature(table_);
+      FinalPass(true);
+    }
     DropDuplicates();
     return Points();
   }
@@ -295,12 +300,13 @@ class Refinement {
     return f;
   }
 
-  // Every accepted crossing once more, with the lines' bends and the
-  // templates; where the template fails or moves it far, by centroids.
-  void FinalPass() {
+  // Every accepted crossing (or those on bent lines) once more, with the
+  // templates and the lines' bends; where the template fails or moves it
+  // far, by centroids.
+  void FinalPass(bool bentOnly) {
     std::vector<std::pair<int, int>> keys;
     for (const auto& [ij, n] : table_.nodes)
-      if (n.accepted) keys.push_back(ij);
+      if (n.accepted && (!bentOnly || n.curveV != 0 || n.curveH != 0)) keys.push_back(ij);
     std::vector<LineGeometry> gv, gh;
     for (const auto& [i, j] : keys)
       gv.push_back(table_.Vertical(i, j, true)), gh.push_back(table_.Horizontal(i, j, true));
