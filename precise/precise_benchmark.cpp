@@ -3,7 +3,7 @@
 // pitch): seconds per run and microseconds per crossing on one thread and on
 // all cores, and the ratio of the precise stage (all cores) to the run.
 //
-//   qova-precise-bench [--sizes 1,16,64] [--runs N]
+//   qova-precise-bench [--sizes 1,16,64] [--runs N] [--final-row-step N]
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -40,7 +40,8 @@ double MedianSeconds(int runs, F&& f) {
   return Median(t);
 }
 
-void BenchOneSize(int megapixels, int runs, const std::filesystem::path& dir) {
+void BenchOneSize(int megapixels, int runs, const PreciseParams& params,
+                  const std::filesystem::path& dir) {
   const Plate plate = RenderPlate(BenchPlateParams(megapixels));
   const auto region = BenchRegion(plate);
   const std::string image = (dir / "plate.bmp").string();
@@ -53,12 +54,12 @@ void BenchOneSize(int megapixels, int runs, const std::filesystem::path& dir) {
   for (int i = 0; i < form.FoundPoints.Count(); ++i) starts.push_back(*form.FoundPoints.Get(i));
   for (const QPointF& c : region) corners.emplace_back(c.x(), c.y());
   PreciseResult result;
-  PreciseParams one;
+  PreciseParams one = params;
   one.threads = 1;
   const double single =
       MedianSeconds(runs, [&] { result = RefinePrecise(plate.image, corners, starts, one); });
   const double all =
-      MedianSeconds(runs, [&] { result = RefinePrecise(plate.image, corners, starts); });
+      MedianSeconds(runs, [&] { result = RefinePrecise(plate.image, corners, starts, params); });
   const double n = static_cast<double>(result.points.size());
   std::printf("%6d MP %9zu %9zu %12.4f %12.4f %10.1f %12.4f %10.1f %8.2f\n", megapixels,
               starts.size(), result.points.size(), run, single, single / n * 1e6, all,
@@ -74,6 +75,7 @@ int main(int argc, char** argv) {
   QGuiApplication app(argc, argv);
   std::vector<int> sizes = {1, 16, 64};
   int runs = 3;
+  qova::PreciseParams params;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--sizes" && i + 1 < argc) {
@@ -81,8 +83,11 @@ int main(int argc, char** argv) {
       for (const auto& part : QString(argv[++i]).split(',')) sizes.push_back(part.toInt());
     } else if (a == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--final-row-step" && i + 1 < argc) {
+      params.finalRowStep = std::max(1, std::atoi(argv[++i]));
     } else {
-      std::fprintf(stderr, "usage: qova-precise-bench [--sizes 1,16,64] [--runs N]\n");
+      std::fprintf(stderr,
+                   "usage: qova-precise-bench [--sizes 1,16,64] [--runs N] [--final-row-step N]\n");
       return 2;
     }
   }
@@ -92,7 +97,7 @@ int main(int argc, char** argv) {
   std::printf("%d cores\n%9s %9s %9s %12s %12s %10s %12s %10s %8s\n",
               static_cast<int>(std::thread::hardware_concurrency()), "plate", "starts", "points",
               "run s", "1 thread s", "µs/pt", "all cores s", "µs/pt", "ratio");
-  for (int mp : sizes) qova::BenchOneSize(mp, runs, dir);
+  for (int mp : sizes) qova::BenchOneSize(mp, runs, params, dir);
   std::filesystem::remove_all(dir);
   return 0;
 }
