@@ -114,14 +114,13 @@ StraightFit FitStraight(const std::vector<Row>& rows, const std::vector<double>&
 // ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
 // every sub-pixel phase, so the window itself adds no bias.
 void Centroid(Row& row, const double* d, double inner) {
-  double m = 0, ms = 0, mss = 0, ww = 0, wws = 0, wwss = 0;
+  double m = 0, ms = 0, ww = 0, wws = 0, wwss = 0;
   for (int i = 0; i < row.n; ++i) {
     const double s = row.x0 + i - row.xk;
     const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
     m += w * d[i], ms += w * s * d[i];
     ww += w * w, wws += w * w * s, wwss += w * w * s * s;
   }
-  (void)mss;
   row.mass = m;
   row.centre = m > 0 ? ms / m : 0;
   // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
@@ -202,124 +201,135 @@ double MedianOf(std::vector<double>& v, size_t n) {
 
 }  // namespace
 
-LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
-                const PreciseParams& params, const FitOptions& options, ProfilePool* pool,
-                RowMemory* memory) {
-  LineFit fit;
-  const GreyView& view = *family.view;
-  const double k = std::sqrt(1 + line.slope * line.slope);
-  const double inner = family.support.h1 * k + 0.5;
-  const double outer = family.support.h2 * k;
-  const double limit = family.support.h1 * k;
-  const double q = line.curvature;
-  Scratch& scratch = ThreadScratch();
-  std::vector<Row>& rows = scratch.rows;
-  std::vector<double>& samples = scratch.samples;
-  rows.clear(), samples.clear();
+namespace {
 
-  // The rows of both arms with their windows (those of the last fit while
-  // they still hold the band with a pixel to spare), their grey levels, and
-  // per arm a background plane B0 + B1·s + B2·Y fitted to the ring beside
-  // the band.
-  bool keepLayout = memory && !memory->layout.empty();
-  if (keepLayout)
-    for (const RowMemory::Window& w : memory->layout) {
-      const double dy = w.y - c.y, xk = c.x + line.slope * dy + q * dy * dy;
-      if (!(w.x0 <= xk - inner - 1 && w.x0 + w.n - 1 >= xk + inner + 1)) keepLayout = false;
-    }
-  if (keepLayout && family.lineTemplate && memory->lastFit.ok) {
-    // The same pixels in every window give every row the same template fit
-    // and the line the same place: the last fit, about the new centre.
-    LineFit same = memory->lastFit;
-    const double shift = c.y - memory->lastCentre.y;
-    same.alpha = memory->lastCentre.x - c.x + same.alpha + same.beta * shift + q * shift * shift;
-    same.beta += 2 * q * shift;
-    same.reused = true;
-    return same;
+// A line's band in its rows (row units: widths stretched by √(1 + b²)):
+// the centroid's taper ends at `inner`, the window at `outer`, a centre
+// counts within `limit`; q is the bend held.
+struct Band {
+  double inner, outer, limit, q;
+};
+
+double LineAt(Vec2 c, const LineGeometry& line, double q, double dy) {
+  return c.x + line.slope * dy + q * dy * dy;
+}
+
+// Whether the last fit's windows still hold the band, with a pixel to
+// spare, about the line as it now lies.
+bool LayoutHolds(const RowMemory* memory, Vec2 c, const LineGeometry& line, const Band& band) {
+  if (!memory || memory->layout.empty()) return false;
+  for (const RowMemory::Window& w : memory->layout) {
+    const double xk = LineAt(c, line, band.q, w.y - c.y);
+    if (!(w.x0 <= xk - band.inner - 1 && w.x0 + w.n - 1 >= xk + band.inner + 1)) return false;
   }
-  if (keepLayout) {
-    for (const RowMemory::Window& w : memory->layout) {
+  return true;
+}
+
+// The last fit, x = c'.x + α + β·(y − c'.y) + q·(y − c'.y)², written about c.
+LineFit Recentred(const RowMemory& memory, Vec2 c, double q) {
+  LineFit same = memory.lastFit;
+  const double shift = c.y - memory.lastCentre.y;
+  same.alpha = memory.lastCentre.x - c.x + same.alpha + same.beta * shift + q * shift * shift;
+  same.beta += 2 * q * shift;
+  same.reused = true;
+  return same;
+}
+
+// The rows of both arms, from the crossing's core out to the next one's,
+// with their windows (the last fit's, when `keep`), and room for their
+// grey levels.
+void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line, const Band& band,
+             int rowStep, const RowMemory* keep, Scratch& scratch, LineFit& fit) {
+  auto add = [&](Row row) {
+    row.dy = row.y - c.y;
+    row.xk = LineAt(c, line, band.q, row.dy);
+    row.first = scratch.samples.size();
+    scratch.samples.resize(scratch.samples.size() + static_cast<size_t>(row.n));
+    scratch.rows.push_back(row);
+    ++fit.arms[row.arm].rows;
+  };
+  if (keep) {
+    for (const RowMemory::Window& w : keep->layout) {
       Row row;
       row.arm = w.arm, row.y = w.y, row.x0 = w.x0, row.n = w.n;
-      row.dy = w.y - c.y;
-      row.xk = c.x + line.slope * row.dy + q * row.dy * row.dy;
-      row.first = samples.size();
-      samples.resize(samples.size() + static_cast<size_t>(row.n));
-      rows.push_back(row);
-      ++fit.arms[row.arm].rows;
+      add(row);
     }
+    return;
   }
-  for (int arm = 0; arm < 2 && !keepLayout; ++arm) {
+  const double k = std::sqrt(1 + line.slope * line.slope);
+  for (int arm = 0; arm < 2; ++arm) {
     const double length = arm == 0 ? line.armBefore : line.armAfter;
-    const double lo = family.core / k, hi = (length - family.core) / k;
+    const double lo = core / k, hi = (length - core) / k;
     if (!(hi >= lo) || !(hi < 1e6)) continue;
     const double from = arm == 0 ? c.y - hi : c.y + lo, to = arm == 0 ? c.y - lo : c.y + hi;
     const double yFrom = std::max(0.0, std::ceil(from));
     const double yTo = std::min(view.Height() - 1.0, std::floor(to));
-    for (double yy = yFrom; yy <= yTo; yy += options.rowStep) {
-      Row row;
-      row.arm = arm;
-      row.y = static_cast<int>(yy);
-      row.dy = yy - c.y;
-      row.xk = c.x + line.slope * row.dy + q * row.dy * row.dy;
-      const double x0 = std::ceil(row.xk - outer), x1 = std::floor(row.xk + outer);
+    for (double yy = yFrom; yy <= yTo; yy += rowStep) {
+      const double xk = LineAt(c, line, band.q, yy - c.y);
+      const double x0 = std::ceil(xk - band.outer), x1 = std::floor(xk + band.outer);
       if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
-      row.x0 = static_cast<int>(x0);
-      row.n = static_cast<int>(x1 - x0) + 1;
-      row.first = samples.size();
-      samples.resize(samples.size() + static_cast<size_t>(row.n));
-      rows.push_back(row);
-      ++fit.arms[arm].rows;
+      Row row;
+      row.arm = arm, row.y = static_cast<int>(yy);
+      row.x0 = static_cast<int>(x0), row.n = static_cast<int>(x1 - x0) + 1;
+      add(row);
     }
   }
-  Gather(view, rows, samples.data());
-  double plane[2][3] = {};
-  bool planeOk[2] = {false, false};
-  {
-    PlaneSums ring[2];
-    for (const Row& row : rows) {
-      const double* v = samples.data() + row.first;
-      for (int i = 0; i < row.n; ++i) {
-        const double s = row.x0 + i - row.xk;
-        if (std::fabs(s) > inner) ring[row.arm].Add(s, row.dy, v[i]);
-      }
-    }
-    for (int arm = 0; arm < 2; ++arm) planeOk[arm] = ring[arm].Solve(plane[arm]);
-  }
+}
 
-  // The illumination beside each arm scales the line's ink as it scales the
-  // paper (vignetting, uneven lighting): its relative slope across the line,
-  // from the ring's plane in grey levels, is divided out of the ink so that
-  // the line stays symmetric.
+// Per arm the background plane B0 + B1·s + B2·Y, fitted to the ring
+// beside the band, subtracted from the grey levels. The illumination
+// scales the line's ink as it scales the paper (vignetting, uneven
+// lighting): its relative slope across the line, from the plane in grey
+// levels, is divided out of the ink so that the line stays symmetric.
+void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch, bool planeOk[2]) {
+  PlaneSums ring[2];
+  for (const Row& row : scratch.rows) {
+    const double* v = scratch.samples.data() + row.first;
+    for (int i = 0; i < row.n; ++i) {
+      const double s = row.x0 + i - row.xk;
+      if (std::fabs(s) > band.inner) ring[row.arm].Add(s, row.dy, v[i]);
+    }
+  }
+  double plane[2][3] = {};
   double relativeSlope[2] = {0, 0};
   for (int arm = 0; arm < 2; ++arm) {
+    planeOk[arm] = ring[arm].Solve(plane[arm]);
     if (!planeOk[arm]) continue;
     const double level = view.LinesDark() ? 255 * kThirds - plane[arm][0] : plane[arm][0];
     const double slope = view.LinesDark() ? -plane[arm][1] : plane[arm][1];
     if (level > kThirds) relativeSlope[arm] = std::clamp(slope / level, -0.05, 0.05);
   }
-  // Centres: the centroid, then (with a template) the template's shift,
-  // started where the last fit of this row ended.
-  std::vector<double>& values = scratch.values;
-  values.clear();
-  for (Row& row : rows) {
+  for (const Row& row : scratch.rows) {
     if (!planeOk[row.arm]) continue;
     const double* b = plane[row.arm];
     const double kappa = relativeSlope[row.arm];
-    double* d = samples.data() + row.first;
+    double* d = scratch.samples.data() + row.first;
     for (int i = 0; i < row.n; ++i) {
       const double s = row.x0 + i - row.xk;
       // (1 − κs) for 1/(1 + κs): the lighting is a plane to first order anyway.
       d[i] = (d[i] - (b[0] + b[1] * s + b[2] * row.dy)) * (1 - kappa * s);
     }
-    Centroid(row, d, inner);
+  }
+}
+
+// Each row's centre (the centroid, then with a template the template's
+// shift, started where the last fit of the row ended), its ink, and
+// whether it counts: ink above a share of the median row's, centre within
+// the band. Also each arm's median row ink.
+void MeasureRows(const FamilyContext& family, const Band& band, const PreciseParams& params,
+                 const RowMemory* memory, const bool planeOk[2], Scratch& scratch, LineFit& fit) {
+  std::vector<double>& values = scratch.values;
+  values.clear();
+  for (Row& row : scratch.rows) {
+    if (!planeOk[row.arm]) continue;
+    Centroid(row, scratch.samples.data() + row.first, band.inner);
     row.centroid = row.centre;
     values.push_back(row.mass);
   }
   const double medianMass = MedianOf(values, values.size());
-  for (Row& row : rows) {
+  for (Row& row : scratch.rows) {
     if (!planeOk[row.arm]) continue;
-    row.valid = row.mass > params.rowMassShare * medianMass && std::fabs(row.centre) < limit;
+    row.valid = row.mass > params.rowMassShare * medianMass && std::fabs(row.centre) < band.limit;
     if (row.valid && family.lineTemplate) {
       // The template's fit is the same wherever the window was placed, as
       // long as it holds the same pixels: then the last one stands.
@@ -327,35 +337,38 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
       if (last && last->x0 == row.x0 && last->n == row.n) {
         row.centre = last->centre - row.xk;
         row.floor = last->floor;
-        row.valid = std::fabs(row.centre) < limit;
+        row.valid = std::fabs(row.centre) < band.limit;
       } else {
         double start = row.centre;
-        if (last && std::fabs(last->centre - row.xk) < limit) start = last->centre - row.xk;
-        row.valid = TemplateCentre(row, samples.data() + row.first, *family.lineTemplate, start,
-                                   limit, params);
+        if (last && std::fabs(last->centre - row.xk) < band.limit) start = last->centre - row.xk;
+        row.valid = TemplateCentre(row, scratch.samples.data() + row.first, *family.lineTemplate,
+                                   start, band.limit, params);
       }
     }
     row.inlier = row.valid;
   }
   for (int arm = 0; arm < 2; ++arm) {
     values.clear();
-    for (const Row& row : rows)
+    for (const Row& row : scratch.rows)
       if (row.arm == arm) values.push_back(planeOk[arm] ? row.mass : 0.0);
     fit.arms[arm].medianMass = MedianOf(values, values.size());
   }
+}
 
-  // z = x − c.x − q·Y² = α + β·Y through the row centres, refitted without
-  // the rows beyond a few robust σ.
+// z = x − c.x − q·Y² = α + β·Y through the row centres, refitted without
+// the rows beyond a few robust σ (MAD at least madFloor).
+StraightFit RobustLine(Vec2 c, double q, const PreciseParams& params, Scratch& scratch) {
+  std::vector<Row>& rows = scratch.rows;
   std::vector<double>& z = scratch.z;
   z.resize(rows.size());
   for (size_t r = 0; r < rows.size(); ++r)
     z[r] = rows[r].xk + rows[r].centre - c.x - q * rows[r].dy * rows[r].dy;
   StraightFit f = FitStraight(rows, z);
   for (int round = 0; round < params.rejectRounds && f.ok; ++round) {
-    values.clear();
+    scratch.values.clear();
     for (size_t r = 0; r < rows.size(); ++r)
-      if (rows[r].valid) values.push_back(std::fabs(z[r] - f.alpha - f.beta * rows[r].dy));
-    const double mad = std::max(MedianOf(values, values.size()), params.madFloor);
+      if (rows[r].valid) scratch.values.push_back(std::fabs(z[r] - f.alpha - f.beta * rows[r].dy));
+    const double mad = std::max(MedianOf(scratch.values, scratch.values.size()), params.madFloor);
     const double cut = params.rejectSigmas * 1.4826 * mad;
     bool changed = false;
     for (size_t r = 0; r < rows.size(); ++r) {
@@ -367,49 +380,87 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
     if (!changed) break;
     f = FitStraight(rows, z);
   }
-  if (!f.ok) return fit;
+  return f;
+}
+
+// The kept rows per arm, and the rounding floor of the intercept: the
+// median row's floor over the number of different sub-pixel phases among
+// the rows (rows whose lines lie at the same phase round alike).
+bool CountRows(Vec2 c, double q, const StraightFit& f, const PreciseParams& params,
+               Scratch& scratch, LineFit& fit) {
   std::bitset<kPhaseBins> phases;
   int kept = 0;
-  values.clear();
-  for (const Row& row : rows)
+  scratch.values.clear();
+  for (const Row& row : scratch.rows)
     if (row.inlier) {
       ++fit.arms[row.arm].usable, ++kept;
-      values.push_back(row.floor);
+      scratch.values.push_back(row.floor);
       const double at = c.x + f.alpha + f.beta * row.dy + q * row.dy * row.dy;
       const double phase = at - std::floor(at);
       phases.set(std::min(kPhaseBins - 1, static_cast<int>(phase * kPhaseBins)));
     }
   if (kept < params.minRows || fit.arms[0].usable < params.minRowsPerArm ||
       fit.arms[1].usable < params.minRowsPerArm)
-    return fit;
+    return false;
+  const double floor = MedianOf(scratch.values, scratch.values.size());
+  fit.floorVariance = floor * floor / static_cast<double>(phases.count());
+  return true;
+}
+
+void Remember(const FamilyContext& family, Vec2 c, const LineFit& fit, const Scratch& scratch,
+              RowMemory& memory) {
+  if (family.lineTemplate)
+    for (const Row& row : scratch.rows)
+      if (row.valid) memory.Set(row.y, {row.x0, row.n, row.xk + row.centre, row.floor});
+  memory.layout.clear();
+  for (const Row& row : scratch.rows) memory.layout.push_back({row.arm, row.y, row.x0, row.n});
+  memory.lastFit = fit;
+  memory.lastCentre = c;
+}
+
+// The kept rows' profiles about the fitted line, over their ink.
+void PoolRows(const FamilyContext& family, Vec2 c, double q, const StraightFit& f,
+              const Scratch& scratch, ProfilePool& pool) {
+  for (const Row& row : scratch.rows) {
+    if (!row.inlier) continue;
+    const double fitted = c.x + f.alpha + f.beta * row.dy + q * row.dy * row.dy;
+    const double offset = fitted - row.xk;
+    const double* d = scratch.samples.data() + row.first;
+    for (int i = 0; i < row.n; ++i) pool.Add(row.x0 + i - row.xk - offset, d[i] / row.mass);
+    pool.AddRow(fitted);
+    if (family.lineTemplate) pool.AddShift(fitted, row.centre - row.centroid);
+  }
+}
+
+}  // namespace
+
+LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
+                const PreciseParams& params, const FitOptions& options, ProfilePool* pool,
+                RowMemory* memory) {
+  const double k = std::sqrt(1 + line.slope * line.slope);
+  const Band band{family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
+                  line.curvature};
+  const bool keep = LayoutHolds(memory, c, line, band);
+  // The same pixels in every window give every row the same template fit
+  // and the line the same place: the last fit, about the new centre.
+  if (keep && family.lineTemplate && memory->lastFit.ok) return Recentred(*memory, c, band.q);
+
+  LineFit fit;
+  Scratch& scratch = ThreadScratch();
+  scratch.rows.clear(), scratch.samples.clear();
+  LayRows(*family.view, family.core, c, line, band, options.rowStep, keep ? memory : nullptr,
+          scratch, fit);
+  Gather(*family.view, scratch.rows, scratch.samples.data());
+  bool planeOk[2] = {false, false};
+  SubtractBackground(*family.view, band, scratch, planeOk);
+  MeasureRows(family, band, params, memory, planeOk, scratch, fit);
+  const StraightFit f = RobustLine(c, band.q, params, scratch);
+  if (!f.ok || !CountRows(c, band.q, f, params, scratch, fit)) return fit;
   fit.alpha = f.alpha, fit.beta = f.beta;
   fit.varAlpha = f.varAlpha, fit.varBeta = f.varBeta, fit.covAlphaBeta = f.cov;
-  // Rows whose lines lie at the same sub-pixel phase round alike: only rows
-  // at different phases average the rounding out.
-  const double floor = MedianOf(values, values.size());
-  fit.floorVariance = floor * floor / static_cast<double>(phases.count());
   fit.ok = std::isfinite(fit.varAlpha) && std::isfinite(fit.floorVariance);
-
-  if (memory) {
-    if (family.lineTemplate)
-      for (const Row& row : rows)
-        if (row.valid) memory->Set(row.y, {row.x0, row.n, row.xk + row.centre, row.floor});
-    memory->layout.clear();
-    for (const Row& row : rows) memory->layout.push_back({row.arm, row.y, row.x0, row.n});
-    memory->lastFit = fit;
-    memory->lastCentre = c;
-  }
-  if (pool && fit.ok) {
-    for (const Row& row : rows) {
-      if (!row.inlier) continue;
-      const double fitted = c.x + f.alpha + f.beta * row.dy + q * row.dy * row.dy;
-      const double offset = fitted - row.xk;
-      const double* d = samples.data() + row.first;
-      for (int i = 0; i < row.n; ++i) pool->Add(row.x0 + i - row.xk - offset, d[i] / row.mass);
-      pool->AddRow(fitted);
-      if (family.lineTemplate) pool->AddShift(fitted, row.centre - row.centroid);
-    }
-  }
+  if (memory) Remember(family, c, fit, scratch, *memory);
+  if (pool && fit.ok) PoolRows(family, c, band.q, f, scratch, *pool);
   return fit;
 }
 
