@@ -32,7 +32,6 @@ class GreyView {
   // Width and height in this orientation.
   int Width() const { return width_; }
   int Height() const { return height_; }
-  bool Inside(int x, int y) const { return x >= 0 && y >= 0 && x < width_ && y < height_; }
 
   // J at column x, row y of this orientation, in thirds of a grey level;
   // the caller keeps (x, y) inside.

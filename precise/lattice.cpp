@@ -13,9 +13,9 @@ namespace {
 
 constexpr double kDegree = std::numbers::pi / 180;
 
-// ---- The spatial index -----------------------------------------------------
-
 }  // namespace
+
+// ---- The spatial index -------------------------------------------------------
 
 PointIndex::PointIndex(std::span<const Vec2> points, double cell) : points_(points) {
   double x1 = 0, y1 = 0;
@@ -301,7 +301,6 @@ class Walk {
     return false;
   }
 
-  std::map<std::pair<int, int>, int>& Occupied() { return occupied_; }
   const std::vector<bool>& Indexed() const { return indexed_; }
 
  private:
