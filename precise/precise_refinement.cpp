@@ -362,6 +362,23 @@ std::string CheckInputs(const QImage& image, std::span<const VT_Point> corners) 
   return {};
 }
 
+// Parameters that would hang or break the method (a step of no rows, an
+// empty bin) are refused rather than run.
+bool ParamsSane(const PreciseParams& p) {
+  auto in = [](double v, double lo, double hi) { return v >= lo && v <= hi; };
+  return in(p.snapRowStep, 1, 64) && in(p.firstPassRowStep, 1, 64) && in(p.finalRowStep, 1, 64) &&
+         in(p.maxIterations, 1, 1000) && in(p.templateSteps, 1, 100) && in(p.neighbours, 2, 64) &&
+         in(p.supportCrossings, 1, 1e6) && in(p.templateCrossings, 1, 1e6) &&
+         in(p.templateRounds, 0, 100) && in(p.rejectRounds, 0, 100) &&
+         in(p.templateTableStep, 1e-4, 0.5) && in(p.supportBin, 0.01, 10) &&
+         in(p.templateBin, 0.01, 10) && in(p.mergeDistance, 0, 0.5) &&
+         in(p.indexTolerance, 0.01, 0.5) && in(p.startSnapWindow, 0.05, 0.5) &&
+         in(p.snapWindow, 0.05, 0.5) && in(p.minPitch, 1, 1e6) && in(p.convergence, 1e-9, 1) &&
+         in(p.firstPassConvergence, 1e-9, 1) && in(p.minHalfWidth, 0.5, 1e3) &&
+         in(p.minRing, 0.5, 1e3) && in(p.supportWindow, 0.05, 0.5) && in(p.minRows, 2, 1e6) &&
+         in(p.minRowsPerArm, 1, 1e6) && in(p.cornerMinLag, 1, 1e6);
+}
+
 PreciseResult Fail(const std::string& why) {
   PreciseResult r;
   r.message = "Точное уточнение невозможно: " + why + ".";
@@ -373,6 +390,7 @@ PreciseResult Fail(const std::string& why) {
 PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
                             std::span<const VT_Point> starts, const PreciseParams& params) {
   try {
+    if (!ParamsSane(params)) return Fail("параметры вне допустимых пределов");
     if (const std::string why = CheckInputs(image, corners); !why.empty()) return Fail(why);
     std::vector<Vec2> cornerPoints;
     for (const VT_Point& c : corners) cornerPoints.push_back({c.x, c.y});

@@ -217,6 +217,9 @@ TEST(RefinePrecise, NonsenseGivesAReasonNotACrash) {
     EXPECT_FALSE(r.message.empty());
   };
   expectRefused(RefinePrecise(QImage(), corners, starts));
+  PreciseParams noRows;
+  noRows.finalRowStep = 0;
+  expectRefused(RefinePrecise(plate.image, corners, starts, noRows));
   for (int side : {1, 2, 3, 7}) {
     QImage tiny(side, side, QImage::Format_RGB32);
     tiny.fill(qRgb(200, 200, 200));
