@@ -255,8 +255,13 @@ class Refinement {
       });
       precise::ProfilePool pv = PoolFor(familyV_), ph = PoolFor(familyH_);
       for (size_t k = 0; k < sample.size(); ++k) pv.Merge(poolsV[k]), ph.Merge(poolsH[k]);
-      shapeV = FitShape(pv, familyV_, shapeV);
-      shapeH = FitShape(ph, familyH_, shapeH);
+      // The two families' shapes side by side.
+      precise::ParallelFor(2, params_.threads, [&](size_t family) {
+        if (family == 0)
+          shapeV = FitShape(pv, familyV_, shapeV);
+        else
+          shapeH = FitShape(ph, familyH_, shapeH);
+      });
       // Pools from template fits tell whether the template suits the line.
       rejectV = rejectV || (templateV_ && Biased(pv));
       rejectH = rejectH || (templateH_ && Biased(ph));
