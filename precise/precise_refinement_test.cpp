@@ -35,7 +35,7 @@ TEST_P(StandardPlate, FindsEveryCrossingOnceToTheLimitWithAnHonestSigma) {
   const auto corners = testing::PlateRegion(plate);
   const auto truth = testing::TruthInside(plate, corners);
   ASSERT_GE(truth.size(), 12u);
-  const auto starts = testing::SpecifiedRunPoints(plate.image, corners);
+  const auto starts = testing::DetectionRunPoints(plate.image, corners);
   const PreciseResult r = RefinePrecise(plate.image, corners, starts);
   ASSERT_TRUE(r.completed) << r.message;
   const Score s = testing::ScorePoints(truth, testing::PointsOf(r), testing::SigmasOf(r));
@@ -173,7 +173,7 @@ TEST(RefinePrecise, TheReadmeSamplePlate) {
   const auto truth = testing::TruthInside(plate, corners);
   ASSERT_EQ(truth.size(), 35u);
   const PreciseResult r =
-      RefinePrecise(plate.image, corners, testing::SpecifiedRunPoints(plate.image, corners));
+      RefinePrecise(plate.image, corners, testing::DetectionRunPoints(plate.image, corners));
   ASSERT_TRUE(r.completed) << r.message;
   ASSERT_EQ(r.points.size(), 35u);
   for (size_t i = 0; i < truth.size(); ++i)
@@ -204,7 +204,7 @@ TEST(RefinePrecise, TheSameBitsOnAnyNumberOfThreads) {
   p.noise = 4;
   const Plate plate = RenderPlate(p);
   const auto corners = testing::PlateRegion(plate);
-  const auto starts = testing::SpecifiedRunPoints(plate.image, corners);
+  const auto starts = testing::DetectionRunPoints(plate.image, corners);
   std::vector<PreciseResult> results;
   for (int threads : {1, 2, 3, 8}) {
     PreciseParams params;

@@ -49,7 +49,7 @@ int main(int argc, char** argv) {
     const Plate plate = RenderPlate(c.params);
     const auto corners = PlateRegion(plate);
     const auto truth = TruthInside(plate, corners);
-    const auto starts = SpecifiedRunPoints(plate.image, corners);
+    const auto starts = DetectionRunPoints(plate.image, corners);
     const Score before = ScorePoints(truth, PointsOf(starts), {});
     const auto t0 = std::chrono::steady_clock::now();
     const PreciseResult r = RefinePrecise(plate.image, corners, starts);

@@ -11,7 +11,7 @@
 
 namespace qova::testing {
 
-std::vector<VT_Point> SpecifiedRunPoints(const QImage& image,
+std::vector<VT_Point> DetectionRunPoints(const QImage& image,
                                          const std::vector<VT_Point>& corners) {
   TempFolder folder("qova-precise");
   const std::string path = folder.Path("plate.bmp");

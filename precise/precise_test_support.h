@@ -18,7 +18,7 @@ namespace qova::testing {
 // The points the detection finds in one region of the image, as the window
 // runs it (the image written to a temporary bitmap and opened, the region
 // clicked and closed, "Найти координаты"). Empty when the run fails.
-std::vector<VT_Point> SpecifiedRunPoints(const QImage& image, const std::vector<VT_Point>& corners);
+std::vector<VT_Point> DetectionRunPoints(const QImage& image, const std::vector<VT_Point>& corners);
 
 struct PlateCase {
   std::string name;
