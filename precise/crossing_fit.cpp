@@ -17,7 +17,7 @@ namespace {
 constexpr double kRoundingSigma = 0.28867513459481287 * kThirds;
 // A row's template fit stops once its centre moves less than this, pixels
 // (the next step would move it by about the square of it).
-constexpr double kTemplateSettled = 1e-4;
+constexpr double kTemplateSettled = 1e-3;
 // Lines whose sub-pixel phases differ by a hundredth of a pixel round their
 // grey levels differently (a sharp edge changes by a grey level in less).
 constexpr int kPhaseBins = 100;
