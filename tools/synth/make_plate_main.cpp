@@ -18,8 +18,11 @@ int Usage() {
       "usage: qova-make-plate OUT [--width W] [--height H] [--pitch P] [--line-width L]\n"
       "                       [--angle DEG] [--origin-x X] [--origin-y Y] [--background G]\n"
       "                       [--ink G] [--falloff F] [--noise N] [--seed S]\n"
-      "Writes the plate to OUT (format by extension, 24-bit for .bmp) and prints\n"
-      "the true crossings, one \"x y\" per line.\n");
+      "                       [--blur SIGMA | --defocus R | --skew A] [--tilt-x T]\n"
+      "                       [--tilt-y T] [--barrel K1] [--palette]\n"
+      "Writes the plate to OUT (format by extension, 24-bit for .bmp, 8-bit with a\n"
+      "grey palette with --palette) and prints the true crossings, one \"x y\" per\n"
+      "line. Light lines on a dark plate: --ink above --background.\n");
   return 2;
 }
 
@@ -40,6 +43,11 @@ int main(int argc, char** argv) {
   const QString out = QString::fromLocal8Bit(argv[1]);
   qova::PlateParams params;
   for (int a = 2; a < argc; a += 2) {
+    if (std::string(argv[a]) == "--palette") {
+      params.palette = true;
+      --a;  // a flag: no value follows
+      continue;
+    }
     double v = 0;
     if (a + 1 >= argc || !ParseNumber(argv[a + 1], v)) return Usage();
     const std::string opt = argv[a];
@@ -70,6 +78,18 @@ int main(int argc, char** argv) {
       params.noise = v;
     else if (opt == "--seed")
       params.seed = static_cast<unsigned>(v);
+    else if (opt == "--blur")
+      params.blur = v;
+    else if (opt == "--defocus")
+      params.defocus = v;
+    else if (opt == "--skew")
+      params.skew = v;
+    else if (opt == "--tilt-x")
+      params.tiltX = v;
+    else if (opt == "--tilt-y")
+      params.tiltY = v;
+    else if (opt == "--barrel")
+      params.barrel = v;
     else
       return Usage();
   }

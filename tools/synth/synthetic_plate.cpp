@@ -1,11 +1,16 @@
 #include "tools/synth/synthetic_plate.h"
 
+#include <QList>
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <functional>
 #include <numbers>
 #include <stdexcept>
 #include <string>
+
+#include "tools/synth/line_profile.h"
+#include "tools/synth/plate_mapping.h"
 
 namespace qova {
 namespace {
@@ -21,6 +26,26 @@ void CheckParams(const PlateParams& s) {
     fail("grey levels must lie in 0..255");
   if (!(s.brightnessFalloff >= 0 && s.brightnessFalloff <= 1)) fail("falloff must lie in 0..1");
   if (!(s.noise >= 0) || !std::isfinite(s.noise)) fail("noise must not be negative");
+  if (!(s.blur >= 0 && s.blur <= 100) || !(s.defocus >= 0 && s.defocus <= 100))
+    fail("blur and defocus must lie in 0..100");
+  if (!(s.skew >= 0 && s.skew < 1)) fail("skew must lie in 0..<1");
+  if (!std::isfinite(s.tiltX) || !std::isfinite(s.tiltY) ||
+      !(std::fabs(s.tiltX) + std::fabs(s.tiltY) <= 0.5))
+    fail("|tiltX| + |tiltY| must not exceed 0.5");
+  if (!(std::fabs(s.barrel) <= 0.25)) fail("barrel must lie in -0.25..0.25");
+  if ((s.blur > 0) + (s.defocus > 0) + (s.skew > 0) > 1)
+    fail("blur, defocus and skew cannot be combined");
+}
+
+// The plain grid of the first renderer, whose pixels must never change, or
+// the one that also blurs, reshapes the lines and maps them through a lens.
+bool PlainGrid(const PlateParams& s) {
+  return s.blur == 0 && s.defocus == 0 && s.skew == 0 && s.tiltX == 0 && s.tiltY == 0 &&
+         s.barrel == 0;
+}
+
+PlateMapping MappingOf(const PlateParams& s) {
+  return PlateMapping(s.width, s.height, s.tiltX, s.tiltY, s.barrel);
 }
 
 // splitmix64: a tiny generator whose output depends only on its seed, so the
@@ -80,19 +105,102 @@ void Paint(Plate& plate) {
   }
 }
 
+// The grid's coordinates (across the vertical lines, across the horizontal
+// ones) of a pixel position.
+struct GridCoordinates {
+  double u, v;
+};
+GridCoordinates GridAt(const Plate& plate, const PlateMapping& map, QPointF p) {
+  const QPointF d = map.Ideal(p) - plate.anchor;
+  return {QPointF::dotProduct(d, plate.across), QPointF::dotProduct(d, plate.down)};
+}
+
+// The share of pixel p covered by the nearest line of one family. The
+// profile is laid across the mapped centre line in image pixels, so that
+// its centre (centroid) is the truth exactly: t is p's signed distance from
+// that line along the normal, one Newton step past the first-order guess
+// (the map bends far too slowly for more to matter). The footprint is the
+// unit pixel seen along the normal.
+double Coverage(const LineProfile& profile, double pitch, QPointF p, double t, QPointF gradient,
+                const std::function<double(QPointF)>& across) {
+  const double norm = std::sqrt(gradient.x() * gradient.x() + gradient.y() * gradient.y());
+  const double centre = std::floor(t / pitch + 0.5) * pitch;
+  double d = (t - centre) / norm;
+  if (std::fabs(d) >= profile.Reach() + 2) return 0;
+  const QPointF n = gradient / norm;
+  d += (across(p - n * d) - centre) / norm;
+  return profile.Coverage(d, std::fabs(n.x()), std::fabs(n.y()));
+}
+
+void PaintMapped(Plate& plate) {
+  const PlateParams& s = plate.params;
+  const PlateMapping map = MappingOf(s);
+  const LineProfile profile(s.lineWidth, s.blur, s.defocus, s.skew);
+  if (profile.Reach() + 2 >= s.pitch / 2)
+    throw std::invalid_argument("PlateParams: lines too wide or blurred for the pitch");
+  const double depth = static_cast<double>(s.background - s.ink);
+  const double falloffStep = s.width > 1 ? s.brightnessFalloff / (s.width - 1) : 0.0;
+  const std::function<double(QPointF)> acrossU = [&](QPointF q) { return GridAt(plate, map, q).u; };
+  const std::function<double(QPointF)> acrossV = [&](QPointF q) { return GridAt(plate, map, q).v; };
+  for (int j = 0; j < s.height; ++j) {
+    auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
+    SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
+    for (int i = 0; i < s.width; ++i) {
+      const QPointF p(i, j);
+      const GridCoordinates g = GridAt(plate, map, p);
+      const GridCoordinates left = GridAt(plate, map, p - QPointF(0.5, 0));
+      const GridCoordinates right = GridAt(plate, map, p + QPointF(0.5, 0));
+      const GridCoordinates up = GridAt(plate, map, p - QPointF(0, 0.5));
+      const GridCoordinates below = GridAt(plate, map, p + QPointF(0, 0.5));
+      const double cv =
+          Coverage(profile, s.pitch, p, g.u, QPointF(right.u - left.u, below.u - up.u), acrossU);
+      const double ch =
+          Coverage(profile, s.pitch, p, g.v, QPointF(right.v - left.v, below.v - up.v), acrossV);
+      const double share = 1.0 - (1.0 - cv) * (1.0 - ch);
+      double grey = s.background - depth * share;
+      grey *= 1.0 - falloffStep * i;
+      if (s.noise > 0) grey += s.noise * rng.Gaussian();
+      const int level = static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, 255.0));
+      row[i] = qRgb(level, level, level);
+    }
+  }
+}
+
+// The image as indices into a grey palette that runs from white to black.
+QImage ToPalette(const QImage& grey) {
+  QImage indexed(grey.size(), QImage::Format_Indexed8);
+  if (indexed.isNull()) throw std::runtime_error("RenderPlate: cannot allocate the image");
+  QList<QRgb> table;
+  for (int i = 0; i < 256; ++i) table.push_back(qRgb(255 - i, 255 - i, 255 - i));
+  indexed.setColorTable(table);
+  for (int j = 0; j < grey.height(); ++j) {
+    const auto* src = reinterpret_cast<const QRgb*>(grey.constScanLine(j));
+    uchar* dst = indexed.scanLine(j);
+    for (int i = 0; i < grey.width(); ++i) dst[i] = static_cast<uchar>(255 - qRed(src[i]));
+  }
+  return indexed;
+}
+
 void ListCrossings(Plate& plate) {
   const PlateParams& s = plate.params;
   const double xMax = s.width - 1, yMax = s.height - 1;
+  const PlateMapping map = MappingOf(s);
   // Line indices whose lines can meet the image: from the image corners'
-  // coordinates across each family.
+  // coordinates across each family; through a lens, from the whole border,
+  // which bends.
   double uMin = INFINITY, uMax = -INFINITY, vMin = INFINITY, vMax = -INFINITY;
+  auto include = [&](QPointF p) {
+    const GridCoordinates g = GridAt(plate, map, p);
+    uMin = std::min(uMin, g.u), uMax = std::max(uMax, g.u);
+    vMin = std::min(vMin, g.v), vMax = std::max(vMax, g.v);
+  };
   for (const QPointF corner :
-       {QPointF(0, 0), QPointF(xMax, 0), QPointF(0, yMax), QPointF(xMax, yMax)}) {
-    const QPointF d = corner - plate.anchor;
-    const double u = QPointF::dotProduct(d, plate.across);
-    const double v = QPointF::dotProduct(d, plate.down);
-    uMin = std::min(uMin, u), uMax = std::max(uMax, u);
-    vMin = std::min(vMin, v), vMax = std::max(vMax, v);
+       {QPointF(0, 0), QPointF(xMax, 0), QPointF(0, yMax), QPointF(xMax, yMax)})
+    include(corner);
+  const int margin = map.IsIdentity() ? 1 : 2;
+  if (!map.IsIdentity()) {
+    for (int i = 0; i <= s.width - 1; ++i) include(QPointF(i, 0)), include(QPointF(i, yMax));
+    for (int j = 0; j <= s.height - 1; ++j) include(QPointF(0, j)), include(QPointF(xMax, j));
   }
   if ((uMax - uMin) / s.pitch > 1e6 || (vMax - vMin) / s.pitch > 1e6)
     throw std::invalid_argument("PlateParams: pitch too small for the image");
@@ -101,10 +209,10 @@ void ListCrossings(Plate& plate) {
       std::max({std::fabs(uMin), std::fabs(uMax), std::fabs(vMin), std::fabs(vMax)});
   if (farthest / s.pitch > 1e9)
     throw std::invalid_argument("PlateParams: origin too far from the image");
-  const int kFrom = static_cast<int>(std::ceil(uMin / s.pitch)) - 1;
-  const int kTo = static_cast<int>(std::floor(uMax / s.pitch)) + 1;
-  const int lFrom = static_cast<int>(std::ceil(vMin / s.pitch)) - 1;
-  const int lTo = static_cast<int>(std::floor(vMax / s.pitch)) + 1;
+  const int kFrom = static_cast<int>(std::ceil(uMin / s.pitch)) - margin;
+  const int kTo = static_cast<int>(std::floor(uMax / s.pitch)) + margin;
+  const int lFrom = static_cast<int>(std::ceil(vMin / s.pitch)) - margin;
+  const int lTo = static_cast<int>(std::floor(vMax / s.pitch)) + margin;
 
   // Vertical lines from left to right: by k when the across direction points
   // right, which holds for rotations under 90 degrees.
@@ -160,7 +268,8 @@ bool StrictlyInside(const QPointF& p, const std::vector<QPointF>& polygon) {
 }  // namespace
 
 QPointF Plate::Crossing(double k, double l) const {
-  return anchor + across * (k * params.pitch) + down * (l * params.pitch);
+  const QPointF ideal = anchor + across * (k * params.pitch) + down * (l * params.pitch);
+  return MappingOf(params).Image(ideal);
 }
 
 Plate RenderPlate(const PlateParams& params) {
@@ -173,8 +282,12 @@ Plate RenderPlate(const PlateParams& params) {
   plate.anchor = QPointF(params.width / 2.0 + params.originX, params.height / 2.0 + params.originY);
   plate.image = QImage(params.width, params.height, QImage::Format_RGB32);
   if (plate.image.isNull()) throw std::runtime_error("RenderPlate: cannot allocate the image");
-  Paint(plate);
+  if (PlainGrid(params))
+    Paint(plate);
+  else
+    PaintMapped(plate);
   ListCrossings(plate);
+  if (params.palette) plate.image = ToPalette(plate.image);
   return plate;
 }
 

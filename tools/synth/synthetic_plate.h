@@ -22,21 +22,40 @@ struct PlateParams {
                                     // 1-falloff at the right
   double noise = 0;                 // standard deviation of added grey noise
   unsigned seed = 1;
+
+  // Optics, lens and file beyond the plain grid; the defaults render exactly
+  // the plain grid above. Light lines on a dark plate: ink > background.
+  // Through a tilt or a barrel the lines keep their profile in image pixels
+  // across the mapped centre lines, so the truth is exactly where the ink is
+  // centred (a real lens would also scale the widths, and bias the centre).
+  double blur = 0;     // σ of a Gaussian blur of the optics, pixels
+  double defocus = 0;  // radius of a defocus disk, pixels (a profile other than the box)
+  double skew = 0;     // 0..<1: ink density falls across each line from 1 at its left (top)
+                       // edge to 1 - skew at the other; the line centre is its centroid
+  // At most one of blur, defocus and skew.
+  double tiltX = 0, tiltY = 0;  // perspective: a homography about the image centre
+                                // (plate_mapping.h); |tiltX| + |tiltY| <= 0.5
+  double barrel = 0;            // radial distortion k1 about the image centre, |k1| <= 0.25;
+                                // > 0 barrel, < 0 pincushion
+  bool palette = false;         // the image as 8-bit indices into a grey palette, listed
+                                // from white to black so that a reader must look them up
 };
 
 struct Plate {
-  QImage image;  // Format_RGB32, grey
+  QImage image;  // Format_RGB32, grey; Format_Indexed8 with params.palette
   PlateParams params;
 
   // The grid: vertical line k is the set of points p with
   // (p - anchor)·across = k·pitch, horizontal line l those with
   // (p - anchor)·down = l·pitch. With no rotation `across` is (1, 0) and
   // `down` is (0, 1); the anchor is the image centre plus the origin shift.
+  // With a tilt or a barrel these are the lines of the ideal image, which
+  // the mapping of plate_mapping.h carries onto the pixels.
   QPointF anchor;
   QPointF across;  // unit normal of the vertical lines, pointing right
   QPointF down;    // unit normal of the horizontal lines, pointing down
 
-  // True crossings of line centres, pixel (i, j) being the point (i, j), only
+  // True crossings of (mapped) line centres, pixel (i, j) being the point (i, j), only
   // those inside the image (0 <= x <= width-1, 0 <= y <= height-1):
   // crossings[n] holds the crossings of the n-th vertical line from the left
   // that has any, top to bottom; lines[n][m] is the (k, l) of crossings[n][m].
@@ -44,7 +63,8 @@ struct Plate {
   std::vector<std::vector<QPoint>> lines;
 
   // The crossing of vertical line k and horizontal line l, inside the image
-  // or not; fractional k, l give points between lines (l = 0.5: a cell row's middle).
+  // or not, in pixels; fractional k, l give points between lines (l = 0.5: a
+  // cell row's middle).
   QPointF Crossing(double k, double l) const;
   // The smallest k and l of any crossing inside the image; cell (0, 0) lies
   // between vertical lines firstK, firstK+1 and horizontal lines firstL, firstL+1.

@@ -1,0 +1,114 @@
+#pragma once
+// One crossing, refined: on every whole row of both arms of each line (from
+// the crossing's core out to the next crossing's core) the line's centre is
+// measured in a window of the line's support with a background plane
+// subtracted; a straight (or fixed-bend) line is fitted robustly through the
+// row centres of both arms; the two lines are intersected and the windows
+// moved to the new crossing, until it moves less than a ten-thousandth of a
+// pixel. The covariance of the two line fits gives the standard error.
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+#include "precise/grey_view.h"
+#include "precise/line_frame.h"
+#include "precise/line_support.h"
+#include "precise/line_template.h"
+#include "precise/precise_refinement.h"
+
+namespace qova::precise {
+
+// What all crossings share for one family of lines.
+struct FamilyContext {
+  const GreyView* view = nullptr;              // the image in this family's frame
+  LineSupport support;                         // band and ring half-widths
+  double core = 0;                             // core radius of this family's lines
+  const LineTemplate* lineTemplate = nullptr;  // row centres by template; null: centroids
+};
+
+// The rows of one arm: how many had their window inside the image, how many
+// gave a centre that the line fit kept, and the median ink of a row.
+struct ArmQuality {
+  int rows = 0;
+  int usable = 0;
+  double medianMass = 0;
+};
+
+struct LineFit {
+  bool ok = false;
+  double alpha = 0, beta = 0;  // x = c.x + alpha + beta·Y + curvature·Y² in the frame
+  double varAlpha = 0, varBeta = 0, covAlphaBeta = 0;
+  double floorVariance = 0;  // 8-bit rounding floor of alpha
+  ArmQuality arms[2];        // before, after
+  bool reused = false;       // the last fit of the line, moved to the new centre
+};
+
+// What each row's template fit gave in the last fit of a line, so that the
+// next fit of the same line reuses it where the window holds the same
+// pixels and starts from it elsewhere (rows within `span` of row `centre`).
+class RowMemory {
+ public:
+  struct Entry {
+    int x0 = 0, n = 0;    // the window
+    double centre = NAN;  // the line's centre in that row, pixels
+    double floor = 0;     // its rounding floor
+  };
+  RowMemory(double centre, double span)
+      : base_(static_cast<long>(std::floor(std::clamp(centre, -1e6, 1e6))) -
+              static_cast<long>(std::clamp(span, 0.0, 1e5)) - 2),
+        at_(static_cast<size_t>(2 * static_cast<long>(std::clamp(span, 0.0, 1e5)) + 5)) {}
+  const Entry* Find(int row) const {
+    const size_t i = Index(row);
+    return i < at_.size() && !std::isnan(at_[i].centre) ? &at_[i] : nullptr;
+  }
+  void Set(int row, const Entry& e) {
+    if (Index(row) < at_.size()) at_[Index(row)] = e;
+  }
+
+  // The rows and windows of the last fit, and the fit with the centre it
+  // was made about: the next fit keeps the windows while they hold the band.
+  struct Window {
+    int arm, y, x0, n;
+  };
+  std::vector<Window> layout;
+  LineFit lastFit;
+  Vec2 lastCentre;
+
+ private:
+  size_t Index(int row) const { return static_cast<size_t>(static_cast<long>(row) - base_); }
+  long base_;
+  std::vector<Entry> at_;
+};
+
+// How thoroughly a crossing is fitted: every row or every n-th, and until
+// it moves less than how much.
+struct FitOptions {
+  int rowStep = 1;
+  double convergence = 1e-4;
+};
+
+// One line of the crossing at c (frame coordinates); `pool`, when given,
+// collects the kept rows' profiles about the fitted line; `memory` carries
+// the rows' centres from one fit of the line to the next.
+LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
+                const PreciseParams& params, const FitOptions& options, ProfilePool* pool,
+                RowMemory* memory = nullptr);
+
+struct CrossingFit {
+  bool ok = false;
+  Vec2 position;
+  double sigmaX = 0, sigmaY = 0, standardError = 0;
+  ArmQuality arms[4];  // vertical line before, after; horizontal line before, after
+  double slopeV = 0, slopeH = 0;
+  int iterations = 0;
+};
+
+// The crossing near start (image coordinates) of the vertical line v and
+// the horizontal line h (each in its own frame).
+CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h,
+                        const FamilyContext& vertical, const FamilyContext& horizontal,
+                        const PreciseParams& params, const FitOptions& options,
+                        ProfilePool* poolV = nullptr, ProfilePool* poolH = nullptr);
+
+}  // namespace qova::precise

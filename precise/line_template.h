@@ -1,0 +1,112 @@
+#pragma once
+// The line profile template: a box of width w, blurred by a continuous
+// Gaussian σc (the optics, before sampling), integrated over the unit pixel,
+// then filtered by a sampled Gaussian σd (processing after sampling). With
+// Ψ(z) = zΦ(z) + φ(z),
+//   Tc(s) = σc·[Ψ((s+½+w/2)/σc) − Ψ((s+½−w/2)/σc) − Ψ((s−½+w/2)/σc) + Ψ((s−½−w/2)/σc)],
+//   T(s)  = Σk g_k·Tc(s − k), g ∝ exp(−k²/2σd²) over |k| <= 4σd,
+// and T' the same with Φ for Ψ. A row's centre is the shift d of A·T(s − d)
+// + β that fits the row's background-subtracted profile best: unlike a
+// centroid it has no pixel-phase bias on sharp lines.
+//
+// The shape (w, σc, σd) of a family is fitted once to the pooled profiles of
+// many crossings (s relative to each row's fitted line, values over the row's
+// ink), in fine bins each placed at the mean s of its samples.
+
+#include <algorithm>
+#include <array>
+#include <optional>
+#include <vector>
+
+namespace qova::precise {
+
+struct TemplateShape {
+  double w = 0;       // box width, pixels along the row
+  double sigmaC = 0;  // continuous Gaussian blur, pixels
+  double sigmaD = 0;  // sampled Gaussian filter, pixels
+};
+
+// T(s) and T'(s) of a shape, in closed form.
+double TemplateValue(const TemplateShape& shape, double s);
+double TemplateSlope(const TemplateShape& shape, double s);
+
+// T and T' tabulated on [−range, range] at a fine step (a whole number of
+// nodes per pixel), linearly interpolated.
+class LineTemplate {
+ public:
+  LineTemplate(const TemplateShape& shape, double range, double step);
+  const TemplateShape& Shape() const { return shape_; }
+  // T(s) and T'(s); beyond the range the end values.
+  void At(double s, double& value, double& slope) const {
+    double t = (s + range_) * perPixel_;
+    t = std::clamp(t, 0.0, last_);
+    const size_t i = static_cast<size_t>(t);
+    const double f = t - static_cast<double>(i);
+    value = values_[i] + f * (values_[i + 1] - values_[i]);
+    slope = slopes_[i] + f * (slopes_[i + 1] - slopes_[i]);
+  }
+
+  // T and T' at s0, s0 + 1, ..., s0 + n − 1: whole pixels apart, so every
+  // sample falls at the same place between two nodes and one weight serves.
+  void Run(double s0, int n, double* value, double* slope) const {
+    const double t0 = (s0 + range_) * perPixel_;
+    const double end = t0 + static_cast<double>(n - 1) * perPixel_;
+    if (!(t0 >= 0 && end < last_)) {
+      for (int i = 0; i < n; ++i) At(s0 + i, value[i], slope[i]);
+      return;
+    }
+    const size_t first = static_cast<size_t>(t0);
+    const double f = t0 - static_cast<double>(first);
+    const size_t stride = static_cast<size_t>(perPixel_);
+    for (int i = 0; i < n; ++i) {
+      const size_t k = first + static_cast<size_t>(i) * stride;
+      value[i] = values_[k] + f * (values_[k + 1] - values_[k]);
+      slope[i] = slopes_[k] + f * (slopes_[k + 1] - slopes_[k]);
+    }
+  }
+
+ private:
+  TemplateShape shape_;
+  double range_, perPixel_, last_;  // perPixel_: nodes per pixel, a whole number
+  std::vector<double> values_, slopes_;
+};
+
+// Pooled row profiles of one family: per bin the sum of s, of the values and
+// the count; also how many rows lay at sub-pixel phases away from whole
+// pixels (the shape is undetermined when nearly none do), and, per tenth of
+// a pixel of phase, how far the template's row centres lay from the rows'
+// centroids.
+struct ProfilePool {
+  double bin = 0.1, range = 0;
+  std::vector<double> sumS, sumValue, count;
+  long rows = 0, rowsBetweenPixels = 0;
+  std::array<double, 10> shiftSum{}, shiftSquares{}, shiftCount{};
+
+  ProfilePool() = default;
+  ProfilePool(double binWidth, double halfRange);
+  void Add(double s, double value);
+  void AddRow(double linePosition);
+  // A row whose line lies at linePosition, centred by the template `shift`
+  // pixels from its centroid.
+  void AddShift(double linePosition, double shift);
+  void Merge(const ProfilePool& other);
+  bool Empty() const { return rows == 0; }
+
+  // The template's shift from the centroids, averaged over the phases so
+  // that the centroids' pixel-phase bias (zero over a whole pixel) drops
+  // out, and its standard error; empty when fewer than 8 of the 10 phases
+  // hold rows (then the centroids cannot be a reference).
+  struct Shift {
+    double mean = 0, error = 0;
+  };
+  std::optional<Shift> BalancedShift() const;
+};
+
+// The shape with the least weighted squared misfit to the pooled profile,
+// offset and scale free: a coarse grid over w (0.25 to 1.6·h2) with either
+// σc or σd, then a pattern search from the two best of each kind. `from`,
+// when given, replaces the grid by a search from it alone.
+std::optional<TemplateShape> FitTemplateShape(const ProfilePool& pool, double h2,
+                                              const std::optional<TemplateShape>& from);
+
+}  // namespace qova::precise
