@@ -63,9 +63,9 @@ TEST_P(StandardPlate, FindsEveryCrossingOnceToTheLimitWithAnHonestSigma) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Plates, StandardPlate, ::testing::ValuesIn(testing::StandardPlates()),
-                         [](const ::testing::TestParamInfo<PlateCase>& info) {
+                         [](const ::testing::TestParamInfo<PlateCase>& test) {
                            std::string name;
-                           for (char ch : info.param.name) {
+                           for (char ch : test.param.name) {
                              if (std::isalnum(static_cast<unsigned char>(ch))) name += ch;
                              if (ch == '+') name += "plus";
                              if (ch == '-') name += "minus";

@@ -3,27 +3,25 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <memory>
 
-#include "app/form.h"
-#include "platform/scripted_platform.h"
+#include "detect/detect_crossings.h"
 #include "precise/numeric.h"
-#include "tests/support/temp_folder.h"
 
 namespace qova::testing {
 
 std::vector<VT_Point> DetectionRunPoints(const QImage& image,
                                          const std::vector<VT_Point>& corners) {
-  TempFolder folder("qova-precise");
-  const std::string path = folder.Path("plate.bmp");
-  if (!image.save(QString::fromStdString(path), "BMP")) return {};
-  ScriptedPlatform desktop;
-  TVazeZududi_Form form(desktop);
-  desktop.openAnswers.push_back(path);
-  form.Begin1Click();
-  form.AppendClosedRegion(corners);
-  form.N4Click();
+  RegionList regions;
+  auto region = std::make_unique<SearchRegion>(1);
+  for (const VT_Point& c : corners) region->AddNew(c.x, c.y);
+  regions.Append(std::move(region));
+  RunObserver quiet;  // the questions answered yes, as a person would to get the points
+  const DetectionResult result = DetectCrossings(image, regions, DetectionParams(), quiet);
   std::vector<VT_Point> points;
-  for (int32_t i = 0; i < form.FoundPoints.Count(); ++i) points.push_back(*form.FoundPoints.Get(i));
+  if (!result.Completed()) return points;
+  for (int32_t i = 0; i < result.FoundPoints.Count(); ++i)
+    points.push_back(*result.FoundPoints.Get(i));
   return points;
 }
 

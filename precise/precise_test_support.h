@@ -15,9 +15,8 @@
 
 namespace qova::testing {
 
-// The points the detection finds in one region of the image, as the window
-// runs it (the image written to a temporary bitmap and opened, the region
-// clicked and closed, "Найти координаты"). Empty when the run fails.
+// The points the detection finds in one region of the image with the
+// default settings. Empty when the run fails.
 std::vector<VT_Point> DetectionRunPoints(const QImage& image, const std::vector<VT_Point>& corners);
 
 struct PlateCase {
