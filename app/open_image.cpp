@@ -67,6 +67,7 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   Desktop.SetCaption(std::string(kMainCaption) + " - " + FileNameOf(path));
   ResultsSaved = false;
   Desktop.SetPreviewVisible(false);
+  Desktop.SetStatusText(kRunPanel, "");  // the last run was on another image
   RunCompleted = false;
   UpdateActions();
   Desktop.Repaint();

@@ -11,6 +11,7 @@
 #include <sstream>
 
 #include "app/form.h"
+#include "core/procedures.h"
 #include "editor/region_editor.h"
 #include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
@@ -270,6 +271,36 @@ TEST_F(RunDriverTest, TitleBarCloseOfTheStatisticsRepeatsTheLastAnswer) {
   form().N4Click();
   ASSERT_EQ(desktop.messages.size(), 1u);
   ExpectFailedRun();
+}
+
+// With the precise stage, the crossings the detection had not found are
+// marked in the highlight colour and the status bar reports the run.
+TEST_F(RunDriverTest, ThePreciseStageMarksWhatItAddedAndReportsTheRun) {
+  desktop.decimalSeparator = ',';
+  form().PreciseRefinement = true;
+  form().FragmentationWidth = form().FragmentationHeight = 0;  // the detection fails
+  const auto corners = AddRegion(1, 1, 3, 3);
+  form().N4Click();
+  EXPECT_TRUE(desktop.messages.empty()) << desktop.messages.front().text;
+  ExpectCrossings(Points(), CrossingsInside(plate_, corners));
+  const VT_Point* first = form().FoundPoints.Get(0);
+  EXPECT_EQ(form().PicturePixel(RoundNearest(first->x) + 5, RoundNearest(first->y)),
+            form().ActiveColor);
+  const std::string& report = desktop.statusText[kRunPanel];
+  EXPECT_EQ(report.rfind("Точный режим: 9 точек, медиана σ 0,0", 0), 0u) << report;
+  const std::string unit = " пикс.";
+  EXPECT_EQ(report.substr(report.size() - unit.size()), unit);
+
+  // Without it the detection's points are marked as always, and nothing is
+  // reported.
+  form().PreciseRefinement = false;
+  form().FragmentationWidth = form().FragmentationHeight = -1;
+  AddRegion(1, 1, 3, 3);
+  form().N4Click();
+  EXPECT_EQ(form().PicturePixel(RoundNearest(form().FoundPoints.Get(0)->x) + 5,
+                                RoundNearest(form().FoundPoints.Get(0)->y)),
+            form().PassiveColor);
+  EXPECT_EQ(desktop.statusText[kRunPanel], "");
 }
 
 TEST_F(RunDriverTest, CountCheckYesKeepsTheResult) {

@@ -93,11 +93,16 @@ void WindowObserver::RefinementStarts() {
   f_.Desktop.Repaint();
 }
 
-void WindowObserver::ShowPoints(const VT_Points& points) {
+// The crossings the precise stage added to what the detection found are
+// marked in the highlight colour, so that a person can tell them apart.
+void WindowObserver::ShowPoints(const VT_Points& points, const std::vector<PointDetail>& details) {
   Timed(f_.StageTimes, "Markers", [&] {
     for (int32_t i = 0; i < points.Count(); ++i) {
       const VT_Point& p = *points.Get(i);
-      DrawPictureMarker(f_, f_.PassiveColor, RoundNearest(p.x), RoundNearest(p.y));
+      const size_t k = static_cast<size_t>(i);
+      const bool added = k < details.size() && details[k].origin == PointOrigin::Added;
+      DrawPictureMarker(f_, added ? f_.ActiveColor : f_.PassiveColor, RoundNearest(p.x),
+                        RoundNearest(p.y));
     }
   });
   f_.OverlayVisible = true;

@@ -23,7 +23,7 @@ class WindowObserver : public RunObserver {
   bool Ask(const std::string& question) override;
   void Report(const std::string& error) override;
   void RefinementStarts() override;
-  void ShowPoints(const VT_Points& points) override;
+  void ShowPoints(const VT_Points& points, const std::vector<PointDetail>& details) override;
   char DecimalSeparator() override;
   StageClock* Clock() override;
 

@@ -35,6 +35,7 @@ namespace {
 struct Run {
   const QImage& image;
   const DetectionParams& params;
+  const PreciseParams& precise;
   RunObserver& observer;
   WorkingArrays work;
   DetectionResult& result;
@@ -129,6 +130,7 @@ void FindLines(Run& run, const BorderPoints& border, GridLines& lines) {
 }
 
 void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
+  out.firstPoint = run.result.FoundPoints.Count();
   Binarize(run, region, out);
   Scan(run, region, out.border);
   FindLines(run, out.border, out.lines);
@@ -136,7 +138,6 @@ void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
                          [&] { return FindCrossNodes(out.lines, region, run.observer); });
   run.observer.RefinementStarts();
   VT_Points& found = run.result.FoundPoints;
-  out.firstPoint = found.Count();
   // An error inside the refinement ends only the region's refinement: the
   // points refined before it stay and the run goes on.
   Timed(run.Clock(), "RefineCrossPoints", [&] {
@@ -157,28 +158,75 @@ void CheckCount(Run& run) {
   if (!run.observer.Ask(question)) throw RunCancelled();
 }
 
+// The precise stage over the region's points (the last ones of FoundPoints),
+// which it replaces. Where it refines nothing the detection's points stay,
+// and when there are none either the run fails with its reason.
+void RefineRegionPrecisely(Run& run, const SearchRegion& region, RegionResult& out) {
+  VT_Points& found = run.result.FoundPoints;
+  std::vector<VT_Point> corners, starts;
+  for (int32_t k = 0; k < region.Count(); ++k) corners.push_back(*region.Get(k));
+  for (int32_t k = out.firstPoint; k < found.Count(); ++k) starts.push_back(*found.Get(k));
+  const PreciseResult refined = Timed(run.Clock(), "Precise refinement", [&] {
+    return RefinePrecise(run.image, corners, starts, run.precise);
+  });
+  if (!refined.completed) {
+    if (!out.detectionError.empty()) throw QovaError(refined.message);
+    return;
+  }
+  while (found.Count() > out.firstPoint) found.Delete(found.Count() - 1);
+  run.result.details.resize(static_cast<size_t>(out.firstPoint));
+  for (const PrecisePoint& p : refined.points) {
+    found.AddNew(p.x, p.y);
+    run.result.details.push_back({true, p.sigmaX, p.sigmaY, p.standardError, p.origin});
+  }
+  out.points = found.Count() - out.firstPoint;
+  out.precise = true;
+}
+
+// One region, and with the precise stage its refinement. A failed detection
+// then leaves the precise stage to start from the corners; a cancellation
+// still ends the run.
+void DetectAndRefine(Run& run, const SearchRegion& region, RegionResult& out) {
+  if (!run.params.PreciseRefinement) {
+    DetectRegion(run, region, out);
+    return;
+  }
+  try {
+    DetectRegion(run, region, out);
+  } catch (const RunCancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    out.detectionError = e.what();
+    out.points = 0;
+  }
+  RefineRegionPrecisely(run, region, out);
+}
+
 void DetectAll(Run& run, const RegionList& regions) {
   Timed(run.Clock(), "PrepareRun",
         [&] { run.work.Allocate(run.image.width(), run.image.height()); });
   for (const auto& region : regions) {
     run.result.regions.emplace_back();
-    DetectRegion(run, *region, run.result.regions.back());
+    DetectAndRefine(run, *region, run.result.regions.back());
+    // The detection's own points carry nothing beyond their coordinates.
+    run.result.details.resize(static_cast<size_t>(run.result.FoundPoints.Count()));
   }
-  run.observer.ShowPoints(run.result.FoundPoints);
+  run.observer.ShowPoints(run.result.FoundPoints, run.result.details);
   CheckCount(run);
 }
 
 }  // namespace
 
 DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
-                                const DetectionParams& params, RunObserver& observer) {
+                                const DetectionParams& params, RunObserver& observer,
+                                const PreciseParams& precise) {
   DetectionResult result;
   // The stages read 32-bit pixels; other formats are converted once here.
   QImage converted;
   if (image.format() != QImage::Format_RGB32)
     converted = image.convertToFormat(QImage::Format_RGB32);
   const QImage& rgb = image.format() == QImage::Format_RGB32 ? image : converted;
-  Run run{rgb, params, observer, {}, result};
+  Run run{rgb, params, precise, observer, {}, result};
   try {
     if (rgb.isNull() && !image.isNull()) throw QovaError("Out of memory");
     DetectAll(run, regions);

@@ -29,6 +29,10 @@ struct RegionResult {
   DynamicArray<CrossNode> CrossNodes;
   int32_t firstPoint = 0;  // the region's points are FoundPoints[firstPoint, firstPoint + points)
   int32_t points = 0;
+  // With the precise stage: why the detection of the region failed (it then
+  // started from the corners), and whether the precise stage refined it.
+  std::string detectionError;
+  bool precise = false;
 };
 
 enum class RunStatus { Completed, Failed };
@@ -39,7 +43,8 @@ struct DetectionResult {
   // "Operation cancelled" when a question was answered No or Cancel).
   std::string message;
   std::string cause;
-  VT_Points FoundPoints{1};  // every region's points in order, column by column
+  VT_Points FoundPoints{1};          // every region's points in order, column by column
+  std::vector<PointDetail> details;  // one per point of FoundPoints
   // The regions worked on, in order; a failed run's last one may be partial.
   std::vector<RegionResult> regions;
   // The statistics window's lines: those of the last region binarized.
@@ -53,8 +58,13 @@ struct DetectionResult {
 // the same size and format (the window reads its file again before each
 // refinement). Every error and every cancellation ends the run with status
 // Failed; the working arrays (17 bytes a pixel) live only while it works.
+// With params.PreciseRefinement the precise stage refines each region's
+// points (precise gives its tunables); where the detection of a region fails
+// it starts from the region's corners, and the run fails only when that
+// fails too. Cancellations end the run either way.
 DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
-                                const DetectionParams& params, RunObserver& observer);
+                                const DetectionParams& params, RunObserver& observer,
+                                const PreciseParams& precise = {});
 
 // Appends the statistics window's lines of one region or fragment: the mean
 // and the variance under their labels, a fragment's followed by a rule of

@@ -10,6 +10,7 @@
 #include <cstdio>
 #include <vector>
 
+#include "precise/precise_refinement.h"
 #include "tests/support/recording_observer.h"
 #include "tests/support/regions.h"
 #include "tools/synth/synthetic_plate.h"
@@ -218,6 +219,65 @@ TEST_F(Run, AnyImageFormatGivesThePointsOfItsPixels) {
     for (int32_t k = 0; k < rgb.FoundPoints.Count(); ++k)
       EXPECT_EQ(other.FoundPoints.Get(k)->x, rgb.FoundPoints.Get(k)->x) << format;
   }
+}
+
+// The precise stage: the README's sample plate to a hundredth of a pixel,
+// the detection's own points left as they are without it, and a start from
+// the corners where the detection fails.
+TEST(PreciseStage, RefinesCompletesAndStartsFromTheCorners) {
+  PlateParams p;
+  p.width = 800;
+  p.height = 600;
+  p.pitch = 80;
+  p.angleDeg = 1.5;
+  const Plate plate = RenderPlate(p);
+  const RegionList regions = Regions(MakeRegion({{125, 93}, {685, 107}, {675, 507}, {115, 493}}));
+  std::vector<QPointF> corners{{125, 93}, {685, 107}, {675, 507}, {115, 493}};
+  const std::vector<QPointF> truth = CrossingsInside(plate, corners);
+  ASSERT_EQ(truth.size(), 35u);
+  RecordingObserver observer;
+  DetectionParams params;
+
+  const DetectionResult plain = DetectCrossings(plate.image, regions, params, observer);
+  ASSERT_EQ(plain.details.size(), 35u);
+  for (const PointDetail& d : plain.details) EXPECT_FALSE(d.precise);
+
+  params.PreciseRefinement = true;
+  const DetectionResult precise = DetectCrossings(plate.image, regions, params, observer);
+  ASSERT_TRUE(precise.Completed()) << precise.cause;
+  ASSERT_EQ(precise.FoundPoints.Count(), 35);
+  ASSERT_EQ(precise.details.size(), 35u);
+  EXPECT_TRUE(precise.regions[0].precise);
+  for (int32_t k = 0; k < 35; ++k) {
+    const VT_Point* q = precise.FoundPoints.Get(k);
+    const QPointF& t = truth[static_cast<size_t>(k)];
+    EXPECT_LT(std::hypot(q->x - t.x(), q->y - t.y()), 0.01) << "point " << k;
+    const PointDetail& d = precise.details[static_cast<size_t>(k)];
+    EXPECT_TRUE(d.precise);
+    EXPECT_EQ(d.origin, PointOrigin::Found);
+    EXPECT_GT(d.standardError, 0);
+    EXPECT_LT(d.standardError, 0.05);
+  }
+
+  // Fragment counts no grid has: the detection fails, the precise stage
+  // starts from the corners and finds every crossing.
+  params.FragmentationWidth = params.FragmentationHeight = 0;
+  const DetectionResult fromCorners = DetectCrossings(plate.image, regions, params, observer);
+  ASSERT_TRUE(fromCorners.Completed()) << fromCorners.cause;
+  EXPECT_FALSE(fromCorners.regions[0].detectionError.empty());
+  ASSERT_EQ(fromCorners.FoundPoints.Count(), 35);
+  for (const PointDetail& d : fromCorners.details) EXPECT_EQ(d.origin, PointOrigin::Added);
+
+  // Without the precise stage that run fails, and with it a region that
+  // holds no grid fails too.
+  params.PreciseRefinement = false;
+  EXPECT_FALSE(DetectCrossings(plate.image, regions, params, observer).Completed());
+  QImage blank(800, 600, QImage::Format_RGB32);
+  blank.fill(Qt::white);
+  params.PreciseRefinement = true;
+  const DetectionResult none = DetectCrossings(blank, regions, params, observer);
+  EXPECT_FALSE(none.Completed());
+  EXPECT_EQ(none.message, kRunFailedText);
 }
 
 }  // namespace

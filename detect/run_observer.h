@@ -12,9 +12,18 @@
 
 #include "core/search_region.h"
 #include "detect/grid_lines.h"
+#include "precise/precise_refinement.h"
 #include "state/stage_clock.h"
 
 namespace qova {
+
+// What is known of one point beyond its coordinates.
+struct PointDetail {
+  bool precise = false;                     // refined by the precise stage; the rest is then known
+  double sigmaX = 0, sigmaY = 0;            // standard errors from the fit, pixels
+  double standardError = 0;                 // √(sigmaX² + sigmaY²)
+  PointOrigin origin = PointOrigin::Found;  // Added: a crossing the detection had not found
+};
 
 class RunObserver {
  public:
@@ -45,8 +54,10 @@ class RunObserver {
   // The crossings of a region are about to be refined: the picture layer
   // shows the image again.
   virtual void RefinementStarts() {}
-  // Every point of the run, before the count check asks about them.
-  virtual void ShowPoints(const VT_Points& /*points*/) {}
+  // Every point of the run, before the count check asks about them; details
+  // has one entry a point.
+  virtual void ShowPoints(const VT_Points& /*points*/,
+                          const std::vector<PointDetail>& /*details*/) {}
   // The decimal separator of the statistics lines.
   virtual char DecimalSeparator() { return '.'; }
   // Where the run's time goes (the benchmark); null otherwise.

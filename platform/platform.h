@@ -14,6 +14,9 @@
 namespace qova {
 
 enum class MsgButtons { Ok, OkCancel, YesNo };
+
+inline constexpr int kStatusPanels = 4;
+inline constexpr int kRunPanel = 3;
 enum class MsgResult { Ok, Cancel, Yes, No };
 
 // A file dialog: filter in the form "Image Files|*.bmp|All Files|*.*", the
@@ -82,6 +85,8 @@ class Platform {
     Repaint();
   }
   virtual void SetCaption(const std::string& caption) = 0;
+  // Panels 0 and 1: the pointer's x and y; 2: the editor's hint; 3
+  // (kRunPanel): what the last run reports.
   virtual void SetStatusText(int panel, const std::string& text) = 0;
   virtual void SetCommandStates(bool findEnabled, bool saveEnabled) = 0;
   virtual void SetPreviewVisible(bool visible) = 0;

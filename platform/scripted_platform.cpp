@@ -88,7 +88,7 @@ void ScriptedPlatform::WriteFile(const std::string& path, const std::string& byt
 }
 
 void ScriptedPlatform::SetStatusText(int panel, const std::string& text) {
-  if (panel >= 0 && panel < 3) statusText[panel] = text;
+  if (panel >= 0 && panel < kStatusPanels) statusText[panel] = text;
 }
 
 }  // namespace qova

@@ -261,6 +261,9 @@ void ReadSettings(StateRecord& s, const std::string& path) {
     s.CrossIncreasePorog = r.Float("CrossIncreasePorog", 0.8);
     s.IncreasePorog = r.TruncatedFloat("IncreasePorog", 3);
     s.MaxAngle = r.Float("Max_Angle", 3.0);
+    // Beyond the keys other programs know; they ignore it, and a file
+    // without it leaves the precise stage off.
+    s.PreciseRefinement = r.Bool("PreciseRefinement", false);
 
     // The font keeps what the file does not name; style flags are only added.
     FontParams& font = s.IndexFont;
@@ -315,6 +318,7 @@ void WriteSettings(StateRecord& s, const std::string& path) {
     w.Bool("FontStyleItalic", s.IndexFont.Italic);
     w.Bool("FontStyleUndeline", s.IndexFont.Underline);
     w.Bool("FontStyleStrikeout", s.IndexFont.Strikeout);
+    w.Bool("PreciseRefinement", s.PreciseRefinement);
 
     std::string text;
     if (ini.Save(text) < 0) throw QovaError(kWriteErrorText);

@@ -12,7 +12,7 @@ inline constexpr const char* kUserSettingsFile = "QOVAUser.ini";
 inline constexpr const char* kReadErrorText = "Ошибка чтения ini-файла!";
 inline constexpr const char* kWriteErrorText = "Ошибка записи ini-файла!";
 
-// Reads the 23 keys into the state; sets SettingsFileMissing and calls
+// Reads the 23 keys and PreciseRefinement into the state; sets SettingsFileMissing and calls
 // SetDialogFolder(WorkDir). Reports a failure in a message box.
 void ReadSettings(StateRecord& s, const std::string& path);
 
@@ -21,7 +21,7 @@ void ReadSettings(StateRecord& s, const std::string& path);
 // order), else QOVAUser.ini of startDir, the folder the program started in.
 std::string SettingsFileForImage(const std::string& imageDir, const std::string& startDir);
 
-// Writes the 23 keys, keeping everything else in the file. Reports a failure
+// Writes the 23 keys and PreciseRefinement, keeping everything else in the file. Reports a failure
 // in a message box; the old file then stays as it was. A text value that
 // Windows-1251 cannot hold is refused by name and nothing is written.
 void WriteSettings(StateRecord& s, const std::string& path);

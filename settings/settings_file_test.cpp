@@ -57,6 +57,7 @@ void SetEverySetting(StateRecord& s) {
   s.CrossIncreasePorog = 1e-7;
   s.IncreasePorog = 11;
   s.MaxAngle = 2.5e20;
+  s.PreciseRefinement = true;
   s.IndexFont = FontParams{"Шрифт Mono", 14, 65535, true, true, true, true};
 }
 
@@ -77,6 +78,7 @@ void ExpectSameSettings(const StateRecord& a, const StateRecord& b) {
   EXPECT_EQ(a.CrossIncreasePorog, b.CrossIncreasePorog);
   EXPECT_EQ(a.IncreasePorog, b.IncreasePorog);
   EXPECT_EQ(a.MaxAngle, b.MaxAngle);
+  EXPECT_EQ(a.PreciseRefinement, b.PreciseRefinement);
   EXPECT_EQ(a.IndexFont, b.IndexFont);
 }
 
@@ -119,9 +121,19 @@ TEST_F(SettingsFileTest, FreshDefaultsAreWrittenInTableOrderWithCrLf) {
             "CrossWindowWidth=0.8\r\nSearchWindowWidth=5\r\nSearchWindowHeight=3\r\n"
             "CrossIncreasePorog=0.8\r\nIncreasePorog=3\r\nMax_Angle=3\r\nFontName=Sans\r\n"
             "FontSize=8\r\nFontColor=0\r\nFontStyleBold=0\r\nFontStyleItalic=0\r\n"
-            "FontStyleUndeline=0\r\nFontStyleStrikeout=0\r\n");
+            "FontStyleUndeline=0\r\nFontStyleStrikeout=0\r\nPreciseRefinement=0\r\n");
   EXPECT_TRUE(desktop_.messages.empty());
   EXPECT_EQ(state_.SettingsFileMissing, false);  // writing never changes it
+}
+
+// Files of other programs, and of earlier versions, lack the key of the
+// precise stage: it is then off, whatever the record held.
+TEST_F(SettingsFileTest, AFileWithoutThePreciseKeyLeavesThePreciseStageOff) {
+  state_.PreciseRefinement = true;
+  ReadSection("Steps=1\r\n");
+  EXPECT_FALSE(state_.PreciseRefinement);
+  ReadSection("PreciseRefinement=1\r\n");
+  EXPECT_TRUE(state_.PreciseRefinement);
 }
 
 TEST_F(SettingsFileTest, EveryKeyRoundTripsWithEitherDecimalSeparator) {

@@ -204,6 +204,12 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
   auto* angleForm = new QFormLayout;
   angleForm->addRow(Q("Возможный угол между границами клеток (град.):"), Edit1);
   generalLayout->addLayout(angleForm);
+  PreciseCheckBox = new QCheckBox(Q("Точное уточнение по яркости"), general);
+  PreciseCheckBox->setObjectName("PreciseCheckBox");
+  PreciseCheckBox->setToolTip(
+      Q("После поиска уточнить каждое пересечение по яркости изображения "
+        "(до сотых долей пикселя) и дополнить пропущенные"));
+  generalLayout->addWidget(PreciseCheckBox);
   generalLayout->addStretch();
 
   // "Поисковое окно": the window sizes and thresholds.
@@ -234,6 +240,8 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
   connect(Tabs, &QTabWidget::currentChanged, this, [this](int tab) { logic_.ActiveTab = tab; });
   connect(ContrastTrackBar, &QSlider::valueChanged, this,
           [this](int v) { logic_.SetContrastTrackBar(v); });
+  connect(PreciseCheckBox, &QCheckBox::toggled, this,
+          [this](bool on) { logic_.PreciseCheckBox = on; });
   const std::pair<QLineEdit*, std::string TSpecialPropertysForm::*> edits[] = {
       {Edit1, &TSpecialPropertysForm::Edit1}, {Edit6, &TSpecialPropertysForm::Edit6},
       {Edit7, &TSpecialPropertysForm::Edit7}, {Edit14, &TSpecialPropertysForm::Edit14},
@@ -254,8 +262,9 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
 }
 
 void SpecialPropertysDialog::Refresh() {
-  const QSignalBlocker bt(Tabs), bs(ContrastTrackBar);
+  const QSignalBlocker bt(Tabs), bs(ContrastTrackBar), bp(PreciseCheckBox);
   setWindowTitle(Q(logic_.Caption));
+  PreciseCheckBox->setChecked(logic_.PreciseCheckBox);
   Tabs->setCurrentIndex(logic_.ActiveTab);
   ContrastTrackBar->setValue(logic_.ContrastTrackBar);
   for (int i = 0; i < 3; ++i) {

@@ -52,6 +52,7 @@ class SpecialPropertysDialog : public QDialog {
 
   QTabWidget* Tabs;
   QSlider* ContrastTrackBar;
+  QCheckBox* PreciseCheckBox;
   QRadioButton* JRadioGroup[3];
   QLineEdit* Edit1;
   QLineEdit* Edit6;

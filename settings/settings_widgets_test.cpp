@@ -159,6 +159,9 @@ TEST_F(SettingsWidgetsTest, SpecialDialogSavesAndRemembersItsTab) {
     for (int i = 0; i < 3; ++i) QTest::keyClick(d.ContrastTrackBar, Qt::Key_Left);
     Tick(d.JRadioGroup[2]);
     Type(d.Edit1, "4.5");
+    EXPECT_FALSE(d.PreciseCheckBox->isChecked());
+    EXPECT_EQ(d.PreciseCheckBox->text(), QString::fromUtf8("Точное уточнение по яркости"));
+    Tick(d.PreciseCheckBox);
     QTest::mouseClick(d.Tabs->tabBar(), Qt::LeftButton, {}, d.Tabs->tabBar()->tabRect(1).center());
     EXPECT_EQ(d.Tabs->currentIndex(), 1);
     Type(d.Edit7, "9");
@@ -174,6 +177,8 @@ TEST_F(SettingsWidgetsTest, SpecialDialogSavesAndRemembersItsTab) {
   EXPECT_TRUE(Has(text, "SearchWindowWidth=9"));
   EXPECT_TRUE(Has(text, "CrossWindowWidth=0.5"));
   EXPECT_TRUE(Has(text, "Max_Angle=4.5"));
+  EXPECT_TRUE(Has(text, "PreciseRefinement=1"));
+  EXPECT_TRUE(s_.PreciseRefinement);
 
   // The next showing opens on the tab shown last; a wrong number keeps the
   // dialog open until the person cancels.

@@ -33,6 +33,7 @@ void TSpecialPropertysForm::Execute() {
   Edit14 = FormatGeneral(state_.CrossWindowWidth, sep);
   Edit8 = FormatGeneral(state_.CrossIncreasePorog, sep);
   Edit1 = FormatGeneral(state_.MaxAngle, sep);
+  PreciseCheckBox = state_.PreciseRefinement;
   state_.Desktop.ShowModal(*this);
 }
 
@@ -43,6 +44,7 @@ bool TSpecialPropertysForm::ApplySpecialSettings() {
   const int item = std::clamp(JRadioGroup, 0, 2);
   s.FragmentationWidth = kFragmentation[item];
   s.FragmentationHeight = kFragmentation[item];
+  s.PreciseRefinement = PreciseCheckBox;
 
   // Each field is assigned as soon as it converts; the first that does not
   // stops the rest.
@@ -80,6 +82,7 @@ void TSpecialPropertysForm::Button5Click() {
   Edit8 = FormatGeneral(0.8, sep);
   Edit9 = std::string("3");
   Edit1 = std::string("3");
+  PreciseCheckBox = false;
 }
 
 void TSpecialPropertysForm::Button2Click() { Close(); }

@@ -22,15 +22,16 @@ class TSpecialPropertysForm : public ModalDialog {
 
   // --- Controls -------------------------------------------------------------
   std::string Caption;
-  int ActiveTab = TabGeneral;  // kept between showings
-  int ContrastTrackBar = 0;    // -30..30
-  int JRadioGroup = 0;         // 0 weak, 1 moderate, 2 strong change of brightness
-  std::string Edit1;           // largest angle between cell borders
-  std::string Edit6;           // primary window height
-  std::string Edit7;           // primary window width
-  std::string Edit14;          // crossing window width
-  std::string Edit8;           // crossing pixel increase threshold
-  std::string Edit9;           // border pixel increase threshold
+  int ActiveTab = TabGeneral;    // kept between showings
+  int ContrastTrackBar = 0;      // -30..30
+  int JRadioGroup = 0;           // 0 weak, 1 moderate, 2 strong change of brightness
+  std::string Edit1;             // largest angle between cell borders
+  std::string Edit6;             // primary window height
+  std::string Edit7;             // primary window width
+  std::string Edit14;            // crossing window width
+  std::string Edit8;             // crossing pixel increase threshold
+  std::string Edit9;             // border pixel increase threshold
+  bool PreciseCheckBox = false;  // "Точное уточнение по яркости"
 
   // Sets the slider; it clamps its position to its range.
   void SetContrastTrackBar(int position);

@@ -54,6 +54,13 @@ struct DetectionParams {
   // than this fraction of the window length.
   double CrossIncreasePorog = 0.8;
 
+  // --- Beyond the refinement above (opt-in) --------------------------------
+  // Refine every crossing again on the grey levels, to a hundredth of a pixel,
+  // with its standard error; it also completes the lattice of crossings and
+  // starts from the region's corners where the detection fails (settings key
+  // PreciseRefinement, 0 or 1). Off, every point is the refinement's above.
+  bool PreciseRefinement = false;
+
   // --- The run ---------------------------------------------------------------
   // Step mode: every intermediate picture is shown and confirmed.
   bool Steps = false;

@@ -190,6 +190,11 @@ void MainWindow::BuildStatusBar() {
     }
     panels_[i] = panel;
   }
+  // What the last run reports (the precise stage's summary), kept while the
+  // hints change; empty, it takes no room.
+  panels_[kRunPanel] = new QLabel(bar);
+  panels_[kRunPanel]->setObjectName("ImageStatusRun");
+  bar->addPermanentWidget(panels_[kRunPanel]);
   // The zoom at the right end, clear of the hints.
   zoomPanel_ = new QLabel(bar);
   zoomPanel_->setObjectName("ImageStatusZoom");
@@ -245,7 +250,7 @@ void OpenFromCommandLine(MainWindow& window, const QStringList& arguments) {
 }
 
 void MainWindow::SetStatusText(int panel, const QString& text) {
-  if (panel >= 0 && panel < 3) panels_[panel]->setText(text);
+  if (panel >= 0 && panel < kStatusPanels) panels_[panel]->setText(text);
 }
 
 void MainWindow::SetCommandStates(bool findEnabled, bool saveEnabled) {

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <string>
 
+#include "platform/platform.h"
+
 class QAction;
 class QLabel;
 class QToolButton;
@@ -55,8 +57,8 @@ class MainWindow : public QMainWindow {
   QAction* saveAction_ = nullptr;  // N26
   QToolButton* runButton_ = nullptr;
   QToolButton* saveButton_ = nullptr;
-  QLabel* panels_[3] = {};
-  QLabel* zoomPanel_ = nullptr;  // the zoom of the image view
+  QLabel* panels_[kStatusPanels] = {};  // X, Y, the hint, the run's summary
+  QLabel* zoomPanel_ = nullptr;         // the zoom of the image view
 };
 
 // Sends key presses and releases in the main window to the form before the

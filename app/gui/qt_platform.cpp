@@ -149,7 +149,7 @@ void QtPlatform::Attach(MainWindow* window) {
   window_ = window;
   if (window_ == nullptr) return;
   if (!caption_.isEmpty()) window_->setWindowTitle(caption_);
-  for (int i = 0; i < 3; ++i) window_->SetStatusText(i, status_[i]);
+  for (int i = 0; i < kStatusPanels; ++i) window_->SetStatusText(i, status_[i]);
   window_->SetCommandStates(find_, save_);
   window_->View()->SetPreviewVisible(preview_);
   ApplyCursor();
@@ -294,7 +294,7 @@ void QtPlatform::SetCaption(const std::string& caption) {
 }
 
 void QtPlatform::SetStatusText(int panel, const std::string& text) {
-  if (panel < 0 || panel >= 3) return;
+  if (panel < 0 || panel >= kStatusPanels) return;
   status_[panel] = Q(text);
   if (window_ != nullptr) window_->SetStatusText(panel, status_[panel]);
 }

@@ -62,7 +62,7 @@ class QtPlatform : public Platform {
   HelpWindow* help_ = nullptr;  // owned by the window, made on first use
   // Display state kept until the window is attached.
   QString caption_;
-  QString status_[3] = {"X=", "Y=", ""};
+  QString status_[kStatusPanels] = {"X=", "Y=", "", ""};
   bool find_ = false;
   bool save_ = false;
   bool preview_ = true;

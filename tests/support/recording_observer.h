@@ -46,7 +46,9 @@ class RecordingObserver : public RunObserver {
     reports.push_back(error);
   }
   void RefinementStarts() override { ++refinements; }
-  void ShowPoints(const VT_Points& points) override { pointsShown = points.Count(); }
+  void ShowPoints(const VT_Points& points, const std::vector<PointDetail>&) override {
+    pointsShown = points.Count();
+  }
   char DecimalSeparator() override { return separator; }
 
  private:
