@@ -2,7 +2,10 @@
 // megapixels, with the time of every stage, the peak memory of the batch
 // command, and a streaming pass over the image as the machine's yardstick.
 //
-//   qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH]
+//   qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH] [--precise]
+//
+// With --precise the runs have the precise stage on, and the table gives its
+// cost per point and its time against the rest of the run.
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -82,13 +85,13 @@ long BatchPeakBytes(const std::string& detect, const std::string& image,
   return usage.ru_maxrss * 1024L;
 }
 
-const char* const kStageOrder[] = {"PrepareRun",       "ComputeGradientStatistics",
-                                   "FragmentRegion",   "Threshold and binarization",
-                                   "ScanSide03",       "ScanSide12",
-                                   "ScanSide23",       "ScanSide01",
-                                   "ValidateLines",    "FindCrossNodes",
-                                   "Read image again", "RefineCrossPoints",
-                                   "Markers"};
+const char* const kStageOrder[] = {"PrepareRun",         "ComputeGradientStatistics",
+                                   "FragmentRegion",     "Threshold and binarization",
+                                   "ScanSide03",         "ScanSide12",
+                                   "ScanSide23",         "ScanSide01",
+                                   "ValidateLines",      "FindCrossNodes",
+                                   "Read image again",   "RefineCrossPoints",
+                                   "Precise refinement", "Markers"};
 
 struct SizeResult {
   int megapixels = 0;
@@ -99,7 +102,8 @@ struct SizeResult {
   long peakBytes = -1;
 };
 
-SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, const fs::path& dir) {
+SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, bool precise,
+                        const fs::path& dir) {
   SizeResult r;
   r.megapixels = megapixels;
   const std::string image = (dir / ("plate" + std::to_string(megapixels) + ".bmp")).string();
@@ -117,6 +121,7 @@ SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, con
     ScriptedPlatform desktop;
     TVazeZududi_Form form(desktop);
     OpenAndMark(form, desktop, image, region);
+    form.PreciseRefinement = precise;
     StageClock clock;
     form.StageTimes = &clock;
     std::vector<double> stream(static_cast<size_t>(r.pixels));
@@ -170,6 +175,18 @@ void Print(const std::vector<SizeResult>& results) {
     return fmt("%.1f", (Median(r.runs) - reread) / Median(r.streams));
   });
   row("points found", [&](const SizeResult& r) { return std::to_string(r.points); });
+  auto precise = [](const SizeResult& r) {
+    const auto it = r.stages.find("Precise refinement");
+    return it == r.stages.end() ? -1.0 : Median(it->second);
+  };
+  if (precise(results.front()) >= 0) {
+    row("precise µs per point",
+        [&](const SizeResult& r) { return fmt("%.1f", precise(r) * 1e6 / std::max(1, r.points)); });
+    // The share the stage adds to the run it follows.
+    row("precise / rest of run", [&](const SizeResult& r) {
+      return fmt("%.2f", precise(r) / (Median(r.runs) - precise(r)));
+    });
+  }
   row("run ns per pixel", [&](const SizeResult& r) {
     return fmt("%.1f", Median(r.runs) * 1e9 / static_cast<double>(r.pixels));
   });
@@ -192,6 +209,7 @@ int main(int argc, char** argv) {
   std::vector<int> sizes = {1, 16, 64};
   int runs = 5;
   std::string detect = QOVA_DETECT_PATH;
+  bool precise = false;
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--sizes" && i + 1 < argc) {
@@ -201,8 +219,11 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--detect" && i + 1 < argc) {
       detect = argv[++i];
+    } else if (a == "--precise") {
+      precise = true;
     } else {
-      std::fprintf(stderr, "usage: qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH]\n");
+      std::fprintf(stderr,
+                   "usage: qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH] [--precise]\n");
       return 2;
     }
   }
@@ -214,7 +235,7 @@ int main(int argc, char** argv) {
     // Fewer repetitions where one run takes long; medians still need three.
     const int n = mp >= 64 ? std::max(3, runs / 2) : runs;
     std::fprintf(stderr, "%d MP: %d runs...\n", mp, n);
-    results.push_back(qova::BenchOneSize(mp, n, detect, dir));
+    results.push_back(qova::BenchOneSize(mp, n, detect, precise, dir));
   }
   std::filesystem::remove_all(dir);
   qova::Print(results);
