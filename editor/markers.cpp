@@ -488,7 +488,6 @@ void DrawPictureMarker(StateRecord& s, Color color, int32_t x, int32_t y) {
 }
 
 void OverlayLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1, int32_t y1) {
-  s.OverlayPenColor = color;
   if (color == kWhite && s.CrossImage1.isNull()) return;
   const qint64 keyBefore = TakeFreshCanvas(s);
   QImage& overlay = s.OverlayCanvas();
@@ -508,7 +507,6 @@ void PictureLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1
 
 void RedrawOverlay(StateRecord& s) {
   s.OverlayHistory.reset();  // what this draws is the note's new ground
-  s.OverlayPenColor = s.PassiveColor;
   // Fill white. Reuse the bitmap while it has the image's size and something
   // will be drawn.
   if (s.Regions.Length() > 0 && s.CrossImage1.size() == QSize(s.ImageWidth, s.ImageHeight))
@@ -553,7 +551,6 @@ std::optional<QRegion> RedrawOverlayChanges(StateRecord& s) {
     }
   }
   // The drawing state a full redraw leaves.
-  s.OverlayPenColor = s.PassiveColor;
   if (!items.empty()) s.IndexFont.Color = s.PassiveColor;
   NoteFullRedraw(s);
   QRegion region;

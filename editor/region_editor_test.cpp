@@ -550,7 +550,6 @@ TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
       ASSERT_EQ(FirstDifference(after, Shown(full)), "")
           << "sequence " << sequence << ", event " << event << ", kind " << kind;
       ASSERT_EQ(partial.IndexFont, full.IndexFont);
-      ASSERT_EQ(partial.OverlayPenColor, full.OverlayPenColor);
       // The editor's own events repaint what they changed (the settings
       // dialogs repaint after their redraw themselves).
       if (kind < 95 && !pd.all) {

@@ -7,6 +7,7 @@
 #include <fstream>
 #include <iterator>
 
+#include "editor/markers.h"
 #include "platform/scripted_platform.h"
 #include "settings/color_set.h"
 #include "settings/test_folder.h"
@@ -41,6 +42,14 @@ class UserPropertysTest : public ::testing::Test {
   StateRecord s_{desktop_};
   TDirForm dirForm_{{"/"}};
   TUserPropertysForm form_{s_, dirForm_};
+  // A line on the overlay of a 60 × 40 image that no region accounts for:
+  // a full redraw of the overlay takes it away.
+  void StrayOverlayMark() {
+    s_.ImageWidth = 60;
+    s_.ImageHeight = 40;
+    OverlayLine(s_, 255, 0, 0, 10, 0);
+    ASSERT_FALSE(s_.CrossImage1.isNull());
+  }
 };
 
 TEST_F(UserPropertysTest, CaptionNamesTheSettingsFile) {
@@ -73,7 +82,7 @@ TEST_F(UserPropertysTest, ExecuteFillsTheControlsFromTheState) {
 TEST_F(UserPropertysTest, SaveAppliesWritesAndMakesTheFileTheOneInUse) {
   const std::string path = Path("mine.ini");
   desktop_.saveAnswers.push_back(path);
-  s_.OverlayPenColor = 1;
+  StrayOverlayMark();
   Then<TUserPropertysForm>([&](TUserPropertysForm& f) {
     f.CheckBox1 = true;
     f.SetCheckBox2(true);
@@ -93,7 +102,7 @@ TEST_F(UserPropertysTest, SaveAppliesWritesAndMakesTheFileTheOneInUse) {
   EXPECT_EQ(s_.NeedPointsCount, 144);
   EXPECT_EQ(s_.WorkDir, "/new/work");
   EXPECT_EQ(s_.OpenBmpDialogFolder, "/new/work");
-  EXPECT_EQ(s_.OverlayPenColor, s_.PassiveColor);  // the overlay was redrawn
+  EXPECT_TRUE(s_.CrossImage1.isNull());  // the overlay was redrawn: no region, nothing drawn
   EXPECT_EQ(s_.SettingsPath, path);
   EXPECT_TRUE(s_.SettingsFileMissing);  // saving does not change it
   const std::string text = Get(path);
@@ -120,7 +129,7 @@ TEST_F(UserPropertysTest, ACountThatIsNoNumberStopsAfterTheEarlierFields) {
   const std::string path = Path("bad.ini");
   desktop_.saveAnswers.push_back(path);
   s_.NeedPointsCount = 5;
-  s_.OverlayPenColor = 1;
+  StrayOverlayMark();
   form_.Execute();
   form_.CheckBox1 = true;
   form_.Edit11 = "/partly";
@@ -136,7 +145,7 @@ TEST_F(UserPropertysTest, ACountThatIsNoNumberStopsAfterTheEarlierFields) {
   EXPECT_TRUE(s_.Steps);
   EXPECT_EQ(s_.WorkDir, "/partly");
   EXPECT_EQ(s_.NeedPointsCount, 5);
-  EXPECT_EQ(s_.OverlayPenColor, 1);
+  EXPECT_FALSE(s_.CrossImage1.isNull());  // not redrawn
   EXPECT_EQ(s_.SettingsPath, "/start/QOVAUser.ini");
   EXPECT_FALSE(fs::exists(path));
 }

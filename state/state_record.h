@@ -73,7 +73,6 @@ struct StateRecord : DetectionParams {
   // no pixels (null image): OverlayCanvas() makes it when something is drawn.
   QImage CrossImage1;
   bool OverlayVisible = true;
-  Color OverlayPenColor = 0;
   std::string OpenBmpDialogFolder;  // initial folder of the image-open dialog
   // The facts the commands' enabled state follows from (UpdateActions):
   // a region was closed since the regions were last deleted, and FoundPoints
