@@ -2,12 +2,12 @@
 #include "app/form.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 
 #include "core/qova_error.h"
 #include "platform/scripted_platform.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -17,17 +17,8 @@ namespace fs = std::filesystem;
 // Runs a test in a fresh empty current folder, as a new user starts the program.
 class FreshFolder : public testing::Test {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("qova-form-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
-  fs::path old_, dir_;
+  TempFolder folder_{"qova-form", TempFolder::Enter::Yes};
+  const fs::path dir_ = folder_.dir;
   ScriptedPlatform desktop;
 };
 

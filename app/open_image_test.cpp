@@ -1,7 +1,6 @@
 // Opening an image: the fresh editing state, the settings file of the
 // image's folder, the unsaved-results question and bad files.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <filesystem>
@@ -9,6 +8,7 @@
 
 #include "app/form.h"
 #include "platform/scripted_platform.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -36,19 +36,8 @@ void AddSquareRegion(TVazeZududi_Form& form) {
 // Each test starts the program in a fresh empty folder.
 class OpenImageTest : public testing::Test {
  protected:
-  void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("qova-open-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
-    fs::create_directories(dir_);
-    fs::current_path(dir_);
-    form_ = std::make_unique<TVazeZududi_Form>(desktop);
-  }
-  void TearDown() override {
-    form_.reset();
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
+  void SetUp() override { form_ = std::make_unique<TVazeZududi_Form>(desktop); }
+  void TearDown() override { form_.reset(); }
 
   // Opens the file through the dialog as the user would.
   void Open(const std::string& path) {
@@ -58,7 +47,8 @@ class OpenImageTest : public testing::Test {
 
   TVazeZududi_Form& form() { return *form_; }
 
-  fs::path old_, dir_;
+  TempFolder folder_{"qova-open", TempFolder::Enter::Yes};
+  const fs::path dir_ = folder_.dir;
   ScriptedPlatform desktop;
   std::unique_ptr<TVazeZududi_Form> form_;
 };

@@ -2,7 +2,6 @@
 // order of the stages, the statistics, step mode, the count check and the
 // one failure path.
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <cmath>
@@ -16,6 +15,7 @@
 #include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_arrays.h"
+#include "tests/support/temp_folder.h"
 #include "tools/synth/synthetic_plate.h"
 
 // Under AddressSanitizer an impossible allocation must fail as it does
@@ -48,11 +48,7 @@ PlateParams SmallPlate() {
 class RunDriverTest : public testing::Test {
  protected:
   void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("qova-run-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "plates");
-    fs::current_path(dir_);
     plate_ = RenderPlate(SmallPlate());
     imagePath_ = (dir_ / "plates" / "plate.bmp").string();
     ASSERT_TRUE(plate_.image.save(QString::fromStdString(imagePath_), "BMP"));
@@ -62,11 +58,7 @@ class RunDriverTest : public testing::Test {
     ASSERT_TRUE(desktop.errors.empty());
     ASSERT_EQ(form().ImageWidth, 420);
   }
-  void TearDown() override {
-    form_.reset();
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { form_.reset(); }
 
   TVazeZududi_Form& form() { return *form_; }
 
@@ -116,7 +108,8 @@ class RunDriverTest : public testing::Test {
     EXPECT_FALSE(desktop.busy);
   }
 
-  fs::path old_, dir_;
+  TempFolder folder_{"qova-run", TempFolder::Enter::Yes};
+  const fs::path dir_ = folder_.dir;
   Plate plate_;
   std::string imagePath_;
   ScriptedPlatform desktop;

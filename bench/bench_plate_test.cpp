@@ -4,7 +4,6 @@
 #include "bench/bench_plate.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -12,6 +11,7 @@
 #include <sstream>
 
 #include "output/coordinate_file.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -19,8 +19,8 @@ namespace {
 namespace fs = std::filesystem;
 
 TEST(BenchPlate, OneMegapixelRunGivesTheCommittedCoordinates) {
-  const fs::path dir = fs::temp_directory_path() / ("qova-golden-" + std::to_string(::getpid()));
-  fs::create_directories(dir);
+  TempFolder folder("qova-golden");
+  const fs::path& dir = folder.dir;
   const Plate plate = RenderPlate(BenchPlateParams(1));
   const std::string image = (dir / "plate1.bmp").string();
   ASSERT_TRUE(plate.image.save(QString::fromStdString(image), "BMP"));
@@ -30,7 +30,6 @@ TEST(BenchPlate, OneMegapixelRunGivesTheCommittedCoordinates) {
   const auto region = BenchRegion(plate);
   OpenAndMark(form, desktop, image, region);
   form.N4Click();
-  fs::remove_all(dir);
   ASSERT_TRUE(desktop.MessageTexts().empty()) << desktop.MessageTexts().front();
   const std::string text = CoordinateFileText(form.FoundPoints, '.');
   EXPECT_EQ(form.FoundPoints.Count(), static_cast<int>(CrossingsInside(plate, region).size()));

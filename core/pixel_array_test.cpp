@@ -3,7 +3,6 @@
 #include "core/pixel_array.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <cstdint>
 #include <fstream>

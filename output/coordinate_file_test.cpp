@@ -3,7 +3,6 @@
 #include "output/coordinate_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -12,6 +11,7 @@
 #include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/locked_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -60,16 +60,14 @@ TEST(ProposedCoordinateFileName, TakesTheNameUpToItsFirstDot) {
 class SaveCoordinatesTest : public testing::Test {
  protected:
   void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qova-crd-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
     state.ImageFileName = (dir_ / "plate07.bmp").string();
     state.ResultsSaved = false;
     state.FoundPoints.AddNew(512.0, 384.0);
     state.FoundPoints.AddNew(123.456, 20.5);
   }
-  void TearDown() override { fs::remove_all(dir_); }
 
-  fs::path dir_;
+  TempFolder folder_{"qova-crd"};
+  const fs::path dir_ = folder_.dir;
   ScriptedPlatform desktop;
   StateRecord state{desktop};
 };

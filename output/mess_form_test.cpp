@@ -2,7 +2,6 @@
 #include "output/mess_form.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -11,6 +10,7 @@
 #include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/locked_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -19,13 +19,8 @@ namespace fs = std::filesystem;
 
 class MessFormTest : public testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qova-mess-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
-  fs::path dir_;
+  TempFolder folder_{"qova-mess"};
+  const fs::path dir_ = folder_.dir;
   ScriptedPlatform desktop;
   TMessForm form{desktop};
 };

@@ -2,12 +2,12 @@
 #include "platform/image_file.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <string>
 
 #include "core/qova_error.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -16,12 +16,6 @@ namespace fs = std::filesystem;
 
 class ImageFile : public ::testing::Test {
  protected:
-  void SetUp() override {
-    dir_ = fs::temp_directory_path() / ("qova-image-file-" + std::to_string(::getpid()));
-    fs::create_directories(dir_);
-  }
-  void TearDown() override { fs::remove_all(dir_); }
-
   // A 24-bit BMP whose every pixel differs from its neighbours.
   std::string Plate(int w, int h, const char* name) {
     QImage image(w, h, QImage::Format_RGB32);
@@ -33,7 +27,8 @@ class ImageFile : public ::testing::Test {
     return path;
   }
 
-  fs::path dir_;
+  TempFolder folder_{"qova-image-file"};
+  const fs::path dir_ = folder_.dir;
 };
 
 TEST_F(ImageFile, ReadsIntoThePixelsOfAnImageOfItsSize) {

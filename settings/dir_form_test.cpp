@@ -1,10 +1,11 @@
 #include "settings/dir_form.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
+
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -30,14 +31,12 @@ TEST(DirFormTest, DrivesAreTheRealMountPoints) {
 class DirFormFolders : public ::testing::Test {
  protected:
   void SetUp() override {
-    root_ = fs::temp_directory_path() / ("qova_dirform_" + std::to_string(::getpid()));
-    fs::remove_all(root_);
     fs::create_directories(root_ / "b");
     fs::create_directories(root_ / "a" / "inner");
     std::ofstream((root_ / "file.txt").string()) << "x";
   }
-  void TearDown() override { fs::remove_all(root_); }
-  fs::path root_;
+  TempFolder folder_{"qova_dirform"};
+  const fs::path root_ = folder_.dir;
 };
 
 TEST_F(DirFormFolders, ListShowsTheWayDownThenTheSubfolders) {

@@ -2,15 +2,14 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 #include <iterator>
 
 #include "platform/scripted_platform.h"
-#include "settings/test_folder.h"
 #include "tests/support/locked_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -23,9 +22,9 @@ class SettingsFileTest : public ::testing::Test {
 
   std::string Path(const std::string& name) const { return folder_.Path(name); }
   static void Put(const std::string& path, const std::string& bytes) {
-    TestFolder::Put(path, bytes);
+    TempFolder::Put(path, bytes);
   }
-  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
+  static std::string Get(const std::string& path) { return TempFolder::Get(path); }
   // Reads a settings file holding the section with the given lines.
   void ReadSection(const std::string& lines) {
     const std::string path = Path("s.ini");
@@ -33,7 +32,7 @@ class SettingsFileTest : public ::testing::Test {
     ReadSettings(state_, path);
   }
 
-  TestFolder folder_{"qova_settings"};
+  TempFolder folder_{"qova_settings"};
   const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord state_{desktop_};

@@ -3,7 +3,6 @@
 #include "settings/settings_widgets.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QApplication>
 #include <QCheckBox>
@@ -24,7 +23,7 @@
 
 #include "platform/scripted_platform.h"
 #include "settings/settings_dialog.h"
-#include "settings/test_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -42,7 +41,7 @@ class SettingsWidgetsTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return folder_.Path(name); }
-  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
+  static std::string Get(const std::string& path) { return TempFolder::Get(path); }
   static bool Has(const std::string& text, const std::string& line) {
     return text.find(line + "\r\n") != std::string::npos;
   }
@@ -71,7 +70,7 @@ class SettingsWidgetsTest : public ::testing::Test {
                                                TColorSet::kPreviewSide / 2);
   }
 
-  TestFolder folder_{"qova_widgets"};
+  TempFolder folder_{"qova_widgets"};
   const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord s_{desktop_};

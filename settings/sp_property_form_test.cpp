@@ -1,7 +1,6 @@
 #include "settings/sp_property_form.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -9,7 +8,7 @@
 
 #include "platform/scripted_platform.h"
 #include "settings/settings_file.h"
-#include "settings/test_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -24,9 +23,9 @@ class SpecialPropertysTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return folder_.Path(name); }
-  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
+  static std::string Get(const std::string& path) { return TempFolder::Get(path); }
 
-  TestFolder folder_{"qova_special"};
+  TempFolder folder_{"qova_special"};
   const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord s_{desktop_};

@@ -1,7 +1,6 @@
 #include "settings/us_property_form.h"
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
@@ -10,7 +9,7 @@
 #include "editor/markers.h"
 #include "platform/scripted_platform.h"
 #include "settings/color_set.h"
-#include "settings/test_folder.h"
+#include "tests/support/temp_folder.h"
 
 namespace qova {
 namespace {
@@ -28,7 +27,7 @@ class UserPropertysTest : public ::testing::Test {
   }
 
   std::string Path(const std::string& name) const { return folder_.Path(name); }
-  static std::string Get(const std::string& path) { return TestFolder::Get(path); }
+  static std::string Get(const std::string& path) { return TempFolder::Get(path); }
   // Queues what the user does in the next showing of a dialog.
   template <class Dialog>
   void Then(std::function<void(Dialog&)> action) {
@@ -36,7 +35,7 @@ class UserPropertysTest : public ::testing::Test {
         [action](ModalDialog& d) { action(dynamic_cast<Dialog&>(d)); });
   }
 
-  TestFolder folder_{"qova_user"};
+  TempFolder folder_{"qova_user"};
   const fs::path& dir_ = folder_.dir;
   ScriptedPlatform desktop_;
   StateRecord s_{desktop_};

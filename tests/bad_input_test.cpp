@@ -4,7 +4,6 @@
 // checks what the user sees: a message, an unchanged window, and never a
 // crash or a read outside an image (the sanitizer build runs these too).
 #include <gtest/gtest.h>
-#include <unistd.h>
 
 #include <QImage>
 #include <cstdint>
@@ -17,6 +16,7 @@
 #include "app/form.h"
 #include "editor/region_editor.h"
 #include "platform/scripted_platform.h"
+#include "tests/support/temp_folder.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -63,12 +63,8 @@ std::string Bmp8(int w, int h) {
 class BadInputTest : public testing::Test {
  protected:
   void SetUp() override {
-    old_ = fs::current_path();
-    dir_ = fs::temp_directory_path() / ("qova-bad-" + std::to_string(::getpid()));
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "good");
     fs::create_directories(dir_ / "bad");
-    fs::current_path(dir_);
     PlateParams params;
     params.width = 200;
     params.height = 160;
@@ -79,11 +75,7 @@ class BadInputTest : public testing::Test {
     ASSERT_TRUE(plate_.image.save(QString::fromStdString(platePath_), "BMP"));
     form_ = std::make_unique<TVazeZududi_Form>(desktop);
   }
-  void TearDown() override {
-    form_.reset();
-    fs::current_path(old_);
-    fs::remove_all(dir_);
-  }
+  void TearDown() override { form_.reset(); }
 
   TVazeZududi_Form& form() { return *form_; }
 
@@ -148,7 +140,8 @@ class BadInputTest : public testing::Test {
     }
   }
 
-  fs::path old_, dir_;
+  TempFolder folder_{"qova-bad", TempFolder::Enter::Yes};
+  const fs::path dir_ = folder_.dir;
   Plate plate_;
   std::string platePath_;
   ScriptedPlatform desktop;

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 #include <locale.h>
-#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -15,6 +14,7 @@
 #include "core/number_text.h"
 #include "platform/scripted_platform.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/temp_folder.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -26,13 +26,7 @@ namespace fs = std::filesystem;
 class DetectCommand : public testing::Test {
  protected:
   void SetUp() override {
-    old_ = fs::current_path();
-    dir_ =
-        fs::temp_directory_path() / ("qova-detect-" + std::to_string(::getpid()) + "-" +
-                                     testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(dir_);
     fs::create_directories(dir_ / "plates");
-    fs::current_path(dir_);
     PlateParams params;
     params.width = 640;
     params.height = 520;
@@ -44,10 +38,6 @@ class DetectCommand : public testing::Test {
     image_ = (dir_ / "plates" / "plate.bmp").string();
     ASSERT_TRUE(plate_.image.save(QString::fromStdString(image_), "BMP"));
     corners_ = RegionInCells(plate_, 1, 1, 5, 4);
-  }
-  void TearDown() override {
-    fs::current_path(old_);
-    fs::remove_all(dir_);
   }
 
   // The region as a person clicks it: whole pixels.
@@ -73,7 +63,8 @@ class DetectCommand : public testing::Test {
     return RunDetect(o, out_, err_);
   }
 
-  fs::path old_, dir_;
+  TempFolder folder_{"qova-detect", TempFolder::Enter::Yes};
+  const fs::path dir_ = folder_.dir;
   Plate plate_;
   std::string image_;
   std::vector<QPointF> corners_;
