@@ -1,6 +1,6 @@
 // Any bytes as an image file: opened as the window opens it, then a detection
 // run over a region derived from the input. Nothing may crash, read outside
-// an image or array, or run away.
+// an image or array, or run away, with the precise stage or without.
 #include <unistd.h>
 
 #include <QImageReader>
@@ -27,6 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   form.Guarded([&] { form.Begin1Click(); });
   if (form.ImageWidth == 0) return 0;
   AddRegionFromBytes(form, data + size - 8);
+  form.PreciseRefinement = (data[size - 8] & 1) != 0;  // half the inputs with the precise stage
   form.Guarded([&] { form.N4Click(); });
   return 0;
 }
