@@ -16,20 +16,9 @@
 namespace qova {
 
 namespace {
+
 constexpr const char* kMeanLabel = "Средняя яркость дифференцированного изображения:";
 constexpr const char* kVarianceLabel = "Дисперсия яркости дифференцированного изображения:";
-}  // namespace
-
-void AddStatisticsLines(const GradientStatistics& statistics, bool fragment, char decimalSeparator,
-                        std::vector<std::string>& lines) {
-  lines.push_back(kMeanLabel);
-  lines.push_back(FormatGeneral(statistics.MeanGradient, decimalSeparator));
-  lines.push_back(kVarianceLabel);
-  lines.push_back(FormatGeneral(statistics.GradientVariance, decimalSeparator));
-  if (fragment) lines.push_back(std::string(65, '-'));
-}
-
-namespace {
 
 // One run: the image, the working arrays and where the results go.
 struct Run {
@@ -216,6 +205,15 @@ void DetectAll(Run& run, const RegionList& regions) {
 }
 
 }  // namespace
+
+void AddStatisticsLines(const GradientStatistics& statistics, bool fragment, char decimalSeparator,
+                        std::vector<std::string>& lines) {
+  lines.push_back(kMeanLabel);
+  lines.push_back(FormatGeneral(statistics.MeanGradient, decimalSeparator));
+  lines.push_back(kVarianceLabel);
+  lines.push_back(FormatGeneral(statistics.GradientVariance, decimalSeparator));
+  if (fragment) lines.push_back(std::string(65, '-'));
+}
 
 DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
                                 const DetectionParams& params, RunObserver& observer,
