@@ -64,7 +64,7 @@ TEST(JsonWriter, StringsAreEscapedAndAlwaysUtf8) {
   JsonWriter json;
   json.BeginObject();
   for (size_t i = 0; i < std::size(cases); ++i) {
-    json.Key("k" + std::to_string(i));
+    json.Key(std::string(1, 'k') += std::to_string(i));
     json.String(cases[i]);
   }
   json.Key("bad");
