@@ -10,6 +10,8 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth locales
   clang libclang-rt-14-dev clang-format git
+  pybind11-dev python3-dev python3-numpy python3-pytest python3-jsonschema
+  parallel help2man lintian dpkg-dev file
 )
 
 missing=()

@@ -4,7 +4,6 @@
 // the program wrote when the case was made. See tests/data/README.md.
 #include <gtest/gtest.h>
 
-#include <QProcess>
 #include <QProcessEnvironment>
 #include <QString>
 #include <QStringList>
@@ -15,6 +14,7 @@
 #include <vector>
 
 #include "tests/support/file_bytes.h"
+#include "tests/support/run_program.h"
 #include "tests/support/temp_folder.h"
 
 namespace qova {
@@ -54,24 +54,6 @@ QStringList RegionArguments(const fs::path& file) {
     if (!corners.isEmpty()) args << "--region" << corners.join(',');
   }
   return args;
-}
-
-struct Finished {
-  int status;
-  std::string out, err;
-};
-
-Finished RunProgram(const QString& program, const QStringList& args, const fs::path& folder,
-                    const QProcessEnvironment& env = QProcessEnvironment::systemEnvironment()) {
-  QProcess p;
-  p.setProgram(program);
-  p.setArguments(args);
-  p.setWorkingDirectory(QString::fromStdString(folder.string()));
-  p.setProcessEnvironment(env);
-  p.start();
-  p.waitForFinished(120000);
-  return {p.exitStatus() == QProcess::NormalExit ? p.exitCode() : -1,
-          p.readAllStandardOutput().toStdString(), p.readAllStandardError().toStdString()};
 }
 
 class GoldenCase : public testing::TestWithParam<std::string> {};

@@ -141,6 +141,57 @@ TEST_F(DetectCommand, UsesTheCommaOfTheUsersLocale) {
   }
 }
 
+// --precise turns the precise refinement on whatever the settings file says;
+// without it the file's PreciseRefinement decides. The CSV shows which ran.
+TEST_F(DetectCommand, ThePreciseOptionWinsOverTheSettingsFile) {
+  const auto header = [&](bool precise, const char* key) {
+    const std::string ini = (dir_ / "s.ini").string();
+    std::ofstream(ini, std::ios::binary)
+        << "[QOVAParameters]\r\nPreciseRefinement=" << key << "\r\n";
+    DetectOptions o = Options();
+    o.settings = ini;
+    o.precise = precise;
+    o.format = OutputFormat::Csv;
+    EXPECT_EQ(Run(o), 0) << err_.str();
+    return out_.str().substr(0, out_.str().find('\n'));
+  };
+  const std::string plain = "index,x,y";
+  const std::string refined = "index,x,y,sigma_x,sigma_y,standard_error,origin";
+  EXPECT_EQ(header(false, "0"), plain);
+  EXPECT_EQ(header(true, "0"), refined);
+  EXPECT_EQ(header(false, "1"), refined);
+}
+
+// Every format of one run holds the same points: the CSV's and the JSON's
+// numbers written as the coordinate file writes them give its lines.
+TEST_F(DetectCommand, EveryFormatHoldsTheCoordinateFilesPoints) {
+  DetectOptions o = Options();
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const auto crd = Lines(out_.str());
+  ASSERT_GT(crd.size(), 5u);
+  o.format = OutputFormat::Csv;
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  std::istringstream csv(out_.str());
+  std::string line;
+  std::getline(csv, line);
+  for (size_t i = 0; i < crd.size(); ++i) {
+    ASSERT_TRUE(std::getline(csv, line));
+    const size_t a = line.find(','), b = line.find(',', a + 1);
+    EXPECT_EQ(line.substr(0, a), std::to_string(i + 1));
+    const double x = *ParseFloat(line.substr(a + 1, b - a - 1), '.');
+    const double y = *ParseFloat(line.substr(b + 1), '.');
+    EXPECT_EQ(FormatGeneral(x, '.') + " ; " + FormatGeneral(y, '.'), crd[i]);
+  }
+  EXPECT_FALSE(std::getline(csv, line));
+  o.format = OutputFormat::Json;
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const std::string json = out_.str();
+  for (size_t i = 0; i < crd.size(); ++i)
+    EXPECT_NE(json.find("{\"index\": " + std::to_string(i + 1) + ", \"region\": 0, \"x\": "),
+              std::string::npos);
+  EXPECT_NE(json.find("\"status\": \"completed\""), std::string::npos);
+}
+
 TEST_F(DetectCommand, AFailedRunExitsOneAndLeavesAnExistingFileAlone) {
   const fs::path out = dir_ / "old.crd";
   std::ofstream(out, std::ios::binary) << "1 ; 2\r\n";

@@ -8,13 +8,25 @@
 
 namespace qova {
 
+using RegionCorners = std::array<double, 8>;  // x0,y0,x1,y1,x2,y2,x3,y3
+
+enum class OutputFormat {
+  Crd,   // the coordinate file, exactly as the window saves it
+  Csv,   // index,x,y[,sigma_x,sigma_y,standard_error,origin], full precision
+  Json,  // the whole run: image, regions, settings, status, points, statistics
+};
+
 struct DetectOptions {
   std::string image;
-  std::vector<std::array<double, 8>> regions;  // x0,y0,x1,y1,x2,y2,x3,y3 each
+  std::vector<RegionCorners> regions;  // --region and --regions, in the order given
   std::optional<std::string> settings;
   std::optional<std::string> output;
+  OutputFormat format = OutputFormat::Crd;
   bool answerYes = true;
+  bool precise = false;  // the precise refinement on, whatever the settings say
+  int threads = 0;       // of the precise refinement; 0: one a core
   bool help = false;
+  bool version = false;
 };
 
 // The options, or the text of what is wrong with the command line.
@@ -23,7 +35,17 @@ struct ParsedOptions {
   std::string error;
 };
 
+// GNU conventions, as getopt_long gives them: "--opt value" and "--opt=value",
+// options and the image in any order, "--" ends the options. A regions file
+// named by --regions is read here. Not reentrant (getopt's state is global).
 ParsedOptions ParseDetectOptions(const std::vector<std::string>& args);
+
+// The regions of a regions file's text: one a line, eight numbers separated
+// by commas or blanks, '#' starting a comment, blank lines skipped. name
+// prefixes the messages ("FILE:LINE: ...").
+std::optional<std::vector<RegionCorners>> ParseRegionsText(const std::string& text,
+                                                           const std::string& name,
+                                                           std::string& error);
 
 extern const char* const kDetectUsage;
 

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "tests/support/temp_folder.h"
+
 namespace qova {
 namespace {
 
@@ -21,6 +23,41 @@ TEST(DetectOptions, AFullCommandLine) {
   EXPECT_EQ(p.options->settings, "a.ini");
   EXPECT_EQ(p.options->output, "out.crd");
   EXPECT_FALSE(p.options->answerYes);
+  EXPECT_EQ(p.options->format, OutputFormat::Crd);
+  EXPECT_FALSE(p.options->precise);
+}
+
+// Every option in its GNU spellings gives the same options.
+TEST(DetectOptions, ValuesAfterAnEqualsSignOrAsTheNextArgumentAlike) {
+  const std::vector<std::vector<std::string>> spellings = {
+      {"p.bmp", "--region", "-5,-1e1,9,0,9,9,0,9", "--settings", "s.ini", "-o", "o.json",
+       "--answer", "no", "--format", "json", "--precise", "--threads", "3"},
+      {"--region=-5,-1e1,9,0,9,9,0,9", "--settings=s.ini", "--output=o.json", "--answer=no",
+       "--format=json", "p.bmp", "--precise", "--threads=3"},
+      {"--region=-5,-1e1,9,0,9,9,0,9", "--set", "s.ini", "-oo.json", "--ans=no", "--form=json",
+       "--prec", "--thr", "3", "--", "p.bmp"},
+  };
+  for (const auto& args : spellings) {
+    const auto p = Parse(args);
+    ASSERT_TRUE(p.options) << p.error;
+    EXPECT_EQ(p.options->image, "p.bmp");
+    ASSERT_EQ(p.options->regions.size(), 1u);
+    EXPECT_EQ(p.options->regions[0][0], -5);
+    EXPECT_EQ(p.options->regions[0][1], -10);
+    EXPECT_EQ(p.options->settings, "s.ini");
+    EXPECT_EQ(p.options->output, "o.json");
+    EXPECT_FALSE(p.options->answerYes);
+    EXPECT_EQ(p.options->format, OutputFormat::Json);
+    EXPECT_TRUE(p.options->precise);
+    EXPECT_EQ(p.options->threads, 3);
+  }
+}
+
+TEST(DetectOptions, DoubleDashEndsTheOptions) {
+  const auto p = Parse({"--region", "0,0,9,0,9,9,0,9", "--", "-plate.bmp"});
+  ASSERT_TRUE(p.options) << p.error;
+  EXPECT_EQ(p.options->image, "-plate.bmp");
+  EXPECT_FALSE(Parse({"--region", "0,0,9,0,9,9,0,9", "--", "a.bmp", "--help"}).options);
 }
 
 TEST(DetectOptions, DefaultsAnswerYesAndWriteToStandardOutput) {
@@ -29,12 +66,37 @@ TEST(DetectOptions, DefaultsAnswerYesAndWriteToStandardOutput) {
   EXPECT_TRUE(p.options->answerYes);
   EXPECT_FALSE(p.options->output);
   EXPECT_FALSE(p.options->settings);
+  EXPECT_EQ(p.options->threads, 0);
 }
 
-TEST(DetectOptions, HelpNeedsNothingElse) {
-  const auto p = Parse({"--help"});
+TEST(DetectOptions, HelpAndVersionNeedNothingElse) {
+  auto p = Parse({"--help"});
   ASSERT_TRUE(p.options);
   EXPECT_TRUE(p.options->help);
+  p = Parse({"-h"});
+  ASSERT_TRUE(p.options);
+  EXPECT_TRUE(p.options->help);
+  p = Parse({"--version"});
+  ASSERT_TRUE(p.options);
+  EXPECT_TRUE(p.options->version);
+}
+
+TEST(DetectOptions, RegionsFromAFileTakeTheirPlaceAmongTheOthers) {
+  TempFolder folder("qova-regions");
+  const std::string file = folder.Path("plate.regions");
+  TempFolder::Put(file,
+                  "# regions of plate 7\n"
+                  "1 2 3 4 5 6 7 8\r\n"
+                  "\n"
+                  "  10,20 , 30,40,50 ,60,70,   80  # the second\n"
+                  "-1.5e1\t2\t3\t4\t5\t6\t7\t8\n");
+  const auto p = Parse(
+      {"p.bmp", "--region", "9,9,9,9,9,9,9,9", "--regions=" + file, "--region=0,0,0,0,0,0,0,0"});
+  ASSERT_TRUE(p.options) << p.error;
+  const std::vector<double> firsts = {9, 1, 10, -15, 0};
+  ASSERT_EQ(p.options->regions.size(), firsts.size());
+  for (size_t i = 0; i < firsts.size(); ++i) EXPECT_EQ(p.options->regions[i][0], firsts[i]);
+  EXPECT_EQ(p.options->regions[2][7], 80);
 }
 
 struct BadCase {
@@ -50,18 +112,52 @@ TEST_P(BadCommandLine, IsRefusedWithAMessage) {
   EXPECT_NE(p.error.find(GetParam().says), std::string::npos) << p.error;
 }
 
+const std::string kRegion = "0,0,9,0,9,9,0,9";
+
 INSTANTIATE_TEST_SUITE_P(
     DetectOptions, BadCommandLine,
     testing::Values(
-        BadCase{{"--region", "0,0,9,0,9,9,0,9"}, "no image"}, BadCase{{"p.bmp"}, "no region"},
+        BadCase{{"--region", kRegion}, "no image"}, BadCase{{"p.bmp"}, "no region"},
         BadCase{{"p.bmp", "--region", "0,0,9,0,9,9"}, "four corners"},
         BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9,1"}, "four corners"},
         BadCase{{"p.bmp", "--region", "0,0,9,x,9,9,0,9"}, "not a number"},
+        BadCase{{"p.bmp", "--region=0,0,9,x,9,9,0,9"}, "\"x\""},
         BadCase{{"p.bmp", "--region"}, "--region needs"},
-        BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9", "--frobnicate"},
-                "unknown option --frobnicate"},
-        BadCase{{"p.bmp", "--region", "0,0,9,0,9,9,0,9", "--answer", "maybe"}, "yes or no"},
-        BadCase{{"a.bmp", "b.bmp", "--region", "0,0,9,0,9,9,0,9"}, "more than one image"}));
+        BadCase{{"p.bmp", "--regions"}, "--regions needs a file"},
+        BadCase{{"p.bmp", "--regions", "/nonexistent/r.txt"}, "cannot read the regions file"},
+        BadCase{{"p.bmp", "--settings"}, "--settings needs a file"},
+        BadCase{{"p.bmp", "--region", kRegion, "-o"}, "-o needs a file"},
+        BadCase{{"p.bmp", "--region", kRegion, "--output"}, "--output needs a file"},
+        BadCase{{"p.bmp", "--region", kRegion, "--frobnicate"}, "unknown option --frobnicate"},
+        BadCase{{"p.bmp", "--region", kRegion, "--frobnicate=3"}, "unknown option --frobnicate"},
+        BadCase{{"p.bmp", "--region", kRegion, "-x"}, "unknown option -x"},
+        BadCase{{"p.bmp", "--re", kRegion}, "ambiguous option --re (--region, --regions)"},
+        BadCase{{"p.bmp", "--region", kRegion, "--precise=yes"}, "--precise takes no value"},
+        BadCase{{"p.bmp", "--region", kRegion, "--answer", "maybe"}, "yes or no"},
+        BadCase{{"p.bmp", "--region", kRegion, "--answer"}, "yes or no"},
+        BadCase{{"p.bmp", "--region", kRegion, "--format=xml"}, "crd, csv or json, not \"xml\""},
+        BadCase{{"p.bmp", "--region", kRegion, "--threads=-1"}, "--threads takes"},
+        BadCase{{"p.bmp", "--region", kRegion, "--threads=two"}, "--threads takes"},
+        BadCase{{"a.bmp", "b.bmp", "--region", kRegion}, "more than one image"}));
+
+TEST(DetectOptions, ABadLineOfARegionsFileIsNamedByItsNumber) {
+  const std::pair<std::string, std::string> cases[] = {
+      {"1 2 3 4 5 6 7 8\n1 2 3 4 5 6 7\n", "r.txt:2: a region needs exactly four corners"},
+      {"# c\n1,,2,3,4,5,6,7,8\n", "r.txt:2: a region needs"},
+      {"1,2,3,4,5,6,7,8,\n", "r.txt:1: a region needs"},
+      {"\n\n1 2 3 4 5 6 7 y\n", "r.txt:3: not a number in region \"1 2 3 4 5 6 7 y\": \"y\""},
+      {"1 2 3 4 5 6 7 8 9\n", "r.txt:1: a region needs"},
+  };
+  for (const auto& [text, says] : cases) {
+    std::string error;
+    EXPECT_FALSE(ParseRegionsText(text, "r.txt", error)) << text;
+    EXPECT_NE(error.find(says), std::string::npos) << error;
+  }
+  std::string error;
+  const auto none = ParseRegionsText("# nothing here\n\n   \n", "r.txt", error);
+  ASSERT_TRUE(none) << error;
+  EXPECT_TRUE(none->empty());
+}
 
 }  // namespace
 }  // namespace qova

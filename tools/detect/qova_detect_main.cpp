@@ -18,5 +18,9 @@ int main(int argc, char** argv) {
     std::cout << qova::kDetectUsage;
     return 0;
   }
+  if (parsed.options->version) {
+    std::cout << "qova-detect " << QOVA_VERSION << '\n';
+    return 0;
+  }
   return qova::RunDetect(*parsed.options, std::cout, std::cerr);
 }

@@ -1,0 +1,386 @@
+// The Python module qova: the detection of the window and of qova-detect for
+// scripts, on NumPy arrays or image files. Bad arguments raise (ValueError,
+// TypeError, FileNotFoundError, OSError) with the program's messages; a run
+// that ends through the detection's failure path is a result whose status
+// is "failed", as the window shows a message and goes on. The GIL is
+// released while the detection works, so threads can run detections side by
+// side.
+#include <pybind11/numpy.h>
+#include <pybind11/pybind11.h>
+
+#include <QImage>
+#include <climits>
+#include <filesystem>
+#include <sstream>
+
+#include "detect/detect_crossings.h"
+#include "platform/headless_platform.h"
+#include "platform/image_file.h"
+#include "settings/params_keys.h"
+#include "settings/settings_file.h"
+#include "state/state_record.h"
+#include "tools/detect/detect_command.h"
+#include "tools/detect/detect_output.h"
+
+namespace py = pybind11;
+using namespace pybind11::literals;
+
+namespace qova {
+namespace {
+
+namespace fs = std::filesystem;
+
+[[noreturn]] void Raise(PyObject* type, const std::string& text) {
+  PyErr_SetString(type, text.c_str());
+  throw py::error_already_set();
+}
+
+// Answers every question the same way and keeps what the run said.
+class ScriptObserver : public RunObserver {
+ public:
+  explicit ScriptObserver(bool answer) : answer_(answer) {}
+  bool Ask(const std::string& question) override {
+    questions.push_back({question, answer_});
+    return answer_;
+  }
+  void Report(const std::string& error) override { reports.push_back(error); }
+
+  std::vector<AskedQuestion> questions;
+  std::vector<std::string> reports;
+
+ private:
+  bool answer_;
+};
+
+// --- Arguments ---------------------------------------------------------------
+
+bool IsPath(const py::handle& object) {
+  return py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object) ||
+         py::isinstance(object, py::module_::import("os").attr("PathLike"));
+}
+
+// The file system's bytes of a str, bytes or os.PathLike.
+std::string PathBytes(const py::handle& path) {
+  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
+}
+
+constexpr const char* kImageShapes =
+    "grey H×W, RGB H×W×3 or RGBA H×W×4 (alpha is ignored, as in image files)";
+
+// The pixels of a uint8 array of any strides (negative and zero too) as the
+// image reader gives a file's: Format_RGB32, grey as r = g = b.
+QImage ImageFromArray(const py::handle& object) {
+  const py::array array = py::array::ensure(object);
+  if (!array) Raise(PyExc_ValueError, std::string("image must be a NumPy array or a path"));
+  if (array.dtype().kind() != 'u' || array.itemsize() != 1)
+    Raise(PyExc_ValueError, "image must be an array of uint8, " + std::string(kImageShapes) +
+                                "; not of dtype " + py::str(array.dtype()).cast<std::string>());
+  const auto dims = array.ndim();
+  const py::ssize_t channels = dims == 3 ? array.shape(2) : 1;
+  if (!(dims == 2 || (dims == 3 && (channels == 3 || channels == 4))))
+    Raise(PyExc_ValueError, "image must be " + std::string(kImageShapes) + "; not of shape " +
+                                py::str(py::tuple(array.attr("shape"))).cast<std::string>());
+  const py::ssize_t height = array.shape(0), width = array.shape(1);
+  if (height < 1 || width < 1 || height > INT_MAX || width > INT_MAX)
+    Raise(PyExc_ValueError, "image of " + std::to_string(width) + " × " + std::to_string(height) +
+                                " pixels cannot be read");
+  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
+  if (image.isNull()) throw std::bad_alloc();
+  const auto* base = static_cast<const uint8_t*>(array.data());
+  const py::ssize_t rowStride = array.strides(0), columnStride = array.strides(1);
+  const py::ssize_t channelStride = dims == 3 ? array.strides(2) : 0;
+  for (py::ssize_t y = 0; y < height; ++y) {
+    auto* out = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
+    const uint8_t* row = base + y * rowStride;
+    for (py::ssize_t x = 0; x < width; ++x) {
+      const uint8_t* p = row + x * columnStride;
+      out[x] = qRgb(p[0], p[channelStride], p[2 * channelStride]);
+    }
+  }
+  return image;
+}
+
+QImage ImageFromFile(const py::handle& path) {
+  const std::string file = PathBytes(path);
+  std::error_code ec;
+  if (!fs::is_regular_file(file, ec))
+    Raise(PyExc_FileNotFoundError, "Не удаётся открыть файл " + file);
+  try {
+    return LoadImageFile(file);
+  } catch (const std::exception& e) {
+    Raise(PyExc_OSError, e.what());
+  }
+}
+
+constexpr const char* kRegionShapes =
+    "regions must be a sequence of regions of four corners (x, y) each (clicked top-left, "
+    "top-right, bottom-right, bottom-left), or an N×4×2 or N×8 array";
+
+std::vector<RegionCorners> RegionsFrom(const py::handle& object) {
+  py::array array;
+  try {
+    array = py::module_::import("numpy").attr("asarray")(object, "dtype"_a = "float64");
+  } catch (const py::error_already_set& e) {
+    Raise(PyExc_ValueError, std::string(kRegionShapes) + ": " + e.what());
+  }
+  // One region alone may be given without the list around it.
+  const auto dims = array.ndim();
+  const bool one = (dims == 1 && array.shape(0) == 8) ||
+                   (dims == 2 && array.shape(0) == 4 && array.shape(1) == 2);
+  const bool many = (dims == 2 && array.shape(1) == 8) ||
+                    (dims == 3 && array.shape(1) == 4 && array.shape(2) == 2);
+  if (!one && !many)
+    Raise(PyExc_ValueError, std::string(kRegionShapes) + "; not of shape " +
+                                py::str(py::tuple(array.attr("shape"))).cast<std::string>());
+  const py::array_t<double, py::array::c_style> flat =
+      py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(
+          array.attr("reshape")(-1, 8));
+  std::vector<RegionCorners> regions(static_cast<size_t>(flat.shape(0)));
+  for (size_t r = 0; r < regions.size(); ++r)
+    for (size_t k = 0; k < 8; ++k) regions[r][k] = flat.at(static_cast<py::ssize_t>(r), k);
+  if (regions.empty()) Raise(PyExc_ValueError, std::string("no region given"));
+  return regions;
+}
+
+double NumberOf(const py::handle& value, const char* key) {
+  if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
+      !PyNumber_Check(value.ptr()))
+    Raise(PyExc_TypeError, std::string(key) + " must be a number, not " +
+                               py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+  return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
+}
+
+std::string KeyNames() {
+  std::string names;
+  for (const ParamKey& k : DetectionParamKeys())
+    names += (names.empty() ? "" : ", ") + std::string(k.key);
+  return names;
+}
+
+// The defaults with the keyword arguments over them, by the settings file's
+// names.
+DetectionParams ParamsFrom(const py::kwargs& keywords) {
+  DetectionParams params;
+  for (const auto& [name, value] : keywords) {
+    const std::string key = py::str(name).cast<std::string>();
+    const ParamKey* k = FindParamKey(key);
+    if (k == nullptr)
+      Raise(PyExc_TypeError, "detect() got an unexpected keyword argument '" + key +
+                                 "'; the settings keys are " + KeyNames());
+    if (const auto error = SetParam(params, *k, NumberOf(value, k->key)))
+      Raise(PyExc_ValueError, *error);
+  }
+  return params;
+}
+
+// --- Results -------------------------------------------------------------------
+
+py::dict SettingsDict(const DetectionParams& params) {
+  py::dict values;
+  for (const ParamKey& k : DetectionParamKeys()) {
+    const double v = GetParam(params, k);
+    if (k.kind == KeyKind::Bool)
+      values[k.key] = py::bool_(v != 0);
+    else if (k.kind == KeyKind::Float)
+      values[k.key] = py::float_(v);
+    else
+      values[k.key] = py::int_(static_cast<long long>(v));
+  }
+  return values;
+}
+
+// What qova.detect returns.
+struct Result {
+  std::string status, message, cause;
+  py::object points, sigma, standardError, origins, refined, pointRegions;
+  py::list regions, statistics, questions, reports;
+  py::dict settings;
+};
+
+// The index of the region of each point (the regions' points follow each
+// other in order).
+std::vector<int32_t> PointRegions(const DetectionResult& r) {
+  std::vector<int32_t> regions(static_cast<size_t>(r.FoundPoints.Count()), 0);
+  for (size_t k = 0; k < r.regions.size(); ++k)
+    for (int32_t i = 0; i < r.regions[k].points; ++i)
+      regions.at(static_cast<size_t>(r.regions[k].firstPoint + i)) = static_cast<int32_t>(k);
+  return regions;
+}
+
+void FillPoints(Result& out, const DetectionResult& r, bool preciseStage) {
+  const py::ssize_t n = r.Completed() ? r.FoundPoints.Count() : 0;
+  py::array_t<double> points({n, py::ssize_t{2}});
+  py::array_t<int32_t> regions(n);
+  auto p = points.mutable_unchecked<2>();
+  const std::vector<int32_t> owners = PointRegions(r);
+  for (py::ssize_t i = 0; i < n; ++i) {
+    const VT_Point& point = *r.FoundPoints.Get(static_cast<int32_t>(i));
+    p(i, 0) = point.x;
+    p(i, 1) = point.y;
+    regions.mutable_at(i) = owners[static_cast<size_t>(i)];
+  }
+  out.points = points;
+  out.pointRegions = regions;
+  out.sigma = out.standardError = out.origins = out.refined = py::none();
+  if (!preciseStage) return;
+  // Points the precise stage did not refine (a region where it failed)
+  // keep NaN uncertainties and no origin.
+  py::array_t<double> sigma({n, py::ssize_t{2}});
+  py::array_t<double> error(n);
+  py::array_t<bool> refined(n);
+  py::list origins;
+  auto s = sigma.mutable_unchecked<2>();
+  for (py::ssize_t i = 0; i < n; ++i) {
+    const PointDetail& d = r.details.at(static_cast<size_t>(i));
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    s(i, 0) = d.precise ? d.sigmaX : nan;
+    s(i, 1) = d.precise ? d.sigmaY : nan;
+    error.mutable_at(i) = d.precise ? d.standardError : nan;
+    refined.mutable_at(i) = d.precise;
+    origins.append(d.precise ? py::object(py::str(OriginName(d.origin))) : py::none());
+  }
+  out.sigma = sigma;
+  out.standardError = error;
+  out.refined = refined;
+  out.origins = origins;
+}
+
+py::list RegionsList(const std::vector<RegionCorners>& given, const DetectionResult& r) {
+  py::list regions;
+  for (size_t k = 0; k < given.size(); ++k) {
+    py::list corners;
+    for (int c = 0; c < 4; ++c)
+      corners.append(py::make_tuple(given[k][2 * c], given[k][2 * c + 1]));
+    const RegionResult* worked = k < r.regions.size() ? &r.regions[k] : nullptr;
+    py::dict region("corners"_a = corners);
+    region["first_point"] = worked ? worked->firstPoint : 0;
+    region["points"] = worked && r.Completed() ? worked->points : 0;
+    region["precise"] = worked && worked->precise;
+    region["detection_error"] = worked && !worked->detectionError.empty()
+                                    ? py::object(py::str(worked->detectionError))
+                                    : py::object(py::none());
+    regions.append(region);
+  }
+  return regions;
+}
+
+Result MakeResult(const DetectionResult& r, const std::vector<RegionCorners>& given,
+                  const DetectionParams& params, const ScriptObserver& observer) {
+  Result out;
+  out.status = r.Completed() ? "completed" : "failed";
+  out.message = r.message;
+  out.cause = r.cause;
+  FillPoints(out, r, params.PreciseRefinement);
+  out.regions = RegionsList(given, r);
+  for (const std::string& line : r.statisticsLines) out.statistics.append(line);
+  for (const AskedQuestion& q : observer.questions)
+    out.questions.append(py::make_tuple(q.text, q.answeredYes));
+  for (const std::string& report : observer.reports) out.reports.append(report);
+  out.settings = SettingsDict(params);
+  return out;
+}
+
+// --- The module's functions --------------------------------------------------
+
+Result Detect(const py::object& image, const py::object& regions, bool answer, int threads,
+              const py::kwargs& keywords) {
+  const QImage pixels = IsPath(image) ? ImageFromFile(image) : ImageFromArray(image);
+  const std::vector<RegionCorners> corners = RegionsFrom(regions);
+  for (const RegionCorners& c : corners) {
+    const std::string outside = RegionOutsideImage(c, pixels.width(), pixels.height());
+    if (!outside.empty()) Raise(PyExc_ValueError, outside);
+  }
+  DetectionParams params = ParamsFrom(keywords);
+  params.Steps = false;  // no pictures to confirm
+  if (threads < 0) Raise(PyExc_ValueError, "threads must be 0 (one a core) or more");
+  PreciseParams precise;
+  precise.threads = threads;
+  const RegionList marked = MarkedRegions(corners);
+  ScriptObserver observer(answer);
+  const DetectionResult result = [&] {
+    py::gil_scoped_release release;
+    return DetectCrossings(pixels, marked, params, observer, precise);
+  }();
+  return MakeResult(result, corners, params, observer);
+}
+
+std::string CurrentFolder() {
+  std::error_code ec;
+  const fs::path path = fs::current_path(ec);
+  return ec ? std::string(".") : path.string();
+}
+
+py::dict ReadSettingsDict(const py::object& path) {
+  const std::string file = PathBytes(path);
+  std::error_code ec;
+  if (!fs::exists(file, ec)) Raise(PyExc_FileNotFoundError, "settings file not found: " + file);
+  std::ostringstream messages;
+  HeadlessPlatform desktop(messages, true);
+  StateRecord settings(desktop);
+  settings.StartDir = CurrentFolder();
+  ReadSettings(settings, file);
+  if (!messages.str().empty()) Raise(PyExc_OSError, std::string(kReadErrorText) + " " + file);
+  return SettingsDict(settings.Params());
+}
+
+}  // namespace
+}  // namespace qova
+
+PYBIND11_MODULE(qova, m) {
+  using qova::Result;
+  m.doc() =
+      "The detection of grid-line crossings of QOVA and qova-detect, for scripts.\n\n"
+      "qova.detect(image, regions, **settings) finds the crossings inside each search region; "
+      "qova.read_settings(path) reads a settings file as the window does.";
+  m.attr("__version__") = QOVA_VERSION;
+
+  py::class_<Result>(m, "Result", "The result of qova.detect.")
+      .def_readonly("status", &Result::status, "\"completed\" or \"failed\"")
+      .def_readonly("message", &Result::message, "for a failed run, the window's message")
+      .def_readonly("cause", &Result::cause, "for a failed run, what ended it")
+      .def_readonly("points", &Result::points,
+                    "N×2 float64 array of (x, y), the numbers of qova-detect; empty when failed")
+      .def_readonly("point_regions", &Result::pointRegions,
+                    "the index of each point's region (int32 array)")
+      .def_readonly("sigma", &Result::sigma,
+                    "N×2 standard errors (x, y) of the precise refinement, pixels; None without "
+                    "it; NaN for a point it did not refine")
+      .def_readonly("standard_error", &Result::standardError,
+                    "sqrt(sigma_x² + sigma_y²) of each point, or None")
+      .def_readonly("origins", &Result::origins,
+                    "each point's origin in the precise refinement (\"found\", \"merged\", "
+                    "\"added\"; None where it did not refine it), or None without it")
+      .def_readonly("refined", &Result::refined,
+                    "bool array: the precise refinement refined the point; None without it")
+      .def_readonly("regions", &Result::regions,
+                    "one dict a region: corners, first_point, points, precise, detection_error")
+      .def_readonly("statistics", &Result::statistics,
+                    "the statistics window's lines of the last region binarized")
+      .def_readonly("questions", &Result::questions, "(question, answer) of each question asked")
+      .def_readonly("reports", &Result::reports, "errors a stage reported before going on")
+      .def_readonly("settings", &Result::settings, "the settings in effect, by their keys")
+      .def_property_readonly("completed", [](const Result& r) { return r.status == "completed"; })
+      .def("__len__", [](const Result& r) { return py::len(r.points); })
+      .def("__repr__", [](const Result& r) {
+        return "<qova.Result " + r.status + ", " + std::to_string(py::len(r.points)) + " points>";
+      });
+
+  m.def("detect", &qova::Detect, py::arg("image"), py::arg("regions"), py::kw_only(),
+        py::arg("answer") = true, py::arg("threads") = 0,
+        "detect(image, regions, *, answer=True, threads=0, **settings) -> Result\n\n"
+        "image: a uint8 NumPy array (grey H×W, RGB H×W×3, RGBA H×W×4, any strides) or the "
+        "path of an image file. regions: the four corners (x, y) of each search region, in "
+        "the order they would be clicked, as a sequence or an N×4×2 / N×8 array. settings: "
+        "the detection's settings by their keys in the settings file (Max_Angle=4.0, "
+        "PreciseRefinement=1, ...; see read_settings), over the defaults. answer: the answer "
+        "to the run's yes/no questions. threads: of the precise refinement, 0 one a core.\n"
+        "Bad arguments raise ValueError, TypeError, FileNotFoundError or OSError; a run that "
+        "fails returns a Result whose status is \"failed\" with the window's message.");
+  m.def("read_settings", &qova::ReadSettingsDict, py::arg("path"),
+        "read_settings(path) -> dict\n\nThe detection's settings of a settings file, read as "
+        "the window reads them, by their keys; qova.detect(image, regions, "
+        "**qova.read_settings(path)) runs with them.");
+  m.def(
+      "default_settings", [] { return qova::SettingsDict(qova::DetectionParams{}); },
+      "default_settings() -> dict\n\nThe settings a run takes when none are given.");
+}

@@ -1,0 +1,113 @@
+"""qova-detect's machine-readable output on rendered plates: the JSON report
+validates against share/qova-detect.schema.json and holds the coordinate
+file's numbers; the CSV parses with Python's csv module to the same numbers,
+with '.' whatever the locale."""
+
+import csv
+import io
+import json
+import os
+import subprocess
+
+import jsonschema
+import pytest
+
+DETECT = os.environ["QOVA_DETECT"]
+MAKE_PLATE = os.environ["QOVA_MAKE_PLATE"]
+SCHEMA = json.load(open(os.environ["QOVA_SCHEMA"], encoding="utf-8"))
+SAMPLE_REGION = "--region=125,93,685,107,675,507,115,493"
+COMMA = dict(os.environ, LC_ALL="ru_RU.UTF-8")
+
+
+@pytest.fixture(scope="module")
+def plate(tmp_path_factory):
+    path = str(tmp_path_factory.mktemp("plates") / "sample.bmp")
+    subprocess.run([MAKE_PLATE, path, "--width", "800", "--height", "600", "--pitch", "80",
+                    "--angle", "1.5"], check=True, stdout=subprocess.DEVNULL)
+    return path
+
+
+def detect(*args, env=None, status=0):
+    run = subprocess.run([DETECT] + list(args), capture_output=True, env=env)
+    assert run.returncode == status, run.stderr.decode()
+    return run.stdout
+
+
+def crd_numbers(data):
+    """The coordinate file's points: CR LF lines "x ; y", either separator."""
+    lines = data.decode("cp1251").split("\r\n")
+    assert lines[-1] == ""
+    return [tuple(float(v.replace(",", ".")) for v in line.split(" ; ")) for line in lines[:-1]]
+
+
+def as_written(v):
+    """A double as the coordinate file writes it: 15 significant digits."""
+    return float("%.14e" % v)
+
+
+def validate(report):
+    jsonschema.Draft202012Validator.check_schema(SCHEMA)
+    jsonschema.validate(report, SCHEMA, cls=jsonschema.Draft202012Validator)
+
+
+def test_json_validates_and_holds_the_coordinate_files_numbers(plate):
+    crd = crd_numbers(detect(plate, SAMPLE_REGION))
+    assert len(crd) == 35
+    report = json.loads(detect(plate, SAMPLE_REGION, "--format=json", env=COMMA))
+    validate(report)
+    assert report["status"] == "completed" and report["message"] == ""
+    assert report["image"] == {"file": plate, "width": 800, "height": 600}
+    assert report["regions"][0]["corners"] == [[125, 93], [685, 107], [675, 507], [115, 493]]
+    assert report["regions"][0]["points"] == 35
+    assert [p["index"] for p in report["points"]] == list(range(1, 36))
+    assert [(as_written(p["x"]), as_written(p["y"])) for p in report["points"]] == crd
+    assert report["settings"]["values"]["Max_Angle"] == 3
+    # The statistics lines with '.', whatever the locale.
+    assert report["statistics"][0].startswith("Средняя яркость")
+    assert "." in report["statistics"][1] and "," not in report["statistics"][1]
+
+
+def test_a_failed_run_and_the_precise_stage_validate_too(plate):
+    failed = json.loads(detect(plate, "--region=100,100,100,300,400,300,400,100",
+                               "--format=json", status=1))
+    validate(failed)
+    assert failed["status"] == "failed" and failed["points"] == []
+    assert failed["message"] == "Невозможно найти точки. Попробуйте изменить параметры."
+    precise = json.loads(detect(plate, SAMPLE_REGION, "--format=json", "--precise"))
+    validate(precise)
+    assert precise["settings"]["values"]["PreciseRefinement"] is True
+    assert precise["regions"][0]["precise"] is True
+    assert all(p["precise"] and p["standard_error"] < 0.1 for p in precise["points"])
+    # A report that breaks the schema is caught.
+    del precise["points"][0]["sigma_x"]
+    with pytest.raises(jsonschema.ValidationError):
+        validate(precise)
+
+
+def test_csv_parses_to_the_coordinate_files_numbers_in_any_locale(plate):
+    crd = crd_numbers(detect(plate, SAMPLE_REGION, env=COMMA))
+    text = detect(plate, SAMPLE_REGION, "--format=csv", env=COMMA).decode("ascii")
+    rows = list(csv.reader(io.StringIO(text)))
+    assert rows[0] == ["index", "x", "y"]
+    assert [int(r[0]) for r in rows[1:]] == list(range(1, 36))
+    assert [(as_written(float(r[1])), as_written(float(r[2]))) for r in rows[1:]] == crd
+    # Full precision: each number is the JSON's double.
+    report = json.loads(detect(plate, SAMPLE_REGION, "--format=json"))
+    assert [(float(r[1]), float(r[2])) for r in rows[1:]] == [(p["x"], p["y"])
+                                                              for p in report["points"]]
+
+
+def test_csv_of_the_precise_stage_has_its_uncertainties(plate, tmp_path):
+    out = tmp_path / "plate.csv"
+    detect(plate, SAMPLE_REGION, "--format=csv", "--precise", "-o", str(out))
+    rows = list(csv.DictReader(open(out, newline="")))
+    assert list(rows[0]) == ["index", "x", "y", "sigma_x", "sigma_y", "standard_error", "origin"]
+    assert len(rows) == 35
+    for r in rows:
+        sx, sy, se = float(r["sigma_x"]), float(r["sigma_y"]), float(r["standard_error"])
+        assert 0 < sx < 0.1 and 0 < sy < 0.1 and abs(se * se - (sx * sx + sy * sy)) < 1e-12
+        assert r["origin"] in ("found", "merged", "added")
+    # A failed run writes no CSV and leaves the file alone.
+    detect(plate, "--region=100,100,100,300,400,300,400,100", "--format=csv", "-o", str(out),
+           status=1)
+    assert len(list(csv.DictReader(open(out, newline="")))) == 35

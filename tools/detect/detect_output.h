@@ -1,0 +1,46 @@
+#pragma once
+// The machine-readable forms of a run of qova-detect: CSV and JSON (the
+// coordinate file is output/coordinate_file's). The Python module names the
+// points' origins the same way.
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "detect/detect_crossings.h"
+#include "tools/detect/detect_options.h"
+
+namespace qova {
+
+// "found", "merged" or "added".
+const char* OriginName(PointOrigin origin);
+
+// A question of the run and its answer.
+struct AskedQuestion {
+  std::string text;
+  bool answeredYes;
+};
+
+// Everything the JSON report tells beyond the detection's result.
+struct RunReport {
+  std::string image;  // as given
+  int32_t width = 0, height = 0;
+  std::vector<RegionCorners> regions;
+  std::optional<std::string> settingsFile;  // the file read; none: the defaults
+  DetectionParams params;                   // in effect
+  std::vector<AskedQuestion> questions;
+  std::vector<std::string> reports;  // errors a stage reported before going on
+};
+
+// A header line "index,x,y" (with the precise stage also
+// "sigma_x,sigma_y,standard_error,origin") and one line a point, index from
+// 1, numbers with 17 significant digits and '.' whatever the locale, LF line
+// ends. A point the precise stage did not refine leaves its last four
+// fields empty.
+std::string CsvText(const DetectionResult& result, bool preciseStage);
+
+// The whole run as one JSON document (share/qova-detect.schema.json). A
+// failed run lists no points.
+std::string JsonText(const RunReport& report, const DetectionResult& result);
+
+}  // namespace qova
