@@ -28,6 +28,9 @@ struct Row {
   double dy = 0;        // Y, the row's offset from the crossing
   double xk = 0;        // the current line in this row
   int x0 = 0, n = 0;    // first pixel and count of the window
+  double laidAt = 0;    // the line in this row when the window was laid
+  int bandFrom = 0;     // the window's pixels bandFrom ... bandTo lie within the band,
+  int bandTo = -1;      // the others in the background ring
   size_t first = 0;     // its first sample
   double mass = 0;      // Σω·D
   double centre = 0;    // the line's centre, from xk
@@ -39,7 +42,7 @@ struct Row {
 // Buffers of one thread, reused by every line it fits.
 struct Scratch {
   std::vector<Row> rows;
-  std::vector<double> samples, z, values, t, dt;
+  std::vector<double> samples, z, values;
 };
 Scratch& ThreadScratch() {
   thread_local Scratch scratch;
@@ -66,9 +69,11 @@ bool Solve3(const double m[9], const double b[3], double x[3]) {
 // the ring's pixels.
 struct PlaneSums {
   double n = 0, s = 0, t = 0, ss = 0, st = 0, tt = 0, v = 0, sv = 0, tv = 0;
-  void Add(double si, double ti, double vi) {
-    n += 1, s += si, t += ti, ss += si * si, st += si * ti, tt += ti * ti;
-    v += vi, sv += si * vi, tv += ti * vi;
+  // A row's ring pixels, all at Y = ti, from their count and sums of s,
+  // s², v and s·v.
+  void AddRow(double ti, double cn, double cs, double css, double cv, double csv) {
+    n += cn, s += cs, t += cn * ti, ss += css, st += cs * ti, tt += cn * ti * ti;
+    v += cv, sv += csv, tv += cv * ti;
   }
   bool Solve(double b[3]) const {
     const double m[9] = {n, s, t, s, ss, st, t, st, tt};
@@ -110,48 +115,31 @@ StraightFit FitStraight(const std::vector<Row>& rows, const std::vector<double>&
   return f;
 }
 
-// The background-subtracted centroid of a row with the tapered band weight
-// ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
-// every sub-pixel phase, so the window itself adds no bias.
-void Centroid(Row& row, const double* d, double inner) {
-  double m = 0, ms = 0, ww = 0, wws = 0, wwss = 0;
-  for (int i = 0; i < row.n; ++i) {
-    const double s = row.x0 + i - row.xk;
-    const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
-    m += w * d[i], ms += w * s * d[i];
-    ww += w * w, wws += w * w * s, wwss += w * w * s * s;
-  }
-  row.mass = m;
-  row.centre = m > 0 ? ms / m : 0;
-  // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
-  const double spread = wwss - 2 * row.centre * wws + row.centre * row.centre * ww;
-  row.floor = m > 0 ? kRoundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
-}
-
 // The shift d minimising Σ(D − β − A·T(s − d))² over the row's window:
 // Gauss-Newton on (β, A, d) together from `d`, each step of d clipped.
-// false when the fit leaves the band or finds no positive line.
+// false when the fit leaves the band or finds no positive line. The normal
+// equations come from the sums of T, T', their products and D's products
+// with them, so each sample costs a handful of operations.
 bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double d, double limit,
                     const PreciseParams& params) {
   const double s0 = row.x0 - row.xk;
+  const double n = row.n;
   // The ink of a row is about A times the template's area, the box width;
   // β and A settle in the first step, the model being linear in them.
   double beta = 0, a = row.mass / std::max(t.Shape().w, 0.5);
   double slopes = 0;  // Σ T'², at the last step's d
-  std::vector<double>& tvs = ThreadScratch().t;
-  std::vector<double>& tss = ThreadScratch().dt;
-  tvs.resize(static_cast<size_t>(row.n)), tss.resize(static_cast<size_t>(row.n));
+  double sD = 0;
+  for (int i = 0; i < row.n; ++i) sD += dv[i];
   for (int step = 0; step < params.templateSteps; ++step) {
-    double sT = 0, sG = 0, sTT = 0, sTG = 0, sGG = 0, sR = 0, sTR = 0, sGR = 0, tt = 0;
-    t.Run(s0 - d, row.n, tvs.data(), tss.data());
-    for (int i = 0; i < row.n; ++i) {
-      const double tv = tvs[static_cast<size_t>(i)], ts = tss[static_cast<size_t>(i)];
-      const double g = -a * ts, r = dv[i] - beta - a * tv;
-      sT += tv, sG += g, sTT += tv * tv, sTG += tv * g, sGG += g * g;
-      sR += r, sTR += tv * r, sGR += g * r, tt += ts * ts;
-    }
-    slopes = tt;
-    const double m[9] = {static_cast<double>(row.n), sT, sG, sT, sTT, sTG, sG, sTG, sGG};
+    const TemplateSums u = t.StepSums(s0 - d, row.n, dv);
+    const double sT = u.t;
+    // With g = −A·T' (the slope in d) and r = D − β − A·T (the residual).
+    const double sG = -a * u.p, sTG = -a * u.tp, sGG = a * a * u.pp;
+    const double sR = sD - beta * n - a * sT;
+    const double sTR = u.dt - beta * sT - a * u.tt;
+    const double sGR = -a * (u.dp - beta * u.p - a * u.tp);
+    slopes = u.pp;
+    const double m[9] = {n, sT, sG, sT, u.tt, sTG, sG, sTG, sGG};
     const double rhs[3] = {sR, sTR, sGR};
     double delta[3];
     if (!Solve3(m, rhs, delta)) return false;
@@ -214,13 +202,13 @@ double LineAt(Vec2 c, const LineGeometry& line, double q, double dy) {
   return c.x + line.slope * dy + q * dy * dy;
 }
 
-// Whether the last fit's windows still hold the band, with a pixel to
-// spare, about the line as it now lies.
-bool LayoutHolds(const RowMemory* memory, Vec2 c, const LineGeometry& line, const Band& band) {
-  if (!memory || memory->layout.empty()) return false;
-  for (const RowMemory::Window& w : memory->layout) {
-    const double xk = LineAt(c, line, band.q, w.y - c.y);
-    if (!(w.x0 <= xk - band.inner - 1 && w.x0 + w.n - 1 >= xk + band.inner + 1)) return false;
+// Whether the rows and windows are those of the last fit.
+bool SameLayout(const std::vector<Row>& rows, const RowMemory& memory) {
+  if (rows.size() != memory.layout.size()) return false;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const RowMemory::Window& w = memory.layout[r];
+    if (rows[r].arm != w.arm || rows[r].y != w.y || rows[r].x0 != w.x0 || rows[r].n != w.n)
+      return false;
   }
   return true;
 }
@@ -236,26 +224,10 @@ LineFit Recentred(const RowMemory& memory, Vec2 c, double q) {
 }
 
 // The rows of both arms, from the crossing's core out to the next one's,
-// with their windows (the last fit's, when `keep`), and room for their
-// grey levels.
+// with their windows (the last fit's where the line stayed within `hold`
+// of where it was laid), and room for their grey levels.
 void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line, const Band& band,
-             int rowStep, const RowMemory* keep, Scratch& scratch, LineFit& fit) {
-  auto add = [&](Row row) {
-    row.dy = row.y - c.y;
-    row.xk = LineAt(c, line, band.q, row.dy);
-    row.first = scratch.samples.size();
-    scratch.samples.resize(scratch.samples.size() + static_cast<size_t>(row.n));
-    scratch.rows.push_back(row);
-    ++fit.arms[row.arm].rows;
-  };
-  if (keep) {
-    for (const RowMemory::Window& w : keep->layout) {
-      Row row;
-      row.arm = w.arm, row.y = w.y, row.x0 = w.x0, row.n = w.n;
-      add(row);
-    }
-    return;
-  }
+             int rowStep, const RowMemory* memory, double hold, Scratch& scratch, LineFit& fit) {
   const double k = std::sqrt(1 + line.slope * line.slope);
   for (int arm = 0; arm < 2; ++arm) {
     const double length = arm == 0 ? line.armBefore : line.armAfter;
@@ -265,15 +237,34 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
     const double yFrom = std::max(0.0, std::ceil(from));
     const double yTo = std::min(view.Height() - 1.0, std::floor(to));
     for (double yy = yFrom; yy <= yTo; yy += rowStep) {
-      const double xk = LineAt(c, line, band.q, yy - c.y);
-      const double x0 = std::ceil(xk - band.outer), x1 = std::floor(xk + band.outer);
-      if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
       Row row;
       row.arm = arm, row.y = static_cast<int>(yy);
-      row.x0 = static_cast<int>(x0), row.n = static_cast<int>(x1 - x0) + 1;
-      add(row);
+      row.dy = yy - c.y;
+      row.xk = LineAt(c, line, band.q, row.dy);
+      const RowMemory::Entry* last = memory ? memory->Find(row.y) : nullptr;
+      if (last && std::fabs(row.xk - last->laidAt) <= hold) {
+        row.x0 = last->x0, row.n = last->n, row.laidAt = last->laidAt;
+      } else {
+        const double x0 = std::ceil(row.xk - band.outer), x1 = std::floor(row.xk + band.outer);
+        if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
+        row.x0 = static_cast<int>(x0), row.n = static_cast<int>(x1 - x0) + 1;
+        row.laidAt = row.xk;
+      }
+      row.first = scratch.samples.size();
+      scratch.samples.resize(scratch.samples.size() + static_cast<size_t>(row.n));
+      scratch.rows.push_back(row);
+      ++fit.arms[row.arm].rows;
     }
   }
+}
+
+// Which of a row's pixels lie in the band (|s| <= inner), the others
+// being the background ring: a run in the middle of the window.
+void FindBand(Row& row, double inner) {
+  int from = 0, to = row.n - 1;
+  while (from < row.n && row.x0 + from - row.xk < -inner) ++from;
+  while (to >= from && row.x0 + to - row.xk > inner) --to;
+  row.bandFrom = from, row.bandTo = to;
 }
 
 // Per arm the background plane B0 + B1·s + B2·Y, fitted to the ring
@@ -283,12 +274,17 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
 // levels, is divided out of the ink so that the line stays symmetric.
 void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch, bool planeOk[2]) {
   PlaneSums ring[2];
-  for (const Row& row : scratch.rows) {
+  for (Row& row : scratch.rows) {
+    FindBand(row, band.inner);
     const double* v = scratch.samples.data() + row.first;
-    for (int i = 0; i < row.n; ++i) {
+    double cn = 0, cs = 0, css = 0, cv = 0, csv = 0;
+    auto add = [&](int i) {
       const double s = row.x0 + i - row.xk;
-      if (std::fabs(s) > band.inner) ring[row.arm].Add(s, row.dy, v[i]);
-    }
+      cn += 1, cs += s, css += s * s, cv += v[i], csv += s * v[i];
+    };
+    for (int i = 0; i < row.bandFrom; ++i) add(i);
+    for (int i = row.bandTo + 1; i < row.n; ++i) add(i);
+    ring[row.arm].AddRow(row.dy, cn, cs, css, cv, csv);
   }
   double plane[2][3] = {};
   double relativeSlope[2] = {0, 0};
@@ -303,13 +299,33 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
     if (!planeOk[row.arm]) continue;
     const double* b = plane[row.arm];
     const double kappa = relativeSlope[row.arm];
+    const double level = b[0] + b[2] * row.dy;
     double* d = scratch.samples.data() + row.first;
     for (int i = 0; i < row.n; ++i) {
       const double s = row.x0 + i - row.xk;
       // (1 − κs) for 1/(1 + κs): the lighting is a plane to first order anyway.
-      d[i] = (d[i] - (b[0] + b[1] * s + b[2] * row.dy)) * (1 - kappa * s);
+      d[i] = (d[i] - (level + b[1] * s)) * (1 - kappa * s);
     }
   }
+}
+
+// The background-subtracted centroid of a row with the tapered band weight
+// ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
+// every sub-pixel phase, so the window itself adds no bias. Beyond the band
+// ω is 0.
+void Centroid(Row& row, const double* d, double inner) {
+  double m = 0, ms = 0, ww = 0, wws = 0, wwss = 0;
+  for (int i = row.bandFrom; i <= row.bandTo; ++i) {
+    const double s = row.x0 + i - row.xk;
+    const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
+    m += w * d[i], ms += w * s * d[i];
+    ww += w * w, wws += w * w * s, wwss += w * w * s * s;
+  }
+  row.mass = m;
+  row.centre = m > 0 ? ms / m : 0;
+  // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
+  const double spread = wwss - 2 * row.centre * wws + row.centre * row.centre * ww;
+  row.floor = m > 0 ? kRoundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
 }
 
 // Each row's centre (the centroid, then with a template the template's
@@ -334,7 +350,7 @@ void MeasureRows(const FamilyContext& family, const Band& band, const PrecisePar
       // The template's fit is the same wherever the window was placed, as
       // long as it holds the same pixels: then the last one stands.
       const RowMemory::Entry* last = memory ? memory->Find(row.y) : nullptr;
-      if (last && last->x0 == row.x0 && last->n == row.n) {
+      if (last && !std::isnan(last->centre) && last->x0 == row.x0 && last->n == row.n) {
         row.centre = last->centre - row.xk;
         row.floor = last->floor;
         row.valid = std::fabs(row.centre) < band.limit;
@@ -366,9 +382,18 @@ StraightFit RobustLine(Vec2 c, double q, const PreciseParams& params, Scratch& s
   StraightFit f = FitStraight(rows, z);
   for (int round = 0; round < params.rejectRounds && f.ok; ++round) {
     scratch.values.clear();
+    size_t withinFloor = 0;
     for (size_t r = 0; r < rows.size(); ++r)
-      if (rows[r].valid) scratch.values.push_back(std::fabs(z[r] - f.alpha - f.beta * rows[r].dy));
-    const double mad = std::max(MedianOf(scratch.values, scratch.values.size()), params.madFloor);
+      if (rows[r].valid) {
+        const double e = std::fabs(z[r] - f.alpha - f.beta * rows[r].dy);
+        scratch.values.push_back(e);
+        withinFloor += e <= params.madFloor;
+      }
+    // When more than half lie within the floor, so does the median.
+    const size_t count = scratch.values.size();
+    const double mad = withinFloor > count / 2
+                           ? params.madFloor
+                           : std::max(MedianOf(scratch.values, count), params.madFloor);
     const double cut = params.rejectSigmas * 1.4826 * mad;
     bool changed = false;
     for (size_t r = 0; r < rows.size(); ++r) {
@@ -409,11 +434,19 @@ bool CountRows(Vec2 c, double q, const StraightFit& f, const PreciseParams& para
 
 void Remember(const FamilyContext& family, Vec2 c, const LineFit& fit, const Scratch& scratch,
               RowMemory& memory) {
-  if (family.lineTemplate)
-    for (const Row& row : scratch.rows)
-      if (row.valid) memory.Set(row.y, {row.x0, row.n, row.xk + row.centre, row.floor});
   memory.layout.clear();
-  for (const Row& row : scratch.rows) memory.layout.push_back({row.arm, row.y, row.x0, row.n});
+  for (const Row& row : scratch.rows) {
+    memory.layout.push_back({row.arm, row.y, row.x0, row.n});
+    RowMemory::Entry e{row.x0, row.n, row.laidAt, NAN, 0};
+    if (family.lineTemplate) {
+      const RowMemory::Entry* last = memory.Find(row.y);
+      if (row.valid)
+        e.centre = row.xk + row.centre, e.floor = row.floor;
+      else if (last && last->x0 == row.x0 && last->n == row.n)
+        e.centre = last->centre, e.floor = last->floor;  // the same pixels' fit
+    }
+    memory.Set(row.y, e);
+  }
   memory.lastFit = fit;
   memory.lastCentre = c;
 }
@@ -440,16 +473,16 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
   const double k = std::sqrt(1 + line.slope * line.slope);
   const Band band{family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
                   line.curvature};
-  const bool keep = LayoutHolds(memory, c, line, band);
-  // The same pixels in every window give every row the same template fit
-  // and the line the same place: the last fit, about the new centre.
-  if (keep && family.lineTemplate && memory->lastFit.ok) return Recentred(*memory, c, band.q);
-
   LineFit fit;
   Scratch& scratch = ThreadScratch();
   scratch.rows.clear(), scratch.samples.clear();
-  LayRows(*family.view, family.core, c, line, band, options.rowStep, keep ? memory : nullptr,
+  LayRows(*family.view, family.core, c, line, band, options.rowStep, memory, params.windowHold,
           scratch, fit);
+  // The same pixels in every window give every row the same template fit
+  // and the line the same place: the last fit, about the new centre.
+  if (memory && family.lineTemplate && memory->lastFit.ok && SameLayout(scratch.rows, *memory))
+    return Recentred(*memory, c, band.q);
+
   Gather(*family.view, scratch.rows, scratch.samples.data());
   bool planeOk[2] = {false, false};
   SubtractBackground(*family.view, band, scratch, planeOk);

@@ -44,14 +44,18 @@ struct LineFit {
   bool reused = false;       // the last fit of the line, moved to the new centre
 };
 
-// What each row's template fit gave in the last fit of a line, so that the
-// next fit of the same line reuses it where the window holds the same
-// pixels and starts from it elsewhere (rows within `span` of row `centre`).
+// What the last fit of a line did in each row (rows within `span` of row
+// `centre`): the window it read and where the line lay when the window was
+// laid, and the template's centre. The next fit of the same line keeps a
+// row's window while the line stays near where it was laid, and the
+// template's centre where the window is kept; when every window is kept the
+// last fit stands, moved to the new centre.
 class RowMemory {
  public:
   struct Entry {
     int x0 = 0, n = 0;    // the window
-    double centre = NAN;  // the line's centre in that row, pixels
+    double laidAt = NAN;  // the line in that row when the window was laid; NAN: no window
+    double centre = NAN;  // the template's centre of the line in that row, pixels; NAN: none
     double floor = 0;     // its rounding floor
   };
   RowMemory(double centre, double span)
@@ -60,14 +64,14 @@ class RowMemory {
         at_(static_cast<size_t>(2 * static_cast<long>(std::clamp(span, 0.0, 1e5)) + 5)) {}
   const Entry* Find(int row) const {
     const size_t i = Index(row);
-    return i < at_.size() && !std::isnan(at_[i].centre) ? &at_[i] : nullptr;
+    return i < at_.size() ? &at_[i] : nullptr;
   }
   void Set(int row, const Entry& e) {
     if (Index(row) < at_.size()) at_[Index(row)] = e;
   }
 
   // The rows and windows of the last fit, and the fit with the centre it
-  // was made about: the next fit keeps the windows while they hold the band.
+  // was made about.
   struct Window {
     int arm, y, x0, n;
   };

@@ -78,8 +78,7 @@ LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requ
   const double step = 1 / perPixel_;
   const size_t n = static_cast<size_t>(std::ceil(2 * range * perPixel_)) + 2;
   last_ = static_cast<double>(n - 2);
-  values_.resize(n);
-  slopes_.resize(n);
+  pairs_.resize(2 * n);
   // The sharp template's slope has steps: tabulate the slope as the
   // difference of the values, so that T' is T's derivative between nodes.
   // The values at the nodes and half-way between serve both.
@@ -87,9 +86,20 @@ LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requ
   std::vector<double> half(2 * n + 1);
   for (size_t k = 0; k < half.size(); ++k) half[k] = t.Value(-range + step / 2 * (double(k) - 1));
   for (size_t i = 0; i < n; ++i) {
-    values_[i] = half[2 * i + 1];
-    slopes_[i] = (half[2 * i + 2] - half[2 * i]) / step;
+    pairs_[2 * i] = half[2 * i + 1];
+    pairs_[2 * i + 1] = (half[2 * i + 2] - half[2 * i]) / step;
   }
+}
+
+TemplateSums LineTemplate::StepSumsAtEnds(double s0, int n, const double* d) const {
+  TemplateSums s;
+  for (int i = 0; i < n; ++i) {
+    double t, p;
+    At(s0 + i, t, p);
+    s.t += t, s.p += p, s.tt += t * t, s.tp += t * p, s.pp += p * p;
+    s.dt += d[i] * t, s.dp += d[i] * p;
+  }
+  return s;
 }
 
 ProfilePool::ProfilePool(double binWidth, double halfRange) : bin(binWidth), range(halfRange) {

@@ -379,9 +379,10 @@ bool ParamsSane(const PreciseParams& p) {
          in(p.templateBin, 0.01, 10) && in(p.mergeDistance, 0, 0.5) &&
          in(p.indexTolerance, 0.01, 0.5) && in(p.startSnapWindow, 0.05, 0.5) &&
          in(p.snapWindow, 0.05, 0.5) && in(p.minPitch, 1, 1e6) && in(p.convergence, 1e-9, 1) &&
-         in(p.firstPassConvergence, 1e-9, 1) && in(p.minHalfWidth, 0.5, 1e3) &&
-         in(p.minRing, 0.5, 1e3) && in(p.supportWindow, 0.05, 0.5) && in(p.minRows, 2, 1e6) &&
-         in(p.minRowsPerArm, 1, 1e6) && in(p.cornerMinLag, 1, 1e6);
+         in(p.windowHold, 0, 0.5) && in(p.firstPassConvergence, 1e-9, 1) &&
+         in(p.minHalfWidth, 0.5, 1e3) && in(p.minRing, 0.5, 1e3) &&
+         in(p.supportWindow, 0.05, 0.5) && in(p.minRows, 2, 1e6) && in(p.minRowsPerArm, 1, 1e6) &&
+         in(p.cornerMinLag, 1, 1e6);
 }
 
 PreciseResult Fail(const std::string& why) {

@@ -55,6 +55,8 @@ struct PreciseParams {
   double firstPassConvergence = 0.01;  // ... until the crossing moves less than this, pixels
   int finalRowStep = 1;       // final fits: every this-th row (2: about half the cost, the noise's
                               // share of the error √2 larger)
+  double windowHold = 0.2;    // a row keeps its window while its line stays within this of
+                              // where the window was laid, pixels (then its fit stands)
   int maxIterations = 12;     // fine loop: at most this many fits ...
   double convergence = 1e-4;  // ... until the crossing moves less than this, pixels
   double rowMassShare = 0.3;  // a row counts when its ink exceeds this·median row ink
