@@ -56,12 +56,13 @@ bool Solve3(const double m[9], const double b[3], double x[3]) {
                c2 = m[3] * m[7] - m[4] * m[6];
   const double det = m[0] * c0 - m[1] * c1 + m[2] * c2;
   if (!(std::fabs(det) > 1e-12 * std::fabs(m[0] * m[4] * m[8]))) return false;
-  x[0] =
-      (b[0] * c0 - m[1] * (b[1] * m[8] - m[5] * b[2]) + m[2] * (b[1] * m[7] - m[4] * b[2])) / det;
-  x[1] =
-      (m[0] * (b[1] * m[8] - m[5] * b[2]) - b[0] * c1 + m[2] * (m[3] * b[2] - b[1] * m[6])) / det;
-  x[2] =
-      (m[0] * (m[4] * b[2] - b[1] * m[7]) - m[1] * (m[3] * b[2] - b[1] * m[6]) + b[0] * c2) / det;
+  const double inverse = 1 / det;
+  x[0] = (b[0] * c0 - m[1] * (b[1] * m[8] - m[5] * b[2]) + m[2] * (b[1] * m[7] - m[4] * b[2])) *
+         inverse;
+  x[1] = (m[0] * (b[1] * m[8] - m[5] * b[2]) - b[0] * c1 + m[2] * (m[3] * b[2] - b[1] * m[6])) *
+         inverse;
+  x[2] = (m[0] * (m[4] * b[2] - b[1] * m[7]) - m[1] * (m[3] * b[2] - b[1] * m[6]) + b[0] * c2) *
+         inverse;
   return std::isfinite(x[0]) && std::isfinite(x[1]) && std::isfinite(x[2]);
 }
 
@@ -156,30 +157,10 @@ bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double d,
 }
 
 // The grey levels of every row's window into out (at each row's first).
-// Along the image's rows the pixels are read row by row; on the transposed
-// view the windows run down image columns, so they are read across all rows
-// at once, one image row at a time, to keep to neighbouring pixels.
+// On the transposed view a window runs down an image column; the rows of an
+// arm are neighbouring columns, so their windows share cache lines.
 void Gather(const GreyView& view, const std::vector<Row>& rows, double* out) {
-  if (!view.Transposed()) {
-    for (const Row& row : rows) view.ReadRun(row.x0, row.y, row.n, out + row.first);
-    return;
-  }
-  size_t from = 0;
-  while (from < rows.size()) {
-    // A run of rows that are neighbouring image columns.
-    size_t to = from + 1;
-    while (to < rows.size() && rows[to].y == rows[to - 1].y + 1) ++to;
-    int low = rows[from].x0, high = rows[from].x0 + rows[from].n - 1;
-    for (size_t r = from; r < to; ++r)
-      low = std::min(low, rows[r].x0), high = std::max(high, rows[r].x0 + rows[r].n - 1);
-    for (int x = low; x <= high; ++x)
-      for (size_t r = from; r < to; ++r) {
-        const Row& row = rows[r];
-        if (x >= row.x0 && x < row.x0 + row.n)
-          out[row.first + static_cast<size_t>(x - row.x0)] = view.At(x, row.y);
-      }
-    from = to;
-  }
+  for (const Row& row : rows) view.ReadRun(row.x0, row.y, row.n, out + row.first);
 }
 
 // The median of the first n values of v (reordered).
@@ -245,7 +226,7 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
       if (last && std::fabs(row.xk - last->laidAt) <= hold) {
         row.x0 = last->x0, row.n = last->n, row.laidAt = last->laidAt;
       } else {
-        const double x0 = std::ceil(row.xk - band.outer), x1 = std::floor(row.xk + band.outer);
+        const double x0 = CeilFast(row.xk - band.outer), x1 = FloorFast(row.xk + band.outer);
         if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
         row.x0 = static_cast<int>(x0), row.n = static_cast<int>(x1 - x0) + 1;
         row.laidAt = row.xk;
@@ -261,9 +242,15 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
 // Which of a row's pixels lie in the band (|s| <= inner), the others
 // being the background ring: a run in the middle of the window.
 void FindBand(Row& row, double inner) {
-  int from = 0, to = row.n - 1;
-  while (from < row.n && row.x0 + from - row.xk < -inner) ++from;
-  while (to >= from && row.x0 + to - row.xk > inner) --to;
+  auto left = [&](int i) { return row.x0 + i - row.xk < -inner; };
+  auto right = [&](int i) { return row.x0 + i - row.xk > inner; };
+  // From the nearest whole pixels, then checked by the rule itself.
+  int from = static_cast<int>(std::clamp(CeilFast(row.xk - inner) - row.x0, 0.0, 1.0 * row.n));
+  while (from > 0 && !left(from - 1)) --from;
+  while (from < row.n && left(from)) ++from;
+  int to = static_cast<int>(std::clamp(FloorFast(row.xk + inner) - row.x0, -1.0, row.n - 1.0));
+  while (to < row.n - 1 && !right(to + 1)) ++to;
+  while (to >= from && right(to)) --to;
   row.bandFrom = from, row.bandTo = to;
 }
 
@@ -276,15 +263,20 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
   PlaneSums ring[2];
   for (Row& row : scratch.rows) {
     FindBand(row, band.inner);
+    // Over the ring's pixels i, s = c + i: Σs, Σs² from Σi, Σi², and Σv,
+    // Σi·v summed exactly (whole numbers).
     const double* v = scratch.samples.data() + row.first;
-    double cn = 0, cs = 0, css = 0, cv = 0, csv = 0;
-    auto add = [&](int i) {
-      const double s = row.x0 + i - row.xk;
-      cn += 1, cs += s, css += s * s, cv += v[i], csv += s * v[i];
+    double cn = 0, ci = 0, cii = 0, cv = 0, civ = 0;
+    auto add = [&](int from, int to) {  // the pixels from ... to − 1
+      for (int i = from; i < to; ++i) cv += v[i], civ += i * v[i];
+      const double a = from, b = to;
+      cn += b - a, ci += (a + b - 1) * (b - a) / 2;
+      cii += ((b - 1) * b * (2 * b - 1) - (a - 1) * a * (2 * a - 1)) / 6;
     };
-    for (int i = 0; i < row.bandFrom; ++i) add(i);
-    for (int i = row.bandTo + 1; i < row.n; ++i) add(i);
-    ring[row.arm].AddRow(row.dy, cn, cs, css, cv, csv);
+    add(0, row.bandFrom);
+    add(row.bandTo + 1, row.n);
+    const double c = row.x0 - row.xk;
+    ring[row.arm].AddRow(row.dy, cn, cn * c + ci, cn * c * c + 2 * c * ci + cii, cv, c * cv + civ);
   }
   double plane[2][3] = {};
   double relativeSlope[2] = {0, 0};
@@ -300,9 +292,10 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
     const double* b = plane[row.arm];
     const double kappa = relativeSlope[row.arm];
     const double level = b[0] + b[2] * row.dy;
+    const double c = row.x0 - row.xk;
     double* d = scratch.samples.data() + row.first;
     for (int i = 0; i < row.n; ++i) {
-      const double s = row.x0 + i - row.xk;
+      const double s = c + i;
       // (1 − κs) for 1/(1 + κs): the lighting is a plane to first order anyway.
       d[i] = (d[i] - (level + b[1] * s)) * (1 - kappa * s);
     }
@@ -312,17 +305,19 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
 // The background-subtracted centroid of a row with the tapered band weight
 // ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
 // every sub-pixel phase, so the window itself adds no bias. Beyond the band
-// ω is 0.
-void Centroid(Row& row, const double* d, double inner) {
+// ω is 0. The rounding floor only where no template will take its place.
+void Centroid(Row& row, const double* d, double inner, bool floor) {
+  const double c = row.x0 - row.xk;
   double m = 0, ms = 0, ww = 0, wws = 0, wwss = 0;
   for (int i = row.bandFrom; i <= row.bandTo; ++i) {
-    const double s = row.x0 + i - row.xk;
+    const double s = c + i;
     const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
     m += w * d[i], ms += w * s * d[i];
-    ww += w * w, wws += w * w * s, wwss += w * w * s * s;
+    if (floor) ww += w * w, wws += w * w * s, wwss += w * w * s * s;
   }
   row.mass = m;
   row.centre = m > 0 ? ms / m : 0;
+  if (!floor) return;
   // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
   const double spread = wwss - 2 * row.centre * wws + row.centre * row.centre * ww;
   row.floor = m > 0 ? kRoundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
@@ -338,7 +333,7 @@ void MeasureRows(const FamilyContext& family, const Band& band, const PrecisePar
   values.clear();
   for (Row& row : scratch.rows) {
     if (!planeOk[row.arm]) continue;
-    Centroid(row, scratch.samples.data() + row.first, band.inner);
+    Centroid(row, scratch.samples.data() + row.first, band.inner, !family.lineTemplate);
     row.centroid = row.centre;
     values.push_back(row.mass);
   }
@@ -421,7 +416,7 @@ bool CountRows(Vec2 c, double q, const StraightFit& f, const PreciseParams& para
       ++fit.arms[row.arm].usable, ++kept;
       scratch.values.push_back(row.floor);
       const double at = c.x + f.alpha + f.beta * row.dy + q * row.dy * row.dy;
-      const double phase = at - std::floor(at);
+      const double phase = at - FloorFast(at);
       phases.set(std::min(kPhaseBins - 1, static_cast<int>(phase * kPhaseBins)));
     }
   if (kept < params.minRows || fit.arms[0].usable < params.minRowsPerArm ||

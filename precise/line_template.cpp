@@ -78,16 +78,23 @@ LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requ
   const double step = 1 / perPixel_;
   const size_t n = static_cast<size_t>(std::ceil(2 * range * perPixel_)) + 2;
   last_ = static_cast<double>(n - 2);
-  pairs_.resize(2 * n);
   // The sharp template's slope has steps: tabulate the slope as the
   // difference of the values, so that T' is T's derivative between nodes.
   // The values at the nodes and half-way between serve both.
   const Evaluator t(shape);
   std::vector<double> half(2 * n + 1);
   for (size_t k = 0; k < half.size(); ++k) half[k] = t.Value(-range + step / 2 * (double(k) - 1));
+  std::vector<double> values(n), slopes(n);
   for (size_t i = 0; i < n; ++i) {
-    pairs_[2 * i] = half[2 * i + 1];
-    pairs_[2 * i + 1] = (half[2 * i + 2] - half[2 * i]) / step;
+    values[i] = half[2 * i + 1];
+    slopes[i] = (half[2 * i + 2] - half[2 * i]) / step;
+  }
+  const size_t phases = static_cast<size_t>(perPixel_);
+  pixels_ = (n - 2) / phases + 1;
+  quads_.assign(4 * phases * pixels_, 0.0);
+  for (size_t k = 0; k + 1 < n; ++k) {
+    double* q = &quads_[4 * ((k % phases) * pixels_ + k / phases)];
+    q[0] = values[k], q[1] = slopes[k], q[2] = values[k + 1], q[3] = slopes[k + 1];
   }
 }
 

@@ -33,7 +33,9 @@ double TemplateValue(const TemplateShape& shape, double s);
 double TemplateSlope(const TemplateShape& shape, double s);
 
 // T and T' tabulated on [−range, range] at a fine step (a whole number of
-// nodes per pixel), linearly interpolated.
+// nodes per pixel), linearly interpolated. A row's samples lie whole pixels
+// apart, all at one phase between two nodes: the table is kept phase by
+// phase, so that a row reads neighbouring memory.
 class LineTemplate {
  public:
   LineTemplate(const TemplateShape& shape, double range, double step);
@@ -44,7 +46,7 @@ class LineTemplate {
     t = std::clamp(t, 0.0, last_);
     const size_t i = static_cast<size_t>(t);
     const double f = t - static_cast<double>(i);
-    const double* a = &pairs_[2 * i];
+    const double* a = Quad(i);
     value = a[0] + f * (a[2] - a[0]);
     slope = a[1] + f * (a[3] - a[1]);
   }
@@ -62,17 +64,23 @@ class LineTemplate {
     const double end = t0 + static_cast<double>(n - 1) * perPixel_;
     if (!(t0 >= 0 && end < last_)) return StepSumsAtEnds(s0, n, d);
     const size_t first = static_cast<size_t>(t0);
-    return TemplateStepSums(pairs_.data(), first, static_cast<size_t>(perPixel_),
-                            t0 - static_cast<double>(first), d, n);
+    return TemplateStepSums(Quad(first), t0 - static_cast<double>(first), d, n);
   }
 
  private:
+  // T and T' at node k and at node k + 1 (k <= last_), four doubles; the
+  // quads of nodes a pixel apart follow one another.
+  const double* Quad(size_t k) const {
+    const size_t phases = static_cast<size_t>(perPixel_);
+    return &quads_[4 * ((k % phases) * pixels_ + k / phases)];
+  }
   // The same where some samples lie beyond the table: their end values.
   TemplateSums StepSumsAtEnds(double s0, int n, const double* d) const;
 
   TemplateShape shape_;
   double range_, perPixel_, last_;  // perPixel_: nodes per pixel, a whole number
-  std::vector<double> pairs_;       // T and T' at node k: pairs_[2k], pairs_[2k + 1]
+  size_t pixels_;                   // quads per phase
+  std::vector<double> quads_;
 };
 
 // Pooled row profiles of one family: per bin the sum of s, of the values and

@@ -15,26 +15,23 @@ namespace {
 TEST(RowKernels, TemplateStepSumsEqualTheirTwinAndTheInterpolatedSums) {
   std::mt19937 rng(21);
   std::uniform_real_distribution<double> value(-2, 2), weight(0, 1), ink(-40, 700);
-  std::vector<double> pairs(2 * 8000);  // beyond the last node read: 500 + 22·301 + 1
-  for (double& v : pairs) v = value(rng);
   for (int trial = 0; trial < 3000; ++trial) {
     const int n = trial % 23;
-    const size_t stride = 1 + static_cast<size_t>(trial % 7) * 50;
-    const size_t first = static_cast<size_t>(rng() % 500);
+    std::vector<double> quads(4 * static_cast<size_t>(n));
+    for (double& v : quads) v = value(rng);
     // The ends of the interpolation, 0 and 1, as well as between.
     const double f = trial % 11 == 0 ? 0.0 : trial % 13 == 0 ? 1.0 : weight(rng);
     std::vector<double> d(static_cast<size_t>(n));
     for (double& x : d) x = ink(rng);
-    const TemplateSums fast = TemplateStepSums(pairs.data(), first, stride, f, d.data(), n);
-    const TemplateSums plain = TemplateStepSumsScalar(pairs.data(), first, stride, f, d.data(), n);
+    const TemplateSums fast = TemplateStepSums(quads.data(), f, d.data(), n);
+    const TemplateSums plain = TemplateStepSumsScalar(quads.data(), f, d.data(), n);
     ASSERT_EQ(std::memcmp(&fast, &plain, sizeof fast), 0) << trial;
 
     double t = 0, tt = 0, dp = 0;
-    for (int i = 0; i < n; ++i) {
-      const size_t k = first + static_cast<size_t>(i) * stride;
-      const double ti = (1 - f) * pairs[2 * k] + f * pairs[2 * k + 2];
-      const double pi = (1 - f) * pairs[2 * k + 1] + f * pairs[2 * k + 3];
-      t += ti, tt += ti * ti, dp += d[static_cast<size_t>(i)] * pi;
+    for (size_t i = 0; i < static_cast<size_t>(n); ++i) {
+      const double ti = (1 - f) * quads[4 * i] + f * quads[4 * i + 2];
+      const double pi = (1 - f) * quads[4 * i + 1] + f * quads[4 * i + 3];
+      t += ti, tt += ti * ti, dp += d[i] * pi;
     }
     EXPECT_NEAR(fast.t, t, 1e-12 * (1 + n));
     EXPECT_NEAR(fast.tt, tt, 1e-12 * (1 + n));
