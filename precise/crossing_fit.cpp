@@ -22,22 +22,7 @@ constexpr double kTemplateSettled = 1e-3;
 // grey levels differently (a sharp edge changes by a grey level in less).
 constexpr int kPhaseBins = 100;
 
-struct Row {
-  int arm = 0;          // 0: before the crossing, 1: after
-  int y = 0;            // the row
-  double dy = 0;        // Y, the row's offset from the crossing
-  double xk = 0;        // the current line in this row
-  int x0 = 0, n = 0;    // first pixel and count of the window
-  double laidAt = 0;    // the line in this row when the window was laid
-  int bandFrom = 0;     // the window's pixels bandFrom ... bandTo lie within the band,
-  int bandTo = -1;      // the others in the background ring
-  size_t first = 0;     // its first sample
-  double mass = 0;      // Σω·D
-  double centre = 0;    // the line's centre, from xk
-  double centroid = 0;  // the centroid's centre, from xk
-  double floor = 0;     // the centre's rounding floor
-  bool valid = false, inlier = false;
-};
+using Row = MeasuredRow;
 
 // Buffers of one thread, reused by every line it fits.
 struct Scratch {
@@ -194,23 +179,30 @@ bool SameLayout(const std::vector<Row>& rows, const RowMemory& memory) {
   return true;
 }
 
-// The last fit, x = c'.x + α + β·(y − c'.y) + q·(y − c'.y)², written about c.
-LineFit Recentred(const RowMemory& memory, Vec2 c, double q) {
-  LineFit same = memory.lastFit;
-  const double shift = c.y - memory.lastCentre.y;
-  same.alpha = memory.lastCentre.x - c.x + same.alpha + same.beta * shift + q * shift * shift;
+// A line fit about c', x = c'.x + α + β·(y − c'.y) + q·(y − c'.y)², written
+// about c.
+LineFit MovedTo(const LineFit& fit, Vec2 from, Vec2 c, double q) {
+  LineFit same = fit;
+  const double shift = c.y - from.y;
+  same.alpha = from.x - c.x + same.alpha + same.beta * shift + q * shift * shift;
   same.beta += 2 * q * shift;
   same.reused = true;
   return same;
+}
+
+LineFit Recentred(const RowMemory& memory, Vec2 c, double q) {
+  return MovedTo(memory.lastFit, memory.lastCentre, c, q);
 }
 
 // The rows of both arms, from the crossing's core out to the next one's,
 // with their windows (the last fit's where the line stayed within `hold`
 // of where it was laid), and room for their grey levels.
 void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line, const Band& band,
-             int rowStep, const RowMemory* memory, double hold, Scratch& scratch, LineFit& fit) {
+             int rowStep, const RowMemory* memory, double hold, Scratch& scratch, LineFit& fit,
+             int onlyArm = -1) {
   const double k = std::sqrt(1 + line.slope * line.slope);
   for (int arm = 0; arm < 2; ++arm) {
+    if (onlyArm >= 0 && arm != onlyArm) continue;
     const double length = arm == 0 ? line.armBefore : line.armAfter;
     const double lo = core / k, hi = (length - core) / k;
     if (!(hi >= lo) || !(hi < 1e6)) continue;
@@ -287,8 +279,9 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
     const double slope = view.LinesDark() ? -plane[arm][1] : plane[arm][1];
     if (level > kThirds) relativeSlope[arm] = std::clamp(slope / level, -0.05, 0.05);
   }
-  for (const Row& row : scratch.rows) {
-    if (!planeOk[row.arm]) continue;
+  for (Row& row : scratch.rows) {
+    row.planeOk = planeOk[row.arm];
+    if (!row.planeOk) continue;
     const double* b = plane[row.arm];
     const double kappa = relativeSlope[row.arm];
     const double level = b[0] + b[2] * row.dy;
@@ -492,6 +485,141 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
   return fit;
 }
 
+namespace {
+
+// The line through a crossing's measured arms, about c: each row counts
+// when its ink exceeds a share of the median row's of both arms and the
+// template fitted it.
+LineFit FitToArms(const MeasuredArm* const arms[2], Vec2 c, const LineGeometry& line,
+                  const PreciseParams& params) {
+  LineFit fit;
+  Scratch& scratch = ThreadScratch();
+  scratch.rows.clear(), scratch.values.clear();
+  for (int arm = 0; arm < 2; ++arm) {
+    for (const Row& measured : arms[arm]->rows) {
+      Row& row = scratch.rows.emplace_back(measured);
+      row.arm = arm, row.dy = row.y - c.y;
+      if (row.planeOk) scratch.values.push_back(row.mass);
+    }
+    fit.arms[arm].rows = static_cast<int>(arms[arm]->rows.size());
+    fit.arms[arm].medianMass = arms[arm]->medianMass;
+  }
+  const double medianMass = MedianOf(scratch.values, scratch.values.size());
+  for (Row& row : scratch.rows)
+    row.inlier = row.valid =
+        row.planeOk && row.mass > params.rowMassShare * medianMass && row.measured;
+  const double q = line.curvature;
+  const StraightFit f = RobustLine(c, q, params, scratch);
+  if (!f.ok || !CountRows(c, q, f, params, scratch, fit)) return fit;
+  fit.alpha = f.alpha, fit.beta = f.beta;
+  fit.varAlpha = f.varAlpha, fit.varBeta = f.varBeta, fit.covAlphaBeta = f.cov;
+  fit.ok = std::isfinite(fit.varAlpha) && std::isfinite(fit.floorVariance);
+  return fit;
+}
+
+// Whether the line lies within `hold` of where every window of the arms
+// was laid.
+bool ArmsHold(const MeasuredArm* const arms[2], Vec2 c, const LineFit& fit, double q, double hold) {
+  for (int arm = 0; arm < 2; ++arm)
+    for (const Row& row : arms[arm]->rows) {
+      const double dy = row.y - c.y;
+      if (!(std::fabs(c.x + fit.alpha + fit.beta * dy + q * dy * dy - row.laidAt) <= hold))
+        return false;
+    }
+  return true;
+}
+
+// The crossing's standard errors and arms from its two final line fits,
+// `move` being the last intersection's offset from the centre they were
+// fitted about.
+void Conclude(Vec2 c, Intersection move, const LineFit& lv, const LineFit& lh,
+              CrossingFit& result) {
+  // The covariance of the crossing through the intersection's Jacobian; each
+  // line's rounding floor joins its intercept.
+  const double d = 1 - lv.beta * lh.beta;
+  const double x = move.x, y = move.y;
+  const double varAv = lv.varAlpha + lv.floorVariance, varAh = lh.varAlpha + lh.floorVariance;
+  const double lineV = varAv + y * y * lv.varBeta + 2 * y * lv.covAlphaBeta;
+  const double lineH = varAh + x * x * lh.varBeta + 2 * x * lh.covAlphaBeta;
+  const double varX = (lineV + lv.beta * lv.beta * lineH) / (d * d);
+  const double varY = (lineH + lh.beta * lh.beta * lineV) / (d * d);
+  result.sigmaX = std::sqrt(std::max(0.0, varX));
+  result.sigmaY = std::sqrt(std::max(0.0, varY));
+  result.standardError = std::sqrt(result.sigmaX * result.sigmaX + result.sigmaY * result.sigmaY);
+  result.position = c;
+  result.arms[0] = lv.arms[0], result.arms[1] = lv.arms[1];
+  result.arms[2] = lh.arms[0], result.arms[3] = lh.arms[1];
+  result.slopeV = lv.beta, result.slopeH = lh.beta;
+  result.ok = std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(result.standardError);
+}
+
+}  // namespace
+
+MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& line, int arm,
+                       const PreciseParams& params, const FitOptions& options) {
+  const double k = std::sqrt(1 + line.slope * line.slope);
+  const Band band{family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
+                  line.curvature};
+  LineFit unused;
+  Scratch& scratch = ThreadScratch();
+  scratch.rows.clear(), scratch.samples.clear();
+  LayRows(*family.view, family.core, c, line, band, options.rowStep, nullptr, params.windowHold,
+          scratch, unused, arm);
+  Gather(*family.view, scratch.rows, scratch.samples.data());
+  bool planeOk[2] = {false, false};
+  SubtractBackground(*family.view, band, scratch, planeOk);
+  MeasuredArm out;
+  scratch.values.clear();
+  for (Row& row : scratch.rows) {
+    if (row.planeOk) {
+      const double* d = scratch.samples.data() + row.first;
+      Centroid(row, d, band.inner, false);
+      row.centroid = row.centre;
+      // Whether its ink suffices is for each crossing to say (against the
+      // median of both its arms); the template fits every row in the band.
+      row.measured = family.lineTemplate && std::fabs(row.centre) < band.limit &&
+                     TemplateCentre(row, d, *family.lineTemplate, row.centre, band.limit, params);
+    }
+    scratch.values.push_back(row.planeOk ? row.mass : 0.0);
+  }
+  out.medianMass = MedianOf(scratch.values, scratch.values.size());
+  out.rows = scratch.rows;
+  return out;
+}
+
+CrossingFit FitCrossingFromArms(Vec2 start, const LineGeometry& v, const LineGeometry& h,
+                                const MeasuredArm* const armsV[2],
+                                const MeasuredArm* const armsH[2], const PreciseParams& params,
+                                const FitOptions& options) {
+  CrossingFit result;
+  Vec2 c = start, fittedAt = start;
+  LineFit lv = FitToArms(armsV, start, v, params);
+  LineFit lh = FitToArms(armsH, InFrame(start, true), h, params);
+  Intersection move{0, 0};
+  const double wander = 0.5 * std::min(v.spacing, h.spacing);
+  for (int it = 1; it <= params.maxIterations; ++it) {
+    // The same rows give the same lines: after the first fit, the lines
+    // about the new centre.
+    if (it > 1) {
+      lv = MovedTo(lv, fittedAt, c, v.curvature);
+      lh = MovedTo(lh, InFrame(fittedAt, true), InFrame(c, true), h.curvature);
+      fittedAt = c;
+    }
+    if (!lv.ok || !lh.ok) return result;
+    if (!Intersect(lv.alpha, lv.beta, v.curvature, lh.alpha, lh.beta, h.curvature, move))
+      return result;
+    c = c + Vec2{move.x, move.y};
+    result.iterations = it;
+    if (!(Distance(c, start) <= wander)) return result;
+    if (std::hypot(move.x, move.y) < options.convergence) break;
+  }
+  if (!ArmsHold(armsV, fittedAt, lv, v.curvature, params.windowHold) ||
+      !ArmsHold(armsH, InFrame(fittedAt, true), lh, h.curvature, params.windowHold))
+    return result;
+  Conclude(c, move, lv, lh, result);
+  return result;
+}
+
 CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h,
                         const FamilyContext& vertical, const FamilyContext& horizontal,
                         const PreciseParams& params, const FitOptions& options, ProfilePool* poolV,
@@ -524,23 +652,7 @@ CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h
     if (!(Distance(c, start) <= wander)) return result;
     if (std::hypot(move.x, move.y) < options.convergence) break;
   }
-  // The covariance of the crossing through the intersection's Jacobian; each
-  // line's rounding floor joins its intercept.
-  const double d = 1 - lv.beta * lh.beta;
-  const double x = move.x, y = move.y;
-  const double varAv = lv.varAlpha + lv.floorVariance, varAh = lh.varAlpha + lh.floorVariance;
-  const double lineV = varAv + y * y * lv.varBeta + 2 * y * lv.covAlphaBeta;
-  const double lineH = varAh + x * x * lh.varBeta + 2 * x * lh.covAlphaBeta;
-  const double varX = (lineV + lv.beta * lv.beta * lineH) / (d * d);
-  const double varY = (lineH + lh.beta * lh.beta * lineV) / (d * d);
-  result.sigmaX = std::sqrt(std::max(0.0, varX));
-  result.sigmaY = std::sqrt(std::max(0.0, varY));
-  result.standardError = std::sqrt(result.sigmaX * result.sigmaX + result.sigmaY * result.sigmaY);
-  result.position = c;
-  result.arms[0] = lv.arms[0], result.arms[1] = lv.arms[1];
-  result.arms[2] = lh.arms[0], result.arms[3] = lh.arms[1];
-  result.slopeV = lv.beta, result.slopeH = lh.beta;
-  result.ok = std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(result.standardError);
+  Conclude(c, move, lv, lh, result);
   if (result.ok && poolV) poolV->Merge(lastV);
   if (result.ok && poolH) poolH->Merge(lastH);
   return result;

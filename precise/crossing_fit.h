@@ -35,6 +35,26 @@ struct ArmQuality {
   double medianMass = 0;
 };
 
+// A row of one arm of a line, as a fit measured it.
+struct MeasuredRow {
+  int arm = 0;            // 0: before the crossing, 1: after
+  int y = 0;              // the row
+  double dy = 0;          // Y, the row's offset from the crossing
+  double xk = 0;          // the line in this row when it was measured
+  int x0 = 0, n = 0;      // first pixel and count of the window
+  double laidAt = 0;      // the line in this row when the window was laid
+  int bandFrom = 0;       // the window's pixels bandFrom ... bandTo lie within the band,
+  int bandTo = -1;        // the others in the background ring
+  size_t first = 0;       // its first sample in the fit's buffer
+  double mass = 0;        // Σω·D
+  double centre = 0;      // the line's centre, from xk
+  double centroid = 0;    // the centroid's centre, from xk
+  double floor = 0;       // the centre's rounding floor
+  bool planeOk = false;   // its arm's background plane was fitted
+  bool measured = false;  // a shared arm's row: the template fitted it (centre, floor)
+  bool valid = false, inlier = false;
+};
+
 struct LineFit {
   bool ok = false;
   double alpha = 0, beta = 0;  // x = c.x + alpha + beta·Y + curvature·Y² in the frame
@@ -114,5 +134,26 @@ CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h
                         const FamilyContext& vertical, const FamilyContext& horizontal,
                         const PreciseParams& params, const FitOptions& options,
                         ProfilePool* poolV = nullptr, ProfilePool* poolH = nullptr);
+
+// One arm of a line, measured once with the family's template for both
+// crossings it joins (the arm after one crossing is the arm before the
+// next): every row's window, ink, centroid and template centre, with the
+// arm's background plane. `arm`: 0 before the crossing at c, 1 after.
+struct MeasuredArm {
+  std::vector<MeasuredRow> rows;
+  double medianMass = 0;  // the median ink of its rows
+};
+MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& line, int arm,
+                       const PreciseParams& params, const FitOptions& options);
+
+// The crossing near start from its four measured arms (vertical before and
+// after, horizontal before and after; each measured about either crossing
+// it joins). Not ok when the lines fitted through them lie further than
+// params.windowHold from where an arm's windows were laid: then the arms
+// do not serve this crossing and FitCrossing must measure it.
+CrossingFit FitCrossingFromArms(Vec2 start, const LineGeometry& v, const LineGeometry& h,
+                                const MeasuredArm* const armsV[2],
+                                const MeasuredArm* const armsH[2], const PreciseParams& params,
+                                const FitOptions& options);
 
 }  // namespace qova::precise

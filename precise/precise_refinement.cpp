@@ -1,6 +1,7 @@
 #include "precise/precise_refinement.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -318,6 +319,8 @@ class Refinement {
     const FamilyContext fv = WithTemplate(familyV_, templateV_.get());
     const FamilyContext fh = WithTemplate(familyH_, templateH_.get());
     const bool anyTemplate = templateV_ || templateH_;
+    const SharedArms arms =
+        templateV_ && templateH_ ? MeasureArms(keys, gv, gh, fv, fh) : SharedArms{};
     std::vector<CrossingFit> fits(keys.size());
     precise::ParallelFor(keys.size(), params_.threads, [&](size_t k) {
       const Node& n = table_.nodes.at(keys[k]);
@@ -328,12 +331,70 @@ class Refinement {
         return f.ok && f.standardError <= params_.acceptMaxError &&
                precise::Distance(f.position, from) <= params_.templateMaxMove * basis_.pmin;
       };
-      CrossingFit f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_, FinalFits());
+      CrossingFit f;
+      if (!arms.of.empty()) {
+        const precise::MeasuredArm* v[2] = {&arms.all[arms.of[k][0]], &arms.all[arms.of[k][1]]};
+        const precise::MeasuredArm* h[2] = {&arms.all[arms.of[k][2]], &arms.all[arms.of[k][3]]};
+        f = precise::FitCrossingFromArms(from, gv[k], gh[k], v, h, params_, FinalFits());
+      }
+      // Arms that do not serve this crossing: its own, measured about it.
+      if (!f.ok) f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_, FinalFits());
       if (!good(f) && anyTemplate)
         f = precise::FitCrossing(from, gv[k], gh[k], familyV_, familyH_, params_, FinalFits());
       fits[k] = good(f) ? f : n.fit;
     });
     for (size_t k = 0; k < keys.size(); ++k) table_.nodes[keys[k]].fit = fits[k];
+  }
+
+  // The arms of the final pass, each measured once: the arm after a
+  // crossing is the arm before the next one along the line when both are
+  // refitted. of[k]: the indices in `all` of crossing k's arms (vertical
+  // before, after; horizontal before, after).
+  struct SharedArms {
+    std::vector<precise::MeasuredArm> all;
+    std::vector<std::array<size_t, 4>> of;
+  };
+
+  SharedArms MeasureArms(const std::vector<std::pair<int, int>>& keys,
+                         const std::vector<LineGeometry>& gv, const std::vector<LineGeometry>& gh,
+                         const FamilyContext& fv, const FamilyContext& fh) const {
+    std::map<std::pair<int, int>, size_t> at;
+    for (size_t k = 0; k < keys.size(); ++k) at[keys[k]] = k;
+    struct Task {
+      size_t crossing;
+      bool horizontal;
+      int arm;
+    };
+    std::vector<Task> tasks;
+    SharedArms arms;
+    arms.of.resize(keys.size());
+    // Every crossing measures its arms after; its arms before only where
+    // the previous crossing is not refitted too.
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const auto [i, j] = keys[k];
+      arms.of[k][1] = tasks.size(), tasks.push_back({k, false, 1});
+      arms.of[k][3] = tasks.size(), tasks.push_back({k, true, 1});
+      if (!at.count({i, j - 1})) arms.of[k][0] = tasks.size(), tasks.push_back({k, false, 0});
+      if (!at.count({i - 1, j})) arms.of[k][2] = tasks.size(), tasks.push_back({k, true, 0});
+    }
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const auto [i, j] = keys[k];
+      if (const auto above = at.find({i, j - 1}); above != at.end())
+        arms.of[k][0] = arms.of[above->second][1];
+      if (const auto left = at.find({i - 1, j}); left != at.end())
+        arms.of[k][2] = arms.of[left->second][3];
+    }
+    arms.all.resize(tasks.size());
+    precise::ParallelFor(tasks.size(), params_.threads, [&](size_t t) {
+      const Task& task = tasks[t];
+      const Vec2 c = table_.nodes.at(keys[task.crossing]).fit.position;
+      arms.all[t] =
+          task.horizontal
+              ? precise::MeasureArm(fh, precise::InFrame(c, true), gh[task.crossing], task.arm,
+                                    params_, FinalFits())
+              : precise::MeasureArm(fv, c, gv[task.crossing], task.arm, params_, FinalFits());
+    });
+    return arms;
   }
 
   std::vector<PrecisePoint> Points() const {
