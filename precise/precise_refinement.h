@@ -51,7 +51,7 @@ struct PreciseParams {
   double snapArmTo = 0.8;    // ... to this·P − 1 along each arm (P: to the next crossing)
   double snapWindow = 0.3;   // coarse snap: mean profile over ± this·spacing
   int snapRowStep = 3;       // coarse snap: every this-th row
-  int firstPassRowStep = 2;  // first fits (verification, completion): every this-th row
+  int firstPassRowStep = 3;  // first fits (verification, completion): every this-th row
   double firstPassConvergence = 0.01;  // ... until the crossing moves less than this, pixels
   int finalRowStep = 1;       // final fits: every this-th row (2: about half the cost, the noise's
                               // share of the error √2 larger)
