@@ -103,10 +103,18 @@ class Refinement {
     std::vector<Vec2> snapped(starts.size());
     precise::ParallelFor(starts.size(), params_.threads, [&](size_t k) {
       Vec2 p = starts[k];
-      for (double window : {params_.startSnapWindow, params_.snapWindow})
+      // The wide window first; the narrow one re-centres the profile after a
+      // move of a pixel or more, and tries where the wide one failed.
+      bool again = true;
+      for (double window : {params_.startSnapWindow, params_.snapWindow}) {
+        if (!again) break;
         if (auto s = precise::SnapCrossing(vertical_, horizontal_, p, GlobalVertical(),
                                            GlobalHorizontal(), window, params_))
-          if (precise::Distance(*s, starts[k]) <= 0.6 * basis_.pmin) p = *s;
+          if (precise::Distance(*s, starts[k]) <= 0.6 * basis_.pmin) {
+            again = !(precise::Distance(*s, p) < params_.startResnap);
+            p = *s;
+          }
+      }
       snapped[k] = p;
     });
     if (const auto fine = precise::EstimateBasis(snapped, params_)) basis_ = *fine;
@@ -146,8 +154,14 @@ class Refinement {
       cv.push_back(p), ch.push_back(precise::InFrame(p, true));
       gv.push_back(table_.Vertical(i, j, false)), gh.push_back(table_.Horizontal(i, j, false));
     }
-    const auto sv = precise::SupportHalfWidth(vertical_, cv, gv, params_);
-    const auto sh = precise::SupportHalfWidth(horizontal_, ch, gh, params_);
+    // The two families side by side.
+    std::optional<double> sv, sh;
+    precise::ParallelFor(2, params_.threads, [&](size_t family) {
+      if (family == 0)
+        sv = precise::SupportHalfWidth(vertical_, cv, gv, params_);
+      else
+        sh = precise::SupportHalfWidth(horizontal_, ch, gh, params_);
+    });
     if (!sv || !sh) throw Failure{"линии не отличаются от фона"};
     familyV_.view = &vertical_, familyH_.view = &horizontal_;
     familyV_.support = precise::SupportFromHalfWidth(*sv, params_);
@@ -439,11 +453,11 @@ bool ParamsSane(const PreciseParams& p) {
          in(p.templateTableStep, 1e-4, 0.5) && in(p.supportBin, 0.01, 10) &&
          in(p.templateBin, 0.01, 10) && in(p.mergeDistance, 0, 0.5) &&
          in(p.indexTolerance, 0.01, 0.5) && in(p.startSnapWindow, 0.05, 0.5) &&
-         in(p.snapWindow, 0.05, 0.5) && in(p.minPitch, 1, 1e6) && in(p.convergence, 1e-9, 1) &&
-         in(p.windowHold, 0, 0.5) && in(p.firstPassConvergence, 1e-9, 1) &&
-         in(p.minHalfWidth, 0.5, 1e3) && in(p.minRing, 0.5, 1e3) &&
-         in(p.supportWindow, 0.05, 0.5) && in(p.minRows, 2, 1e6) && in(p.minRowsPerArm, 1, 1e6) &&
-         in(p.cornerMinLag, 1, 1e6);
+         in(p.snapWindow, 0.05, 0.5) && in(p.startResnap, 0, 1e6) && in(p.minPitch, 1, 1e6) &&
+         in(p.convergence, 1e-9, 1) && in(p.windowHold, 0, 0.5) &&
+         in(p.firstPassConvergence, 1e-9, 1) && in(p.minHalfWidth, 0.5, 1e3) &&
+         in(p.minRing, 0.5, 1e3) && in(p.supportWindow, 0.05, 0.5) && in(p.minRows, 2, 1e6) &&
+         in(p.minRowsPerArm, 1, 1e6) && in(p.cornerMinLag, 1, 1e6);
 }
 
 PreciseResult Fail(const std::string& why) {

@@ -36,6 +36,9 @@ struct PreciseParams {
   double mergeDistance = 0.25;    // starting points closer than this·pmin are one crossing
   double indexTolerance = 0.3;    // a lattice step lands within this·pitch of its prediction
   double startSnapWindow = 0.45;  // first snap of a starting point: ± this·spacing
+  double startResnap = 1;         // ... then one in the narrow snapWindow unless the first
+                                  // moved it less than this (it would find the same lines),
+                                  // pixels
   double minPitch = 8;            // a lattice finer than this is refused, pixels
 
   // --- Line support -------------------------------------------------------
