@@ -270,18 +270,18 @@ class Refinement {
       });
       precise::ProfilePool pv = PoolFor(familyV_), ph = PoolFor(familyH_);
       for (size_t k = 0; k < sample.size(); ++k) pv.Merge(poolsV[k]), ph.Merge(poolsH[k]);
-      // The two families' shapes side by side.
-      precise::ParallelFor(2, params_.threads, [&](size_t family) {
-        if (family == 0)
-          shapeV = FitShape(pv, familyV_, shapeV);
-        else
-          shapeH = FitShape(ph, familyH_, shapeH);
-      });
       // Pools from template fits tell whether the template suits the line.
       rejectV = rejectV || (templateV_ && Biased(pv));
       rejectH = rejectH || (templateH_ && Biased(ph));
-      templateV_ = rejectV ? nullptr : MakeTemplate(shapeV, familyV_);
-      templateH_ = rejectH ? nullptr : MakeTemplate(shapeH, familyH_);
+      // The two families' shapes and tables side by side.
+      std::shared_ptr<precise::LineTemplate> nextV, nextH;
+      precise::ParallelFor(2, params_.threads, [&](size_t family) {
+        if (family == 0 && !rejectV)
+          shapeV = FitShape(pv, familyV_, shapeV), nextV = MakeTemplate(shapeV, familyV_);
+        if (family == 1 && !rejectH)
+          shapeH = FitShape(ph, familyH_, shapeH), nextH = MakeTemplate(shapeH, familyH_);
+      });
+      templateV_ = std::move(nextV), templateH_ = std::move(nextH);
       if (!templateV_ && !templateH_) return;
     }
   }
