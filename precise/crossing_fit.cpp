@@ -573,12 +573,13 @@ MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& 
   for (Row& row : scratch.rows) {
     if (row.planeOk) {
       const double* d = scratch.samples.data() + row.first;
-      Centroid(row, d, band.inner, false);
+      Centroid(row, d, band.inner, !family.lineTemplate);
       row.centroid = row.centre;
       // Whether its ink suffices is for each crossing to say (against the
       // median of both its arms); the template fits every row in the band.
-      row.measured = family.lineTemplate && std::fabs(row.centre) < band.limit &&
-                     TemplateCentre(row, d, *family.lineTemplate, row.centre, band.limit, params);
+      row.measured = std::fabs(row.centre) < band.limit;
+      if (row.measured && family.lineTemplate)
+        row.measured = TemplateCentre(row, d, *family.lineTemplate, row.centre, band.limit, params);
     }
     scratch.values.push_back(row.planeOk ? row.mass : 0.0);
   }

@@ -51,7 +51,8 @@ struct MeasuredRow {
   double centroid = 0;    // the centroid's centre, from xk
   double floor = 0;       // the centre's rounding floor
   bool planeOk = false;   // its arm's background plane was fitted
-  bool measured = false;  // a shared arm's row: the template fitted it (centre, floor)
+  bool measured = false;  // a shared arm's row: its centre lies in the band (and the
+                          // template, where there is one, fitted it)
   bool valid = false, inlier = false;
 };
 
@@ -135,10 +136,10 @@ CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h
                         const PreciseParams& params, const FitOptions& options,
                         ProfilePool* poolV = nullptr, ProfilePool* poolH = nullptr);
 
-// One arm of a line, measured once with the family's template for both
-// crossings it joins (the arm after one crossing is the arm before the
-// next): every row's window, ink, centroid and template centre, with the
-// arm's background plane. `arm`: 0 before the crossing at c, 1 after.
+// One arm of a line, measured once for both crossings it joins (the arm
+// after one crossing is the arm before the next): every row's window, ink,
+// centroid and, with a template, template centre, with the arm's background
+// plane. `arm`: 0 before the crossing at c, 1 after.
 struct MeasuredArm {
   std::vector<MeasuredRow> rows;
   double medianMass = 0;  // the median ink of its rows

@@ -4,6 +4,7 @@
 #include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -206,10 +207,26 @@ class Refinement {
       gv.push_back(table_.Vertical(t.ij.first, t.ij.second, false));
       gh.push_back(table_.Horizontal(t.ij.first, t.ij.second, false));
     }
+    // Crossings with one start share their arms with such neighbours.
+    std::vector<size_t> single;
+    std::vector<std::pair<int, int>> keys;
+    std::vector<Vec2> at;
+    std::vector<LineGeometry> sv, sh;
+    for (size_t k = 0; k < tasks.size(); ++k)
+      if (table_.nodes.at(tasks[k].ij).starts.size() == 1) {
+        single.push_back(k), keys.push_back(tasks[k].ij), at.push_back(tasks[k].start);
+        sv.push_back(gv[k]), sh.push_back(gh[k]);
+      }
+    const SharedArms arms = MeasureArms(keys, at, sv, sh, familyV_, familyH_, FirstFits());
+    std::vector<size_t> shared(tasks.size(), SIZE_MAX);
+    for (size_t s = 0; s < single.size(); ++s) shared[single[s]] = s;
     std::vector<CrossingFit> fits(tasks.size());
     precise::ParallelFor(tasks.size(), params_.threads, [&](size_t k) {
-      fits[k] = precise::FitCrossing(tasks[k].start, gv[k], gh[k], familyV_, familyH_, params_,
-                                     FirstFits());
+      if (shared[k] != SIZE_MAX)
+        fits[k] = FitFromArms(arms, shared[k], tasks[k].start, gv[k], gh[k], FirstFits());
+      if (!fits[k].ok)
+        fits[k] = precise::FitCrossing(tasks[k].start, gv[k], gh[k], familyV_, familyH_, params_,
+                                       FirstFits());
     });
     for (size_t k = 0; k < tasks.size(); ++k) {
       Node& n = table_.nodes[tasks[k].ij];
@@ -333,8 +350,11 @@ class Refinement {
     const FamilyContext fv = WithTemplate(familyV_, templateV_.get());
     const FamilyContext fh = WithTemplate(familyH_, templateH_.get());
     const bool anyTemplate = templateV_ || templateH_;
-    const SharedArms arms =
-        templateV_ && templateH_ ? MeasureArms(keys, gv, gh, fv, fh) : SharedArms{};
+    std::vector<Vec2> at;
+    for (const auto& ij : keys) at.push_back(table_.nodes.at(ij).fit.position);
+    const SharedArms arms = templateV_ && templateH_
+                                ? MeasureArms(keys, at, gv, gh, fv, fh, FinalFits())
+                                : SharedArms{};
     std::vector<CrossingFit> fits(keys.size());
     precise::ParallelFor(keys.size(), params_.threads, [&](size_t k) {
       const Node& n = table_.nodes.at(keys[k]);
@@ -346,11 +366,7 @@ class Refinement {
                precise::Distance(f.position, from) <= params_.templateMaxMove * basis_.pmin;
       };
       CrossingFit f;
-      if (!arms.of.empty()) {
-        const precise::MeasuredArm* v[2] = {&arms.all[arms.of[k][0]], &arms.all[arms.of[k][1]]};
-        const precise::MeasuredArm* h[2] = {&arms.all[arms.of[k][2]], &arms.all[arms.of[k][3]]};
-        f = precise::FitCrossingFromArms(from, gv[k], gh[k], v, h, params_, FinalFits());
-      }
+      if (!arms.of.empty()) f = FitFromArms(arms, k, from, gv[k], gh[k], FinalFits());
       // Arms that do not serve this crossing: its own, measured about it.
       if (!f.ok) f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_, FinalFits());
       if (!good(f) && anyTemplate)
@@ -360,20 +376,22 @@ class Refinement {
     for (size_t k = 0; k < keys.size(); ++k) table_.nodes[keys[k]].fit = fits[k];
   }
 
-  // The arms of the final pass, each measured once: the arm after a
-  // crossing is the arm before the next one along the line when both are
-  // refitted. of[k]: the indices in `all` of crossing k's arms (vertical
-  // before, after; horizontal before, after).
+  // The arms of crossings fitted together, each measured once: the arm
+  // after a crossing is the arm before the next one along the line when
+  // both are fitted. of[k]: the indices in `all` of crossing k's arms
+  // (vertical before, after; horizontal before, after).
   struct SharedArms {
     std::vector<precise::MeasuredArm> all;
     std::vector<std::array<size_t, 4>> of;
   };
 
-  SharedArms MeasureArms(const std::vector<std::pair<int, int>>& keys,
+  // The arms of the crossings keys[k] at[k] with lines gv[k], gh[k].
+  SharedArms MeasureArms(const std::vector<std::pair<int, int>>& keys, const std::vector<Vec2>& at,
                          const std::vector<LineGeometry>& gv, const std::vector<LineGeometry>& gh,
-                         const FamilyContext& fv, const FamilyContext& fh) const {
-    std::map<std::pair<int, int>, size_t> at;
-    for (size_t k = 0; k < keys.size(); ++k) at[keys[k]] = k;
+                         const FamilyContext& fv, const FamilyContext& fh,
+                         const precise::FitOptions& options) const {
+    std::map<std::pair<int, int>, size_t> index;
+    for (size_t k = 0; k < keys.size(); ++k) index[keys[k]] = k;
     struct Task {
       size_t crossing;
       bool horizontal;
@@ -388,27 +406,34 @@ class Refinement {
       const auto [i, j] = keys[k];
       arms.of[k][1] = tasks.size(), tasks.push_back({k, false, 1});
       arms.of[k][3] = tasks.size(), tasks.push_back({k, true, 1});
-      if (!at.count({i, j - 1})) arms.of[k][0] = tasks.size(), tasks.push_back({k, false, 0});
-      if (!at.count({i - 1, j})) arms.of[k][2] = tasks.size(), tasks.push_back({k, true, 0});
+      if (!index.count({i, j - 1})) arms.of[k][0] = tasks.size(), tasks.push_back({k, false, 0});
+      if (!index.count({i - 1, j})) arms.of[k][2] = tasks.size(), tasks.push_back({k, true, 0});
     }
     for (size_t k = 0; k < keys.size(); ++k) {
       const auto [i, j] = keys[k];
-      if (const auto above = at.find({i, j - 1}); above != at.end())
+      if (const auto above = index.find({i, j - 1}); above != index.end())
         arms.of[k][0] = arms.of[above->second][1];
-      if (const auto left = at.find({i - 1, j}); left != at.end())
+      if (const auto left = index.find({i - 1, j}); left != index.end())
         arms.of[k][2] = arms.of[left->second][3];
     }
     arms.all.resize(tasks.size());
     precise::ParallelFor(tasks.size(), params_.threads, [&](size_t t) {
       const Task& task = tasks[t];
-      const Vec2 c = table_.nodes.at(keys[task.crossing]).fit.position;
-      arms.all[t] =
-          task.horizontal
-              ? precise::MeasureArm(fh, precise::InFrame(c, true), gh[task.crossing], task.arm,
-                                    params_, FinalFits())
-              : precise::MeasureArm(fv, c, gv[task.crossing], task.arm, params_, FinalFits());
+      const Vec2 c = at[task.crossing];
+      arms.all[t] = task.horizontal
+                        ? precise::MeasureArm(fh, precise::InFrame(c, true), gh[task.crossing],
+                                              task.arm, params_, options)
+                        : precise::MeasureArm(fv, c, gv[task.crossing], task.arm, params_, options);
     });
     return arms;
+  }
+
+  // Crossing k of the shared arms, from start.
+  CrossingFit FitFromArms(const SharedArms& arms, size_t k, Vec2 start, const LineGeometry& v,
+                          const LineGeometry& h, const precise::FitOptions& options) const {
+    const precise::MeasuredArm* armsV[2] = {&arms.all[arms.of[k][0]], &arms.all[arms.of[k][1]]};
+    const precise::MeasuredArm* armsH[2] = {&arms.all[arms.of[k][2]], &arms.all[arms.of[k][3]]};
+    return precise::FitCrossingFromArms(start, v, h, armsV, armsH, params_, options);
   }
 
   std::vector<PrecisePoint> Points() const {
