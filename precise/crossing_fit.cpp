@@ -496,9 +496,12 @@ LineFit FitToArms(const MeasuredArm* const arms[2], Vec2 c, const LineGeometry& 
   Scratch& scratch = ThreadScratch();
   scratch.rows.clear(), scratch.values.clear();
   for (int arm = 0; arm < 2; ++arm) {
-    for (const Row& measured : arms[arm]->rows) {
-      Row& row = scratch.rows.emplace_back(measured);
-      row.arm = arm, row.dy = row.y - c.y;
+    for (const MeasuredArm::Row& measured : arms[arm]->rows) {
+      Row& row = scratch.rows.emplace_back();
+      row.arm = arm, row.y = measured.y, row.dy = row.y - c.y;
+      row.xk = measured.at, row.centre = 0;
+      row.floor = measured.floor, row.mass = measured.mass;
+      row.planeOk = measured.planeOk, row.measured = measured.measured;
       if (row.planeOk) scratch.values.push_back(row.mass);
     }
     fit.arms[arm].rows = static_cast<int>(arms[arm]->rows.size());
@@ -521,7 +524,7 @@ LineFit FitToArms(const MeasuredArm* const arms[2], Vec2 c, const LineGeometry& 
 // was laid.
 bool ArmsHold(const MeasuredArm* const arms[2], Vec2 c, const LineFit& fit, double q, double hold) {
   for (int arm = 0; arm < 2; ++arm)
-    for (const Row& row : arms[arm]->rows) {
+    for (const MeasuredArm::Row& row : arms[arm]->rows) {
       const double dy = row.y - c.y;
       if (!(std::fabs(c.x + fit.alpha + fit.beta * dy + q * dy * dy - row.laidAt) <= hold))
         return false;
@@ -584,7 +587,10 @@ MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& 
     scratch.values.push_back(row.planeOk ? row.mass : 0.0);
   }
   out.medianMass = MedianOf(scratch.values, scratch.values.size());
-  out.rows = scratch.rows;
+  out.rows.reserve(scratch.rows.size());
+  for (const Row& row : scratch.rows)
+    out.rows.push_back(
+        {row.y, row.planeOk, row.measured, row.xk + row.centre, row.floor, row.mass, row.laidAt});
   return out;
 }
 

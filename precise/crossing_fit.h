@@ -141,7 +141,16 @@ CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h
 // centroid and, with a template, template centre, with the arm's background
 // plane. `arm`: 0 before the crossing at c, 1 after.
 struct MeasuredArm {
-  std::vector<MeasuredRow> rows;
+  struct Row {
+    int y = 0;              // the row
+    bool planeOk = false;   // its arm's background plane was fitted
+    bool measured = false;  // it has a centre (see MeasuredRow)
+    double at = 0;          // the line's centre in the row, pixels
+    double floor = 0;       // its rounding floor
+    double mass = 0;        // its ink
+    double laidAt = 0;      // the line in the row when the window was laid
+  };
+  std::vector<Row> rows;
   double medianMass = 0;  // the median ink of its rows
 };
 MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& line, int arm,
