@@ -114,8 +114,7 @@ bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double d,
   // β and A settle in the first step, the model being linear in them.
   double beta = 0, a = row.mass / std::max(t.Shape().w, 0.5);
   double slopes = 0;  // Σ T'², at the last step's d
-  double sD = 0;
-  for (int i = 0; i < row.n; ++i) sD += dv[i];
+  const double sD = row.sum;
   for (int step = 0; step < params.templateSteps; ++step) {
     const TemplateSums u = t.StepSums(s0 - d, row.n, dv);
     const double sT = u.t;
@@ -201,6 +200,7 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
              int rowStep, const RowMemory* memory, double hold, Scratch& scratch, LineFit& fit,
              int onlyArm = -1) {
   const double k = std::sqrt(1 + line.slope * line.slope);
+  size_t samples = scratch.samples.size();
   for (int arm = 0; arm < 2; ++arm) {
     if (onlyArm >= 0 && arm != onlyArm) continue;
     const double length = arm == 0 ? line.armBefore : line.armAfter;
@@ -223,12 +223,13 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
         row.x0 = static_cast<int>(x0), row.n = static_cast<int>(x1 - x0) + 1;
         row.laidAt = row.xk;
       }
-      row.first = scratch.samples.size();
-      scratch.samples.resize(scratch.samples.size() + static_cast<size_t>(row.n));
+      row.first = samples;
+      samples += static_cast<size_t>(row.n);
       scratch.rows.push_back(row);
       ++fit.arms[row.arm].rows;
     }
   }
+  scratch.samples.resize(samples);
 }
 
 // Which of a row's pixels lie in the band (|s| <= inner), the others
@@ -258,17 +259,17 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
     // Over the ring's pixels i, s = c + i: Σs, Σs² from Σi, Σi², and Σv,
     // Σi·v summed exactly (whole numbers).
     const double* v = scratch.samples.data() + row.first;
-    double cn = 0, ci = 0, cii = 0, cv = 0, civ = 0;
-    auto add = [&](int from, int to) {  // the pixels from ... to − 1
-      for (int i = from; i < to; ++i) cv += v[i], civ += i * v[i];
-      const double a = from, b = to;
-      cn += b - a, ci += (a + b - 1) * (b - a) / 2;
-      cii += ((b - 1) * b * (2 * b - 1) - (a - 1) * a * (2 * a - 1)) / 6;
+    double cv = 0, civ = 0;
+    long cn = 0, ci = 0, cii = 0;
+    auto add = [&](long from, long to) {  // the pixels from ... to − 1
+      for (long i = from; i < to; ++i) cv += v[i], civ += static_cast<double>(i) * v[i];
+      cn += to - from, ci += (from + to - 1) * (to - from) / 2;
+      cii += ((to - 1) * to * (2 * to - 1) - (from - 1) * from * (2 * from - 1)) / 6;
     };
     add(0, row.bandFrom);
     add(row.bandTo + 1, row.n);
-    const double c = row.x0 - row.xk;
-    ring[row.arm].AddRow(row.dy, cn, cn * c + ci, cn * c * c + 2 * c * ci + cii, cv, c * cv + civ);
+    const double c = row.x0 - row.xk, n = cn, i1 = ci, i2 = cii;
+    ring[row.arm].AddRow(row.dy, n, n * c + i1, n * c * c + 2 * c * i1 + i2, cv, c * cv + civ);
   }
   double plane[2][3] = {};
   double relativeSlope[2] = {0, 0};
@@ -287,11 +288,14 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
     const double level = b[0] + b[2] * row.dy;
     const double c = row.x0 - row.xk;
     double* d = scratch.samples.data() + row.first;
+    double sum = 0;
     for (int i = 0; i < row.n; ++i) {
       const double s = c + i;
       // (1 − κs) for 1/(1 + κs): the lighting is a plane to first order anyway.
       d[i] = (d[i] - (level + b[1] * s)) * (1 - kappa * s);
+      sum += d[i];
     }
+    row.sum = sum;
   }
 }
 
@@ -502,15 +506,33 @@ LineFit FitToArms(const MeasuredArm* const arms[2], Vec2 c, const LineGeometry& 
       row.xk = measured.at, row.centre = 0;
       row.floor = measured.floor, row.mass = measured.mass;
       row.planeOk = measured.planeOk, row.measured = measured.measured;
-      if (row.planeOk) scratch.values.push_back(row.mass);
     }
     fit.arms[arm].rows = static_cast<int>(arms[arm]->rows.size());
     fit.arms[arm].medianMass = arms[arm]->medianMass;
   }
-  const double medianMass = MedianOf(scratch.values, scratch.values.size());
+  scratch.values.clear();
+  // A row counts when its ink exceeds a share of the median of both arms'
+  // inks. That median lies between the two arms' medians, so only a row
+  // between the shares of those needs it worked out.
+  const double share = params.rowMassShare;
+  double low = 0, high = 0;
+  if (arms[0]->planeOk || arms[1]->planeOk) {
+    const double m0 = arms[0]->planeOk ? arms[0]->medianMass : arms[1]->medianMass;
+    const double m1 = arms[1]->planeOk ? arms[1]->medianMass : arms[0]->medianMass;
+    low = std::min(m0, m1), high = std::max(m0, m1);
+  }
+  bool undecided = false;
+  for (const Row& row : scratch.rows)
+    undecided = undecided || (row.planeOk && row.measured && row.mass > share * low &&
+                              !(row.mass > share * high));
+  double medianMass = low;
+  if (undecided) {
+    for (const Row& row : scratch.rows)
+      if (row.planeOk) scratch.values.push_back(row.mass);
+    medianMass = MedianOf(scratch.values, scratch.values.size());
+  }
   for (Row& row : scratch.rows)
-    row.inlier = row.valid =
-        row.planeOk && row.mass > params.rowMassShare * medianMass && row.measured;
+    row.inlier = row.valid = row.planeOk && row.mass > share * medianMass && row.measured;
   const double q = line.curvature;
   const StraightFit f = RobustLine(c, q, params, scratch);
   if (!f.ok || !CountRows(c, q, f, params, scratch, fit)) return fit;
@@ -587,6 +609,7 @@ MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& 
     scratch.values.push_back(row.planeOk ? row.mass : 0.0);
   }
   out.medianMass = MedianOf(scratch.values, scratch.values.size());
+  out.planeOk = planeOk[arm];
   out.rows.reserve(scratch.rows.size());
   for (const Row& row : scratch.rows)
     out.rows.push_back(

@@ -47,6 +47,7 @@ struct MeasuredRow {
   int bandTo = -1;        // the others in the background ring
   size_t first = 0;       // its first sample in the fit's buffer
   double mass = 0;        // Σω·D
+  double sum = 0;         // ΣD over the window
   double centre = 0;      // the line's centre, from xk
   double centroid = 0;    // the centroid's centre, from xk
   double floor = 0;       // the centre's rounding floor
@@ -151,6 +152,7 @@ struct MeasuredArm {
     double laidAt = 0;      // the line in the row when the window was laid
   };
   std::vector<Row> rows;
+  bool planeOk = false;   // its background plane was fitted
   double medianMass = 0;  // the median ink of its rows
 };
 MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& line, int arm,

@@ -76,6 +76,7 @@ double TemplateSlope(const TemplateShape& t, double s) { return Evaluator(t).Slo
 LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requestedStep)
     : shape_(shape), range_(range), perPixel_(std::max(1.0, std::round(1 / requestedStep))) {
   const double step = 1 / perPixel_;
+  pixelsPerNode_ = step;
   const size_t n = static_cast<size_t>(std::ceil(2 * range * perPixel_)) + 2;
   last_ = static_cast<double>(n - 2);
   // The sharp template's slope has steps: tabulate the slope as the

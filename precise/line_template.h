@@ -64,7 +64,7 @@ class LineTemplate {
     const double end = t0 + static_cast<double>(n - 1) * perPixel_;
     if (!(t0 >= 0 && end < last_)) return StepSumsAtEnds(s0, n, d);
     const size_t first = static_cast<size_t>(t0);
-    return TemplateStepSums(Quad(first), t0 - static_cast<double>(first), d, n);
+    return TemplateStepSums(QuadFast(first), t0 - static_cast<double>(first), d, n);
   }
 
  private:
@@ -74,11 +74,21 @@ class LineTemplate {
     const size_t phases = static_cast<size_t>(perPixel_);
     return &quads_[4 * ((k % phases) * pixels_ + k / phases)];
   }
+  // The same without an integer division (tens of cycles, twice a row).
+  const double* QuadFast(size_t k) const {
+    const long phases = static_cast<long>(perPixel_);
+    long pixel = static_cast<long>(static_cast<double>(k) * pixelsPerNode_);
+    long phase = static_cast<long>(k) - pixel * phases;
+    if (phase < 0) --pixel, phase += phases;  // the product rounded either way
+    if (phase >= phases) ++pixel, phase -= phases;
+    return &quads_[4 * (static_cast<size_t>(phase) * pixels_ + static_cast<size_t>(pixel))];
+  }
   // The same where some samples lie beyond the table: their end values.
   TemplateSums StepSumsAtEnds(double s0, int n, const double* d) const;
 
   TemplateShape shape_;
   double range_, perPixel_, last_;  // perPixel_: nodes per pixel, a whole number
+  double pixelsPerNode_;            // 1 / perPixel_
   size_t pixels_;                   // quads per phase
   std::vector<double> quads_;
 };
