@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <vector>
 
 namespace qova::precise {
@@ -11,7 +12,7 @@ std::optional<double> SnapLine(const GreyView& view, Vec2 c, const LineGeometry&
   const int reach = std::max(2, static_cast<int>(window * line.spacing));
   if (!(reach < 100000)) return std::nullopt;
   const double stretch = std::sqrt(1 + line.slope * line.slope);
-  std::vector<double> sum(static_cast<size_t>(2 * reach + 1), 0.0);
+  std::vector<int64_t> ink(static_cast<size_t>(2 * reach + 1), 0);
   int rows = 0;
   double rounding = 0;  // Σ (rounded line − line) over the rows
   for (int side : {-1, 1}) {
@@ -29,17 +30,16 @@ std::optional<double> SnapLine(const GreyView& view, Vec2 c, const LineGeometry&
       const double xk = c.x + line.slope * dy + line.curvature * dy * dy;
       const double x0 = std::floor(xk + 0.5);
       if (!(x0 - reach >= 0 && x0 + reach <= view.Width() - 1)) continue;
-      const int xc = static_cast<int>(x0);
-      for (int o = -reach; o <= reach; ++o)
-        sum[static_cast<size_t>(o + reach)] += view.At(xc + o, y);
+      view.AddRun(static_cast<int>(x0) - reach, y, 2 * reach + 1, ink.data());
       rounding += x0 - xk;
       ++rows;
     }
   }
   if (rows < 2) return std::nullopt;
   const int n = 2 * reach + 1;
-  std::vector<double> m(sum.size());
-  for (int i = 0; i < n; ++i) m[static_cast<size_t>(i)] = sum[static_cast<size_t>(i)] / rows;
+  std::vector<double> m(ink.size());
+  for (int i = 0; i < n; ++i)
+    m[static_cast<size_t>(i)] = static_cast<double>(ink[static_cast<size_t>(i)]) / rows;
   // The trend: the straight line through the means of the two end eighths.
   const int end = std::max(1, n / 8);
   double leftX = 0, leftY = 0, rightX = 0, rightY = 0;

@@ -22,24 +22,12 @@ constexpr double kTemplateSettled = 1e-3;
 // grey levels differently (a sharp edge changes by a grey level in less).
 constexpr int kPhaseBins = 100;
 
-struct Row {
-  int arm = 0;          // 0: before the crossing, 1: after
-  int y = 0;            // the row
-  double dy = 0;        // Y, the row's offset from the crossing
-  double xk = 0;        // the current line in this row
-  int x0 = 0, n = 0;    // first pixel and count of the window
-  size_t first = 0;     // its first sample
-  double mass = 0;      // Σω·D
-  double centre = 0;    // the line's centre, from xk
-  double centroid = 0;  // the centroid's centre, from xk
-  double floor = 0;     // the centre's rounding floor
-  bool valid = false, inlier = false;
-};
+using Row = MeasuredRow;
 
 // Buffers of one thread, reused by every line it fits.
 struct Scratch {
   std::vector<Row> rows;
-  std::vector<double> samples, z, values, t, dt;
+  std::vector<double> samples, z, values;
 };
 Scratch& ThreadScratch() {
   thread_local Scratch scratch;
@@ -53,12 +41,13 @@ bool Solve3(const double m[9], const double b[3], double x[3]) {
                c2 = m[3] * m[7] - m[4] * m[6];
   const double det = m[0] * c0 - m[1] * c1 + m[2] * c2;
   if (!(std::fabs(det) > 1e-12 * std::fabs(m[0] * m[4] * m[8]))) return false;
-  x[0] =
-      (b[0] * c0 - m[1] * (b[1] * m[8] - m[5] * b[2]) + m[2] * (b[1] * m[7] - m[4] * b[2])) / det;
-  x[1] =
-      (m[0] * (b[1] * m[8] - m[5] * b[2]) - b[0] * c1 + m[2] * (m[3] * b[2] - b[1] * m[6])) / det;
-  x[2] =
-      (m[0] * (m[4] * b[2] - b[1] * m[7]) - m[1] * (m[3] * b[2] - b[1] * m[6]) + b[0] * c2) / det;
+  const double inverse = 1 / det;
+  x[0] = (b[0] * c0 - m[1] * (b[1] * m[8] - m[5] * b[2]) + m[2] * (b[1] * m[7] - m[4] * b[2])) *
+         inverse;
+  x[1] = (m[0] * (b[1] * m[8] - m[5] * b[2]) - b[0] * c1 + m[2] * (m[3] * b[2] - b[1] * m[6])) *
+         inverse;
+  x[2] = (m[0] * (m[4] * b[2] - b[1] * m[7]) - m[1] * (m[3] * b[2] - b[1] * m[6]) + b[0] * c2) *
+         inverse;
   return std::isfinite(x[0]) && std::isfinite(x[1]) && std::isfinite(x[2]);
 }
 
@@ -66,9 +55,11 @@ bool Solve3(const double m[9], const double b[3], double x[3]) {
 // the ring's pixels.
 struct PlaneSums {
   double n = 0, s = 0, t = 0, ss = 0, st = 0, tt = 0, v = 0, sv = 0, tv = 0;
-  void Add(double si, double ti, double vi) {
-    n += 1, s += si, t += ti, ss += si * si, st += si * ti, tt += ti * ti;
-    v += vi, sv += si * vi, tv += ti * vi;
+  // A row's ring pixels, all at Y = ti, from their count and sums of s,
+  // s², v and s·v.
+  void AddRow(double ti, double cn, double cs, double css, double cv, double csv) {
+    n += cn, s += cs, t += cn * ti, ss += css, st += cs * ti, tt += cn * ti * ti;
+    v += cv, sv += csv, tv += cv * ti;
   }
   bool Solve(double b[3]) const {
     const double m[9] = {n, s, t, s, ss, st, t, st, tt};
@@ -110,48 +101,30 @@ StraightFit FitStraight(const std::vector<Row>& rows, const std::vector<double>&
   return f;
 }
 
-// The background-subtracted centroid of a row with the tapered band weight
-// ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
-// every sub-pixel phase, so the window itself adds no bias.
-void Centroid(Row& row, const double* d, double inner) {
-  double m = 0, ms = 0, ww = 0, wws = 0, wwss = 0;
-  for (int i = 0; i < row.n; ++i) {
-    const double s = row.x0 + i - row.xk;
-    const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
-    m += w * d[i], ms += w * s * d[i];
-    ww += w * w, wws += w * w * s, wwss += w * w * s * s;
-  }
-  row.mass = m;
-  row.centre = m > 0 ? ms / m : 0;
-  // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
-  const double spread = wwss - 2 * row.centre * wws + row.centre * row.centre * ww;
-  row.floor = m > 0 ? kRoundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
-}
-
 // The shift d minimising Σ(D − β − A·T(s − d))² over the row's window:
 // Gauss-Newton on (β, A, d) together from `d`, each step of d clipped.
-// false when the fit leaves the band or finds no positive line.
+// false when the fit leaves the band or finds no positive line. The normal
+// equations come from the sums of T, T', their products and D's products
+// with them, so each sample costs a handful of operations.
 bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double d, double limit,
                     const PreciseParams& params) {
   const double s0 = row.x0 - row.xk;
+  const double n = row.n;
   // The ink of a row is about A times the template's area, the box width;
   // β and A settle in the first step, the model being linear in them.
   double beta = 0, a = row.mass / std::max(t.Shape().w, 0.5);
   double slopes = 0;  // Σ T'², at the last step's d
-  std::vector<double>& tvs = ThreadScratch().t;
-  std::vector<double>& tss = ThreadScratch().dt;
-  tvs.resize(static_cast<size_t>(row.n)), tss.resize(static_cast<size_t>(row.n));
+  const double sD = row.sum;
   for (int step = 0; step < params.templateSteps; ++step) {
-    double sT = 0, sG = 0, sTT = 0, sTG = 0, sGG = 0, sR = 0, sTR = 0, sGR = 0, tt = 0;
-    t.Run(s0 - d, row.n, tvs.data(), tss.data());
-    for (int i = 0; i < row.n; ++i) {
-      const double tv = tvs[static_cast<size_t>(i)], ts = tss[static_cast<size_t>(i)];
-      const double g = -a * ts, r = dv[i] - beta - a * tv;
-      sT += tv, sG += g, sTT += tv * tv, sTG += tv * g, sGG += g * g;
-      sR += r, sTR += tv * r, sGR += g * r, tt += ts * ts;
-    }
-    slopes = tt;
-    const double m[9] = {static_cast<double>(row.n), sT, sG, sT, sTT, sTG, sG, sTG, sGG};
+    const TemplateSums u = t.StepSums(s0 - d, row.n, dv);
+    const double sT = u.t;
+    // With g = −A·T' (the slope in d) and r = D − β − A·T (the residual).
+    const double sG = -a * u.p, sTG = -a * u.tp, sGG = a * a * u.pp;
+    const double sR = sD - beta * n - a * sT;
+    const double sTR = u.dt - beta * sT - a * u.tt;
+    const double sGR = -a * (u.dp - beta * u.p - a * u.tp);
+    slopes = u.pp;
+    const double m[9] = {n, sT, sG, sT, u.tt, sTG, sG, sTG, sGG};
     const double rhs[3] = {sR, sTR, sGR};
     double delta[3];
     if (!Solve3(m, rhs, delta)) return false;
@@ -168,30 +141,10 @@ bool TemplateCentre(Row& row, const double* dv, const LineTemplate& t, double d,
 }
 
 // The grey levels of every row's window into out (at each row's first).
-// Along the image's rows the pixels are read row by row; on the transposed
-// view the windows run down image columns, so they are read across all rows
-// at once, one image row at a time, to keep to neighbouring pixels.
+// On the transposed view a window runs down an image column; the rows of an
+// arm are neighbouring columns, so their windows share cache lines.
 void Gather(const GreyView& view, const std::vector<Row>& rows, double* out) {
-  if (!view.Transposed()) {
-    for (const Row& row : rows) view.ReadRun(row.x0, row.y, row.n, out + row.first);
-    return;
-  }
-  size_t from = 0;
-  while (from < rows.size()) {
-    // A run of rows that are neighbouring image columns.
-    size_t to = from + 1;
-    while (to < rows.size() && rows[to].y == rows[to - 1].y + 1) ++to;
-    int low = rows[from].x0, high = rows[from].x0 + rows[from].n - 1;
-    for (size_t r = from; r < to; ++r)
-      low = std::min(low, rows[r].x0), high = std::max(high, rows[r].x0 + rows[r].n - 1);
-    for (int x = low; x <= high; ++x)
-      for (size_t r = from; r < to; ++r) {
-        const Row& row = rows[r];
-        if (x >= row.x0 && x < row.x0 + row.n)
-          out[row.first + static_cast<size_t>(x - row.x0)] = view.At(x, row.y);
-      }
-    from = to;
-  }
+  for (const Row& row : rows) view.ReadRun(row.x0, row.y, row.n, out + row.first);
 }
 
 // The median of the first n values of v (reordered).
@@ -214,50 +167,42 @@ double LineAt(Vec2 c, const LineGeometry& line, double q, double dy) {
   return c.x + line.slope * dy + q * dy * dy;
 }
 
-// Whether the last fit's windows still hold the band, with a pixel to
-// spare, about the line as it now lies.
-bool LayoutHolds(const RowMemory* memory, Vec2 c, const LineGeometry& line, const Band& band) {
-  if (!memory || memory->layout.empty()) return false;
-  for (const RowMemory::Window& w : memory->layout) {
-    const double xk = LineAt(c, line, band.q, w.y - c.y);
-    if (!(w.x0 <= xk - band.inner - 1 && w.x0 + w.n - 1 >= xk + band.inner + 1)) return false;
+// Whether the rows and windows are those of the last fit.
+bool SameLayout(const std::vector<Row>& rows, const RowMemory& memory) {
+  if (rows.size() != memory.layout.size()) return false;
+  for (size_t r = 0; r < rows.size(); ++r) {
+    const RowMemory::Window& w = memory.layout[r];
+    if (rows[r].arm != w.arm || rows[r].y != w.y || rows[r].x0 != w.x0 || rows[r].n != w.n)
+      return false;
   }
   return true;
 }
 
-// The last fit, x = c'.x + α + β·(y − c'.y) + q·(y − c'.y)², written about c.
-LineFit Recentred(const RowMemory& memory, Vec2 c, double q) {
-  LineFit same = memory.lastFit;
-  const double shift = c.y - memory.lastCentre.y;
-  same.alpha = memory.lastCentre.x - c.x + same.alpha + same.beta * shift + q * shift * shift;
+// A line fit about c', x = c'.x + α + β·(y − c'.y) + q·(y − c'.y)², written
+// about c.
+LineFit MovedTo(const LineFit& fit, Vec2 from, Vec2 c, double q) {
+  LineFit same = fit;
+  const double shift = c.y - from.y;
+  same.alpha = from.x - c.x + same.alpha + same.beta * shift + q * shift * shift;
   same.beta += 2 * q * shift;
   same.reused = true;
   return same;
 }
 
+LineFit Recentred(const RowMemory& memory, Vec2 c, double q) {
+  return MovedTo(memory.lastFit, memory.lastCentre, c, q);
+}
+
 // The rows of both arms, from the crossing's core out to the next one's,
-// with their windows (the last fit's, when `keep`), and room for their
-// grey levels.
+// with their windows (the last fit's where the line stayed within `hold`
+// of where it was laid), and room for their grey levels.
 void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line, const Band& band,
-             int rowStep, const RowMemory* keep, Scratch& scratch, LineFit& fit) {
-  auto add = [&](Row row) {
-    row.dy = row.y - c.y;
-    row.xk = LineAt(c, line, band.q, row.dy);
-    row.first = scratch.samples.size();
-    scratch.samples.resize(scratch.samples.size() + static_cast<size_t>(row.n));
-    scratch.rows.push_back(row);
-    ++fit.arms[row.arm].rows;
-  };
-  if (keep) {
-    for (const RowMemory::Window& w : keep->layout) {
-      Row row;
-      row.arm = w.arm, row.y = w.y, row.x0 = w.x0, row.n = w.n;
-      add(row);
-    }
-    return;
-  }
+             int rowStep, const RowMemory* memory, double hold, Scratch& scratch, LineFit& fit,
+             int onlyArm = -1) {
   const double k = std::sqrt(1 + line.slope * line.slope);
+  size_t samples = scratch.samples.size();
   for (int arm = 0; arm < 2; ++arm) {
+    if (onlyArm >= 0 && arm != onlyArm) continue;
     const double length = arm == 0 ? line.armBefore : line.armAfter;
     const double lo = core / k, hi = (length - core) / k;
     if (!(hi >= lo) || !(hi < 1e6)) continue;
@@ -265,15 +210,41 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
     const double yFrom = std::max(0.0, std::ceil(from));
     const double yTo = std::min(view.Height() - 1.0, std::floor(to));
     for (double yy = yFrom; yy <= yTo; yy += rowStep) {
-      const double xk = LineAt(c, line, band.q, yy - c.y);
-      const double x0 = std::ceil(xk - band.outer), x1 = std::floor(xk + band.outer);
-      if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
       Row row;
       row.arm = arm, row.y = static_cast<int>(yy);
-      row.x0 = static_cast<int>(x0), row.n = static_cast<int>(x1 - x0) + 1;
-      add(row);
+      row.dy = yy - c.y;
+      row.xk = LineAt(c, line, band.q, row.dy);
+      const RowMemory::Entry* last = memory ? memory->Find(row.y) : nullptr;
+      if (last && std::fabs(row.xk - last->laidAt) <= hold) {
+        row.x0 = last->x0, row.n = last->n, row.laidAt = last->laidAt;
+      } else {
+        const double x0 = CeilFast(row.xk - band.outer), x1 = FloorFast(row.xk + band.outer);
+        if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
+        row.x0 = static_cast<int>(x0), row.n = static_cast<int>(x1 - x0) + 1;
+        row.laidAt = row.xk;
+      }
+      row.first = samples;
+      samples += static_cast<size_t>(row.n);
+      scratch.rows.push_back(row);
+      ++fit.arms[row.arm].rows;
     }
   }
+  scratch.samples.resize(samples);
+}
+
+// Which of a row's pixels lie in the band (|s| <= inner), the others
+// being the background ring: a run in the middle of the window.
+void FindBand(Row& row, double inner) {
+  auto left = [&](int i) { return row.x0 + i - row.xk < -inner; };
+  auto right = [&](int i) { return row.x0 + i - row.xk > inner; };
+  // From the nearest whole pixels, then checked by the rule itself.
+  int from = static_cast<int>(std::clamp(CeilFast(row.xk - inner) - row.x0, 0.0, 1.0 * row.n));
+  while (from > 0 && !left(from - 1)) --from;
+  while (from < row.n && left(from)) ++from;
+  int to = static_cast<int>(std::clamp(FloorFast(row.xk + inner) - row.x0, -1.0, row.n - 1.0));
+  while (to < row.n - 1 && !right(to + 1)) ++to;
+  while (to >= from && right(to)) --to;
+  row.bandFrom = from, row.bandTo = to;
 }
 
 // Per arm the background plane B0 + B1·s + B2·Y, fitted to the ring
@@ -283,12 +254,22 @@ void LayRows(const GreyView& view, double core, Vec2 c, const LineGeometry& line
 // levels, is divided out of the ink so that the line stays symmetric.
 void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch, bool planeOk[2]) {
   PlaneSums ring[2];
-  for (const Row& row : scratch.rows) {
+  for (Row& row : scratch.rows) {
+    FindBand(row, band.inner);
+    // Over the ring's pixels i, s = c + i: Σs, Σs² from Σi, Σi², and Σv,
+    // Σi·v summed exactly (whole numbers).
     const double* v = scratch.samples.data() + row.first;
-    for (int i = 0; i < row.n; ++i) {
-      const double s = row.x0 + i - row.xk;
-      if (std::fabs(s) > band.inner) ring[row.arm].Add(s, row.dy, v[i]);
-    }
+    double cv = 0, civ = 0;
+    long cn = 0, ci = 0, cii = 0;
+    auto add = [&](long from, long to) {  // the pixels from ... to − 1
+      for (long i = from; i < to; ++i) cv += v[i], civ += static_cast<double>(i) * v[i];
+      cn += to - from, ci += (from + to - 1) * (to - from) / 2;
+      cii += ((to - 1) * to * (2 * to - 1) - (from - 1) * from * (2 * from - 1)) / 6;
+    };
+    add(0, row.bandFrom);
+    add(row.bandTo + 1, row.n);
+    const double c = row.x0 - row.xk, n = cn, i1 = ci, i2 = cii;
+    ring[row.arm].AddRow(row.dy, n, n * c + i1, n * c * c + 2 * c * i1 + i2, cv, c * cv + civ);
   }
   double plane[2][3] = {};
   double relativeSlope[2] = {0, 0};
@@ -299,17 +280,44 @@ void SubtractBackground(const GreyView& view, const Band& band, Scratch& scratch
     const double slope = view.LinesDark() ? -plane[arm][1] : plane[arm][1];
     if (level > kThirds) relativeSlope[arm] = std::clamp(slope / level, -0.05, 0.05);
   }
-  for (const Row& row : scratch.rows) {
-    if (!planeOk[row.arm]) continue;
+  for (Row& row : scratch.rows) {
+    row.planeOk = planeOk[row.arm];
+    if (!row.planeOk) continue;
     const double* b = plane[row.arm];
     const double kappa = relativeSlope[row.arm];
+    const double level = b[0] + b[2] * row.dy;
+    const double c = row.x0 - row.xk;
     double* d = scratch.samples.data() + row.first;
+    double sum = 0;
     for (int i = 0; i < row.n; ++i) {
-      const double s = row.x0 + i - row.xk;
+      const double s = c + i;
       // (1 − κs) for 1/(1 + κs): the lighting is a plane to first order anyway.
-      d[i] = (d[i] - (b[0] + b[1] * s + b[2] * row.dy)) * (1 - kappa * s);
+      d[i] = (d[i] - (level + b[1] * s)) * (1 - kappa * s);
+      sum += d[i];
     }
+    row.sum = sum;
   }
+}
+
+// The background-subtracted centroid of a row with the tapered band weight
+// ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
+// every sub-pixel phase, so the window itself adds no bias. Beyond the band
+// ω is 0. The rounding floor only where no template will take its place.
+void Centroid(Row& row, const double* d, double inner, bool floor) {
+  const double c = row.x0 - row.xk;
+  double m = 0, ms = 0, ww = 0, wws = 0, wwss = 0;
+  for (int i = row.bandFrom; i <= row.bandTo; ++i) {
+    const double s = c + i;
+    const double w = std::clamp(inner - std::fabs(s), 0.0, 1.0);
+    m += w * d[i], ms += w * s * d[i];
+    if (floor) ww += w * w, wws += w * w * s, wwss += w * w * s * s;
+  }
+  row.mass = m;
+  row.centre = m > 0 ? ms / m : 0;
+  if (!floor) return;
+  // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
+  const double spread = wwss - 2 * row.centre * wws + row.centre * row.centre * ww;
+  row.floor = m > 0 ? kRoundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
 }
 
 // Each row's centre (the centroid, then with a template the template's
@@ -322,7 +330,7 @@ void MeasureRows(const FamilyContext& family, const Band& band, const PrecisePar
   values.clear();
   for (Row& row : scratch.rows) {
     if (!planeOk[row.arm]) continue;
-    Centroid(row, scratch.samples.data() + row.first, band.inner);
+    Centroid(row, scratch.samples.data() + row.first, band.inner, !family.lineTemplate);
     row.centroid = row.centre;
     values.push_back(row.mass);
   }
@@ -334,7 +342,7 @@ void MeasureRows(const FamilyContext& family, const Band& band, const PrecisePar
       // The template's fit is the same wherever the window was placed, as
       // long as it holds the same pixels: then the last one stands.
       const RowMemory::Entry* last = memory ? memory->Find(row.y) : nullptr;
-      if (last && last->x0 == row.x0 && last->n == row.n) {
+      if (last && !std::isnan(last->centre) && last->x0 == row.x0 && last->n == row.n) {
         row.centre = last->centre - row.xk;
         row.floor = last->floor;
         row.valid = std::fabs(row.centre) < band.limit;
@@ -366,9 +374,18 @@ StraightFit RobustLine(Vec2 c, double q, const PreciseParams& params, Scratch& s
   StraightFit f = FitStraight(rows, z);
   for (int round = 0; round < params.rejectRounds && f.ok; ++round) {
     scratch.values.clear();
+    size_t withinFloor = 0;
     for (size_t r = 0; r < rows.size(); ++r)
-      if (rows[r].valid) scratch.values.push_back(std::fabs(z[r] - f.alpha - f.beta * rows[r].dy));
-    const double mad = std::max(MedianOf(scratch.values, scratch.values.size()), params.madFloor);
+      if (rows[r].valid) {
+        const double e = std::fabs(z[r] - f.alpha - f.beta * rows[r].dy);
+        scratch.values.push_back(e);
+        withinFloor += e <= params.madFloor;
+      }
+    // When more than half lie within the floor, so does the median.
+    const size_t count = scratch.values.size();
+    const double mad = withinFloor > count / 2
+                           ? params.madFloor
+                           : std::max(MedianOf(scratch.values, count), params.madFloor);
     const double cut = params.rejectSigmas * 1.4826 * mad;
     bool changed = false;
     for (size_t r = 0; r < rows.size(); ++r) {
@@ -396,7 +413,7 @@ bool CountRows(Vec2 c, double q, const StraightFit& f, const PreciseParams& para
       ++fit.arms[row.arm].usable, ++kept;
       scratch.values.push_back(row.floor);
       const double at = c.x + f.alpha + f.beta * row.dy + q * row.dy * row.dy;
-      const double phase = at - std::floor(at);
+      const double phase = at - FloorFast(at);
       phases.set(std::min(kPhaseBins - 1, static_cast<int>(phase * kPhaseBins)));
     }
   if (kept < params.minRows || fit.arms[0].usable < params.minRowsPerArm ||
@@ -409,11 +426,19 @@ bool CountRows(Vec2 c, double q, const StraightFit& f, const PreciseParams& para
 
 void Remember(const FamilyContext& family, Vec2 c, const LineFit& fit, const Scratch& scratch,
               RowMemory& memory) {
-  if (family.lineTemplate)
-    for (const Row& row : scratch.rows)
-      if (row.valid) memory.Set(row.y, {row.x0, row.n, row.xk + row.centre, row.floor});
   memory.layout.clear();
-  for (const Row& row : scratch.rows) memory.layout.push_back({row.arm, row.y, row.x0, row.n});
+  for (const Row& row : scratch.rows) {
+    memory.layout.push_back({row.arm, row.y, row.x0, row.n});
+    RowMemory::Entry e{row.x0, row.n, row.laidAt, NAN, 0};
+    if (family.lineTemplate) {
+      const RowMemory::Entry* last = memory.Find(row.y);
+      if (row.valid)
+        e.centre = row.xk + row.centre, e.floor = row.floor;
+      else if (last && last->x0 == row.x0 && last->n == row.n)
+        e.centre = last->centre, e.floor = last->floor;  // the same pixels' fit
+    }
+    memory.Set(row.y, e);
+  }
   memory.lastFit = fit;
   memory.lastCentre = c;
 }
@@ -440,16 +465,16 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
   const double k = std::sqrt(1 + line.slope * line.slope);
   const Band band{family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
                   line.curvature};
-  const bool keep = LayoutHolds(memory, c, line, band);
-  // The same pixels in every window give every row the same template fit
-  // and the line the same place: the last fit, about the new centre.
-  if (keep && family.lineTemplate && memory->lastFit.ok) return Recentred(*memory, c, band.q);
-
   LineFit fit;
   Scratch& scratch = ThreadScratch();
   scratch.rows.clear(), scratch.samples.clear();
-  LayRows(*family.view, family.core, c, line, band, options.rowStep, keep ? memory : nullptr,
+  LayRows(*family.view, family.core, c, line, band, options.rowStep, memory, params.windowHold,
           scratch, fit);
+  // The same pixels in every window give every row the same template fit
+  // and the line the same place: the last fit, about the new centre.
+  if (memory && family.lineTemplate && memory->lastFit.ok && SameLayout(scratch.rows, *memory))
+    return Recentred(*memory, c, band.q);
+
   Gather(*family.view, scratch.rows, scratch.samples.data());
   bool planeOk[2] = {false, false};
   SubtractBackground(*family.view, band, scratch, planeOk);
@@ -462,6 +487,167 @@ LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
   if (memory) Remember(family, c, fit, scratch, *memory);
   if (pool && fit.ok) PoolRows(family, c, band.q, f, scratch, *pool);
   return fit;
+}
+
+namespace {
+
+// The line through a crossing's measured arms, about c: each row counts
+// when its ink exceeds a share of the median row's of both arms and the
+// template fitted it.
+LineFit FitToArms(const MeasuredArm* const arms[2], Vec2 c, const LineGeometry& line,
+                  const PreciseParams& params) {
+  LineFit fit;
+  Scratch& scratch = ThreadScratch();
+  scratch.rows.clear(), scratch.values.clear();
+  for (int arm = 0; arm < 2; ++arm) {
+    for (const MeasuredArm::Row& measured : arms[arm]->rows) {
+      Row& row = scratch.rows.emplace_back();
+      row.arm = arm, row.y = measured.y, row.dy = row.y - c.y;
+      row.xk = measured.at, row.centre = 0;
+      row.floor = measured.floor, row.mass = measured.mass;
+      row.planeOk = measured.planeOk, row.measured = measured.measured;
+    }
+    fit.arms[arm].rows = static_cast<int>(arms[arm]->rows.size());
+    fit.arms[arm].medianMass = arms[arm]->medianMass;
+  }
+  scratch.values.clear();
+  // A row counts when its ink exceeds a share of the median of both arms'
+  // inks. That median lies between the two arms' medians, so only a row
+  // between the shares of those needs it worked out.
+  const double share = params.rowMassShare;
+  double low = 0, high = 0;
+  if (arms[0]->planeOk || arms[1]->planeOk) {
+    const double m0 = arms[0]->planeOk ? arms[0]->medianMass : arms[1]->medianMass;
+    const double m1 = arms[1]->planeOk ? arms[1]->medianMass : arms[0]->medianMass;
+    low = std::min(m0, m1), high = std::max(m0, m1);
+  }
+  bool undecided = false;
+  for (const Row& row : scratch.rows)
+    undecided = undecided || (row.planeOk && row.measured && row.mass > share * low &&
+                              !(row.mass > share * high));
+  double medianMass = low;
+  if (undecided) {
+    for (const Row& row : scratch.rows)
+      if (row.planeOk) scratch.values.push_back(row.mass);
+    medianMass = MedianOf(scratch.values, scratch.values.size());
+  }
+  for (Row& row : scratch.rows)
+    row.inlier = row.valid = row.planeOk && row.mass > share * medianMass && row.measured;
+  const double q = line.curvature;
+  const StraightFit f = RobustLine(c, q, params, scratch);
+  if (!f.ok || !CountRows(c, q, f, params, scratch, fit)) return fit;
+  fit.alpha = f.alpha, fit.beta = f.beta;
+  fit.varAlpha = f.varAlpha, fit.varBeta = f.varBeta, fit.covAlphaBeta = f.cov;
+  fit.ok = std::isfinite(fit.varAlpha) && std::isfinite(fit.floorVariance);
+  return fit;
+}
+
+// Whether the line lies within `hold` of where every window of the arms
+// was laid.
+bool ArmsHold(const MeasuredArm* const arms[2], Vec2 c, const LineFit& fit, double q, double hold) {
+  for (int arm = 0; arm < 2; ++arm)
+    for (const MeasuredArm::Row& row : arms[arm]->rows) {
+      const double dy = row.y - c.y;
+      if (!(std::fabs(c.x + fit.alpha + fit.beta * dy + q * dy * dy - row.laidAt) <= hold))
+        return false;
+    }
+  return true;
+}
+
+// The crossing's standard errors and arms from its two final line fits,
+// `move` being the last intersection's offset from the centre they were
+// fitted about.
+void Conclude(Vec2 c, Intersection move, const LineFit& lv, const LineFit& lh,
+              CrossingFit& result) {
+  // The covariance of the crossing through the intersection's Jacobian; each
+  // line's rounding floor joins its intercept.
+  const double d = 1 - lv.beta * lh.beta;
+  const double x = move.x, y = move.y;
+  const double varAv = lv.varAlpha + lv.floorVariance, varAh = lh.varAlpha + lh.floorVariance;
+  const double lineV = varAv + y * y * lv.varBeta + 2 * y * lv.covAlphaBeta;
+  const double lineH = varAh + x * x * lh.varBeta + 2 * x * lh.covAlphaBeta;
+  const double varX = (lineV + lv.beta * lv.beta * lineH) / (d * d);
+  const double varY = (lineH + lh.beta * lh.beta * lineV) / (d * d);
+  result.sigmaX = std::sqrt(std::max(0.0, varX));
+  result.sigmaY = std::sqrt(std::max(0.0, varY));
+  result.standardError = std::sqrt(result.sigmaX * result.sigmaX + result.sigmaY * result.sigmaY);
+  result.position = c;
+  result.arms[0] = lv.arms[0], result.arms[1] = lv.arms[1];
+  result.arms[2] = lh.arms[0], result.arms[3] = lh.arms[1];
+  result.slopeV = lv.beta, result.slopeH = lh.beta;
+  result.ok = std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(result.standardError);
+}
+
+}  // namespace
+
+MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& line, int arm,
+                       const PreciseParams& params, const FitOptions& options) {
+  const double k = std::sqrt(1 + line.slope * line.slope);
+  const Band band{family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
+                  line.curvature};
+  LineFit unused;
+  Scratch& scratch = ThreadScratch();
+  scratch.rows.clear(), scratch.samples.clear();
+  LayRows(*family.view, family.core, c, line, band, options.rowStep, nullptr, params.windowHold,
+          scratch, unused, arm);
+  Gather(*family.view, scratch.rows, scratch.samples.data());
+  bool planeOk[2] = {false, false};
+  SubtractBackground(*family.view, band, scratch, planeOk);
+  MeasuredArm out;
+  scratch.values.clear();
+  for (Row& row : scratch.rows) {
+    if (row.planeOk) {
+      const double* d = scratch.samples.data() + row.first;
+      Centroid(row, d, band.inner, !family.lineTemplate);
+      row.centroid = row.centre;
+      // Whether its ink suffices is for each crossing to say (against the
+      // median of both its arms); the template fits every row in the band.
+      row.measured = std::fabs(row.centre) < band.limit;
+      if (row.measured && family.lineTemplate)
+        row.measured = TemplateCentre(row, d, *family.lineTemplate, row.centre, band.limit, params);
+    }
+    scratch.values.push_back(row.planeOk ? row.mass : 0.0);
+  }
+  out.medianMass = MedianOf(scratch.values, scratch.values.size());
+  out.planeOk = planeOk[arm];
+  out.rows.reserve(scratch.rows.size());
+  for (const Row& row : scratch.rows)
+    out.rows.push_back(
+        {row.y, row.planeOk, row.measured, row.xk + row.centre, row.floor, row.mass, row.laidAt});
+  return out;
+}
+
+CrossingFit FitCrossingFromArms(Vec2 start, const LineGeometry& v, const LineGeometry& h,
+                                const MeasuredArm* const armsV[2],
+                                const MeasuredArm* const armsH[2], const PreciseParams& params,
+                                const FitOptions& options) {
+  CrossingFit result;
+  Vec2 c = start, fittedAt = start;
+  LineFit lv = FitToArms(armsV, start, v, params);
+  LineFit lh = FitToArms(armsH, InFrame(start, true), h, params);
+  Intersection move{0, 0};
+  const double wander = 0.5 * std::min(v.spacing, h.spacing);
+  for (int it = 1; it <= params.maxIterations; ++it) {
+    // The same rows give the same lines: after the first fit, the lines
+    // about the new centre.
+    if (it > 1) {
+      lv = MovedTo(lv, fittedAt, c, v.curvature);
+      lh = MovedTo(lh, InFrame(fittedAt, true), InFrame(c, true), h.curvature);
+      fittedAt = c;
+    }
+    if (!lv.ok || !lh.ok) return result;
+    if (!Intersect(lv.alpha, lv.beta, v.curvature, lh.alpha, lh.beta, h.curvature, move))
+      return result;
+    c = c + Vec2{move.x, move.y};
+    result.iterations = it;
+    if (!(Distance(c, start) <= wander)) return result;
+    if (std::hypot(move.x, move.y) < options.convergence) break;
+  }
+  if (!ArmsHold(armsV, fittedAt, lv, v.curvature, params.windowHold) ||
+      !ArmsHold(armsH, InFrame(fittedAt, true), lh, h.curvature, params.windowHold))
+    return result;
+  Conclude(c, move, lv, lh, result);
+  return result;
 }
 
 CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h,
@@ -496,23 +682,7 @@ CrossingFit FitCrossing(Vec2 start, const LineGeometry& v, const LineGeometry& h
     if (!(Distance(c, start) <= wander)) return result;
     if (std::hypot(move.x, move.y) < options.convergence) break;
   }
-  // The covariance of the crossing through the intersection's Jacobian; each
-  // line's rounding floor joins its intercept.
-  const double d = 1 - lv.beta * lh.beta;
-  const double x = move.x, y = move.y;
-  const double varAv = lv.varAlpha + lv.floorVariance, varAh = lh.varAlpha + lh.floorVariance;
-  const double lineV = varAv + y * y * lv.varBeta + 2 * y * lv.covAlphaBeta;
-  const double lineH = varAh + x * x * lh.varBeta + 2 * x * lh.covAlphaBeta;
-  const double varX = (lineV + lv.beta * lv.beta * lineH) / (d * d);
-  const double varY = (lineH + lh.beta * lh.beta * lineV) / (d * d);
-  result.sigmaX = std::sqrt(std::max(0.0, varX));
-  result.sigmaY = std::sqrt(std::max(0.0, varY));
-  result.standardError = std::sqrt(result.sigmaX * result.sigmaX + result.sigmaY * result.sigmaY);
-  result.position = c;
-  result.arms[0] = lv.arms[0], result.arms[1] = lv.arms[1];
-  result.arms[2] = lh.arms[0], result.arms[3] = lh.arms[1];
-  result.slopeV = lv.beta, result.slopeH = lh.beta;
-  result.ok = std::isfinite(c.x) && std::isfinite(c.y) && std::isfinite(result.standardError);
+  Conclude(c, move, lv, lh, result);
   if (result.ok && poolV) poolV->Merge(lastV);
   if (result.ok && poolH) poolH->Merge(lastH);
   return result;

@@ -41,19 +41,45 @@ class GreyView {
     return Thirds(*reinterpret_cast<const QRgb*>(p));
   }
 
+  // Adds J at n neighbouring columns x, x+1, ... of row y to sum[0 .. n):
+  // whole numbers, so that sums over any number of rows are exact.
+  void AddRun(int x, int y, int n, int64_t* sum) const {
+    const uchar* p =
+        bits_ + static_cast<qsizetype>(y) * rowStride_ + static_cast<qsizetype>(x) * columnStride_;
+    if (columnStride_ == 4) {
+      const QRgb* q = reinterpret_cast<const QRgb*>(p);
+      if (linesDark_)
+        for (int i = 0; i < n; ++i) sum[i] += 765 - Sum(q[i]);
+      else
+        for (int i = 0; i < n; ++i) sum[i] += Sum(q[i]);
+      return;
+    }
+    for (int i = 0; i < n; ++i, p += columnStride_) {
+      const int v = Sum(*reinterpret_cast<const QRgb*>(p));
+      sum[i] += linesDark_ ? 765 - v : v;
+    }
+  }
+
   // J at n neighbouring columns x, x+1, ... of row y.
   void ReadRun(int x, int y, int n, double* out) const {
     const uchar* p =
         bits_ + static_cast<qsizetype>(y) * rowStride_ + static_cast<qsizetype>(x) * columnStride_;
+    if (columnStride_ == 4) {
+      // Neighbouring pixels of an image row: one plain loop for each polarity.
+      const QRgb* q = reinterpret_cast<const QRgb*>(p);
+      if (linesDark_)
+        for (int i = 0; i < n; ++i) out[i] = 765 - Sum(q[i]);
+      else
+        for (int i = 0; i < n; ++i) out[i] = Sum(q[i]);
+      return;
+    }
     for (int i = 0; i < n; ++i, p += columnStride_)
       out[i] = Thirds(*reinterpret_cast<const QRgb*>(p));
   }
 
  private:
-  double Thirds(QRgb v) const {
-    const int sum = qRed(v) + qGreen(v) + qBlue(v);
-    return linesDark_ ? 765 - sum : sum;
-  }
+  static int Sum(QRgb v) { return qRed(v) + qGreen(v) + qBlue(v); }
+  double Thirds(QRgb v) const { return linesDark_ ? 765 - Sum(v) : Sum(v); }
 
   const uchar* bits_;
   bool linesDark_;

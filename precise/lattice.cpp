@@ -7,6 +7,7 @@
 #include <numeric>
 
 #include "precise/numeric.h"
+#include "precise/parallel_for.h"
 
 namespace qova::precise {
 namespace {
@@ -142,25 +143,31 @@ std::optional<double> DirectionMode(const std::vector<double>& degrees, double s
   return static_cast<double>(best - smooth.begin()) + 0.5;
 }
 
+// A vector to a neighbour, with its direction folded to 0..180 degrees.
+struct Neighbour {
+  Vec2 v;
+  double degrees;
+};
+
 // One lattice vector along direction theta: L = the median length of each
 // point's shortest neighbour vector within the tolerance of theta, then the
 // component-wise median of every neighbour vector near ±L·u.
-std::optional<Vec2> AxisVector(const std::vector<std::vector<Vec2>>& neighbours, double theta,
+std::optional<Vec2> AxisVector(const std::vector<std::vector<Neighbour>>& neighbours, double theta,
                                const PreciseParams& params) {
   const Vec2 u{std::cos(theta * kDegree), std::sin(theta * kDegree)};
   std::vector<double> lengths;
-  for (const auto& vs : neighbours) {
+  for (const auto& ns : neighbours) {
     double shortest = INFINITY;
-    for (const Vec2& v : vs)
-      if (AngleBetween(FoldedDegrees(v), theta) <= params.axisToleranceDeg)
-        shortest = std::min(shortest, Norm(v));
+    for (const Neighbour& n : ns)
+      if (AngleBetween(n.degrees, theta) <= params.axisToleranceDeg)
+        shortest = std::min(shortest, Norm(n.v));
     if (std::isfinite(shortest)) lengths.push_back(shortest);
   }
   if (lengths.empty()) return std::nullopt;
   const double l = Median(lengths);
   std::vector<double> xs, ys;
-  for (const auto& vs : neighbours)
-    for (const Vec2& v : vs) {
+  for (const auto& ns : neighbours)
+    for (const auto& [v, degrees] : ns) {
       if (Distance(v, u * l) < params.basisTolerance * l) xs.push_back(v.x), ys.push_back(v.y);
       if (Distance(v, u * -l) < params.basisTolerance * l) xs.push_back(-v.x), ys.push_back(-v.y);
     }
@@ -175,34 +182,39 @@ std::optional<LatticeBasis> EstimateBasis(std::span<const Vec2> points,
   if (points.size() < 3) return std::nullopt;
   const PointIndex index(points, 1);
   // Neighbours nearer than a third of the typical fourth-nearest distance
-  // are duplicates of the point, whose directions mean nothing.
-  std::vector<double> fourth;
-  for (size_t i = 0; i < points.size(); ++i) {
+  // are duplicates of the point, whose directions mean nothing. (Each
+  // point's search on its own, the points side by side.)
+  std::vector<double> fourthOf(points.size(), NAN);
+  ParallelFor(points.size(), params.threads, [&](size_t i) {
     const auto nn = index.Nearest(points[i], 4, 0, static_cast<int>(i));
-    if (!nn.empty()) fourth.push_back(Distance(points[static_cast<size_t>(nn.back())], points[i]));
-  }
+    if (!nn.empty()) fourthOf[i] = Distance(points[static_cast<size_t>(nn.back())], points[i]);
+  });
+  std::vector<double> fourth;
+  for (double d : fourthOf)
+    if (!std::isnan(d)) fourth.push_back(d);
   const double minDistance = std::max(1.0, 0.35 * Median(fourth));
-  std::vector<std::vector<Vec2>> neighbours(points.size());
-  std::vector<double> directions;
-  for (size_t i = 0; i < points.size(); ++i) {
+  std::vector<std::vector<Neighbour>> neighbours(points.size());
+  ParallelFor(points.size(), params.threads, [&](size_t i) {
     for (int m : index.Nearest(points[i], params.neighbours, minDistance, static_cast<int>(i))) {
       const Vec2 v = points[static_cast<size_t>(m)] - points[i];
-      neighbours[i].push_back(v);
-      directions.push_back(FoldedDegrees(v));
+      neighbours[i].push_back({v, FoldedDegrees(v)});
     }
-  }
+  });
+  std::vector<double> directions;
+  for (const auto& ns : neighbours)
+    for (const Neighbour& n : ns) directions.push_back(n.degrees);
   const auto theta1 = DirectionMode(directions, params.angleSmoothBins);
   if (!theta1) return std::nullopt;
   // The second direction: each point's shortest vector well away from the
   // first, so that a non-square pitch does not pick the diagonals.
   std::vector<double> second;
-  for (const auto& vs : neighbours) {
-    const Vec2* shortest = nullptr;
-    for (const Vec2& v : vs)
-      if (AngleBetween(FoldedDegrees(v), *theta1) >= params.secondAxisMinDeg &&
-          (!shortest || Norm(v) < Norm(*shortest)))
-        shortest = &v;
-    if (shortest) second.push_back(FoldedDegrees(*shortest));
+  for (const auto& ns : neighbours) {
+    const Neighbour* shortest = nullptr;
+    for (const Neighbour& n : ns)
+      if (AngleBetween(n.degrees, *theta1) >= params.secondAxisMinDeg &&
+          (!shortest || Norm(n.v) < Norm(shortest->v)))
+        shortest = &n;
+    if (shortest) second.push_back(shortest->degrees);
   }
   const auto theta2 = DirectionMode(second, params.angleSmoothBins);
   if (!theta2) return std::nullopt;

@@ -18,11 +18,12 @@ std::optional<double> SupportHalfWidth(const GreyView& view, std::span<const Vec
   if (!(reach >= 1 && reach < 1e5)) return std::nullopt;
   const double bin = params.supportBin;
   const int half = static_cast<int>(std::ceil(reach / bin)) + 1;
-  std::vector<double> sum(static_cast<size_t>(2 * half + 1)), count(sum.size());
+  std::vector<double> sum(static_cast<size_t>(2 * half + 1)), count(sum.size()), row;
   for (size_t k = 0; k < centres.size(); ++k) {
     const Vec2 c = centres[k];
     const LineGeometry& g = lines[k];
     const double stretch = std::sqrt(1 + g.slope * g.slope);
+    const double perBin = 1 / (stretch * bin);  // bins a pixel along the row
     for (int side : {-1, 1}) {
       const double arm = side < 0 ? g.armBefore : g.armAfter;
       const double from = (params.snapArmFrom * arm + 1) / stretch;
@@ -37,11 +38,13 @@ std::optional<double> SupportHalfWidth(const GreyView& view, std::span<const Vec
         const double xk = c.x + g.slope * dy + g.curvature * dy * dy;
         const double x0 = std::ceil(xk - reach * stretch), x1 = std::floor(xk + reach * stretch);
         if (!(x0 >= 0 && x1 <= view.Width() - 1)) continue;
-        for (int x = static_cast<int>(x0); x <= static_cast<int>(x1); ++x) {
-          const double s = (x - xk) / stretch;
-          const int b = static_cast<int>(std::floor(s / bin + 0.5)) + half;
+        const int first = static_cast<int>(x0), n = static_cast<int>(x1 - x0) + 1;
+        row.resize(static_cast<size_t>(n));
+        view.ReadRun(first, y, n, row.data());
+        for (int i = 0; i < n; ++i) {
+          const int b = static_cast<int>(FloorFast((first + i - xk) * perBin + 0.5)) + half;
           if (b < 0 || b >= static_cast<int>(sum.size())) continue;
-          sum[static_cast<size_t>(b)] += view.At(x, y);
+          sum[static_cast<size_t>(b)] += row[static_cast<size_t>(i)];
           count[static_cast<size_t>(b)] += 1;
         }
       }

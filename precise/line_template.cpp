@@ -43,39 +43,71 @@ std::vector<double> Taps(double sd) {
   return g;
 }
 
-template <class F>
-double Filtered(const TemplateShape& t, double s, F f) {
-  const std::vector<double> g = Taps(t.sigmaD);
-  const int reach = static_cast<int>(g.size() / 2);
-  double sum = 0;
-  for (int k = -reach; k <= reach; ++k) sum += g[static_cast<size_t>(k + reach)] * f(s - k);
-  return sum;
-}
+// One shape's T and T' at any s: the filter's taps are worked out once, not
+// at every evaluation (the fits of the shape evaluate it a million times).
+class Evaluator {
+ public:
+  explicit Evaluator(const TemplateShape& t) : t_(t), taps_(Taps(t.sigmaD)) {}
+  double Value(double s) const {
+    return Filtered(s, [&](double x) { return Continuous(t_.w, t_.sigmaC, x); });
+  }
+  double Slope(double s) const {
+    return Filtered(s, [&](double x) { return ContinuousSlope(t_.w, t_.sigmaC, x); });
+  }
+
+ private:
+  template <class F>
+  double Filtered(double s, F f) const {
+    const int reach = static_cast<int>(taps_.size() / 2);
+    double sum = 0;
+    for (int k = -reach; k <= reach; ++k) sum += taps_[static_cast<size_t>(k + reach)] * f(s - k);
+    return sum;
+  }
+  TemplateShape t_;
+  std::vector<double> taps_;
+};
 
 }  // namespace
 
-double TemplateValue(const TemplateShape& t, double s) {
-  return Filtered(t, s, [&](double x) { return Continuous(t.w, t.sigmaC, x); });
-}
+double TemplateValue(const TemplateShape& t, double s) { return Evaluator(t).Value(s); }
 
-double TemplateSlope(const TemplateShape& t, double s) {
-  return Filtered(t, s, [&](double x) { return ContinuousSlope(t.w, t.sigmaC, x); });
-}
+double TemplateSlope(const TemplateShape& t, double s) { return Evaluator(t).Slope(s); }
 
 LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requestedStep)
     : shape_(shape), range_(range), perPixel_(std::max(1.0, std::round(1 / requestedStep))) {
   const double step = 1 / perPixel_;
+  pixelsPerNode_ = step;
   const size_t n = static_cast<size_t>(std::ceil(2 * range * perPixel_)) + 2;
   last_ = static_cast<double>(n - 2);
-  values_.resize(n);
-  slopes_.resize(n);
   // The sharp template's slope has steps: tabulate the slope as the
   // difference of the values, so that T' is T's derivative between nodes.
-  for (size_t i = 0; i < n; ++i) values_[i] = TemplateValue(shape, -range + step * i);
+  // The values at the nodes and half-way between serve both.
+  const Evaluator t(shape);
+  std::vector<double> half(2 * n + 1);
+  for (size_t k = 0; k < half.size(); ++k) half[k] = t.Value(-range + step / 2 * (double(k) - 1));
+  std::vector<double> values(n), slopes(n);
   for (size_t i = 0; i < n; ++i) {
-    const double s = -range + step * i;
-    slopes_[i] = (TemplateValue(shape, s + step / 2) - TemplateValue(shape, s - step / 2)) / step;
+    values[i] = half[2 * i + 1];
+    slopes[i] = (half[2 * i + 2] - half[2 * i]) / step;
   }
+  const size_t phases = static_cast<size_t>(perPixel_);
+  pixels_ = (n - 2) / phases + 1;
+  quads_.assign(4 * phases * pixels_, 0.0);
+  for (size_t k = 0; k + 1 < n; ++k) {
+    double* q = &quads_[4 * ((k % phases) * pixels_ + k / phases)];
+    q[0] = values[k], q[1] = slopes[k], q[2] = values[k + 1], q[3] = slopes[k + 1];
+  }
+}
+
+TemplateSums LineTemplate::StepSumsAtEnds(double s0, int n, const double* d) const {
+  TemplateSums s;
+  for (int i = 0; i < n; ++i) {
+    double t, p;
+    At(s0 + i, t, p);
+    s.t += t, s.p += p, s.tt += t * t, s.tp += t * p, s.pp += p * p;
+    s.dt += d[i] * t, s.dp += d[i] * p;
+  }
+  return s;
 }
 
 ProfilePool::ProfilePool(double binWidth, double halfRange) : bin(binWidth), range(halfRange) {
@@ -149,9 +181,10 @@ Bins BinsOf(const ProfilePool& pool) {
 
 // Weighted least squares of v ≈ β + A·T(s): the misfit left.
 double Misfit(const Bins& b, const TemplateShape& t) {
+  const Evaluator shape(t);
   double sw = 0, st = 0, stt = 0, sv = 0, stv = 0, svv = 0;
   for (size_t i = 0; i < b.s.size(); ++i) {
-    const double w = b.n[i], x = TemplateValue(t, b.s[i]), v = b.v[i];
+    const double w = b.n[i], x = shape.Value(b.s[i]), v = b.v[i];
     sw += w, st += w * x, stt += w * x * x, sv += w * v, stv += w * x * v, svv += w * v * v;
   }
   const double det = sw * stt - st * st;

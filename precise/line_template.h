@@ -18,6 +18,8 @@
 #include <optional>
 #include <vector>
 
+#include "precise/row_kernels.h"
+
 namespace qova::precise {
 
 struct TemplateShape {
@@ -31,7 +33,9 @@ double TemplateValue(const TemplateShape& shape, double s);
 double TemplateSlope(const TemplateShape& shape, double s);
 
 // T and T' tabulated on [−range, range] at a fine step (a whole number of
-// nodes per pixel), linearly interpolated.
+// nodes per pixel), linearly interpolated. A row's samples lie whole pixels
+// apart, all at one phase between two nodes: the table is kept phase by
+// phase, so that a row reads neighbouring memory.
 class LineTemplate {
  public:
   LineTemplate(const TemplateShape& shape, double range, double step);
@@ -42,33 +46,51 @@ class LineTemplate {
     t = std::clamp(t, 0.0, last_);
     const size_t i = static_cast<size_t>(t);
     const double f = t - static_cast<double>(i);
-    value = values_[i] + f * (values_[i + 1] - values_[i]);
-    slope = slopes_[i] + f * (slopes_[i + 1] - slopes_[i]);
+    const double* a = Quad(i);
+    value = a[0] + f * (a[2] - a[0]);
+    slope = a[1] + f * (a[3] - a[1]);
   }
 
-  // T and T' at s0, s0 + 1, ..., s0 + n − 1: whole pixels apart, so every
-  // sample falls at the same place between two nodes and one weight serves.
+  // T and T' at s0, s0 + 1, ..., s0 + n − 1.
   void Run(double s0, int n, double* value, double* slope) const {
+    for (int i = 0; i < n; ++i) At(s0 + i, value[i], slope[i]);
+  }
+
+  // The sums of a Gauss-Newton step over the samples d[0 .. n) at s0,
+  // s0 + 1, ...: whole pixels apart, so every sample falls at the same place
+  // between two nodes and one weight serves.
+  TemplateSums StepSums(double s0, int n, const double* d) const {
     const double t0 = (s0 + range_) * perPixel_;
     const double end = t0 + static_cast<double>(n - 1) * perPixel_;
-    if (!(t0 >= 0 && end < last_)) {
-      for (int i = 0; i < n; ++i) At(s0 + i, value[i], slope[i]);
-      return;
-    }
+    if (!(t0 >= 0 && end < last_)) return StepSumsAtEnds(s0, n, d);
     const size_t first = static_cast<size_t>(t0);
-    const double f = t0 - static_cast<double>(first);
-    const size_t stride = static_cast<size_t>(perPixel_);
-    for (int i = 0; i < n; ++i) {
-      const size_t k = first + static_cast<size_t>(i) * stride;
-      value[i] = values_[k] + f * (values_[k + 1] - values_[k]);
-      slope[i] = slopes_[k] + f * (slopes_[k + 1] - slopes_[k]);
-    }
+    return TemplateStepSums(QuadFast(first), t0 - static_cast<double>(first), d, n);
   }
 
  private:
+  // T and T' at node k and at node k + 1 (k <= last_), four doubles; the
+  // quads of nodes a pixel apart follow one another.
+  const double* Quad(size_t k) const {
+    const size_t phases = static_cast<size_t>(perPixel_);
+    return &quads_[4 * ((k % phases) * pixels_ + k / phases)];
+  }
+  // The same without an integer division (tens of cycles, twice a row).
+  const double* QuadFast(size_t k) const {
+    const long phases = static_cast<long>(perPixel_);
+    long pixel = static_cast<long>(static_cast<double>(k) * pixelsPerNode_);
+    long phase = static_cast<long>(k) - pixel * phases;
+    if (phase < 0) --pixel, phase += phases;  // the product rounded either way
+    if (phase >= phases) ++pixel, phase -= phases;
+    return &quads_[4 * (static_cast<size_t>(phase) * pixels_ + static_cast<size_t>(pixel))];
+  }
+  // The same where some samples lie beyond the table: their end values.
+  TemplateSums StepSumsAtEnds(double s0, int n, const double* d) const;
+
   TemplateShape shape_;
   double range_, perPixel_, last_;  // perPixel_: nodes per pixel, a whole number
-  std::vector<double> values_, slopes_;
+  double pixelsPerNode_;            // 1 / perPixel_
+  size_t pixels_;                   // quads per phase
+  std::vector<double> quads_;
 };
 
 // Pooled row profiles of one family: per bin the sum of s, of the values and

@@ -10,8 +10,8 @@ namespace qova::precise {
 namespace {
 
 // Sampled at whole pixels the template holds the box's whole ink at every
-// phase (the pixel integral and the normalised filter keep it), and T' is
-// T's derivative.
+// phase (the pixel integral and the normalised filter keep it), T' is T's
+// derivative, and the table gives both, one by one and as a step's sums.
 TEST(LineTemplate, InkAtEveryPhaseAndSlopeIsTheDerivative) {
   for (const TemplateShape t : {TemplateShape{3, 0, 0}, TemplateShape{1.5, 0.8, 0},
                                 TemplateShape{2.2, 0, 1.1}, TemplateShape{0.7, 2.5, 0}}) {
@@ -33,6 +33,22 @@ TEST(LineTemplate, InkAtEveryPhaseAndSlopeIsTheDerivative) {
       double runV[3], runD[3];
       table.Run(s, 3, runV, runD);
       EXPECT_NEAR(runV[2], TemplateValue(t, s + 2), 1e-5);
+    }
+    // A Gauss-Newton step's sums over whole-pixel samples, inside the table
+    // and running over its ends, are the sums of the interpolated values.
+    for (double s0 : {-9.7, -3.3, -0.41, 0.0, 1.234, 8.9}) {
+      const double d[9] = {3, -1, 40, 200, 610, 180, 35, 2, -4};
+      double v[9], p[9];
+      table.Run(s0, 9, v, p);
+      TemplateSums want;
+      for (int i = 0; i < 9; ++i) {
+        want.t += v[i], want.p += p[i], want.tt += v[i] * v[i], want.tp += v[i] * p[i];
+        want.pp += p[i] * p[i], want.dt += d[i] * v[i], want.dp += d[i] * p[i];
+      }
+      const TemplateSums got = table.StepSums(s0, 9, d);
+      for (auto field : {&TemplateSums::t, &TemplateSums::p, &TemplateSums::tt, &TemplateSums::tp,
+                         &TemplateSums::pp, &TemplateSums::dt, &TemplateSums::dp})
+        EXPECT_NEAR(got.*field, want.*field, 1e-9 * (1 + std::fabs(want.*field))) << s0;
     }
   }
 }

@@ -9,6 +9,20 @@
 
 namespace qova::precise {
 
+// floor and ceil without a library call (the build targets plain SSE2,
+// which has no rounding instruction); the same values as std::floor and
+// std::ceil for every x.
+inline double FloorFast(double x) {
+  if (!(std::fabs(x) < 1e15)) return std::floor(x);
+  const double t = static_cast<double>(static_cast<long long>(x));
+  return t > x ? t - 1 : t;
+}
+inline double CeilFast(double x) {
+  if (!(std::fabs(x) < 1e15)) return std::ceil(x);
+  const double t = static_cast<double>(static_cast<long long>(x));
+  return t < x ? t + 1 : t;
+}
+
 // The median of the values (mean of the middle two for an even count); 0 for
 // none. Reorders its argument.
 inline double MedianInPlace(std::span<double> v) {

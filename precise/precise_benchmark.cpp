@@ -3,7 +3,10 @@
 // pitch): seconds per run and microseconds per crossing on one thread and on
 // all cores, and the ratio of the precise stage (all cores) to the run.
 //
-//   qova-precise-bench [--sizes 1,16,64] [--runs N] [--final-row-step N]
+//   qova-precise-bench [--sizes 1,16,64] [--runs N] [--final-row-step N] [--threads N]
+//
+// --threads N: the "all cores" columns on N threads instead (1 makes every
+// run single-threaded, for a profiler that counts instructions).
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -85,9 +88,12 @@ int main(int argc, char** argv) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--final-row-step" && i + 1 < argc) {
       params.finalRowStep = std::max(1, std::atoi(argv[++i]));
+    } else if (a == "--threads" && i + 1 < argc) {
+      params.threads = std::max(0, std::atoi(argv[++i]));
     } else {
       std::fprintf(stderr,
-                   "usage: qova-precise-bench [--sizes 1,16,64] [--runs N] [--final-row-step N]\n");
+                   "usage: qova-precise-bench [--sizes 1,16,64] [--runs N] [--final-row-step N] "
+                   "[--threads N]\n");
       return 2;
     }
   }

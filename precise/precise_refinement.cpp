@@ -1,8 +1,10 @@
 #include "precise/precise_refinement.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <exception>
 #include <map>
@@ -102,10 +104,18 @@ class Refinement {
     std::vector<Vec2> snapped(starts.size());
     precise::ParallelFor(starts.size(), params_.threads, [&](size_t k) {
       Vec2 p = starts[k];
-      for (double window : {params_.startSnapWindow, params_.snapWindow})
+      // The wide window first; the narrow one re-centres the profile after a
+      // move of a pixel or more, and tries where the wide one failed.
+      bool again = true;
+      for (double window : {params_.startSnapWindow, params_.snapWindow}) {
+        if (!again) break;
         if (auto s = precise::SnapCrossing(vertical_, horizontal_, p, GlobalVertical(),
                                            GlobalHorizontal(), window, params_))
-          if (precise::Distance(*s, starts[k]) <= 0.6 * basis_.pmin) p = *s;
+          if (precise::Distance(*s, starts[k]) <= 0.6 * basis_.pmin) {
+            again = !(precise::Distance(*s, p) < params_.startResnap);
+            p = *s;
+          }
+      }
       snapped[k] = p;
     });
     if (const auto fine = precise::EstimateBasis(snapped, params_)) basis_ = *fine;
@@ -145,8 +155,14 @@ class Refinement {
       cv.push_back(p), ch.push_back(precise::InFrame(p, true));
       gv.push_back(table_.Vertical(i, j, false)), gh.push_back(table_.Horizontal(i, j, false));
     }
-    const auto sv = precise::SupportHalfWidth(vertical_, cv, gv, params_);
-    const auto sh = precise::SupportHalfWidth(horizontal_, ch, gh, params_);
+    // The two families side by side.
+    std::optional<double> sv, sh;
+    precise::ParallelFor(2, params_.threads, [&](size_t family) {
+      if (family == 0)
+        sv = precise::SupportHalfWidth(vertical_, cv, gv, params_);
+      else
+        sh = precise::SupportHalfWidth(horizontal_, ch, gh, params_);
+    });
     if (!sv || !sh) throw Failure{"линии не отличаются от фона"};
     familyV_.view = &vertical_, familyH_.view = &horizontal_;
     familyV_.support = precise::SupportFromHalfWidth(*sv, params_);
@@ -191,10 +207,26 @@ class Refinement {
       gv.push_back(table_.Vertical(t.ij.first, t.ij.second, false));
       gh.push_back(table_.Horizontal(t.ij.first, t.ij.second, false));
     }
+    // Crossings with one start share their arms with such neighbours.
+    std::vector<size_t> single;
+    std::vector<std::pair<int, int>> keys;
+    std::vector<Vec2> at;
+    std::vector<LineGeometry> sv, sh;
+    for (size_t k = 0; k < tasks.size(); ++k)
+      if (table_.nodes.at(tasks[k].ij).starts.size() == 1) {
+        single.push_back(k), keys.push_back(tasks[k].ij), at.push_back(tasks[k].start);
+        sv.push_back(gv[k]), sh.push_back(gh[k]);
+      }
+    const SharedArms arms = MeasureArms(keys, at, sv, sh, familyV_, familyH_, FirstFits());
+    std::vector<size_t> shared(tasks.size(), SIZE_MAX);
+    for (size_t s = 0; s < single.size(); ++s) shared[single[s]] = s;
     std::vector<CrossingFit> fits(tasks.size());
     precise::ParallelFor(tasks.size(), params_.threads, [&](size_t k) {
-      fits[k] = precise::FitCrossing(tasks[k].start, gv[k], gh[k], familyV_, familyH_, params_,
-                                     FirstFits());
+      if (shared[k] != SIZE_MAX)
+        fits[k] = FitFromArms(arms, shared[k], tasks[k].start, gv[k], gh[k], FirstFits());
+      if (!fits[k].ok)
+        fits[k] = precise::FitCrossing(tasks[k].start, gv[k], gh[k], familyV_, familyH_, params_,
+                                       FirstFits());
     });
     for (size_t k = 0; k < tasks.size(); ++k) {
       Node& n = table_.nodes[tasks[k].ij];
@@ -255,18 +287,18 @@ class Refinement {
       });
       precise::ProfilePool pv = PoolFor(familyV_), ph = PoolFor(familyH_);
       for (size_t k = 0; k < sample.size(); ++k) pv.Merge(poolsV[k]), ph.Merge(poolsH[k]);
-      // The two families' shapes side by side.
-      precise::ParallelFor(2, params_.threads, [&](size_t family) {
-        if (family == 0)
-          shapeV = FitShape(pv, familyV_, shapeV);
-        else
-          shapeH = FitShape(ph, familyH_, shapeH);
-      });
       // Pools from template fits tell whether the template suits the line.
       rejectV = rejectV || (templateV_ && Biased(pv));
       rejectH = rejectH || (templateH_ && Biased(ph));
-      templateV_ = rejectV ? nullptr : MakeTemplate(shapeV, familyV_);
-      templateH_ = rejectH ? nullptr : MakeTemplate(shapeH, familyH_);
+      // The two families' shapes and tables side by side.
+      std::shared_ptr<precise::LineTemplate> nextV, nextH;
+      precise::ParallelFor(2, params_.threads, [&](size_t family) {
+        if (family == 0 && !rejectV)
+          shapeV = FitShape(pv, familyV_, shapeV), nextV = MakeTemplate(shapeV, familyV_);
+        if (family == 1 && !rejectH)
+          shapeH = FitShape(ph, familyH_, shapeH), nextH = MakeTemplate(shapeH, familyH_);
+      });
+      templateV_ = std::move(nextV), templateH_ = std::move(nextH);
       if (!templateV_ && !templateH_) return;
     }
   }
@@ -318,6 +350,11 @@ class Refinement {
     const FamilyContext fv = WithTemplate(familyV_, templateV_.get());
     const FamilyContext fh = WithTemplate(familyH_, templateH_.get());
     const bool anyTemplate = templateV_ || templateH_;
+    std::vector<Vec2> at;
+    for (const auto& ij : keys) at.push_back(table_.nodes.at(ij).fit.position);
+    const SharedArms arms = templateV_ && templateH_
+                                ? MeasureArms(keys, at, gv, gh, fv, fh, FinalFits())
+                                : SharedArms{};
     std::vector<CrossingFit> fits(keys.size());
     precise::ParallelFor(keys.size(), params_.threads, [&](size_t k) {
       const Node& n = table_.nodes.at(keys[k]);
@@ -328,12 +365,75 @@ class Refinement {
         return f.ok && f.standardError <= params_.acceptMaxError &&
                precise::Distance(f.position, from) <= params_.templateMaxMove * basis_.pmin;
       };
-      CrossingFit f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_, FinalFits());
+      CrossingFit f;
+      if (!arms.of.empty()) f = FitFromArms(arms, k, from, gv[k], gh[k], FinalFits());
+      // Arms that do not serve this crossing: its own, measured about it.
+      if (!f.ok) f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_, FinalFits());
       if (!good(f) && anyTemplate)
         f = precise::FitCrossing(from, gv[k], gh[k], familyV_, familyH_, params_, FinalFits());
       fits[k] = good(f) ? f : n.fit;
     });
     for (size_t k = 0; k < keys.size(); ++k) table_.nodes[keys[k]].fit = fits[k];
+  }
+
+  // The arms of crossings fitted together, each measured once: the arm
+  // after a crossing is the arm before the next one along the line when
+  // both are fitted. of[k]: the indices in `all` of crossing k's arms
+  // (vertical before, after; horizontal before, after).
+  struct SharedArms {
+    std::vector<precise::MeasuredArm> all;
+    std::vector<std::array<size_t, 4>> of;
+  };
+
+  // The arms of the crossings keys[k] at[k] with lines gv[k], gh[k].
+  SharedArms MeasureArms(const std::vector<std::pair<int, int>>& keys, const std::vector<Vec2>& at,
+                         const std::vector<LineGeometry>& gv, const std::vector<LineGeometry>& gh,
+                         const FamilyContext& fv, const FamilyContext& fh,
+                         const precise::FitOptions& options) const {
+    std::map<std::pair<int, int>, size_t> index;
+    for (size_t k = 0; k < keys.size(); ++k) index[keys[k]] = k;
+    struct Task {
+      size_t crossing;
+      bool horizontal;
+      int arm;
+    };
+    std::vector<Task> tasks;
+    SharedArms arms;
+    arms.of.resize(keys.size());
+    // Every crossing measures its arms after; its arms before only where
+    // the previous crossing is not refitted too.
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const auto [i, j] = keys[k];
+      arms.of[k][1] = tasks.size(), tasks.push_back({k, false, 1});
+      arms.of[k][3] = tasks.size(), tasks.push_back({k, true, 1});
+      if (!index.count({i, j - 1})) arms.of[k][0] = tasks.size(), tasks.push_back({k, false, 0});
+      if (!index.count({i - 1, j})) arms.of[k][2] = tasks.size(), tasks.push_back({k, true, 0});
+    }
+    for (size_t k = 0; k < keys.size(); ++k) {
+      const auto [i, j] = keys[k];
+      if (const auto above = index.find({i, j - 1}); above != index.end())
+        arms.of[k][0] = arms.of[above->second][1];
+      if (const auto left = index.find({i - 1, j}); left != index.end())
+        arms.of[k][2] = arms.of[left->second][3];
+    }
+    arms.all.resize(tasks.size());
+    precise::ParallelFor(tasks.size(), params_.threads, [&](size_t t) {
+      const Task& task = tasks[t];
+      const Vec2 c = at[task.crossing];
+      arms.all[t] = task.horizontal
+                        ? precise::MeasureArm(fh, precise::InFrame(c, true), gh[task.crossing],
+                                              task.arm, params_, options)
+                        : precise::MeasureArm(fv, c, gv[task.crossing], task.arm, params_, options);
+    });
+    return arms;
+  }
+
+  // Crossing k of the shared arms, from start.
+  CrossingFit FitFromArms(const SharedArms& arms, size_t k, Vec2 start, const LineGeometry& v,
+                          const LineGeometry& h, const precise::FitOptions& options) const {
+    const precise::MeasuredArm* armsV[2] = {&arms.all[arms.of[k][0]], &arms.all[arms.of[k][1]]};
+    const precise::MeasuredArm* armsH[2] = {&arms.all[arms.of[k][2]], &arms.all[arms.of[k][3]]};
+    return precise::FitCrossingFromArms(start, v, h, armsV, armsH, params_, options);
   }
 
   std::vector<PrecisePoint> Points() const {
@@ -378,7 +478,8 @@ bool ParamsSane(const PreciseParams& p) {
          in(p.templateTableStep, 1e-4, 0.5) && in(p.supportBin, 0.01, 10) &&
          in(p.templateBin, 0.01, 10) && in(p.mergeDistance, 0, 0.5) &&
          in(p.indexTolerance, 0.01, 0.5) && in(p.startSnapWindow, 0.05, 0.5) &&
-         in(p.snapWindow, 0.05, 0.5) && in(p.minPitch, 1, 1e6) && in(p.convergence, 1e-9, 1) &&
+         in(p.snapWindow, 0.05, 0.5) && in(p.startResnap, 0, 1e6) && in(p.minPitch, 1, 1e6) &&
+         in(p.convergence, 1e-9, 1) && in(p.windowHold, 0, 0.5) &&
          in(p.firstPassConvergence, 1e-9, 1) && in(p.minHalfWidth, 0.5, 1e3) &&
          in(p.minRing, 0.5, 1e3) && in(p.supportWindow, 0.05, 0.5) && in(p.minRows, 2, 1e6) &&
          in(p.minRowsPerArm, 1, 1e6) && in(p.cornerMinLag, 1, 1e6);

@@ -36,6 +36,9 @@ struct PreciseParams {
   double mergeDistance = 0.25;    // starting points closer than this·pmin are one crossing
   double indexTolerance = 0.3;    // a lattice step lands within this·pitch of its prediction
   double startSnapWindow = 0.45;  // first snap of a starting point: ± this·spacing
+  double startResnap = 1;         // ... then one in the narrow snapWindow unless the first
+                                  // moved it less than this (it would find the same lines),
+                                  // pixels
   double minPitch = 8;            // a lattice finer than this is refused, pixels
 
   // --- Line support -------------------------------------------------------
@@ -51,10 +54,12 @@ struct PreciseParams {
   double snapArmTo = 0.8;    // ... to this·P − 1 along each arm (P: to the next crossing)
   double snapWindow = 0.3;   // coarse snap: mean profile over ± this·spacing
   int snapRowStep = 3;       // coarse snap: every this-th row
-  int firstPassRowStep = 2;  // first fits (verification, completion): every this-th row
+  int firstPassRowStep = 3;  // first fits (verification, completion): every this-th row
   double firstPassConvergence = 0.01;  // ... until the crossing moves less than this, pixels
   int finalRowStep = 1;       // final fits: every this-th row (2: about half the cost, the noise's
                               // share of the error √2 larger)
+  double windowHold = 0.2;    // a row keeps its window while its line stays within this of
+                              // where the window was laid, pixels (then its fit stands)
   int maxIterations = 12;     // fine loop: at most this many fits ...
   double convergence = 1e-4;  // ... until the crossing moves less than this, pixels
   double rowMassShare = 0.3;  // a row counts when its ink exceeds this·median row ink

@@ -225,6 +225,43 @@ TEST(RefinePrecise, TheSameBitsOnAnyNumberOfThreads) {
   }
 }
 
+// The final pass measures each arm once for the two crossings it joins;
+// with no room for a window to stay put (windowHold 0) every crossing is
+// measured about itself instead. Both give the same points to a small
+// fraction of their standard error.
+TEST(RefinePrecise, SharedArmsGiveWhatEachCrossingsOwnFitGives) {
+  PlateParams p;
+  p.width = 700;
+  p.height = 560;
+  p.pitch = 45;
+  p.angleDeg = -2.7;
+  p.barrel = 0.02;
+  p.noise = 4;
+  p.seed = 5;
+  const Plate plate = RenderPlate(p);
+  const auto corners = testing::PlateRegion(plate);
+  const auto starts = testing::DetectionRunPoints(plate.image, corners);
+  PreciseParams own;
+  own.windowHold = 0;
+  const PreciseResult shared = RefinePrecise(plate.image, corners, starts);
+  const PreciseResult apart = RefinePrecise(plate.image, corners, starts, own);
+  ASSERT_TRUE(shared.completed) << shared.message;
+  ASSERT_TRUE(apart.completed) << apart.message;
+  ASSERT_EQ(shared.points.size(), apart.points.size());
+  double largest = 0;
+  size_t differ = 0;
+  for (size_t i = 0; i < shared.points.size(); ++i) {
+    const PrecisePoint& a = shared.points[i];
+    const PrecisePoint& b = apart.points[i];
+    largest = std::max(largest, std::hypot(a.x - b.x, a.y - b.y) / a.standardError);
+    EXPECT_NEAR(a.standardError, b.standardError, 0.1 * a.standardError);
+    differ += a.x != b.x || a.y != b.y;
+  }
+  EXPECT_LT(largest, 0.25);
+  // Not the same bits: most crossings did come from the shared arms.
+  EXPECT_GT(differ, shared.points.size() / 2);
+}
+
 // Nonsense in, a reason out (or fewer points), never a crash or a read
 // outside the image (the sanitizer build checks that).
 TEST(RefinePrecise, NonsenseGivesAReasonNotACrash) {
