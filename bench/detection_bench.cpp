@@ -22,6 +22,7 @@
 #include <vector>
 
 #include "bench/bench_plate.h"
+#include "bench/bench_support.h"
 #include "platform/scripted_platform.h"
 
 namespace qova {
@@ -29,12 +30,6 @@ namespace {
 
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 double Seconds(Clock::time_point since) {
   return std::chrono::duration<double>(Clock::now() - since).count();
@@ -213,8 +208,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--sizes" && i + 1 < argc) {
-      sizes.clear();
-      for (const auto& part : QString(argv[++i]).split(',')) sizes.push_back(part.toInt());
+      sizes = qova::ParseSizes(argv[++i]);
     } else if (a == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--detect" && i + 1 < argc) {
@@ -222,6 +216,9 @@ int main(int argc, char** argv) {
     } else if (a == "--precise") {
       precise = true;
     } else {
+      sizes.clear();
+    }
+    if (sizes.empty()) {
       std::fprintf(stderr,
                    "usage: qova-bench [--sizes 1,16,64] [--runs N] [--detect PATH] [--precise]\n");
       return 2;

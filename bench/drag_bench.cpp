@@ -22,6 +22,7 @@
 #include "app/gui/image_view.h"
 #include "app/gui/main_window.h"
 #include "app/gui/qt_platform.h"
+#include "bench/bench_support.h"
 #include "editor/markers.h"
 #include "editor/region_editor.h"
 #include "platform/scripted_platform.h"
@@ -30,12 +31,6 @@ namespace qova {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  const size_t n = v.size();
-  return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-}
 
 // Milliseconds of each of `moves` calls, after a few to warm up.
 std::vector<double> TimeMoves(int moves, const std::function<void(int)>& move) {
@@ -123,18 +118,6 @@ double WindowMove(int side, const Corners& region, int moves) {
   });
   platform.Attach(nullptr);
   return Median(ms);
-}
-
-std::vector<int> ParseSizes(const char* text) {
-  std::vector<int> sizes;
-  for (const char* p = text; *p != '\0';) {
-    char* end = nullptr;
-    const long v = std::strtol(p, &end, 10);
-    if (end == p || v <= 0 || v > 1024) return {};
-    sizes.push_back(static_cast<int>(v));
-    p = *end == ',' ? end + 1 : end;
-  }
-  return sizes;
 }
 
 }  // namespace

@@ -20,28 +20,11 @@
 #include <vector>
 
 #include "bench/bench_plate.h"
+#include "bench/bench_support.h"
 #include "precise/precise_refinement.h"
 
 namespace qova {
 namespace {
-
-using Clock = std::chrono::steady_clock;
-
-double Median(std::vector<double> v) {
-  std::sort(v.begin(), v.end());
-  return v[v.size() / 2];
-}
-
-template <class F>
-double MedianSeconds(int runs, F&& f) {
-  std::vector<double> t;
-  for (int i = 0; i < runs; ++i) {
-    const auto start = Clock::now();
-    f();
-    t.push_back(std::chrono::duration<double>(Clock::now() - start).count());
-  }
-  return Median(t);
-}
 
 void BenchOneSize(int megapixels, int runs, const PreciseParams& params,
                   const std::filesystem::path& dir) {
@@ -82,8 +65,7 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc; ++i) {
     const std::string a = argv[i];
     if (a == "--sizes" && i + 1 < argc) {
-      sizes.clear();
-      for (const auto& part : QString(argv[++i]).split(',')) sizes.push_back(part.toInt());
+      sizes = qova::ParseSizes(argv[++i]);
     } else if (a == "--runs" && i + 1 < argc) {
       runs = std::max(1, std::atoi(argv[++i]));
     } else if (a == "--final-row-step" && i + 1 < argc) {
@@ -91,6 +73,9 @@ int main(int argc, char** argv) {
     } else if (a == "--threads" && i + 1 < argc) {
       params.threads = std::max(0, std::atoi(argv[++i]));
     } else {
+      sizes.clear();
+    }
+    if (sizes.empty()) {
       std::fprintf(stderr,
                    "usage: qova-precise-bench [--sizes 1,16,64] [--runs N] [--final-row-step N] "
                    "[--threads N]\n");
