@@ -11,20 +11,13 @@ std::optional<double> SnapLine(const GreyView& view, Vec2 c, const LineGeometry&
                                double window, const PreciseParams& params) {
   const int reach = std::max(2, static_cast<int>(window * line.spacing));
   if (!(reach < 100000)) return std::nullopt;
-  const double stretch = std::sqrt(1 + line.slope * line.slope);
   std::vector<int64_t> ink(static_cast<size_t>(2 * reach + 1), 0);
   int rows = 0;
   double rounding = 0;  // Σ (rounded line − line) over the rows
   for (int side : {-1, 1}) {
-    const double arm = side < 0 ? line.armBefore : line.armAfter;
-    const double from = (params.snapArmFrom * arm + 1) / stretch;
-    const double to = (params.snapArmTo * arm - 1) / stretch;
-    if (!(to >= from) || !(to < 1e6)) continue;
-    // Whole rows y with from <= |y - c.y| <= to on this side.
-    const double lo = side < 0 ? c.y - to : c.y + from, hi = side < 0 ? c.y - from : c.y + to;
-    const double yFrom = std::max(0.0, std::ceil(lo)),
-                 yTo = std::min(view.Height() - 1.0, std::floor(hi));
-    for (double yy = yFrom; yy <= yTo; yy += params.snapRowStep) {
+    const RowSpan span =
+        ArmRows(c, line, side, params.snapArmFrom, params.snapArmTo, view.Height());
+    for (double yy = span.first; yy <= span.last; yy += params.snapRowStep) {
       const int y = static_cast<int>(yy);
       const double dy = y - c.y;
       const double xk = c.x + line.slope * dy + line.curvature * dy * dy;

@@ -163,6 +163,12 @@ struct Band {
   double inner, outer, limit, q;
 };
 
+Band BandOf(const FamilyContext& family, const LineGeometry& line) {
+  const double k = std::sqrt(1 + line.slope * line.slope);
+  return {family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
+          line.curvature};
+}
+
 double LineAt(Vec2 c, const LineGeometry& line, double q, double dy) {
   return c.x + line.slope * dy + q * dy * dy;
 }
@@ -462,9 +468,7 @@ void PoolRows(const FamilyContext& family, Vec2 c, double q, const StraightFit& 
 LineFit FitLine(const FamilyContext& family, Vec2 c, const LineGeometry& line,
                 const PreciseParams& params, const FitOptions& options, ProfilePool* pool,
                 RowMemory* memory) {
-  const double k = std::sqrt(1 + line.slope * line.slope);
-  const Band band{family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
-                  line.curvature};
+  const Band band = BandOf(family, line);
   LineFit fit;
   Scratch& scratch = ThreadScratch();
   scratch.rows.clear(), scratch.samples.clear();
@@ -582,9 +586,7 @@ void Conclude(Vec2 c, Intersection move, const LineFit& lv, const LineFit& lh,
 
 MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& line, int arm,
                        const PreciseParams& params, const FitOptions& options) {
-  const double k = std::sqrt(1 + line.slope * line.slope);
-  const Band band{family.support.h1 * k + 0.5, family.support.h2 * k, family.support.h1 * k,
-                  line.curvature};
+  const Band band = BandOf(family, line);
   LineFit unused;
   Scratch& scratch = ThreadScratch();
   scratch.rows.clear(), scratch.samples.clear();

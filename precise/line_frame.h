@@ -4,6 +4,9 @@
 // transposed image for the near-horizontal one), with the crossing at c:
 //   x = c.x + slope·Y + curvature·Y²,  Y = y − c.y.
 
+#include <algorithm>
+#include <cmath>
+
 #include "precise/geometry.h"
 
 namespace qova::precise {
@@ -15,6 +18,23 @@ struct LineGeometry {
   double armAfter = 0;   // distance to the next crossing along the line
   double spacing = 0;    // distance to the neighbouring parallel lines
 };
+
+// The whole rows of one arm of the line (side −1: before c, +1: after c)
+// from fromShare·arm + 1 to toShare·arm − 1 along the line, within the rows
+// 0 .. height − 1; first > last when the arm is too short for any.
+struct RowSpan {
+  double first = 1, last = 0;
+};
+inline RowSpan ArmRows(Vec2 c, const LineGeometry& line, int side, double fromShare, double toShare,
+                       int height) {
+  const double stretch = std::sqrt(1 + line.slope * line.slope);
+  const double arm = side < 0 ? line.armBefore : line.armAfter;
+  const double from = (fromShare * arm + 1) / stretch;
+  const double to = (toShare * arm - 1) / stretch;
+  if (!(to >= from) || !(to < 1e6)) return {};
+  const double lo = side < 0 ? c.y - to : c.y + from, hi = side < 0 ? c.y - from : c.y + to;
+  return {std::max(0.0, std::ceil(lo)), std::min(height - 1.0, std::floor(hi))};
+}
 
 // A point of the image in a family's frame, and back.
 inline Vec2 InFrame(Vec2 p, bool transposed) { return transposed ? Vec2{p.y, p.x} : p; }

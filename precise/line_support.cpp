@@ -25,14 +25,8 @@ std::optional<double> SupportHalfWidth(const GreyView& view, std::span<const Vec
     const double stretch = std::sqrt(1 + g.slope * g.slope);
     const double perBin = 1 / (stretch * bin);  // bins a pixel along the row
     for (int side : {-1, 1}) {
-      const double arm = side < 0 ? g.armBefore : g.armAfter;
-      const double from = (params.snapArmFrom * arm + 1) / stretch;
-      const double to = (params.snapArmTo * arm - 1) / stretch;
-      if (!(to >= from) || !(to < 1e6)) continue;
-      const double lo = side < 0 ? c.y - to : c.y + from, hi = side < 0 ? c.y - from : c.y + to;
-      const double yFrom = std::max(0.0, std::ceil(lo));
-      const double yTo = std::min(view.Height() - 1.0, std::floor(hi));
-      for (double yy = yFrom; yy <= yTo; ++yy) {
+      const RowSpan rows = ArmRows(c, g, side, params.snapArmFrom, params.snapArmTo, view.Height());
+      for (double yy = rows.first; yy <= rows.last; ++yy) {
         const int y = static_cast<int>(yy);
         const double dy = y - c.y;
         const double xk = c.x + g.slope * dy + g.curvature * dy * dy;
