@@ -34,6 +34,7 @@
 #include "settings/color_set.h"
 #include "tests/support/answering_platform.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/whole_text.h"
 
 namespace qova {
 namespace {
@@ -106,15 +107,6 @@ void TypeText(QWidget* widget, const QString& text) {
     QKeyEvent release(QEvent::KeyRelease, Qt::Key_unknown, Qt::NoModifier, QString(c));
     QApplication::sendEvent(widget, &release);
   }
-}
-
-// The whole text of a status panel fits into it.
-::testing::AssertionResult ShowsWholeText(QLabel* panel) {
-  const int needed = panel->fontMetrics().horizontalAdvance(panel->text());
-  const int room = panel->contentsRect().width();
-  if (needed <= room) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "\"" << panel->text().toStdString() << "\" needs "
-                                       << needed << " px, the panel has " << room;
 }
 
 TEST_F(UsedWindow, HoverOverACornerShowsTheWholeHint) {
