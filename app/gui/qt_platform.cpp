@@ -15,6 +15,7 @@
 #include <QSpacerItem>
 #include <QStringList>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include "app/gui/cursor_file.h"
@@ -83,6 +84,53 @@ QString StyleNameOf(const QString& family, bool bold, bool italic) {
     }
   }
   return best;
+}
+
+// The family alone: the chooser lists a family that several foundries make
+// as "URW Bookman [urw]", a name other machines do not know.
+QString FamilyWithoutFoundry(const QString& family) {
+  const qsizetype open = family.lastIndexOf(" [");
+  return open > 0 && family.endsWith(']') ? family.left(open) : family;
+}
+
+// Picking another family in the chooser preselects the style of the flags
+// the person has, not the family's first style: the chooser itself looks
+// only for a style of the same name ("Book" is not in every family).
+void KeepStyleAcrossFamilies(QFontDialog& dialog, bool bold, bool italic) {
+  auto wanted = std::make_shared<std::pair<bool, bool>>(bold, italic);
+  auto family = std::make_shared<QString>(dialog.currentFont().family());
+  QObject::connect(
+      &dialog, &QFontDialog::currentFontChanged, &dialog,
+      [&dialog, wanted, family](const QFont& now) {
+        if (now.family() == *family) {
+          *wanted = {now.bold(), now.italic()};  // a style the person chose
+          return;
+        }
+        *family = now.family();
+        const QString style = StyleNameOf(now.family(), wanted->first, wanted->second);
+        if (style.isEmpty() || style == now.styleName()) return;
+        QFont keep = now;
+        keep.setStyleName(style);
+        dialog.setCurrentFont(keep);
+      },
+      // After the chooser has finished with the pick: setting the
+      // font refills the very list the pick came from.
+      Qt::QueuedConnection);
+}
+
+// The chooser's sample shares a row with the effects it shows otherwise;
+// with them hidden the row would shrink to nothing. The emptied place keeps
+// its height for the sample.
+void HideEffects(QFontDialog& dialog) {
+  for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
+    box->hide();
+    if (auto* group = qobject_cast<QGroupBox*>(box->parentWidget())) {
+      QSizePolicy policy = group->sizePolicy();
+      policy.setRetainSizeWhenHidden(true);
+      group->setSizePolicy(policy);
+      group->hide();
+    }
+  }
 }
 
 // A message box sizes itself to its text; a short text would leave its
@@ -249,14 +297,12 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
   QFontDialog dialog(initial, DialogParent());
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   // Face, style and size only: the effects (underline, strikeout) are hidden.
-  for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
-    box->hide();
-    if (auto* group = qobject_cast<QGroupBox*>(box->parentWidget())) group->hide();
-  }
+  HideEffects(dialog);
+  KeepStyleAcrossFamilies(dialog, font.Bold, font.Italic);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QFont chosen = dialog.selectedFont();
   FontParams result = font;
-  result.Name = chosen.family().toStdString();
+  result.Name = FamilyWithoutFoundry(chosen.family()).toStdString();
   if (chosen.pointSize() > 0) result.Size = chosen.pointSize();
   result.Bold = chosen.bold();
   result.Italic = chosen.italic();
