@@ -11,6 +11,7 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QStringList>
@@ -163,6 +164,23 @@ class QtPlatform::CursorPause {
   bool busy_;
 };
 
+// When a box or dialog closes, the window it was shown over takes the keys
+// again. Window managers do this themselves; without one (a bare X server,
+// the offscreen platform) no window would have them, and the shortcuts of
+// the main window would do nothing until it was clicked.
+class QtPlatform::GiveFocusBack {
+ public:
+  explicit GiveFocusBack(QWidget* owner) : owner_(owner) {}
+  ~GiveFocusBack() {
+    if (owner_ && owner_->isVisible()) owner_->activateWindow();
+  }
+  GiveFocusBack(const GiveFocusBack&) = delete;
+  GiveFocusBack& operator=(const GiveFocusBack&) = delete;
+
+ private:
+  QPointer<QWidget> owner_;
+};
+
 QString QtFileFilter(const std::string& filter) {
   const QStringList parts = Q(filter).split('|');
   QStringList filters;
@@ -209,6 +227,7 @@ MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
   QMessageBox::StandardButtons standard = QMessageBox::Ok;
   if (buttons == MsgButtons::OkCancel) standard = QMessageBox::Ok | QMessageBox::Cancel;
   if (buttons == MsgButtons::YesNo) standard = QMessageBox::Yes | QMessageBox::No;
+  const GiveFocusBack focus(DialogParent());
   QMessageBox box(IconOfCaption(caption), Q(caption), Q(text), standard, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
@@ -239,6 +258,7 @@ QWidget* QtPlatform::DialogParent() const {
 
 void QtPlatform::ShowErrorBox(const std::string& text) {
   const CursorPause pause(busy_);
+  const GiveFocusBack focus(DialogParent());
   QMessageBox box(QMessageBox::Critical, "QOVA", Q(text), QMessageBox::Ok, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
@@ -248,6 +268,7 @@ void QtPlatform::ShowErrorBox(const std::string& text) {
 
 std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogParams& params) {
   const CursorPause pause(busy_);
+  const GiveFocusBack focus(DialogParent());
   QFileDialog dialog(DialogParent(), "Открыть", Q(params.initialFolder),
                      QtFileFilter(params.filter));
   dialog.setObjectName("OpenBmpDialog");
@@ -271,6 +292,7 @@ std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogParams& par
   // folder of its own opens there (selectFile below).
   const QString folder =
       params.initialFolder.empty() ? QDir::currentPath() : Q(params.initialFolder);
+  const GiveFocusBack focus(DialogParent());
   QFileDialog dialog(DialogParent(), "Сохранить как", folder, QtFileFilter(params.filter));
   dialog.setObjectName("SaveDialog");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -294,6 +316,7 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
   initial.setItalic(font.Italic);
   const QString style = StyleNameOf(initial.family(), font.Bold, font.Italic);
   if (!style.isEmpty()) initial.setStyleName(style);
+  const GiveFocusBack focus(DialogParent());
   QFontDialog dialog(initial, DialogParent());
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   // Face, style and size only: the effects (underline, strikeout) are hidden.
@@ -312,6 +335,7 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
 void QtPlatform::ShowModal(ModalDialog& dialog) {
   const CursorPause pause(busy_);
   dialog.BeginShowing();
+  const GiveFocusBack focus(DialogParent());
   if (!faces_.Show(dialog, DialogParent()))
     throw QovaError("This window is not available in this build");
 }
