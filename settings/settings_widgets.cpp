@@ -156,7 +156,32 @@ void UserPropertysDialog::Refresh() {
 void UserPropertysDialog::Forward(void (TUserPropertysForm::*handler)()) {
   (logic_.*handler)();
   Refresh();
-  if (logic_.CloseRequested()) done(QDialog::Accepted);
+  if (logic_.CloseRequested()) {
+    done(QDialog::Accepted);
+    return;
+  }
+  SelectToCorrect();
+}
+
+// After a refusal the keys go to what was refused, a text selected whole, so
+// that typing replaces it.
+void UserPropertysDialog::SelectToCorrect() {
+  QWidget* control = nullptr;
+  switch (logic_.ToCorrect) {
+    case TUserPropertysForm::Control::Edit11:
+      control = Edit11;
+      break;
+    case TUserPropertysForm::Control::Edit13:
+      control = Edit13;
+      break;
+    case TUserPropertysForm::Control::Button7:
+      control = Button7;
+      break;
+    case TUserPropertysForm::Control::None:
+      return;
+  }
+  control->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();
 }
 
 // --- Special settings ---------------------------------------------------------

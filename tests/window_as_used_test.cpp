@@ -6,6 +6,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
@@ -16,6 +17,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QListView>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -25,6 +27,7 @@
 #include <QTest>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
 #include <QtEndian>
 #include <cstring>
 #include <filesystem>
@@ -298,21 +301,73 @@ TEST_F(UsedWindow, SavedMarkerColourShowsWithoutAMouseMove) {
 }
 
 // A working folder typed with a letter that Windows-1251 lacks: "Сохранить"
-// names the folder in a message and writes no file.
-TEST_F(UsedWindow, WorkingFolderOutsideTheCodePageIsRefused) {
-  const std::string folderName = "/home/user/Données/Проект";
+// names the folder in a message box, which the person closes. Nothing is
+// written and no setting changes; the dialog stays open with the folder
+// selected, the keys going to it. Closed, it leaves the main window active:
+// Ctrl+W, pressed where the keys go, opens it again on the old folder.
+TEST_F(UsedWindow, ARefusedWorkingFolderStaysToBeCorrected) {
+  platform.showMessageBoxes = true;
+  form.Steps = false;
+  const std::string before = form.WorkDir;
   const std::string ini = folder.Path("refused.ini");
-  platform.saveAnswers.push_back(ini);
-  WhenModal([&](QWidget* workspace) {
-    auto* edit = workspace->findChild<QLineEdit*>("Edit11");
-    edit->selectAll();
-    TypeText(edit, QString::fromStdString(folderName));
-    QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
-  });
-  QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
-  ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_NE(platform.messages[0].find(folderName), std::string::npos) << platform.messages[0];
-  EXPECT_FALSE(std::filesystem::exists(ini));
+  for (const char* refused : {"/home/user/日本/Проект", "/data/ŵ"}) {
+    platform.messages.clear();
+    platform.saveAnswers.push_back(ini);
+    QString boxTitle, boxText, selected, textAfter;
+    QString focusAfter = "no control";
+    bool workspaceActive = false;
+    bool stillOpen = false;
+    WhenModal([&](QWidget* workspace) {
+      auto* edit = workspace->findChild<QLineEdit*>("Edit11");
+      auto* steps = workspace->findChild<QCheckBox*>("CheckBox1");
+      QTest::mouseClick(steps, Qt::LeftButton, {}, QPoint(6, steps->height() / 2));
+      edit->setFocus();
+      edit->selectAll();
+      TypeText(edit, QString::fromUtf8(refused));
+      WhenModal(
+          [&](QWidget* box) {
+            boxTitle = box->windowTitle();
+            boxText = qobject_cast<QMessageBox*>(box)->text();
+            QTest::keyClick(box, Qt::Key_Return);  // OK
+          },
+          workspace);
+      QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
+      QApplication::processEvents();
+      stillOpen = workspace->isVisible();
+      workspaceActive = QApplication::activeWindow() == workspace;
+      if (QWidget* focused = QApplication::focusWidget()) focusAfter = focused->objectName();
+      selected = edit->selectedText();
+      textAfter = edit->text();
+      SaveScreen(workspace, "workspace-dialog-after-refused-folder");
+      QTest::mouseClick(workspace->findChild<QPushButton*>("Button2"), Qt::LeftButton);  // Отмена
+    });
+    QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+
+    EXPECT_EQ(boxTitle, "Ошибка");
+    EXPECT_TRUE(boxText.contains(QString::fromUtf8(refused))) << boxText.toStdString();
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(workspaceActive) << "the keys do not go to the dialog";
+    EXPECT_EQ(focusAfter, "Edit11");
+    EXPECT_EQ(selected.toStdString(), refused);
+    EXPECT_EQ(textAfter.toStdString(), refused);
+    EXPECT_FALSE(std::filesystem::exists(ini));
+    EXPECT_EQ(form.WorkDir, before);
+    EXPECT_EQ(form.OpenBmpDialogFolder, before);
+    EXPECT_FALSE(form.Steps);
+
+    // Back in the main window, the keys work at once.
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &window);
+    QWindow* keyWindow = QGuiApplication::focusWindow();
+    ASSERT_NE(keyWindow, nullptr) << "no window has the keys";
+    QString shownFolder;
+    WhenModal([&](QWidget* workspace) {
+      shownFolder = workspace->findChild<QLineEdit*>("Edit11")->text();
+      workspace->close();
+    });
+    QTest::keyClick(keyWindow, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(shownFolder.toStdString(), before);
+  }
 }
 
 // Zoom by the "Вид" menu, its keys and Ctrl+wheel; the status bar shows it.
