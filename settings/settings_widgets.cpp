@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 namespace qova {
 
@@ -164,10 +165,10 @@ void UserPropertysDialog::Forward(void (TUserPropertysForm::*handler)()) {
 }
 
 // After a refusal the keys go to what was refused, a text selected whole, so
-// that typing replaces it.
+// that typing replaces it; once, not again after the next button.
 void UserPropertysDialog::SelectToCorrect() {
   QWidget* control = nullptr;
-  switch (logic_.ToCorrect) {
+  switch (std::exchange(logic_.ToCorrect, TUserPropertysForm::Control::None)) {
     case TUserPropertysForm::Control::Edit11:
       control = Edit11;
       break;

@@ -13,6 +13,7 @@ void TUserPropertysForm::Execute() {
   SetCheckBox2(state_.NeedPointsControl);
   Edit11 = state_.WorkDir;
   Edit13 = std::to_string(state_.NeedPointsCount);
+  ToCorrect = Control::None;
   state_.Desktop.ShowModal(*this);
 }
 

@@ -27,8 +27,8 @@ class TUserPropertysForm : public ModalDialog {
   bool Edit13Enabled = false;  // follow CheckBox2
   bool Label10Enabled = false;
 
-  // The control holding what "Сохранить" or "Шрифт индексов" refused last,
-  // for the person to correct: the face selects it. None after a success.
+  // The control holding what "Сохранить" or "Шрифт индексов" has just
+  // refused, for the person to correct; the face selects it and clears this.
   enum class Control { None, Edit11, Edit13, Button7 };
   Control ToCorrect = Control::None;
 

@@ -316,7 +316,7 @@ TEST_F(UsedWindow, ARefusedWorkingFolderStaysToBeCorrected) {
     QString boxTitle, boxText, selected, textAfter;
     QString focusAfter = "no control";
     bool workspaceActive = false;
-    bool stillOpen = false;
+    bool stillOpen = false, focusAfterRestore = false;
     WhenModal([&](QWidget* workspace) {
       auto* edit = workspace->findChild<QLineEdit*>("Edit11");
       auto* steps = workspace->findChild<QCheckBox*>("CheckBox1");
@@ -339,6 +339,10 @@ TEST_F(UsedWindow, ARefusedWorkingFolderStaysToBeCorrected) {
       selected = edit->selectedText();
       textAfter = edit->text();
       SaveScreen(workspace, "workspace-dialog-after-refused-folder");
+      // The next button keeps the keys; the folder is not selected again.
+      auto* restore = workspace->findChild<QPushButton*>("Button5");
+      QTest::mouseClick(restore, Qt::LeftButton);
+      focusAfterRestore = QApplication::focusWidget() == restore;
       QTest::mouseClick(workspace->findChild<QPushButton*>("Button2"), Qt::LeftButton);  // Отмена
     });
     QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
@@ -350,6 +354,7 @@ TEST_F(UsedWindow, ARefusedWorkingFolderStaysToBeCorrected) {
     EXPECT_EQ(focusAfter, "Edit11");
     EXPECT_EQ(selected.toStdString(), refused);
     EXPECT_EQ(textAfter.toStdString(), refused);
+    EXPECT_TRUE(focusAfterRestore);
     EXPECT_FALSE(std::filesystem::exists(ini));
     EXPECT_EQ(form.WorkDir, before);
     EXPECT_EQ(form.OpenBmpDialogFolder, before);
