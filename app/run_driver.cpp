@@ -2,7 +2,7 @@
 // window as it works, its results kept in the record, and every error and
 // every cancellation ended through one failure path.
 #include <algorithm>
-#include <cstdio>
+#include <charconv>
 #include <string>
 #include <utility>
 #include <vector>
@@ -41,9 +41,11 @@ std::string PreciseSummary(const DetectionResult& result, char separator) {
   std::sort(errors.begin(), errors.end());
   const size_t n = errors.size();
   const double median = n % 2 ? errors[n / 2] : (errors[n / 2 - 1] + errors[n / 2]) / 2;
+  // Not printf, whose separator is the C library's locale: the platform's
+  // separator is the one the coordinate file and the statistics use.
   char text[32];
-  std::snprintf(text, sizeof text, "%.3f", median);
-  std::string number(text);
+  char* end = std::to_chars(text, text + sizeof text, median, std::chars_format::fixed, 3).ptr;
+  std::string number(text, end);
   std::replace(number.begin(), number.end(), '.', separator);
   return "Точный режим: " + std::to_string(result.details.size()) + " точек, медиана σ " + number +
          " пикс.";

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <QImage>
+#include <clocale>
 #include <cmath>
 #include <filesystem>
 #include <fstream>
@@ -294,6 +295,32 @@ TEST_F(RunDriverTest, ThePreciseStageMarksWhatItAddedAndReportsTheRun) {
                                 RoundNearest(form().FoundPoints.Get(0)->y)),
             form().PassiveColor);
   EXPECT_EQ(desktop.statusText[kRunPanel], "");
+}
+
+// The run's report takes its decimal separator where the coordinate file and
+// the statistics take theirs, the platform, whatever the C library's own
+// locale says: the two differ, for instance, where the user's separator
+// needs more than one byte and the files fall back to '.'.
+TEST_F(RunDriverTest, ThePreciseReportUsesTheSeparatorOfTheFiles) {
+  form().PreciseRefinement = true;
+  const char* process = std::setlocale(LC_NUMERIC, nullptr);
+  const std::string old = process != nullptr ? process : "C";
+  for (const char* cLocale : {"ru_RU.UTF-8", "C"}) {
+    if (std::setlocale(LC_NUMERIC, cLocale) == nullptr) continue;  // not installed
+    for (const char separator : {'.', ','}) {
+      desktop.decimalSeparator = separator;
+      AddRegion(1, 1, 3, 3);
+      form().N4Click();
+      ASSERT_TRUE(desktop.messages.empty()) << desktop.messages.front().text;
+      const std::string& report = desktop.statusText[kRunPanel];
+      const std::string number = std::string("0") + separator + "0";
+      EXPECT_NE(report.find(" σ " + number), std::string::npos)
+          << report << " (C library locale " << cLocale << ")";
+      for (const std::string& line : form().MessForm.ListBox1)
+        EXPECT_EQ(line.find(separator == '.' ? ',' : '.'), std::string::npos) << line;
+    }
+  }
+  std::setlocale(LC_NUMERIC, old.c_str());
 }
 
 TEST_F(RunDriverTest, CountCheckYesKeepsTheResult) {

@@ -4,6 +4,13 @@
 
 namespace qova {
 
+namespace {
+
+// As the file's writer captions its own refusal.
+constexpr const char* kRefusalCaption = "Ошибка";
+
+}  // namespace
+
 std::string SettingsCaption(const StateRecord& s, const std::string& prefix) {
   if (s.SettingsFileMissing) return prefix + kInitialSettingsName;
   const size_t slash = s.SettingsPath.find_last_of('/');
@@ -32,6 +39,18 @@ void SaveSettings(StateRecord& s, ModalDialog& dialog, const std::function<bool(
 
 void ReportConversionError(StateRecord& s) {
   s.Desktop.MessageBox(kConversionErrorText, kConversionErrorCaption, MsgButtons::Ok);
+}
+
+int RefuseTextsTheFileCannotHold(StateRecord& s, std::initializer_list<const std::string*> texts) {
+  int index = 0;
+  for (const std::string* text : texts) {
+    if (const auto refusal = RefusalOfText(*text)) {
+      s.Desktop.MessageBox(*refusal, kRefusalCaption, MsgButtons::Ok);
+      return index;
+    }
+    ++index;
+  }
+  return -1;
 }
 
 }  // namespace qova

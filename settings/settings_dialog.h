@@ -3,6 +3,7 @@
 // "Сохранить" sequence.
 
 #include <functional>
+#include <initializer_list>
 #include <string>
 
 #include "platform/modal_dialog.h"
@@ -30,5 +31,12 @@ void SaveSettings(StateRecord& s, ModalDialog& dialog, const std::function<bool(
 
 // The message of a text that does not convert to a number.
 void ReportConversionError(StateRecord& s);
+
+// The index of the first of the texts that the settings file cannot hold,
+// its refusal shown in a message box; -1 when the file can hold them all.
+// The dialogs ask before applying anything, so that a refused value leaves
+// every setting as it was.
+[[nodiscard]] int RefuseTextsTheFileCannotHold(StateRecord& s,
+                                               std::initializer_list<const std::string*> texts);
 
 }  // namespace qova

@@ -221,14 +221,18 @@ std::optional<std::string> FirstCharacterOutsideCp1251(const std::string& utf8) 
 // The text values of the settings must survive the code page of the file;
 // one that would not is refused before anything is written.
 void CheckTextsFitCp1251(const StateRecord& s) {
-  for (const std::string* text : {&s.WorkDir, &s.IndexFont.Name}) {
-    if (const auto bad = FirstCharacterOutsideCp1251(*text))
-      throw QovaError("Значение «" + *text + "» нельзя записать в файл настроек: символа «" + *bad +
-                      "» нет в кодировке Windows-1251. Файл настроек не записан.");
-  }
+  for (const std::string* text : {&s.WorkDir, &s.IndexFont.Name})
+    if (const auto refusal = RefusalOfText(*text)) throw QovaError(*refusal);
 }
 
 }  // namespace
+
+std::optional<std::string> RefusalOfText(const std::string& utf8) {
+  const auto bad = FirstCharacterOutsideCp1251(utf8);
+  if (!bad) return std::nullopt;
+  return "Значение «" + utf8 + "» нельзя записать в файл настроек: символа «" + *bad +
+         "» нет в кодировке Windows-1251. Файл настроек не записан.";
+}
 
 std::string SettingsFileForImage(const std::string& imageDir, const std::string& startDir) {
   const std::string ini = FirstIniEntry(imageDir);

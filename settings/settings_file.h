@@ -1,6 +1,7 @@
 #pragma once
 // The settings file: one section "QOVAParameters" of a Windows-1251 INI file.
 
+#include <optional>
 #include <string>
 
 #include "state/state_record.h"
@@ -20,6 +21,11 @@ void ReadSettings(StateRecord& s, const std::string& path);
 // matching "*.ini" (its extension in any case, in the folder's listing
 // order), else QOVAUser.ini of startDir, the folder the program started in.
 std::string SettingsFileForImage(const std::string& imageDir, const std::string& startDir);
+
+// The message refusing a text value the file cannot hold (a letter that
+// Windows-1251 lacks), naming the value and the letter; nullopt when the
+// file can hold it.
+[[nodiscard]] std::optional<std::string> RefusalOfText(const std::string& utf8);
 
 // Writes the 23 keys and PreciseRefinement, keeping everything else in the file. Reports a failure
 // in a message box; the old file then stays as it was. A text value that

@@ -19,6 +19,7 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <utility>
 
 namespace qova {
 
@@ -156,7 +157,32 @@ void UserPropertysDialog::Refresh() {
 void UserPropertysDialog::Forward(void (TUserPropertysForm::*handler)()) {
   (logic_.*handler)();
   Refresh();
-  if (logic_.CloseRequested()) done(QDialog::Accepted);
+  if (logic_.CloseRequested()) {
+    done(QDialog::Accepted);
+    return;
+  }
+  SelectToCorrect();
+}
+
+// After a refusal the keys go to what was refused, a text selected whole, so
+// that typing replaces it; once, not again after the next button.
+void UserPropertysDialog::SelectToCorrect() {
+  QWidget* control = nullptr;
+  switch (std::exchange(logic_.ToCorrect, TUserPropertysForm::Control::None)) {
+    case TUserPropertysForm::Control::Edit11:
+      control = Edit11;
+      break;
+    case TUserPropertysForm::Control::Edit13:
+      control = Edit13;
+      break;
+    case TUserPropertysForm::Control::Button7:
+      control = Button7;
+      break;
+    case TUserPropertysForm::Control::None:
+      return;
+  }
+  control->setFocus(Qt::OtherFocusReason);
+  if (auto* edit = qobject_cast<QLineEdit*>(control)) edit->selectAll();
 }
 
 // --- Special settings ---------------------------------------------------------

@@ -43,6 +43,7 @@ class UserPropertysDialog : public QDialog {
  private:
   void Refresh();
   void Forward(void (TUserPropertysForm::*handler)());
+  void SelectToCorrect();
   TUserPropertysForm& logic_;
 };
 

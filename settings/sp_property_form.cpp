@@ -39,6 +39,9 @@ void TSpecialPropertysForm::Execute() {
 
 bool TSpecialPropertysForm::ApplySpecialSettings() {
   StateRecord& s = state_;
+  // The file holds the workspace's texts too; one it cannot hold refuses the
+  // save before anything is applied.
+  if (RefuseTextsTheFileCannotHold(s, {&s.WorkDir, &s.IndexFont.Name}) >= 0) return false;
   const char sep = s.Desktop.DecimalSeparator();
   s.KontrastLevel = ContrastTrackBar;
   const int item = std::clamp(JRadioGroup, 0, 2);

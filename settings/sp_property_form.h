@@ -42,7 +42,9 @@ class TSpecialPropertysForm : public ModalDialog {
   void Button2Click();  // "Отмена"
 
   // Copies the controls into the state; false after a text that is no
-  // number, with the fields before it already applied.
+  // number, with the fields before it already applied, or when the settings
+  // file cannot hold the working folder or the font name, with nothing
+  // applied.
   bool ApplySpecialSettings();
 
  private:

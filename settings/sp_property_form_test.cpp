@@ -123,6 +123,27 @@ TEST_F(SpecialPropertysTest, APartlyWrongEditAppliesOnlyTheFieldsBeforeIt) {
   EXPECT_FALSE(fs::exists(path));
 }
 
+// The file holds the working folder too: one it cannot hold (the folder the
+// program started in, say) refuses the save before anything is applied,
+// and the dialog stays open.
+TEST_F(SpecialPropertysTest, AWorkingFolderTheFileCannotHoldAppliesNothing) {
+  s_.WorkDir = "/home/ŵ";
+  desktop_.saveAnswers.push_back(Path("chosen.ini"));
+  form_.Execute();
+  form_.SetContrastTrackBar(-4);
+  form_.Edit7 = "9";
+  form_.PreciseCheckBox = true;
+  form_.Button4Click();
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_NE(desktop_.messages[0].text.find("/home/ŵ"), std::string::npos);
+  EXPECT_FALSE(form_.CloseRequested());
+  EXPECT_EQ(s_.KontrastLevel, 0.0);
+  EXPECT_EQ(s_.SearchWindowWidth, 5);
+  EXPECT_FALSE(s_.PreciseRefinement);
+  EXPECT_EQ(s_.SettingsPath, Path("params.ini"));
+  EXPECT_FALSE(fs::exists(Path("chosen.ini")));
+}
+
 TEST_F(SpecialPropertysTest, AFailedWriteIsReportedAndTheDialogClosesAllTheSame) {
   desktop_.failCreate = true;
   desktop_.saveAnswers.push_back(Path("elsewhere.ini"));

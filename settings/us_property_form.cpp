@@ -13,6 +13,7 @@ void TUserPropertysForm::Execute() {
   SetCheckBox2(state_.NeedPointsControl);
   Edit11 = state_.WorkDir;
   Edit13 = std::to_string(state_.NeedPointsCount);
+  ToCorrect = Control::None;
   state_.Desktop.ShowModal(*this);
 }
 
@@ -23,6 +24,19 @@ void TUserPropertysForm::SetCheckBox2(bool checked) {
 }
 
 bool TUserPropertysForm::ApplyWorkspaceSettings() {
+  ToCorrect = Control::None;
+  // Refused before anything is applied: a folder that cannot be saved must
+  // not stay in use for the session (nor as the open dialog's folder).
+  switch (RefuseTextsTheFileCannotHold(state_, {&Edit11, &state_.IndexFont.Name})) {
+    case 0:
+      ToCorrect = Control::Edit11;
+      return false;
+    case 1:
+      ToCorrect = Control::Button7;
+      return false;
+    default:
+      break;
+  }
   state_.Steps = CheckBox1;
   state_.WorkDir = Edit11;
   state_.SetDialogFolder(Edit11);
@@ -31,6 +45,7 @@ bool TUserPropertysForm::ApplyWorkspaceSettings() {
   const auto count = ParseInt(Edit13);
   if (!count) {
     ReportConversionError(state_);
+    ToCorrect = Control::Edit13;
     return false;
   }
   state_.NeedPointsCount = *count;
@@ -66,6 +81,13 @@ void TUserPropertysForm::Button3Click() {
 void TUserPropertysForm::Button7Click() {
   const std::optional<FontParams> chosen = state_.Desktop.ChooseFont(state_.IndexFont);
   if (!chosen) return;
+  // A name the settings file cannot hold is refused where it is picked, so
+  // it never becomes the label font that no "Сохранить" could write.
+  ToCorrect = Control::None;
+  if (RefuseTextsTheFileCannotHold(state_, {&chosen->Name}) >= 0) {
+    ToCorrect = Control::Button7;
+    return;
+  }
   // The chooser offers face, style and size only: the colour, underline and
   // strikeout stay as they were.
   FontParams& font = state_.IndexFont;

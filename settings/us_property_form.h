@@ -27,6 +27,11 @@ class TUserPropertysForm : public ModalDialog {
   bool Edit13Enabled = false;  // follow CheckBox2
   bool Label10Enabled = false;
 
+  // The control holding what "Сохранить" or "Шрифт индексов" has just
+  // refused, for the person to correct; the face selects it and clears this.
+  enum class Control { None, Edit11, Edit13, Button7 };
+  Control ToCorrect = Control::None;
+
   // Ticks or clears CheckBox2, by the user or the program; Edit13 and Label10
   // follow it.
   void SetCheckBox2(bool checked);
@@ -40,7 +45,8 @@ class TUserPropertysForm : public ModalDialog {
   void Button8Click();  // "Цвет и размер маркеров"
 
   // Copies the controls into the state; false after a text that is no
-  // number, with the fields before it already applied.
+  // number, with the fields before it already applied, or after a text the
+  // settings file cannot hold, with nothing applied.
   bool ApplyWorkspaceSettings();
 
  private:

@@ -141,12 +141,92 @@ TEST_F(UserPropertysTest, ACountThatIsNoNumberStopsAfterTheEarlierFields) {
   EXPECT_EQ(desktop_.messages[0].caption, "QOVA");
   EXPECT_EQ(desktop_.messages[0].buttons, MsgButtons::Ok);
   EXPECT_FALSE(form_.CloseRequested());
+  EXPECT_EQ(form_.ToCorrect, TUserPropertysForm::Control::Edit13);
   EXPECT_TRUE(s_.Steps);
   EXPECT_EQ(s_.WorkDir, "/partly");
   EXPECT_EQ(s_.NeedPointsCount, 5);
   EXPECT_FALSE(s_.CrossImage1.isNull());  // not redrawn
   EXPECT_EQ(s_.SettingsPath, "/start/QOVAUser.ini");
   EXPECT_FALSE(fs::exists(path));
+}
+
+// A working folder the settings file cannot hold (a letter Windows-1251
+// lacks) is refused before anything is applied: every setting stays as it
+// was, the dialog stays open with the folder to correct, and nothing is
+// written. Corrected, the same dialog saves.
+TEST_F(UserPropertysTest, ARefusedFolderLeavesEverySettingAsItWas) {
+  const std::string path = Path("refused.ini");
+  s_.Steps = false;
+  s_.NeedPointsControl = false;
+  s_.NeedPointsCount = 5;
+  s_.SetDialogFolder("/work");
+  StrayOverlayMark();
+  for (const std::string refused : {"/data/日本", "/data/ŵ"}) {
+    desktop_.messages.clear();
+    form_.Execute();
+    form_.CheckBox1 = true;
+    form_.SetCheckBox2(true);
+    form_.Edit11 = refused;
+    form_.Edit13 = "77";
+    desktop_.saveAnswers.push_back(path);
+    form_.Button4Click();
+
+    ASSERT_EQ(desktop_.messages.size(), 1u);
+    EXPECT_NE(desktop_.messages[0].text.find(refused), std::string::npos)
+        << desktop_.messages[0].text;
+    EXPECT_NE(desktop_.messages[0].text.find("Windows-1251"), std::string::npos);
+    EXPECT_FALSE(form_.CloseRequested());
+    EXPECT_EQ(form_.ToCorrect, TUserPropertysForm::Control::Edit11);
+    EXPECT_EQ(form_.Edit11, refused);  // the person's text, to correct
+    EXPECT_FALSE(s_.Steps);
+    EXPECT_FALSE(s_.NeedPointsControl);
+    EXPECT_EQ(s_.NeedPointsCount, 5);
+    EXPECT_EQ(s_.WorkDir, "/work");
+    EXPECT_EQ(s_.OpenBmpDialogFolder, "/work");
+    EXPECT_FALSE(s_.CrossImage1.isNull());  // not redrawn
+    EXPECT_EQ(s_.SettingsPath, "/start/QOVAUser.ini");
+    EXPECT_FALSE(fs::exists(path));
+    EXPECT_TRUE(desktop_.filesWritten.empty());
+  }
+
+  form_.Edit11 = "/data/Плиты";
+  desktop_.saveAnswers.push_back(path);
+  form_.Button4Click();
+  EXPECT_TRUE(form_.CloseRequested());
+  EXPECT_EQ(form_.ToCorrect, TUserPropertysForm::Control::None);
+  EXPECT_EQ(s_.WorkDir, "/data/Плиты");
+  EXPECT_TRUE(s_.Steps);
+  EXPECT_EQ(s_.NeedPointsCount, 77);
+  EXPECT_EQ(s_.SettingsPath, path);
+  EXPECT_TRUE(fs::exists(path));
+}
+
+// A font whose name the settings file cannot hold is refused where it is
+// picked: the label font stays, and "Шрифт индексов" is the control to use
+// again.
+TEST_F(UserPropertysTest, ARefusedFontNameLeavesTheLabelFont) {
+  const FontParams before{"DejaVu Sans", 9, 255, false, true, false, false};
+  s_.IndexFont = before;
+  desktop_.fontAnswers.push_back(FontParams{"文泉驿 Micro Hei", 14, 0, true, false, false, false});
+  form_.Button7Click();
+  EXPECT_EQ(s_.IndexFont, before);
+  ASSERT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_NE(desktop_.messages[0].text.find("文泉驿 Micro Hei"), std::string::npos);
+  EXPECT_EQ(form_.ToCorrect, TUserPropertysForm::Control::Button7);
+
+  // One already in use (the font the platform started with) is refused by
+  // "Сохранить" the same way, before anything is applied.
+  s_.IndexFont.Name = "Ŵ Sans";
+  desktop_.messages.clear();
+  form_.Execute();
+  form_.CheckBox1 = true;
+  desktop_.saveAnswers.push_back(Path("font.ini"));
+  form_.Button4Click();
+  EXPECT_EQ(desktop_.messages.size(), 1u);
+  EXPECT_FALSE(form_.CloseRequested());
+  EXPECT_EQ(form_.ToCorrect, TUserPropertysForm::Control::Button7);
+  EXPECT_FALSE(s_.Steps);
+  EXPECT_FALSE(fs::exists(Path("font.ini")));
 }
 
 TEST_F(UserPropertysTest, RestoreThenCancelLeavesTheStateAlone) {

@@ -6,13 +6,18 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QFile>
+#include <QFontDatabase>
 #include <QFontDialog>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
+#include <QListView>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QMouseEvent>
 #include <QPaintEvent>
@@ -22,6 +27,9 @@
 #include <QTest>
 #include <QUrl>
 #include <QWheelEvent>
+#include <QWindow>
+#include <QtEndian>
+#include <cstring>
 #include <filesystem>
 #include <functional>
 #include <utility>
@@ -33,7 +41,9 @@
 #include "app/gui/modal_helper_test.h"
 #include "settings/color_set.h"
 #include "tests/support/answering_platform.h"
+#include "tests/support/screens.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/whole_text.h"
 
 namespace qova {
 namespace {
@@ -108,15 +118,6 @@ void TypeText(QWidget* widget, const QString& text) {
   }
 }
 
-// The whole text of a status panel fits into it.
-::testing::AssertionResult ShowsWholeText(QLabel* panel) {
-  const int needed = panel->fontMetrics().horizontalAdvance(panel->text());
-  const int room = panel->contentsRect().width();
-  if (needed <= room) return ::testing::AssertionSuccess();
-  return ::testing::AssertionFailure() << "\"" << panel->text().toStdString() << "\" needs "
-                                       << needed << " px, the panel has " << room;
-}
-
 TEST_F(UsedWindow, HoverOverACornerShowsTheWholeHint) {
   OpenImage(1200, 900);
   ClickAt(QPoint(101, 202));
@@ -163,6 +164,110 @@ TEST_F(UsedWindow, FontChooserConfirmedUnchangedKeepsTheLabelsUpright) {
   EXPECT_NE(text.find("FontStyleBold=0\r\n"), std::string::npos) << text;
 }
 
+// DejaVu Sans once more under a foundry of its own, as a machine with a
+// family from two foundries has it: the chooser then lists
+// "DejaVu Sans [PfEd]" and "DejaVu Sans [QOVA]". Removed when it goes.
+class SecondFoundry {
+ public:
+  SecondFoundry() {
+    for (const char* folder : {"/usr/share/fonts", "/usr/local/share/fonts"}) {
+      std::error_code ec;
+      for (auto it = std::filesystem::recursive_directory_iterator(folder, ec);
+           !ec && it != std::filesystem::recursive_directory_iterator(); it.increment(ec)) {
+        if (it->path().filename() != "DejaVuSans.ttf") continue;
+        QFile file(QString::fromStdString(it->path().string()));
+        if (!file.open(QIODevice::ReadOnly)) continue;
+        QByteArray bytes = file.readAll();
+        if (SetVendor(bytes, "QOVA")) id_ = QFontDatabase::addApplicationFontFromData(bytes);
+        return;
+      }
+    }
+  }
+  ~SecondFoundry() {
+    if (id_ >= 0) QFontDatabase::removeApplicationFont(id_);
+  }
+  SecondFoundry(const SecondFoundry&) = delete;
+  SecondFoundry& operator=(const SecondFoundry&) = delete;
+  bool Added() const {
+    return id_ >= 0 && QFontDatabase::families().contains("DejaVu Sans [PfEd]");
+  }
+
+ private:
+  // The font's maker, the four letters at byte 58 of its OS/2 table.
+  static bool SetVendor(QByteArray& font, const char vendor[4]) {
+    if (font.size() < 12) return false;
+    const auto* data = reinterpret_cast<const uchar*>(font.constData());
+    const int tables = qFromBigEndian<quint16>(data + 4);
+    for (int i = 0; i < tables && 12 + 16 * (i + 1) <= font.size(); ++i) {
+      const uchar* entry = data + 12 + 16 * i;
+      const quint32 offset = qFromBigEndian<quint32>(entry + 8);
+      if (std::memcmp(entry, "OS/2", 4) != 0 || offset + 62 > quint32(font.size())) continue;
+      std::memcpy(font.data() + offset + 58, vendor, 4);
+      return true;
+    }
+    return false;
+  }
+  int id_ = -1;
+};
+
+// Clicks the item of a list that reads text; false when there is none.
+bool ClickItem(QAbstractItemView* list, const QString& text) {
+  const QModelIndexList found =
+      list->model()->match(list->model()->index(0, 0), Qt::DisplayRole, text, 1, Qt::MatchExactly);
+  if (found.isEmpty()) return false;
+  list->scrollTo(found[0]);
+  QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualRect(found[0]).center());
+  return true;
+}
+
+// Ctrl+W, "Шрифт индексов": a person picks another family in the chooser.
+// Its regular style is preselected, as the labels were regular; the sample
+// shows text in it; OK and "Сохранить" write the family's name alone,
+// which any machine knows, not the foundry this one lists it under.
+TEST_F(UsedWindow, FontChooserPickingAFamilyKeepsTheStyleShowsTheSampleAndSavesTheName) {
+  const SecondFoundry foundries;
+  if (!foundries.Added()) GTEST_SKIP() << "DejaVuSans.ttf is not installed";
+  form.IndexFont.Name = "DejaVu Math TeX Gyre";  // its one style, "Regular", is not DejaVu Sans's
+  form.IndexFont.Size = 10;
+  const std::string ini = folder.Path("font.ini");
+  platform.saveAnswers.push_back(ini);
+  QString style, sampleText, sampleFamily;
+  int sampleHeight = 0, lineHeight = 0;
+  WhenModal([&](QWidget* workspace) {
+    WhenModal(
+        [&](QWidget* chooser) {
+          const QList<QListView*> lists = chooser->findChildren<QListView*>();
+          ASSERT_EQ(lists.size(), 3);  // family, style, size
+          EXPECT_TRUE(ClickItem(lists[0], "DejaVu Sans [PfEd]"));
+          QApplication::processEvents();
+          style = lists[1]->currentIndex().data().toString();
+          auto* sample = chooser->findChild<QLineEdit*>("qt_fontDialog_sampleEdit");
+          ASSERT_NE(sample, nullptr);
+          sampleText = sample->isVisible() ? sample->text() : QString();
+          sampleFamily = sample->font().family();
+          sampleHeight = sample->height();
+          lineHeight = sample->fontMetrics().height();
+          SaveScreen(chooser, "font-chooser-after-picking-a-family");
+          QTest::keyClick(chooser, Qt::Key_Return);  // OK
+        },
+        workspace);
+    QTest::mouseClick(workspace->findChild<QPushButton*>("Button7"), Qt::LeftButton);
+    QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
+  });
+  QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+
+  EXPECT_EQ(style.toStdString(), "Book");
+  EXPECT_FALSE(sampleText.isEmpty());
+  EXPECT_TRUE(sampleFamily.startsWith("DejaVu Sans")) << sampleFamily.toStdString();
+  EXPECT_GE(sampleHeight, lineHeight) << "the sample box shows no line of text";
+  EXPECT_EQ(form.IndexFont.Name, "DejaVu Sans");
+  EXPECT_FALSE(form.IndexFont.Bold);
+  EXPECT_FALSE(form.IndexFont.Italic);
+  const std::string text = TempFolder::Get(ini);
+  EXPECT_NE(text.find("FontName=DejaVu Sans\r\n"), std::string::npos) << text;
+  EXPECT_NE(text.find("FontStyleItalic=0\r\n"), std::string::npos) << text;
+}
+
 // Ctrl+W, "Цвет и размер маркеров", a new colour for the markers, OK,
 // "Сохранить": the outline on screen takes the new colour at once, before the
 // pointer moves again.
@@ -196,21 +301,78 @@ TEST_F(UsedWindow, SavedMarkerColourShowsWithoutAMouseMove) {
 }
 
 // A working folder typed with a letter that Windows-1251 lacks: "Сохранить"
-// names the folder in a message and writes no file.
-TEST_F(UsedWindow, WorkingFolderOutsideTheCodePageIsRefused) {
-  const std::string folderName = "/home/user/Données/Проект";
+// names the folder in a message box, which the person closes. Nothing is
+// written and no setting changes; the dialog stays open with the folder
+// selected, the keys going to it. Closed, it leaves the main window active:
+// Ctrl+W, pressed where the keys go, opens it again on the old folder.
+TEST_F(UsedWindow, ARefusedWorkingFolderStaysToBeCorrected) {
+  platform.showMessageBoxes = true;
+  form.Steps = false;
+  const std::string before = form.WorkDir;
   const std::string ini = folder.Path("refused.ini");
-  platform.saveAnswers.push_back(ini);
-  WhenModal([&](QWidget* workspace) {
-    auto* edit = workspace->findChild<QLineEdit*>("Edit11");
-    edit->selectAll();
-    TypeText(edit, QString::fromStdString(folderName));
-    QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
-  });
-  QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
-  ASSERT_EQ(platform.messages.size(), 1u);
-  EXPECT_NE(platform.messages[0].find(folderName), std::string::npos) << platform.messages[0];
-  EXPECT_FALSE(std::filesystem::exists(ini));
+  for (const char* refused : {"/home/user/日本/Проект", "/data/ŵ"}) {
+    platform.messages.clear();
+    platform.saveAnswers.push_back(ini);
+    QString boxTitle, boxText, selected, textAfter;
+    QString focusAfter = "no control";
+    bool workspaceActive = false;
+    bool stillOpen = false, focusAfterRestore = false;
+    WhenModal([&](QWidget* workspace) {
+      auto* edit = workspace->findChild<QLineEdit*>("Edit11");
+      auto* steps = workspace->findChild<QCheckBox*>("CheckBox1");
+      QTest::mouseClick(steps, Qt::LeftButton, {}, QPoint(6, steps->height() / 2));
+      edit->setFocus();
+      edit->selectAll();
+      TypeText(edit, QString::fromUtf8(refused));
+      WhenModal(
+          [&](QWidget* box) {
+            boxTitle = box->windowTitle();
+            boxText = qobject_cast<QMessageBox*>(box)->text();
+            QTest::keyClick(box, Qt::Key_Return);  // OK
+          },
+          workspace);
+      QTest::mouseClick(workspace->findChild<QPushButton*>("Button4"), Qt::LeftButton);
+      QApplication::processEvents();
+      stillOpen = workspace->isVisible();
+      workspaceActive = QApplication::activeWindow() == workspace;
+      if (QWidget* focused = QApplication::focusWidget()) focusAfter = focused->objectName();
+      selected = edit->selectedText();
+      textAfter = edit->text();
+      SaveScreen(workspace, "workspace-dialog-after-refused-folder");
+      // The next button keeps the keys; the folder is not selected again.
+      auto* restore = workspace->findChild<QPushButton*>("Button5");
+      QTest::mouseClick(restore, Qt::LeftButton);
+      focusAfterRestore = QApplication::focusWidget() == restore;
+      QTest::mouseClick(workspace->findChild<QPushButton*>("Button2"), Qt::LeftButton);  // Отмена
+    });
+    QTest::keyClick(&window, Qt::Key_W, Qt::ControlModifier);
+
+    EXPECT_EQ(boxTitle, "Ошибка");
+    EXPECT_TRUE(boxText.contains(QString::fromUtf8(refused))) << boxText.toStdString();
+    EXPECT_TRUE(stillOpen);
+    EXPECT_TRUE(workspaceActive) << "the keys do not go to the dialog";
+    EXPECT_EQ(focusAfter, "Edit11");
+    EXPECT_EQ(selected.toStdString(), refused);
+    EXPECT_EQ(textAfter.toStdString(), refused);
+    EXPECT_TRUE(focusAfterRestore);
+    EXPECT_FALSE(std::filesystem::exists(ini));
+    EXPECT_EQ(form.WorkDir, before);
+    EXPECT_EQ(form.OpenBmpDialogFolder, before);
+    EXPECT_FALSE(form.Steps);
+
+    // Back in the main window, the keys work at once.
+    QApplication::processEvents();
+    EXPECT_EQ(QApplication::activeWindow(), &window);
+    QWindow* keyWindow = QGuiApplication::focusWindow();
+    ASSERT_NE(keyWindow, nullptr) << "no window has the keys";
+    QString shownFolder;
+    WhenModal([&](QWidget* workspace) {
+      shownFolder = workspace->findChild<QLineEdit*>("Edit11")->text();
+      workspace->close();
+    });
+    QTest::keyClick(keyWindow, Qt::Key_W, Qt::ControlModifier);
+    EXPECT_EQ(shownFolder.toStdString(), before);
+  }
 }
 
 // Zoom by the "Вид" menu, its keys and Ctrl+wheel; the status bar shows it.

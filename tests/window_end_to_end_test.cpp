@@ -6,6 +6,9 @@
 
 #include <QApplication>
 #include <QLabel>
+#include <QMouseEvent>
+#include <QRegularExpression>
+#include <QStatusBar>
 #include <QTest>
 #include <cmath>
 #include <filesystem>
@@ -20,7 +23,10 @@
 #include "core/number_text.h"
 #include "tests/support/answering_platform.h"
 #include "tests/support/file_bytes.h"
+#include "tests/support/locale_scope.h"
+#include "tests/support/screens.h"
 #include "tests/support/temp_folder.h"
+#include "tests/support/whole_text.h"
 #include "tools/synth/synthetic_plate.h"
 
 namespace qova {
@@ -68,6 +74,37 @@ class MainWindowEndToEnd : public ::testing::Test {
     qApp->removeEventFilter(&keys);
     platform.Attach(nullptr);
   }
+
+  // Ctrl+O, four clicks in the middles of cells around 5 × 3 cells, Enter;
+  // the precise refinement switched on once the image's settings are read.
+  void OpenMarkAndRunPrecisely() {
+    platform.openAnswers.push_back(image);
+    QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+    ASSERT_EQ(form.ImageWidth, 560);
+    form.PreciseRefinement = true;
+    QWidget* layers = window.View()->Layers();
+    for (const QPointF& c : RegionInCells(plate, 1, 1, 5, 3)) {
+      const QPoint at(static_cast<int>(std::round(c.x())), static_cast<int>(std::round(c.y())));
+      window.View()->ensureVisible(at.x(), at.y());
+      QTest::mouseClick(layers, Qt::LeftButton, Qt::NoModifier, at);
+    }
+    ASSERT_TRUE(form.FindEnabled);
+    QTest::keyClick(&window, Qt::Key_Return);
+    ASSERT_TRUE(platform.messages.empty()) << platform.messages.front();
+    ASSERT_GT(form.FoundPoints.Count(), 0);
+  }
+
+  // The pointer over an image pixel, sent directly: a real pointer on a
+  // display may be elsewhere.
+  void MoveTo(QPoint at) {
+    window.View()->ensureVisible(at.x(), at.y());
+    QWidget* layers = window.View()->Layers();
+    QMouseEvent move(QEvent::MouseMove, QPointF(at), layers->mapToGlobal(QPointF(at)), Qt::NoButton,
+                     Qt::NoButton, Qt::NoModifier);
+    QApplication::sendEvent(layers, &move);
+  }
+
+  QLabel* Panel(const char* name) { return window.findChild<QLabel*>(name); }
 
   TempFolder folder{"qova-e2e"};
   Plate plate;
@@ -176,6 +213,71 @@ TEST_F(MainWindowEndToEnd, ZoomChangesNothingButTheScreen) {
   ASSERT_FALSE(files["Масштаб: 100%"].empty());
   EXPECT_EQ(files["Масштаб: 25%"], files["Масштаб: 100%"]);
   EXPECT_EQ(files["Масштаб: 400%"], files["Масштаб: 100%"]);
+}
+
+// The smallest window, 750 pixels wide, after a precise run, the pointer over
+// the image: the corner hint shows whole, and the run's report gives way to
+// it, cut short with its whole text in its tooltip.
+TEST_F(MainWindowEndToEnd, AtTheSmallestWidthTheCornerHintStaysWholeBesideTheReport) {
+  window.resize(750, 700);
+  OpenMarkAndRunPrecisely();
+  MoveTo(QPoint(form.ImageWidth - 1, form.ImageHeight - 1));
+  QApplication::processEvents();
+  ASSERT_EQ(window.width(), 750);
+
+  QLabel* hint = Panel("ImageStatusPanel2");
+  QLabel* report = Panel("ImageStatusRun");
+  QLabel* zoom = Panel("ImageStatusZoom");
+  ASSERT_TRUE(hint && report && zoom);
+  EXPECT_EQ(hint->text(), "Отметить угол области поиска: 559 - 439    ");
+  EXPECT_TRUE(ShowsWholeText(hint));
+  EXPECT_TRUE(ShowsWholeText(zoom));
+  // Side by side, none over another.
+  EXPECT_LE(hint->geometry().right(), report->geometry().left());
+  EXPECT_LE(report->geometry().right(), zoom->geometry().left());
+  // Both panels full: the report is there, as much of it as fits.
+  const QString whole = report->toolTip();
+  EXPECT_TRUE(whole.startsWith("Точный режим: ") && whole.endsWith(" пикс."))
+      << "tooltip: " << whole.toStdString() << ", shown: " << report->text().toStdString();
+  EXPECT_TRUE(report->text().endsWith("…")) << report->text().toStdString();
+  EXPECT_TRUE(whole.startsWith(report->text().chopped(1))) << report->text().toStdString();
+  EXPECT_GT(report->text().size(), 5);
+  EXPECT_TRUE(ShowsWholeText(report));
+  SaveScreen(&window, "window-750px-after-precise-run");
+  SaveScreen(window.statusBar(), "status-bar-750px-after-precise-run");
+
+  // Wide enough, the report shows whole and needs no tooltip.
+  window.resize(1400, 700);
+  QApplication::processEvents();
+  EXPECT_EQ(report->text().toStdString(), whole.toStdString());
+  EXPECT_TRUE(report->toolTip().isEmpty());
+  EXPECT_TRUE(ShowsWholeText(report));
+  EXPECT_TRUE(ShowsWholeText(hint));
+}
+
+// Under a Russian locale the precise run's report writes its number as the
+// coordinate file and the statistics write theirs: with a comma.
+TEST_F(MainWindowEndToEnd, UnderARussianLocaleThePreciseReportWritesAComma) {
+  LocaleScope russian("ru_RU.UTF-8");
+  if (!russian.Installed()) GTEST_SKIP() << "the ru_RU.UTF-8 locale is not installed";
+  window.resize(1400, 700);
+  OpenMarkAndRunPrecisely();
+  QApplication::processEvents();
+  const QString report = Panel("ImageStatusRun")->text();
+  EXPECT_TRUE(QRegularExpression("^Точный режим: \\d+ точек, медиана σ 0,\\d{3} пикс\\.$")
+                  .match(report)
+                  .hasMatch())
+      << report.toStdString();
+
+  const fs::path saved = folder.dir / "plate.crd";
+  platform.saveAnswers.push_back(saved.string());
+  QTest::keyClick(&window, Qt::Key_S, Qt::ControlModifier);
+  const std::string file = ReadAll(saved.string());
+  EXPECT_NE(file.find(','), std::string::npos) << file;
+  EXPECT_EQ(file.find('.'), std::string::npos) << file;
+  ASSERT_FALSE(form.MessForm.ListBox1.empty());
+  for (const std::string& line : form.MessForm.ListBox1)
+    EXPECT_EQ(line.find('.'), std::string::npos) << line;
 }
 
 }  // namespace

@@ -16,10 +16,12 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <QUrl>
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
 #include "app/form.h"
+#include "app/gui/giving_way_label.h"
 #include "app/gui/image_view.h"
 #include "app/gui/tool_icons.h"
 
@@ -30,9 +32,10 @@ namespace {
 constexpr int kMinWidth = 750;
 constexpr int kMinHeight = 700;
 // The coordinate panels are 80 pixels wide; the hint panel takes the rest of
-// the bar, so that the whole hint shows, and never less than 50 pixels.
+// the bar, never less than its whole hint and 50 pixels.
 constexpr int kCoordinatePanelWidth = 80;
 constexpr int kHintPanelMinWidth = 50;
+constexpr int kHintPanel = 2;
 
 // A command of the form, guarded: an error it does not handle is shown and
 // the program goes on.
@@ -184,17 +187,19 @@ void MainWindow::BuildStatusBar() {
       bar->addWidget(panel);
     } else {
       panel->setMinimumWidth(kHintPanelMinWidth);
-      // A long hint must not widen the window: the panel only takes room.
+      // Its minimum follows the hint (SetStatusText), so that the hint is
+      // always whole; the panel only takes room beyond it.
       panel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
       bar->addWidget(panel, 1);
     }
     panels_[i] = panel;
   }
   // What the last run reports (the precise stage's summary), kept while the
-  // hints change; empty, it takes no room.
-  panels_[kRunPanel] = new QLabel(bar);
-  panels_[kRunPanel]->setObjectName("ImageStatusRun");
-  bar->addPermanentWidget(panels_[kRunPanel]);
+  // hints change; empty, it takes no room, and short of room it gives way.
+  runPanel_ = new GivingWayLabel(bar);
+  runPanel_->setObjectName("ImageStatusRun");
+  panels_[kRunPanel] = runPanel_;
+  bar->addPermanentWidget(runPanel_);
   // The zoom at the right end, clear of the hints.
   zoomPanel_ = new QLabel(bar);
   zoomPanel_->setObjectName("ImageStatusZoom");
@@ -250,7 +255,17 @@ void OpenFromCommandLine(MainWindow& window, const QStringList& arguments) {
 }
 
 void MainWindow::SetStatusText(int panel, const QString& text) {
-  if (panel >= 0 && panel < kStatusPanels) panels_[panel]->setText(text);
+  if (panel < 0 || panel >= kStatusPanels) return;
+  if (panel == kRunPanel) {
+    runPanel_->SetWholeText(text);
+    return;
+  }
+  panels_[panel]->setText(text);
+  // The corner hint is never cut: the run's report gives way to it. The
+  // hints are short enough for the smallest window.
+  if (panel == kHintPanel)
+    panels_[panel]->setMinimumWidth(
+        std::max(kHintPanelMinWidth, panels_[panel]->sizeHint().width()));
 }
 
 void MainWindow::SetCommandStates(bool findEnabled, bool saveEnabled) {

@@ -17,6 +17,7 @@ class QToolButton;
 namespace qova {
 
 class TVazeZududi_Form;
+class GivingWayLabel;
 class ImageView;
 
 class MainWindow : public QMainWindow {
@@ -58,6 +59,7 @@ class MainWindow : public QMainWindow {
   QToolButton* runButton_ = nullptr;
   QToolButton* saveButton_ = nullptr;
   QLabel* panels_[kStatusPanels] = {};  // X, Y, the hint, the run's summary
+  GivingWayLabel* runPanel_ = nullptr;  // panels_[kRunPanel]
   QLabel* zoomPanel_ = nullptr;         // the zoom of the image view
 };
 

@@ -274,9 +274,48 @@ TEST_F(RealWindow, HelpNamesTheDialogThatHoldsEachSetting) {
       }
     }
   }
-  for (const char* control :
-       {"Пошаговый режим работы", "Контроль количества найденных точек", "Контраст изображения"})
+  for (const char* control : {"Пошаговый режим работы", "Контроль количества найденных точек",
+                              "Контраст изображения", "Точное уточнение по яркости"})
     EXPECT_TRUE(stated.contains(control)) << control << " is not placed by the help";
+}
+
+// The help says what the precise refinement does and where to switch it on:
+// the dialog and the tab that hold its check box.
+TEST_F(RealWindow, HelpDescribesThePreciseRefinementWhereItIs) {
+  RegisterDialogFaces(platform_.Faces());
+  QString dialog, tab;
+  WhenModal([&](QWidget* w) {
+    auto* box = w->findChild<QCheckBox*>("PreciseCheckBox");
+    auto* tabs = w->findChild<QTabWidget*>();
+    ASSERT_NE(box, nullptr);
+    ASSERT_NE(tabs, nullptr);
+    for (int i = 0; i < tabs->count(); ++i)
+      if (tabs->widget(i)->isAncestorOf(box)) tab = tabs->tabText(i);
+    w->close();
+  });
+  QAction* command = Find<QAction>("N5");
+  dialog = command->text();
+  command->trigger();
+  ASSERT_FALSE(tab.isEmpty());
+
+  WhenModal([](QWidget* w) { qobject_cast<QMessageBox*>(w)->button(QMessageBox::Ok)->click(); });
+  Find<QAction>("N7")->trigger();
+  HelpWindow* help = platform_.Help();
+  ASSERT_NE(help, nullptr);
+  auto* topics = help->findChild<QListWidget*>("HelpTopics");
+  QString described;
+  for (int row = 0; row < topics->count(); ++row) {
+    topics->setCurrentRow(row);
+    for (const QString& paragraph :
+         help->findChild<QTextBrowser*>("HelpText")->toPlainText().split('\n'))
+      if (paragraph.contains("«Точное уточнение по яркости»") && paragraph.contains("пиксел"))
+        described = paragraph;
+  }
+  help->close();
+  ASSERT_FALSE(described.isEmpty()) << "the help does not say what the precise refinement does";
+  EXPECT_TRUE(described.contains("«" + dialog + "»")) << described.toStdString();
+  EXPECT_TRUE(described.contains("«" + tab + "»")) << described.toStdString();
+  EXPECT_TRUE(described.contains("Ctrl+P")) << described.toStdString();
 }
 
 // The help file lies in the folder the program started in; opening an image

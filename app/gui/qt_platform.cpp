@@ -11,10 +11,12 @@
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QMessageBox>
+#include <QPointer>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QStringList>
 #include <cstdlib>
+#include <memory>
 #include <utility>
 
 #include "app/gui/cursor_file.h"
@@ -85,6 +87,53 @@ QString StyleNameOf(const QString& family, bool bold, bool italic) {
   return best;
 }
 
+// The family alone: the chooser lists a family that several foundries make
+// as "URW Bookman [urw]", a name other machines do not know.
+QString FamilyWithoutFoundry(const QString& family) {
+  const qsizetype open = family.lastIndexOf(" [");
+  return open > 0 && family.endsWith(']') ? family.left(open) : family;
+}
+
+// Picking another family in the chooser preselects the style of the flags
+// the person has, not the family's first style: the chooser itself looks
+// only for a style of the same name ("Book" is not in every family).
+void KeepStyleAcrossFamilies(QFontDialog& dialog, bool bold, bool italic) {
+  auto wanted = std::make_shared<std::pair<bool, bool>>(bold, italic);
+  auto family = std::make_shared<QString>(dialog.currentFont().family());
+  QObject::connect(
+      &dialog, &QFontDialog::currentFontChanged, &dialog,
+      [&dialog, wanted, family](const QFont& now) {
+        if (now.family() == *family) {
+          *wanted = {now.bold(), now.italic()};  // a style the person chose
+          return;
+        }
+        *family = now.family();
+        const QString style = StyleNameOf(now.family(), wanted->first, wanted->second);
+        if (style.isEmpty() || style == now.styleName()) return;
+        QFont keep = now;
+        keep.setStyleName(style);
+        dialog.setCurrentFont(keep);
+      },
+      // After the chooser has finished with the pick: setting the
+      // font refills the very list the pick came from.
+      Qt::QueuedConnection);
+}
+
+// The chooser's sample shares a row with the effects it shows otherwise;
+// with them hidden the row would shrink to nothing. The emptied place keeps
+// its height for the sample.
+void HideEffects(QFontDialog& dialog) {
+  for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
+    box->hide();
+    if (auto* group = qobject_cast<QGroupBox*>(box->parentWidget())) {
+      QSizePolicy policy = group->sizePolicy();
+      policy.setRetainSizeWhenHidden(true);
+      group->setSizePolicy(policy);
+      group->hide();
+    }
+  }
+}
+
 // A message box sizes itself to its text; a short text would leave its
 // caption cut off in the title bar. A spacer across the box's grid keeps it
 // as wide as the caption needs.
@@ -113,6 +162,23 @@ class QtPlatform::CursorPause {
 
  private:
   bool busy_;
+};
+
+// When a box or dialog closes, the window it was shown over takes the keys
+// again. Window managers do this themselves; without one (a bare X server,
+// the offscreen platform) no window would have them, and the shortcuts of
+// the main window would do nothing until it was clicked.
+class QtPlatform::GiveFocusBack {
+ public:
+  explicit GiveFocusBack(QWidget* owner) : owner_(owner) {}
+  ~GiveFocusBack() {
+    if (owner_ && owner_->isVisible()) owner_->activateWindow();
+  }
+  GiveFocusBack(const GiveFocusBack&) = delete;
+  GiveFocusBack& operator=(const GiveFocusBack&) = delete;
+
+ private:
+  QPointer<QWidget> owner_;
 };
 
 QString QtFileFilter(const std::string& filter) {
@@ -161,6 +227,7 @@ MsgResult QtPlatform::MessageBox(const std::string& text, const std::string& cap
   QMessageBox::StandardButtons standard = QMessageBox::Ok;
   if (buttons == MsgButtons::OkCancel) standard = QMessageBox::Ok | QMessageBox::Cancel;
   if (buttons == MsgButtons::YesNo) standard = QMessageBox::Yes | QMessageBox::No;
+  const GiveFocusBack focus(DialogParent());
   QMessageBox box(IconOfCaption(caption), Q(caption), Q(text), standard, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
@@ -191,6 +258,7 @@ QWidget* QtPlatform::DialogParent() const {
 
 void QtPlatform::ShowErrorBox(const std::string& text) {
   const CursorPause pause(busy_);
+  const GiveFocusBack focus(DialogParent());
   QMessageBox box(QMessageBox::Critical, "QOVA", Q(text), QMessageBox::Ok, DialogParent());
   box.setWindowModality(Qt::ApplicationModal);
   NameButtons(box);
@@ -200,6 +268,7 @@ void QtPlatform::ShowErrorBox(const std::string& text) {
 
 std::optional<std::string> QtPlatform::RunOpenDialog(const FileDialogParams& params) {
   const CursorPause pause(busy_);
+  const GiveFocusBack focus(DialogParent());
   QFileDialog dialog(DialogParent(), "Открыть", Q(params.initialFolder),
                      QtFileFilter(params.filter));
   dialog.setObjectName("OpenBmpDialog");
@@ -223,6 +292,7 @@ std::optional<std::string> QtPlatform::RunSaveDialog(const FileDialogParams& par
   // folder of its own opens there (selectFile below).
   const QString folder =
       params.initialFolder.empty() ? QDir::currentPath() : Q(params.initialFolder);
+  const GiveFocusBack focus(DialogParent());
   QFileDialog dialog(DialogParent(), "Сохранить как", folder, QtFileFilter(params.filter));
   dialog.setObjectName("SaveDialog");
   dialog.setOption(QFileDialog::DontUseNativeDialog);
@@ -246,17 +316,16 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
   initial.setItalic(font.Italic);
   const QString style = StyleNameOf(initial.family(), font.Bold, font.Italic);
   if (!style.isEmpty()) initial.setStyleName(style);
+  const GiveFocusBack focus(DialogParent());
   QFontDialog dialog(initial, DialogParent());
   dialog.setOption(QFontDialog::DontUseNativeDialog);
   // Face, style and size only: the effects (underline, strikeout) are hidden.
-  for (QCheckBox* box : dialog.findChildren<QCheckBox*>()) {
-    box->hide();
-    if (auto* group = qobject_cast<QGroupBox*>(box->parentWidget())) group->hide();
-  }
+  HideEffects(dialog);
+  KeepStyleAcrossFamilies(dialog, font.Bold, font.Italic);
   if (dialog.exec() != QDialog::Accepted) return std::nullopt;
   const QFont chosen = dialog.selectedFont();
   FontParams result = font;
-  result.Name = chosen.family().toStdString();
+  result.Name = FamilyWithoutFoundry(chosen.family()).toStdString();
   if (chosen.pointSize() > 0) result.Size = chosen.pointSize();
   result.Bold = chosen.bold();
   result.Italic = chosen.italic();
@@ -266,6 +335,7 @@ std::optional<FontParams> QtPlatform::ChooseFont(const FontParams& font) {
 void QtPlatform::ShowModal(ModalDialog& dialog) {
   const CursorPause pause(busy_);
   dialog.BeginShowing();
+  const GiveFocusBack focus(DialogParent());
   if (!faces_.Show(dialog, DialogParent()))
     throw QovaError("This window is not available in this build");
 }

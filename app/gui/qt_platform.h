@@ -50,6 +50,7 @@ class QtPlatform : public Platform {
 
  private:
   class CursorPause;
+  class GiveFocusBack;
   void ApplyCursor();
   // The owner of a box or dialog: the modal window in front (the statistics
   // window, a settings dialog), else the main window. Owned by the main

@@ -18,6 +18,9 @@ class AnsweringPlatform : public QtPlatform {
   std::deque<std::string> openAnswers, saveAnswers;
   std::vector<std::string> messages;  // every message box's text, in order
   std::vector<std::string> errors;    // every error display's text
+  // Message boxes are shown for the test to answer as a person would,
+  // rather than answered at once (their texts are recorded all the same).
+  bool showMessageBoxes = false;
 
   std::optional<std::string> RunOpenDialog(const FileDialogParams&) override {
     return Next(openAnswers);
@@ -25,8 +28,10 @@ class AnsweringPlatform : public QtPlatform {
   std::optional<std::string> RunSaveDialog(const FileDialogParams&) override {
     return Next(saveAnswers);
   }
-  MsgResult MessageBox(const std::string& text, const std::string&, MsgButtons buttons) override {
+  MsgResult MessageBox(const std::string& text, const std::string& caption,
+                       MsgButtons buttons) override {
     messages.push_back(text);
+    if (showMessageBoxes) return QtPlatform::MessageBox(text, caption, buttons);
     return buttons == MsgButtons::YesNo ? MsgResult::Yes : MsgResult::Ok;
   }
   void ShowErrorBox(const std::string& text) override { errors.push_back(text); }
