@@ -15,6 +15,7 @@
 
 #include "image/image_reader.h"
 #include "image/rgb32.h"
+#include "tests/support/qt_image_read.h"
 #include "tests/support/temp_folder.h"
 
 namespace qova {
@@ -33,31 +34,6 @@ struct Spec {
   uint32_t masks[4] = {};
   bool transp = false;  // what Qt makes of it: ARGB32
 };
-
-// Today's LoadImageFile on the file. Qt reads into pixels of the size and
-// format it allocates, found by a first read and zeroed here, so that what
-// the file lacks reads as zeros (fresh memory is zero at the scan sizes
-// where it matters) and not as leftovers of the test's heap.
-bool QtRead(const std::string& path, QImage& out) {
-  QImageReader::setAllocationLimit(4096);  // as LoadImageFile
-  QImage image;
-  {
-    QImageReader first(QString::fromStdString(path));
-    first.setDecideFormatFromContent(true);
-    if (!first.read(&image) || image.isNull()) return false;
-  }
-  image.fill(0);
-  QImageReader reader(QString::fromStdString(path));
-  reader.setDecideFormatFromContent(true);
-  if (!reader.read(&image) || image.isNull()) return false;
-  if (image.format() != QImage::Format_RGB32) {
-    image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                          : QImage::Format_RGB32);
-    if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
-  }
-  out = image;
-  return true;
-}
 
 class Generator {
  public:
@@ -288,7 +264,7 @@ void ExpectSameAsQt(const std::string& bytes, const std::string& what) {
   const std::string path = (folder.dir / "random.bmp").string();
   std::ofstream(path, std::ios::binary | std::ios::trunc) << bytes;
   QImage qt;
-  const bool qtReads = QtRead(path, qt);
+  const bool qtReads = QtReadAsToday(path, qt);
   QImage ours;
   std::string error;
   try {

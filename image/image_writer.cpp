@@ -395,6 +395,7 @@ ImageWriter::~ImageWriter() = default;
 void ImageWriter::WriteRows(const uint8_t* rows, int64_t count, size_t stride) {
   if (!format_ || count < 0 || written_ + count > spec_.height)
     throw QovaError("Запись изображения: строк больше, чем объявлено");
+  if (placed_) throw QovaError("Запись изображения: строки уже пишутся не по порядку");
   for (int64_t i = 0; i < count; ++i) format_->Row(rows + static_cast<size_t>(i) * stride);
   written_ += count;
 }
