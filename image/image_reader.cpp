@@ -70,10 +70,17 @@ void QtRows(const QImage& image, const RowSink& sink) {
 }
 
 ImageInfo QtInfo(QImageReader& reader) {
+  UseQtAllocationLimit();
   reader.setDecideFormatFromContent(true);
   ImageInfo info;
   if (!reader.canRead()) throw FormatError(reader.errorString().toStdString());
-  const QSize size = reader.size();
+  QSize size = reader.size();
+  if (!size.isValid() || size.isEmpty()) {  // a format that tells its size only by decoding
+    QImage image;
+    if (!reader.read(&image) || image.isNull())
+      throw FormatError(reader.errorString().toStdString());
+    size = image.size();
+  }
   info.format = ImageFormat::kOther;
   info.format_name = reader.format().toStdString();
   info.width = size.width();

@@ -16,8 +16,14 @@ namespace {
 // held in memory with the working arrays anyway.
 constexpr int kAllocationLimitMiB = 4096;
 
+}  // namespace
+
+void UseQtAllocationLimit() { QImageReader::setAllocationLimit(kAllocationLimitMiB); }
+
+namespace {
+
 QImage Decode(QImageReader& reader, const std::string& name, QImage reuse) {
-  QImageReader::setAllocationLimit(kAllocationLimitMiB);
+  UseQtAllocationLimit();
   reader.setDecideFormatFromContent(true);
   // Shared pixels stay untouched: writing them would copy them first.
   QImage image = reuse.isDetached() ? std::move(reuse) : QImage();

@@ -9,6 +9,10 @@
 
 namespace qova {
 
+// Sets Qt's readers' limit on the memory of one image, as every read here
+// does: scans of 100 megapixels and more are normal.
+void UseQtAllocationLimit();
+
 // Reads the file as Format_RGB32. Throws QovaError with a message naming the
 // file and the reason when it cannot be read. When reuse holds the only
 // reference to pixels of the file's size and format, the file is read into

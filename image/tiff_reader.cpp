@@ -45,7 +45,11 @@ int TiffError(TIFF*, void* user, const char* module, const char* fmt, va_list ap
   auto* src = static_cast<TiffSource*>(user);
   char text[512];
   std::vsnprintf(text, sizeof text, fmt, ap);
-  if (src->error.empty()) src->error = std::string(module ? module : "") + ": " + text;
+  // libtiff starts many messages with the name given at opening ("image: ").
+  std::string message = text;
+  if (message.rfind("image: ", 0) == 0) message.erase(0, 7);
+  (void)module;
+  if (src->error.empty()) src->error = message;
   return 1;
 }
 int TiffWarning(TIFF*, void*, const char*, const char*, va_list) { return 1; }
