@@ -420,6 +420,9 @@ void RleRows(ByteSource& in, const Layout& L, const RowSink& sink) {
     DecodeRle(in, L, stream);
     return;
   }
+  // Held whole only where Qt would have held it: beyond, such damage is refused.
+  if (static_cast<uint64_t>(m.h) * static_cast<uint64_t>(m.w) > kQtPixelCap)
+    Bad("записи RLE выходят за свои строки, а рисунок слишком велик, чтобы читать его целиком");
   WholeMemory whole;
   whole.bytes.assign(static_cast<size_t>(m.h * m.bpl), 0);
   DecodeRle(in, L, whole);

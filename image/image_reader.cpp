@@ -7,6 +7,7 @@
 #include <cstring>
 #include <limits>
 #include <new>
+#include <stdexcept>
 #include <vector>
 
 #include "image/byte_source.h"
@@ -105,6 +106,8 @@ static auto WithFileName(const std::string& name, F&& f) -> decltype(f()) {
   } catch (const FormatError& e) {
     throw QovaError("Не удаётся прочитать изображение " + name + ": " + e.what());
   } catch (const std::bad_alloc&) {
+    throw QovaError("Недостаточно памяти для изображения " + name);
+  } catch (const std::length_error&) {
     throw QovaError("Недостаточно памяти для изображения " + name);
   }
 }

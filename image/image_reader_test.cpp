@@ -210,6 +210,16 @@ std::vector<T> ReadSamples(const ImageReader& reader) {
   return all;
 }
 
+std::string ErrorOf(const std::string& path) {
+  try {
+    const ImageReader reader = ImageReader::Open(path);
+    reader.ReadRows([](const RowBand&) {});
+  } catch (const QovaError& e) {
+    return e.what();
+  }
+  return "(no error)";
+}
+
 class ImageReaderTest : public ::testing::Test {
  protected:
   std::string Path(const std::string& name) const { return (folder_.dir / name).string(); }
@@ -501,17 +511,30 @@ TEST_F(ImageReaderTest, SixteenBitPnmGivesItsSamplesAndMaxval) {
   }
 }
 
-// ---- Bad files: refused, the file and the cause named.
-
-std::string ErrorOf(const std::string& path) {
-  try {
+TEST_F(ImageReaderTest, OtherFormatsAreDecodedWholeByQtAndSaySo) {
+  QImage picture(31, 17, QImage::Format_RGB32);
+  for (int y = 0; y < 17; ++y)
+    for (int x = 0; x < 31; ++x) picture.setPixel(x, y, qRgb(x * 8, y * 15, (x ^ y) * 7));
+  for (const char* format : {"JPG", "XPM", "ICO", "WEBP"}) {
+    const std::string path = Path(std::string("other.") + format);
+    ASSERT_TRUE(picture.save(QString::fromStdString(path), format));
     const ImageReader reader = ImageReader::Open(path);
-    reader.ReadRows([](const RowBand&) {});
-  } catch (const QovaError& e) {
-    return e.what();
+    EXPECT_TRUE(reader.Info().decoded_by_qt) << format;
+    EXPECT_FALSE(reader.Info().streamed) << format;
+    EXPECT_EQ(reader.Info().width, 31);
+    EXPECT_NE(reader.Info().note.find("Qt"), std::string::npos);
+    ExpectQtsColours(path, format);
+    // The same bytes from memory.
+    const std::string bytes = ReadAll(path);
+    EXPECT_EQ(ReadRgb32(ImageReader::OfBytes(bytes, "memory")), ReadRgb32(reader)) << format;
   }
-  return "(no error)";
+  std::ofstream(Path("text.bmp")) << "plain text, no picture";
+  EXPECT_EQ(
+      ErrorOf(Path("text.bmp")).rfind("Не удаётся прочитать изображение " + Path("text.bmp"), 0),
+      0u);
 }
+
+// ---- Bad files: refused, the file and the cause named.
 
 TEST_F(ImageReaderTest, BadDeepFilesAreRefusedWithTheFileAndTheCause) {
   Random r(9);

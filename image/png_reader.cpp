@@ -165,6 +165,12 @@ Setup ReadSetup(PngRead& r, ByteSource& in) {
   if (s.colour == PNG_COLOR_TYPE_GRAY && s.depth >= 2 && s.depth <= 8 &&
       png_get_tRNS(r.png, r.info, &trans, &numTrans, &key) && key && key->gray < (1u << s.depth))
     info.transparent_grey = key->gray * 255 / ((1 << s.depth) - 1);
+  // Deflate packs at most 1032 bytes into one: a header that declares more
+  // than the file could hold is refused before any row is read.
+  const uint64_t declared = (png_get_rowbytes(r.png, r.info) + 1) * static_cast<uint64_t>(s.h);
+  if (declared / 1100 > in.Size())
+    throw FormatError("объявлено " + std::to_string(s.w) + " × " + std::to_string(s.h) +
+                      " точек, больше, чем вмещает файл");
   if (s.interlace != PNG_INTERLACE_NONE) {
     info.streamed = false;
     info.note = "чересстрочный PNG читается целиком";
