@@ -277,7 +277,7 @@ int TiffWriteWarning(TIFF*, void*, const char*, const char*, va_list) { return 1
 
 class TiffFormat : public ImageWriter::Format {
  public:
-  TiffFormat(SafeFile& f, const WriteSpec& s) : s_(s) {
+  TiffFormat(SafeFile& f, const WriteSpec& s) {
     if (s.width > 0xffffffffLL || s.height > 0xffffffffLL) Unsupported("TIFF такого размера");
     f.Flush();
     file_.fd = f.Descriptor();
@@ -339,7 +339,6 @@ class TiffFormat : public ImageWriter::Format {
   [[noreturn]] void Fail() const {
     throw QovaError(file_.error.empty() ? "Stream write error" : "Запись TIFF: " + file_.error);
   }
-  const WriteSpec& s_;
   TiffFile file_;
   TIFF* tif_ = nullptr;
   int64_t y_ = 0;
