@@ -444,6 +444,7 @@ ImageInfo ReadBmpInfo(ByteSource& in) {
   info.height = L.height;
   info.channels = ChannelsOf(L);
   info.file_bits = L.nbits <= 8 ? L.nbits : 8;
+  info.bottom_up = !L.topDown;
   (void)CheckedRowBytes(info.width, info.channels, 1);
   if (L.xppm > 0) info.dpi_x = L.xppm * 0.0254;
   if (L.yppm > 0) info.dpi_y = L.yppm * 0.0254;

@@ -351,6 +351,7 @@ TEST(BmpReader, HandsOutRowsBottomUpOrTopDownAsStoredAndGreyPalettesAsGrey) {
     }();
     const ImageReader reader = ImageReader::OfBytes(file, "grey.bmp");
     EXPECT_EQ(reader.Info().channels, 1);
+    EXPECT_EQ(reader.Info().bottom_up, !topDown);
     std::vector<int64_t> order;
     reader.ReadRows([&](const RowBand& band) { order.push_back(band.y); });
     EXPECT_EQ(order,

@@ -40,6 +40,7 @@ struct ImageInfo {
   // PNG, a damaged RLE bitmap); note says why.
   bool streamed = true;
   bool decoded_by_qt = false;  // rows come from Qt's reader, as RGB (see LoadImageFile)
+  bool bottom_up = false;      // bands come from the last row up (most bitmaps)
   std::string note;
 
   // Details the conversion to Qt's 32-bit colours needs (see rgb32.h).

@@ -429,7 +429,7 @@ void CopyImage(const ImageReader& reader, const std::string& path, WriteFormat f
   WriteSpec spec{format,      info.width, info.height, info.channels,
                  info.sample, info.dpi_x, info.dpi_y};
   ImageWriter writer(path, spec);
-  const bool bottomUp = info.format == ImageFormat::kBmp && format != WriteFormat::kBmp;
+  const bool bottomUp = info.bottom_up && format != WriteFormat::kBmp;
   std::vector<uint8_t> whole;
   if (bottomUp) whole.resize(info.RowBytes() * static_cast<size_t>(info.height));
   reader.ReadRows([&](const RowBand& band) {
