@@ -8,11 +8,13 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "core/qova_error.h"
 #include "image/image_reader.h"
 #include "image/rgb32.h"
 #include "tests/support/qt_image_read.h"
@@ -357,6 +359,62 @@ TEST(BmpReader, HandsOutRowsBottomUpOrTopDownAsStoredAndGreyPalettesAsGrey) {
     EXPECT_EQ(order,
               topDown ? std::vector<int64_t>({0, 1, 2, 3}) : std::vector<int64_t>({3, 2, 1, 0}));
   }
+}
+
+TEST(BmpReader, ARunTooLongForItsRowSpillsIntoTheRowsBeforeAsInQt) {
+  // 8-bit RLE, 4 x 3: row 0 of colour 1; row 1 a run of 10 of colour 2,
+  // which Qt writes on into the memory of row 0 up to the end of its pixels.
+  Bytes pal;
+  for (int i = 0; i < 256; ++i) pal.u32(i * 0x030507u);
+  Bytes file;
+  file.s = "BM";
+  file.u32(0), file.u16(0), file.u16(0), file.u32(14 + 40 + 1024);
+  file.u32(40), file.u32(4), file.u32(3), file.u16(1), file.u16(8), file.u32(1), file.u32(0),
+      file.u32(0), file.u32(0), file.u32(0), file.u32(0);
+  file.s += pal.s;
+  file.s += std::string("\x04\x01\x00\x00\x0a\x02\x00\x00\x02\x03\x00\x01", 12);
+  const TempFolder folder("qova-bmp-spill");
+  const std::string path = (folder.dir / "spill.bmp").string();
+  std::ofstream(path, std::ios::binary) << file.s;
+  QImage qt;
+  ASSERT_TRUE(QtReadAsToday(path, qt));
+  const QImage ours = ReadRgb32(ImageReader::Open(path));
+  for (int y = 0; y < 3; ++y)
+    for (int x = 0; x < 4; ++x) EXPECT_EQ(qt.pixel(x, y) & 0xffffff, ours.pixel(x, y) & 0xffffff);
+  EXPECT_EQ(ours.pixel(0, 2) & 0xffffff, 2 * 0x030507u);  // row 0 (the bottom) overwritten
+}
+
+TEST(BmpReader, BitmapsBeyondQtsSizeAreReadWhenTheFileHoldsThem) {
+  // 17000 x 16000 at one bit a pixel: 272 million pixels, more than Qt reads.
+  const TempFolder folder("qova-bmp-large");
+  const std::string path = (folder.dir / "large.bmp").string();
+  const int64_t w = 17000, h = 16000, stride = (w + 31) / 32 * 4;
+  Bytes head;
+  head.s = "BM";
+  head.u32(0), head.u16(0), head.u16(0), head.u32(14 + 40 + 8);
+  head.u32(40), head.u32(w), head.u32(h), head.u16(1), head.u16(1), head.u32(0), head.u32(0),
+      head.u32(0), head.u32(0), head.u32(2), head.u32(0);
+  head.u32(0), head.u32(0xffffff);
+  std::ofstream(path, std::ios::binary) << head.s;
+  // The pixel area cut short: refused, as the file cannot hold what it declares.
+  std::filesystem::resize_file(path, head.s.size() + stride * (h - 1));
+  try {
+    (void)ImageReader::Open(path);
+    ADD_FAILURE() << "a cut bitmap beyond Qt's size was opened";
+  } catch (const QovaError& e) {
+    EXPECT_NE(std::string(e.what()).find("больше, чем вмещает файл"), std::string::npos);
+  }
+  std::filesystem::resize_file(path, head.s.size() + stride * h);  // sparse: all zeros
+  const ImageReader reader = ImageReader::Open(path);
+  EXPECT_EQ(reader.Info().width, w);
+  EXPECT_EQ(reader.Info().channels, 1);
+  int64_t rows = 0, dark = 0;
+  reader.ReadRows([&](const RowBand& band) {
+    rows += band.rows;
+    dark += band.data[w - 1] == 0 ? 1 : 0;
+  });
+  EXPECT_EQ(rows, h);
+  EXPECT_EQ(dark, h);
 }
 
 }  // namespace
