@@ -73,8 +73,12 @@ double TemplateValue(const TemplateShape& t, double s) { return Evaluator(t).Val
 
 double TemplateSlope(const TemplateShape& t, double s) { return Evaluator(t).Slope(s); }
 
-LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requestedStep)
-    : shape_(shape), range_(range), perPixel_(std::max(1.0, std::round(1 / requestedStep))) {
+LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requestedStep,
+                           double origin)
+    : shape_(shape),
+      origin_(origin),
+      range_(range),
+      perPixel_(std::max(1.0, std::round(1 / requestedStep))) {
   const double step = 1 / perPixel_;
   pixelsPerNode_ = step;
   const size_t n = static_cast<size_t>(std::ceil(2 * range * perPixel_)) + 2;
@@ -84,7 +88,8 @@ LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requ
   // The values at the nodes and half-way between serve both.
   const Evaluator t(shape);
   std::vector<double> half(2 * n + 1);
-  for (size_t k = 0; k < half.size(); ++k) half[k] = t.Value(-range + step / 2 * (double(k) - 1));
+  for (size_t k = 0; k < half.size(); ++k)
+    half[k] = t.Value(-range + step / 2 * (double(k) - 1) - origin);
   std::vector<double> values(n), slopes(n);
   for (size_t i = 0; i < n; ++i) {
     values[i] = half[2 * i + 1];
@@ -149,7 +154,7 @@ void ProfilePool::Merge(const ProfilePool& o) {
 }
 
 std::optional<ProfilePool::Shift> ProfilePool::BalancedShift() const {
-  double sum = 0, variance = 0;
+  double sum = 0, variance = 0, squares = 0, spreads = 0;
   int phases = 0;
   for (size_t b = 0; b < 10; ++b) {
     const double n = shiftCount[b];
@@ -157,9 +162,13 @@ std::optional<ProfilePool::Shift> ProfilePool::BalancedShift() const {
     const double mean = shiftSum[b] / n;
     const double spread = std::max(0.0, shiftSquares[b] / n - mean * mean);
     sum += mean, variance += spread / n, ++phases;
+    squares += mean * mean, spreads += spread;
   }
   if (phases < 8) return std::nullopt;
-  return Shift{sum / phases, std::sqrt(variance) / phases};
+  Shift s{sum / phases, std::sqrt(variance) / phases};
+  s.byPhase = std::sqrt(std::max(0.0, squares / phases - s.mean * s.mean));
+  s.byRow = std::sqrt(spreads / phases);
+  return s;
 }
 
 namespace {

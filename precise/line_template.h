@@ -38,8 +38,11 @@ double TemplateSlope(const TemplateShape& shape, double s);
 // phase, so that a row reads neighbouring memory.
 class LineTemplate {
  public:
-  LineTemplate(const TemplateShape& shape, double range, double step);
+  // `origin`: where the shape's centre lies in the table, T(s − origin):
+  // a row fitted with it is centred `origin` short of the shape's centre.
+  LineTemplate(const TemplateShape& shape, double range, double step, double origin = 0);
   const TemplateShape& Shape() const { return shape_; }
+  double Origin() const { return origin_; }
   // T(s) and T'(s); beyond the range the end values.
   void At(double s, double& value, double& slope) const {
     double t = (s + range_) * perPixel_;
@@ -87,6 +90,7 @@ class LineTemplate {
   TemplateSums StepSumsAtEnds(double s0, int n, const double* d) const;
 
   TemplateShape shape_;
+  double origin_;
   double range_, perPixel_, last_;  // perPixel_: nodes per pixel, a whole number
   double pixelsPerNode_;            // 1 / perPixel_
   size_t pixels_;                   // quads per phase
@@ -117,9 +121,13 @@ struct ProfilePool {
   // The template's shift from the centroids, averaged over the phases so
   // that the centroids' pixel-phase bias (zero over a whole pixel) drops
   // out, and its standard error; empty when fewer than 8 of the 10 phases
-  // hold rows (then the centroids cannot be a reference).
+  // hold rows (then the centroids cannot be a reference). Also how much the
+  // shift changes with the phase (the RMS of the phases' means about their
+  // mean) and how much it scatters from row to row at one phase (the RMS of
+  // the phases' standard deviations: mostly the centroids' noise).
   struct Shift {
     double mean = 0, error = 0;
+    double byPhase = 0, byRow = 0;
   };
   std::optional<Shift> BalancedShift() const;
 };

@@ -45,8 +45,6 @@ StraightFit FitStraight(const std::vector<MeasuredRow>& rows, const std::vector<
   return f;
 }
 
-// z = x − c.x − q·Y² = α + β·Y through the row centres, refitted without
-// the rows beyond a few robust σ (MAD at least madFloor).
 StraightFit RobustLine(Vec2 c, double q, const PreciseParams& params, RowScratch& scratch) {
   std::vector<MeasuredRow>& rows = scratch.rows;
   std::vector<double>& z = scratch.z;
@@ -54,21 +52,27 @@ StraightFit RobustLine(Vec2 c, double q, const PreciseParams& params, RowScratch
   for (size_t r = 0; r < rows.size(); ++r)
     z[r] = rows[r].xk + rows[r].centre - c.x - q * rows[r].dy * rows[r].dy;
   StraightFit f = FitStraight(rows, z);
+  // The cut: rejectSigmas robust σ (the MAD over 0.6745), and never closer
+  // than rejectFloor, so that a line whose rows agree to the last digit
+  // (a noiseless axis-aligned line) keeps all but the rows truly off it.
+  const double smallMad = params.rejectFloor / (params.rejectSigmas * kMadToSigma);
   for (int round = 0; round < params.rejectRounds && f.ok; ++round) {
     scratch.values.clear();
-    size_t withinFloor = 0;
+    size_t small = 0;
     for (size_t r = 0; r < rows.size(); ++r)
       if (rows[r].valid) {
         const double e = std::fabs(z[r] - f.alpha - f.beta * rows[r].dy);
         scratch.values.push_back(e);
-        withinFloor += e <= params.madFloor;
+        small += e <= smallMad;
       }
-    // When more than half lie within the floor, so does the median.
+    // When more than half lie within smallMad, so does the median: the
+    // floor is the cut.
     const size_t count = scratch.values.size();
-    const double mad = withinFloor > count / 2
-                           ? params.madFloor
-                           : std::max(MedianOfFirst(scratch.values, count), params.madFloor);
-    const double cut = params.rejectSigmas * kMadToSigma * mad;
+    const double cut =
+        small > count / 2
+            ? params.rejectFloor
+            : std::max(params.rejectSigmas * kMadToSigma * MedianOfFirst(scratch.values, count),
+                       params.rejectFloor);
     bool changed = false;
     for (size_t r = 0; r < rows.size(); ++r) {
       if (!rows[r].valid) continue;

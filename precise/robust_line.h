@@ -23,9 +23,9 @@ struct StraightFit {
 StraightFit FitStraight(const std::vector<MeasuredRow>& rows, const std::vector<double>& z);
 
 // z = x − c.x − q·Y² = α + β·Y through the centres of the valid rows,
-// refitted without the rows beyond params.rejectSigmas robust σ (the MAD at
-// least params.madFloor), at most params.rejectRounds times; the rows kept
-// are left marked inlier.
+// refitted without the rows beyond params.rejectSigmas robust σ (but never
+// those within params.rejectFloor of the line), at most params.rejectRounds
+// times; the rows kept are left marked inlier.
 StraightFit RobustLine(Vec2 c, double q, const PreciseParams& params, RowScratch& scratch);
 
 // The kept rows per arm into arms[arm].usable, and the rounding floor of
