@@ -84,6 +84,22 @@ TEST(RobustLine, DropsRowsOffTheLineAndKeepsTheRest) {
   EXPECT_NEAR(f.beta, 0.01, 1e-4);
 }
 
+// A noiseless line whose rows agree to the last digit: one row a speck of
+// dust moved 0.06 px is off it (rows within rejectFloor are kept whatever
+// the MAD; beyond it the MAD's σ rules, and here it is nil).
+TEST(RobustLine, NoiselessRowsDropARowOffByHundredths) {
+  std::vector<double> dy, z;
+  for (int y = -40; y <= 40; ++y)
+    if (std::abs(y) > 3) dy.push_back(y), z.push_back(200.0);
+  z[10] += 0.06, z[50] += 0.015;
+  RowScratch scratch = RowsAt(dy, z);
+  const StraightFit f = RobustLine({200, 0}, 0, PreciseParams{}, scratch);
+  ASSERT_TRUE(f.ok);
+  EXPECT_FALSE(scratch.rows[10].inlier);
+  EXPECT_TRUE(scratch.rows[50].inlier);
+  EXPECT_NEAR(f.alpha, 0, 5e-4);
+}
+
 // The intercept's rounding floor: the median row floor, divided by the
 // number of distinct sub-pixel phases of the line among the kept rows.
 TEST(RobustLine, RoundingFloorShrinksWithTheNumberOfPhases) {
