@@ -73,12 +73,8 @@ double TemplateValue(const TemplateShape& t, double s) { return Evaluator(t).Val
 
 double TemplateSlope(const TemplateShape& t, double s) { return Evaluator(t).Slope(s); }
 
-LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requestedStep,
-                           double origin)
-    : shape_(shape),
-      origin_(origin),
-      range_(range),
-      perPixel_(std::max(1.0, std::round(1 / requestedStep))) {
+LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requestedStep)
+    : shape_(shape), range_(range), perPixel_(std::max(1.0, std::round(1 / requestedStep))) {
   const double step = 1 / perPixel_;
   pixelsPerNode_ = step;
   const size_t n = static_cast<size_t>(std::ceil(2 * range * perPixel_)) + 2;
@@ -88,8 +84,7 @@ LineTemplate::LineTemplate(const TemplateShape& shape, double range, double requ
   // The values at the nodes and half-way between serve both.
   const Evaluator t(shape);
   std::vector<double> half(2 * n + 1);
-  for (size_t k = 0; k < half.size(); ++k)
-    half[k] = t.Value(-range + step / 2 * (double(k) - 1) - origin);
+  for (size_t k = 0; k < half.size(); ++k) half[k] = t.Value(-range + step / 2 * (double(k) - 1));
   std::vector<double> values(n), slopes(n);
   for (size_t i = 0; i < n; ++i) {
     values[i] = half[2 * i + 1];

@@ -38,11 +38,8 @@ double TemplateSlope(const TemplateShape& shape, double s);
 // phase, so that a row reads neighbouring memory.
 class LineTemplate {
  public:
-  // `origin`: where the shape's centre lies in the table, T(s − origin):
-  // a row fitted with it is centred `origin` short of the shape's centre.
-  LineTemplate(const TemplateShape& shape, double range, double step, double origin = 0);
+  LineTemplate(const TemplateShape& shape, double range, double step);
   const TemplateShape& Shape() const { return shape_; }
-  double Origin() const { return origin_; }
   // T(s) and T'(s); beyond the range the end values.
   void At(double s, double& value, double& slope) const {
     double t = (s + range_) * perPixel_;
@@ -90,7 +87,6 @@ class LineTemplate {
   TemplateSums StepSumsAtEnds(double s0, int n, const double* d) const;
 
   TemplateShape shape_;
-  double origin_;
   double range_, perPixel_, last_;  // perPixel_: nodes per pixel, a whole number
   double pixelsPerNode_;            // 1 / perPixel_
   size_t pixels_;                   // quads per phase

@@ -256,14 +256,14 @@ class Refinement {
     if (sample.empty()) return;
     std::optional<precise::TemplateShape> shapeV, shapeH;
     // A template that centres a family's lines elsewhere than their
-    // centroids do (an asymmetric profile: a halo on one side, uneven ink)
-    // either keeps its shape, which follows the line's core, and moves its
-    // centre onto theirs, or gives way to the centroids: whichever errs
-    // less. Moved, it errs by how its shift from the centroids changes with
-    // the sub-pixel phase; the centroids err by their noise, the shift's
-    // scatter from row to row.
-    double originV = 0, originH = 0;
-    bool heldV = false, heldH = false, rejectV = false, rejectH = false;
+    // centroids do (an asymmetric profile) stays when its shift from them
+    // hardly changes with the sub-pixel phase, less than the shift scatters
+    // from row to row (the centroids' noise): it follows the line's core at
+    // every phase, and the centroids, whose band takes in whatever lies
+    // beside the core (a halo, a ghost of the line), would only add noise.
+    // When the shift changes with the phase more than that, the template
+    // misses the line's own shape (uneven ink): the centroids.
+    bool rejectV = false, rejectH = false;
     for (int round = 0; round < params_.templateRounds; ++round) {
       const FamilyContext fv = WithTemplate(familyV_, templateV_.get());
       const FamilyContext fh = WithTemplate(familyH_, templateH_.get());
@@ -278,27 +278,15 @@ class Refinement {
       precise::ProfilePool pv = PoolFor(familyV_), ph = PoolFor(familyH_);
       for (size_t k = 0; k < sample.size(); ++k) pv.Merge(poolsV[k]), ph.Merge(poolsH[k]);
       // Pools from template fits tell whether the template suits the line.
-      auto judge = [&](const precise::ProfilePool& pool, double& origin, bool& held, bool& reject) {
-        const auto shift = Biased(pool);
-        if (!shift) return;
-        if (shift->byPhase < shift->byRow)
-          origin += shift->mean, held = true;
-        else
-          reject = true;
-      };
-      if (templateV_ && !rejectV) judge(pv, originV, heldV, rejectV);
-      if (templateH_ && !rejectH) judge(ph, originH, heldH, rejectH);
+      rejectV = rejectV || (templateV_ && MissesTheShape(pv));
+      rejectH = rejectH || (templateH_ && MissesTheShape(ph));
       // The two families' shapes and tables side by side.
       std::shared_ptr<precise::LineTemplate> nextV, nextH;
       precise::ParallelFor(2, params_.threads, [&](size_t family) {
-        if (family == 0 && !rejectV) {
-          if (!heldV) shapeV = FitShape(pv, familyV_, shapeV);
-          nextV = MakeTemplate(shapeV, familyV_, originV);
-        }
-        if (family == 1 && !rejectH) {
-          if (!heldH) shapeH = FitShape(ph, familyH_, shapeH);
-          nextH = MakeTemplate(shapeH, familyH_, originH);
-        }
+        if (family == 0 && !rejectV)
+          shapeV = FitShape(pv, familyV_, shapeV), nextV = MakeTemplate(shapeV, familyV_);
+        if (family == 1 && !rejectH)
+          shapeH = FitShape(ph, familyH_, shapeH), nextH = MakeTemplate(shapeH, familyH_);
       });
       templateV_ = std::move(nextV), templateH_ = std::move(nextH);
       if (!templateV_ && !templateH_) return;
@@ -306,14 +294,13 @@ class Refinement {
   }
 
   // Whether the template centres a family's lines elsewhere than the
-  // centroids do, by more than the centroids' own uncertainty allows.
-  // The shift, when it does.
-  std::optional<precise::ProfilePool::Shift> Biased(const precise::ProfilePool& pool) const {
+  // centroids do, by more than the centroids' own uncertainty allows, and
+  // by a shift that changes with the sub-pixel phase more than it scatters
+  // from row to row.
+  bool MissesTheShape(const precise::ProfilePool& pool) const {
     const auto shift = pool.BalancedShift();
-    if (shift && std::fabs(shift->mean) > params_.templateMaxShift &&
-        std::fabs(shift->mean) > 4 * shift->error)
-      return shift;
-    return std::nullopt;
+    return shift && std::fabs(shift->mean) > params_.templateMaxShift &&
+           std::fabs(shift->mean) > 4 * shift->error && !(shift->byPhase < shift->byRow);
   }
 
   precise::ProfilePool PoolFor(const FamilyContext& f) const {
@@ -331,12 +318,10 @@ class Refinement {
   }
 
   std::shared_ptr<precise::LineTemplate> MakeTemplate(
-      const std::optional<precise::TemplateShape>& shape, const FamilyContext& f,
-      double origin) const {
+      const std::optional<precise::TemplateShape>& shape, const FamilyContext& f) const {
     if (!shape) return nullptr;
     const double range = 1.1 * (f.support.h1 + f.support.h2) + 2;
-    return std::make_shared<precise::LineTemplate>(*shape, range, params_.templateTableStep,
-                                                   origin);
+    return std::make_shared<precise::LineTemplate>(*shape, range, params_.templateTableStep);
   }
 
   static FamilyContext WithTemplate(FamilyContext f, const precise::LineTemplate* t) {

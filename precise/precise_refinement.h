@@ -81,9 +81,9 @@ struct PreciseParams {
   double templateMaxMove = 0.1;      // the template may move a crossing at most this·pmin
   double templateMaxShift = 0.005;   // a template that centres the rows further than this from
                                      // their centroids on average (over whole pixels of phase,
-                                     // beyond 4 standard errors) misses the profile (an
-                                     // asymmetric one): its centre is moved onto theirs,
-                                     // pixels
+                                     // beyond 4 standard errors), by a shift that changes
+                                     // with the phase more than from row to row, misses the
+                                     // profile (uneven ink): centroids instead, pixels
 
   // --- Verification, completion, curvature --------------------------------
   double acceptRowShare = 0.5;  // each arm keeps at least this share of its rows ...

@@ -74,15 +74,13 @@ INSTANTIATE_TEST_SUITE_P(Plates, StandardPlate, ::testing::ValuesIn(testing::Sta
                          });
 
 // Lines with a wide halo on one side (a ghost of the line, as a cover glass
-// or a lens makes it): no box-and-blur template describes them, and their
-// centre is a convention (the renderer's truth is the centroid of line and
-// halo; a window that sees the halo to a few percent finds a point a little
-// short of it, towards the core). Whatever the convention, it must be the
-// same for every crossing, and the template must keep its advantage over
-// the centroids, whose band has to take in the halo: the crossings scatter
-// about their common offset well under the centroids' scatter, the offset
-// lies between the line's core and the truth, and the reported σ stays the
-// scatter's.
+// or a lens makes it): no box-and-blur template describes them. The halo is
+// not the line (the renderer's truth is the centre of its core), and a band
+// wide enough to take it in pulls the centroids half a pixel towards it and
+// lets the noise over its width into them. The template, which follows the
+// core, must stay: the crossings lie close to the core (a fifth of the
+// centroids' offset at most) and scatter about their common offset well
+// under the centroids' scatter, with a reported σ that is that scatter's.
 TEST(PreciseRefinement, WideHaloNeitherScattersNorMovesTheCrossingsApart) {
   PlateParams p;
   p.width = 1000, p.height = 760, p.pitch = 90, p.lineWidth = 3;
@@ -127,14 +125,9 @@ TEST(PreciseRefinement, WideHaloNeitherScattersNorMovesTheCrossingsApart) {
   PreciseParams centroidsOnly;
   centroidsOnly.useTemplate = false;
   const Spread centroids = run(centroidsOnly);
-  EXPECT_LE(fit.scatter, 0.7 * centroids.scatter) << fit.scatter << " " << centroids.scatter;
-  // The core lies left of (above) the truth by the halo's pull on the
-  // centroid: halo ink h·R at w/2 + R from the core's centre, against w.
-  const double pull = 0.25 * 3 * (1.5 + 3) / (3 + 0.25 * 3);
-  for (double o : {fit.offset.x(), fit.offset.y()}) {
-    EXPECT_LT(o, 0);
-    EXPECT_GT(o, -pull);
-  }
+  EXPECT_LE(fit.scatter, 0.6 * centroids.scatter) << fit.scatter << " " << centroids.scatter;
+  EXPECT_LE(std::hypot(fit.offset.x(), fit.offset.y()),
+            0.2 * std::hypot(centroids.offset.x(), centroids.offset.y()));
   EXPECT_GE(fit.sigma, fit.scatter / 2);
   EXPECT_LE(fit.sigma, fit.scatter * 2);
 }

@@ -62,14 +62,11 @@ LineProfile::LineProfile(double width, double blur, double defocus, double skew,
   if (shapes > 1)
     throw std::invalid_argument("blur, defocus, skew and halo cannot be combined: choose one");
   if (halo > 0) {
-    // Core ink w at 0, halo ink h·R at w/2 + R: the centroid moved onto the
-    // centre. The halo ends where it falls below 1e-5 of the ink, far under
-    // a grey level.
+    // The halo ends where it falls below 1e-5 of the ink, far under a grey
+    // level.
     kind_ = Kind::Halo;
     halo_ = halo, haloWidth_ = haloWidth;
-    const double haloInk = halo * haloWidth;
-    shift_ = haloInk * (halfWidth_ + haloWidth) / (width + haloInk);
-    reach_ = halfWidth_ + shift_ + haloWidth * std::log(halo * 1e5);
+    reach_ = halfWidth_ + haloWidth * std::log(halo * 1e5);
   } else if (blur > 0) {
     kind_ = Kind::BlurredBox;
     reach_ = halfWidth_ + 8 * blur;  // Φ(−8) is below 1e-15

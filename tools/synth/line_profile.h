@@ -8,16 +8,17 @@
 //     (or top) edge to 1 − skew at the other, moved so that its centroid lies
 //     on the line centre;
 //   - a box of width w with a wide halo on its right (or lower) side, ink
-//     h·exp(−u/R) at u beyond the edge (a ghost, a reflection, flare): a
-//     profile no box-and-blur template describes. Moved so that its centroid
-//     lies on the line centre; a method that sees only part of the halo
-//     finds the line a constant distance from it.
+//     h·exp(−u/R) at u beyond the edge (a ghost of the line, a reflection,
+//     flare): a profile no box-and-blur template describes. The halo is not
+//     the line: the box's centre is the line centre (a centroid that takes
+//     in the halo lies beside it).
 // A pixel's footprint projected across the line is the convolution of two
 // boxes, of widths a = |∂d/∂x| and b = |∂d/∂y| (a trapezoid, exact for a
 // locally affine map), so the covered share is Δa Δb K2(d) / (a b), where K2
 // is the second antiderivative of Q and Δh f(d) = f(d + h/2) − f(d − h/2).
-// Every K is in closed form: the truth stays exact (the profile's centre, or
-// its centroid for the skewed one, is the line centre to rounding).
+// Every K is in closed form: the truth stays exact (the profile's centre, its
+// centroid for the skewed one, its box's centre for the halo, is the line
+// centre to rounding).
 
 namespace qova {
 

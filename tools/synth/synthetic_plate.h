@@ -34,8 +34,8 @@ struct PlateParams {
                          // edge to 1 - skew at the other; the line centre is its centroid
   double halo = 0;       // 0..<1: a halo beyond each line's right (lower) edge, starting at
                          // this share of the ink ...
-  double haloWidth = 0;  // ... and fading as exp(−u/haloWidth); the line centre is the
-                         // centroid of line and halo
+  double haloWidth = 0;  // ... and fading as exp(−u/haloWidth); the halo is not the
+                         // line: the line centre is the centre of its core
   // At most one of blur, defocus, skew and halo.
   double tiltX = 0, tiltY = 0;  // perspective: a homography about the image centre
                                 // (plate_mapping.h); |tiltX| + |tiltY| <= 0.5
