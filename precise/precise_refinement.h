@@ -64,7 +64,7 @@ struct PreciseParams {
   double convergence = 1e-4;  // ... until the crossing moves less than this, pixels
   double rowMassShare = 0.3;  // a row counts when its ink exceeds this·median row ink
   double rejectSigmas = 3.5;  // row centres beyond this many robust σ are dropped
-  double madFloor = 0.02;     // least median absolute deviation, pixels
+  double rejectFloor = 0.02;  // ... but rows within this of the line are kept, pixels
   int rejectRounds = 4;       // rounds of rejection
   int minRowsPerArm = 2;      // a line needs this many rows on each arm ...
   int minRows = 4;            // ... and this many in all
@@ -81,8 +81,9 @@ struct PreciseParams {
   double templateMaxMove = 0.1;      // the template may move a crossing at most this·pmin
   double templateMaxShift = 0.005;   // a template that centres the rows further than this from
                                      // their centroids on average (over whole pixels of phase,
-                                     // beyond 4 standard errors) misses the profile (an
-                                     // asymmetric one): centroids instead, pixels
+                                     // beyond 4 standard errors), by a shift that changes
+                                     // with the phase more than from row to row, misses the
+                                     // profile (uneven ink): centroids instead, pixels
 
   // --- Verification, completion, curvature --------------------------------
   double acceptRowShare = 0.5;  // each arm keeps at least this share of its rows ...

@@ -50,14 +50,24 @@ double SemicircleC2(double z) {
 
 }  // namespace
 
-LineProfile::LineProfile(double width, double blur, double defocus, double skew)
+LineProfile::LineProfile(double width, double blur, double defocus, double skew, double halo,
+                         double haloWidth)
     : halfWidth_(width / 2), blur_(blur), defocus_(defocus) {
   if (!(width >= 0) || !(blur >= 0) || !(defocus >= 0) || !(skew >= 0 && skew < 1))
     throw std::invalid_argument("LineProfile: width, blur, defocus >= 0 and skew in 0..<1");
-  const int shapes = (blur > 0) + (defocus > 0) + (skew > 0);
+  if (!(halo >= 0 && halo < 1) || !(haloWidth >= 0 && haloWidth <= 100) ||
+      (halo > 0 && !(haloWidth > 0)))
+    throw std::invalid_argument("LineProfile: halo in 0..<1 with a width in 0..100");
+  const int shapes = (blur > 0) + (defocus > 0) + (skew > 0) + (halo > 0);
   if (shapes > 1)
-    throw std::invalid_argument("blur, defocus and skew cannot be combined: choose one");
-  if (blur > 0) {
+    throw std::invalid_argument("blur, defocus, skew and halo cannot be combined: choose one");
+  if (halo > 0) {
+    // The halo ends where it falls below 1e-5 of the ink, far under a grey
+    // level.
+    kind_ = Kind::Halo;
+    halo_ = halo, haloWidth_ = haloWidth;
+    reach_ = halfWidth_ + haloWidth * std::log(halo * 1e5);
+  } else if (blur > 0) {
     kind_ = Kind::BlurredBox;
     reach_ = halfWidth_ + 8 * blur;  // Φ(−8) is below 1e-15
   } else if (defocus > 0) {
@@ -85,6 +95,12 @@ double LineProfile::Q(double d) const {
       const double s = d + shift_;
       return s < -halfWidth_ || s > halfWidth_ ? 0.0 : c0_ + c1_ * s;
     }
+    case Kind::Halo: {
+      const double s = d + shift_;
+      if (s < -halfWidth_) return 0;
+      if (s <= halfWidth_) return 1;
+      return halo_ * std::exp(-(s - halfWidth_) / haloWidth_);
+    }
   }
   return 0;
 }
@@ -101,6 +117,13 @@ double LineProfile::K1(double d) const {
       const double l = -halfWidth_;
       const double s = std::clamp(d + shift_, l, halfWidth_);
       return c0_ * (s - l) + c1_ * (s * s - l * l) / 2;
+    }
+    case Kind::Halo: {
+      // ∫Q: the core's s + w/2, then w + h·R·(1 − e^(−u/R)), u = s − w/2.
+      const double s = d + shift_, w = 2 * halfWidth_;
+      if (s <= -halfWidth_) return 0;
+      if (s <= halfWidth_) return s + halfWidth_;
+      return w - halo_ * haloWidth_ * std::expm1(-(s - halfWidth_) / haloWidth_);
     }
   }
   return 0;
@@ -125,6 +148,15 @@ double LineProfile::K2(double d) const {
       };
       if (s <= r) return inside(s);
       return inside(r) + K1(r - shift_) * (s - r);
+    }
+    case Kind::Halo: {
+      // ∫K1: (s + w/2)²/2 in the core, then w²/2 + w·u + h·R·(u − R·(1 − e^(−u/R))).
+      const double s = d + shift_, w = 2 * halfWidth_;
+      if (s <= -halfWidth_) return 0;
+      if (s <= halfWidth_) return (s + halfWidth_) * (s + halfWidth_) / 2;
+      const double u = s - halfWidth_;
+      return w * w / 2 + w * u +
+             halo_ * haloWidth_ * (u + haloWidth_ * std::expm1(-u / haloWidth_));
     }
   }
   return 0;

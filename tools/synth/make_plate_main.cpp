@@ -18,8 +18,8 @@ int Usage() {
       "usage: qova-make-plate OUT [--width W] [--height H] [--pitch P] [--line-width L]\n"
       "                       [--angle DEG] [--origin-x X] [--origin-y Y] [--background G]\n"
       "                       [--ink G] [--falloff F] [--noise N] [--seed S]\n"
-      "                       [--blur SIGMA | --defocus R | --skew A] [--tilt-x T]\n"
-      "                       [--tilt-y T] [--barrel K1] [--palette]\n"
+      "                       [--blur SIGMA | --defocus R | --skew A | --halo H --halo-width R]\n"
+      "                       [--tilt-x T] [--tilt-y T] [--barrel K1] [--palette]\n"
       "Writes the plate to OUT (format by extension, 24-bit for .bmp, 8-bit with a\n"
       "grey palette with --palette) and prints the true crossings, one \"x y\" per\n"
       "line. Light lines on a dark plate: --ink above --background.\n");
@@ -84,6 +84,10 @@ int main(int argc, char** argv) {
       params.defocus = v;
     else if (opt == "--skew")
       params.skew = v;
+    else if (opt == "--halo")
+      params.halo = v;
+    else if (opt == "--halo-width")
+      params.haloWidth = v;
     else if (opt == "--tilt-x")
       params.tiltX = v;
     else if (opt == "--tilt-y")

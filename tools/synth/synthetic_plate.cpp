@@ -33,15 +33,18 @@ void CheckParams(const PlateParams& s) {
       !(std::fabs(s.tiltX) + std::fabs(s.tiltY) <= 0.5))
     fail("|tiltX| + |tiltY| must not exceed 0.5");
   if (!(std::fabs(s.barrel) <= 0.25)) fail("barrel must lie in -0.25..0.25");
-  if ((s.blur > 0) + (s.defocus > 0) + (s.skew > 0) > 1)
-    fail("blur, defocus and skew cannot be combined");
+  if (!(s.halo >= 0 && s.halo < 1) || !(s.haloWidth >= 0 && s.haloWidth <= 100) ||
+      (s.halo > 0 && !(s.haloWidth > 0)))
+    fail("halo must lie in 0..<1, with a haloWidth in 0..100");
+  if ((s.blur > 0) + (s.defocus > 0) + (s.skew > 0) + (s.halo > 0) > 1)
+    fail("blur, defocus, skew and halo cannot be combined");
 }
 
 // The plain grid of the first renderer, whose pixels must never change, or
 // the one that also blurs, reshapes the lines and maps them through a lens.
 bool PlainGrid(const PlateParams& s) {
-  return s.blur == 0 && s.defocus == 0 && s.skew == 0 && s.tiltX == 0 && s.tiltY == 0 &&
-         s.barrel == 0;
+  return s.blur == 0 && s.defocus == 0 && s.skew == 0 && s.halo == 0 && s.tiltX == 0 &&
+         s.tiltY == 0 && s.barrel == 0;
 }
 
 PlateMapping MappingOf(const PlateParams& s) {
@@ -135,7 +138,7 @@ double Coverage(const LineProfile& profile, double pitch, QPointF p, double t, Q
 void PaintMapped(Plate& plate) {
   const PlateParams& s = plate.params;
   const PlateMapping map = MappingOf(s);
-  const LineProfile profile(s.lineWidth, s.blur, s.defocus, s.skew);
+  const LineProfile profile(s.lineWidth, s.blur, s.defocus, s.skew, s.halo, s.haloWidth);
   if (profile.Reach() + 2 >= s.pitch / 2)
     throw std::invalid_argument("PlateParams: lines too wide or blurred for the pitch");
   const double depth = static_cast<double>(s.background - s.ink);

@@ -28,11 +28,15 @@ struct PlateParams {
   // Through a tilt or a barrel the lines keep their profile in image pixels
   // across the mapped centre lines, so the truth is exactly where the ink is
   // centred (a real lens would also scale the widths, and bias the centre).
-  double blur = 0;     // σ of a Gaussian blur of the optics, pixels
-  double defocus = 0;  // radius of a defocus disk, pixels (a profile other than the box)
-  double skew = 0;     // 0..<1: ink density falls across each line from 1 at its left (top)
-                       // edge to 1 - skew at the other; the line centre is its centroid
-  // At most one of blur, defocus and skew.
+  double blur = 0;       // σ of a Gaussian blur of the optics, pixels
+  double defocus = 0;    // radius of a defocus disk, pixels (a profile other than the box)
+  double skew = 0;       // 0..<1: ink density falls across each line from 1 at its left (top)
+                         // edge to 1 - skew at the other; the line centre is its centroid
+  double halo = 0;       // 0..<1: a halo beyond each line's right (lower) edge, starting at
+                         // this share of the ink ...
+  double haloWidth = 0;  // ... and fading as exp(−u/haloWidth); the halo is not the
+                         // line: the line centre is the centre of its core
+  // At most one of blur, defocus, skew and halo.
   double tiltX = 0, tiltY = 0;  // perspective: a homography about the image centre
                                 // (plate_mapping.h); |tiltX| + |tiltY| <= 0.5
   double barrel = 0;            // radial distortion k1 about the image centre, |k1| <= 0.25;
