@@ -11,9 +11,9 @@
 #include <vector>
 
 #include "precise/precise_refinement.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/recording_observer.h"
 #include "tests/support/regions.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {

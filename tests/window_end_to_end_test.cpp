@@ -18,10 +18,10 @@
 #include "app/gui/main_window.h"
 #include "app/gui/qt_platform.h"
 #include "core/number_text.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/answering_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_folder.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {
