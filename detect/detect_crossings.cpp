@@ -100,7 +100,7 @@ void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
 void Scan(Run& run, const SearchRegion& region, BorderPoints& border) {
   const MaskView mask = run.Mask();
   const DetectionParams& p = run.params;
-  RunObserver& o = run.observer;
+  const StepMarker o = [&](int32_t x, int32_t y) { run.observer.ShowMarker(x, y); };
   Timed(run.Clock(), "ScanSide03", [&] { ScanSide03(mask, region, p, o, border.SidePoints03); });
   Timed(run.Clock(), "ScanSide12", [&] { ScanSide12(mask, region, p, o, border.SidePoints12); });
   Timed(run.Clock(), "ScanSide23", [&] { ScanSide23(mask, region, p, o, border.SidePoints23); });
@@ -109,8 +109,12 @@ void Scan(Run& run, const SearchRegion& region, BorderPoints& border) {
 }
 
 void FindLines(Run& run, const BorderPoints& border, GridLines& lines) {
-  if (!Timed(run.Clock(), "ValidateLines",
-             [&] { return ValidateLines(border, run.params.MaxAngle, run.observer, lines); }))
+  const auto goOn = [&] { return run.observer.Ask(kUnreliablePointsText); };
+  // An arithmetic error in the pairing has always ended the run as a
+  // cancellation would; scripts read that cause, so it stays.
+  if (Timed(run.Clock(), "ValidateLines", [&] {
+        return ValidateLines(border, run.params.MaxAngle, goOn, lines);
+      }) != LinesOutcome::Paired)
     throw RunCancelled();
   if (run.params.Steps) {
     run.observer.ShowLines(lines);
@@ -123,15 +127,18 @@ void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
   Binarize(run, region, out);
   Scan(run, region, out.border);
   FindLines(run, out.border, out.lines);
-  out.CrossNodes = Timed(run.Clock(), "FindCrossNodes",
-                         [&] { return FindCrossNodes(out.lines, region, run.observer); });
+  CrossNodes nodes =
+      Timed(run.Clock(), "FindCrossNodes", [&] { return FindCrossNodes(out.lines, region); });
+  out.CrossNodes = std::move(nodes.nodes);
+  if (nodes.outcome == NodesOutcome::StoppedByError) run.observer.Report(kNoCrossingsText);
   run.observer.RefinementStarts();
   VT_Points& found = run.result.FoundPoints;
   // An error inside the refinement ends only the region's refinement: the
-  // points refined before it stay and the run goes on.
-  Timed(run.Clock(), "RefineCrossPoints", [&] {
-    RefineCrossPoints(run.Mask(), out.CrossNodes, out.lines.HorizontalLines.Count(), region,
-                      run.params, run.observer, found);
+  // points refined before it stay, and the run goes on.
+  const StepMarker marker = [&](int32_t x, int32_t y) { run.observer.ShowMarker(x, y); };
+  out.refinement = Timed(run.Clock(), "RefineCrossPoints", [&] {
+    return RefineCrossPoints(run.Mask(), out.CrossNodes, out.lines.HorizontalLines.Count(), region,
+                             run.params, marker, found);
   });
   out.points = found.Count() - out.firstPoint;
 }

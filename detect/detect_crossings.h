@@ -12,6 +12,7 @@
 #include "binarize/binarization.h"
 #include "core/search_region.h"
 #include "detect/grid_lines.h"
+#include "detect/refine_cross_points.h"
 #include "detect/run_observer.h"
 #include "state/detection_params.h"
 
@@ -19,6 +20,10 @@ namespace qova {
 
 inline constexpr const char* kRunFailedText =
     "Невозможно найти точки. Попробуйте изменить параметры.";
+inline constexpr const char* kNoCrossingsText =
+    "Невозможно найти пересечения. Попробуйте изменить параметры.";
+inline constexpr const char* kUnreliablePointsText =
+    "Найденные точки ненадежны. Продолжить работу?";
 
 // What one region produced.
 struct RegionResult {
@@ -29,6 +34,9 @@ struct RegionResult {
   DynamicArray<CrossNode> CrossNodes;
   int32_t firstPoint = 0;  // the region's points are FoundPoints[firstPoint, firstPoint + points)
   int32_t points = 0;
+  // Complete, or an error stopped the refinement at one crossing: the later
+  // ones of the region were not refined.
+  RefineOutcome refinement = RefineOutcome::Complete;
   // With the precise stage: why the detection of the region failed (it then
   // started from the corners), and whether the precise stage refined it.
   std::string detectionError;
