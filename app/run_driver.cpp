@@ -10,7 +10,7 @@
 #include "app/form.h"
 #include "app/window_observer.h"
 #include "core/qova_error.h"
-#include "detect/detect_crossings.h"
+#include "run/detect_crossings.h"
 
 namespace qova {
 

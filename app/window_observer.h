@@ -4,7 +4,7 @@
 // image read again from its file before each refinement, and the markers of
 // the points found.
 
-#include "detect/run_observer.h"
+#include "run/run_observer.h"
 
 namespace qova {
 

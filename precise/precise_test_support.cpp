@@ -5,8 +5,8 @@
 #include <limits>
 #include <memory>
 
-#include "detect/detect_crossings.h"
 #include "precise/numeric.h"
+#include "run/detect_crossings.h"
 
 namespace qova::testing {
 

@@ -13,9 +13,9 @@
 #include <filesystem>
 #include <sstream>
 
-#include "detect/detect_crossings.h"
 #include "platform/headless_platform.h"
 #include "platform/image_file.h"
+#include "run/detect_crossings.h"
 #include "settings/params_keys.h"
 #include "settings/settings_file.h"
 #include "state/state_record.h"

@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "detect/run_observer.h"
+#include "run/run_observer.h"
 
 namespace qova {
 

@@ -5,10 +5,10 @@
 #include <sstream>
 
 #include "core/safe_save.h"
-#include "detect/detect_crossings.h"
 #include "output/coordinate_file.h"
 #include "platform/headless_platform.h"
 #include "platform/image_file.h"
+#include "run/detect_crossings.h"
 #include "settings/settings_file.h"
 #include "state/state_record.h"
 #include "tools/detect/detect_output.h"

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "detect/detect_crossings.h"
+#include "run/detect_crossings.h"
 #include "tools/detect/detect_options.h"
 
 namespace qova {

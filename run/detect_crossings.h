@@ -13,7 +13,7 @@
 #include "core/search_region.h"
 #include "detect/grid_lines.h"
 #include "detect/refine_cross_points.h"
-#include "detect/run_observer.h"
+#include "run/run_observer.h"
 #include "state/detection_params.h"
 
 namespace qova {

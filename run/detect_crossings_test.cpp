@@ -2,7 +2,7 @@
 // crossings every crossing inside the region must be found once, in node
 // order, close to the true crossing; and what a run shows, asks and returns
 // when it is stepped through, cancelled, checked or fails.
-#include "detect/detect_crossings.h"
+#include "run/detect_crossings.h"
 
 #include <gtest/gtest.h>
 

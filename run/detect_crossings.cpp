@@ -1,4 +1,4 @@
-#include "detect/detect_crossings.h"
+#include "run/detect_crossings.h"
 
 #include <exception>
 #include <new>
