@@ -19,9 +19,9 @@ class WindowObserver : public RunObserver {
   void ShowFragments(const RegionList& fragments) override;
   void ShowLines(const GridLines& lines) override;
   bool ShowStatistics(const std::vector<std::string>& lines) override;
-  bool Confirm(const std::string& text) override;
-  bool Ask(const std::string& question) override;
-  void Report(const std::string& error) override;
+  bool Confirm(StepDone step) override;
+  bool Ask(const RunQuestion& question) override;
+  void Report(StageError error) override;
   void RefinementStarts() override;
   void ShowPoints(const VT_Points& points, const std::vector<PointDetail>& details) override;
   char DecimalSeparator() override;
