@@ -17,7 +17,7 @@
 #include <string>
 #include <vector>
 
-#include "precise/precise_test_support.h"
+#include "tests/support/precise_test_support.h"
 
 namespace qova {
 namespace {

@@ -11,8 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "precise/precise_test_support.h"
 #include "run/run_messages.h"
+#include "tests/support/precise_test_support.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "precise/precise_test_support.h"
+#include "tests/support/precise_test_support.h"
 
 #include <algorithm>
 #include <cmath>
