@@ -10,6 +10,7 @@
 #include "app/form.h"
 #include "app/window_observer.h"
 #include "core/qova_error.h"
+#include "platform/image_file.h"
 #include "run/detect_crossings.h"
 #include "run/run_messages.h"
 
@@ -48,8 +49,7 @@ std::string PreciseSummary(const DetectionResult& result, char separator) {
 }  // namespace
 
 QImage TVazeZududi_Form::ReadImageAgain(QImage reuse) {
-  QImage image = Desktop.ReadBitmap(ImageFileName, std::move(reuse));
-  if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
+  QImage image = AsRgb32(Desktop.ReadBitmap(ImageFileName, std::move(reuse)));
   if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + ImageFileName);
   if (image.width() != ImageWidth || image.height() != ImageHeight)
     throw QovaError("Файл изображения " + ImageFileName + " изменился после открытия");

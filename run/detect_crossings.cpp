@@ -11,6 +11,7 @@
 #include "detect/refine_cross_points.h"
 #include "detect/scan_sides.h"
 #include "detect/validate_lines.h"
+#include "platform/image_file.h"
 #include "precise/numeric.h"
 #include "run/run_messages.h"
 
@@ -220,8 +221,7 @@ DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
   DetectionResult result;
   // The stages read 32-bit pixels; other formats are converted once here.
   QImage converted;
-  if (image.format() != QImage::Format_RGB32)
-    converted = image.convertToFormat(QImage::Format_RGB32);
+  if (image.format() != QImage::Format_RGB32) converted = AsRgb32(image);
   const QImage& rgb = image.format() == QImage::Format_RGB32 ? image : converted;
   Run run{rgb, params, precise, observer, {}, result};
   // Every error and every cancellation ends the run here.
