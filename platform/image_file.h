@@ -15,6 +15,6 @@ QImage LoadImageFile(const std::string& path, QImage reuse = QImage());
 // The pixels of image as the stages read them: Format_RGB32, every pixel
 // its 24-bit RGB and any alpha ignored, as the reader gives a file's. A null
 // image when the memory for the conversion cannot be had.
-QImage AsRgb32(QImage image);
+[[nodiscard]] QImage AsRgb32(QImage image);
 
 }  // namespace qova

@@ -149,7 +149,8 @@ struct PreciseResult {
 // pitch); fewer than params.minStarts: start from the corners. Only points
 // inside the region are returned. Never throws for bad input: the result
 // says why nothing could be refined.
-PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
-                            std::span<const VT_Point> starts, const PreciseParams& params = {});
+[[nodiscard]] PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
+                                          std::span<const VT_Point> starts,
+                                          const PreciseParams& params = {});
 
 }  // namespace qova

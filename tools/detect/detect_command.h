@@ -12,6 +12,6 @@ namespace qova {
 // form). Returns the exit status: 0 completed, 1 the run ended through its
 // failure path (or the result could not be written), 2 bad usage or an image
 // that cannot be read.
-int RunDetect(const DetectOptions& options, std::ostream& out, std::ostream& err);
+[[nodiscard]] int RunDetect(const DetectOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace qova

@@ -37,7 +37,7 @@ struct ParsedOptions {
 // GNU conventions, as getopt_long gives them: "--opt value" and "--opt=value",
 // options and the image in any order, "--" ends the options. A regions file
 // named by --regions is read here. Not reentrant (getopt's state is global).
-ParsedOptions ParseDetectOptions(const std::vector<std::string>& args);
+[[nodiscard]] ParsedOptions ParseDetectOptions(const std::vector<std::string>& args);
 
 extern const char* const kDetectUsage;
 
