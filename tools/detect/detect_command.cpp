@@ -1,8 +1,8 @@
 #include "tools/detect/detect_command.h"
 
 #include <filesystem>
-#include <memory>
-#include <sstream>
+#include <optional>
+#include <string>
 
 #include "core/safe_save.h"
 #include "output/coordinate_file.h"
