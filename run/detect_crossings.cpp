@@ -127,6 +127,7 @@ void FindLines(Run& run, const BorderPoints& border, GridLines& lines) {
   }
 }
 
+// The detection of one region, stage by stage.
 void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
   out.firstPoint = run.result.FoundPoints.Count();
   Binarize(run, region, out);
@@ -200,6 +201,9 @@ void DetectAndRefine(Run& run, const SearchRegion& region, RegionResult& out) {
   RefineRegionPrecisely(run, region, out);
 }
 
+// The run's stages in the order they run: the working arrays, every region
+// detected (and refined on its grey levels), then all the points shown and
+// their number checked.
 void DetectAll(Run& run, const RegionList& regions) {
   Timed(run.Clock(), "PrepareRun",
         [&] { run.work.Allocate(run.image.width(), run.image.height()); });
