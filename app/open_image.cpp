@@ -4,6 +4,7 @@
 
 #include "app/form.h"
 #include "core/qova_error.h"
+#include "platform/image_file.h"
 #include "settings/settings_file.h"
 
 namespace qova {
@@ -40,8 +41,7 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   // field changes, so the image in use, its regions and settings survive.
   QImage image;
   try {
-    image = Desktop.ReadBitmap(path);
-    if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
+    image = AsRgb32(Desktop.ReadBitmap(path));
     if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
   } catch (const std::bad_alloc&) {
     Desktop.ShowErrorBox(ErrorDisplayText("Недостаточно памяти для изображения " + path));

@@ -19,7 +19,8 @@
 
 #include "bench/self_consistency.h"
 #include "precise/precise_refinement.h"
-#include "precise/precise_test_support.h"
+#include "run/run_messages.h"
+#include "tests/support/precise_test_support.h"
 
 namespace {
 
@@ -74,7 +75,7 @@ int main(int argc, char** argv) {
     const double seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
     if (!r.completed) {
-      std::printf("%-30s %s\n", p.name, r.message.c_str());
+      std::printf("%-30s %s\n", p.name, qova::PreciseFailureText(r).c_str());
       continue;
     }
     std::vector<qova::precise::Vec2> points;

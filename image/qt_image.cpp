@@ -31,17 +31,21 @@ QImage Decode(QImageReader& reader, const std::string& name, QImage reuse) {
   if (!reader.read(&image) || image.isNull())
     throw QovaError("Не удаётся прочитать изображение " + name + ": " +
                     reader.errorString().toStdString());
-  if (image.format() != QImage::Format_RGB32) {
-    // Alpha plays no part: every pixel is read as 24-bit RGB.
-    image = image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32
-                                                          : QImage::Format_RGB32);
-    if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
-  }
+  image = AsRgb32(std::move(image));
   if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + name);
   return image;
 }
 
 }  // namespace
+
+QImage AsRgb32(QImage image) {
+  if (image.format() == QImage::Format_RGB32 || image.isNull()) return image;
+  // Alpha plays no part: every pixel is read as 24-bit RGB.
+  image =
+      image.convertToFormat(image.hasAlphaChannel() ? QImage::Format_ARGB32 : QImage::Format_RGB32);
+  if (image.format() == QImage::Format_ARGB32) image.reinterpretAsFormat(QImage::Format_RGB32);
+  return image;
+}
 
 QImage DecodeWithQt(const std::string& path, QImage reuse) {
   const QString file = QString::fromStdString(path);

@@ -22,4 +22,9 @@ QImage DecodeWithQt(const std::string& path, QImage reuse = QImage());
 // The same for bytes in memory; name stands for the file in messages.
 QImage DecodeBytesWithQt(std::string_view bytes, const std::string& name);
 
+// The pixels of image as the stages read them: Format_RGB32, every pixel
+// its 24-bit RGB and any alpha ignored, as the reader gives a file's. A null
+// image when the memory for the conversion cannot be had.
+[[nodiscard]] QImage AsRgb32(QImage image);
+
 }  // namespace qova

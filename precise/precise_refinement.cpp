@@ -35,7 +35,7 @@ namespace {
 
 // A refinement failure with the reason the caller shows.
 struct Failure {
-  std::string why;
+  PreciseFailure why;
 };
 
 class Refinement {
@@ -89,9 +89,9 @@ class Refinement {
   // may be a third of a pitch off), then the lattice of the snapped points.
   void Index(const std::vector<Vec2>& starts) {
     const auto rough = precise::EstimateBasis(starts, params_);
-    if (!rough) throw Failure{"точки не образуют решётку"};
+    if (!rough) throw Failure{PreciseFailure::NotALattice};
     basis_ = *rough;
-    if (!(basis_.pmin >= params_.minPitch)) throw Failure{"шаг решётки слишком мал"};
+    if (!(basis_.pmin >= params_.minPitch)) throw Failure{PreciseFailure::PitchTooSmall};
     std::vector<Vec2> snapped(starts.size());
     precise::ParallelFor(starts.size(), params_.threads, [&](size_t k) {
       Vec2 p = starts[k];
@@ -121,7 +121,7 @@ class Refinement {
       n.localA = ln.localA, n.localB = ln.localB;
       table_.nodes[{ln.i, ln.j}] = n;
     }
-    if (table_.nodes.empty()) throw Failure{"точки не образуют решётку"};
+    if (table_.nodes.empty()) throw Failure{PreciseFailure::NotALattice};
   }
 
   // ---- Line support ---------------------------------------------------------
@@ -154,7 +154,7 @@ class Refinement {
       else
         sh = precise::SupportHalfWidth(horizontal_, ch, gh, params_);
     });
-    if (!sv || !sh) throw Failure{"линии не отличаются от фона"};
+    if (!sv || !sh) throw Failure{PreciseFailure::LinesLikeBackground};
     familyV_.view = &vertical_, familyH_.view = &horizontal_;
     familyV_.support = precise::SupportFromHalfWidth(*sv, params_);
     familyH_.support = precise::SupportFromHalfWidth(*sh, params_);
@@ -162,7 +162,7 @@ class Refinement {
     familyH_.core = precise::CoreRadius(familyH_.support, familyV_.support);
     // Both bands and rings must fit between neighbouring lines.
     const double widest = std::max(familyV_.support.h2, familyH_.support.h2);
-    if (!(2 * widest + 2 < basis_.pmin)) throw Failure{"линии слишком широки для шага решётки"};
+    if (!(2 * widest + 2 < basis_.pmin)) throw Failure{PreciseFailure::LinesTooWide};
   }
 
   // ---- Passes ----------------------------------------------------------------
@@ -220,7 +220,7 @@ class Refinement {
     std::vector<double> ink;
     for (const auto& [ij, n] : table_.nodes)
       if (n.fit.ok) ink.push_back(precise::CrossingInk(n.fit));
-    if (ink.empty()) throw Failure{"ни одно пересечение не удалось уточнить"};
+    if (ink.empty()) throw Failure{PreciseFailure::NoCrossingRefined};
     regionInk_ = precise::Median(ink);
     for (auto& [ij, n] : table_.nodes) {
       const double reference =
@@ -403,12 +403,12 @@ constexpr double kFarAway = 1e6;
 
 bool Sane(double v) { return std::isfinite(v) && std::fabs(v) <= kFarAway; }
 
-std::string CheckInputs(const QImage& image, std::span<const VT_Point> corners) {
-  if (image.isNull() || image.width() < 1 || image.height() < 1) return "изображение пусто";
-  if (corners.size() != 4) return "область должна иметь четыре угла";
+PreciseFailure CheckInputs(const QImage& image, std::span<const VT_Point> corners) {
+  if (image.isNull() || image.width() < 1 || image.height() < 1) return PreciseFailure::EmptyImage;
+  if (corners.size() != 4) return PreciseFailure::NotFourCorners;
   for (const VT_Point& c : corners)
-    if (!Sane(c.x) || !Sane(c.y)) return "углы области вне изображения";
-  return {};
+    if (!Sane(c.x) || !Sane(c.y)) return PreciseFailure::CornersFarOff;
+  return PreciseFailure::None;
 }
 
 // Parameters that would hang or break the method (a step of no rows, an
@@ -429,9 +429,12 @@ bool ParamsSane(const PreciseParams& p) {
          in(p.minRowsPerArm, 1, 1e6) && in(p.cornerMinLag, 1, 1e6);
 }
 
-PreciseResult Fail(const std::string& why) {
+PreciseResult Fail(PreciseFailure why, std::string detail = {},
+                   PreciseFailure startsReason = PreciseFailure::None) {
   PreciseResult r;
-  r.message = "Точное уточнение невозможно: " + why + ".";
+  r.reason = why;
+  r.startsReason = startsReason;
+  r.detail = std::move(detail);
   return r;
 }
 
@@ -440,20 +443,21 @@ PreciseResult Fail(const std::string& why) {
 PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
                             std::span<const VT_Point> starts, const PreciseParams& params) {
   try {
-    if (!ParamsSane(params)) return Fail("параметры вне допустимых пределов");
-    if (const std::string why = CheckInputs(image, corners); !why.empty()) return Fail(why);
+    if (!ParamsSane(params)) return Fail(PreciseFailure::ParamsOutOfRange);
+    if (const PreciseFailure why = CheckInputs(image, corners); why != PreciseFailure::None)
+      return Fail(why);
     std::vector<Vec2> cornerPoints;
     for (const VT_Point& c : corners) cornerPoints.push_back({c.x, c.y});
     const precise::Region region(cornerPoints);
-    if (!(region.Area() >= 16)) return Fail("область вырождена");
+    if (!(region.Area() >= 16)) return Fail(PreciseFailure::DegenerateRegion);
     const QImage rgb =
         image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
             ? image
             : image.convertToFormat(QImage::Format_RGB32);
-    if (rgb.isNull()) return Fail("изображение не читается");
+    if (rgb.isNull()) return Fail(PreciseFailure::ImageUnreadable);
     const auto polarity = precise::MeasurePolarity(rgb, region);
-    if (!polarity) return Fail("в области нет пикселей изображения");
-    if (!(polarity->p98 - polarity->p2 >= 8)) return Fail("в области нет контраста");
+    if (!polarity) return Fail(PreciseFailure::NoImagePixels);
+    if (!(polarity->p98 - polarity->p2 >= 8)) return Fail(PreciseFailure::NoContrast);
 
     // The starts that can be crossings of this image at all.
     std::vector<Vec2> points;
@@ -463,7 +467,7 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
         points.push_back({s.x, s.y});
 
     PreciseResult result;
-    std::string why;
+    PreciseFailure why = PreciseFailure::None;
     if (static_cast<int>(points.size()) >= params.minStarts) {
       try {
         Refinement run(rgb, region, polarity->linesDark, params);
@@ -478,7 +482,7 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
       std::string cornerWhy;
       const auto fromCorners = precise::StartsFromCorners(
           view, std::span<const Vec2, 4>(cornerPoints.data(), 4), params, cornerWhy);
-      if (!fromCorners) return Fail(why.empty() ? cornerWhy : why + "; " + cornerWhy);
+      if (!fromCorners) return Fail(PreciseFailure::CornerStart, cornerWhy, why);
       try {
         Refinement run(rgb, region, polarity->linesDark, params);
         result.points = run.FromStarts(*fromCorners, true);
@@ -487,13 +491,13 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
         return Fail(f.why);
       }
     }
-    if (result.points.empty()) return Fail("ни одно пересечение не подтвердилось");
+    if (result.points.empty()) return Fail(PreciseFailure::NoCrossingConfirmed);
     result.completed = true;
     return result;
   } catch (const std::bad_alloc&) {
-    return Fail("не хватает памяти");
+    return Fail(PreciseFailure::OutOfMemory);
   } catch (const std::exception& e) {
-    return Fail(e.what());
+    return Fail(PreciseFailure::Error, e.what());
   }
 }
 

@@ -109,9 +109,35 @@ struct PrecisePoint {
   PointOrigin origin;
 };
 
+// Why nothing could be refined; the callers put it into words.
+enum class PreciseFailure {
+  None,
+  ParamsOutOfRange,     // a tunable outside its limits
+  EmptyImage,           // an image of no pixels
+  NotFourCorners,       // a region of other than four corners
+  CornersFarOff,        // a corner that is no finite number near the image
+  DegenerateRegion,     // a region of less than 16 square pixels
+  ImageUnreadable,      // the image could not be converted to 32-bit pixels
+  NoImagePixels,        // the region covers no pixel of the image
+  NoContrast,           // its grey levels vary too little
+  NotALattice,          // the starting points form no lattice
+  PitchTooSmall,        // the lattice is finer than minPitch
+  LinesLikeBackground,  // the lines do not stand out of the background
+  LinesTooWide,         // the lines are too wide for the pitch
+  NoCrossingRefined,    // no crossing could be fitted
+  NoCrossingConfirmed,  // none was verified
+  CornerStart,          // the start from the corners failed too: detail says why
+  OutOfMemory,
+  Error,  // another error: detail holds its text
+};
+
 struct PreciseResult {
-  bool completed = false;  // false: no crossing could be refined; message says why
-  std::string message;
+  bool completed = false;  // false: no crossing could be refined; reason says why
+  PreciseFailure reason = PreciseFailure::None;
+  // With CornerStart: why the starting points failed before (None when there
+  // were too few, or they gave no crossing).
+  PreciseFailure startsReason = PreciseFailure::None;
+  std::string detail;  // CornerStart: the corner start's reason; Error: the error's text
   bool startedFromCorners = false;
   std::vector<PrecisePoint> points;  // column by column (left to right), each top to bottom
 };
@@ -124,7 +150,8 @@ struct PreciseResult {
 // pitch); fewer than params.minStarts: start from the corners. Only points
 // inside the region are returned. Never throws for bad input: the result
 // says why nothing could be refined.
-PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
-                            std::span<const VT_Point> starts, const PreciseParams& params = {});
+[[nodiscard]] PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
+                                          std::span<const VT_Point> starts,
+                                          const PreciseParams& params = {});
 
 }  // namespace qova

@@ -11,7 +11,7 @@
 
 #include "core/data_structures.h"
 #include "precise/precise_refinement.h"
-#include "tools/synth/synthetic_plate.h"
+#include "synth/synthetic_plate.h"
 
 namespace qova::testing {
 

@@ -1,4 +1,4 @@
-#include "detect/detect_crossings.h"
+#include "run/detect_crossings.h"
 
 #include <exception>
 #include <new>
@@ -6,19 +6,24 @@
 
 #include "binarize/fragmentation.h"
 #include "core/checked_math.h"
-#include "core/number_text.h"
 #include "core/qova_error.h"
 #include "detect/cross_nodes.h"
 #include "detect/refine_cross_points.h"
 #include "detect/scan_sides.h"
 #include "detect/validate_lines.h"
+#include "platform/image_file.h"
+#include "precise/numeric.h"
+#include "run/run_messages.h"
 
 namespace qova {
 
 namespace {
 
-constexpr const char* kMeanLabel = "Средняя яркость дифференцированного изображения:";
-constexpr const char* kVarianceLabel = "Дисперсия яркости дифференцированного изображения:";
+// The precise stage refused a region whose detection had failed: the run
+// ends with its reason.
+struct PreciseRefused {
+  PreciseResult result;
+};
 
 // One run: the image, the working arrays and where the results go.
 struct Run {
@@ -34,8 +39,8 @@ struct Run {
 };
 
 // A step-mode confirmation: Cancel ends the run.
-void Confirm(Run& run, const char* text) {
-  if (!run.observer.Confirm(text)) throw RunCancelled();
+void Confirm(Run& run, StepDone step) {
+  if (!run.observer.Confirm(step)) throw RunCancelled();
 }
 
 // Step mode: the gradient picture under the statistics window, whose Cancel
@@ -93,45 +98,53 @@ void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
   if (run.params.Steps) {
     run.observer.ShowPicture(
         BinaryImage(run.work.BinaryMask, region, run.image.width(), run.image.height()));
-    Confirm(run, "Бинаризирование завершено!");
+    Confirm(run, StepDone::Binarized);
   }
 }
 
 void Scan(Run& run, const SearchRegion& region, BorderPoints& border) {
   const MaskView mask = run.Mask();
   const DetectionParams& p = run.params;
-  RunObserver& o = run.observer;
+  const StepMarker o = [&](int32_t x, int32_t y) { run.observer.ShowMarker(x, y); };
   Timed(run.Clock(), "ScanSide03", [&] { ScanSide03(mask, region, p, o, border.SidePoints03); });
   Timed(run.Clock(), "ScanSide12", [&] { ScanSide12(mask, region, p, o, border.SidePoints12); });
   Timed(run.Clock(), "ScanSide23", [&] { ScanSide23(mask, region, p, o, border.SidePoints23); });
   Timed(run.Clock(), "ScanSide01", [&] { ScanSide01(mask, region, p, o, border.SidePoints01); });
-  if (p.Steps) Confirm(run, "Сканирование завершено!");
+  if (p.Steps) Confirm(run, StepDone::Scanned);
 }
 
 void FindLines(Run& run, const BorderPoints& border, GridLines& lines) {
-  if (!Timed(run.Clock(), "ValidateLines",
-             [&] { return ValidateLines(border, run.params.MaxAngle, run.observer, lines); }))
+  const auto goOn = [&] { return run.observer.Ask({RunQuestion::Kind::UnreliablePoints}); };
+  // An arithmetic error in the pairing has always ended the run as a
+  // cancellation would; scripts read that cause, so it stays.
+  if (Timed(run.Clock(), "ValidateLines", [&] {
+        return ValidateLines(border, run.params.MaxAngle, goOn, lines);
+      }) != LinesOutcome::Paired)
     throw RunCancelled();
   if (run.params.Steps) {
     run.observer.ShowLines(lines);
-    Confirm(run, "Линии найдены!");
+    Confirm(run, StepDone::LinesFound);
   }
 }
 
+// The detection of one region, stage by stage.
 void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
   out.firstPoint = run.result.FoundPoints.Count();
   Binarize(run, region, out);
   Scan(run, region, out.border);
   FindLines(run, out.border, out.lines);
-  out.CrossNodes = Timed(run.Clock(), "FindCrossNodes",
-                         [&] { return FindCrossNodes(out.lines, region, run.observer); });
+  CrossNodes nodes =
+      Timed(run.Clock(), "FindCrossNodes", [&] { return FindCrossNodes(out.lines, region); });
+  out.CrossNodes = std::move(nodes.nodes);
+  if (nodes.outcome == NodesOutcome::StoppedByError) run.observer.Report(StageError::NoCrossings);
   run.observer.RefinementStarts();
   VT_Points& found = run.result.FoundPoints;
   // An error inside the refinement ends only the region's refinement: the
-  // points refined before it stay and the run goes on.
-  Timed(run.Clock(), "RefineCrossPoints", [&] {
-    RefineCrossPoints(run.Mask(), out.CrossNodes, out.lines.HorizontalLines.Count(), region,
-                      run.params, run.observer, found);
+  // points refined before it stay, and the run goes on.
+  const StepMarker marker = [&](int32_t x, int32_t y) { run.observer.ShowMarker(x, y); };
+  out.refinement = Timed(run.Clock(), "RefineCrossPoints", [&] {
+    return RefineCrossPoints(run.Mask(), out.CrossNodes, out.lines.HorizontalLines.Count(), region,
+                             run.params, marker, found);
   });
   out.points = found.Count() - out.firstPoint;
 }
@@ -140,11 +153,8 @@ void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
 void CheckCount(Run& run) {
   const int32_t found = run.result.FoundPoints.Count();
   if (!run.params.NeedPointsControl || found == run.params.NeedPointsCount) return;
-  const std::string question =
-      "Найдено " + std::to_string(found) +
-      " точек! Заданное количество: " + std::to_string(run.params.NeedPointsCount) +
-      " точек! Продолжить работу?";
-  if (!run.observer.Ask(question)) throw RunCancelled();
+  if (!run.observer.Ask({RunQuestion::Kind::PointCount, found, run.params.NeedPointsCount}))
+    throw RunCancelled();
 }
 
 // The precise stage over the region's points (the last ones of FoundPoints),
@@ -159,7 +169,7 @@ void RefineRegionPrecisely(Run& run, const SearchRegion& region, RegionResult& o
     return RefinePrecise(run.image, corners, starts, run.precise);
   });
   if (!refined.completed) {
-    if (!out.detectionError.empty()) throw QovaError(refined.message);
+    if (!out.detectionError.empty()) throw PreciseRefused{refined};
     return;
   }
   while (found.Count() > out.firstPoint) found.Delete(found.Count() - 1);
@@ -191,6 +201,9 @@ void DetectAndRefine(Run& run, const SearchRegion& region, RegionResult& out) {
   RefineRegionPrecisely(run, region, out);
 }
 
+// The run's stages in the order they run: the working arrays, every region
+// detected (and refined on its grey levels), then all the points shown and
+// their number checked.
 void DetectAll(Run& run, const RegionList& regions) {
   Timed(run.Clock(), "PrepareRun",
         [&] { run.work.Allocate(run.image.width(), run.image.height()); });
@@ -206,37 +219,40 @@ void DetectAll(Run& run, const RegionList& regions) {
 
 }  // namespace
 
-void AddStatisticsLines(const GradientStatistics& statistics, bool fragment, char decimalSeparator,
-                        std::vector<std::string>& lines) {
-  lines.push_back(kMeanLabel);
-  lines.push_back(FormatGeneral(statistics.MeanGradient, decimalSeparator));
-  lines.push_back(kVarianceLabel);
-  lines.push_back(FormatGeneral(statistics.GradientVariance, decimalSeparator));
-  if (fragment) lines.push_back(std::string(65, '-'));
-}
-
 DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
                                 const DetectionParams& params, RunObserver& observer,
                                 const PreciseParams& precise) {
   DetectionResult result;
   // The stages read 32-bit pixels; other formats are converted once here.
   QImage converted;
-  if (image.format() != QImage::Format_RGB32)
-    converted = image.convertToFormat(QImage::Format_RGB32);
+  if (image.format() != QImage::Format_RGB32) converted = AsRgb32(image);
   const QImage& rgb = image.format() == QImage::Format_RGB32 ? image : converted;
   Run run{rgb, params, precise, observer, {}, result};
+  // Every error and every cancellation ends the run here.
   try {
-    if (rgb.isNull() && !image.isNull()) throw QovaError("Out of memory");
+    if (rgb.isNull() && !image.isNull()) throw std::bad_alloc();
     DetectAll(run, regions);
     result.status = RunStatus::Completed;
+  } catch (const RunCancelled&) {
+    result.failure = RunFailure::Cancelled;
+  } catch (const PreciseRefused& refused) {
+    result.failure = RunFailure::PreciseFailed;
+    result.precise = refused.result;
   } catch (const std::bad_alloc&) {
-    result.cause = "Out of memory";
+    result.failure = RunFailure::OutOfMemory;
   } catch (const std::exception& e) {
-    // Every error and every cancellation.
-    result.cause = e.what();
+    result.failure = RunFailure::StageError;
+    result.error = e.what();
   }
-  if (!result.Completed()) result.message = kRunFailedText;
   return result;
+}
+
+std::optional<double> MedianStandardError(const DetectionResult& result) {
+  std::vector<double> errors;
+  for (const PointDetail& d : result.details)
+    if (d.precise) errors.push_back(d.standardError);
+  if (errors.empty()) return std::nullopt;
+  return precise::Median(std::move(errors));
 }
 
 }  // namespace qova

@@ -1,4 +1,4 @@
-#include "tools/synth/synthetic_plate.h"
+#include "synth/synthetic_plate.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tools/synth/synthetic_plate.h"
+#include "synth/synthetic_plate.h"
 
 #include <QList>
 #include <algorithm>
@@ -9,8 +9,8 @@
 #include <stdexcept>
 #include <string>
 
-#include "tools/synth/line_profile.h"
-#include "tools/synth/plate_mapping.h"
+#include "synth/line_profile.h"
+#include "synth/plate_mapping.h"
 
 namespace qova {
 namespace {

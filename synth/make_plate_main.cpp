@@ -8,7 +8,7 @@
 #include <exception>
 #include <string>
 
-#include "tools/synth/synthetic_plate.h"
+#include "synth/synthetic_plate.h"
 
 namespace {
 

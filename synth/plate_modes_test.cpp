@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
-#include "tools/synth/line_profile.h"
-#include "tools/synth/plate_mapping.h"
-#include "tools/synth/synthetic_plate.h"
+#include "synth/line_profile.h"
+#include "synth/plate_mapping.h"
+#include "synth/synthetic_plate.h"
 
 namespace qova {
 namespace {

@@ -4,6 +4,9 @@
 // the batch command prints the questions and answers them from its command
 // line; tests record everything. Every method has a default that shows
 // nothing and answers yes, so an observer overrides only what it shows.
+//
+// The run passes reasons, not sentences: each caller puts them into words
+// (run/run_messages.h holds the program's own).
 
 #include <QImage>
 #include <cstdint>
@@ -12,17 +15,29 @@
 
 #include "core/search_region.h"
 #include "detect/grid_lines.h"
-#include "precise/precise_refinement.h"
+#include "run/point_detail.h"
 #include "state/stage_clock.h"
 
 namespace qova {
 
-// What is known of one point beyond its coordinates.
-struct PointDetail {
-  bool precise = false;                     // refined by the precise stage; the rest is then known
-  double sigmaX = 0, sigmaY = 0;            // standard errors from the fit, pixels
-  double standardError = 0;                 // √(sigmaX² + sigmaY²)
-  PointOrigin origin = PointOrigin::Found;  // Added: a crossing the detection had not found
+// A stage of step mode that has just ended; the user confirms it (OK) or
+// cancels the run.
+enum class StepDone { Binarized, Scanned, LinesFound };
+
+// A question of the run; No ends it.
+struct RunQuestion {
+  enum class Kind {
+    UnreliablePoints,  // a border point found no partner to make a line with
+    PointCount,        // the run found another number of points than was set
+  };
+  Kind kind = Kind::UnreliablePoints;
+  int32_t found = 0;   // PointCount: the points found ...
+  int32_t wanted = 0;  // ... and the number set
+};
+
+// An error a stage reports before the run goes on without what it lacks.
+enum class StageError {
+  NoCrossings,  // two parallel lines: the crossings after them are not searched
 };
 
 class RunObserver {
@@ -44,13 +59,13 @@ class RunObserver {
   // cancels the run there.
   virtual bool ShowStatistics(const std::vector<std::string>& /*lines*/) { return true; }
   // A confirmation after a stage (OK or Cancel); false ends the run.
-  virtual bool Confirm(const std::string& /*text*/) { return true; }
+  virtual bool Confirm(StepDone /*step*/) { return true; }
 
   // --- Every run --------------------------------------------------------------
   // A question with Yes and No; false (No) ends the run.
-  virtual bool Ask(const std::string& /*question*/) { return true; }
+  virtual bool Ask(const RunQuestion& /*question*/) { return true; }
   // An error a stage reports before the run goes on without what it lacks.
-  virtual void Report(const std::string& /*error*/) {}
+  virtual void Report(StageError /*error*/) {}
   // The crossings of a region are about to be refined: the picture layer
   // shows the image again.
   virtual void RefinementStarts() {}

@@ -1,4 +1,4 @@
-#include "tools/synth/line_profile.h"
+#include "synth/line_profile.h"
 
 #include <algorithm>
 #include <cmath>

@@ -11,7 +11,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "precise/precise_test_support.h"
+#include "run/run_messages.h"
+#include "tests/support/precise_test_support.h"
 
 namespace {
 
@@ -62,7 +63,7 @@ int main(int argc, char** argv) {
                 Pair(after.found, after.expected, "/").c_str(),
                 Pair(after.falsePoints, after.duplicates, "/").c_str(), after.medianSigma, ms,
                 r.startedFromCorners ? "  (from the corners)" : "",
-                r.completed ? "" : ("  " + r.message).c_str());
+                r.completed ? "" : ("  " + PreciseFailureText(r)).c_str());
   }
   return 0;
 }

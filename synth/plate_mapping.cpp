@@ -1,4 +1,4 @@
-#include "tools/synth/plate_mapping.h"
+#include "synth/plate_mapping.h"
 
 #include <cmath>
 

@@ -2,7 +2,7 @@
 // crossings every crossing inside the region must be found once, in node
 // order, close to the true crossing; and what a run shows, asks and returns
 // when it is stepped through, cancelled, checked or fails.
-#include "detect/detect_crossings.h"
+#include "run/detect_crossings.h"
 
 #include <gtest/gtest.h>
 
@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "precise/precise_refinement.h"
+#include "run/run_messages.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/recording_observer.h"
 #include "tests/support/regions.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {
@@ -50,7 +51,7 @@ TEST_P(SyntheticPlate, EveryCrossingOfTheRegionIsFoundInOrder) {
   RecordingObserver observer;
   const DetectionResult result =
       DetectCrossings(plate.image, Regions(ClickedRegion(corners)), DetectionParams(), observer);
-  ASSERT_TRUE(result.Completed()) << result.cause;
+  ASSERT_TRUE(result.Completed()) << FailureCause(result);
   ASSERT_EQ(result.regions.size(), 1u);
   const RegionResult& r = result.regions[0];
   EXPECT_EQ(r.border.SidePoints03.Count(), 5);
@@ -114,7 +115,7 @@ class Run : public ::testing::Test {
 TEST_F(Run, StepModeShowsEveryStageAndCancelEndsTheRun) {
   params.Steps = true;
   const DetectionResult done = Detect();
-  ASSERT_TRUE(done.Completed()) << done.cause;
+  ASSERT_TRUE(done.Completed()) << FailureCause(done);
   EXPECT_EQ(observer.messages,
             (std::vector<std::string>{"Бинаризирование завершено!", "Сканирование завершено!",
                                       "Линии найдены!"}));
@@ -146,8 +147,8 @@ TEST_F(Run, StepModeShowsEveryStageAndCancelEndsTheRun) {
   observer.answers = {true, false};
   const DetectionResult cancelled = Detect();
   EXPECT_FALSE(cancelled.Completed());
-  EXPECT_EQ(cancelled.message, kRunFailedText);
-  EXPECT_EQ(cancelled.cause, "Operation cancelled");
+  EXPECT_EQ(cancelled.failure, RunFailure::Cancelled);
+  EXPECT_EQ(FailureCause(cancelled), "Operation cancelled");
   EXPECT_EQ(observer.messages.size(), 2u);
   EXPECT_EQ(observer.refinements, 0);
   EXPECT_EQ(observer.pointsShown, -1);
@@ -182,7 +183,7 @@ TEST_F(Run, FragmentsHaveTheirOwnStatistics) {
   params.Steps = true;
   observer.separator = ',';
   const DetectionResult result = Detect();
-  ASSERT_TRUE(result.Completed()) << result.cause;
+  ASSERT_TRUE(result.Completed()) << FailureCause(result);
   EXPECT_EQ(result.regions[0].Fragments.Length(), 4);
   EXPECT_EQ(result.regions[0].statistics.size(), 4u);
   ASSERT_EQ(result.statisticsLines.size(), 4u * 5u);
@@ -199,8 +200,8 @@ TEST_F(Run, AFailedRegionEndsTheRunAndKeepsTheEarlierPoints) {
   regions.Append(std::move(two));
   const DetectionResult result = Detect();
   EXPECT_FALSE(result.Completed());
-  EXPECT_EQ(result.message, kRunFailedText);
-  EXPECT_FALSE(result.cause.empty());
+  EXPECT_EQ(result.failure, RunFailure::StageError);
+  EXPECT_FALSE(FailureCause(result).empty());
   EXPECT_EQ(result.FoundPoints.Count(), 9);
   EXPECT_EQ(result.regions.size(), 2u);
   EXPECT_EQ(observer.pointsShown, -1);
@@ -244,7 +245,7 @@ TEST(PreciseStage, RefinesCompletesAndStartsFromTheCorners) {
 
   params.PreciseRefinement = true;
   const DetectionResult precise = DetectCrossings(plate.image, regions, params, observer);
-  ASSERT_TRUE(precise.Completed()) << precise.cause;
+  ASSERT_TRUE(precise.Completed()) << FailureCause(precise);
   ASSERT_EQ(precise.FoundPoints.Count(), 35);
   ASSERT_EQ(precise.details.size(), 35u);
   EXPECT_TRUE(precise.regions[0].precise);
@@ -263,7 +264,7 @@ TEST(PreciseStage, RefinesCompletesAndStartsFromTheCorners) {
   // starts from the corners and finds every crossing.
   params.FragmentationWidth = params.FragmentationHeight = 0;
   const DetectionResult fromCorners = DetectCrossings(plate.image, regions, params, observer);
-  ASSERT_TRUE(fromCorners.Completed()) << fromCorners.cause;
+  ASSERT_TRUE(fromCorners.Completed()) << FailureCause(fromCorners);
   EXPECT_FALSE(fromCorners.regions[0].detectionError.empty());
   ASSERT_EQ(fromCorners.FoundPoints.Count(), 35);
   for (const PointDetail& d : fromCorners.details) EXPECT_EQ(d.origin, PointOrigin::Added);
@@ -277,7 +278,7 @@ TEST(PreciseStage, RefinesCompletesAndStartsFromTheCorners) {
   params.PreciseRefinement = true;
   const DetectionResult none = DetectCrossings(blank, regions, params, observer);
   EXPECT_FALSE(none.Completed());
-  EXPECT_EQ(none.message, kRunFailedText);
+  EXPECT_EQ(none.failure, RunFailure::PreciseFailed);
 }
 
 }  // namespace

@@ -1,12 +1,12 @@
-#include "precise/precise_test_support.h"
+#include "tests/support/precise_test_support.h"
 
 #include <algorithm>
 #include <cmath>
 #include <limits>
 #include <memory>
 
-#include "detect/detect_crossings.h"
 #include "precise/numeric.h"
+#include "run/detect_crossings.h"
 
 namespace qova::testing {
 
