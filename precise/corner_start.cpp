@@ -116,35 +116,36 @@ std::vector<double> LinePlaces(const std::vector<double>& g, int cells) {
 }  // namespace
 
 std::optional<std::vector<Vec2>> StartsFromCorners(const GreyView& view, std::span<const Vec2, 4> c,
-                                                   const PreciseParams& params, std::string& why) {
+                                                   const PreciseParams& params,
+                                                   CornerStartFailure& why) {
   const auto h = SquareHomography::Onto(c);
   if (!h) {
-    why = "углы области не образуют четырёхугольник";
+    why = CornerStartFailure::NotAQuadrilateral;
     return std::nullopt;
   }
   const double nu = std::max(Distance(c[0], c[1]), Distance(c[3], c[2]));
   const double nv = std::max(Distance(c[0], c[3]), Distance(c[1], c[2]));
   if (!(nu >= 8 && nv >= 8) || !(nu <= 60000 && nv <= 60000)) {
-    why = "область слишком мала или велика для поиска решётки по углам";
+    why = CornerStartFailure::RegionSize;
     return std::nullopt;
   }
   const int n = static_cast<int>(std::lround(nu)), m = static_cast<int>(std::lround(nv));
   const auto columns = Projection(view, *h, n, m, true);
   const auto rows = Projection(view, *h, m, n, false);
   if (!columns || !rows) {
-    why = "область выходит за пределы изображения";
+    why = CornerStartFailure::OutsideImage;
     return std::nullopt;
   }
   const std::vector<double> gu = Flattened(*columns), gv = Flattened(*rows);
   const auto pu = Period(gu, params.cornerMinLag), pv = Period(gv, params.cornerMinLag);
   if (!pu || !pv) {
-    why = "в области не видно периодических линий";
+    why = CornerStartFailure::NoPeriodicLines;
     return std::nullopt;
   }
   const int cellsU = static_cast<int>(std::lround(n / *pu)),
             cellsV = static_cast<int>(std::lround(m / *pv));
   if (cellsU < 2 || cellsV < 2) {
-    why = "в области меньше двух ячеек по стороне";
+    why = CornerStartFailure::UnderTwoCells;
     return std::nullopt;
   }
   const std::vector<double> lu = LinePlaces(gu, cellsU), lv = LinePlaces(gv, cellsV);

@@ -21,6 +21,7 @@ namespace qova::precise {
 // The starting points, or empty with the reason in `why`.
 std::optional<std::vector<Vec2>> StartsFromCorners(const GreyView& view,
                                                    std::span<const Vec2, 4> corners,
-                                                   const PreciseParams& params, std::string& why);
+                                                   const PreciseParams& params,
+                                                   CornerStartFailure& why);
 
 }  // namespace qova::precise

@@ -37,9 +37,9 @@ TEST(CornerStart, FindsEveryCrossingOfTheRegion) {
   const std::array<Vec2, 4> corners{cell(0, 0) + Vec2{3, -2}, cell(5, 0) + Vec2{-4, 2},
                                     cell(5, 4) + Vec2{2, 3}, cell(0, 4) + Vec2{-3, -3}};
   const PreciseParams params;
-  std::string why;
+  CornerStartFailure why = CornerStartFailure::None;
   const auto starts = StartsFromCorners(view, corners, params, why);
-  ASSERT_TRUE(starts) << why;
+  ASSERT_TRUE(starts) << static_cast<int>(why);
   EXPECT_EQ(starts->size(), 20u);
   for (int i = 1; i <= 5; ++i)
     for (int j = 1; j <= 4; ++j) {
@@ -51,14 +51,12 @@ TEST(CornerStart, FindsEveryCrossingOfTheRegion) {
   const QImage blank = testing::RenderLineImage(testing::LineImageSpec{});
   const GreyView blankView(blank, true, false);
   const std::array<Vec2, 4> box{Vec2{20, 20}, Vec2{180, 20}, Vec2{180, 180}, Vec2{20, 180}};
-  why.clear();
   EXPECT_FALSE(StartsFromCorners(blankView, box, params, why));
-  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(why, CornerStartFailure::NoPeriodicLines);
   // A region whose columns lie beyond the image's right edge.
   const std::array<Vec2, 4> outside{Vec2{400, 20}, Vec2{600, 20}, Vec2{600, 180}, Vec2{400, 180}};
-  why.clear();
   EXPECT_FALSE(StartsFromCorners(view, outside, params, why));
-  EXPECT_FALSE(why.empty());
+  EXPECT_EQ(why, CornerStartFailure::OutsideImage);
 }
 
 }  // namespace

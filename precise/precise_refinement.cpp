@@ -479,10 +479,14 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
     if (result.points.empty()) {
       // No usable starts, or nothing refined from them: the corners.
       const precise::GreyView view(rgb, polarity->linesDark, false);
-      std::string cornerWhy;
+      CornerStartFailure cornerWhy = CornerStartFailure::None;
       const auto fromCorners = precise::StartsFromCorners(
           view, std::span<const Vec2, 4>(cornerPoints.data(), 4), params, cornerWhy);
-      if (!fromCorners) return Fail(PreciseFailure::CornerStart, cornerWhy, why);
+      if (!fromCorners) {
+        PreciseResult failed = Fail(PreciseFailure::CornerStart, {}, why);
+        failed.cornerReason = cornerWhy;
+        return failed;
+      }
       try {
         Refinement run(rgb, region, polarity->linesDark, params);
         result.points = run.FromStarts(*fromCorners, true);

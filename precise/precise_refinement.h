@@ -126,9 +126,19 @@ enum class PreciseFailure {
   LinesTooWide,         // the lines are too wide for the pitch
   NoCrossingRefined,    // no crossing could be fitted
   NoCrossingConfirmed,  // none was verified
-  CornerStart,          // the start from the corners failed too: detail says why
+  CornerStart,          // the start from the corners failed too: cornerReason says why
   OutOfMemory,
   Error,  // another error: detail holds its text
+};
+
+// Why the start from a region's corners found no starting points.
+enum class CornerStartFailure {
+  None,
+  NotAQuadrilateral,  // the corners do not span a quadrilateral
+  RegionSize,         // too small or too large to search for the lattice
+  OutsideImage,       // the region reaches outside the image
+  NoPeriodicLines,    // no periodic lines show in the region
+  UnderTwoCells,      // fewer than two cells along a side
 };
 
 struct PreciseResult {
@@ -137,7 +147,8 @@ struct PreciseResult {
   // With CornerStart: why the starting points failed before (None when there
   // were too few, or they gave no crossing).
   PreciseFailure startsReason = PreciseFailure::None;
-  std::string detail;  // CornerStart: the corner start's reason; Error: the error's text
+  CornerStartFailure cornerReason = CornerStartFailure::None;  // with CornerStart
+  std::string detail;                                          // Error: the error's text
   bool startedFromCorners = false;
   std::vector<PrecisePoint> points;  // column by column (left to right), each top to bottom
 };

@@ -9,8 +9,27 @@ namespace {
 constexpr const char* kMeanLabel = "Средняя яркость дифференцированного изображения:";
 constexpr const char* kVarianceLabel = "Дисперсия яркости дифференцированного изображения:";
 
+const char* CornerStartWords(CornerStartFailure reason) {
+  switch (reason) {
+    case CornerStartFailure::None:
+      return "";
+    case CornerStartFailure::NotAQuadrilateral:
+      return "углы области не образуют четырёхугольник";
+    case CornerStartFailure::RegionSize:
+      return "область слишком мала или велика для поиска решётки по углам";
+    case CornerStartFailure::OutsideImage:
+      return "область выходит за пределы изображения";
+    case CornerStartFailure::NoPeriodicLines:
+      return "в области не видно периодических линий";
+    case CornerStartFailure::UnderTwoCells:
+      break;
+  }
+  return "в области меньше двух ячеек по стороне";
+}
+
 // Why the precise stage refused, as the middle of its sentence.
-std::string PreciseReasonWords(PreciseFailure reason, const std::string& detail) {
+std::string PreciseReasonWords(PreciseFailure reason, const std::string& detail,
+                               CornerStartFailure cornerReason = CornerStartFailure::None) {
   switch (reason) {
     case PreciseFailure::None:
       return {};
@@ -45,6 +64,7 @@ std::string PreciseReasonWords(PreciseFailure reason, const std::string& detail)
     case PreciseFailure::OutOfMemory:
       return "не хватает памяти";
     case PreciseFailure::CornerStart:
+      return CornerStartWords(cornerReason);
     case PreciseFailure::Error:
       break;
   }
@@ -78,7 +98,7 @@ const char* StageErrorText(StageError /*error*/) {
 }
 
 std::string PreciseFailureText(const PreciseResult& refused) {
-  std::string why = PreciseReasonWords(refused.reason, refused.detail);
+  std::string why = PreciseReasonWords(refused.reason, refused.detail, refused.cornerReason);
   // The start from the corners after the starting points had failed: both
   // reasons, the starting points' first.
   if (refused.reason == PreciseFailure::CornerStart && refused.startsReason != PreciseFailure::None)

@@ -41,10 +41,12 @@ TEST(RunMessages, ThePreciseStagesRefusals) {
   EXPECT_EQ(PreciseFailureText(Refused(F::Error, F::None, "Division by zero")),
             "Точное уточнение невозможно: Division by zero.");
   // The start from the corners, alone and after the starting points failed.
-  const std::string corners = "в области не видно периодических линий";
-  EXPECT_EQ(PreciseFailureText(Refused(F::CornerStart, F::None, corners)),
+  PreciseResult corners = Refused(F::CornerStart);
+  corners.cornerReason = CornerStartFailure::NoPeriodicLines;
+  EXPECT_EQ(PreciseFailureText(corners),
             "Точное уточнение невозможно: в области не видно периодических линий.");
-  EXPECT_EQ(PreciseFailureText(Refused(F::CornerStart, F::LinesTooWide, corners)),
+  corners.startsReason = F::LinesTooWide;
+  EXPECT_EQ(PreciseFailureText(corners),
             "Точное уточнение невозможно: линии слишком широки для шага решётки; в области не "
             "видно периодических линий.");
 }
