@@ -99,8 +99,10 @@ double WindowMove(int side, const Corners& region, int moves) {
   window.resize(1280, 900);
   window.show();
   form.ImageWidth = form.ImageHeight = side;
-  form.Image1 = QImage(side, side, QImage::Format_RGB32);
-  form.Image1.fill(qRgb(200, 200, 200));
+  QImage grey(side, side, QImage::Format_Grayscale8);
+  grey.fill(200);
+  form.SourceBitmap = CompactPicture::FromCompact(std::move(grey));
+  form.Image1.Show(form.SourceBitmap);
   form.ResetRegions();
   platform.SetPreviewVisible(false);
   QWidget* layers = window.View()->Layers();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "binarize/fragmentation.h"
+#include "binarize/step_pictures.h"
 #include "core/checked_math.h"
 #include "core/number_text.h"
 #include "core/qova_error.h"
@@ -41,7 +42,7 @@ void Confirm(Run& run, const char* text) {
 // Step mode: the gradient picture under the statistics window, whose Cancel
 // ends the run.
 void ShowStatistics(Run& run) {
-  run.observer.ShowPicture(run.work.WorkBitmap.convertToFormat(QImage::Format_RGB32));
+  run.observer.ShowPicture(GradientPicture(run.work.WorkBitmap));
   if (!run.observer.ShowStatistics(run.result.statisticsLines)) throw RunCancelled();
 }
 
@@ -92,7 +93,7 @@ void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
     BinarizeFragments(run, region, out);
   if (run.params.Steps) {
     run.observer.ShowPicture(
-        BinaryImage(run.work.BinaryMask, region, run.image.width(), run.image.height()));
+        BinaryPicture(run.work.BinaryMask, region, run.image.width(), run.image.height()));
     Confirm(run, "Бинаризирование завершено!");
   }
 }

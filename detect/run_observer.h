@@ -5,14 +5,15 @@
 // line; tests record everything. Every method has a default that shows
 // nothing and answers yes, so an observer overrides only what it shows.
 
-#include <QImage>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/search_region.h"
 #include "detect/grid_lines.h"
 #include "precise/precise_refinement.h"
+#include "state/picture_source.h"
 #include "state/stage_clock.h"
 
 namespace qova {
@@ -31,8 +32,8 @@ class RunObserver {
 
   // --- Step mode only -------------------------------------------------------
   // The picture layer shows picture from now on (the gradient picture, the
-  // binary image); the calls below draw on it.
-  virtual void ShowPicture(const QImage& /*picture*/) {}
+  // binary image, of the image's size); the calls below draw on it.
+  virtual void ShowPicture(std::shared_ptr<const PictureSource> /*picture*/) {}
   // A cross marker at pixel (x, y), shown at once (a border point or a
   // refined point as soon as it is found).
   virtual void ShowMarker(int32_t /*x*/, int32_t /*y*/) {}
