@@ -60,14 +60,27 @@ class Area {
     const int64_t aLimit = line.XMajor() ? image_.right() : image_.bottom();
     const int64_t first = std::max<int64_t>(line.First(), 0);
     const int64_t last = std::min(line.Last(), aLimit);
+    // Pieces that stay on the same minor coordinates are joined: a nearly
+    // straight edge across a large scan is a few rectangles, not thousands.
+    int64_t pieceStart = first, pieceLow = 0, pieceHigh = -1;
+    auto flush = [&](int64_t end) {
+      if (pieceHigh < pieceLow) return;
+      if (line.XMajor())
+        Add(pieceStart, pieceLow, end, pieceHigh);
+      else
+        Add(pieceLow, pieceStart, pieceHigh, end);
+    };
     for (int64_t a = first; a <= last; a += kPiece) {
       const int64_t end = std::min(a + kPiece - 1, last);
       const int64_t b0 = line.MinorAt(a), b1 = line.MinorAt(end);
-      if (line.XMajor())
-        Add(a, std::min(b0, b1), end, std::max(b0, b1));
-      else
-        Add(std::min(b0, b1), a, std::max(b0, b1), end);
+      const int64_t low = std::min(b0, b1), high = std::max(b0, b1);
+      if (low == pieceLow && high == pieceHigh) continue;
+      flush(a - 1);
+      pieceStart = a;
+      pieceLow = low;
+      pieceHigh = high;
     }
+    flush(last);
   }
 
   const std::vector<QRect>& Rects() const { return rects_; }
@@ -164,6 +177,18 @@ bool NoteHolds(const StateRecord& s) {
   if (note->size != ImageSize(s)) return false;
   return note->crossSize == s.CrossSize && note->passiveColor == s.PassiveColor &&
          SameShape(note->font, s.IndexFont);
+}
+
+// The union of many rectangles. Adding them one by one costs the size of
+// the region each time; joining halves keeps a long edge's thousands of
+// pieces cheap.
+QRegion RegionOf(const std::vector<QRect>& rects) {
+  std::vector<QRegion> parts(rects.begin(), rects.end());
+  if (parts.empty()) return {};
+  for (size_t step = 1; step < parts.size(); step *= 2)
+    for (size_t i = 0; i + step < parts.size(); i += 2 * step)
+      parts[i] = parts[i].united(parts[i + step]);
+  return parts.front();
 }
 
 // Corner j of a region's corners, if it has one.
@@ -287,17 +312,13 @@ std::optional<QRect> LabelCell(const StateRecord& s, int32_t x, int32_t y, int32
 
 std::optional<QRegion> OverlayDrawnSinceRedraw(const StateRecord& s) {
   if (!NoteHolds(s)) return std::nullopt;
-  QRegion region;
-  for (const QRect& r : s.OverlayHistory->drawnSince) region += r;
-  return region;
+  return RegionOf(s.OverlayHistory->drawnSince);
 }
 
 QRegion MarkerArea(const StateRecord& s, int32_t x, int32_t y, int32_t label) {
   Area area(ImageSize(s), s.CrossSize, label != -1 ? &s.IndexFont : nullptr);
   area.AddMarker(x, y, label);
-  QRegion region;
-  for (const QRect& r : area.Rects()) region += r;
-  return region;
+  return RegionOf(area.Rects());
 }
 
 void DrawOverlayMarker(StateRecord& s, Color color, int32_t x, int32_t y, int32_t label) {
@@ -350,9 +371,7 @@ std::optional<QRegion> RedrawOverlayChanges(StateRecord& s) {
   if (!NoteHolds(s)) return std::nullopt;
   const Area changed = ChangedArea(s);
   RedrawOverlay(s);
-  QRegion region;
-  for (const QRect& r : changed.Rects()) region += r;
-  return region;
+  return RegionOf(changed.Rects());
 }
 
 }  // namespace qova

@@ -146,10 +146,19 @@ void CompactPicture::BuildPyramid() {
   for (int32_t y = 0; y < h; ++y) {
     const uchar* row = pixels_.constScanLine(y);
     uint16_t* sums = &base.sums[static_cast<size_t>(y >> 2) * base.width * channels];
-    for (int32_t x = 0; x < w; ++x)
+    // Whole squares four pixels at a time, then the part at the right edge.
+    const int32_t whole = w >> 2;
+    for (int32_t i = 0; i < whole; ++i) {
+      const uchar* p = row + static_cast<ptrdiff_t>(4 * i) * channels;
       for (int c = 0; c < channels; ++c)
-        sums[(x >> 2) * channels + c] =
-            static_cast<uint16_t>(sums[(x >> 2) * channels + c] + row[x * channels + c]);
+        sums[i * channels + c] =
+            static_cast<uint16_t>(sums[i * channels + c] + p[c] + p[channels + c] +
+                                  p[2 * channels + c] + p[3 * channels + c]);
+    }
+    for (int32_t x = 4 * whole; x < w; ++x)
+      for (int c = 0; c < channels; ++c)
+        sums[whole * channels + c] =
+            static_cast<uint16_t>(sums[whole * channels + c] + row[x * channels + c]);
   }
   // Each further level from the one below: a square is four of its squares.
   for (int k = 3; k <= kTopLevel; ++k) {
