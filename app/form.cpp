@@ -1,23 +1,12 @@
 #include "app/form.h"
 
-#include <filesystem>
-
 #include "core/qova_error.h"
 #include "editor/markers.h"
 #include "output/coordinate_file.h"
+#include "run/detection_settings.h"
 #include "settings/settings_file.h"
 
 namespace qova {
-
-namespace {
-
-std::string CurrentFolder() {
-  std::error_code ec;
-  const auto path = std::filesystem::current_path(ec);
-  return ec ? std::string(".") : path.string();
-}
-
-}  // namespace
 
 TVazeZududi_Form::TVazeZududi_Form(Platform& desktop)
     : StateRecord(desktop),

@@ -4,6 +4,7 @@
 
 #include "app/form.h"
 #include "core/qova_error.h"
+#include "platform/image_file.h"
 #include "settings/settings_file.h"
 
 namespace qova {
@@ -40,7 +41,7 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   // field changes, so the image in use, its regions and settings survive.
   std::shared_ptr<const CompactPicture> picture;
   try {
-    const QImage image = Desktop.ReadBitmap(path);
+    const QImage image = AsRgb32(Desktop.ReadBitmap(path));
     if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
     picture = CompactPicture::From(image);
   } catch (const std::bad_alloc&) {

@@ -3,14 +3,16 @@
 // every cancellation ended through one failure path.
 #include <algorithm>
 #include <charconv>
+#include <optional>
 #include <string>
 #include <utility>
-#include <vector>
 
 #include "app/form.h"
 #include "app/window_observer.h"
 #include "core/qova_error.h"
-#include "detect/detect_crossings.h"
+#include "platform/image_file.h"
+#include "run/detect_crossings.h"
+#include "run/run_messages.h"
 
 namespace qova {
 
@@ -34,17 +36,12 @@ class BusyCursor {
 // median of their standard errors, "Точный режим: 35 точек, медиана σ 0,004
 // пикс." with the user's decimal separator; empty without the stage.
 std::string PreciseSummary(const DetectionResult& result, char separator) {
-  std::vector<double> errors;
-  for (const PointDetail& d : result.details)
-    if (d.precise) errors.push_back(d.standardError);
-  if (errors.empty()) return {};
-  std::sort(errors.begin(), errors.end());
-  const size_t n = errors.size();
-  const double median = n % 2 ? errors[n / 2] : (errors[n / 2 - 1] + errors[n / 2]) / 2;
+  const std::optional<double> median = MedianStandardError(result);
+  if (!median) return {};
   // Not printf, whose separator is the C library's locale: the platform's
   // separator is the one the coordinate file and the statistics use.
   char text[32];
-  char* end = std::to_chars(text, text + sizeof text, median, std::chars_format::fixed, 3).ptr;
+  char* end = std::to_chars(text, text + sizeof text, *median, std::chars_format::fixed, 3).ptr;
   std::string number(text, end);
   std::replace(number.begin(), number.end(), '.', separator);
   return "Точный режим: " + std::to_string(result.details.size()) + " точек, медиана σ " + number +
@@ -114,7 +111,7 @@ void TVazeZududi_Form::N4Click() {
 }
 
 void TVazeZududi_Form::FailRun() {
-  Desktop.MessageBox(kRunFailedText, "Ошибка", MsgButtons::Ok);
+  Desktop.MessageBox(kRunFailedText, kErrorCaption, MsgButtons::Ok);
   Desktop.SetStatusText(kRunPanel, "");
   // The picture without intermediate drawings and markers. When the file
   // cannot be read any more, the rest of the path still runs: the overlay

@@ -15,10 +15,10 @@
 #include "editor/layer_pixels.h"
 #include "editor/region_editor.h"
 #include "platform/scripted_platform.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/run_arrays.h"
 #include "tests/support/temp_folder.h"
-#include "tools/synth/synthetic_plate.h"
 
 // Under AddressSanitizer an impossible allocation must fail as it does
 // without it (a null pointer), not abort the test.

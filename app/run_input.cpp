@@ -7,6 +7,7 @@
 
 #include "app/form.h"
 #include "core/qova_error.h"
+#include "platform/image_file.h"
 
 namespace qova {
 
@@ -20,8 +21,7 @@ void TVazeZududi_Form::MakeRunImage() {
 // made again only when the file's pixels changed: its pyramid is kept.
 void TVazeZududi_Form::ReadImageAgain() {
   std::shared_ptr<const CompactPicture> old = std::exchange(SourceBitmap, nullptr);
-  QImage image = Desktop.ReadBitmap(ImageFileName, std::exchange(RunImage, QImage()));
-  if (image.format() != QImage::Format_RGB32) image = image.convertToFormat(QImage::Format_RGB32);
+  QImage image = AsRgb32(Desktop.ReadBitmap(ImageFileName, std::exchange(RunImage, QImage())));
   if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + ImageFileName);
   if (image.width() != ImageWidth || image.height() != ImageHeight)
     throw QovaError("Файл изображения " + ImageFileName + " изменился после открытия");

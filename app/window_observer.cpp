@@ -6,6 +6,7 @@
 #include "core/checked_math.h"
 #include "core/procedures.h"
 #include "editor/markers.h"
+#include "run/run_messages.h"
 
 namespace qova {
 
@@ -53,17 +54,19 @@ bool WindowObserver::ShowStatistics(const std::vector<std::string>& lines) {
   return true;
 }
 
-bool WindowObserver::Confirm(const std::string& text) {
+bool WindowObserver::Confirm(StepDone step) {
   f_.Desktop.Repaint();  // the picture the user confirms must be on screen first
-  return f_.Desktop.MessageBox(text, "Сообщение", MsgButtons::OkCancel) != MsgResult::Cancel;
+  return f_.Desktop.MessageBox(StepText(step), kStepCaption, MsgButtons::OkCancel) !=
+         MsgResult::Cancel;
 }
 
-bool WindowObserver::Ask(const std::string& question) {
-  return f_.Desktop.MessageBox(question, "Предупреждение", MsgButtons::YesNo) == MsgResult::Yes;
+bool WindowObserver::Ask(const RunQuestion& question) {
+  return f_.Desktop.MessageBox(QuestionText(question), kQuestionCaption, MsgButtons::YesNo) ==
+         MsgResult::Yes;
 }
 
-void WindowObserver::Report(const std::string& error) {
-  f_.Desktop.MessageBox(error, "Ошибка", MsgButtons::Ok);
+void WindowObserver::Report(StageError error) {
+  f_.Desktop.MessageBox(StageErrorText(error), kErrorCaption, MsgButtons::Ok);
 }
 
 // The image is read again from its file before each refinement (the run

@@ -4,7 +4,7 @@
 // image read again from its file before each refinement, and the markers of
 // the points found.
 
-#include "detect/run_observer.h"
+#include "run/run_observer.h"
 
 namespace qova {
 
@@ -19,9 +19,9 @@ class WindowObserver : public RunObserver {
   void ShowFragments(const RegionList& fragments) override;
   void ShowLines(const GridLines& lines) override;
   bool ShowStatistics(const std::vector<std::string>& lines) override;
-  bool Confirm(const std::string& text) override;
-  bool Ask(const std::string& question) override;
-  void Report(const std::string& error) override;
+  bool Confirm(StepDone step) override;
+  bool Ask(const RunQuestion& question) override;
+  void Report(StageError error) override;
   void RefinementStarts() override;
   void ShowPoints(const VT_Points& points, const std::vector<PointDetail>& details) override;
   char DecimalSeparator() override;

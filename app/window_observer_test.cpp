@@ -90,17 +90,25 @@ TEST_F(WindowObserverTest, BeforeRefinementTheImageIsReadAgainAndShownInPlace) {
   EXPECT_THROW(observer.RefinementStarts(), QovaError);
 }
 
+// The run passes reasons; the window says them in its own words.
 TEST_F(WindowObserverTest, QuestionsAreMessageBoxesOfTheirKind) {
   desktop.answers = {MsgResult::Cancel, MsgResult::No};
-  EXPECT_FALSE(observer.Confirm("Сканирование завершено!"));
-  EXPECT_FALSE(observer.Ask("Продолжить работу?"));
-  EXPECT_TRUE(observer.Ask("Продолжить работу?"));  // unqueued: the first button, Yes
-  observer.Report("Невозможно найти пересечения. Попробуйте изменить параметры.");
+  EXPECT_FALSE(observer.Confirm(StepDone::Scanned));
+  EXPECT_FALSE(observer.Ask({RunQuestion::Kind::UnreliablePoints}));
+  // Unqueued: the first button, Yes.
+  EXPECT_TRUE(observer.Ask({RunQuestion::Kind::PointCount, 12, 30}));
+  observer.Report(StageError::NoCrossings);
   ASSERT_EQ(desktop.messages.size(), 4u);
+  EXPECT_EQ(desktop.messages[0].text, "Сканирование завершено!");
   EXPECT_EQ(desktop.messages[0].caption, "Сообщение");
   EXPECT_EQ(desktop.messages[0].buttons, MsgButtons::OkCancel);
+  EXPECT_EQ(desktop.messages[1].text, "Найденные точки ненадежны. Продолжить работу?");
   EXPECT_EQ(desktop.messages[1].caption, "Предупреждение");
   EXPECT_EQ(desktop.messages[1].buttons, MsgButtons::YesNo);
+  EXPECT_EQ(desktop.messages[2].text,
+            "Найдено 12 точек! Заданное количество: 30 точек! Продолжить работу?");
+  EXPECT_EQ(desktop.messages[3].text,
+            "Невозможно найти пересечения. Попробуйте изменить параметры.");
   EXPECT_EQ(desktop.messages[3].caption, "Ошибка");
   EXPECT_EQ(desktop.messages[3].buttons, MsgButtons::Ok);
 }

@@ -9,7 +9,7 @@
 
 #include "app/form.h"
 #include "platform/scripted_platform.h"
-#include "tools/synth/synthetic_plate.h"
+#include "synth/synthetic_plate.h"
 
 namespace qova {
 

@@ -110,8 +110,14 @@ std::string RenderPlateFile(int mp, bool colour, const fs::path& folder,
       for (int x = 0; x < plate.image.width(); ++x)
         row[x] = qRgb(qRed(row[x]), qGreen(row[x]) * 7 / 8, qBlue(row[x]) * 3 / 4);
     }
-  const fs::path file = folder / ("plate-" + std::to_string(mp) + ".bmp");
-  if (!plate.image.save(QString::fromStdString(file.string()), "BMP"))
+  // Qt writes no bitmap file of 2 GiB or more: larger plates go to PNG, a
+  // grey one at 8 bits.
+  const bool bmp = static_cast<double>(plate.image.width()) * plate.image.height() * 3 < 2.0e9;
+  const fs::path file = folder / ("plate-" + std::to_string(mp) + (bmp ? ".bmp" : ".png"));
+  const QImage written =
+      bmp || colour ? plate.image : plate.image.convertToFormat(QImage::Format_Grayscale8);
+  plate.image = QImage();
+  if (!written.save(QString::fromStdString(file.string()), bmp ? "BMP" : "PNG", bmp ? -1 : 10))
     std::fprintf(stderr, "cannot write %s\n", file.string().c_str());
   return file.string();
 }

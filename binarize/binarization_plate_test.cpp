@@ -9,9 +9,9 @@
 #include "binarize/binarization.h"
 #include "binarize/fragmentation.h"
 #include "core/checked_math.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/regions.h"
 #include "tests/support/run_arrays.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {

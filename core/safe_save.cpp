@@ -8,6 +8,7 @@
 #include <climits>
 #include <cstdio>
 #include <cstdlib>
+#include <utility>
 #include <vector>
 
 #include "core/qova_error.h"
@@ -46,50 +47,84 @@ std::string TargetOf(const std::string& path) {
 
 }  // namespace
 
-void SafeSave(const std::string& userPath, std::string_view bytes, const WriteFunction& write) {
-  const std::string cannotCreate = "Cannot create file " + userPath;
-  const std::string path = TargetOf(userPath);
+SafeFile::SafeFile(const std::string& userPath, WriteFunction write)
+    : userPath_(userPath), path_(TargetOf(userPath)), write_(std::move(write)) {
+  const std::string cannotCreate = "Cannot create file " + userPath_;
   struct stat st;
-  if (::stat(path.c_str(), &st) == 0) {
+  if (::stat(path_.c_str(), &st) == 0) {
     if (S_ISDIR(st.st_mode)) throw QovaError(cannotCreate);
     // Renaming over a write-protected file would work through the folder;
     // refuse, as creating the file in place would.
-    if (::access(path.c_str(), W_OK) != 0) throw QovaError(cannotCreate);
+    if (::access(path_.c_str(), W_OK) != 0) throw QovaError(cannotCreate);
   }
-
-  const std::string folder = FolderOf(path);
-  std::string pattern = folder + "/.qova-save-XXXXXX";
+  std::string pattern = FolderOf(path_) + "/.qova-save-XXXXXX";
   std::vector<char> name(pattern.begin(), pattern.end());
   name.push_back('\0');
-  const int fd = ::mkstemp(name.data());
-  if (fd < 0) throw QovaError(cannotCreate);
-  const std::string temp(name.data());
+  fd_ = ::mkstemp(name.data());
+  if (fd_ < 0) throw QovaError(cannotCreate);
+  temp_ = name.data();
+}
 
-  auto fail = [&](const std::string& message) {
-    ::close(fd);
-    ::unlink(temp.c_str());
-    throw QovaError(message);
-  };
+SafeFile::~SafeFile() {
+  if (fd_ >= 0) {
+    ::close(fd_);
+    ::unlink(temp_.c_str());
+  }
+}
 
+void SafeFile::Fail(const std::string& message) {
+  ::close(fd_);
+  fd_ = -1;
+  ::unlink(temp_.c_str());
+  throw QovaError(message);
+}
+
+void SafeFile::Flush() {
+  if (fd_ < 0) throw QovaError("Stream write error");
   size_t done = 0;
-  while (done < bytes.size()) {
-    const long n = write ? write(fd, bytes.data() + done, bytes.size() - done)
-                         : ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0 && errno == EINTR && !write) continue;
-    if (n <= 0) fail("Stream write error");
+  while (done < buffer_.size()) {
+    const long n = write_ ? write_(fd_, buffer_.data() + done, buffer_.size() - done)
+                          : ::write(fd_, buffer_.data() + done, buffer_.size() - done);
+    if (n < 0 && errno == EINTR && !write_) continue;
+    if (n <= 0) Fail("Stream write error");
     done += static_cast<size_t>(n);
   }
-  if (::fchmod(fd, ModeFor(path)) != 0) { /* keep mkstemp's 0600 rather than fail */
+  buffer_.clear();
+}
+
+void SafeFile::Write(std::string_view bytes) {
+  // Pieces are gathered so that a stream of short rows costs few calls.
+  constexpr size_t kChunk = size_t{1} << 20;
+  if (buffer_.size() + bytes.size() > kChunk) Flush();
+  if (bytes.size() >= kChunk) {
+    buffer_.assign(bytes);
+    Flush();
+  } else {
+    buffer_.append(bytes);
   }
-  if (::fsync(fd) != 0) fail("Stream write error");
+}
+
+void SafeFile::Commit() {
+  Flush();
+  if (::fchmod(fd_, ModeFor(path_)) != 0) { /* keep mkstemp's 0600 rather than fail */
+  }
+  if (::fsync(fd_) != 0) Fail("Stream write error");
+  const int fd = fd_;
+  fd_ = -1;
   if (::close(fd) != 0) {
-    ::unlink(temp.c_str());
+    ::unlink(temp_.c_str());
     throw QovaError("Stream write error");
   }
-  if (::rename(temp.c_str(), path.c_str()) != 0) {
-    ::unlink(temp.c_str());
-    throw QovaError(cannotCreate);
+  if (::rename(temp_.c_str(), path_.c_str()) != 0) {
+    ::unlink(temp_.c_str());
+    throw QovaError("Cannot create file " + userPath_);
   }
+}
+
+void SafeSave(const std::string& path, std::string_view bytes, const WriteFunction& write) {
+  SafeFile file(path, write);
+  file.Write(bytes);
+  file.Commit();
 }
 
 }  // namespace qova

@@ -20,4 +20,32 @@ using WriteFunction = std::function<long(int fd, const char* data, unsigned long
 // file is not replaced ("Cannot create file").
 void SafeSave(const std::string& path, std::string_view bytes, const WriteFunction& write = {});
 
+// The same, for a file written in pieces too large to hold at once (an image
+// rendered or converted as a stream of rows): Write() appends, Commit()
+// flushes and renames the temporary file over path. Destroyed without a
+// successful Commit(), the temporary file is removed and path is untouched.
+// Errors as SafeSave's.
+class SafeFile {
+ public:
+  explicit SafeFile(const std::string& path, WriteFunction write = {});
+  ~SafeFile();
+  SafeFile(const SafeFile&) = delete;
+  SafeFile& operator=(const SafeFile&) = delete;
+
+  void Write(std::string_view bytes);
+  void Commit();
+  // The temporary file's descriptor, for writers that seek (TIFF); call
+  // Flush() before using it when Write() was used too.
+  [[nodiscard]] int Descriptor() const { return fd_; }
+  void Flush();
+
+ private:
+  void Fail(const std::string& message);
+
+  std::string userPath_, path_, temp_;
+  WriteFunction write_;
+  int fd_ = -1;
+  std::string buffer_;
+};
+
 }  // namespace qova

@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <fstream>
@@ -185,6 +186,44 @@ TEST_F(SafeSaveTest, RelativePathInCurrentFolder) {
   SafeSave("plate07r.crd", "1 ; 2\r\n");
   EXPECT_EQ(Read(Path("plate07r.crd")), "1 ; 2\r\n");
   ASSERT_EQ(chdir(cwd), 0);
+}
+
+TEST_F(SafeSaveTest, AFileInPiecesAppearsOnlyOnCommit) {
+  const std::string p = Path("plate.png");
+  Write(p, "old");
+  std::string big(3u << 20, 'x');  // more than one gathered chunk
+  {
+    SafeFile file(p);
+    file.Write("head");
+    file.Write(big);
+    EXPECT_EQ(Read(p), "old");
+    EXPECT_EQ(Entries().size(), 2u);
+  }  // not committed: gone
+  EXPECT_EQ(Read(p), "old");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"plate.png"});
+  {
+    SafeFile file(p);
+    file.Write("head");
+    file.Write(big);
+    file.Write("tail");
+    file.Commit();
+  }
+  EXPECT_EQ(Read(p), "head" + big + "tail");
+  long budget = 1 << 20;  // the disk fills after a megabyte
+  const WriteFunction failing = [&](int fd, const char* data, unsigned long n) -> long {
+    if (budget <= 0) return -1;
+    const long k =
+        ::write(fd, data, std::min<unsigned long>(n, static_cast<unsigned long>(budget)));
+    budget -= k;
+    return k;
+  };
+  {
+    SafeFile file(p, failing);
+    EXPECT_THROW(file.Write(big), QovaError);
+    EXPECT_THROW(file.Commit(), QovaError);
+  }
+  EXPECT_EQ(Read(p), "head" + big + "tail");
+  EXPECT_EQ(Entries(), std::vector<std::string>{"plate.png"});
 }
 
 }  // namespace

@@ -17,9 +17,8 @@ NodePixel NodeCrossing(const CrossNode& node) {
   return NodePixel{x, y};
 }
 
-DynamicArray<CrossNode> FindCrossNodes(const GridLines& lines, const SearchRegion& region,
-                                       RunObserver& observer) {
-  DynamicArray<CrossNode> nodes;
+CrossNodes FindCrossNodes(const GridLines& lines, const SearchRegion& region) {
+  CrossNodes found;
   try {
     for (int32_t v = 0; v < lines.VerticalLines.Count(); ++v) {
       const VT_Point* vertical = lines.VerticalLines.Get(v);
@@ -27,14 +26,13 @@ DynamicArray<CrossNode> FindCrossNodes(const GridLines& lines, const SearchRegio
         const VT_Point* horizontal = lines.HorizontalLines.Get(h);
         const CrossNode node{vertical->x, vertical->y, horizontal->x, horizontal->y};
         const NodePixel at = NodeCrossing(node);
-        if (PointInRegion(at.x, at.y, region)) nodes.Append(node);
+        if (PointInRegion(at.x, at.y, region)) found.nodes.Append(node);
       }
     }
   } catch (const std::exception&) {
-    // The nodes found so far stay; the run goes on with them.
-    observer.Report(kNoCrossingsText);
+    found.outcome = NodesOutcome::StoppedByError;  // the nodes found so far stay
   }
-  return nodes;
+  return found;
 }
 
 }  // namespace qova

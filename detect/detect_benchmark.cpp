@@ -4,6 +4,7 @@
 #include <benchmark/benchmark.h>
 
 #include <cmath>
+#include <cstdlib>
 #include <memory>
 
 #include "detect/band_collectors.h"
@@ -34,8 +35,8 @@ struct BinarizedPlate {
     st.ScanSide12(0);
     st.ScanSide23(0);
     st.ScanSide01(0);
-    st.ValidateLines();
-    st.FindCrossNodes(0);
+    if (st.ValidateLines() != LinesOutcome::Paired) std::abort();
+    if (st.FindCrossNodes(0) != NodesOutcome::Complete) std::abort();
   }
 };
 

@@ -4,6 +4,7 @@
 // the mask, the regions, the parameters and every stage's result, and each
 // stage is called on what it reads and fills what it produces.
 
+#include <deque>
 #include <initializer_list>
 #include <memory>
 #include <utility>
@@ -13,7 +14,6 @@
 #include "detect/refine_cross_points.h"
 #include "detect/scan_sides.h"
 #include "detect/validate_lines.h"
-#include "tests/support/recording_observer.h"
 #include "tests/support/regions.h"
 
 namespace qova::testing {
@@ -28,8 +28,28 @@ struct DetectRecord : DetectionParams, BorderPoints, GridLines {
   MaskView Mask() const { return ViewOf(BinaryMask, ImageWidth, ImageHeight); }
 };
 
+// What the stages showed and asked: the markers of step mode, and the
+// question whether to go on with a point without a partner, answered from a
+// queue (yes when it is empty).
+struct StageRecord {
+  std::vector<std::pair<int32_t, int32_t>> markers;
+  std::deque<bool> answers;
+  int questions = 0;
+
+  StepMarker Marker() {
+    return [this](int32_t x, int32_t y) { markers.emplace_back(x, y); };
+  }
+  bool GoOn() {
+    ++questions;
+    if (answers.empty()) return true;
+    const bool answer = answers.front();
+    answers.pop_front();
+    return answer;
+  }
+};
+
 struct DetectState {
-  RecordingObserver observer;
+  StageRecord shown;
   DetectRecord s;
 
   explicit DetectState(int32_t width = 0, int32_t height = 0) {
@@ -52,24 +72,29 @@ struct DetectState {
 
   // The stages, as a run calls them for region r.
   void ScanSide03(int32_t r) {
-    qova::ScanSide03(s.Mask(), *s.Regions[r], s, observer, s.SidePoints03);
+    qova::ScanSide03(s.Mask(), *s.Regions[r], s, shown.Marker(), s.SidePoints03);
   }
   void ScanSide12(int32_t r) {
-    qova::ScanSide12(s.Mask(), *s.Regions[r], s, observer, s.SidePoints12);
+    qova::ScanSide12(s.Mask(), *s.Regions[r], s, shown.Marker(), s.SidePoints12);
   }
   void ScanSide23(int32_t r) {
-    qova::ScanSide23(s.Mask(), *s.Regions[r], s, observer, s.SidePoints23);
+    qova::ScanSide23(s.Mask(), *s.Regions[r], s, shown.Marker(), s.SidePoints23);
   }
   void ScanSide01(int32_t r) {
-    qova::ScanSide01(s.Mask(), *s.Regions[r], s, observer, s.SidePoints01);
+    qova::ScanSide01(s.Mask(), *s.Regions[r], s, shown.Marker(), s.SidePoints01);
   }
-  bool ValidateLines() { return qova::ValidateLines(s, s.MaxAngle, observer, s); }
-  void FindCrossNodes(int32_t r) {
-    s.CrossNodes = qova::FindCrossNodes(s, *s.Regions[r], observer);
+  LinesOutcome ValidateLines() {
+    return qova::ValidateLines(
+        s, s.MaxAngle, [this] { return shown.GoOn(); }, s);
   }
-  bool RefineCrossPoints(int32_t r) {
+  NodesOutcome FindCrossNodes(int32_t r) {
+    CrossNodes found = qova::FindCrossNodes(s, *s.Regions[r]);
+    s.CrossNodes = std::move(found.nodes);
+    return found.outcome;
+  }
+  RefineOutcome RefineCrossPoints(int32_t r) {
     return qova::RefineCrossPoints(s.Mask(), s.CrossNodes, s.HorizontalLines.Count(), *s.Regions[r],
-                                   s, observer, s.FoundPoints);
+                                   s, shown.Marker(), s.FoundPoints);
   }
 };
 

@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "detect/detect_test_support.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/run_arrays.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova::testing {
 

@@ -294,10 +294,10 @@ std::optional<VT_Point> RefineCrossNode(const MaskView& mask, const TransposedMa
   return VT_Point(x, y);
 }
 
-bool RefineCrossPoints(const MaskView& mask, const DynamicArray<CrossNode>& nodes,
-                       int32_t horizontalLines, const SearchRegion& region,
-                       const DetectionParams& params, RunObserver& observer,
-                       VT_Points& FoundPoints) {
+RefineOutcome RefineCrossPoints(const MaskView& mask, const DynamicArray<CrossNode>& nodes,
+                                int32_t horizontalLines, const SearchRegion& region,
+                                const DetectionParams& params, const StepMarker& marker,
+                                VT_Points& FoundPoints) {
   try {
     // The walks down across horizontal lines count their bands in the
     // transposed mask; without the memory for it, in the mask itself.
@@ -312,12 +312,12 @@ bool RefineCrossPoints(const MaskView& mask, const DynamicArray<CrossNode>& node
       const std::optional<VT_Point> point =
           RefineCrossNode(mask, transposed, nodes, horizontalLines, k, region, params);
       if (!point) continue;
-      if (params.Steps) observer.ShowMarker(RoundNearest(point->x), RoundNearest(point->y));
+      if (params.Steps) marker(RoundNearest(point->x), RoundNearest(point->y));
       FoundPoints.AddNew(point->x, point->y);
     }
-    return true;
+    return RefineOutcome::Complete;
   } catch (const std::exception&) {
-    return false;
+    return RefineOutcome::StoppedByError;
   }
 }
 

@@ -8,7 +8,7 @@
 
 #include "core/search_region.h"
 #include "detect/band.h"
-#include "detect/run_observer.h"
+#include "detect/step_marker.h"
 #include "state/detection_params.h"
 
 namespace qova {
@@ -19,19 +19,23 @@ class TransposedMask;
 // line, horizontalLines crossings each) on the mask and appends the points
 // whose bands are large enough to FoundPoints, in node order. The region's
 // corners give the cell size of a node without neighbours. In step mode each
-// point is shown as it is found. False when an error stopped the refinement;
-// the points appended before it stay.
-bool RefineCrossPoints(const MaskView& mask, const DynamicArray<CrossNode>& nodes,
-                       int32_t horizontalLines, const SearchRegion& region,
-                       const DetectionParams& params, RunObserver& observer,
-                       VT_Points& FoundPoints);
+// point is shown through marker as it is found.
+enum class RefineOutcome {
+  Complete,        // every node refined or refused
+  StoppedByError,  // an arithmetic error at one node: the nodes after it were not refined, the
+                   // points appended before it stay
+};
+[[nodiscard]] RefineOutcome RefineCrossPoints(const MaskView& mask,
+                                              const DynamicArray<CrossNode>& nodes,
+                                              int32_t horizontalLines, const SearchRegion& region,
+                                              const DetectionParams& params,
+                                              const StepMarker& marker, VT_Points& FoundPoints);
 
 // The refined point of node k of nodes, or nullopt when either band is too
 // small to fit. rows: the transposed mask for the horizontal bands' counts,
 // or null to count them in the mask. Raises on arithmetic errors.
-std::optional<VT_Point> RefineCrossNode(const MaskView& mask, const TransposedMask* rows,
-                                        const DynamicArray<CrossNode>& nodes,
-                                        int32_t horizontalLines, int32_t k,
-                                        const SearchRegion& region, const DetectionParams& params);
+[[nodiscard]] std::optional<VT_Point> RefineCrossNode(
+    const MaskView& mask, const TransposedMask* rows, const DynamicArray<CrossNode>& nodes,
+    int32_t horizontalLines, int32_t k, const SearchRegion& region, const DetectionParams& params);
 
 }  // namespace qova

@@ -32,7 +32,7 @@ TEST_F(Grid3x3, EveryCrossingRefinedInNodeOrder) {
   // never needed: without them the refinement must still succeed.
   ASSERT_EQ(st.s.CrossNodes.Length(), 9);
   st.s.Regions[region]->Clear();
-  EXPECT_TRUE(st.RefineCrossPoints(region));
+  EXPECT_EQ(st.RefineCrossPoints(region), RefineOutcome::Complete);
   ASSERT_EQ(st.s.FoundPoints.Count(), 9);
   for (int v = 0; v < 3; ++v)
     for (int h = 0; h < 3; ++h) {
@@ -40,12 +40,12 @@ TEST_F(Grid3x3, EveryCrossingRefinedInNodeOrder) {
       EXPECT_EQ(p->x, 50 + 50 * v) << v << "," << h;
       EXPECT_EQ(p->y, 50 + 50 * h) << v << "," << h;
     }
-  EXPECT_TRUE(st.observer.markers.empty());  // only in step mode
+  EXPECT_TRUE(st.shown.markers.empty());  // only in step mode
 }
 
 TEST_F(Grid3x3, PointsAreAppendedAfterEarlierRegions) {
   st.s.FoundPoints.AddNew(-1, -1);
-  EXPECT_TRUE(st.RefineCrossPoints(region));
+  EXPECT_EQ(st.RefineCrossPoints(region), RefineOutcome::Complete);
   ASSERT_EQ(st.s.FoundPoints.Count(), 10);
   EXPECT_EQ(st.s.FoundPoints.Get(0)->x, -1);
   EXPECT_EQ(st.s.FoundPoints.Get(1)->x, 50);
@@ -53,30 +53,29 @@ TEST_F(Grid3x3, PointsAreAppendedAfterEarlierRegions) {
 
 TEST_F(Grid3x3, StepModeMarksEachPoint) {
   st.s.Steps = true;
-  EXPECT_TRUE(st.RefineCrossPoints(region));
-  ASSERT_EQ(st.observer.markers.size(), 9u);
-  EXPECT_EQ(st.observer.markers[4], (std::pair<int32_t, int32_t>(100, 100)));
+  EXPECT_EQ(st.RefineCrossPoints(region), RefineOutcome::Complete);
+  ASSERT_EQ(st.shown.markers.size(), 9u);
+  EXPECT_EQ(st.shown.markers[4], (std::pair<int32_t, int32_t>(100, 100)));
 }
 
 TEST_F(Grid3x3, ZeroCrossWindowWidthStopsAtTheFirstNode) {
   st.s.CrossWindowWidth = 0;
-  EXPECT_FALSE(st.RefineCrossPoints(region));
+  EXPECT_EQ(st.RefineCrossPoints(region), RefineOutcome::StoppedByError);
   EXPECT_EQ(st.s.FoundPoints.Count(), 0);
-  EXPECT_TRUE(st.observer.messages.empty());
 }
 
 TEST_F(Grid3x3, MissingCrossingsMakeTheLayoutArithmeticFail) {
   // Two nodes of three horizontal lines: node 1's next row is index 2, past
   // the end of CrossNodes.
   st.s.CrossNodes.SetLength(2);
-  EXPECT_FALSE(st.RefineCrossPoints(region));
+  EXPECT_EQ(st.RefineCrossPoints(region), RefineOutcome::StoppedByError);
   EXPECT_LE(st.s.FoundPoints.Count(), 1);
 }
 
 TEST(Refine, NoNodesNoPoints) {
   DetectState st(50, 50);
   st.AddRegion({{0, 0}, {40, 0}, {40, 40}, {0, 40}});
-  EXPECT_TRUE(st.RefineCrossPoints(0));
+  EXPECT_EQ(st.RefineCrossPoints(0), RefineOutcome::Complete);
   EXPECT_EQ(st.s.FoundPoints.Count(), 0);
 }
 
@@ -101,12 +100,11 @@ struct SingleCrossing {
 
 TEST(Refine, BandOfExactlyTheAcceptanceLimitIsRefused) {
   SingleCrossing twelve(12);  // 12 + 4 = 16 pixels
-  EXPECT_TRUE(twelve.st.RefineCrossPoints(0));
+  EXPECT_EQ(twelve.st.RefineCrossPoints(0), RefineOutcome::Complete);
   EXPECT_EQ(twelve.st.s.FoundPoints.Count(), 0);
-  EXPECT_TRUE(twelve.st.observer.messages.empty());
 
   SingleCrossing thirteen(13);  // 17 pixels
-  EXPECT_TRUE(thirteen.st.RefineCrossPoints(0));
+  EXPECT_EQ(thirteen.st.RefineCrossPoints(0), RefineOutcome::Complete);
   ASSERT_EQ(thirteen.st.s.FoundPoints.Count(), 1);
   EXPECT_NEAR(thirteen.st.s.FoundPoints.Get(0)->x, 50, 0.5);
   EXPECT_NEAR(thirteen.st.s.FoundPoints.Get(0)->y, 50, 0.5);
@@ -115,7 +113,7 @@ TEST(Refine, BandOfExactlyTheAcceptanceLimitIsRefused) {
 TEST(Refine, ASingleNodeNeedsTheRegionsCorners) {
   SingleCrossing node(13);
   node.st.s.Regions[0]->Delete(3);
-  EXPECT_FALSE(node.st.RefineCrossPoints(0));
+  EXPECT_EQ(node.st.RefineCrossPoints(0), RefineOutcome::StoppedByError);
   EXPECT_EQ(node.st.s.FoundPoints.Count(), 0);
 }
 

@@ -48,7 +48,7 @@ TEST_P(RefineWalk, EqualsThePlainWalkBitForBit) {
   st.ScanSide12(0);
   st.ScanSide23(0);
   st.ScanSide01(0);
-  ASSERT_TRUE(st.ValidateLines());
+  ASSERT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   st.FindCrossNodes(0);
   ASSERT_GT(s.CrossNodes.Length(), 4);
 
@@ -75,7 +75,7 @@ TEST_P(RefineWalk, EqualsThePlainWalkBitForBit) {
   const PlainRefinement plain =
       PlainRefineCrossPoints(s.Mask(), s.CrossNodes, s.HorizontalLines.Count(), s);
   s.FoundPoints.Clear();
-  const bool ok = st.RefineCrossPoints(0);
+  const bool ok = st.RefineCrossPoints(0) == RefineOutcome::Complete;
   ASSERT_EQ(ok, plain.ok);
   ASSERT_EQ(s.FoundPoints.Count(), static_cast<int32_t>(plain.points.size()));
   for (int32_t k = 0; k < s.FoundPoints.Count(); ++k) {

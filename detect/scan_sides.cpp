@@ -89,7 +89,7 @@ VT_Point BorderPoint(const VT_Point& ab, double q, double t, double slope, const
 }
 
 void ScanSide(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-              RunObserver& observer, const ScanTable& table, VT_Points& output) {
+              const StepMarker& marker, const ScanTable& table, VT_Points& output) {
   output.Clear();
   const Frame f{table.stepAlongY};
   const VT_Point* p0 = region.Get(0);
@@ -133,7 +133,7 @@ void ScanSide(const MaskView& mask, const SearchRegion& region, const DetectionP
         const VT_Point point =
             BorderPoint(FitLine(band), q, t, slope, table, params.SearchWindowWidth * 0.5);
         output.AddNew(point.x, point.y);
-        if (params.Steps) observer.ShowMarker(RoundNearest(point.x), RoundNearest(point.y));
+        if (params.Steps) marker(RoundNearest(point.x), RoundNearest(point.y));
         t = t + 2.0 * params.SearchWindowHeight;
         entered = false;
         leaving = false;
@@ -148,20 +148,20 @@ void ScanSide(const MaskView& mask, const SearchRegion& region, const DetectionP
 }  // namespace
 
 void ScanSide03(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints03) {
-  ScanSide(mask, region, params, observer, kScan03, SidePoints03);
+                const StepMarker& marker, VT_Points& SidePoints03) {
+  ScanSide(mask, region, params, marker, kScan03, SidePoints03);
 }
 void ScanSide12(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints12) {
-  ScanSide(mask, region, params, observer, kScan12, SidePoints12);
+                const StepMarker& marker, VT_Points& SidePoints12) {
+  ScanSide(mask, region, params, marker, kScan12, SidePoints12);
 }
 void ScanSide23(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints23) {
-  ScanSide(mask, region, params, observer, kScan23, SidePoints23);
+                const StepMarker& marker, VT_Points& SidePoints23) {
+  ScanSide(mask, region, params, marker, kScan23, SidePoints23);
 }
 void ScanSide01(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints01) {
-  ScanSide(mask, region, params, observer, kScan01, SidePoints01);
+                const StepMarker& marker, VT_Points& SidePoints01) {
+  ScanSide(mask, region, params, marker, kScan01, SidePoints01);
 }
 
 }  // namespace qova

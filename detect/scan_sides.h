@@ -5,7 +5,7 @@
 #include "core/search_region.h"
 #include "detect/band.h"
 #include "detect/grid_lines.h"
-#include "detect/run_observer.h"
+#include "detect/step_marker.h"
 #include "state/detection_params.h"
 
 namespace qova {
@@ -13,14 +13,14 @@ namespace qova {
 // Each scan steps a window of SearchWindowWidth × SearchWindowHeight along one
 // side of region (four corners) over the mask and replaces its list of
 // points with where the lines it crosses meet that side. In step mode each
-// point is shown as soon as it is found.
+// point is shown through marker as soon as it is found.
 void ScanSide03(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints03);
+                const StepMarker& marker, VT_Points& SidePoints03);
 void ScanSide12(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints12);
+                const StepMarker& marker, VT_Points& SidePoints12);
 void ScanSide23(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints23);
+                const StepMarker& marker, VT_Points& SidePoints23);
 void ScanSide01(const MaskView& mask, const SearchRegion& region, const DetectionParams& params,
-                RunObserver& observer, VT_Points& SidePoints01);
+                const StepMarker& marker, VT_Points& SidePoints01);
 
 }  // namespace qova

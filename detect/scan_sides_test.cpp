@@ -139,11 +139,11 @@ TEST(ScanSide, StepModeMarksEveryBorderPoint) {
   const int32_t region = st.AddRegion({{20, 20}, {180, 20}, {180, 180}, {20, 180}});
   st.SetRect(0, 99, 199, 101);
   st.ScanSide03(region);
-  EXPECT_TRUE(st.observer.markers.empty());  // only in step mode
+  EXPECT_TRUE(st.shown.markers.empty());  // only in step mode
   st.s.Steps = true;
   st.ScanSide03(region);
   ASSERT_EQ(st.s.SidePoints03.Count(), 1);
-  EXPECT_EQ(st.observer.markers, (std::vector<std::pair<int32_t, int32_t>>{{23, 100}}))
+  EXPECT_EQ(st.shown.markers, (std::vector<std::pair<int32_t, int32_t>>{{23, 100}}))
       << "round(22.5) = 23";
 }
 

@@ -18,9 +18,9 @@ namespace {
 // One family of lines: every point of `near` is joined to the first free
 // point of `far` whose line keeps within the angle limit of the family's last
 // accepted line. lineThrough gives (slope, offset) of the line through two
-// points. Returns false when the user answers No to the warning.
+// points. Returns false when going on without a partner is declined.
 template <class LineThrough>
-bool PairFamily(double maxAngleDeg, RunObserver& observer, const VT_Points& nearSide,
+bool PairFamily(double maxAngleDeg, const std::function<bool()>& goOn, const VT_Points& nearSide,
                 const VT_Points& farSide, VT_Points& lines, bool& warned, LineThrough lineThrough) {
   std::vector<bool> free(static_cast<size_t>(farSide.Count()), true);
   const double maxAngle = (maxAngleDeg * kPi) / 180;
@@ -40,7 +40,7 @@ bool PairFamily(double maxAngleDeg, RunObserver& observer, const VT_Points& near
       }
     }
     if (!accepted && !warned) {
-      if (!observer.Ask(kUnreliablePointsText)) return false;
+      if (!goOn()) return false;
       warned = true;
     }
   }
@@ -49,28 +49,30 @@ bool PairFamily(double maxAngleDeg, RunObserver& observer, const VT_Points& near
 
 }  // namespace
 
-bool ValidateLines(const BorderPoints& points, double maxAngle, RunObserver& observer,
-                   GridLines& lines) {
+LinesOutcome ValidateLines(const BorderPoints& points, double maxAngle,
+                           const std::function<bool()>& goOn, GridLines& lines) {
   try {
     lines.HorizontalLines.Clear();
     lines.VerticalLines.Clear();
     bool warned = false;
     // y = slope·x + offset through a left and a right point.
     const bool horizontalOk =
-        PairFamily(maxAngle, observer, points.SidePoints03, points.SidePoints12,
-                   lines.HorizontalLines, warned, [](const VT_Point& l, const VT_Point& r) {
+        PairFamily(maxAngle, goOn, points.SidePoints03, points.SidePoints12, lines.HorizontalLines,
+                   warned, [](const VT_Point& l, const VT_Point& r) {
                      const double slope = Div(l.y - r.y, l.x - r.x);
                      return std::pair<double, double>(slope, l.y - l.x * slope);
                    });
-    if (!horizontalOk) return false;
+    if (!horizontalOk) return LinesOutcome::Declined;
     // x = slope·y + offset through a bottom and a top point.
-    return PairFamily(maxAngle, observer, points.SidePoints23, points.SidePoints01,
-                      lines.VerticalLines, warned, [](const VT_Point& b, const VT_Point& t) {
-                        const double slope = Div(t.x - b.x, t.y - b.y);
-                        return std::pair<double, double>(slope, t.x - t.y * slope);
-                      });
+    const bool verticalOk =
+        PairFamily(maxAngle, goOn, points.SidePoints23, points.SidePoints01, lines.VerticalLines,
+                   warned, [](const VT_Point& b, const VT_Point& t) {
+                     const double slope = Div(t.x - b.x, t.y - b.y);
+                     return std::pair<double, double>(slope, t.x - t.y * slope);
+                   });
+    return verticalOk ? LinesOutcome::Paired : LinesOutcome::Declined;
   } catch (const std::exception&) {
-    return false;
+    return LinesOutcome::Failed;
   }
 }
 

@@ -6,20 +6,23 @@
 #include <functional>
 
 #include "detect/grid_lines.h"
-#include "detect/run_observer.h"
 
 namespace qova {
 
-inline constexpr const char* kUnreliablePointsText =
-    "Найденные точки ненадежны. Продолжить работу?";
+enum class LinesOutcome {
+  Paired,    // every point has its line, or going on without a partner was accepted
+  Declined,  // a point without a partner, and going on was declined
+  Failed,    // an arithmetic error (two points of one line on one column or row)
+};
 
 // Joins every point of the left side to a point of the right side (the
 // horizontal lines) and every point of the bottom side to one of the top
 // (the vertical lines), each line within maxAngle degrees of the last one of
-// its family; a point without a partner asks the observer once whether to
-// go on. Replaces lines; false when the run must end (No, or an error).
-bool ValidateLines(const BorderPoints& points, double maxAngle, RunObserver& observer,
-                   GridLines& lines);
+// its family. At the first point without a partner goOn is asked, once,
+// whether to go on (the run puts the question to the user); false stops the
+// pairing there. Replaces lines; they hold all lines only when Paired.
+[[nodiscard]] LinesOutcome ValidateLines(const BorderPoints& points, double maxAngle,
+                                         const std::function<bool()>& goOn, GridLines& lines);
 
 // Every line across the whole picture in color (a 32-bit picture; others are
 // converted), calling repaint after each line.

@@ -16,13 +16,13 @@ class Validation : public ::testing::Test {
  protected:
   Validation() : st(400, 400) {}
   DetectState st;
-  std::vector<std::string> Messages() const { return st.observer.messages; }
+  int Questions() const { return st.shown.questions; }
 };
 
 TEST_F(Validation, PairsLeftAndRightPointsIntoLines) {
   Fill(st.s.SidePoints03, {{10, 100}, {10, 200}});
   Fill(st.s.SidePoints12, {{300, 102}, {300, 199}});
-  EXPECT_TRUE(st.ValidateLines());
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   ASSERT_EQ(st.s.HorizontalLines.Count(), 2);
   EXPECT_NEAR(st.s.HorizontalLines.Get(0)->x, 0.0068966, 1e-7);
   EXPECT_NEAR(st.s.HorizontalLines.Get(0)->y, 99.931, 1e-3);
@@ -31,13 +31,13 @@ TEST_F(Validation, PairsLeftAndRightPointsIntoLines) {
   EXPECT_EQ(st.s.HorizontalLines.Get(0)->x, (100.0 - 102.0) / (10.0 - 300.0));
   EXPECT_EQ(st.s.HorizontalLines.Get(0)->y, 100.0 - 10.0 * ((100.0 - 102.0) / (10.0 - 300.0)));
   EXPECT_EQ(st.s.VerticalLines.Count(), 0);
-  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Questions(), 0);
 }
 
 TEST_F(Validation, VerticalLinesJoinBottomAndTopPoints) {
   Fill(st.s.SidePoints23, {{50, 300}, {150, 300}});
   Fill(st.s.SidePoints01, {{52, 10}, {149, 10}});
-  EXPECT_TRUE(st.ValidateLines());
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   ASSERT_EQ(st.s.VerticalLines.Count(), 2);
   const double slope = (52.0 - 50.0) / (10.0 - 300.0);
   EXPECT_EQ(st.s.VerticalLines.Get(0)->x, slope);
@@ -48,10 +48,10 @@ TEST_F(Validation, VerticalLinesJoinBottomAndTopPoints) {
 TEST_F(Validation, TooSteepAPartnerIsPassedOverForTheNextFreeOne) {
   Fill(st.s.SidePoints03, {{0, 100}, {0, 200}});
   Fill(st.s.SidePoints12, {{100, 100}, {100, 300}, {100, 201}});
-  EXPECT_TRUE(st.ValidateLines());
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   ASSERT_EQ(st.s.HorizontalLines.Count(), 2);
   EXPECT_EQ(st.s.HorizontalLines.Get(1)->x, (200.0 - 201.0) / (0.0 - 100.0));
-  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Questions(), 0);
 }
 
 TEST_F(Validation, TheAngleIsComparedWithTheLastAcceptedLine) {
@@ -61,14 +61,14 @@ TEST_F(Validation, TheAngleIsComparedWithTheLastAcceptedLine) {
                            {100, 200 + 100 * std::tan(2 * kPi / 180)},
                            {100, 300 + 100 * std::tan(4 * kPi / 180)},
                            {100, 400 + 100 * std::tan(6 * kPi / 180)}});
-  EXPECT_TRUE(st.ValidateLines());
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   EXPECT_EQ(st.s.HorizontalLines.Count(), 4);
   // A limit of 1.9° refuses every later line: one warning, one line.
   st.s.MaxAngle = 1.9;
-  st.observer.answers = {true};
-  EXPECT_TRUE(st.ValidateLines());
+  st.shown.answers = {true};
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   EXPECT_EQ(st.s.HorizontalLines.Count(), 1);
-  EXPECT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Questions(), 1);
 }
 
 TEST_F(Validation, ThreeUnreliablePointsGiveOneWarning) {
@@ -78,10 +78,9 @@ TEST_F(Validation, ThreeUnreliablePointsGiveOneWarning) {
   Fill(st.s.SidePoints12, {{300, 100}});
   Fill(st.s.SidePoints23, {{100, 300}, {200, 300}});
   Fill(st.s.SidePoints01, {{100, 10}});
-  st.observer.answers = {true};
-  EXPECT_TRUE(st.ValidateLines());
-  ASSERT_EQ(st.observer.messages.size(), 1u);
-  EXPECT_EQ(st.observer.messages[0], "Найденные точки ненадежны. Продолжить работу?");
+  st.shown.answers = {true};
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
+  EXPECT_EQ(Questions(), 1);
   EXPECT_EQ(st.s.HorizontalLines.Count(), 1);
   EXPECT_EQ(st.s.VerticalLines.Count(), 1);
 }
@@ -91,36 +90,37 @@ TEST_F(Validation, NoEndsTheRunKeepingTheLinesBuilt) {
   Fill(st.s.SidePoints12, {{300, 100}, {300, 200}});
   Fill(st.s.SidePoints23, {{100, 300}});
   Fill(st.s.SidePoints01, {{100, 10}});
-  st.observer.answers = {false};
-  EXPECT_FALSE(st.ValidateLines());
+  st.shown.answers = {false};
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Declined);
   EXPECT_EQ(st.s.HorizontalLines.Count(), 2);
   EXPECT_EQ(st.s.VerticalLines.Count(), 0);
-  EXPECT_EQ(Messages().size(), 1u);
+  EXPECT_EQ(Questions(), 1);
 
-  st.observer.answers = {true};
-  EXPECT_TRUE(st.ValidateLines());
+  st.shown.answers = {true};
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   EXPECT_EQ(st.s.HorizontalLines.Count(), 2);
   EXPECT_EQ(st.s.VerticalLines.Count(), 1);
 }
 
 TEST_F(Validation, EmptySidesGiveNoLinesAndNoQuestion) {
   Fill(st.s.HorizontalLines, {{1, 1}});
-  EXPECT_TRUE(st.ValidateLines());
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
   EXPECT_EQ(st.s.HorizontalLines.Count(), 0);
-  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Questions(), 0);
   // A partner side without points warns once.
   Fill(st.s.SidePoints03, {{10, 100}, {10, 200}});
-  st.observer.answers = {true};
-  EXPECT_TRUE(st.ValidateLines());
-  EXPECT_EQ(Messages().size(), 1u);
+  st.shown.answers = {true};
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Paired);
+  EXPECT_EQ(Questions(), 1);
 }
 
-TEST_F(Validation, ZeroDivisionGivesFalseWithoutAMessage) {
+TEST_F(Validation, ZeroDivisionFailsWithoutAQuestion) {
   Fill(st.s.SidePoints03, {{10, 100}, {300, 200}});
   Fill(st.s.SidePoints12, {{300, 102}, {300, 199}});
-  EXPECT_FALSE(st.ValidateLines());  // the second left point shares x with the right ones
+  // The second left point shares x with the right ones.
+  EXPECT_EQ(st.ValidateLines(), LinesOutcome::Failed);
   EXPECT_EQ(st.s.HorizontalLines.Count(), 1);
-  EXPECT_TRUE(Messages().empty());
+  EXPECT_EQ(Questions(), 0);
 }
 
 TEST(DrawGridLines, EveryLineAcrossThePictureOutsidePixelsSkipped) {

@@ -7,7 +7,7 @@
 #include "app/form.h"
 #include "fuzz/fuzz_support.h"
 #include "settings/settings_file.h"
-#include "tools/synth/synthetic_plate.h"
+#include "synth/synthetic_plate.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   using namespace qova;

@@ -23,28 +23,37 @@ void WriteAll(const fs::path& path, const std::string& bytes) {
   out << bytes;
 }
 
-TEST(CoordinateFileText, TwoPointsGiveTheTwentySevenBytesOfTheExample) {
+// Points, and the file's bytes with a point and with a comma as the
+// separator.
+struct TextCase {
+  const char* name;
+  std::vector<std::pair<double, double>> points;
+  const char* withPoint;
+  const char* withComma;
+};
+
+class CoordinateFileText : public testing::TestWithParam<TextCase> {};
+
+TEST_P(CoordinateFileText, IsOneLineAPointInFifteenDigits) {
   VT_Points points(1);
-  points.AddNew(512.0, 384.0);
-  points.AddNew(123.456, 20.5);
-  const std::string text = CoordinateFileText(points, '.');
-  EXPECT_EQ(text, "512 ; 384\r\n123.456 ; 20.5\r\n");
-  EXPECT_EQ(text.size(), 27u);
-  EXPECT_EQ(CoordinateFileText(points, ','), "512 ; 384\r\n123,456 ; 20,5\r\n");
+  for (const auto& [x, y] : GetParam().points) points.AddNew(x, y);
+  EXPECT_EQ(qova::CoordinateFileText(points, '.'), GetParam().withPoint);
+  EXPECT_EQ(qova::CoordinateFileText(points, ','), GetParam().withComma);
 }
 
-TEST(CoordinateFileText, NumbersHaveFifteenSignificantDigits) {
-  VT_Points points(1);
-  points.AddNew(1234.56789012345678, 0.1 + 0.2);
-  points.AddNew(100.0 / 3.0, 0.0);
-  EXPECT_EQ(CoordinateFileText(points, '.'), "1234.56789012346 ; 0.3\r\n33.3333333333333 ; 0\r\n");
-  EXPECT_EQ(CoordinateFileText(points, ','), "1234,56789012346 ; 0,3\r\n33,3333333333333 ; 0\r\n");
-}
-
-TEST(CoordinateFileText, NoPointsNoBytes) {
-  VT_Points points(1);
-  EXPECT_EQ(CoordinateFileText(points, '.'), "");
-}
+// The example's two points are its 27 bytes.
+INSTANTIATE_TEST_SUITE_P(
+    Output, CoordinateFileText,
+    testing::Values(TextCase{"TheExample",
+                             {{512.0, 384.0}, {123.456, 20.5}},
+                             "512 ; 384\r\n123.456 ; 20.5\r\n",
+                             "512 ; 384\r\n123,456 ; 20,5\r\n"},
+                    TextCase{"FifteenSignificantDigits",
+                             {{1234.56789012345678, 0.1 + 0.2}, {100.0 / 3.0, 0.0}},
+                             "1234.56789012346 ; 0.3\r\n33.3333333333333 ; 0\r\n",
+                             "1234,56789012346 ; 0,3\r\n33,3333333333333 ; 0\r\n"},
+                    TextCase{"NoPointsNoBytes", {}, "", ""}),
+    [](const testing::TestParamInfo<TextCase>& test) { return test.param.name; });
 
 TEST(ProposedCoordinateFileName, TakesTheNameUpToItsFirstDot) {
   EXPECT_EQ(ProposedCoordinateFileName("/data/grids/plate07.bmp"), "plate07r.crd");

@@ -2,6 +2,8 @@
 #include <QImage>
 #include <string>
 
+#include "image/qt_image.h"  // AsRgb32, for the callers that convert what they were given
+
 namespace qova {
 
 // Reads any image Qt's readers know (BMP of every depth and RLE, PNG, TIFF,

@@ -65,5 +65,35 @@ TEST_F(ImageFile, AFileThatIsNoImageRaisesAlsoWhenReadingIntoPixels) {
   EXPECT_THROW(LoadImageFile((dir_ / "missing.bmp").string()), QovaError);
 }
 
+// Every format the stages may be given becomes the 24-bit RGB of its pixels,
+// alpha ignored: a see-through pixel keeps its colour.
+TEST(AsRgb32, KeepsTheColourOfEveryPixelWhateverItsAlpha) {
+  QImage argb(256, 3, QImage::Format_ARGB32);
+  for (int x = 0; x < 256; ++x)
+    for (int y = 0; y < 3; ++y) argb.setPixel(x, y, qRgba(x, 255 - x, 40 * y, (x * 3 + y) % 256));
+  for (QImage::Format format : {QImage::Format_ARGB32, QImage::Format_RGBA8888,
+                                QImage::Format_ARGB32_Premultiplied, QImage::Format_RGB888}) {
+    const QImage source = argb.convertToFormat(format);
+    const QImage rgb = AsRgb32(source);
+    ASSERT_EQ(rgb.format(), QImage::Format_RGB32) << format;
+    for (int x = 0; x < 256; ++x)
+      for (int y = 0; y < 3; ++y) {
+        const QRgb want = source.pixel(x, y), got = rgb.pixel(x, y);
+        // Premultiplied pixels carry their colour only as far as their alpha does.
+        if (format == QImage::Format_ARGB32_Premultiplied && qAlpha(want) < 255) continue;
+        EXPECT_EQ(qRed(got), qRed(want)) << format << " " << x << "," << y;
+        EXPECT_EQ(qGreen(got), qGreen(want));
+        EXPECT_EQ(qBlue(got), qBlue(want));
+      }
+  }
+  QImage grey(4, 1, QImage::Format_Grayscale8);
+  grey.fill(77);
+  EXPECT_EQ(AsRgb32(grey).pixel(3, 0), qRgb(77, 77, 77));
+  // An image of the stages' own format is the same pixels.
+  const QImage rgb32 = argb.convertToFormat(QImage::Format_RGB32);
+  EXPECT_EQ(AsRgb32(rgb32).constBits(), rgb32.constBits());
+  EXPECT_TRUE(AsRgb32(QImage()).isNull());
+}
+
 }  // namespace
 }  // namespace qova

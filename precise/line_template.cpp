@@ -149,7 +149,7 @@ void ProfilePool::Merge(const ProfilePool& o) {
 }
 
 std::optional<ProfilePool::Shift> ProfilePool::BalancedShift() const {
-  double sum = 0, variance = 0;
+  double sum = 0, variance = 0, squares = 0, spreads = 0;
   int phases = 0;
   for (size_t b = 0; b < 10; ++b) {
     const double n = shiftCount[b];
@@ -157,9 +157,13 @@ std::optional<ProfilePool::Shift> ProfilePool::BalancedShift() const {
     const double mean = shiftSum[b] / n;
     const double spread = std::max(0.0, shiftSquares[b] / n - mean * mean);
     sum += mean, variance += spread / n, ++phases;
+    squares += mean * mean, spreads += spread;
   }
   if (phases < 8) return std::nullopt;
-  return Shift{sum / phases, std::sqrt(variance) / phases};
+  Shift s{sum / phases, std::sqrt(variance) / phases};
+  s.byPhase = std::sqrt(std::max(0.0, squares / phases - s.mean * s.mean));
+  s.byRow = std::sqrt(spreads / phases);
+  return s;
 }
 
 namespace {

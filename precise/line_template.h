@@ -117,9 +117,13 @@ struct ProfilePool {
   // The template's shift from the centroids, averaged over the phases so
   // that the centroids' pixel-phase bias (zero over a whole pixel) drops
   // out, and its standard error; empty when fewer than 8 of the 10 phases
-  // hold rows (then the centroids cannot be a reference).
+  // hold rows (then the centroids cannot be a reference). Also how much the
+  // shift changes with the phase (the RMS of the phases' means about their
+  // mean) and how much it scatters from row to row at one phase (the RMS of
+  // the phases' standard deviations: mostly the centroids' noise).
   struct Shift {
     double mean = 0, error = 0;
+    double byPhase = 0, byRow = 0;
   };
   std::optional<Shift> BalancedShift() const;
 };

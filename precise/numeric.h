@@ -37,6 +37,11 @@ inline double MedianInPlace(std::span<double> v) {
 
 inline double Median(std::vector<double> v) { return MedianInPlace(v); }
 
+// The median of the first n values of v (reordered).
+inline double MedianOfFirst(std::vector<double>& v, size_t n) {
+  return MedianInPlace(std::span<double>(v.data(), n));
+}
+
 // Solves the n×n system a·x = b (row-major a) by Gaussian elimination with
 // partial pivoting; false when a pivot falls below `tiny` times the largest
 // entry of its column (singular or nearly so). a and b are overwritten.

@@ -28,23 +28,14 @@
 #include "precise/numeric.h"
 #include "precise/parallel_for.h"
 #include "precise/polarity.h"
+#include "precise/shared_arms.h"
 
-namespace qova {
+namespace qova::precise {
 namespace {
-
-using precise::CrossingFit;
-using precise::FamilyContext;
-using precise::LineGeometry;
-using precise::Node;
-using precise::NodeTable;
-using precise::Vec2;
-
-// Coordinates this far outside the image are nonsense, not a region.
-constexpr double kFarAway = 1e6;
 
 // A refinement failure with the reason the caller shows.
 struct Failure {
-  std::string why;
+  PreciseFailure why;
 };
 
 class Refinement {
@@ -98,9 +89,9 @@ class Refinement {
   // may be a third of a pitch off), then the lattice of the snapped points.
   void Index(const std::vector<Vec2>& starts) {
     const auto rough = precise::EstimateBasis(starts, params_);
-    if (!rough) throw Failure{"точки не образуют решётку"};
+    if (!rough) throw Failure{PreciseFailure::NotALattice};
     basis_ = *rough;
-    if (!(basis_.pmin >= params_.minPitch)) throw Failure{"шаг решётки слишком мал"};
+    if (!(basis_.pmin >= params_.minPitch)) throw Failure{PreciseFailure::PitchTooSmall};
     std::vector<Vec2> snapped(starts.size());
     precise::ParallelFor(starts.size(), params_.threads, [&](size_t k) {
       Vec2 p = starts[k];
@@ -130,7 +121,7 @@ class Refinement {
       n.localA = ln.localA, n.localB = ln.localB;
       table_.nodes[{ln.i, ln.j}] = n;
     }
-    if (table_.nodes.empty()) throw Failure{"точки не образуют решётку"};
+    if (table_.nodes.empty()) throw Failure{PreciseFailure::NotALattice};
   }
 
   // ---- Line support ---------------------------------------------------------
@@ -163,7 +154,7 @@ class Refinement {
       else
         sh = precise::SupportHalfWidth(horizontal_, ch, gh, params_);
     });
-    if (!sv || !sh) throw Failure{"линии не отличаются от фона"};
+    if (!sv || !sh) throw Failure{PreciseFailure::LinesLikeBackground};
     familyV_.view = &vertical_, familyH_.view = &horizontal_;
     familyV_.support = precise::SupportFromHalfWidth(*sv, params_);
     familyH_.support = precise::SupportFromHalfWidth(*sh, params_);
@@ -171,7 +162,7 @@ class Refinement {
     familyH_.core = precise::CoreRadius(familyH_.support, familyV_.support);
     // Both bands and rings must fit between neighbouring lines.
     const double widest = std::max(familyV_.support.h2, familyH_.support.h2);
-    if (!(2 * widest + 2 < basis_.pmin)) throw Failure{"линии слишком широки для шага решётки"};
+    if (!(2 * widest + 2 < basis_.pmin)) throw Failure{PreciseFailure::LinesTooWide};
   }
 
   // ---- Passes ----------------------------------------------------------------
@@ -195,41 +186,32 @@ class Refinement {
   // the one with the smallest standard error stays (averaging would be
   // wrong when one of them is a false point); then verified.
   void FirstPass() {
-    struct Task {
-      std::pair<int, int> ij;
-      Vec2 start;
-    };
-    std::vector<Task> tasks;
+    std::vector<precise::CrossingTask> tasks;
     for (const auto& [ij, n] : table_.nodes)
-      for (const Vec2& s : n.starts) tasks.push_back({ij, s});
-    std::vector<LineGeometry> gv, gh;
-    for (const Task& t : tasks) {
-      gv.push_back(table_.Vertical(t.ij.first, t.ij.second, false));
-      gh.push_back(table_.Horizontal(t.ij.first, t.ij.second, false));
-    }
+      for (const Vec2& s : n.starts)
+        tasks.push_back({ij, s, table_.Vertical(ij.first, ij.second, false),
+                         table_.Horizontal(ij.first, ij.second, false)});
     // Crossings with one start share their arms with such neighbours.
     std::vector<size_t> single;
-    std::vector<std::pair<int, int>> keys;
-    std::vector<Vec2> at;
-    std::vector<LineGeometry> sv, sh;
+    std::vector<precise::CrossingTask> singles;
     for (size_t k = 0; k < tasks.size(); ++k)
-      if (table_.nodes.at(tasks[k].ij).starts.size() == 1) {
-        single.push_back(k), keys.push_back(tasks[k].ij), at.push_back(tasks[k].start);
-        sv.push_back(gv[k]), sh.push_back(gh[k]);
-      }
-    const SharedArms arms = MeasureArms(keys, at, sv, sh, familyV_, familyH_, FirstFits());
+      if (table_.nodes.at(tasks[k].node).starts.size() == 1)
+        single.push_back(k), singles.push_back(tasks[k]);
+    const precise::SharedArms arms =
+        precise::MeasureSharedArms(singles, familyV_, familyH_, params_, FirstFits());
     std::vector<size_t> shared(tasks.size(), SIZE_MAX);
     for (size_t s = 0; s < single.size(); ++s) shared[single[s]] = s;
     std::vector<CrossingFit> fits(tasks.size());
     precise::ParallelFor(tasks.size(), params_.threads, [&](size_t k) {
+      const precise::CrossingTask& t = tasks[k];
       if (shared[k] != SIZE_MAX)
-        fits[k] = FitFromArms(arms, shared[k], tasks[k].start, gv[k], gh[k], FirstFits());
+        fits[k] = precise::FitFromSharedArms(arms, shared[k], t, params_, FirstFits());
       if (!fits[k].ok)
-        fits[k] = precise::FitCrossing(tasks[k].start, gv[k], gh[k], familyV_, familyH_, params_,
-                                       FirstFits());
+        fits[k] = precise::FitCrossing(t.start, t.vertical, t.horizontal, familyV_, familyH_,
+                                       params_, FirstFits());
     });
     for (size_t k = 0; k < tasks.size(); ++k) {
-      Node& n = table_.nodes[tasks[k].ij];
+      Node& n = table_.nodes[tasks[k].node];
       if (fits[k].ok && (!n.fit.ok || fits[k].standardError < n.fit.standardError)) {
         n.fit = fits[k];
         n.start = tasks[k].start;
@@ -238,7 +220,7 @@ class Refinement {
     std::vector<double> ink;
     for (const auto& [ij, n] : table_.nodes)
       if (n.fit.ok) ink.push_back(precise::CrossingInk(n.fit));
-    if (ink.empty()) throw Failure{"ни одно пересечение не удалось уточнить"};
+    if (ink.empty()) throw Failure{PreciseFailure::NoCrossingRefined};
     regionInk_ = precise::Median(ink);
     for (auto& [ij, n] : table_.nodes) {
       const double reference =
@@ -273,6 +255,14 @@ class Refinement {
     const auto sample = Spread(static_cast<size_t>(params_.templateCrossings), true);
     if (sample.empty()) return;
     std::optional<precise::TemplateShape> shapeV, shapeH;
+    // A template that centres a family's lines elsewhere than their
+    // centroids do (an asymmetric profile) stays when its shift from them
+    // hardly changes with the sub-pixel phase, less than the shift scatters
+    // from row to row (the centroids' noise): it follows the line's core at
+    // every phase, and the centroids, whose band takes in whatever lies
+    // beside the core (a halo, a ghost of the line), would only add noise.
+    // When the shift changes with the phase more than that, the template
+    // misses the line's own shape (uneven ink): the centroids.
     bool rejectV = false, rejectH = false;
     for (int round = 0; round < params_.templateRounds; ++round) {
       const FamilyContext fv = WithTemplate(familyV_, templateV_.get());
@@ -288,8 +278,8 @@ class Refinement {
       precise::ProfilePool pv = PoolFor(familyV_), ph = PoolFor(familyH_);
       for (size_t k = 0; k < sample.size(); ++k) pv.Merge(poolsV[k]), ph.Merge(poolsH[k]);
       // Pools from template fits tell whether the template suits the line.
-      rejectV = rejectV || (templateV_ && Biased(pv));
-      rejectH = rejectH || (templateH_ && Biased(ph));
+      rejectV = rejectV || (templateV_ && MissesTheShape(pv));
+      rejectH = rejectH || (templateH_ && MissesTheShape(ph));
       // The two families' shapes and tables side by side.
       std::shared_ptr<precise::LineTemplate> nextV, nextH;
       precise::ParallelFor(2, params_.threads, [&](size_t family) {
@@ -304,11 +294,13 @@ class Refinement {
   }
 
   // Whether the template centres a family's lines elsewhere than the
-  // centroids do, by more than the centroids' own uncertainty allows.
-  bool Biased(const precise::ProfilePool& pool) const {
+  // centroids do, by more than the centroids' own uncertainty allows, and
+  // by a shift that changes with the sub-pixel phase more than it scatters
+  // from row to row.
+  bool MissesTheShape(const precise::ProfilePool& pool) const {
     const auto shift = pool.BalancedShift();
     return shift && std::fabs(shift->mean) > params_.templateMaxShift &&
-           std::fabs(shift->mean) > 4 * shift->error;
+           std::fabs(shift->mean) > 4 * shift->error && !(shift->byPhase < shift->byRow);
   }
 
   precise::ProfilePool PoolFor(const FamilyContext& f) const {
@@ -341,99 +333,38 @@ class Refinement {
   // templates and the lines' bends; where the template fails or moves it
   // far, by centroids.
   void FinalPass(bool bentOnly) {
-    std::vector<std::pair<int, int>> keys;
+    std::vector<precise::CrossingTask> tasks;
     for (const auto& [ij, n] : table_.nodes)
-      if (n.accepted && (!bentOnly || n.curveV != 0 || n.curveH != 0)) keys.push_back(ij);
-    std::vector<LineGeometry> gv, gh;
-    for (const auto& [i, j] : keys)
-      gv.push_back(table_.Vertical(i, j, true)), gh.push_back(table_.Horizontal(i, j, true));
+      if (n.accepted && (!bentOnly || n.curveV != 0 || n.curveH != 0))
+        tasks.push_back({ij, n.fit.position, table_.Vertical(ij.first, ij.second, true),
+                         table_.Horizontal(ij.first, ij.second, true)});
     const FamilyContext fv = WithTemplate(familyV_, templateV_.get());
     const FamilyContext fh = WithTemplate(familyH_, templateH_.get());
     const bool anyTemplate = templateV_ || templateH_;
-    std::vector<Vec2> at;
-    for (const auto& ij : keys) at.push_back(table_.nodes.at(ij).fit.position);
-    const SharedArms arms = templateV_ && templateH_
-                                ? MeasureArms(keys, at, gv, gh, fv, fh, FinalFits())
-                                : SharedArms{};
-    std::vector<CrossingFit> fits(keys.size());
-    precise::ParallelFor(keys.size(), params_.threads, [&](size_t k) {
-      const Node& n = table_.nodes.at(keys[k]);
-      const Vec2 from = n.fit.position;
+    const precise::SharedArms arms =
+        templateV_ && templateH_ ? precise::MeasureSharedArms(tasks, fv, fh, params_, FinalFits())
+                                 : precise::SharedArms{};
+    std::vector<CrossingFit> fits(tasks.size());
+    precise::ParallelFor(tasks.size(), params_.threads, [&](size_t k) {
+      const precise::CrossingTask& t = tasks[k];
+      const Node& n = table_.nodes.at(t.node);
       auto good = [&](const CrossingFit& f) {
         for (const precise::ArmQuality& a : f.arms)
           if (!(a.usable >= params_.acceptRowShare * a.rows)) return false;
         return f.ok && f.standardError <= params_.acceptMaxError &&
-               precise::Distance(f.position, from) <= params_.templateMaxMove * basis_.pmin;
+               precise::Distance(f.position, t.start) <= params_.templateMaxMove * basis_.pmin;
       };
       CrossingFit f;
-      if (!arms.of.empty()) f = FitFromArms(arms, k, from, gv[k], gh[k], FinalFits());
+      if (!arms.of.empty()) f = precise::FitFromSharedArms(arms, k, t, params_, FinalFits());
       // Arms that do not serve this crossing: its own, measured about it.
-      if (!f.ok) f = precise::FitCrossing(from, gv[k], gh[k], fv, fh, params_, FinalFits());
+      if (!f.ok)
+        f = precise::FitCrossing(t.start, t.vertical, t.horizontal, fv, fh, params_, FinalFits());
       if (!good(f) && anyTemplate)
-        f = precise::FitCrossing(from, gv[k], gh[k], familyV_, familyH_, params_, FinalFits());
+        f = precise::FitCrossing(t.start, t.vertical, t.horizontal, familyV_, familyH_, params_,
+                                 FinalFits());
       fits[k] = good(f) ? f : n.fit;
     });
-    for (size_t k = 0; k < keys.size(); ++k) table_.nodes[keys[k]].fit = fits[k];
-  }
-
-  // The arms of crossings fitted together, each measured once: the arm
-  // after a crossing is the arm before the next one along the line when
-  // both are fitted. of[k]: the indices in `all` of crossing k's arms
-  // (vertical before, after; horizontal before, after).
-  struct SharedArms {
-    std::vector<precise::MeasuredArm> all;
-    std::vector<std::array<size_t, 4>> of;
-  };
-
-  // The arms of the crossings keys[k] at[k] with lines gv[k], gh[k].
-  SharedArms MeasureArms(const std::vector<std::pair<int, int>>& keys, const std::vector<Vec2>& at,
-                         const std::vector<LineGeometry>& gv, const std::vector<LineGeometry>& gh,
-                         const FamilyContext& fv, const FamilyContext& fh,
-                         const precise::FitOptions& options) const {
-    std::map<std::pair<int, int>, size_t> index;
-    for (size_t k = 0; k < keys.size(); ++k) index[keys[k]] = k;
-    struct Task {
-      size_t crossing;
-      bool horizontal;
-      int arm;
-    };
-    std::vector<Task> tasks;
-    SharedArms arms;
-    arms.of.resize(keys.size());
-    // Every crossing measures its arms after; its arms before only where
-    // the previous crossing is not refitted too.
-    for (size_t k = 0; k < keys.size(); ++k) {
-      const auto [i, j] = keys[k];
-      arms.of[k][1] = tasks.size(), tasks.push_back({k, false, 1});
-      arms.of[k][3] = tasks.size(), tasks.push_back({k, true, 1});
-      if (!index.count({i, j - 1})) arms.of[k][0] = tasks.size(), tasks.push_back({k, false, 0});
-      if (!index.count({i - 1, j})) arms.of[k][2] = tasks.size(), tasks.push_back({k, true, 0});
-    }
-    for (size_t k = 0; k < keys.size(); ++k) {
-      const auto [i, j] = keys[k];
-      if (const auto above = index.find({i, j - 1}); above != index.end())
-        arms.of[k][0] = arms.of[above->second][1];
-      if (const auto left = index.find({i - 1, j}); left != index.end())
-        arms.of[k][2] = arms.of[left->second][3];
-    }
-    arms.all.resize(tasks.size());
-    precise::ParallelFor(tasks.size(), params_.threads, [&](size_t t) {
-      const Task& task = tasks[t];
-      const Vec2 c = at[task.crossing];
-      arms.all[t] = task.horizontal
-                        ? precise::MeasureArm(fh, precise::InFrame(c, true), gh[task.crossing],
-                                              task.arm, params_, options)
-                        : precise::MeasureArm(fv, c, gv[task.crossing], task.arm, params_, options);
-    });
-    return arms;
-  }
-
-  // Crossing k of the shared arms, from start.
-  CrossingFit FitFromArms(const SharedArms& arms, size_t k, Vec2 start, const LineGeometry& v,
-                          const LineGeometry& h, const precise::FitOptions& options) const {
-    const precise::MeasuredArm* armsV[2] = {&arms.all[arms.of[k][0]], &arms.all[arms.of[k][1]]};
-    const precise::MeasuredArm* armsH[2] = {&arms.all[arms.of[k][2]], &arms.all[arms.of[k][3]]};
-    return precise::FitCrossingFromArms(start, v, h, armsV, armsH, params_, options);
+    for (size_t k = 0; k < tasks.size(); ++k) table_.nodes[tasks[k].node].fit = fits[k];
   }
 
   std::vector<PrecisePoint> Points() const {
@@ -457,14 +388,27 @@ class Refinement {
   double regionInk_ = 0;
 };
 
+}  // namespace
+}  // namespace qova::precise
+
+namespace qova {
+namespace {
+
+using precise::Failure;
+using precise::Refinement;
+using precise::Vec2;
+
+// Coordinates this far outside the image are nonsense, not a region.
+constexpr double kFarAway = 1e6;
+
 bool Sane(double v) { return std::isfinite(v) && std::fabs(v) <= kFarAway; }
 
-std::string CheckInputs(const QImage& image, std::span<const VT_Point> corners) {
-  if (image.isNull() || image.width() < 1 || image.height() < 1) return "изображение пусто";
-  if (corners.size() != 4) return "область должна иметь четыре угла";
+PreciseFailure CheckInputs(const QImage& image, std::span<const VT_Point> corners) {
+  if (image.isNull() || image.width() < 1 || image.height() < 1) return PreciseFailure::EmptyImage;
+  if (corners.size() != 4) return PreciseFailure::NotFourCorners;
   for (const VT_Point& c : corners)
-    if (!Sane(c.x) || !Sane(c.y)) return "углы области вне изображения";
-  return {};
+    if (!Sane(c.x) || !Sane(c.y)) return PreciseFailure::CornersFarOff;
+  return PreciseFailure::None;
 }
 
 // Parameters that would hang or break the method (a step of no rows, an
@@ -485,9 +429,12 @@ bool ParamsSane(const PreciseParams& p) {
          in(p.minRowsPerArm, 1, 1e6) && in(p.cornerMinLag, 1, 1e6);
 }
 
-PreciseResult Fail(const std::string& why) {
+PreciseResult Fail(PreciseFailure why, std::string detail = {},
+                   PreciseFailure startsReason = PreciseFailure::None) {
   PreciseResult r;
-  r.message = "Точное уточнение невозможно: " + why + ".";
+  r.reason = why;
+  r.startsReason = startsReason;
+  r.detail = std::move(detail);
   return r;
 }
 
@@ -496,20 +443,21 @@ PreciseResult Fail(const std::string& why) {
 PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
                             std::span<const VT_Point> starts, const PreciseParams& params) {
   try {
-    if (!ParamsSane(params)) return Fail("параметры вне допустимых пределов");
-    if (const std::string why = CheckInputs(image, corners); !why.empty()) return Fail(why);
+    if (!ParamsSane(params)) return Fail(PreciseFailure::ParamsOutOfRange);
+    if (const PreciseFailure why = CheckInputs(image, corners); why != PreciseFailure::None)
+      return Fail(why);
     std::vector<Vec2> cornerPoints;
     for (const VT_Point& c : corners) cornerPoints.push_back({c.x, c.y});
     const precise::Region region(cornerPoints);
-    if (!(region.Area() >= 16)) return Fail("область вырождена");
+    if (!(region.Area() >= 16)) return Fail(PreciseFailure::DegenerateRegion);
     const QImage rgb =
         image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
             ? image
             : image.convertToFormat(QImage::Format_RGB32);
-    if (rgb.isNull()) return Fail("изображение не читается");
+    if (rgb.isNull()) return Fail(PreciseFailure::ImageUnreadable);
     const auto polarity = precise::MeasurePolarity(rgb, region);
-    if (!polarity) return Fail("в области нет пикселей изображения");
-    if (!(polarity->p98 - polarity->p2 >= 8)) return Fail("в области нет контраста");
+    if (!polarity) return Fail(PreciseFailure::NoImagePixels);
+    if (!(polarity->p98 - polarity->p2 >= 8)) return Fail(PreciseFailure::NoContrast);
 
     // The starts that can be crossings of this image at all.
     std::vector<Vec2> points;
@@ -519,7 +467,7 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
         points.push_back({s.x, s.y});
 
     PreciseResult result;
-    std::string why;
+    PreciseFailure why = PreciseFailure::None;
     if (static_cast<int>(points.size()) >= params.minStarts) {
       try {
         Refinement run(rgb, region, polarity->linesDark, params);
@@ -534,7 +482,7 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
       std::string cornerWhy;
       const auto fromCorners = precise::StartsFromCorners(
           view, std::span<const Vec2, 4>(cornerPoints.data(), 4), params, cornerWhy);
-      if (!fromCorners) return Fail(why.empty() ? cornerWhy : why + "; " + cornerWhy);
+      if (!fromCorners) return Fail(PreciseFailure::CornerStart, cornerWhy, why);
       try {
         Refinement run(rgb, region, polarity->linesDark, params);
         result.points = run.FromStarts(*fromCorners, true);
@@ -543,13 +491,13 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
         return Fail(f.why);
       }
     }
-    if (result.points.empty()) return Fail("ни одно пересечение не подтвердилось");
+    if (result.points.empty()) return Fail(PreciseFailure::NoCrossingConfirmed);
     result.completed = true;
     return result;
   } catch (const std::bad_alloc&) {
-    return Fail("не хватает памяти");
+    return Fail(PreciseFailure::OutOfMemory);
   } catch (const std::exception& e) {
-    return Fail(e.what());
+    return Fail(PreciseFailure::Error, e.what());
   }
 }
 

@@ -64,7 +64,7 @@ struct PreciseParams {
   double convergence = 1e-4;  // ... until the crossing moves less than this, pixels
   double rowMassShare = 0.3;  // a row counts when its ink exceeds this·median row ink
   double rejectSigmas = 3.5;  // row centres beyond this many robust σ are dropped
-  double madFloor = 0.02;     // least median absolute deviation, pixels
+  double rejectFloor = 0.02;  // ... but rows within this of the line are kept, pixels
   int rejectRounds = 4;       // rounds of rejection
   int minRowsPerArm = 2;      // a line needs this many rows on each arm ...
   int minRows = 4;            // ... and this many in all
@@ -81,8 +81,9 @@ struct PreciseParams {
   double templateMaxMove = 0.1;      // the template may move a crossing at most this·pmin
   double templateMaxShift = 0.005;   // a template that centres the rows further than this from
                                      // their centroids on average (over whole pixels of phase,
-                                     // beyond 4 standard errors) misses the profile (an
-                                     // asymmetric one): centroids instead, pixels
+                                     // beyond 4 standard errors), by a shift that changes
+                                     // with the phase more than from row to row, misses the
+                                     // profile (uneven ink): centroids instead, pixels
 
   // --- Verification, completion, curvature --------------------------------
   double acceptRowShare = 0.5;  // each arm keeps at least this share of its rows ...
@@ -108,9 +109,35 @@ struct PrecisePoint {
   PointOrigin origin;
 };
 
+// Why nothing could be refined; the callers put it into words.
+enum class PreciseFailure {
+  None,
+  ParamsOutOfRange,     // a tunable outside its limits
+  EmptyImage,           // an image of no pixels
+  NotFourCorners,       // a region of other than four corners
+  CornersFarOff,        // a corner that is no finite number near the image
+  DegenerateRegion,     // a region of less than 16 square pixels
+  ImageUnreadable,      // the image could not be converted to 32-bit pixels
+  NoImagePixels,        // the region covers no pixel of the image
+  NoContrast,           // its grey levels vary too little
+  NotALattice,          // the starting points form no lattice
+  PitchTooSmall,        // the lattice is finer than minPitch
+  LinesLikeBackground,  // the lines do not stand out of the background
+  LinesTooWide,         // the lines are too wide for the pitch
+  NoCrossingRefined,    // no crossing could be fitted
+  NoCrossingConfirmed,  // none was verified
+  CornerStart,          // the start from the corners failed too: detail says why
+  OutOfMemory,
+  Error,  // another error: detail holds its text
+};
+
 struct PreciseResult {
-  bool completed = false;  // false: no crossing could be refined; message says why
-  std::string message;
+  bool completed = false;  // false: no crossing could be refined; reason says why
+  PreciseFailure reason = PreciseFailure::None;
+  // With CornerStart: why the starting points failed before (None when there
+  // were too few, or they gave no crossing).
+  PreciseFailure startsReason = PreciseFailure::None;
+  std::string detail;  // CornerStart: the corner start's reason; Error: the error's text
   bool startedFromCorners = false;
   std::vector<PrecisePoint> points;  // column by column (left to right), each top to bottom
 };
@@ -123,7 +150,8 @@ struct PreciseResult {
 // pitch); fewer than params.minStarts: start from the corners. Only points
 // inside the region are returned. Never throws for bad input: the result
 // says why nothing could be refined.
-PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
-                            std::span<const VT_Point> starts, const PreciseParams& params = {});
+[[nodiscard]] PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
+                                          std::span<const VT_Point> starts,
+                                          const PreciseParams& params = {});
 
 }  // namespace qova

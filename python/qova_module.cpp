@@ -11,16 +11,14 @@
 #include <QImage>
 #include <climits>
 #include <filesystem>
-#include <sstream>
 
-#include "detect/detect_crossings.h"
-#include "platform/headless_platform.h"
 #include "platform/image_file.h"
+#include "run/detect_crossings.h"
+#include "run/detection_settings.h"
+#include "run/regions.h"
+#include "run/run_messages.h"
+#include "run/script_observer.h"
 #include "settings/params_keys.h"
-#include "settings/settings_file.h"
-#include "state/state_record.h"
-#include "tools/detect/detect_command.h"
-#include "tools/detect/detect_output.h"
 
 namespace py = pybind11;
 using namespace pybind11::literals;
@@ -34,23 +32,6 @@ namespace fs = std::filesystem;
   PyErr_SetString(type, text.c_str());
   throw py::error_already_set();
 }
-
-// Answers every question the same way and keeps what the run said.
-class ScriptObserver : public RunObserver {
- public:
-  explicit ScriptObserver(bool answer) : answer_(answer) {}
-  bool Ask(const std::string& question) override {
-    questions.push_back({question, answer_});
-    return answer_;
-  }
-  void Report(const std::string& error) override { reports.push_back(error); }
-
-  std::vector<AskedQuestion> questions;
-  std::vector<std::string> reports;
-
- private:
-  bool answer_;
-};
 
 // --- Arguments ---------------------------------------------------------------
 
@@ -135,9 +116,8 @@ std::vector<RegionCorners> RegionsFrom(const py::handle& object) {
   const py::array_t<double, py::array::c_style> flat =
       py::array_t<double, py::array::c_style | py::array::forcecast>::ensure(
           array.attr("reshape")(-1, 8));
-  std::vector<RegionCorners> regions(static_cast<size_t>(flat.shape(0)));
-  for (size_t r = 0; r < regions.size(); ++r)
-    for (size_t k = 0; k < 8; ++k) regions[r][k] = flat.at(static_cast<py::ssize_t>(r), k);
+  const std::vector<RegionCorners> regions =
+      RegionsFromNumbers({flat.data(), static_cast<size_t>(flat.size())});
   if (regions.empty()) Raise(PyExc_ValueError, std::string("no region given"));
   return regions;
 }
@@ -268,8 +248,8 @@ Result MakeResult(const DetectionResult& r, const std::vector<RegionCorners>& gi
                   const DetectionParams& params, const ScriptObserver& observer) {
   Result out;
   out.status = r.Completed() ? "completed" : "failed";
-  out.message = r.message;
-  out.cause = r.cause;
+  out.message = r.Completed() ? "" : kRunFailedText;
+  out.cause = FailureCause(r);
   FillPoints(out, r, params.PreciseRefinement);
   out.regions = RegionsList(given, r);
   for (const std::string& line : r.statisticsLines) out.statistics.append(line);
@@ -304,23 +284,13 @@ Result Detect(const py::object& image, const py::object& regions, bool answer, i
   return MakeResult(result, corners, params, observer);
 }
 
-std::string CurrentFolder() {
-  std::error_code ec;
-  const fs::path path = fs::current_path(ec);
-  return ec ? std::string(".") : path.string();
-}
-
 py::dict ReadSettingsDict(const py::object& path) {
   const std::string file = PathBytes(path);
   std::error_code ec;
   if (!fs::exists(file, ec)) Raise(PyExc_FileNotFoundError, "settings file not found: " + file);
-  std::ostringstream messages;
-  HeadlessPlatform desktop(messages, true);
-  StateRecord settings(desktop);
-  settings.StartDir = CurrentFolder();
-  ReadSettings(settings, file);
-  if (!messages.str().empty()) Raise(PyExc_OSError, std::string(kReadErrorText) + " " + file);
-  return SettingsDict(settings.Params());
+  const LoadedParams loaded = LoadDetectionParams(file);
+  if (!loaded.error.empty()) Raise(PyExc_OSError, loaded.error + " " + file);
+  return SettingsDict(loaded.params);
 }
 
 }  // namespace

@@ -225,6 +225,26 @@ void CheckTextsFitCp1251(const StateRecord& s) {
     if (const auto refusal = RefusalOfText(*text)) throw QovaError(*refusal);
 }
 
+// The keys of the detection's own settings, the defaults those of
+// DetectionParams.
+void ReadDetectionKeys(const KeyReader& r, DetectionParams& p) {
+  p.NeedPointsControl = r.Bool("NeedPointsControl", false);
+  p.NeedPointsCount = r.Int("NeedPointsCount", 0);
+  p.Steps = r.Bool("Steps", false);
+  p.KontrastLevel = r.Float("KontrastLevel", 0.0);
+  p.FragmentationHeight = r.Int("FragmentationHeight", -1);
+  p.FragmentationWidth = r.Int("FragmentationWidth", -1);
+  p.CrossWindowWidth = r.Float("CrossWindowWidth", 0.8);
+  p.SearchWindowWidth = r.TruncatedFloat("SearchWindowWidth", 5);
+  p.SearchWindowHeight = r.TruncatedFloat("SearchWindowHeight", 3);
+  p.CrossIncreasePorog = r.Float("CrossIncreasePorog", 0.8);
+  p.IncreasePorog = r.TruncatedFloat("IncreasePorog", 3);
+  p.MaxAngle = r.Float("Max_Angle", 3.0);
+  // Beyond the keys other programs know; they ignore it, and a file
+  // without it leaves the precise stage off.
+  p.PreciseRefinement = r.Bool("PreciseRefinement", false);
+}
+
 }  // namespace
 
 std::optional<std::string> RefusalOfText(const std::string& utf8) {
@@ -248,26 +268,12 @@ void ReadSettings(StateRecord& s, const std::string& path) {
     if (loaded == Loaded::Failed) throw QovaError(kReadErrorText);
 
     const KeyReader r(ini, s.Desktop.DecimalSeparator());
-    s.NeedPointsControl = r.Bool("NeedPointsControl", false);
-    s.NeedPointsCount = r.Int("NeedPointsCount", 0);
+    ReadDetectionKeys(r, s);
     s.WorkDir = r.Text("WorkDir", s.StartDir);
     s.SetDialogFolder(s.WorkDir);
-    s.Steps = r.Bool("Steps", false);
     s.CrossSize = r.Int("CrossSize", 12);
     s.PassiveColor = r.TruncatedFloat("Passive_color", 255);
     s.ActiveColor = r.TruncatedFloat("Active_color", 32768);
-    s.KontrastLevel = r.Float("KontrastLevel", 0.0);
-    s.FragmentationHeight = r.Int("FragmentationHeight", -1);
-    s.FragmentationWidth = r.Int("FragmentationWidth", -1);
-    s.CrossWindowWidth = r.Float("CrossWindowWidth", 0.8);
-    s.SearchWindowWidth = r.TruncatedFloat("SearchWindowWidth", 5);
-    s.SearchWindowHeight = r.TruncatedFloat("SearchWindowHeight", 3);
-    s.CrossIncreasePorog = r.Float("CrossIncreasePorog", 0.8);
-    s.IncreasePorog = r.TruncatedFloat("IncreasePorog", 3);
-    s.MaxAngle = r.Float("Max_Angle", 3.0);
-    // Beyond the keys other programs know; they ignore it, and a file
-    // without it leaves the precise stage off.
-    s.PreciseRefinement = r.Bool("PreciseRefinement", false);
 
     // The font keeps what the file does not name; style flags are only added.
     FontParams& font = s.IndexFont;
@@ -280,6 +286,23 @@ void ReadSettings(StateRecord& s, const std::string& path) {
     if (r.Bool("FontStyleStrikeout", false)) font.Strikeout = true;
   } catch (const std::exception&) {
     s.Desktop.MessageBox(kReadErrorText, kErrorCaption, MsgButtons::Ok);
+  }
+}
+
+SettingsRead ReadDetectionSettings(const std::string& path, char decimalSeparator,
+                                   DetectionParams& params) {
+  try {
+    IniFile ini;
+    std::string raw;
+    const Loaded loaded = LoadIni(path, ini, raw);
+    if (loaded != Loaded::Read)
+      return loaded == Loaded::Missing ? SettingsRead::Missing : SettingsRead::Failed;
+    DetectionParams read = params;
+    ReadDetectionKeys(KeyReader(ini, decimalSeparator), read);
+    params = read;
+    return SettingsRead::Read;
+  } catch (const std::exception&) {
+    return SettingsRead::Failed;
   }
 }
 

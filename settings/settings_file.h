@@ -17,6 +17,15 @@ inline constexpr const char* kWriteErrorText = "Ошибка записи ini-ф
 // SetDialogFolder(WorkDir). Reports a failure in a message box.
 void ReadSettings(StateRecord& s, const std::string& path);
 
+enum class SettingsRead { Read, Missing, Failed };
+
+// Reads the keys of the detection's own settings into params, as ReadSettings
+// does, with numbers in decimalSeparator: keys the file lacks or cannot hold
+// take their defaults. Missing leaves params as they are; so does Failed,
+// a file that exists but cannot be read (kReadErrorText is the message).
+[[nodiscard]] SettingsRead ReadDetectionSettings(const std::string& path, char decimalSeparator,
+                                                 DetectionParams& params);
+
 // The settings file of an image in imageDir: the first entry of the folder
 // matching "*.ini" (its extension in any case, in the folder's listing
 // order), else QOVAUser.ini of startDir, the folder the program started in.

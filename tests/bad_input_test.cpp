@@ -16,8 +16,8 @@
 #include "app/form.h"
 #include "editor/region_editor.h"
 #include "platform/scripted_platform.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/temp_folder.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {

@@ -21,13 +21,13 @@
 #include "app/gui/main_window.h"
 #include "app/gui/qt_platform.h"
 #include "core/number_text.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/answering_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/locale_scope.h"
 #include "tests/support/screens.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/whole_text.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {

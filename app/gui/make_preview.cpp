@@ -8,7 +8,7 @@
 #include <string>
 
 #include "app/gui/jpeg_codec.h"
-#include "tools/synth/synthetic_plate.h"
+#include "synth/synthetic_plate.h"
 
 namespace {
 

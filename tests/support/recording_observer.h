@@ -1,7 +1,7 @@
 #pragma once
 // A run observer for tests: it answers every question and confirmation from a
 // queue (yes and OK when the queue is empty) and records everything a run
-// shows and asks, in order.
+// shows and asks, in order, in the program's words.
 
 #include <QImage>
 #include <deque>
@@ -9,7 +9,8 @@
 #include <utility>
 #include <vector>
 
-#include "detect/run_observer.h"
+#include "run/run_messages.h"
+#include "run/run_observer.h"
 
 namespace qova {
 
@@ -41,11 +42,11 @@ class RecordingObserver : public RunObserver {
     statistics.push_back(lines);
     return !cancelStatistics;
   }
-  bool Confirm(const std::string& text) override { return Answer(text); }
-  bool Ask(const std::string& question) override { return Answer(question); }
-  void Report(const std::string& error) override {
-    messages.push_back(error);
-    reports.push_back(error);
+  bool Confirm(StepDone step) override { return Answer(StepText(step)); }
+  bool Ask(const RunQuestion& question) override { return Answer(QuestionText(question)); }
+  void Report(StageError error) override {
+    messages.push_back(StageErrorText(error));
+    reports.push_back(StageErrorText(error));
   }
   void RefinementStarts() override { ++refinements; }
   void ShowPoints(const VT_Points& points, const std::vector<PointDetail>&) override {

@@ -1,16 +1,18 @@
 #include "tools/detect/detect_command.h"
 
 #include <filesystem>
-#include <memory>
-#include <sstream>
+#include <optional>
+#include <string>
 
 #include "core/safe_save.h"
-#include "detect/detect_crossings.h"
 #include "output/coordinate_file.h"
 #include "platform/headless_platform.h"
 #include "platform/image_file.h"
-#include "settings/settings_file.h"
-#include "state/state_record.h"
+#include "run/detect_crossings.h"
+#include "run/detection_settings.h"
+#include "run/regions.h"
+#include "run/run_messages.h"
+#include "run/script_observer.h"
 #include "tools/detect/detect_output.h"
 
 namespace qova {
@@ -19,54 +21,21 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// The batch command's view of a run: the questions and the stages' own
-// errors go to the error stream as the window's boxes would show them, and
-// are answered from the command line; the JSON report lists them too.
-class BatchObserver : public RunObserver {
- public:
-  BatchObserver(Platform& desktop, char decimalSeparator, RunReport& report)
-      : desktop_(desktop), separator_(decimalSeparator), report_(report) {}
-  bool Ask(const std::string& question) override {
-    const bool yes =
-        desktop_.MessageBox(question, "Предупреждение", MsgButtons::YesNo) == MsgResult::Yes;
-    report_.questions.push_back({question, yes});
-    return yes;
-  }
-  void Report(const std::string& error) override {
-    desktop_.MessageBox(error, "Ошибка", MsgButtons::Ok);
-    report_.reports.push_back(error);
-  }
-  char DecimalSeparator() override { return separator_; }
-
- private:
-  Platform& desktop_;
-  char separator_;
-  RunReport& report_;
-};
-
-std::string CurrentFolder() {
-  std::error_code ec;
-  const fs::path path = fs::current_path(ec);
-  return ec ? std::string(".") : path.string();
-}
-
 // The settings as the window reads them when it opens the image: the file
 // given, else the first *.ini of the image's folder, else QOVAUser.ini of
-// the current folder. False (with a message) when a given file is missing.
-bool ReadSettingsFor(const DetectOptions& o, const std::string& image, StateRecord& settings,
-                     std::ostream& err) {
-  std::string path;
-  if (o.settings) {
-    if (!fs::is_regular_file(*o.settings)) {
-      err << "qova-detect: settings file not found: " << *o.settings << '\n';
-      return false;
-    }
-    path = *o.settings;
-  } else {
-    path = SettingsFileForImage(fs::path(image).parent_path().string(), CurrentFolder());
+// the current folder. A file that cannot be read leaves the defaults, with
+// the window's message; a given file that is missing is bad usage (false).
+bool ReadSettingsFor(const DetectOptions& o, const std::string& image, Platform& desktop,
+                     RunReport& report, std::ostream& err) {
+  if (o.settings && !fs::is_regular_file(*o.settings)) {
+    err << "qova-detect: settings file not found: " << *o.settings << '\n';
+    return false;
   }
-  ReadSettings(settings, path);
-  settings.SettingsPath = path;
+  const std::string path = o.settings ? *o.settings : SettingsFileOfImage(image);
+  const LoadedParams loaded = LoadDetectionParams(path);
+  if (!loaded.error.empty()) desktop.MessageBox(loaded.error, kErrorCaption, MsgButtons::Ok);
+  if (!loaded.fileMissing) report.settingsFile = path;
+  report.params = loaded.params;
   return true;
 }
 
@@ -82,29 +51,6 @@ std::optional<std::string> OutputText(const DetectOptions& o, const RunReport& r
 
 }  // namespace
 
-std::string RegionOutsideImage(const RegionCorners& c, int width, int height) {
-  for (int k = 0; k < 4; ++k) {
-    const double x = c[2 * k], y = c[2 * k + 1];
-    if (!(x >= 0 && y >= 0 && x <= width - 1 && y <= height - 1)) {
-      std::ostringstream text;
-      text << "corner " << k << " (" << x << ", " << y << ") lies outside the image of " << width
-           << " x " << height << " pixels";
-      return text.str();
-    }
-  }
-  return {};
-}
-
-RegionList MarkedRegions(const std::vector<RegionCorners>& corners) {
-  RegionList regions;
-  for (const auto& c : corners) {
-    auto region = std::make_unique<SearchRegion>(1);
-    for (int k = 0; k < 4; ++k) region->AddNew(c[2 * k], c[2 * k + 1]);
-    regions.Append(std::move(region));
-  }
-  return regions;
-}
-
 int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   HeadlessPlatform desktop(err, o.answerYes);
   std::error_code ec;
@@ -116,9 +62,8 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
     err << "qova-detect: cannot read the image " << o.image << ": " << e.what() << '\n';
     return 2;
   }
-  StateRecord settings(desktop);
-  settings.StartDir = CurrentFolder();
-  if (!ReadSettingsFor(o, path, settings, err)) return 2;
+  RunReport report;
+  if (!ReadSettingsFor(o, path, desktop, report, err)) return 2;
   for (const auto& corners : o.regions) {
     const std::string outside = RegionOutsideImage(corners, image.width(), image.height());
     if (!outside.empty()) {
@@ -128,13 +73,10 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   }
   const RegionList regions = MarkedRegions(o.regions);
 
-  RunReport report;
   report.image = o.image;
   report.width = image.width();
   report.height = image.height();
   report.regions = o.regions;
-  if (!settings.SettingsFileMissing) report.settingsFile = settings.SettingsPath;
-  report.params = settings.Params();
   report.params.Steps = false;  // no pictures to confirm
   if (o.precise) report.params.PreciseRefinement = true;
   PreciseParams precise;
@@ -142,9 +84,13 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   // Machine-readable output takes '.' whatever the locale, its statistics
   // lines too; the coordinate file keeps the user's separator.
   const char separator = o.format == OutputFormat::Crd ? desktop.DecimalSeparator() : '.';
-  BatchObserver observer(desktop, separator, report);
+  // The questions and the stages' reports go to the error stream as the
+  // window's boxes would show them, answered from the command line.
+  ScriptObserver observer(o.answerYes, separator, &desktop);
   const DetectionResult result = DetectCrossings(image, regions, report.params, observer, precise);
-  if (!result.Completed()) desktop.MessageBox(result.message, "Ошибка", MsgButtons::Ok);
+  report.questions = observer.questions;
+  report.reports = observer.reports;
+  if (!result.Completed()) desktop.MessageBox(kRunFailedText, kErrorCaption, MsgButtons::Ok);
 
   const auto bytes = OutputText(o, report, result, separator);
   const int status = result.Completed() ? 0 : 1;

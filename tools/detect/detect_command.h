@@ -2,9 +2,7 @@
 // qova-detect: the detection for scripts, without the window.
 
 #include <ostream>
-#include <string>
 
-#include "core/search_region.h"
 #include "tools/detect/detect_options.h"
 
 namespace qova {
@@ -14,13 +12,6 @@ namespace qova {
 // form). Returns the exit status: 0 completed, 1 the run ended through its
 // failure path (or the result could not be written), 2 bad usage or an image
 // that cannot be read.
-int RunDetect(const DetectOptions& options, std::ostream& out, std::ostream& err);
-
-// Why a region cannot be marked on an image of width × height pixels (a
-// corner a person could not click: outside its pixels); empty when it can.
-std::string RegionOutsideImage(const RegionCorners& corners, int width, int height);
-
-// The regions as closed search regions, in order.
-RegionList MarkedRegions(const std::vector<RegionCorners>& corners);
+[[nodiscard]] int RunDetect(const DetectOptions& options, std::ostream& out, std::ostream& err);
 
 }  // namespace qova

@@ -13,9 +13,9 @@
 #include "app/form.h"
 #include "core/number_text.h"
 #include "platform/scripted_platform.h"
+#include "synth/synthetic_plate.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/temp_folder.h"
-#include "tools/synth/synthetic_plate.h"
 
 namespace qova {
 namespace {

@@ -2,7 +2,6 @@
 
 #include <getopt.h>
 
-#include <cctype>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -52,56 +51,6 @@ const char* const kDetectUsage =
     "  2  bad usage or an image that cannot be read.\n";
 
 namespace {
-
-std::optional<RegionCorners> ParseRegion(const std::string& text, std::string& error) {
-  RegionCorners corners{};
-  size_t start = 0;
-  for (size_t k = 0; k < 8; ++k) {
-    const size_t comma = text.find(',', start);
-    const bool last = k == 7;
-    if (last != (comma == std::string::npos)) {
-      error = "a region needs exactly four corners, eight numbers separated by commas: \"" + text +
-              "\"";
-      return std::nullopt;
-    }
-    const std::string item = text.substr(start, last ? std::string::npos : comma - start);
-    const auto v = ParseFloat(item, '.');
-    if (!v) {
-      error = "not a number in region \"" + text + "\": \"" + item + "\"";
-      return std::nullopt;
-    }
-    corners[k] = *v;
-    start = comma + 1;
-  }
-  return corners;
-}
-
-bool IsBlank(char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\v' || c == '\f'; }
-
-// The items of one line of a regions file: separated by blanks, by a comma,
-// or by a comma with blanks around it. Two commas in a row leave an item
-// out, which is refused rather than guessed at.
-std::optional<std::vector<std::string>> SplitRegionLine(const std::string& line) {
-  std::vector<std::string> items;
-  size_t i = 0;
-  auto skipBlanks = [&] {
-    while (i < line.size() && IsBlank(line[i])) ++i;
-  };
-  skipBlanks();
-  while (i < line.size()) {
-    const size_t start = i;
-    while (i < line.size() && !IsBlank(line[i]) && line[i] != ',') ++i;
-    if (i == start) return std::nullopt;  // a comma where a number belongs
-    items.push_back(line.substr(start, i - start));
-    skipBlanks();
-    if (i < line.size() && line[i] == ',') {
-      ++i;
-      skipBlanks();
-      if (i == line.size()) return std::nullopt;  // a trailing comma
-    }
-  }
-  return items;
-}
 
 bool ReadFile(const std::string& path, std::string& text) {
   std::error_code ec;
@@ -260,39 +209,6 @@ std::optional<std::string> TakeImage(const std::string& image, DetectOptions& o)
 }
 
 }  // namespace
-
-std::optional<std::vector<RegionCorners>> ParseRegionsText(const std::string& text,
-                                                           const std::string& name,
-                                                           std::string& error) {
-  std::vector<RegionCorners> regions;
-  std::istringstream in(text);
-  int number = 0;
-  for (std::string line; std::getline(in, line);) {
-    ++number;
-    const std::string where = name + ":" + std::to_string(number) + ": ";
-    line = line.substr(0, line.find('#'));
-    const auto items = SplitRegionLine(line);
-    if (!items || (!items->empty() && items->size() != 8)) {
-      error = where +
-              "a region needs exactly four corners, eight numbers separated by commas or "
-              "blanks: \"" +
-              line + "\"";
-      return std::nullopt;
-    }
-    if (items->empty()) continue;
-    RegionCorners corners{};
-    for (size_t k = 0; k < 8; ++k) {
-      const auto v = ParseFloat((*items)[k], '.');
-      if (!v) {
-        error = where + "not a number in region \"" + line + "\": \"" + (*items)[k] + "\"";
-        return std::nullopt;
-      }
-      corners[k] = *v;
-    }
-    regions.push_back(corners);
-  }
-  return regions;
-}
 
 ParsedOptions ParseDetectOptions(const std::vector<std::string>& args) {
   DetectOptions o;

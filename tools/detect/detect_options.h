@@ -1,14 +1,13 @@
 #pragma once
 // The command line of qova-detect.
 
-#include <array>
 #include <optional>
 #include <string>
 #include <vector>
 
-namespace qova {
+#include "run/regions.h"
 
-using RegionCorners = std::array<double, 8>;  // x0,y0,x1,y1,x2,y2,x3,y3
+namespace qova {
 
 enum class OutputFormat {
   Crd,   // the coordinate file, exactly as the window saves it
@@ -38,14 +37,7 @@ struct ParsedOptions {
 // GNU conventions, as getopt_long gives them: "--opt value" and "--opt=value",
 // options and the image in any order, "--" ends the options. A regions file
 // named by --regions is read here. Not reentrant (getopt's state is global).
-ParsedOptions ParseDetectOptions(const std::vector<std::string>& args);
-
-// The regions of a regions file's text: one a line, eight numbers separated
-// by commas or blanks, '#' starting a comment, blank lines skipped. name
-// prefixes the messages ("FILE:LINE: ...").
-std::optional<std::vector<RegionCorners>> ParseRegionsText(const std::string& text,
-                                                           const std::string& name,
-                                                           std::string& error);
+[[nodiscard]] ParsedOptions ParseDetectOptions(const std::vector<std::string>& args);
 
 extern const char* const kDetectUsage;
 

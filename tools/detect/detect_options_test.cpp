@@ -140,24 +140,5 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{{"p.bmp", "--region", kRegion, "--threads=two"}, "--threads takes"},
         BadCase{{"a.bmp", "b.bmp", "--region", kRegion}, "more than one image"}));
 
-TEST(DetectOptions, ABadLineOfARegionsFileIsNamedByItsNumber) {
-  const std::pair<std::string, std::string> cases[] = {
-      {"1 2 3 4 5 6 7 8\n1 2 3 4 5 6 7\n", "r.txt:2: a region needs exactly four corners"},
-      {"# c\n1,,2,3,4,5,6,7,8\n", "r.txt:2: a region needs"},
-      {"1,2,3,4,5,6,7,8,\n", "r.txt:1: a region needs"},
-      {"\n\n1 2 3 4 5 6 7 y\n", "r.txt:3: not a number in region \"1 2 3 4 5 6 7 y\": \"y\""},
-      {"1 2 3 4 5 6 7 8 9\n", "r.txt:1: a region needs"},
-  };
-  for (const auto& [text, says] : cases) {
-    std::string error;
-    EXPECT_FALSE(ParseRegionsText(text, "r.txt", error)) << text;
-    EXPECT_NE(error.find(says), std::string::npos) << error;
-  }
-  std::string error;
-  const auto none = ParseRegionsText("# nothing here\n\n   \n", "r.txt", error);
-  ASSERT_TRUE(none) << error;
-  EXPECT_TRUE(none->empty());
-}
-
 }  // namespace
 }  // namespace qova

@@ -1,21 +1,10 @@
 #include "tools/detect/detect_output.h"
 
+#include "run/run_messages.h"
 #include "settings/params_keys.h"
 #include "tools/detect/json_writer.h"
 
 namespace qova {
-
-const char* OriginName(PointOrigin origin) {
-  switch (origin) {
-    case PointOrigin::Found:
-      return "found";
-    case PointOrigin::Merged:
-      return "merged";
-    case PointOrigin::Added:
-      break;
-  }
-  return "added";
-}
 
 std::string CsvText(const DetectionResult& result, bool preciseStage) {
   std::string text =
@@ -171,9 +160,9 @@ std::string JsonText(const RunReport& report, const DetectionResult& result) {
   json.Key("status");
   json.String(result.Completed() ? "completed" : "failed");
   json.Key("message");
-  json.String(result.message);
+  json.String(result.Completed() ? "" : kRunFailedText);
   json.Key("cause");
-  json.String(result.cause);
+  json.String(FailureCause(result));
   json.Key("questions");
   json.BeginArray();
   for (const AskedQuestion& q : report.questions) {

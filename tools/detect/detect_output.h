@@ -1,25 +1,16 @@
 #pragma once
 // The machine-readable forms of a run of qova-detect: CSV and JSON (the
-// coordinate file is output/coordinate_file's). The Python module names the
-// points' origins the same way.
+// coordinate file is output/coordinate_file's).
 
 #include <optional>
 #include <string>
 #include <vector>
 
-#include "detect/detect_crossings.h"
+#include "run/detect_crossings.h"
+#include "run/script_observer.h"
 #include "tools/detect/detect_options.h"
 
 namespace qova {
-
-// "found", "merged" or "added".
-const char* OriginName(PointOrigin origin);
-
-// A question of the run and its answer.
-struct AskedQuestion {
-  std::string text;
-  bool answeredYes;
-};
 
 // Everything the JSON report tells beyond the detection's result.
 struct RunReport {

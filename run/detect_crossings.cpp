@@ -1,0 +1,259 @@
+#include "run/detect_crossings.h"
+
+#include <exception>
+#include <new>
+#include <utility>
+
+#include "binarize/fragmentation.h"
+#include "binarize/step_pictures.h"
+#include "core/checked_math.h"
+#include "core/qova_error.h"
+#include "detect/cross_nodes.h"
+#include "detect/refine_cross_points.h"
+#include "detect/scan_sides.h"
+#include "detect/validate_lines.h"
+#include "platform/image_file.h"
+#include "precise/numeric.h"
+#include "run/run_messages.h"
+
+namespace qova {
+
+namespace {
+
+// The precise stage refused a region whose detection had failed: the run
+// ends with its reason.
+struct PreciseRefused {
+  PreciseResult result;
+};
+
+// One run: the image, the working arrays and where the results go.
+struct Run {
+  const QImage& image;
+  const DetectionParams& params;
+  const PreciseParams& precise;
+  RunObserver& observer;
+  WorkingArrays work;
+  DetectionResult& result;
+
+  StageClock* Clock() { return observer.Clock(); }
+  MaskView Mask() const { return ViewOf(work.BinaryMask, image.width(), image.height()); }
+};
+
+// A step-mode confirmation: Cancel ends the run.
+void Confirm(Run& run, StepDone step) {
+  if (!run.observer.Confirm(step)) throw RunCancelled();
+}
+
+// Step mode: the gradient picture under the statistics window, whose Cancel
+// ends the run.
+void ShowStatistics(Run& run) {
+  run.observer.ShowPicture(GradientPicture(run.work.WorkBitmap));
+  if (!run.observer.ShowStatistics(run.result.statisticsLines)) throw RunCancelled();
+}
+
+void BinarizeWhole(Run& run, const SearchRegion& region, RegionResult& out) {
+  run.result.statisticsLines.clear();
+  const GradientStatistics statistics = Timed(run.Clock(), "ComputeGradientStatistics", [&] {
+    return ComputeGradientStatistics(run.image, region, run.work);
+  });
+  out.statistics.push_back(statistics);
+  AddStatisticsLines(statistics, false, run.observer.DecimalSeparator(),
+                     run.result.statisticsLines);
+  if (run.params.Steps) ShowStatistics(run);
+  // Nothing between the statistics and the threshold writes GradientArray.
+  Timed(run.Clock(), "Threshold and binarization", [&] {
+    const int32_t t = Trunc(ThresholdOfStatistics(run.params, statistics));
+    BinarizeRegion(run.work.GradientArray, region, t, run.work.BinaryMask);
+  });
+}
+
+void BinarizeFragments(Run& run, const SearchRegion& region, RegionResult& out) {
+  out.Fragments = Timed(run.Clock(), "FragmentRegion", [&] {
+    return FragmentRegion(region, run.params.FragmentationWidth, run.params.FragmentationHeight);
+  });
+  if (run.params.Steps) run.observer.ShowFragments(out.Fragments);
+  // Each fragment's mean and variance, for its threshold below. A later
+  // fragment rewrites the G on the edges it shares with an earlier one, with
+  // the same values (G depends on the image alone), so they still hold.
+  run.result.statisticsLines.clear();
+  for (const auto& fragment : out.Fragments) {
+    out.statistics.push_back(Timed(run.Clock(), "ComputeGradientStatistics", [&] {
+      return ComputeGradientStatistics(run.image, *fragment, run.work);
+    }));
+    AddStatisticsLines(out.statistics.back(), true, run.observer.DecimalSeparator(),
+                       run.result.statisticsLines);
+  }
+  if (run.params.Steps) ShowStatistics(run);
+  for (int32_t i = 0; i < out.Fragments.Length(); ++i)
+    Timed(run.Clock(), "Threshold and binarization", [&] {
+      const int32_t t = Trunc(ThresholdOfStatistics(run.params, out.statistics[size_t(i)]));
+      BinarizeRegion(run.work.GradientArray, *out.Fragments[i], t, run.work.BinaryMask);
+    });
+}
+
+void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
+  if (run.params.FragmentationWidth == -1)
+    BinarizeWhole(run, region, out);
+  else
+    BinarizeFragments(run, region, out);
+  if (run.params.Steps) {
+    run.observer.ShowPicture(
+        BinaryPicture(run.work.BinaryMask, region, run.image.width(), run.image.height()));
+    Confirm(run, StepDone::Binarized);
+  }
+}
+
+void Scan(Run& run, const SearchRegion& region, BorderPoints& border) {
+  const MaskView mask = run.Mask();
+  const DetectionParams& p = run.params;
+  const StepMarker o = [&](int32_t x, int32_t y) { run.observer.ShowMarker(x, y); };
+  Timed(run.Clock(), "ScanSide03", [&] { ScanSide03(mask, region, p, o, border.SidePoints03); });
+  Timed(run.Clock(), "ScanSide12", [&] { ScanSide12(mask, region, p, o, border.SidePoints12); });
+  Timed(run.Clock(), "ScanSide23", [&] { ScanSide23(mask, region, p, o, border.SidePoints23); });
+  Timed(run.Clock(), "ScanSide01", [&] { ScanSide01(mask, region, p, o, border.SidePoints01); });
+  if (p.Steps) Confirm(run, StepDone::Scanned);
+}
+
+void FindLines(Run& run, const BorderPoints& border, GridLines& lines) {
+  const auto goOn = [&] { return run.observer.Ask({RunQuestion::Kind::UnreliablePoints}); };
+  // An arithmetic error in the pairing has always ended the run as a
+  // cancellation would; scripts read that cause, so it stays.
+  if (Timed(run.Clock(), "ValidateLines", [&] {
+        return ValidateLines(border, run.params.MaxAngle, goOn, lines);
+      }) != LinesOutcome::Paired)
+    throw RunCancelled();
+  if (run.params.Steps) {
+    run.observer.ShowLines(lines);
+    Confirm(run, StepDone::LinesFound);
+  }
+}
+
+// The detection of one region, stage by stage.
+void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
+  out.firstPoint = run.result.FoundPoints.Count();
+  Binarize(run, region, out);
+  Scan(run, region, out.border);
+  FindLines(run, out.border, out.lines);
+  CrossNodes nodes =
+      Timed(run.Clock(), "FindCrossNodes", [&] { return FindCrossNodes(out.lines, region); });
+  out.CrossNodes = std::move(nodes.nodes);
+  if (nodes.outcome == NodesOutcome::StoppedByError) run.observer.Report(StageError::NoCrossings);
+  run.observer.RefinementStarts();
+  VT_Points& found = run.result.FoundPoints;
+  // An error inside the refinement ends only the region's refinement: the
+  // points refined before it stay, and the run goes on.
+  const StepMarker marker = [&](int32_t x, int32_t y) { run.observer.ShowMarker(x, y); };
+  out.refinement = Timed(run.Clock(), "RefineCrossPoints", [&] {
+    return RefineCrossPoints(run.Mask(), out.CrossNodes, out.lines.HorizontalLines.Count(), region,
+                             run.params, marker, found);
+  });
+  out.points = found.Count() - out.firstPoint;
+}
+
+// The optional check of the number of points; No ends the run.
+void CheckCount(Run& run) {
+  const int32_t found = run.result.FoundPoints.Count();
+  if (!run.params.NeedPointsControl || found == run.params.NeedPointsCount) return;
+  if (!run.observer.Ask({RunQuestion::Kind::PointCount, found, run.params.NeedPointsCount}))
+    throw RunCancelled();
+}
+
+// The precise stage over the region's points (the last ones of FoundPoints),
+// which it replaces. Where it refines nothing the detection's points stay,
+// and when there are none either the run fails with its reason.
+void RefineRegionPrecisely(Run& run, const SearchRegion& region, RegionResult& out) {
+  VT_Points& found = run.result.FoundPoints;
+  std::vector<VT_Point> corners, starts;
+  for (int32_t k = 0; k < region.Count(); ++k) corners.push_back(*region.Get(k));
+  for (int32_t k = out.firstPoint; k < found.Count(); ++k) starts.push_back(*found.Get(k));
+  const PreciseResult refined = Timed(run.Clock(), "Precise refinement", [&] {
+    return RefinePrecise(run.image, corners, starts, run.precise);
+  });
+  if (!refined.completed) {
+    if (!out.detectionError.empty()) throw PreciseRefused{refined};
+    return;
+  }
+  while (found.Count() > out.firstPoint) found.Delete(found.Count() - 1);
+  run.result.details.resize(static_cast<size_t>(out.firstPoint));
+  for (const PrecisePoint& p : refined.points) {
+    found.AddNew(p.x, p.y);
+    run.result.details.push_back({true, p.sigmaX, p.sigmaY, p.standardError, p.origin});
+  }
+  out.points = found.Count() - out.firstPoint;
+  out.precise = true;
+}
+
+// One region, and with the precise stage its refinement. A failed detection
+// then leaves the precise stage to start from the corners; a cancellation
+// still ends the run.
+void DetectAndRefine(Run& run, const SearchRegion& region, RegionResult& out) {
+  if (!run.params.PreciseRefinement) {
+    DetectRegion(run, region, out);
+    return;
+  }
+  try {
+    DetectRegion(run, region, out);
+  } catch (const RunCancelled&) {
+    throw;
+  } catch (const std::exception& e) {
+    out.detectionError = e.what();
+    out.points = 0;
+  }
+  RefineRegionPrecisely(run, region, out);
+}
+
+// The run's stages in the order they run: the working arrays, every region
+// detected (and refined on its grey levels), then all the points shown and
+// their number checked.
+void DetectAll(Run& run, const RegionList& regions) {
+  Timed(run.Clock(), "PrepareRun",
+        [&] { run.work.Allocate(run.image.width(), run.image.height()); });
+  for (const auto& region : regions) {
+    run.result.regions.emplace_back();
+    DetectAndRefine(run, *region, run.result.regions.back());
+    // The detection's own points carry nothing beyond their coordinates.
+    run.result.details.resize(static_cast<size_t>(run.result.FoundPoints.Count()));
+  }
+  run.observer.ShowPoints(run.result.FoundPoints, run.result.details);
+  CheckCount(run);
+}
+
+}  // namespace
+
+DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
+                                const DetectionParams& params, RunObserver& observer,
+                                const PreciseParams& precise) {
+  DetectionResult result;
+  // The stages read 32-bit pixels; other formats are converted once here.
+  QImage converted;
+  if (image.format() != QImage::Format_RGB32) converted = AsRgb32(image);
+  const QImage& rgb = image.format() == QImage::Format_RGB32 ? image : converted;
+  Run run{rgb, params, precise, observer, {}, result};
+  // Every error and every cancellation ends the run here.
+  try {
+    if (rgb.isNull() && !image.isNull()) throw std::bad_alloc();
+    DetectAll(run, regions);
+    result.status = RunStatus::Completed;
+  } catch (const RunCancelled&) {
+    result.failure = RunFailure::Cancelled;
+  } catch (const PreciseRefused& refused) {
+    result.failure = RunFailure::PreciseFailed;
+    result.precise = refused.result;
+  } catch (const std::bad_alloc&) {
+    result.failure = RunFailure::OutOfMemory;
+  } catch (const std::exception& e) {
+    result.failure = RunFailure::StageError;
+    result.error = e.what();
+  }
+  return result;
+}
+
+std::optional<double> MedianStandardError(const DetectionResult& result) {
+  std::vector<double> errors;
+  for (const PointDetail& d : result.details)
+    if (d.precise) errors.push_back(d.standardError);
+  if (errors.empty()) return std::nullopt;
+  return precise::Median(std::move(errors));
+}
+
+}  // namespace qova
