@@ -4,14 +4,15 @@
 // the view, marks one region across the plate and finds its crossings.
 // Every figure but the first is counted above the window's resident memory
 // before the image is opened (the libraries, the fonts):
-//   - open peak: the peak while the image is opened, the file reader's own
-//     image included;
+//   - open peak: the peak while the image is opened and the region marked
+//     (drawn as the editor draws it), the file reader's own image included;
 //   - shown: the resident memory afterwards, the plate on screen;
 //   - record: what the window's record holds: the picture, its pyramid and
 //     the layers; view: the reduced tiles the view keeps;
 //   - run peak: the peak over the run; run input: the 32-bit image the run
 //     reads, made for the run only; the rest of the run peak is the run's
-//     own working arrays and the image read again before the refinement.
+//     own working arrays and the image read again before the refinement;
+//   - after the run: the resident memory and the record once it is over.
 //
 //   qova-window-memory-bench [--sizes 16,64] [--colour] [--no-run]
 #include <sys/wait.h>
@@ -32,6 +33,7 @@
 #include "app/gui/qt_platform.h"
 #include "bench/bench_plate.h"
 #include "bench/bench_support.h"
+#include "editor/markers.h"
 
 namespace qova {
 namespace {
@@ -51,7 +53,8 @@ double StatusBytes(const char* field) {
 void ResetPeak() { std::ofstream("/proc/self/clear_refs") << "5"; }
 
 struct Row {
-  double before = 0, openPeak = 0, shown = 0, record = 0, view = 0, runPeak = 0, runInput = 0;
+  double before = 0, openPeak = 0, shown = 0, record = 0, view = 0;
+  double runPeak = 0, runInput = 0, afterRun = 0, recordAfterRun = 0;
   int points = 0;
 };
 
@@ -59,7 +62,13 @@ void Show(QApplication& app) {
   for (int i = 0; i < 3; ++i) app.processEvents();
 }
 
-// Opens, shows and runs in this process; the figures in bytes.
+// What the window's record holds of the image and its layers.
+double RecordBytes(const TVazeZududi_Form& form) {
+  return static_cast<double>(form.HeldImageBytes());
+}
+
+// Opens, marks the region as the editor draws it, shows and runs in this
+// process; the figures in bytes.
 Row Measure(QApplication& app, const std::string& image, const std::vector<QPointF>& region,
             bool run) {
   Row row;
@@ -73,22 +82,25 @@ Row Measure(QApplication& app, const std::string& image, const std::vector<QPoin
 
   row.before = StatusBytes("VmRSS");
   ResetPeak();
-  if (!form.OpenImageFromOutside(image)) std::fprintf(stderr, "cannot open %s\n", image.c_str());
+  form.OpenImageFromOutside(image);
+  std::vector<VT_Point> corners;
+  for (const QPointF& c : region) corners.emplace_back(c.x(), c.y());
+  form.AppendClosedRegion(corners);
+  RedrawOverlay(form);
   window.View()->ZoomToFit();
   Show(app);
   row.openPeak = StatusBytes("VmHWM");
   row.shown = StatusBytes("VmRSS");
-  row.record = static_cast<double>(form.HeldImageBytes());
+  row.record = RecordBytes(form);
   row.view = static_cast<double>(window.View()->Layers()->HeldBytes());
 
   if (run) {
-    std::vector<VT_Point> corners;
-    for (const QPointF& c : region) corners.emplace_back(c.x(), c.y());
-    form.AppendClosedRegion(corners);
     ResetPeak();
     form.N4Click();
     Show(app);
     row.runPeak = StatusBytes("VmHWM");
+    row.afterRun = StatusBytes("VmRSS");
+    row.recordAfterRun = RecordBytes(form);
     row.points = form.FoundPoints.Count();
     // The run's 32-bit input: the image's size at 4 bytes a pixel, let go
     // since.
@@ -117,7 +129,7 @@ std::string RenderPlateFile(int mp, bool colour, const fs::path& folder,
   const QImage written =
       bmp || colour ? plate.image : plate.image.convertToFormat(QImage::Format_Grayscale8);
   plate.image = QImage();
-  if (!written.save(QString::fromStdString(file.string()), bmp ? "BMP" : "PNG", bmp ? -1 : 10))
+  if (!written.save(QString::fromStdString(file.string()), bmp ? "BMP" : "PNG", bmp ? -1 : 90))
     std::fprintf(stderr, "cannot write %s\n", file.string().c_str());
   return file.string();
 }
@@ -153,7 +165,8 @@ int main(int argc, char** argv) {
               colour ? "24-bit colour" : "grey");
   std::printf(
       "| image | before opening, MB | open peak | shown | record | view | run peak | run input | "
-      "rest of the run peak | points |\n|---|---|---|---|---|---|---|---|---|---|\n");
+      "rest of the run peak | after the run | record after the run | points |\n"
+      "|---|---|---|---|---|---|---|---|---|---|---|---|\n");
   std::fflush(stdout);
   for (const int mp : sizes) {
     // Each size in a process of its own, so that its peak is its own.
@@ -163,6 +176,11 @@ int main(int argc, char** argv) {
       QApplication app(qtArgc, argv);
       std::vector<QPointF> region;
       const std::string file = qova::RenderPlateFile(mp, colour, folder, region);
+      // A file that could not be written would stop the window at its error box.
+      if (!qova::fs::exists(file) || qova::fs::file_size(file) == 0) {
+        std::printf("| %d MP | the plate could not be written |\n", mp);
+        std::_Exit(1);
+      }
       const qova::PlateParams params = qova::BenchPlateParams(mp);
       const double pixels = static_cast<double>(params.width) * params.height;
       const qova::Row r = qova::Measure(app, file, region, run);
@@ -171,12 +189,13 @@ int main(int argc, char** argv) {
         std::snprintf(text, sizeof text, "%.2f", bytes / pixels);
         return std::string(text);
       };
-      const double rest = r.runPeak - r.before - (r.shown - r.before) - r.runInput;
-      std::printf("| %d MP | %.0f | %s | %s | %s | %s | %s | %s | %s | %d |\n", mp, r.before / 1e6,
-                  cell(r.openPeak - r.before).c_str(), cell(r.shown - r.before).c_str(),
-                  cell(r.record).c_str(), cell(r.view).c_str(),
-                  run ? cell(r.runPeak - r.before).c_str() : "-",
-                  run ? cell(r.runInput).c_str() : "-", run ? cell(rest).c_str() : "-", r.points);
+      const double rest = r.runPeak - r.shown - r.runInput;
+      auto ran = [&](double bytes) { return run ? cell(bytes) : std::string("-"); };
+      std::printf("| %d MP | %.0f | %s | %s | %s | %s | %s | %s | %s | %s | %s | %d |\n", mp,
+                  r.before / 1e6, cell(r.openPeak - r.before).c_str(),
+                  cell(r.shown - r.before).c_str(), cell(r.record).c_str(), cell(r.view).c_str(),
+                  ran(r.runPeak - r.before).c_str(), ran(r.runInput).c_str(), ran(rest).c_str(),
+                  ran(r.afterRun - r.before).c_str(), ran(r.recordAfterRun).c_str(), r.points);
       std::fflush(stdout);
       qova::fs::remove(file);
       std::_Exit(0);

@@ -2,8 +2,8 @@
 // The plain twin of the layers drawn part by part: every drawing of a layer
 // painted in order into a bitmap of the whole image, as the window drew its
 // layers before they were kept as drawings (the cross and the line pixel by
-// pixel, the label with a painter on the whole bitmap, a grid line at the
-// rounded position of every step).
+// pixel, the label with a painter on the whole bitmap, a grid line by the
+// run's own DrawGridLines).
 
 #include <QCoreApplication>
 #include <QFont>
@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "core/procedures.h"
+#include "detect/validate_lines.h"
 #include "editor/shape_pixels.h"
 #include "state/compact_picture.h"
 #include "state/state_record.h"
@@ -87,20 +88,18 @@ inline void Label(QImage& image, const FontParams& params, int32_t cross, QRgb r
   painter.drawText(cell.left(), cell.top() + metrics.ascent(), text);
 }
 
-inline void GridLine(QImage& image, QRgb rgb, bool rows, double slope, double offset) {
-  const int steps = rows ? image.width() : image.height();
-  for (int32_t t = 0; t < steps; ++t) {
-    const double u = slope * t + offset;
-    if (!(std::fabs(u) < 2e9)) continue;
-    if (rows)
-      Set(image, t, RoundNearest(u), rgb);
-    else
-      Set(image, RoundNearest(u), t, rgb);
-  }
+// The run's grid line as the window drew it into its 32-bit picture.
+inline void GridLine(QImage& image, Color colour, bool rows, double slope, double offset) {
+  GridLines lines;
+  (rows ? lines.HorizontalLines : lines.VerticalLines).AddNew(slope, offset);
+  DrawGridLines(image, lines, colour, [] {});
 }
 
-// Every drawing painted in order over base.
-inline QImage Paint(QImage base, const ShapeList& drawings, const std::vector<FontParams>* fonts) {
+// Every drawing painted in order over base; grid lines by grid (the
+// overlay has none).
+using GridPainter = void (*)(QImage&, Color, bool, double, double);
+inline QImage Paint(QImage base, const ShapeList& drawings, const std::vector<FontParams>* fonts,
+                    GridPainter grid = nullptr) {
   for (const Shape& shape : drawings.Shapes()) {
     const QRgb rgb = ToQRgb(shape.colour);
     switch (shape.kind) {
@@ -114,7 +113,8 @@ inline QImage Paint(QImage base, const ShapeList& drawings, const std::vector<Fo
         break;
       case Shape::Kind::GridRow:
       case Shape::Kind::GridColumn:
-        GridLine(base, rgb, shape.kind == Shape::Kind::GridRow, shape.slope, shape.offset);
+        if (grid != nullptr)
+          grid(base, shape.colour, shape.kind == Shape::Kind::GridRow, shape.slope, shape.offset);
         break;
     }
   }
@@ -138,7 +138,7 @@ inline QImage WholePictureLayer(const StateRecord& s) {
   QImage base(picture.Width(), picture.Height(), QImage::Format_RGB32);
   for (int y = 0; y < base.height(); ++y)
     picture.ReadRow(y, 0, base.width(), reinterpret_cast<QRgb*>(base.scanLine(y)));
-  return bitmap_twin::Paint(base, s.Image1.drawings, nullptr);
+  return bitmap_twin::Paint(base, s.Image1.drawings, nullptr, &bitmap_twin::GridLine);
 }
 
 }  // namespace qova
