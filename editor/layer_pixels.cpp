@@ -31,17 +31,9 @@ std::vector<DrawnPixel> DrawnPixels(const ShapeList& drawings, const std::vector
     QRgb rgb;
   };
   std::vector<Hit> hits;
-  const QRect clip = area & QRect(QPoint(0, 0), image);
-  if (clip.isEmpty()) return {};
-  for (const uint32_t id : drawings.Meeting(clip)) {
-    const Shape& shape = drawings.Shapes()[id];
-    const LabelGlyphs* glyphs = nullptr;
-    if (shape.label != -1 && fonts != nullptr && shape.font < fonts->size())
-      glyphs = GlyphsOf((*fonts)[shape.font], shape.label);
-    ForEachShapePixel(shape, glyphs, image, clip, [&](int32_t x, int32_t y, QRgb rgb) {
-      hits.push_back({(uint64_t{static_cast<uint32_t>(y)} << 32) | static_cast<uint32_t>(x), rgb});
-    });
-  }
+  ForEachDrawnPixel(drawings, fonts, image, area, [&](int32_t x, int32_t y, QRgb rgb) {
+    hits.push_back({(uint64_t{static_cast<uint32_t>(y)} << 32) | static_cast<uint32_t>(x), rgb});
+  });
   // Equal places keep the order drawn: the last one wins.
   std::stable_sort(hits.begin(), hits.end(),
                    [](const Hit& a, const Hit& b) { return a.where < b.where; });

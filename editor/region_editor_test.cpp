@@ -444,19 +444,6 @@ QImage Shown(const StateRecord& s) {
   return OverlayPart(s, QRect(0, 0, std::max(1, s.ImageWidth), std::max(1, s.ImageHeight)));
 }
 
-// Where two overlays differ first, or "" when they do not.
-std::string FirstDifference(const QImage& a, const QImage& b) {
-  if (a.size() != b.size()) return "sizes differ";
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.pixel(x, y) != b.pixel(x, y)) {
-        std::ostringstream where;
-        where << "(" << x << ", " << y << ")";
-        return where.str();
-      }
-  return {};
-}
-
 // Two editors get the same presses, moves, releases, keys and settings
 // changes; one redraws only what each move changed, the other (its note of
 // the overlay dropped before every event) always redraws in full. After

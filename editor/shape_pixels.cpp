@@ -165,18 +165,10 @@ QRect ShapeBounds(const Shape& shape, const LabelGlyphs* glyphs, QSize image) {
 
 void PaintDrawings(const ShapeList& drawings, const std::vector<FontParams>* fonts, QSize image,
                    const QRect& part, QImage& out) {
-  const QRect clip = part & QRect(QPoint(0, 0), image);
-  if (clip.isEmpty()) return;
   const int left = part.left(), top = part.top();
-  for (const uint32_t id : drawings.Meeting(clip)) {
-    const Shape& shape = drawings.Shapes()[id];
-    const LabelGlyphs* glyphs = nullptr;
-    if (shape.label != -1 && fonts != nullptr && shape.font < fonts->size())
-      glyphs = GlyphsOf((*fonts)[shape.font], shape.label);
-    ForEachShapePixel(shape, glyphs, image, clip, [&](int32_t x, int32_t y, QRgb rgb) {
-      reinterpret_cast<QRgb*>(out.scanLine(y - top))[x - left] = rgb;
-    });
-  }
+  ForEachDrawnPixel(drawings, fonts, image, part, [&](int32_t x, int32_t y, QRgb rgb) {
+    reinterpret_cast<QRgb*>(out.scanLine(y - top))[x - left] = rgb;
+  });
 }
 
 }  // namespace qova

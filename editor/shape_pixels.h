@@ -151,6 +151,23 @@ void ForEachShapePixel(const Shape& shape, const LabelGlyphs* glyphs, QSize imag
   }
 }
 
+// Calls put(x, y, rgb) for every pixel inside area that the layer's
+// drawings set, drawing by drawing in the order drawn. fonts: the overlay's
+// label fonts (null: no labels).
+template <class Put>
+void ForEachDrawnPixel(const ShapeList& drawings, const std::vector<FontParams>* fonts, QSize image,
+                       const QRect& area, Put&& put) {
+  const QRect clip = area & QRect(QPoint(0, 0), image);
+  if (clip.isEmpty()) return;
+  for (const uint32_t id : drawings.Meeting(clip)) {
+    const Shape& shape = drawings.Shapes()[id];
+    const LabelGlyphs* glyphs = nullptr;
+    if (shape.label != -1 && fonts != nullptr && shape.font < fonts->size())
+      glyphs = GlyphsOf((*fonts)[shape.font], shape.label);
+    ForEachShapePixel(shape, glyphs, image, clip, put);
+  }
+}
+
 // Draws the layer's drawings that meet part into out (part-sized,
 // Format_RGB32, its pixel (0, 0) the image pixel part.topLeft()), in order.
 // fonts: the overlay's label fonts (null: no labels).

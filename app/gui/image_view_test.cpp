@@ -458,19 +458,6 @@ QImage View(const TVazeZududi_Form& form, const QImage& picture, const QImage& o
 
 }  // namespace today
 
-std::string FirstDifference(const QImage& a, const QImage& b) {
-  if (a.size() != b.size()) return "sizes differ";
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.pixel(x, y) != b.pixel(x, y)) {
-        std::ostringstream where;
-        where << "(" << x << ", " << y << "): " << std::hex << a.pixel(x, y) << " instead of "
-              << b.pixel(x, y);
-        return where.str();
-      }
-  return {};
-}
-
 // Random plates, grey and colour, with regions, labels, erasures, a run's
 // markers, fragment lines and grid lines: the view shows at every zoom, as a
 // whole and in any piece, what the rules give on the whole bitmaps, pixel for

@@ -13,6 +13,8 @@
 #include <QPainter>
 #include <algorithm>
 #include <cmath>
+#include <sstream>
+#include <string>
 #include <vector>
 
 #include "core/procedures.h"
@@ -139,6 +141,20 @@ inline QImage WholePictureLayer(const StateRecord& s) {
   for (int y = 0; y < base.height(); ++y)
     picture.ReadRow(y, 0, base.width(), reinterpret_cast<QRgb*>(base.scanLine(y)));
   return bitmap_twin::Paint(base, s.Image1.drawings, nullptr, &bitmap_twin::GridLine);
+}
+
+// Where two bitmaps differ first, with both colours, or "" when they do not.
+inline std::string FirstDifference(const QImage& a, const QImage& b) {
+  if (a.size() != b.size()) return "sizes differ";
+  for (int y = 0; y < a.height(); ++y)
+    for (int x = 0; x < a.width(); ++x)
+      if (a.pixel(x, y) != b.pixel(x, y)) {
+        std::ostringstream where;
+        where << "(" << x << ", " << y << "): " << std::hex << a.pixel(x, y) << " instead of "
+              << b.pixel(x, y);
+        return where.str();
+      }
+  return {};
 }
 
 }  // namespace qova
