@@ -8,6 +8,7 @@
 
 #include "app/form.h"
 #include "editor/layer_pixels.h"
+#include "editor/markers.h"
 #include "platform/scripted_platform.h"
 #include "tests/support/temp_folder.h"
 
@@ -248,6 +249,26 @@ TEST_F(OpenImageTest, TheOpeningGoesOnWhenTheSaveIsCancelled) {
   EXPECT_FALSE(form().ResultsSaved);
   // The points of the last run stay, not savable until the next run.
   EXPECT_EQ(form().FoundPoints.Count(), 1);
+}
+
+// The window keeps an opened image compact: a byte a pixel for a grey one,
+// three for a colour one, with its pyramid, and nothing of the image's size
+// at 32 bits; the overlay holds its drawings, not a bitmap.
+TEST_F(OpenImageTest, TheImageIsHeldCompactWithNoBitmapAt32Bits) {
+  const size_t pixels = size_t{320} * 240;
+  Open(WriteImage(dir_ / "grey.bmp", 320, 240, qRgb(90, 90, 90)));
+  ASSERT_TRUE(desktop.errors.empty());
+  AddSquareRegion(form());
+  RedrawOverlay(form());
+  EXPECT_EQ(form().SourceBitmap->Pixels().format(), QImage::Format_Grayscale8);
+  EXPECT_TRUE(form().RunImage.isNull());
+  EXPECT_LT(form().HeldImageBytes(), pixels * 6 / 5);
+
+  Open(WriteImage(dir_ / "colour.bmp", 320, 240, qRgb(90, 91, 90)));
+  EXPECT_EQ(form().SourceBitmap->Pixels().format(), QImage::Format_RGB888);
+  EXPECT_TRUE(form().RunImage.isNull());
+  EXPECT_LT(form().HeldImageBytes(), pixels * 36 / 10);
+  EXPECT_EQ(PicturePixel(form(), 319, 239), FromQRgb(qRgb(90, 91, 90)));
 }
 
 }  // namespace
