@@ -65,11 +65,19 @@ class TVazeZududi_Form : public StateRecord {
   // and nothing selected.
   void ResetRegions();
 
-  // Reads the open image again from its file. The file may have been
-  // replaced since it was opened: an image of another size would take every
-  // stage outside its arrays, so it raises instead. reuse: pixels the image
-  // may be read into (see Platform::ReadBitmap).
-  QImage ReadImageAgain(QImage reuse = QImage());
+  // --- The detection's input (app/run_input.cpp) ---------------------------
+  // The pixels the detection's stages read, at 32 bits (Format_RGB32), while
+  // a run works; null otherwise, so that the window holds the image only in
+  // its compact form.
+  QImage RunImage;
+  // Makes RunImage from SourceBitmap, row by row.
+  void MakeRunImage();
+  // Reads the open image again from its file into RunImage (into its pixels
+  // when it has them) and makes SourceBitmap the file's pixels; SourceBitmap
+  // is null when that fails. The file may have been replaced since it was
+  // opened: an image of another size would take every stage outside its
+  // arrays, so it raises instead.
+  void ReadImageAgain();
 
   // Runs one command or event; an error it does not handle itself is shown
   // with a stop icon and the caption "QOVA", and the program goes on.

@@ -6,6 +6,8 @@
 #include <filesystem>
 
 #include "core/qova_error.h"
+#include "editor/layer_pixels.h"
+#include "editor/markers.h"
 #include "platform/scripted_platform.h"
 #include "tests/support/temp_folder.h"
 
@@ -53,7 +55,7 @@ TEST_F(FreshFolder, ConstructionWithoutSettingsFileHoldsTheInitialValues) {
   EXPECT_EQ(form.ImageFileName, "");
   EXPECT_EQ(form.ImageWidth, 0);
   EXPECT_EQ(form.ImageHeight, 0);
-  EXPECT_TRUE(form.SourceBitmap.isNull());
+  EXPECT_EQ(form.SourceBitmap, nullptr);
   EXPECT_EQ(form.Regions.Length(), 0);
   EXPECT_EQ(form.FoundPoints.Count(), 0);
   EXPECT_TRUE(form.FoundPoints.OwnsItems());
@@ -118,7 +120,7 @@ TEST_F(FreshFolder, ResetRegionsDeletesRegionsAndClearsTheSelection) {
   auto region = std::make_unique<SearchRegion>(1);
   region->AddNew(10.0, 10.0);
   form.Regions.Append(std::move(region));
-  form.OverlayCanvas().setPixel(3, 3, qRgb(255, 0, 0));
+  OverlayLine(form, 255, 3, 3, 4, 3);
   form.SelectedRegion = 0;
   form.SelectedCorner = 0;
   form.RegionClosed = false;
@@ -128,7 +130,7 @@ TEST_F(FreshFolder, ResetRegionsDeletesRegionsAndClearsTheSelection) {
   EXPECT_TRUE(form.RegionClosed);
   EXPECT_EQ(form.SelectedRegion, -1);
   EXPECT_EQ(form.SelectedCorner, -1);
-  EXPECT_EQ(form.OverlayPixel(3, 3), kWhite);
+  EXPECT_EQ(OverlayPixel(form, 3, 3), kWhite);
 }
 
 TEST_F(FreshFolder, HelpAboutAndExitGoToTheDesktop) {

@@ -39,10 +39,11 @@ bool TVazeZududi_Form::OpenImageFromOutside(const std::string& path) {
 bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   // Everything that can fail on a bad or huge file happens before the first
   // field changes, so the image in use, its regions and settings survive.
-  QImage image;
+  std::shared_ptr<const CompactPicture> picture;
   try {
-    image = AsRgb32(Desktop.ReadBitmap(path));
+    const QImage image = AsRgb32(Desktop.ReadBitmap(path));
     if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
+    picture = CompactPicture::From(image);
   } catch (const std::bad_alloc&) {
     Desktop.ShowErrorBox(ErrorDisplayText("Недостаточно памяти для изображения " + path));
     return false;
@@ -51,9 +52,9 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
     return false;
   }
 
-  SourceBitmap = std::move(image);
-  ImageWidth = SourceBitmap.width();
-  ImageHeight = SourceBitmap.height();
+  SourceBitmap = std::move(picture);
+  ImageWidth = SourceBitmap->Width();
+  ImageHeight = SourceBitmap->Height();
   ResetRegions();
 
   ImageDir = std::filesystem::path(path).parent_path().string();
@@ -61,8 +62,8 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   ReadSettings(*this, SettingsPath);
   SetDialogFolder(ImageDir);
 
-  Image1 = SourceBitmap;  // shares the pixels until one of them is drawn on
-  ClearOverlay();         // white at the new size: wholly see-through
+  Image1.Show(SourceBitmap);
+  ClearOverlay();  // white at the new size: wholly see-through
   ImageFileName = path;
   Desktop.SetCaption(std::string(kMainCaption) + " - " + FileNameOf(path));
   ResultsSaved = false;

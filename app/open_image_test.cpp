@@ -7,6 +7,8 @@
 #include <fstream>
 
 #include "app/form.h"
+#include "editor/layer_pixels.h"
+#include "editor/markers.h"
 #include "platform/scripted_platform.h"
 #include "tests/support/temp_folder.h"
 
@@ -71,11 +73,12 @@ TEST_F(OpenImageTest, OpensTheImageWithAFreshEditingState) {
 
   EXPECT_EQ(form().ImageWidth, 5);
   EXPECT_EQ(form().ImageHeight, 3);
-  EXPECT_EQ(form().SourceBitmap.size(), QSize(5, 3));
-  EXPECT_EQ(form().SourceBitmap.pixel(4, 2), qRgb(200, 100, 50));
-  EXPECT_EQ(form().Image1, form().SourceBitmap);
-  EXPECT_EQ(form().OverlayCanvas().size(), QSize(5, 3));
-  EXPECT_EQ(form().OverlayPixel(4, 2), kWhite);
+  ASSERT_NE(form().SourceBitmap, nullptr);
+  EXPECT_EQ(form().SourceBitmap->Pixels().size(), QSize(5, 3));
+  EXPECT_EQ(form().SourceBitmap->Pixels().pixel(4, 2), qRgb(200, 100, 50));
+  EXPECT_EQ(form().Image1.picture, form().SourceBitmap);
+  EXPECT_TRUE(form().Image1.drawings.Empty());
+  EXPECT_EQ(OverlayPixel(form(), 4, 2), kWhite);
 
   EXPECT_EQ(form().ImageFileName, path);
   EXPECT_EQ(form().ImageDir, (dir_ / "images").string());
@@ -151,7 +154,7 @@ TEST_F(OpenImageTest, ACorruptFileChangesNothing) {
   Open(good);
   AddSquareRegion(form());
   form().CrossSize = 17;
-  const QImage before = form().SourceBitmap;
+  const auto before = form().SourceBitmap;
   const std::string caption = desktop.caption;
   WriteText(dir_ / "bad" / "broken.bmp", "");
   fs::create_directories(dir_ / "bad");
@@ -183,16 +186,15 @@ TEST_F(OpenImageTest, AOnePixelImageOpens) {
   EXPECT_TRUE(desktop.errors.empty());
   EXPECT_EQ(form().ImageWidth, 1);
   EXPECT_EQ(form().ImageHeight, 1);
-  EXPECT_EQ(form().Image1.size(), QSize(1, 1));
-  EXPECT_EQ(form().OverlayCanvas().size(), QSize(1, 1));
-  EXPECT_EQ(form().PicturePixel(0, 0), 1 | (2 << 8) | (3 << 16));
+  EXPECT_EQ(form().SourceBitmap->Pixels().size(), QSize(1, 1));
+  EXPECT_EQ(PicturePixel(form(), 0, 0), 1 | (2 << 8) | (3 << 16));
 }
 
 TEST_F(OpenImageTest, OtherImageFormatsOpenToo) {
   Open(WriteImage(dir_ / "plate.png", 3, 2, qRgb(9, 8, 7), "PNG"));
   EXPECT_TRUE(desktop.errors.empty());
-  EXPECT_EQ(form().SourceBitmap.format(), QImage::Format_RGB32);
-  EXPECT_EQ(form().SourceBitmap.pixel(2, 1), qRgb(9, 8, 7));
+  EXPECT_EQ(form().SourceBitmap->Pixels().format(), QImage::Format_RGB888);
+  EXPECT_EQ(form().SourceBitmap->Pixels().pixel(2, 1), qRgb(9, 8, 7));
 }
 
 TEST_F(OpenImageTest, TheUnsavedResultsQuestionComesBackAfterEachOpening) {
@@ -247,6 +249,26 @@ TEST_F(OpenImageTest, TheOpeningGoesOnWhenTheSaveIsCancelled) {
   EXPECT_FALSE(form().ResultsSaved);
   // The points of the last run stay, not savable until the next run.
   EXPECT_EQ(form().FoundPoints.Count(), 1);
+}
+
+// The window keeps an opened image compact: a byte a pixel for a grey one,
+// three for a colour one, with its pyramid, and nothing of the image's size
+// at 32 bits; the overlay holds its drawings, not a bitmap.
+TEST_F(OpenImageTest, TheImageIsHeldCompactWithNoBitmapAt32Bits) {
+  const size_t pixels = size_t{320} * 240;
+  Open(WriteImage(dir_ / "grey.bmp", 320, 240, qRgb(90, 90, 90)));
+  ASSERT_TRUE(desktop.errors.empty());
+  AddSquareRegion(form());
+  RedrawOverlay(form());
+  EXPECT_EQ(form().SourceBitmap->Pixels().format(), QImage::Format_Grayscale8);
+  EXPECT_TRUE(form().RunImage.isNull());
+  EXPECT_LT(form().HeldImageBytes(), pixels * 6 / 5);
+
+  Open(WriteImage(dir_ / "colour.bmp", 320, 240, qRgb(90, 91, 90)));
+  EXPECT_EQ(form().SourceBitmap->Pixels().format(), QImage::Format_RGB888);
+  EXPECT_TRUE(form().RunImage.isNull());
+  EXPECT_LT(form().HeldImageBytes(), pixels * 36 / 10);
+  EXPECT_EQ(PicturePixel(form(), 319, 239), FromQRgb(qRgb(90, 91, 90)));
 }
 
 }  // namespace

@@ -50,14 +50,6 @@ std::string PreciseSummary(const DetectionResult& result, char separator) {
 
 }  // namespace
 
-QImage TVazeZududi_Form::ReadImageAgain(QImage reuse) {
-  QImage image = AsRgb32(Desktop.ReadBitmap(ImageFileName, std::move(reuse)));
-  if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + ImageFileName);
-  if (image.width() != ImageWidth || image.height() != ImageHeight)
-    throw QovaError("Файл изображения " + ImageFileName + " изменился после открытия");
-  return image;
-}
-
 void TVazeZududi_Form::PrepareRun() {
   StageTimer timer(StageTimes, "PrepareRun");
   RunCompleted = false;  // the points are about to go
@@ -71,8 +63,9 @@ void TVazeZududi_Form::PrepareRun() {
   Fragments.SetLength(0);
   // A failed reload in an earlier run may have left no source image; the
   // stages read its pixels, so it must be there before they start.
-  if (SourceBitmap.width() != ImageWidth || SourceBitmap.height() != ImageHeight)
-    SourceBitmap = ReadImageAgain();
+  if (!SourceBitmap || SourceBitmap->Width() != ImageWidth || SourceBitmap->Height() != ImageHeight)
+    ReadImageAgain();
+  if (RunImage.isNull()) MakeRunImage();
 }
 
 void TVazeZududi_Form::KeepResults(DetectionResult& result) {
@@ -101,15 +94,16 @@ void TVazeZududi_Form::N4Click() {
   OverlayVisible = false;
   Desktop.Repaint();
   WindowObserver observer(*this);
-  // The stages read SourceBitmap through the reference while they work; the
+  // The stages read RunImage through the reference while they work; the
   // observer reads it again from the file (same size and format) before each
   // refinement, as the window always has.
-  DetectionResult result = DetectCrossings(SourceBitmap, Regions, Params(), observer);
+  DetectionResult result = DetectCrossings(RunImage, Regions, Params(), observer);
   KeepResults(result);
   if (!result.Completed()) {
     FailRun();
     return;
   }
+  RunImage = QImage();
   ResultsSaved = false;
   RunCompleted = true;
   UpdateActions();
@@ -125,15 +119,14 @@ void TVazeZududi_Form::FailRun() {
   // window would be left without a way to edit.
   std::string readError;
   try {
-    QImage image = ReadImageAgain();
-    SourceBitmap = QImage();
-    SourceBitmap = std::move(image);
-    Image1 = SourceBitmap;
+    ReadImageAgain();
+    Image1.Show(SourceBitmap);
   } catch (const std::bad_alloc&) {
     readError = "Out of memory";
   } catch (const std::exception& e) {
     readError = e.what();
   }
+  RunImage = QImage();
   OverlayVisible = true;
   RunCompleted = false;
   ResetRegions();

@@ -12,6 +12,7 @@
 
 #include "app/form.h"
 #include "core/procedures.h"
+#include "editor/layer_pixels.h"
 #include "editor/region_editor.h"
 #include "platform/scripted_platform.h"
 #include "synth/synthetic_plate.h"
@@ -62,6 +63,10 @@ class RunDriverTest : public testing::Test {
   void TearDown() override { form_.reset(); }
 
   TVazeZududi_Form& form() { return *form_; }
+  // The picture layer as the view draws it, whole.
+  QImage Picture() {
+    return PicturePart(form(), QRect(0, 0, form().ImageWidth, form().ImageHeight));
+  }
 
   // A region of cellsX × cellsY cells, closed as the editor closes one: the
   // find command becomes enabled.
@@ -91,14 +96,24 @@ class RunDriverTest : public testing::Test {
     }
   }
 
+  // The window holds the image compact: one byte a pixel for this grey
+  // plate, and its pyramid, and no 32-bit copy once the run is over.
+  void ExpectNoImageAt32Bits() {
+    EXPECT_TRUE(form().RunImage.isNull());
+    const size_t pixels = size_t{420} * 320;
+    EXPECT_EQ(form().SourceBitmap->Pixels().format(), QImage::Format_Grayscale8);
+    EXPECT_LT(form().HeldImageBytes(), pixels * 3 / 2);
+  }
+
   // The state a failed run leaves.
   void ExpectFailedRun() {
     ASSERT_FALSE(desktop.messages.empty());
     EXPECT_EQ(desktop.messages.back().text, kFailed);
     EXPECT_EQ(desktop.messages.back().caption, "Ошибка");
     EXPECT_EQ(desktop.messages.back().buttons, MsgButtons::Ok);
-    EXPECT_EQ(form().Image1, plate_.image) << "the unmarked image again";
-    EXPECT_EQ(form().SourceBitmap, plate_.image);
+    EXPECT_EQ(Picture(), plate_.image) << "the unmarked image again";
+    EXPECT_TRUE(form().SourceBitmap->SameAs(plate_.image));
+    ExpectNoImageAt32Bits();
     EXPECT_TRUE(form().OverlayVisible);
     EXPECT_EQ(form().Regions.Length(), 0);
     EXPECT_TRUE(form().RegionClosed);
@@ -139,8 +154,8 @@ TEST_F(RunDriverTest, OneRegionRunsWithoutAQuestionAndDrawsTheMarkers) {
   EXPECT_EQ(desktop.busyCount, 1);
   // Every point is marked in the picture, at its rounded position.
   for (const QPointF& p : Points())
-    EXPECT_EQ(form().PicturePixel(static_cast<int>(std::lround(p.x())),
-                                  static_cast<int>(std::lround(p.y()))),
+    EXPECT_EQ(PicturePixel(form(), static_cast<int>(std::lround(p.x())),
+                           static_cast<int>(std::lround(p.y()))),
               form().PassiveColor);
   EXPECT_EQ(form().MessForm.ListBox1.size(), 4u);
   EXPECT_EQ(form().MessForm.ListBox1[0], kMeanLabel);
@@ -200,7 +215,7 @@ TEST_F(RunDriverTest, StepModeShowsEveryPictureAndCancelAfterTheScansFailsTheRun
   const auto corners = AddRegion(1, 1, 3, 3);
   QImage shownWithStatistics;
   desktop.dialogActions.push_back([&](ModalDialog& d) {
-    shownWithStatistics = form().Image1;
+    shownWithStatistics = Picture();
     EXPECT_EQ(static_cast<TMessForm&>(d).ListBox1.size(), 4u);
     EXPECT_TRUE(desktop.busy) << "the run is still working";
     static_cast<TMessForm&>(d).OKClick();
@@ -236,7 +251,8 @@ TEST_F(RunDriverTest, StepModeConfirmedThroughoutCompletes) {
   ExpectCrossings(Points(), CrossingsInside(plate_, corners));
   EXPECT_TRUE(form().SaveEnabled);
   // The markers are drawn on the image as read again, not on the binary picture.
-  EXPECT_EQ(form().SourceBitmap, plate_.image);
+  EXPECT_TRUE(form().SourceBitmap->SameAs(plate_.image));
+  EXPECT_EQ(Picture().pixel(0, 0), plate_.image.pixel(0, 0));
 }
 
 TEST_F(RunDriverTest, CancelInTheStatisticsWindowFailsTheRun) {
@@ -278,7 +294,7 @@ TEST_F(RunDriverTest, ThePreciseStageMarksWhatItAddedAndReportsTheRun) {
   EXPECT_TRUE(desktop.messages.empty()) << desktop.messages.front().text;
   ExpectCrossings(Points(), CrossingsInside(plate_, corners));
   const VT_Point* first = form().FoundPoints.Get(0);
-  EXPECT_EQ(form().PicturePixel(RoundNearest(first->x) + 5, RoundNearest(first->y)),
+  EXPECT_EQ(PicturePixel(form(), RoundNearest(first->x) + 5, RoundNearest(first->y)),
             form().ActiveColor);
   const std::string& report = desktop.statusText[kRunPanel];
   EXPECT_EQ(report.rfind("Точный режим: 9 точек, медиана σ 0,0", 0), 0u) << report;
@@ -291,8 +307,8 @@ TEST_F(RunDriverTest, ThePreciseStageMarksWhatItAddedAndReportsTheRun) {
   form().FragmentationWidth = form().FragmentationHeight = -1;
   AddRegion(1, 1, 3, 3);
   form().N4Click();
-  EXPECT_EQ(form().PicturePixel(RoundNearest(form().FoundPoints.Get(0)->x) + 5,
-                                RoundNearest(form().FoundPoints.Get(0)->y)),
+  EXPECT_EQ(PicturePixel(form(), RoundNearest(form().FoundPoints.Get(0)->x) + 5,
+                         RoundNearest(form().FoundPoints.Get(0)->y)),
             form().PassiveColor);
   EXPECT_EQ(desktop.statusText[kRunPanel], "");
 }
@@ -389,11 +405,12 @@ TEST_F(RunDriverTest, ARepeatedRunGivesTheSamePoints) {
   AddRegion(1, 1, 4, 4);
   form().N4Click();
   const auto first = Points();
-  const QImage picture = form().Image1;
+  const QImage picture = Picture();
   ASSERT_FALSE(first.empty());
   form().N4Click();
   EXPECT_EQ(Points(), first);  // bit for bit
-  EXPECT_EQ(form().Image1, picture);
+  EXPECT_EQ(Picture(), picture);
+  ExpectNoImageAt32Bits();
   EXPECT_TRUE(desktop.messages.empty());
 }
 
@@ -438,7 +455,7 @@ TEST_F(RunDriverTest, AnImageFileReplacedByAnotherSizeFailsTheRun) {
   EXPECT_TRUE(form().OverlayVisible);
   ASSERT_EQ(desktop.errors.size(), 1u) << "the image cannot be shown again";
   // The stages never see a bitmap of another size than the image's.
-  EXPECT_TRUE(form().SourceBitmap.isNull() || form().SourceBitmap.size() == QSize(420, 320));
+  EXPECT_TRUE(!form().SourceBitmap || form().SourceBitmap->Pixels().size() == QSize(420, 320));
 
   // Another run on the changed file fails the same way, before any stage.
   AddRegion(1, 1, 3, 3);
@@ -446,7 +463,7 @@ TEST_F(RunDriverTest, AnImageFileReplacedByAnotherSizeFailsTheRun) {
   EXPECT_EQ(desktop.messages.size(), 2u);
   EXPECT_EQ(desktop.errors.size(), 2u);
   EXPECT_EQ(form().FoundPoints.Count(), 0);
-  EXPECT_TRUE(form().SourceBitmap.isNull() || form().SourceBitmap.size() == QSize(420, 320));
+  EXPECT_TRUE(!form().SourceBitmap || form().SourceBitmap->Pixels().size() == QSize(420, 320));
 }
 
 TEST_F(RunDriverTest, AnImageFileRemovedDuringTheRunFailsItWithTheReadError) {

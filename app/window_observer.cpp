@@ -1,46 +1,19 @@
 #include "app/window_observer.h"
 
-#include <cstring>
 #include <utility>
 
 #include "app/form.h"
 #include "core/checked_math.h"
 #include "core/procedures.h"
-#include "detect/validate_lines.h"
 #include "editor/markers.h"
 #include "run/run_messages.h"
 
 namespace qova {
 
-namespace {
-
-// The picture layer gets the source image. The markers drawn next need a
-// picture of its own: when the layer already owns pixels of the same size
-// (the image as opened, before it was read again), they are overwritten in
-// place, which costs a copy into memory already in use instead of a whole
-// scan's worth of fresh pages; otherwise the picture shares the source until
-// the first marker gives it its own.
-void ShowSourceImage(TVazeZududi_Form& f) {
-  QImage& picture = f.Image1;
-  const QImage& source = f.SourceBitmap;
-  if (picture.isDetached() && picture.size() == source.size() &&
-      picture.format() == source.format() && picture.bytesPerLine() == source.bytesPerLine() &&
-      !source.isNull()) {
-    const size_t rowBytes = static_cast<size_t>(source.bytesPerLine());
-    for (int y = 0; y < source.height(); ++y)
-      std::memcpy(picture.scanLine(y), source.constScanLine(y), rowBytes);
-  } else {
-    picture = source;
-  }
-}
-
-}  // namespace
-
-void WindowObserver::ShowPicture(const QImage& picture) {
-  f_.Image1 = picture;
+void WindowObserver::ShowPicture(std::shared_ptr<const PictureSource> picture) {
+  f_.Image1.Show(std::move(picture));
   f_.Desktop.Repaint();
 }
-
 void WindowObserver::ShowMarker(int32_t x, int32_t y) {
   DrawPictureMarker(f_, f_.PassiveColor, x, y);
   f_.Desktop.Repaint();  // so that each point shows as soon as it is found
@@ -58,8 +31,19 @@ void WindowObserver::ShowFragments(const RegionList& fragments) {
   f_.Desktop.Repaint();
 }
 
+// Every line across the whole picture, shown as soon as it is drawn.
 void WindowObserver::ShowLines(const GridLines& lines) {
-  DrawGridLines(f_.Image1, lines, f_.PassiveColor, [this] { f_.Desktop.Repaint(); });
+  if (!f_.Image1.picture) return;
+  for (int32_t k = 0; k < lines.HorizontalLines.Count(); ++k) {
+    const VT_Point* line = lines.HorizontalLines.Get(k);
+    PictureGridLine(f_, f_.PassiveColor, true, line->x, line->y);
+    f_.Desktop.Repaint();
+  }
+  for (int32_t k = 0; k < lines.VerticalLines.Count(); ++k) {
+    const VT_Point* line = lines.VerticalLines.Get(k);
+    PictureGridLine(f_, f_.PassiveColor, false, line->x, line->y);
+    f_.Desktop.Repaint();
+  }
 }
 
 bool WindowObserver::ShowStatistics(const std::vector<std::string>& lines) {
@@ -85,14 +69,11 @@ void WindowObserver::Report(StageError error) {
   f_.Desktop.MessageBox(StageErrorText(error), kErrorCaption, MsgButtons::Ok);
 }
 
-// The image is read again from its file before each refinement, and shown.
-// The old copy is read over where nothing else shares it, and is let go
-// otherwise before the new one is made, so that two images of the whole
-// scan are never held at once.
+// The image is read again from its file before each refinement (the run
+// reads it from then on), and shown without the drawings of step mode.
 void WindowObserver::RefinementStarts() {
-  Timed(f_.StageTimes, "Read image again",
-        [&] { f_.SourceBitmap = f_.ReadImageAgain(std::exchange(f_.SourceBitmap, QImage())); });
-  ShowSourceImage(f_);
+  Timed(f_.StageTimes, "Read image again", [&] { f_.ReadImageAgain(); });
+  f_.Image1.Show(f_.SourceBitmap);
   f_.Desktop.Repaint();
 }
 

@@ -14,7 +14,7 @@ class WindowObserver : public RunObserver {
  public:
   explicit WindowObserver(TVazeZududi_Form& form) : f_(form) {}
 
-  void ShowPicture(const QImage& picture) override;
+  void ShowPicture(std::shared_ptr<const PictureSource> picture) override;
   void ShowMarker(int32_t x, int32_t y) override;
   void ShowFragments(const RegionList& fragments) override;
   void ShowLines(const GridLines& lines) override;

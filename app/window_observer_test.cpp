@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "app/form.h"
+#include "editor/layer_pixels.h"
 #include "platform/scripted_platform.h"
 #include "tests/support/regions.h"
 #include "tests/support/temp_folder.h"
@@ -37,35 +38,50 @@ TEST_F(WindowObserverTest, FragmentOutlinesFollowTheTruncatedCorners) {
   const int repaints = desktop.repaints;
   observer.ShowFragments(fragments);
   EXPECT_EQ(desktop.repaints, repaints + 1);
-  EXPECT_EQ(form.PicturePixel(60, 20), 255);  // the shared edge at x = trunc(60.55)
-  EXPECT_EQ(form.PicturePixel(10, 30), 255);
-  EXPECT_EQ(form.PicturePixel(110, 30), 255);
-  EXPECT_EQ(form.PicturePixel(30, 10), 255);
-  EXPECT_EQ(form.PicturePixel(35, 22), kWhite);  // inside a fragment
-  EXPECT_EQ(form.PicturePixel(61, 20), kWhite);
+  EXPECT_EQ(PicturePixel(form, 60, 20), 255);  // the shared edge at x = trunc(60.55)
+  EXPECT_EQ(PicturePixel(form, 10, 30), 255);
+  EXPECT_EQ(PicturePixel(form, 110, 30), 255);
+  EXPECT_EQ(PicturePixel(form, 30, 10), 255);
+  EXPECT_EQ(PicturePixel(form, 35, 22), kWhite);  // inside a fragment
+  EXPECT_EQ(PicturePixel(form, 61, 20), kWhite);
   // The image itself is not drawn on.
-  EXPECT_EQ(form.SourceBitmap.pixel(60, 20), qRgb(255, 255, 255));
+  EXPECT_EQ(form.SourceBitmap->Pixels().pixel(60, 20), qRgb(255, 255, 255));
 }
 
 TEST_F(WindowObserverTest, BeforeRefinementTheImageIsReadAgainAndShownInPlace) {
   // The binary picture of step mode, and a marker drawn on it.
   QImage binary(130, 80, QImage::Format_RGB32);
   binary.fill(Qt::black);
-  observer.ShowPicture(binary);
+  observer.ShowPicture(CompactPicture::From(binary));
   observer.ShowMarker(50, 40);
-  EXPECT_EQ(form.PicturePixel(50, 40), 255);
-  const uchar* pixels = form.Image1.constBits();
+  EXPECT_EQ(PicturePixel(form, 50, 40), 255);
+  EXPECT_EQ(PicturePixel(form, 55, 45), kBlack);
+  const auto opened = form.SourceBitmap;
 
   observer.RefinementStarts();
-  // The picture owned pixels of the image's size: they now hold the image.
-  EXPECT_EQ(form.Image1.constBits(), pixels);
-  EXPECT_EQ(form.PicturePixel(50, 40), kWhite);
-  EXPECT_EQ(form.Image1, form.SourceBitmap);
+  // The file's pixels have not changed: the picture (and its pyramid) stays.
+  EXPECT_EQ(form.SourceBitmap, opened);
+  EXPECT_EQ(form.Image1.picture, form.SourceBitmap);
+  EXPECT_TRUE(form.Image1.drawings.Empty());
+  EXPECT_EQ(PicturePixel(form, 50, 40), kWhite);
+  // The run reads the file's pixels at 32 bits from now on.
+  EXPECT_TRUE(form.SourceBitmap->SameAs(form.RunImage));
 
   // A picture of another size is replaced by the image.
-  observer.ShowPicture(QImage(20, 10, QImage::Format_RGB32));
+  QImage small(20, 10, QImage::Format_RGB32);
+  small.fill(Qt::black);
+  observer.ShowPicture(CompactPicture::From(small));
   observer.RefinementStarts();
-  EXPECT_EQ(form.Image1, form.SourceBitmap);
+  EXPECT_EQ(form.Image1.picture, form.SourceBitmap);
+
+  // A file whose pixels changed gives a new picture.
+  QImage grey(130, 80, QImage::Format_RGB32);
+  grey.fill(qRgb(40, 40, 40));
+  ASSERT_TRUE(grey.save(QString::fromStdString(form.ImageFileName), "BMP"));
+  observer.RefinementStarts();
+  EXPECT_NE(form.SourceBitmap, opened);
+  EXPECT_EQ(form.SourceBitmap->Pixels().format(), QImage::Format_Grayscale8);
+  EXPECT_EQ(PicturePixel(form, 3, 3), FromQRgb(qRgb(40, 40, 40)));
 
   // A file that changed its size since it was opened raises.
   QImage other(20, 10, QImage::Format_RGB32);

@@ -127,7 +127,8 @@ SizeResult BenchOneSize(int megapixels, int runs, const std::string& detect, boo
       r.runs.push_back(Seconds(start));
       for (const auto& [stage, s] : clock.Seconds()) r.stages[stage].push_back(s);
       r.points = form.FoundPoints.Count();
-      r.streams.push_back(StreamingPass(form.SourceBitmap, stream));
+      // The reference pass reads the image at 32 bits, as the stages do.
+      r.streams.push_back(StreamingPass(form.SourceBitmap->ToRgb32(), stream));
     }
   }
   fs::remove(image);

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "binarize/region_pixels.h"
+#include "binarize/step_pictures.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
 #include "tests/support/regions.h"
@@ -572,6 +573,47 @@ TEST(BinaryImage, PaintsTheMaskOfTheBoxWhiteOnBlack) {
   const QImage larger =
       BinaryImage(run.work.BinaryMask, *MakeRegion({{0, 0}, {40, 0}, {40, 25}, {0, 25}}), 40, 25);
   EXPECT_EQ(larger.pixel(35, 22) & 0xFFFFFF, 0u);
+}
+
+// Step mode's pictures drawn part by part show what the whole pictures
+// showed: the binary image BinaryImage paints, the gradient as 32 bits.
+TEST(StepPictures, ShowWhatTheWholePicturesShowed) {
+  RunState run(RandomImage(30, 20, 5));
+  for (int x = 0; x < 30; ++x)
+    for (int y = 0; y < 20; ++y)
+      run.work.BinaryMask[x][y] = static_cast<uint8_t>((x * y + x) % 3 == 0);
+  std::vector<std::unique_ptr<SearchRegion>> regions;
+  regions.push_back(MakeRegion({{5, 5}, {15, 5}, {15, 12}, {5, 12}}));
+  regions.push_back(MakeRegion({{-4, -3}, {40, 0}, {40, 25}, {0, 25}}));
+  regions.push_back(MakeRegion({{28.6, 18.2}, {29.9, 18.1}, {29.5, 19.9}, {28.1, 19.2}}));
+  for (const auto& region : regions) {
+    for (const QSize size : {QSize(30, 20), QSize(40, 25)}) {
+      const QImage whole = BinaryImage(run.work.BinaryMask, *region, size.width(), size.height());
+      const auto picture = BinaryPicture(run.work.BinaryMask, *region, size.width(), size.height());
+      ASSERT_EQ(picture->Width(), size.width());
+      ASSERT_EQ(picture->Height(), size.height());
+      for (int y = 0; y < size.height(); ++y)
+        for (int x0 = 0; x0 < size.width(); x0 += 7) {
+          const int n = std::min(7, size.width() - x0);
+          QRgb row[7];
+          picture->ReadRow(y, x0, n, row);
+          for (int i = 0; i < n; ++i)
+            ASSERT_EQ(row[i], whole.pixel(x0 + i, y)) << x0 + i << "," << y;
+        }
+      EXPECT_LE(picture->HeldBytes(), size_t{30} * 20 / 8 + 8);
+    }
+  }
+  QImage grey(9, 4, QImage::Format_Grayscale8);
+  for (int y = 0; y < 4; ++y)
+    for (int x = 0; x < 9; ++x) grey.scanLine(y)[x] = static_cast<uchar>(x * 29 + y);
+  const auto gradient = GradientPicture(grey);
+  const QImage rgb = grey.convertToFormat(QImage::Format_RGB32);
+  QRgb row[9];
+  for (int y = 0; y < 4; ++y) {
+    gradient->ReadRow(y, 0, 9, row);
+    for (int x = 0; x < 9; ++x) EXPECT_EQ(row[x], rgb.pixel(x, y));
+  }
+  EXPECT_EQ(gradient->HeldBytes(), static_cast<size_t>(grey.sizeInBytes()));  // shared, not copied
 }
 
 }  // namespace

@@ -1,5 +1,7 @@
 #pragma once
-// The cross markers of both layers and the full redraw of the overlay.
+// The cross markers and lines of both layers and the full redraw of the
+// overlay. Each drawing is kept on its layer as a shape (state/layers.h);
+// the view draws the shapes over the part it shows.
 
 #include <QRect>
 #include <QRegion>
@@ -28,15 +30,20 @@ void OverlayLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1
 // A one-pixel line in the picture layer, the end point not drawn.
 void PictureLine(StateRecord& s, Color color, int32_t x0, int32_t y0, int32_t x1, int32_t y1);
 
+// A grid line across the whole picture layer: the pixel at the rounded
+// y = slope·x + offset of every column x (rows), or at the rounded
+// x = slope·y + offset of every row y.
+void PictureGridLine(StateRecord& s, Color color, bool rows, double slope, double offset);
+
 // Clears the overlay and draws every region: numbered corner markers and the
 // closed outline.
 void RedrawOverlay(StateRecord& s);
 
-// The same pixels as RedrawOverlay, redrawing only what can have changed since
-// the last full redraw: the markers and edges of corners that moved, and what
-// was drawn on top since. Returns the image pixels it redrew; nullopt when it
-// cannot tell what changed (a region or corner added or removed, new marker
-// settings, the overlay changed elsewhere), and then it drew nothing.
+// The same as RedrawOverlay, and the image pixels whose colour it can have
+// changed since the last full redraw: the markers and edges of corners that
+// moved, and what was drawn on top since. nullopt when it cannot tell what
+// changed (a region or corner added or removed, new marker settings, the
+// overlay changed elsewhere), and then it drew nothing.
 std::optional<QRegion> RedrawOverlayChanges(StateRecord& s);
 
 // The image pixels drawn on the overlay since its last full or partial

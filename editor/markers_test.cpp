@@ -8,6 +8,7 @@
 #include <utility>
 #include <vector>
 
+#include "editor/layer_pixels.h"
 #include "platform/scripted_platform.h"
 
 namespace qova {
@@ -22,10 +23,15 @@ using Pixel = std::pair<int, int>;
 // Every pixel of the overlay that is not see-through.
 std::set<Pixel> DrawnPixels(const StateRecord& s) {
   std::set<Pixel> drawn;
+  const QImage overlay = OverlayPart(s, QRect(0, 0, s.ImageWidth, s.ImageHeight));
   for (int y = 0; y < s.ImageHeight; ++y)
     for (int x = 0; x < s.ImageWidth; ++x)
-      if (s.OverlayPixel(x, y) != kWhite) drawn.insert({x, y});
+      if (FromQRgb(overlay.pixel(x, y)) != kWhite) drawn.insert({x, y});
   return drawn;
+}
+
+QImage WholePicture(const StateRecord& s) {
+  return PicturePart(s, QRect(0, 0, s.ImageWidth, s.ImageHeight));
 }
 
 bool OverlayBlank(const StateRecord& s) { return DrawnPixels(s).empty(); }
@@ -37,8 +43,9 @@ class Layers : public ::testing::Test {
   void Open(int w, int h) {
     s.ImageWidth = w;
     s.ImageHeight = h;
-    s.Image1 = QImage(w, h, QImage::Format_RGB32);
-    s.Image1.fill(qRgb(128, 128, 128));
+    QImage grey(w, h, QImage::Format_RGB32);
+    grey.fill(qRgb(128, 128, 128));
+    s.Image1.Show(CompactPicture::From(grey));
     s.ClearOverlay();
   }
 
@@ -61,22 +68,23 @@ TEST_F(Layers, OverlayCrossReachesCrossSizeBeforeAndCrossSizeMinusOneAfter) {
   for (int x = 88; x <= 111; ++x) expected.insert({x, 50});
   for (int y = 38; y <= 61; ++y) expected.insert({100, y});
   EXPECT_EQ(DrawnPixels(s), expected);
-  EXPECT_EQ(s.OverlayPixel(88, 50), kRed);
-  EXPECT_EQ(s.OverlayPixel(100, 61), kRed);
+  EXPECT_EQ(OverlayPixel(s, 88, 50), kRed);
+  EXPECT_EQ(OverlayPixel(s, 100, 61), kRed);
 }
 
 TEST_F(Layers, PictureCrossHasTheSameArmsAndNoLabel) {
   s.CrossSize = 12;
-  const QImage before = s.Image1;
+  const QImage before = WholePicture(s);
   DrawPictureMarker(s, kBlue, 100, 50);
+  const QImage after = WholePicture(s);
   int changed = 0;
   for (int y = 0; y < 200; ++y)
     for (int x = 0; x < 200; ++x)
-      if (s.Image1.pixel(x, y) != before.pixel(x, y)) {
+      if (after.pixel(x, y) != before.pixel(x, y)) {
         ++changed;
         EXPECT_TRUE((y == 50 && x >= 88 && x <= 111) || (x == 100 && y >= 38 && y <= 61))
             << x << "," << y;
-        EXPECT_EQ(s.PicturePixel(x, y), kBlue);
+        EXPECT_EQ(PicturePixel(s, x, y), kBlue);
       }
   EXPECT_EQ(changed, 24 + 24 - 1);
   EXPECT_TRUE(OverlayBlank(s));
@@ -97,8 +105,8 @@ TEST_F(Layers, CrossesAtAndBeyondTheBorderAreClipped) {
   for (auto p : DrawnPixels(s))
     if (p.first == 0 || p.second == 0) arms.insert(p);
   EXPECT_EQ(arms, expected);
-  EXPECT_EQ(s.PicturePixel(11, 0), kRed);
-  EXPECT_EQ(s.PicturePixel(12, 0), FromQRgb(qRgb(128, 128, 128)));
+  EXPECT_EQ(PicturePixel(s, 11, 0), kRed);
+  EXPECT_EQ(PicturePixel(s, 12, 0), FromQRgb(qRgb(128, 128, 128)));
 
   // Far outside, in every direction and at the ends of the int range.
   s.ClearOverlay();
@@ -124,15 +132,15 @@ TEST_F(Layers, NothingIsDrawnBeforeAnImageIsOpen) {
   DrawPictureMarker(blank, kRed, 5, 5);
   OverlayLine(blank, kRed, 0, 0, 10, 10);
   RedrawOverlay(blank);
-  EXPECT_TRUE(blank.CrossImage1.isNull());
-  EXPECT_TRUE(blank.Image1.isNull());
+  EXPECT_TRUE(blank.CrossImage1.drawings.Empty());
+  EXPECT_TRUE(blank.Image1.drawings.Empty());
 }
 
 // --- The label ---------------------------------------------------------------
 
 TEST_F(Layers, LabelCellStartsTenRightAndCrossSizeMinusTenDown) {
   s.CrossSize = 12;
-  s.OverlayCanvas().fill(qRgb(0, 0, 0));  // black, to see the white cell
+  for (int y = 30; y < 90; ++y) OverlayLine(s, kBlack, 80, y, 160, y);  // to see the white cell
   DrawOverlayMarker(s, kRed, 100, 50, 7);
   const auto cell = LabelCell(s, 100, 50, 7);
   ASSERT_TRUE(cell.has_value());
@@ -142,16 +150,16 @@ TEST_F(Layers, LabelCellStartsTenRightAndCrossSizeMinusTenDown) {
   int glyph = 0;
   for (int y = cell->top(); y <= cell->bottom(); ++y)
     for (int x = cell->left(); x <= cell->right(); ++x) {
-      const Color c = s.OverlayPixel(x, y);
+      const Color c = OverlayPixel(s, x, y);
       EXPECT_TRUE(c == kWhite || c == kRed) << x << "," << y << ": " << c;  // no smoothing
       glyph += c == kRed;
     }
   EXPECT_GT(glyph, 3);
   // Outside the cell and the arms the overlay is as it was.
-  EXPECT_EQ(s.OverlayPixel(109, 52), kBlack);
-  EXPECT_EQ(s.OverlayPixel(110, 51), kBlack);
-  EXPECT_EQ(s.OverlayPixel(cell->right() + 1, 55), kBlack);
-  EXPECT_EQ(s.OverlayPixel(112, cell->bottom() + 1), kBlack);
+  EXPECT_EQ(OverlayPixel(s, 109, 52), kBlack);
+  EXPECT_EQ(OverlayPixel(s, 110, 51), kBlack);
+  EXPECT_EQ(OverlayPixel(s, cell->right() + 1, 55), kBlack);
+  EXPECT_EQ(OverlayPixel(s, 112, cell->bottom() + 1), kBlack);
   // The font keeps the colour of the last labelled marker; unlabelled ones
   // leave it alone.
   EXPECT_EQ(s.IndexFont.Color, kRed);
@@ -260,9 +268,9 @@ TEST_F(Layers, LinesAreClippedToTheBitmap) {
 
 TEST_F(Layers, PictureLineDrawsIntoThePicture) {
   PictureLine(s, kGreen, 3, 3, 6, 3);
-  EXPECT_EQ(s.PicturePixel(3, 3), kGreen);
-  EXPECT_EQ(s.PicturePixel(5, 3), kGreen);
-  EXPECT_NE(s.PicturePixel(6, 3), kGreen);
+  EXPECT_EQ(PicturePixel(s, 3, 3), kGreen);
+  EXPECT_EQ(PicturePixel(s, 5, 3), kGreen);
+  EXPECT_NE(PicturePixel(s, 6, 3), kGreen);
   EXPECT_TRUE(OverlayBlank(s));
 }
 
@@ -277,14 +285,13 @@ QImage MarkerAlone(const StateRecord& like, int x, int y, int label, QRect cell)
   one.CrossSize = like.CrossSize;
   one.IndexFont = like.IndexFont;
   DrawOverlayMarker(one, like.PassiveColor, x, y, label);
-  return one.OverlayCanvas().copy(cell);
+  return OverlayPart(one, cell);
 }
 
 void ExpectLabel(const StateRecord& s, int x, int y, int label) {
   const auto cell = LabelCell(s, x, y, label);
   ASSERT_TRUE(cell.has_value());
-  EXPECT_EQ(const_cast<StateRecord&>(s).OverlayCanvas().copy(*cell),
-            MarkerAlone(s, x, y, label, *cell))
+  EXPECT_EQ(OverlayPart(s, *cell), MarkerAlone(s, x, y, label, *cell))
       << "label " << label << " at " << x << "," << y;
 }
 
@@ -293,7 +300,7 @@ TEST_F(Layers, RedrawWithNoRegionsLeavesTheOverlaySeeThrough) {
   OverlayLine(s, kRed, 0, 0, 199, 199);
   RedrawOverlay(s);
   EXPECT_TRUE(OverlayBlank(s));
-  EXPECT_TRUE(s.CrossImage1.isNull());  // blank holds no pixels
+  EXPECT_TRUE(s.CrossImage1.drawings.Empty());  // blank holds no drawings
 }
 
 TEST_F(Layers, RedrawShowsARegionClosedEvenWhileUnderConstruction) {
@@ -304,10 +311,10 @@ TEST_F(Layers, RedrawShowsARegionClosedEvenWhileUnderConstruction) {
   ExpectLabel(s, 50, 50, 1);
   ExpectLabel(s, 150, 50, 2);
   ExpectLabel(s, 100, 150, 3);
-  EXPECT_EQ(s.OverlayPixel(75, 50), kBlue);    // A–B
-  EXPECT_EQ(s.OverlayPixel(125, 100), kBlue);  // B–C
-  EXPECT_EQ(s.OverlayPixel(75, 100), kBlue);   // C–A, the closing edge
-  EXPECT_EQ(s.OverlayPixel(100, 100), kWhite);
+  EXPECT_EQ(OverlayPixel(s, 75, 50), kBlue);    // A–B
+  EXPECT_EQ(OverlayPixel(s, 125, 100), kBlue);  // B–C
+  EXPECT_EQ(OverlayPixel(s, 75, 100), kBlue);   // C–A, the closing edge
+  EXPECT_EQ(OverlayPixel(s, 100, 100), kWhite);
   EXPECT_EQ(s.IndexFont.Color, kBlue);
 }
 
@@ -323,8 +330,8 @@ TEST_F(Layers, EachRegionIsNumberedFromOne) {
   ExpectLabel(s, 100, 170, 3);
   ExpectLabel(s, 30, 170, 1);
   // A one-corner region shows only its marker.
-  EXPECT_EQ(s.OverlayPixel(30, 170), s.PassiveColor);
-  EXPECT_EQ(s.OverlayPixel(30 + 12, 170), kWhite);
+  EXPECT_EQ(OverlayPixel(s, 30, 170), s.PassiveColor);
+  EXPECT_EQ(OverlayPixel(s, 30 + 12, 170), kWhite);
 }
 
 TEST_F(Layers, RedrawRecoloursOutlinesButNotFoundPointMarkers) {
@@ -333,9 +340,9 @@ TEST_F(Layers, RedrawRecoloursOutlinesButNotFoundPointMarkers) {
   DrawPictureMarker(s, s.PassiveColor, 100, 100);
   s.PassiveColor = kGreen;
   RedrawOverlay(s);
-  EXPECT_EQ(s.OverlayPixel(100, 50), kGreen);
-  EXPECT_EQ(s.OverlayPixel(50, 50), kGreen);
-  EXPECT_EQ(s.PicturePixel(100, 100), 255);
+  EXPECT_EQ(OverlayPixel(s, 100, 50), kGreen);
+  EXPECT_EQ(OverlayPixel(s, 50, 50), kGreen);
+  EXPECT_EQ(PicturePixel(s, 100, 100), 255);
 }
 
 TEST_F(Layers, RedrawTruncatesFractionalCorners) {
@@ -343,9 +350,9 @@ TEST_F(Layers, RedrawTruncatesFractionalCorners) {
   s.Regions[0]->Get(0)->x = 80.9;
   s.Regions[0]->Get(0)->y = -0.5;  // truncated toward zero: row 0
   RedrawOverlay(s);
-  EXPECT_EQ(s.OverlayPixel(80, 0), s.PassiveColor);
-  EXPECT_EQ(s.OverlayPixel(80 + 11, 0), s.PassiveColor);
-  EXPECT_EQ(s.OverlayPixel(80 + 12, 0), kWhite);
+  EXPECT_EQ(OverlayPixel(s, 80, 0), s.PassiveColor);
+  EXPECT_EQ(OverlayPixel(s, 80 + 11, 0), s.PassiveColor);
+  EXPECT_EQ(OverlayPixel(s, 80 + 12, 0), kWhite);
 }
 
 }  // namespace

@@ -10,8 +10,10 @@
 #include <utility>
 #include <vector>
 
+#include "editor/layer_pixels.h"
 #include "editor/markers.h"
 #include "platform/scripted_platform.h"
+#include "tests/support/bitmap_layers.h"
 
 namespace qova {
 namespace {
@@ -30,8 +32,9 @@ class Editor : public ::testing::Test {
   Editor() {
     s.ImageWidth = 300;
     s.ImageHeight = 200;
-    s.Image1 = QImage(300, 200, QImage::Format_RGB32);
-    s.Image1.fill(Qt::gray);
+    QImage grey(300, 200, QImage::Format_RGB32);
+    grey.fill(Qt::gray);
+    s.Image1.Show(CompactPicture::From(grey));
     s.RegionClosed = true;
   }
 
@@ -62,7 +65,8 @@ class Editor : public ::testing::Test {
     return out;
   }
   Pixel Selection() const { return {s.SelectedRegion, s.SelectedCorner}; }
-  Color At(int x, int y) const { return s.OverlayPixel(x, y); }
+  Color At(int x, int y) const { return OverlayPixel(s, x, y); }
+  QImage Overlay() const { return OverlayPart(s, QRect(0, 0, s.ImageWidth, s.ImageHeight)); }
   const std::string& Hint() const { return platform.statusText[2]; }
 
   ScriptedPlatform platform;
@@ -117,10 +121,10 @@ TEST_F(Editor, CornersAreNumberedInTheOrderPlaced) {
       for (int xx = cell->left(); xx <= cell->right(); ++xx) glyph |= At(xx, yy) != kWhite;
     EXPECT_TRUE(glyph) << "label " << k + 1;
   }
-  const QImage before = s.OverlayCanvas().copy();
+  const QImage before = Overlay();
   RedrawOverlay(s);
   DrawOverlayMarker(s, s.PassiveColor, 50, 50, 1);  // as the release left corner 1
-  EXPECT_EQ(s.OverlayCanvas(), before);
+  EXPECT_EQ(Overlay(), before);
 }
 
 TEST_F(Editor, AClickNearTheFirstCornerClosesATriangleWithoutAddingACorner) {
@@ -339,11 +343,11 @@ TEST_F(Editor, DeletingTheOnlyCornerOfAClosedRegionAlsoEndsTheRegionUnderConstru
 
 TEST_F(Editor, CtrlClickOnNoCornerDoesNothing) {
   Clicks(square);
-  const QImage before = s.OverlayCanvas().copy();
+  const QImage before = Overlay();
   Click(100, 100, true);
   EXPECT_EQ(CornersOf(0), square);
   EXPECT_EQ(Selection(), Pixel(0, 0));
-  EXPECT_EQ(s.OverlayCanvas(), before);
+  EXPECT_EQ(Overlay(), before);
 }
 
 // --- Status bar --------------------------------------------------------------
@@ -385,7 +389,7 @@ TEST_F(Editor, PressesBeforeAnImageIsOpenAndOtherButtonsAreIgnored) {
   Click(10, 10, true);
   EXPECT_EQ(s.Regions.Length(), 0);
   EXPECT_FALSE(s.Dragging);
-  EXPECT_TRUE(s.CrossImage1.isNull());
+  EXPECT_TRUE(s.CrossImage1.drawings.Empty());
 
   s.ImageWidth = 300;
   s.ImageHeight = 200;
@@ -434,32 +438,19 @@ class RepaintRecorder : public ScriptedPlatform {
   void RepaintImageRegion(const QRegion& pixels) override { region += pixels; }
 };
 
-// The overlay as the user sees it: a blank (null) overlay is all white.
+// The overlay as the user sees it, drawn part by part as the view draws it:
+// a blank overlay is all white.
 QImage Shown(const StateRecord& s) {
-  if (!s.CrossImage1.isNull()) return s.CrossImage1.convertToFormat(QImage::Format_RGB32);
-  QImage white(std::max(1, s.ImageWidth), std::max(1, s.ImageHeight), QImage::Format_RGB32);
-  white.fill(ToQRgb(kWhite));
-  return white;
-}
-
-// Where two overlays differ first, or "" when they do not.
-std::string FirstDifference(const QImage& a, const QImage& b) {
-  if (a.size() != b.size()) return "sizes differ";
-  for (int y = 0; y < a.height(); ++y)
-    for (int x = 0; x < a.width(); ++x)
-      if (a.pixel(x, y) != b.pixel(x, y)) {
-        std::ostringstream where;
-        where << "(" << x << ", " << y << ")";
-        return where.str();
-      }
-  return {};
+  return OverlayPart(s, QRect(0, 0, std::max(1, s.ImageWidth), std::max(1, s.ImageHeight)));
 }
 
 // Two editors get the same presses, moves, releases, keys and settings
 // changes; one redraws only what each move changed, the other (its note of
 // the overlay dropped before every event) always redraws in full. After
-// every event both show the same pixels, and every pixel the partial one
-// changed was repainted.
+// every event the first one's overlay, drawn part by part as the view draws
+// it (whole, and in random pieces), shows the pixels the second one's
+// drawings give painted into a bitmap of the whole image as they always
+// were, and every pixel the partial one changed was repainted.
 TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
   std::mt19937 random(20240611);
   auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
@@ -547,8 +538,18 @@ TEST(PartialRedraw, EqualsAFullRedrawAfterAnySequenceOfEvents) {
       }
       if (moved && partial.OverlayHistory) ++partialMoves;
       const QImage after = Shown(partial);
-      ASSERT_EQ(FirstDifference(after, Shown(full)), "")
+      const QImage twin = WholeOverlay(full);
+      ASSERT_EQ(FirstDifference(after, twin), "")
           << "sequence " << sequence << ", event " << event << ", kind " << kind;
+      const QRect piece(uniform(-5, w), uniform(-5, h), uniform(1, 60), uniform(1, 60));
+      const QRect inside = piece & twin.rect();
+      if (!inside.isEmpty())
+        ASSERT_EQ(
+            FirstDifference(OverlayPart(partial, piece).copy(inside.translated(-piece.topLeft())),
+                            twin.copy(inside)),
+            "")
+            << "piece " << piece.x() << "," << piece.y() << " " << piece.width() << "×"
+            << piece.height() << "; sequence " << sequence << ", event " << event;
       ASSERT_EQ(partial.IndexFont, full.IndexFont);
       // The editor's own events repaint what they changed (the settings
       // dialogs repaint after their redraw themselves).

@@ -49,9 +49,10 @@ inline void AddRegionFromBytes(TVazeZududi_Form& form, const uint8_t* bytes) {
 
 // A white image of the given size in place of one opened from a file.
 inline void OpenBlankImage(TVazeZududi_Form& form, int width, int height) {
-  form.SourceBitmap = QImage(width, height, QImage::Format_RGB32);
-  form.SourceBitmap.fill(Qt::white);
-  form.Image1 = form.SourceBitmap;
+  QImage white(width, height, QImage::Format_RGB32);
+  white.fill(Qt::white);
+  form.SourceBitmap = CompactPicture::From(white);
+  form.Image1.Show(form.SourceBitmap);
   form.ImageWidth = width;
   form.ImageHeight = height;
   form.ResetRegions();

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "binarize/fragmentation.h"
+#include "binarize/step_pictures.h"
 #include "core/checked_math.h"
 #include "core/qova_error.h"
 #include "detect/cross_nodes.h"
@@ -46,7 +47,7 @@ void Confirm(Run& run, StepDone step) {
 // Step mode: the gradient picture under the statistics window, whose Cancel
 // ends the run.
 void ShowStatistics(Run& run) {
-  run.observer.ShowPicture(run.work.WorkBitmap.convertToFormat(QImage::Format_RGB32));
+  run.observer.ShowPicture(GradientPicture(run.work.WorkBitmap));
   if (!run.observer.ShowStatistics(run.result.statisticsLines)) throw RunCancelled();
 }
 
@@ -97,7 +98,7 @@ void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
     BinarizeFragments(run, region, out);
   if (run.params.Steps) {
     run.observer.ShowPicture(
-        BinaryImage(run.work.BinaryMask, region, run.image.width(), run.image.height()));
+        BinaryPicture(run.work.BinaryMask, region, run.image.width(), run.image.height()));
     Confirm(run, StepDone::Binarized);
   }
 }

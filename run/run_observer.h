@@ -8,14 +8,15 @@
 // The run passes reasons, not sentences: each caller puts them into words
 // (run/run_messages.h holds the program's own).
 
-#include <QImage>
 #include <cstdint>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "core/search_region.h"
 #include "detect/grid_lines.h"
 #include "run/point_detail.h"
+#include "state/picture_source.h"
 #include "state/stage_clock.h"
 
 namespace qova {
@@ -46,8 +47,8 @@ class RunObserver {
 
   // --- Step mode only -------------------------------------------------------
   // The picture layer shows picture from now on (the gradient picture, the
-  // binary image); the calls below draw on it.
-  virtual void ShowPicture(const QImage& /*picture*/) {}
+  // binary image, of the image's size); the calls below draw on it.
+  virtual void ShowPicture(std::shared_ptr<const PictureSource> /*picture*/) {}
   // A cross marker at pixel (x, y), shown at once (a border point or a
   // refined point as soon as it is found).
   virtual void ShowMarker(int32_t /*x*/, int32_t /*y*/) {}

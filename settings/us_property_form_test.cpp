@@ -47,7 +47,7 @@ class UserPropertysTest : public ::testing::Test {
     s_.ImageWidth = 60;
     s_.ImageHeight = 40;
     OverlayLine(s_, 255, 0, 0, 10, 0);
-    ASSERT_FALSE(s_.CrossImage1.isNull());
+    ASSERT_FALSE(s_.CrossImage1.drawings.Empty());
   }
 };
 
@@ -101,7 +101,8 @@ TEST_F(UserPropertysTest, SaveAppliesWritesAndMakesTheFileTheOneInUse) {
   EXPECT_EQ(s_.NeedPointsCount, 144);
   EXPECT_EQ(s_.WorkDir, "/new/work");
   EXPECT_EQ(s_.OpenBmpDialogFolder, "/new/work");
-  EXPECT_TRUE(s_.CrossImage1.isNull());  // the overlay was redrawn: no region, nothing drawn
+  EXPECT_TRUE(
+      s_.CrossImage1.drawings.Empty());  // the overlay was redrawn: no region, nothing drawn
   EXPECT_EQ(s_.SettingsPath, path);
   EXPECT_TRUE(s_.SettingsFileMissing);  // saving does not change it
   const std::string text = Get(path);
@@ -145,7 +146,7 @@ TEST_F(UserPropertysTest, ACountThatIsNoNumberStopsAfterTheEarlierFields) {
   EXPECT_TRUE(s_.Steps);
   EXPECT_EQ(s_.WorkDir, "/partly");
   EXPECT_EQ(s_.NeedPointsCount, 5);
-  EXPECT_FALSE(s_.CrossImage1.isNull());  // not redrawn
+  EXPECT_FALSE(s_.CrossImage1.drawings.Empty());  // not redrawn
   EXPECT_EQ(s_.SettingsPath, "/start/QOVAUser.ini");
   EXPECT_FALSE(fs::exists(path));
 }
@@ -183,7 +184,7 @@ TEST_F(UserPropertysTest, ARefusedFolderLeavesEverySettingAsItWas) {
     EXPECT_EQ(s_.NeedPointsCount, 5);
     EXPECT_EQ(s_.WorkDir, "/work");
     EXPECT_EQ(s_.OpenBmpDialogFolder, "/work");
-    EXPECT_FALSE(s_.CrossImage1.isNull());  // not redrawn
+    EXPECT_FALSE(s_.CrossImage1.drawings.Empty());  // not redrawn
     EXPECT_EQ(s_.SettingsPath, "/start/QOVAUser.ini");
     EXPECT_FALSE(fs::exists(path));
     EXPECT_TRUE(desktop_.filesWritten.empty());

@@ -19,17 +19,11 @@ void StateRecord::AppendClosedRegion(const std::vector<VT_Point>& corners) {
   UpdateActions();
 }
 
-QImage& StateRecord::OverlayCanvas() {
-  if (CrossImage1.isNull() && ImageWidth > 0 && ImageHeight > 0) {
-    CrossImage1 = QImage(ImageWidth, ImageHeight, QImage::Format_RGB32);
-    CrossImage1.fill(ToQRgb(kWhite));
-  }
-  return CrossImage1;
-}
-
-Color StateRecord::OverlayPixel(int32_t x, int32_t y) const {
-  if (CrossImage1.isNull() || !CrossImage1.valid(x, y)) return kWhite;
-  return FromQRgb(CrossImage1.pixel(x, y));
+size_t StateRecord::HeldImageBytes() const {
+  // The picture layer usually shows the image itself: counted once.
+  size_t bytes = Image1.HeldBytes() + CrossImage1.HeldBytes();
+  if (SourceBitmap && SourceBitmap != Image1.picture) bytes += SourceBitmap->HeldBytes();
+  return bytes;
 }
 
 }  // namespace qova

@@ -14,7 +14,9 @@
 #include "core/data_structures.h"
 #include "core/search_region.h"
 #include "platform/platform.h"
+#include "state/compact_picture.h"
 #include "state/detection_params.h"
+#include "state/layers.h"
 #include "state/qrgb.h"
 #include "state/stage_clock.h"
 
@@ -43,7 +45,9 @@ struct StateRecord : DetectionParams {
   std::string WorkDir;
   std::string ImageDir;
   std::string StartDir;
-  QImage SourceBitmap;  // the open image, Format_RGB32
+  // The open image, kept compact (see CompactPicture); null before one is
+  // opened, and after a failed reading again until the next run reads it.
+  std::shared_ptr<const CompactPicture> SourceBitmap;
   RegionList Regions;
   bool RegionClosed = false;  // no region under construction
   // What the last region of the last run produced: its fragments, border
@@ -67,11 +71,12 @@ struct StateRecord : DetectionParams {
   FontParams IndexFont;       // label font of the overlay
 
   // --- Display --------------------------------------------------------------
-  // Bitmap of the picture layer: the image plus markers, Format_RGB32.
-  QImage Image1;
-  // Bitmap of the overlay layer, white is see-through. A blank overlay holds
-  // no pixels (null image): OverlayCanvas() makes it when something is drawn.
-  QImage CrossImage1;
+  // The picture layer: the image (or a step picture of a run) and the
+  // markers and lines a run drew on it.
+  PictureLayer Image1;
+  // The overlay layer, white is see-through: the regions' markers, labels
+  // and edges. A blank overlay holds no drawings.
+  OverlayLayer CrossImage1;
   bool OverlayVisible = true;
   std::string OpenBmpDialogFolder;  // initial folder of the image-open dialog
   // The facts the commands' enabled state follows from (UpdateActions):
@@ -102,15 +107,10 @@ struct StateRecord : DetectionParams {
   // for callers that mark regions without the mouse.
   void AppendClosedRegion(const std::vector<VT_Point>& corners);
 
-  // The overlay bitmap for drawing, made white at ImageWidth × ImageHeight on
-  // first use.
-  QImage& OverlayCanvas();
-  // Fills the overlay with white: it holds no pixels afterwards.
-  void ClearOverlay() { CrossImage1 = QImage(); }
-  // The overlay's colour at (x, y); white where nothing is drawn.
-  Color OverlayPixel(int32_t x, int32_t y) const;
-  // The picture layer's colour at (x, y).
-  Color PicturePixel(int32_t x, int32_t y) const { return FromQRgb(Image1.pixel(x, y)); }
+  // Fills the overlay with white: it holds no drawings afterwards.
+  void ClearOverlay() { CrossImage1.Clear(); }
+  // The bytes the record holds for the image and its layers.
+  size_t HeldImageBytes() const;
 };
 
 }  // namespace qova

@@ -12,6 +12,7 @@
 #include "app/form.h"
 #include "app/gui/preview_picture.h"
 #include "core/procedures.h"
+#include "editor/layer_pixels.h"
 
 namespace qova {
 
@@ -33,53 +34,88 @@ MouseButton ToMouseButton(Qt::MouseButton b) {
 bool CtrlHeld(const QMouseEvent* e) { return (e->modifiers() & Qt::ControlModifier) != 0; }
 
 constexpr QRgb kOpaque = 0xFF000000u;
-constexpr QRgb kWhiteRgb = 0x00FFFFFFu;
-
-bool IsWhite(QRgb p) { return (p & kWhiteRgb) == kWhiteRgb; }
 
 int Clamp(int64_t v, int64_t lo, int64_t hi) { return static_cast<int>(std::clamp(v, lo, hi)); }
 
 // The image pixels a screen pixel shows along one axis: [first, end), at
 // least one pixel, within the image.
-struct Block {
-  int first;
-  int end;
-};
-
-Block BlockAt(const Zoom& z, int64_t screen, int size) {
+PixelSpan BlockAt(const Zoom& z, int64_t screen, int size) {
   const int first = Clamp(z.ImageAt(screen), 0, size - 1);
   const int end = Clamp(z.ImageAt(screen + 1), first + 1, size);
   return {first, end};
 }
 
-// The picture reduced by a zoom below 1:1, in one part of the screen: each
-// screen pixel the mean of the block of image pixels it shows.
-void ReduceByMean(const QImage& picture, const Zoom& z, const QRect& part, QImage& reduced) {
-  const int w = part.width();
-  std::vector<Block> columns(static_cast<size_t>(w));
-  for (int i = 0; i < w; ++i)
-    columns[static_cast<size_t>(i)] = BlockAt(z, part.left() + i, picture.width());
-  std::vector<uint64_t> sums(static_cast<size_t>(w) * 3);
-  for (int sy = part.top(); sy <= part.bottom(); ++sy) {
-    const Block rows = BlockAt(z, sy, picture.height());
-    std::fill(sums.begin(), sums.end(), 0);
-    for (int y = rows.first; y < rows.end; ++y) {
-      const auto* src = reinterpret_cast<const QRgb*>(picture.constScanLine(y));
-      uint64_t* sum = sums.data();
-      for (const Block& c : columns) {
-        for (int x = c.first; x < c.end; ++x) {
-          sum[0] += qRed(src[x]);
-          sum[1] += qGreen(src[x]);
-          sum[2] += qBlue(src[x]);
-        }
-        sum += 3;
-      }
-    }
-    auto* dst = reinterpret_cast<QRgb*>(reduced.scanLine(sy)) + part.left();
+// The screen pixel whose block holds image pixel i.
+int64_t ScreenOf(const Zoom& z, int64_t i) { return z.ScreenAt(i + 1) - 1; }
+
+// The image pixels the screen pixels of part show, within an image of size:
+// from the first pixel of its first block to the last of its last one (one
+// pixel when enlarged).
+QRect ImageArea(const Zoom& z, const QRect& part, QSize size) {
+  auto last = [&](int64_t s) { return std::max(z.ImageAt(s), z.ImageAt(s + 1) - 1); };
+  const QRect area(
+      QPoint(Clamp(z.ImageAt(part.left()), 0, INT_MAX), Clamp(z.ImageAt(part.top()), 0, INT_MAX)),
+      QPoint(Clamp(last(part.right()), -1, INT_MAX), Clamp(last(part.bottom()), -1, INT_MAX)));
+  return area & QRect(QPoint(0, 0), size);
+}
+
+// The picture layer's colours at single pixels: a drawn pixel's last colour
+// (drawn: sorted row by row), else the picture's.
+class PictureLookup {
+ public:
+  PictureLookup(const PictureSource& picture, const std::vector<DrawnPixel>& drawn)
+      : picture_(picture), drawn_(drawn) {}
+  QRgb At(int32_t x, int32_t y) const {
+    const auto hit =
+        std::lower_bound(drawn_.begin(), drawn_.end(), std::make_pair(y, x),
+                         [](const DrawnPixel& p, const std::pair<int32_t, int32_t>& q) {
+                           return std::make_pair(p.y, p.x) < q;
+                         });
+    if (hit != drawn_.end() && hit->x == x && hit->y == y) return hit->rgb;
+    QRgb p;
+    picture_.ReadRow(y, x, 1, &p);
+    return p;
+  }
+
+ private:
+  const PictureSource& picture_;
+  const std::vector<DrawnPixel>& drawn_;
+};
+
+// The picture layer reduced by a zoom below 1:1 over one tile of the screen:
+// each screen pixel the mean of its block, rounded half up, of the picture
+// with the run's drawings over it. The picture gives the sums of its blocks;
+// the blocks a drawing reaches into are corrected by what it changed.
+void ReduceByMean(const TVazeZududi_Form& form, const Zoom& z, const QRect& tile, QImage& reduced) {
+  const PictureSource& picture = *form.Image1.picture;
+  const int w = tile.width(), h = tile.height();
+  const int pw = picture.Width(), ph = picture.Height();
+  std::vector<PixelSpan> columns(static_cast<size_t>(w));
+  for (int i = 0; i < w; ++i) columns[static_cast<size_t>(i)] = BlockAt(z, tile.left() + i, pw);
+  std::vector<int64_t> sums(static_cast<size_t>(w) * h * 3);
+  std::vector<uint64_t> row(static_cast<size_t>(w) * 3);
+  for (int j = 0; j < h; ++j) {
+    picture.SumBlocks(columns, BlockAt(z, tile.top() + j, ph), row.data());
+    std::copy(row.begin(), row.end(), sums.begin() + static_cast<ptrdiff_t>(j) * w * 3);
+  }
+  const std::vector<DrawnPixel> drawn = PictureDrawnPixels(form, ImageArea(z, tile, QSize(pw, ph)));
+  for (const DrawnPixel& d : drawn) {
+    const int64_t i = ScreenOf(z, d.x) - tile.left(), j = ScreenOf(z, d.y) - tile.top();
+    if (i < 0 || j < 0 || i >= w || j >= h) continue;
+    QRgb under;
+    picture.ReadRow(d.y, d.x, 1, &under);
+    int64_t* sum = &sums[static_cast<size_t>((j * w + i) * 3)];
+    sum[0] += qRed(d.rgb) - qRed(under);
+    sum[1] += qGreen(d.rgb) - qGreen(under);
+    sum[2] += qBlue(d.rgb) - qBlue(under);
+  }
+  for (int j = 0; j < h; ++j) {
+    const PixelSpan rows = BlockAt(z, tile.top() + j, ph);
+    auto* dst = reinterpret_cast<QRgb*>(reduced.scanLine(j));
     for (int i = 0; i < w; ++i) {
-      const Block& c = columns[static_cast<size_t>(i)];
-      const uint64_t n = static_cast<uint64_t>(c.end - c.first) * (rows.end - rows.first);
-      const uint64_t* sum = &sums[static_cast<size_t>(i) * 3];
+      const PixelSpan& c = columns[static_cast<size_t>(i)];
+      const int64_t n = int64_t{c.end - c.first} * (rows.end - rows.first);
+      const int64_t* sum = &sums[static_cast<size_t>((j * w + i) * 3)];
       dst[i] = qRgb(static_cast<int>((sum[0] + n / 2) / n), static_cast<int>((sum[1] + n / 2) / n),
                     static_cast<int>((sum[2] + n / 2) / n));
     }
@@ -88,29 +124,36 @@ void ReduceByMean(const QImage& picture, const Zoom& z, const QRect& part, QImag
 
 // The found points' markers are one pixel wide in the picture; reduced by a
 // mean they would fade away. Every pixel of their arms that still has the
-// marker's colour keeps that colour in the reduced picture (in one part).
-void KeepFoundMarkers(const TVazeZududi_Form& form, const QImage& picture, const Zoom& z,
-                      const QRect& part, QImage& reduced) {
+// marker's colour keeps that colour in the reduced picture (in one tile).
+void KeepFoundMarkers(const TVazeZududi_Form& form, const Zoom& z, const QRect& tile,
+                      QImage& reduced) {
   if (!form.RunCompleted) return;
+  const PictureSource& picture = *form.Image1.picture;
+  const int64_t pw = picture.Width(), ph = picture.Height();
   const int64_t cross = form.CrossSize;
-  // The image pixels the part shows, and a marker's reach around them.
-  const int64_t left = z.ImageAt(part.left()) - cross, right = z.ImageAt(part.right() + 1) + cross;
-  const int64_t top = z.ImageAt(part.top()) - cross, bottom = z.ImageAt(part.bottom() + 1) + cross;
+  // The image pixels the tile shows, and a marker's reach around them.
+  const int64_t left = z.ImageAt(tile.left()) - cross, right = z.ImageAt(tile.right() + 1) + cross;
+  const int64_t top = z.ImageAt(tile.top()) - cross, bottom = z.ImageAt(tile.bottom() + 1) + cross;
+  // The colours of the markers' centres and of the tile's pixels.
+  const QRect reach = QRect(QPoint(Clamp(left, 0, pw), Clamp(top, 0, ph)),
+                            QPoint(Clamp(right, -1, pw - 1), Clamp(bottom, -1, ph - 1)));
+  const std::vector<DrawnPixel> drawn = PictureDrawnPixels(form, reach);
+  const PictureLookup at(picture, drawn);
   auto keep = [&](int64_t x, int64_t y, QRgb colour) {
-    if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) return;
-    if (picture.pixel(static_cast<int>(x), static_cast<int>(y)) != colour) return;
-    const QPoint screen(Clamp(z.ScreenAt(x + 1) - 1, 0, reduced.width() - 1),
-                        Clamp(z.ScreenAt(y + 1) - 1, 0, reduced.height() - 1));
-    if (part.contains(screen)) reduced.setPixel(screen, colour);
+    if (x < 0 || y < 0 || x >= pw || y >= ph) return;
+    const int64_t i = ScreenOf(z, x) - tile.left(), j = ScreenOf(z, y) - tile.top();
+    if (i < 0 || j < 0 || i >= tile.width() || j >= tile.height()) return;
+    if (at.At(static_cast<int32_t>(x), static_cast<int32_t>(y)) == colour)
+      reinterpret_cast<QRgb*>(reduced.scanLine(static_cast<int>(j)))[i] = colour;
   };
-  for (int32_t i = 0; i < form.FoundPoints.Count(); ++i) {
-    const VT_Point* p = form.FoundPoints.Get(i);
+  for (int32_t k = 0; k < form.FoundPoints.Count(); ++k) {
+    const VT_Point* p = form.FoundPoints.Get(k);
     // Only points on the picture have a marker; others need no rounding.
-    if (!(p->x > -1 && p->y > -1 && p->x < picture.width() && p->y < picture.height())) continue;
+    if (!(p->x > -1 && p->y > -1 && p->x < pw && p->y < ph)) continue;
     const int64_t x = RoundNearest(p->x), y = RoundNearest(p->y);
     if (x < left || x > right || y < top || y > bottom) continue;
-    if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) continue;
-    const QRgb colour = picture.pixel(static_cast<int>(x), static_cast<int>(y));
+    if (x < 0 || y < 0 || x >= pw || y >= ph) continue;
+    const QRgb colour = at.At(static_cast<int32_t>(x), static_cast<int32_t>(y));
     for (int64_t d = -cross; d < cross; ++d) {
       keep(x + d, y, colour);
       keep(x, y + d, colour);
@@ -118,10 +161,94 @@ void KeepFoundMarkers(const TVazeZududi_Form& form, const QImage& picture, const
   }
 }
 
-// A 32-bit picture, converted only when it is not one already.
-QImage Picture32(const QImage& image) {
-  if (image.isNull() || image.depth() == 32) return image;
-  return image.convertToFormat(QImage::Format_RGB32);
+// What the reduced picture depends on beyond the zoom.
+uint64_t ReducedKey(const TVazeZududi_Form& form, const Zoom& z) {
+  uint64_t key = 1469598103934665603ull;
+  auto mix = [&](uint64_t v) { key = (key ^ v) * 1099511628211ull; };
+  mix(form.Image1.pictureVersion);
+  mix(form.Image1.drawings.Version());
+  mix(form.RunCompleted);
+  mix(static_cast<uint64_t>(form.FoundPoints.Count()));
+  mix(static_cast<uint64_t>(form.CrossSize));
+  mix(static_cast<uint64_t>(z.num));
+  mix(static_cast<uint64_t>(z.den));
+  return key;
+}
+
+// The first drawn pixel of the overlay in each block, row by row: the
+// drawn pixels come row by row, so the first one that lands in a block is it.
+void OverlayOverReduced(const TVazeZududi_Form& form, const Zoom& z, const QRect& screen,
+                        QImage& frame) {
+  const QSize size(std::max(0, form.ImageWidth), std::max(0, form.ImageHeight));
+  std::vector<bool> taken(static_cast<size_t>(screen.width()) * screen.height(), false);
+  for (const DrawnPixel& d : OverlayDrawnPixels(form, ImageArea(z, screen, size))) {
+    if ((d.rgb & 0xFFFFFFu) == 0xFFFFFFu) continue;  // white is see-through
+    const int64_t i = ScreenOf(z, d.x) - screen.left(), j = ScreenOf(z, d.y) - screen.top();
+    if (i < 0 || j < 0 || i >= screen.width() || j >= screen.height()) continue;
+    const size_t k = static_cast<size_t>(j * screen.width() + i);
+    if (taken[k]) continue;
+    taken[k] = true;
+    reinterpret_cast<QRgb*>(frame.scanLine(static_cast<int>(j)))[i] = d.rgb | kOpaque;
+  }
+}
+
+void PaintReduced(const TVazeZududi_Form& form, const Zoom& z, const QRect& screen,
+                  ReducedTiles& tiles, QImage& frame) {
+  constexpr int kTile = ReducedTiles::kTile;
+  const PictureSource* picture = form.Image1.picture.get();
+  if (picture != nullptr && picture->Width() > 0 && picture->Height() > 0) {
+    const int64_t pw = z.ScreenAt(picture->Width()), ph = z.ScreenAt(picture->Height());
+    const uint64_t key = ReducedKey(form, z);
+    const QRect shown = screen & QRect(0, 0, Clamp(pw, 0, INT_MAX), Clamp(ph, 0, INT_MAX));
+    for (int ty = shown.top() / kTile; !shown.isEmpty() && ty <= shown.bottom() / kTile; ++ty)
+      for (int tx = shown.left() / kTile; tx <= shown.right() / kTile; ++tx) {
+        const QRect tile = QRect(tx * kTile, ty * kTile, kTile, kTile) &
+                           QRect(0, 0, static_cast<int>(pw), static_cast<int>(ph));
+        const QImage& pixels = tiles.Tile(tx, ty, key, [&](QImage& out) {
+          out = QImage(tile.size(), QImage::Format_RGB32);
+          ReduceByMean(form, z, tile, out);
+          KeepFoundMarkers(form, z, tile, out);
+        });
+        const QRect part = tile & shown;
+        for (int sy = part.top(); sy <= part.bottom(); ++sy) {
+          const auto* src = reinterpret_cast<const QRgb*>(pixels.constScanLine(sy - tile.top()));
+          auto* dst = reinterpret_cast<QRgb*>(frame.scanLine(sy - screen.top()));
+          for (int sx = part.left(); sx <= part.right(); ++sx)
+            dst[sx - screen.left()] = src[sx - tile.left()] | kOpaque;
+        }
+      }
+  }
+  if (form.OverlayVisible) OverlayOverReduced(form, z, screen, frame);
+}
+
+// Enlarged or at 1:1: the image pixel under each screen pixel.
+void PaintEnlarged(const TVazeZududi_Form& form, const Zoom& z, const QRect& screen,
+                   QImage& frame) {
+  const QSize size(std::max(0, form.ImageWidth), std::max(0, form.ImageHeight));
+  const QRect area = ImageArea(z, screen, size);
+  if (area.isEmpty()) return;
+  const QImage picture = PicturePart(form, area);
+  const QImage overlay = form.OverlayVisible ? OverlayPart(form, area) : QImage();
+  const PictureSource* source = form.Image1.picture.get();
+  const QRect inPicture =
+      source != nullptr ? area & QRect(0, 0, source->Width(), source->Height()) : QRect();
+  for (int j = 0; j < screen.height(); ++j) {
+    const int64_t y = z.ImageAt(screen.top() + j);
+    if (y < area.top() || y > area.bottom()) continue;
+    auto* dst = reinterpret_cast<QRgb*>(frame.scanLine(j));
+    const auto* p =
+        reinterpret_cast<const QRgb*>(picture.constScanLine(static_cast<int>(y) - area.top()));
+    const auto* o = overlay.isNull() ? nullptr
+                                     : reinterpret_cast<const QRgb*>(
+                                           overlay.constScanLine(static_cast<int>(y) - area.top()));
+    for (int i = 0; i < screen.width(); ++i) {
+      const int64_t x = z.ImageAt(screen.left() + i);
+      if (x < area.left() || x > area.right()) continue;
+      const size_t k = static_cast<size_t>(x - area.left());
+      if (inPicture.contains(static_cast<int>(x), static_cast<int>(y))) dst[i] = p[k] | kOpaque;
+      if (o != nullptr && (o[k] & 0xFFFFFFu) != 0xFFFFFFu) dst[i] = o[k] | kOpaque;
+    }
+  }
 }
 
 }  // namespace
@@ -156,12 +283,43 @@ Zoom FitZoom(int imageWidth, int imageHeight, int roomWidth, int roomHeight) {
   return std::min(fit, ZoomSteps().back());
 }
 
-void MakeWhiteTransparent(QImage& part) {
-  for (int y = 0; y < part.height(); ++y) {
-    auto* row = reinterpret_cast<QRgb*>(part.scanLine(y));
-    for (int x = 0; x < part.width(); ++x)
-      if ((row[x] & 0x00FFFFFFu) == 0x00FFFFFFu) row[x] = 0;
+const QImage& ReducedTiles::Tile(int tx, int ty, uint64_t key,
+                                 const std::function<void(QImage&)>& make) {
+  const uint64_t where =
+      (static_cast<uint64_t>(static_cast<uint32_t>(ty)) << 32) | static_cast<uint32_t>(tx);
+  Entry& entry = tiles_[where];
+  if (entry.pixels.isNull() || entry.key != key) {
+    make(entry.pixels);
+    entry.key = key;
   }
+  entry.used = ++clock_;
+  if (tiles_.size() > kMaxTiles) {
+    // The least recently shown goes; never the one just made.
+    auto oldest = tiles_.end();
+    for (auto it = tiles_.begin(); it != tiles_.end(); ++it)
+      if (it->first != where && (oldest == tiles_.end() || it->second.used < oldest->second.used))
+        oldest = it;
+    tiles_.erase(oldest);
+  }
+  return tiles_[where].pixels;
+}
+
+size_t ReducedTiles::HeldBytes() const {
+  size_t bytes = 0;
+  for (const auto& [where, entry] : tiles_)
+    bytes += static_cast<size_t>(entry.pixels.sizeInBytes());
+  return bytes;
+}
+
+QImage ViewPixels(const TVazeZududi_Form& form, Zoom zoom, const QRect& screen,
+                  ReducedTiles& tiles) {
+  QImage frame(screen.size(), QImage::Format_RGB32);
+  frame.fill(Qt::white);
+  if (zoom < Zoom{})
+    PaintReduced(form, zoom, screen, tiles, frame);
+  else
+    PaintEnlarged(form, zoom, screen, frame);
+  return frame;
 }
 
 LayerWidget::LayerWidget(TVazeZududi_Form& form, QWidget* parent) : QWidget(parent), form_(form) {
@@ -210,115 +368,9 @@ void LayerWidget::paintEvent(QPaintEvent* event) {
   // Part by part: a drag repaints a few thin pieces of a large view.
   for (const QRect& part : event->region()) {
     const QRect exposed = part & rect();
-    if (exposed.isEmpty()) continue;
-    if (zoom_ == Zoom{})
-      PaintOneToOne(painter, exposed);
-    else
-      PaintZoomed(painter, exposed);
+    if (!exposed.isEmpty())
+      painter.drawImage(exposed.topLeft(), ViewPixels(form_, zoom_, exposed, tiles_));
   }
-}
-
-void LayerWidget::PaintOneToOne(QPainter& painter, const QRect& exposed) {
-  painter.fillRect(exposed, Qt::white);
-  const QImage& picture = form_.Image1;
-  const QRect shown = exposed & picture.rect();
-  if (!shown.isEmpty()) painter.drawImage(shown.topLeft(), picture, shown);
-  const QImage& overlay = form_.CrossImage1;
-  if (!form_.OverlayVisible || overlay.isNull()) return;
-  const QRect part = exposed & overlay.rect();
-  if (part.isEmpty()) return;
-  // Only the exposed part is converted, so a paint costs what it shows.
-  overlayPart_ = overlay.copy(part).convertToFormat(QImage::Format_ARGB32);
-  MakeWhiteTransparent(overlayPart_);
-  painter.drawImage(part.topLeft(), overlayPart_);
-}
-
-// Reducing reads every image pixel the screen shows; the result is kept in
-// tiles of the screen, each made again only when it is shown and the
-// picture changed since (a step of a run changes the picture often, a drag
-// never).
-const QImage& LayerWidget::ReducedPicture(const QRect& exposed) {
-  constexpr int kTile = 128;
-  const QImage& picture = form_.Image1;
-  if (!(reducedZoom_ == zoom_) || reduced_.size() != size()) {
-    reduced_ = QImage(size(), QImage::Format_RGB32);
-    reduced_.fill(Qt::white);
-    reducedZoom_ = zoom_;
-    tilesAcross_ = (width() + kTile - 1) / kTile;
-    tileKeys_.assign(static_cast<size_t>(tilesAcross_) * ((height() + kTile - 1) / kTile), 0);
-  }
-  if (reduced_.isNull() || picture.isNull()) return reduced_;
-  const qint64 key = picture.cacheKey();
-  QImage source;  // converted once, when a tile needs it
-  for (int ty = exposed.top() / kTile; ty <= exposed.bottom() / kTile; ++ty) {
-    for (int tx = exposed.left() / kTile; tx <= exposed.right() / kTile; ++tx) {
-      qint64& made = tileKeys_[static_cast<size_t>(ty) * tilesAcross_ + tx];
-      if (made == key) continue;
-      if (source.isNull()) source = Picture32(picture);
-      const QRect tile = QRect(tx * kTile, ty * kTile, kTile, kTile) & reduced_.rect();
-      ReduceByMean(source, zoom_, tile, reduced_);
-      KeepFoundMarkers(form_, source, zoom_, tile, reduced_);
-      made = key;
-    }
-  }
-  return reduced_;
-}
-
-// Enlarged, each screen pixel shows the image pixel under it. Reduced, it
-// shows the mean of its block of the picture, but any colour of the overlay
-// in the block: a one-pixel line or a label must not vanish at 25 %.
-void LayerWidget::PaintZoomed(QPainter& painter, const QRect& exposed) {
-  if (frame_.size() != exposed.size()) frame_ = QImage(exposed.size(), QImage::Format_RGB32);
-  frame_.fill(Qt::white);
-  const bool reducing = zoom_ < Zoom{};
-  const QImage picture = reducing ? QImage() : Picture32(form_.Image1);
-  const QImage& reduced = reducing ? ReducedPicture(exposed) : picture;
-  const QImage& overlay = form_.CrossImage1;
-  const bool withOverlay = form_.OverlayVisible && !overlay.isNull() && overlay.depth() == 32;
-  std::vector<Block> columns(static_cast<size_t>(exposed.width()));
-  for (int i = 0; i < exposed.width(); ++i)
-    columns[static_cast<size_t>(i)] =
-        BlockAt(zoom_, exposed.left() + i, std::max(1, withOverlay ? overlay.width() : 1));
-  for (int j = 0; j < exposed.height(); ++j) {
-    const int sy = exposed.top() + j;
-    auto* dst = reinterpret_cast<QRgb*>(frame_.scanLine(j));
-    if (reducing) {
-      if (sy < reduced.height()) {
-        const auto* src = reinterpret_cast<const QRgb*>(reduced.constScanLine(sy));
-        for (int i = 0; i < exposed.width(); ++i) {
-          const int sx = exposed.left() + i;
-          if (sx < reduced.width()) dst[i] = src[sx] | kOpaque;
-        }
-      }
-    } else {
-      const int64_t y = zoom_.ImageAt(sy);
-      if (y < picture.height()) {
-        const auto* src = reinterpret_cast<const QRgb*>(picture.constScanLine(static_cast<int>(y)));
-        for (int i = 0; i < exposed.width(); ++i) {
-          const int64_t x = zoom_.ImageAt(exposed.left() + i);
-          if (x < picture.width()) dst[i] = src[x] | kOpaque;
-        }
-      }
-    }
-    if (!withOverlay) continue;
-    const Block rows = BlockAt(zoom_, sy, overlay.height());
-    if (zoom_.ImageAt(sy) >= overlay.height()) continue;
-    for (int i = 0; i < exposed.width(); ++i) {
-      if (zoom_.ImageAt(exposed.left() + i) >= overlay.width()) break;
-      const Block& c = columns[static_cast<size_t>(i)];
-      // The first drawn pixel of the block, row by row.
-      for (int y = rows.first; y < rows.end; ++y) {
-        const auto* row = reinterpret_cast<const QRgb*>(overlay.constScanLine(y));
-        const QRgb* hit =
-            std::find_if(row + c.first, row + c.end, [](QRgb p) { return !IsWhite(p); });
-        if (hit != row + c.end) {
-          dst[i] = *hit | kOpaque;
-          break;
-        }
-      }
-    }
-  }
-  painter.drawImage(exposed.topLeft(), frame_);
 }
 
 void LayerWidget::mousePressEvent(QMouseEvent* event) {

@@ -12,6 +12,7 @@
 #include <QWidget>
 #include <cstdint>
 #include <functional>
+#include <unordered_map>
 #include <vector>
 
 namespace qova {
@@ -49,6 +50,39 @@ Zoom StepOut(Zoom z);
 // the steps' range; 1:1 for an empty image.
 Zoom FitZoom(int imageWidth, int imageHeight, int roomWidth, int roomHeight);
 
+// The reduced picture of the view, kept in tiles of the screen near what was
+// shown last, each made again only when the picture layer changed since it
+// was made: reducing reads many image pixels for each screen pixel.
+class ReducedTiles {
+ public:
+  static constexpr int kTile = 128;
+  // The tile of screen pixels from (tx·kTile, ty·kTile), made by make when
+  // the picture layer, the run's points or the zoom changed since (key).
+  const QImage& Tile(int tx, int ty, uint64_t key, const std::function<void(QImage&)>& make);
+  size_t HeldBytes() const;
+
+ private:
+  struct Entry {
+    QImage pixels;
+    uint64_t key = 0;
+    uint64_t used = 0;
+  };
+  static constexpr size_t kMaxTiles = 400;  // about two full-screen views
+  std::unordered_map<uint64_t, Entry> tiles_;
+  uint64_t clock_ = 0;
+};
+
+// What the view shows of both layers over the screen pixels `screen` of the
+// layers at the zoom, screen-sized, Format_RGB32. Enlarged (and at 1:1) each
+// screen pixel shows the image pixel under it: the overlay's colour where it
+// is not white, else the picture's. Reduced, it shows the mean of its block
+// of the picture (its drawings included), the colour of the run's markers
+// where their arms pass, and the first colour of the overlay in the block,
+// row by row, where there is one: a one-pixel line or a label must not
+// vanish at 25 %.
+QImage ViewPixels(const TVazeZududi_Form& form, Zoom zoom, const QRect& screen,
+                  ReducedTiles& tiles);
+
 // Paints both layers and passes the mouse to the form in image pixels. Its
 // size is the image's at the zoom: 0 × 0 until an image is opened.
 class LayerWidget : public QWidget {
@@ -62,6 +96,8 @@ class LayerWidget : public QWidget {
   QRegion ScreenRegion(const QRegion& imagePixels) const;
   // The image pixel under a point of this widget.
   QPoint ImagePixelAt(QPointF at) const;
+  // The bytes the view keeps for painting.
+  size_t HeldBytes() const { return tiles_.HeldBytes(); }
 
  protected:
   void paintEvent(QPaintEvent* event) override;
@@ -70,19 +106,9 @@ class LayerWidget : public QWidget {
   void mouseReleaseEvent(QMouseEvent* event) override;
 
  private:
-  void PaintOneToOne(QPainter& painter, const QRect& exposed);
-  void PaintZoomed(QPainter& painter, const QRect& exposed);
-  // The picture reduced to the zoom, made ready where it is exposed.
-  const QImage& ReducedPicture(const QRect& exposed);
-
   TVazeZududi_Form& form_;
   Zoom zoom_;
-  QImage overlayPart_;  // the exposed part of the overlay, white made clear
-  QImage frame_;        // the exposed part at the zoom, composed
-  QImage reduced_;
-  Zoom reducedZoom_;
-  int tilesAcross_ = 0;
-  std::vector<qint64> tileKeys_;  // the picture's cache key each tile was made from
+  ReducedTiles tiles_;
 };
 
 // The preview picture, scaled to the whole view.
@@ -134,9 +160,5 @@ class ImageView : public QScrollArea {
   std::function<void(Zoom)> zoomListener_;
   int wheelSteps_ = 0;  // the wheel's turn not yet taken as a zoom step
 };
-
-// The overlay's see-through rule on one part: white pixels get alpha 0. The
-// part must be Format_ARGB32.
-void MakeWhiteTransparent(QImage& part);
 
 }  // namespace qova

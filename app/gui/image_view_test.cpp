@@ -8,14 +8,18 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <random>
 #include <set>
+#include <sstream>
 #include <utility>
 #include <vector>
 
 #include "app/form.h"
 #include "core/procedures.h"
+#include "editor/layer_pixels.h"
 #include "editor/markers.h"
 #include "platform/scripted_platform.h"
+#include "tests/support/bitmap_layers.h"
 
 namespace qova {
 namespace {
@@ -36,11 +40,16 @@ class ImageViewTest : public ::testing::Test {
     QDir::setCurrent(old_);
   }
   void SetImage(int w, int h) {
-    form_->ImageWidth = w;
-    form_->ImageHeight = h;
-    form_->Image1 = QImage(w, h, QImage::Format_RGB32);
-    form_->Image1.fill(kPicture);
-    form_->CrossImage1 = QImage();
+    QImage image(w, h, QImage::Format_RGB32);
+    image.fill(kPicture);
+    SetImage(image);
+  }
+  void SetImage(const QImage& image) {
+    form_->ImageWidth = image.width();
+    form_->ImageHeight = image.height();
+    form_->SourceBitmap = CompactPicture::From(image);
+    form_->Image1.Show(form_->SourceBitmap);
+    form_->ClearOverlay();
     form_->RegionClosed = true;
   }
   // The view on screen at this size, the picture in it.
@@ -100,10 +109,8 @@ TEST_F(ImageViewTest, WhiteOverlayIsSeeThroughAndMarkersShow) {
   EXPECT_EQ(out.pixel(0, 0), kPicture);
   EXPECT_EQ(out.pixel(39, 29), kPicture);
 
-  QImage& overlay = form_->OverlayCanvas();
-  ASSERT_EQ(overlay.size(), QSize(40, 30));
-  overlay.setPixel(5, 7, kMarker);
-  overlay.setPixel(39, 29, 0xFF000000);  // black is a colour, not see-through
+  OverlayLine(*form_, FromQRgb(kMarker), 5, 7, 6, 7);  // one pixel
+  OverlayLine(*form_, kBlack, 39, 29, 40, 29);         // black is a colour, not see-through
   out = Render(view);
   EXPECT_EQ(out.pixel(5, 7), kMarker);
   EXPECT_EQ(out.pixel(39, 29), 0xFF000000);
@@ -115,26 +122,18 @@ TEST_F(ImageViewTest, WhiteOverlayIsSeeThroughAndMarkersShow) {
   EXPECT_EQ(out.pixel(5, 7), kPicture);
 }
 
-TEST_F(ImageViewTest, LayersOfDifferentSizesAreClipped) {
+TEST_F(ImageViewTest, APictureSmallerThanTheLayerLeavesWhite) {
   SetImage(40, 30);
-  form_->Image1 = form_->Image1.copy(0, 0, 10, 10);  // smaller than the layer
-  form_->CrossImage1 = QImage(100, 100, QImage::Format_RGB32);
-  form_->CrossImage1.fill(kMarker);
+  QImage small(10, 10, QImage::Format_RGB32);
+  small.fill(kPicture);
+  form_->Image1.Show(CompactPicture::From(small));
+  OverlayLine(*form_, FromQRgb(kMarker), 0, 25, 40, 25);
   ImageView view(*form_, nullptr);
   const QImage out = Render(view);
   EXPECT_EQ(out.size(), QSize(40, 30));
   EXPECT_EQ(out.pixel(35, 25), kMarker);
-}
-
-TEST_F(ImageViewTest, MakeWhiteTransparentTouchesOnlyWhite) {
-  QImage part(3, 1, QImage::Format_ARGB32);
-  part.setPixel(0, 0, 0xFFFFFFFF);
-  part.setPixel(1, 0, 0xFFFFFFFE);
-  part.setPixel(2, 0, kMarker);
-  MakeWhiteTransparent(part);
-  EXPECT_EQ(qAlpha(part.pixel(0, 0)), 0);
-  EXPECT_EQ(part.pixel(1, 0), 0xFFFFFFFEu);
-  EXPECT_EQ(part.pixel(2, 0), kMarker);
+  EXPECT_EQ(out.pixel(5, 5), kPicture);
+  EXPECT_EQ(out.pixel(20, 20), 0xFFFFFFFFu);
 }
 
 TEST_F(ImageViewTest, MouseReachesTheFormAtTheImagePixelAlsoWhenScrolled) {
@@ -250,9 +249,10 @@ class ZoomedView : public ImageViewTest {
   // corners drawn on the overlay as the editor draws it.
   void SetUp() override {
     ImageViewTest::SetUp();
-    SetImage(400, 300);
+    stripes_ = QImage(400, 300, QImage::Format_RGB32);
     for (int y = 0; y < 300; ++y)
-      for (int x = 0; x < 400; ++x) form_->Image1.setPixel(x, y, qRgb(x % 7 * 30, 90, 200));
+      for (int x = 0; x < 400; ++x) stripes_.setPixel(x, y, qRgb(x % 7 * 30, 90, 200));
+    SetImage(stripes_);
     form_->AppendClosedRegion(
         {VT_Point(40, 30), VT_Point(350, 41), VT_Point(333, 260), VT_Point(51, 250)});
     RedrawOverlay(*form_);
@@ -261,6 +261,7 @@ class ZoomedView : public ImageViewTest {
     view.SetZoom(zoom);
     return Render(view);
   }
+  QImage stripes_;
 };
 
 // Reduced, every drawn pixel of the overlay (one-pixel edges, arms, label
@@ -277,7 +278,7 @@ TEST_F(ZoomedView, ReducedTheOverlaysThinLinesAndLabelsStayVisible) {
     std::set<std::pair<int, int>> marked;
     for (int y = 0; y < 300; ++y)
       for (int x = 0; x < 400; ++x)
-        if (form_->OverlayPixel(x, y) != kWhite)
+        if (OverlayPixel(*form_, x, y) != kWhite)
           marked.insert(
               {static_cast<int>(z.ScreenAt(x + 1) - 1), static_cast<int>(z.ScreenAt(y + 1) - 1)});
     ASSERT_FALSE(marked.empty());
@@ -301,8 +302,8 @@ TEST_F(ZoomedView, EnlargedEachScreenPixelShowsItsImagePixel) {
     for (int sy = 0; sy < out.height(); sy += 3) {
       for (int sx = 0; sx < out.width(); sx += 3) {
         const int x = static_cast<int>(z.ImageAt(sx)), y = static_cast<int>(z.ImageAt(sy));
-        const Color overlay = form_->OverlayPixel(x, y);
-        const QRgb expected = overlay != kWhite ? ToQRgb(overlay) : form_->Image1.pixel(x, y);
+        const Color overlay = OverlayPixel(*form_, x, y);
+        const QRgb expected = overlay != kWhite ? ToQRgb(overlay) : stripes_.pixel(x, y);
         ASSERT_EQ(out.pixel(sx, sy), expected) << sx << "," << sy << " at " << z.Percent() << "%";
       }
     }
@@ -350,6 +351,198 @@ TEST_F(ImageViewTest, MouseReachesTheFormInImagePixelsAtAnyZoom) {
     EXPECT_EQ(platform_.statusText[0], "X= " + std::to_string(z.ImageAt(onLayers.x())));
     EXPECT_EQ(platform_.statusText[1], "Y= " + std::to_string(z.ImageAt(onLayers.y())));
   }
+}
+
+// --- Today's view of whole bitmaps ------------------------------------------------
+
+// The plain twin of the view: the rules the view follows, applied to the
+// layers painted into bitmaps of the whole image, screen pixel by screen
+// pixel over the whole layers widget, as the view drew them before the
+// layers were kept as drawings.
+namespace today {
+
+struct Block {
+  int first;
+  int end;
+};
+
+Block BlockAt(const Zoom& z, int64_t screen, int size) {
+  const int first = static_cast<int>(std::clamp<int64_t>(z.ImageAt(screen), 0, size - 1));
+  const int end = static_cast<int>(std::clamp<int64_t>(z.ImageAt(screen + 1), first + 1, size));
+  return {first, end};
+}
+
+// Each screen pixel the mean of its block, rounded half up.
+QImage ReduceByMean(const QImage& picture, const Zoom& z, QSize screen) {
+  QImage reduced(screen, QImage::Format_RGB32);
+  for (int sy = 0; sy < screen.height(); ++sy) {
+    const Block rows = BlockAt(z, sy, picture.height());
+    for (int sx = 0; sx < screen.width(); ++sx) {
+      const Block c = BlockAt(z, sx, picture.width());
+      uint64_t r = 0, g = 0, b = 0;
+      for (int y = rows.first; y < rows.end; ++y)
+        for (int x = c.first; x < c.end; ++x) {
+          r += qRed(picture.pixel(x, y));
+          g += qGreen(picture.pixel(x, y));
+          b += qBlue(picture.pixel(x, y));
+        }
+      const uint64_t n = static_cast<uint64_t>(c.end - c.first) * (rows.end - rows.first);
+      reduced.setPixel(sx, sy,
+                       qRgb(static_cast<int>((r + n / 2) / n), static_cast<int>((g + n / 2) / n),
+                            static_cast<int>((b + n / 2) / n)));
+    }
+  }
+  return reduced;
+}
+
+// Every arm pixel of a found point's marker that still has the colour of
+// its centre keeps that colour in the screen pixel that shows it.
+void KeepFoundMarkers(const TVazeZududi_Form& form, const QImage& picture, const Zoom& z,
+                      QImage& reduced) {
+  if (!form.RunCompleted) return;
+  const int64_t cross = form.CrossSize;
+  auto keep = [&](int64_t x, int64_t y, QRgb colour) {
+    if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) return;
+    if (picture.pixel(static_cast<int>(x), static_cast<int>(y)) != colour) return;
+    reduced.setPixel(static_cast<int>(z.ScreenAt(x + 1) - 1),
+                     static_cast<int>(z.ScreenAt(y + 1) - 1), colour);
+  };
+  for (int32_t i = 0; i < form.FoundPoints.Count(); ++i) {
+    const VT_Point* p = form.FoundPoints.Get(i);
+    if (!(p->x > -1 && p->y > -1 && p->x < picture.width() && p->y < picture.height())) continue;
+    const int64_t x = RoundNearest(p->x), y = RoundNearest(p->y);
+    if (x < 0 || y < 0 || x >= picture.width() || y >= picture.height()) continue;
+    const QRgb colour = picture.pixel(static_cast<int>(x), static_cast<int>(y));
+    for (int64_t d = -cross; d < cross; ++d) {
+      keep(x + d, y, colour);
+      keep(x, y + d, colour);
+    }
+  }
+}
+
+QImage View(const TVazeZududi_Form& form, const QImage& picture, const QImage& overlay, Zoom z) {
+  const QSize screen(static_cast<int>(z.ScreenAt(form.ImageWidth)),
+                     static_cast<int>(z.ScreenAt(form.ImageHeight)));
+  QImage frame(screen, QImage::Format_RGB32);
+  frame.fill(Qt::white);
+  const bool reducing = z < Zoom{};
+  QImage reduced;
+  if (reducing) {
+    reduced = ReduceByMean(picture, z, screen);
+    KeepFoundMarkers(form, picture, z, reduced);
+  }
+  for (int sy = 0; sy < screen.height(); ++sy) {
+    const int64_t y = z.ImageAt(sy);
+    const Block rows = BlockAt(z, sy, overlay.height());
+    for (int sx = 0; sx < screen.width(); ++sx) {
+      const int64_t x = z.ImageAt(sx);
+      QRgb shown = frame.pixel(sx, sy);
+      if (reducing)
+        shown = reduced.pixel(sx, sy) | 0xFF000000u;
+      else if (x < picture.width() && y < picture.height())
+        shown = picture.pixel(static_cast<int>(x), static_cast<int>(y)) | 0xFF000000u;
+      // The first drawn pixel of the overlay in the block, row by row.
+      const Block c = BlockAt(z, sx, overlay.width());
+      bool hit = false;
+      for (int yy = rows.first; form.OverlayVisible && !hit && yy < rows.end; ++yy)
+        for (int xx = c.first; !hit && xx < c.end; ++xx)
+          if ((overlay.pixel(xx, yy) & 0xFFFFFFu) != 0xFFFFFFu) {
+            shown = overlay.pixel(xx, yy) | 0xFF000000u;
+            hit = true;
+          }
+      frame.setPixel(sx, sy, shown);
+    }
+  }
+  return frame;
+}
+
+}  // namespace today
+
+// Random plates, grey and colour, with regions, labels, erasures, a run's
+// markers, fragment lines and grid lines: the view shows at every zoom, as a
+// whole and in any piece, what the rules give on the whole bitmaps, pixel for
+// pixel.
+TEST_F(ImageViewTest, EveryZoomShowsWhatTheWholeBitmapsShow) {
+  std::mt19937 random(20261209);
+  auto uniform = [&](int lo, int hi) { return std::uniform_int_distribution<int>(lo, hi)(random); };
+  auto colour = [&] {
+    const Color some[] = {255, 32768, kBlack, kWhite, 0x123456};
+    return uniform(0, 2) == 0 ? static_cast<Color>(uniform(0, 0xFFFFFF)) : some[uniform(0, 4)];
+  };
+  for (int round = 0; round < 16; ++round) {
+    const int w = uniform(20, 170), h = uniform(20, 140);
+    QImage image(w, h, QImage::Format_RGB32);
+    const bool grey = round % 2 == 0;
+    for (int y = 0; y < h; ++y)
+      for (int x = 0; x < w; ++x) {
+        const int v = (x * 7 + y * 3) % 256 / 2 + uniform(0, 127);
+        image.setPixel(x, y, grey ? qRgb(v, v, v) : qRgb(v, uniform(0, 255), (x * y) % 256));
+      }
+    SetImage(image);
+    ASSERT_EQ(form_->SourceBitmap->Grey(), grey);
+    form_->CrossSize = uniform(2, 16);
+    form_->PassiveColor = colour();
+    form_->IndexFont.Size = uniform(5, 12);
+    form_->IndexFont.Italic = uniform(0, 1) == 1;
+    // The regions, redrawn, and drawings on top: highlights and erasures.
+    for (int r = uniform(0, 2); r > 0; --r) {
+      std::vector<VT_Point> corners;
+      for (int k = uniform(1, 4); k > 0; --k)
+        corners.emplace_back(uniform(0, w - 1), uniform(0, h - 1));
+      form_->AppendClosedRegion(corners);
+    }
+    RedrawOverlay(*form_);
+    for (int k = uniform(0, 4); k > 0; --k)
+      DrawOverlayMarker(*form_, colour(), uniform(-5, w + 5), uniform(-5, h + 5),
+                        uniform(0, 3) == 0 ? -1 : uniform(1, 12));
+    for (int k = uniform(0, 3); k > 0; --k)
+      OverlayLine(*form_, colour(), uniform(-9, w + 9), uniform(-9, h + 9), uniform(-9, w + 9),
+                  uniform(-9, h + 9));
+    // A run's drawings on the picture, and its points.
+    form_->FoundPoints.Clear();
+    for (int k = uniform(0, 12); k > 0; --k) {
+      const double x = uniform(-20, 10 * w + 20) / 10.0, y = uniform(-20, 10 * h + 20) / 10.0;
+      if (uniform(0, 4) > 0) DrawPictureMarker(*form_, colour(), RoundNearest(x), RoundNearest(y));
+      form_->FoundPoints.AddNew(x, y);
+    }
+    for (int k = uniform(0, 2); k > 0; --k)
+      PictureLine(*form_, colour(), uniform(0, w), uniform(0, h), uniform(0, w), uniform(0, h));
+    for (int k = uniform(0, 2); k > 0; --k)
+      PictureGridLine(*form_, colour(), uniform(0, 1) == 1, uniform(-300, 300) / 1000.0,
+                      uniform(-10, std::max(w, h) + 10) + uniform(0, 99) / 100.0);
+    form_->RunCompleted = uniform(0, 3) > 0;
+    form_->OverlayVisible = uniform(0, 5) > 0;
+
+    const QImage picture = WholePictureLayer(*form_), overlay = WholeOverlay(*form_);
+    ReducedTiles tiles;
+    for (const Zoom z :
+         {Zoom{1, 4}, Zoom{1, 2}, Zoom{1, 1}, Zoom{4, 1}, Zoom{1, 3}, Zoom{2, 3}, Zoom{1, 6},
+          Zoom{1, 8}, Zoom{1, 12}, Zoom{1, 16}, Zoom{3, 2}, FitZoom(w, h, 37, 29)}) {
+      const QImage expected = today::View(*form_, picture, overlay, z);
+      const QImage whole = ViewPixels(*form_, z, expected.rect(), tiles);
+      ASSERT_EQ(FirstDifference(whole, expected), "")
+          << "round " << round << " at " << z.num << "/" << z.den;
+      const QRect piece = QRect(uniform(0, expected.width() - 1), uniform(0, expected.height() - 1),
+                                uniform(1, 40), uniform(1, 40)) &
+                          expected.rect();
+      ReducedTiles fresh;
+      ASSERT_EQ(FirstDifference(ViewPixels(*form_, z, piece, fresh), expected.copy(piece)), "")
+          << "round " << round << " at " << z.num << "/" << z.den << ", a piece";
+    }
+  }
+}
+
+// The real view paints what the rules give, at 25 %, 50 %, 100 % and 400 %.
+TEST_F(ZoomedView, ThePaintedViewIsTheRulesPixelForPixel) {
+  DrawPictureMarker(*form_, 32768, 120, 100);
+  form_->FoundPoints.AddNew(120.2, 99.8);
+  form_->RunCompleted = true;
+  ImageView view(*form_, nullptr);
+  view.SetPreviewVisible(false);
+  const QImage picture = WholePictureLayer(*form_), overlay = WholeOverlay(*form_);
+  for (const Zoom z : {Zoom{1, 4}, Zoom{1, 2}, Zoom{1, 1}, Zoom{4, 1}})
+    ASSERT_EQ(FirstDifference(RenderAt(view, z), today::View(*form_, picture, overlay, z)), "")
+        << z.Percent() << " %";
 }
 
 }  // namespace

@@ -474,8 +474,9 @@ class KeysTest : public InEmptyFolder {
     QApplication::instance()->installEventFilter(new KeyForwarder(form_, &window_));
     form_.ImageWidth = 100;
     form_.ImageHeight = 80;
-    form_.Image1 = QImage(100, 80, QImage::Format_RGB32);
-    form_.Image1.fill(Qt::white);
+    QImage white(100, 80, QImage::Format_RGB32);
+    white.fill(Qt::white);
+    form_.Image1.Show(CompactPicture::From(white));
     form_.RegionClosed = true;
     edit_ = new RecordingEdit(form_, &window_);
     window_.addToolBar("Test")->addWidget(edit_);

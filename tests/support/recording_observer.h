@@ -24,7 +24,7 @@ class RecordingObserver : public RunObserver {
   // --- Record -------------------------------------------------------------
   std::vector<std::string> messages;  // questions, confirmations and reports, in order
   std::vector<std::string> reports;
-  std::vector<QImage> pictures;
+  std::vector<std::shared_ptr<const PictureSource>> pictures;
   std::vector<std::pair<int32_t, int32_t>> markers;
   std::vector<std::vector<std::string>> statistics;
   int fragmentsShown = 0;
@@ -32,7 +32,9 @@ class RecordingObserver : public RunObserver {
   int refinements = 0;
   int pointsShown = -1;  // how many points ShowPoints got; -1 before it is called
 
-  void ShowPicture(const QImage& picture) override { pictures.push_back(picture); }
+  void ShowPicture(std::shared_ptr<const PictureSource> picture) override {
+    pictures.push_back(std::move(picture));
+  }
   void ShowMarker(int32_t x, int32_t y) override { markers.emplace_back(x, y); }
   void ShowFragments(const RegionList&) override { ++fragmentsShown; }
   void ShowLines(const GridLines&) override { ++linesShown; }
