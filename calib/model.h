@@ -24,6 +24,7 @@
 // spline the x coefficients then the y coefficients, a_kl at k·(Kv + 3) + l.
 
 #include <Eigen/Core>
+#include <array>
 #include <memory>
 #include <optional>
 #include <string>
@@ -134,6 +135,9 @@ struct ModelData {
   // cross-validated RMS, px; the crossings fitted.
   double rms = 0, cvRms = 0;
   int points = 0;
+  // The image corners of the regions whose crossings were fitted (may be
+  // empty); the model holds inside the crossings.
+  std::vector<std::array<Vec2, 4>> regions;
 };
 
 // The number of parameters of a kind (for the spline, of its grid; for

@@ -14,9 +14,11 @@ constexpr double kDegree = std::numbers::pi / 180;
 // on the standard library's distributions.
 class Random {
  public:
-  explicit Random(unsigned seed) : state_(0x9E3779B97F4A7C15ull * (seed + 1)) {}
-  uint64_t Next() {
-    uint64_t z = (state_ += 0x9E3779B97F4A7C15ull);
+  // The seed is mixed first: seeds one apart must not start one step apart
+  // on the same sequence (their points would share their noise, shifted).
+  explicit Random(unsigned seed) : state_(Mix(0xD1B54A32D192ED03ull ^ seed)) {}
+  uint64_t Next() { return Mix(state_ += 0x9E3779B97F4A7C15ull); }
+  static uint64_t Mix(uint64_t z) {
     z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
     z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
     return z ^ (z >> 31);
