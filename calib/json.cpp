@@ -150,17 +150,42 @@ class Reader {
     }
     double v = 0;
     const auto [end, ec] = std::from_chars(text_.data() + start, text_.data() + pos_, v);
-    // A result that underflows to zero or a subnormal is still the nearest
-    // double; only an overflow is refused.
-    if (ec == std::errc::result_out_of_range && !(std::fabs(v) < 1)) {
-      pos_ = start;
-      Fail("a number out of the range of a double");
-    }
-    if (end != text_.data() + pos_) {
+    if (ec == std::errc::result_out_of_range) {
+      // Too small reads as the nearest double, a zero; too large is refused.
+      if (DecimalExponent(text_.substr(start, pos_ - start)) > 0) {
+        pos_ = start;
+        Fail("a number out of the range of a double");
+      }
+      v = text_[start] == '-' ? -0.0 : 0.0;
+    } else if (ec != std::errc() || end != text_.data() + pos_) {
       pos_ = start;
       Fail("a number that cannot be read");
     }
     return v;
+  }
+
+  // The power of ten of a number's first significant digit (the grammar
+  // already checked), the exponent saturated: how large or small it is.
+  static long DecimalExponent(std::string_view number) {
+    if (number[0] == '-') number.remove_prefix(1);
+    const size_t e = number.find_first_of("eE");
+    long exponent = 0;
+    if (e != std::string_view::npos) {
+      const std::string_view digits = number.substr(e + 1);
+      for (const char d : digits)
+        if (d >= '0' && d <= '9') exponent = std::min(exponent * 10 + (d - '0'), 100000L);
+      if (digits[0] == '-') exponent = -exponent;
+      number = number.substr(0, e);
+    }
+    const size_t point = number.find('.');
+    std::string_view whole = number.substr(0, point);
+    const std::string_view fraction =
+        point == std::string_view::npos ? std::string_view() : number.substr(point + 1);
+    while (!whole.empty() && whole[0] == '0') whole.remove_prefix(1);
+    if (!whole.empty()) return static_cast<long>(whole.size()) - 1 + exponent;
+    const size_t first = fraction.find_first_not_of('0');
+    if (first == std::string_view::npos) return -100000;  // zero
+    return -static_cast<long>(first) - 1 + exponent;
   }
 
   unsigned Hex4() {

@@ -116,10 +116,12 @@ std::vector<std::string> ParameterNames(const ModelData& data) {
   return names;
 }
 
-double ParamCovariance::Quadratic(const Eigen::VectorXd& g, const SplineGrid& grid) const {
+double ParamCovariance::Quadratic(const Eigen::VectorXd& g, const SplineGrid& grid,
+                                  bool onePrediction) const {
   if (form == Form::Dense) return g.dot(dense * g);
   const int nc = grid.Coefficients();
-  if (factor) return factor->Quadratic(g.head(nc)) + factor->Quadratic(g.tail(nc));
+  if (factor && !onePrediction)
+    return factor->Quadratic(g.head(nc)) + factor->Quadratic(g.tail(nc));
   // Only the entries between overlapping coefficients are known: exact for
   // the gradient of one predicted position, whose non-zeros share a support.
   const int nv = grid.knotsV + 3;
@@ -152,6 +154,7 @@ Eigen::VectorXd ParamCovariance::StandardErrors(int parameters) const {
 }
 
 Model::Model() {
+  data_.imageWidth = data_.imageHeight = 1;
   data_.params.resize(6);
   data_.params << 0, 1, 0, 0, 0, 1;
   data_.covariance.dense = Eigen::MatrixXd::Zero(6, 6);
@@ -208,8 +211,8 @@ Vec2 Model::ToPlate(const Vec2& xy) const {
 Vec2 Model::PredictSigmaAtPlate(const Vec2& uv) const {
   const Eigen::MatrixXd G = ParamGradient(uv);
   const Eigen::VectorXd gx = G.row(0).transpose(), gy = G.row(1).transpose();
-  return Vec2(std::sqrt(std::max(0.0, data_.covariance.Quadratic(gx, data_.spline))),
-              std::sqrt(std::max(0.0, data_.covariance.Quadratic(gy, data_.spline))));
+  return Vec2(std::sqrt(std::max(0.0, data_.covariance.Quadratic(gx, data_.spline, true))),
+              std::sqrt(std::max(0.0, data_.covariance.Quadratic(gy, data_.spline, true))));
 }
 
 Vec2 Model::PredictSigma(const Vec2& xy) const {

@@ -114,8 +114,11 @@ struct ParamCovariance {
   // forms of any gradient (a figure's); absent in a model read from a file.
   std::shared_ptr<const SplineFactor> factor;
 
-  // gᵀ C g for a gradient g over the parameters.
-  double Quadratic(const Eigen::VectorXd& g, const SplineGrid& grid) const;
+  // gᵀ C g for a gradient g over the parameters. onePrediction: g is the gradient
+  // of one predicted position (the spline's then need only the local
+  // entries, so a model read from a file gives the same bits).
+  double Quadratic(const Eigen::VectorXd& g, const SplineGrid& grid,
+                   bool onePrediction = false) const;
   // The standard error of each parameter.
   Eigen::VectorXd StandardErrors(int parameters) const;
 };
