@@ -69,7 +69,9 @@ TEST(Calibrate, EveryPointGetsItsIndexPlatePointResidualAndFlags) {
               points[i].duplicate || (i + 1 < points.size() && points[i + 1].duplicate));
     duplicates += points[i].duplicate;
     EXPECT_EQ(p.outlier, i == outlier) << i;
-    if (i != outlier && !p.duplicate) EXPECT_LT(p.residual.norm(), 0.03) << i;
+    if (i != outlier && !p.duplicate) {
+      EXPECT_LT(p.residual.norm(), 0.03) << i;
+    }
   }
   EXPECT_NEAR(c.points[outlier].residual.x(), 0.4, 0.02);
   // (0, 0) nearest the first corner; with no corners given, the top left

@@ -57,7 +57,7 @@ TEST(ModelFile, ReadsBackTheSameModelBitForBit) {
     EXPECT_EQ(a.radial.centreFitted, b.radial.centreFitted);
     EXPECT_EQ(a.spline.knotsU, b.spline.knotsU);
     // The same numbers out of the model read back, to the last bit.
-    for (const Vec2 uv : {Vec2(0.3, 0.7), Vec2(2.1, 1.4)}) {
+    for (const Vec2& uv : {Vec2(0.3, 0.7), Vec2(2.1, 1.4)}) {
       EXPECT_TRUE(SameBits(model.ToImage(uv), back.ToImage(uv))) << model.Name();
       EXPECT_TRUE(SameBits(model.PredictSigmaAtPlate(uv), back.PredictSigmaAtPlate(uv)))
           << model.Name();

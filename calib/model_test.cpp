@@ -42,7 +42,7 @@ TEST(Model, NamesReadBackAndOthersAreRefused) {
 TEST(Model, DerivativesMatchFiniteDifferences) {
   for (const Model& model : EveryFamily()) {
     const ModelData& d = model.data();
-    for (const Vec2 uv : {Vec2(1.3, 2.1), Vec2(0, 0), Vec2(11.1, 8.7), Vec2(-0.4, 9.2)}) {
+    for (const Vec2& uv : {Vec2(1.3, 2.1), Vec2(0, 0), Vec2(11.1, 8.7), Vec2(-0.4, 9.2)}) {
       const double h = 1e-5;
       Eigen::Matrix2d numeric;
       numeric.col(0) = (model.ToImage(uv + Vec2(h, 0)) - model.ToImage(uv - Vec2(h, 0))) / (2 * h);
