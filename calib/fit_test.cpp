@@ -76,8 +76,8 @@ INSTANTIATE_TEST_SUITE_P(
                       Case{"rotated", "projective"}, Case{"radial", "radial"},
                       Case{"radial-off-centre", "radial"}, Case{"warp", "poly3"},
                       Case{"warp", "poly5"}, Case{"stepping", "spline"}),
-    [](const auto& info) {
-      std::string name = std::string(info.param.plate) + "_" + info.param.family;
+    [](const ::testing::TestParamInfo<Case>& param) {
+      std::string name = std::string(param.param.plate) + "_" + param.param.family;
       std::replace(name.begin(), name.end(), '-', '_');
       return name;
     });
