@@ -2,9 +2,13 @@
 
 #include <Eigen/Dense>
 #include <algorithm>
+#include <atomic>
 #include <cmath>
+#include <exception>
 #include <limits>
+#include <mutex>
 #include <optional>
+#include <thread>
 
 #include "calib/calib_error.h"
 #include "calib/linear_fit.h"
@@ -70,18 +74,23 @@ struct Once {
   std::optional<double> lambdaExponent;
 };
 
+// What a fit is for: a reweighting of the robust loop needs the parameters
+// alone and loosely converged; the final fit everything, to the last bits; a
+// cross-validation fold the parameters, loosely.
+enum class Stage { Reweighting, Final, Fold };
+
 // warm: the parameters to start a non-linear fit from (empty: the DLT);
-// spline: how λ is found, from `exponent` unless the search is Whole.
+// exponent: the spline's λ of the fit before (none: search the whole range).
 Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
-             const std::vector<double>& w, const Eigen::VectorXd& warm, LambdaSearch search,
-             double exponent, std::array<int, 2> cells) {
+             const std::vector<double>& w, const Eigen::VectorXd& warm, Stage stage,
+             std::optional<double> exponent, std::array<int, 2> cells) {
   Once once;
   once.model = proto;
   ModelData& m = once.model;
   switch (proto.kind.type) {
     case ModelType::Affine:
     case ModelType::Poly: {
-      LinearSolution s = FitLegendre(proto.kind.degree, un, xn, w);
+      LinearSolution s = FitLegendre(proto.kind.degree, un, xn, w, stage == Stage::Final);
       m.params = std::move(s.params);
       m.covariance.dense = std::move(s.covariance);
       once.hat = std::move(s.hat);
@@ -89,9 +98,10 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
     }
     case ModelType::Projective:
     case ModelType::Radial: {
+      const double tolerance = stage == Stage::Final ? kStrict : kLoose;
       const NonlinearSolution s = proto.kind.type == ModelType::Projective
-                                      ? FitProjective(un, xn, w, warm)
-                                      : FitRadial(un, xn, w, proto.radial, warm);
+                                      ? FitProjective(un, xn, w, warm, tolerance)
+                                      : FitRadial(un, xn, w, proto.radial, warm, tolerance);
       if (!s.converged)
         throw CalibError(CalibCause::FitFailed,
                          "the " + ModelName(proto.kind) + " model did not converge");
@@ -105,7 +115,10 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
     }
     case ModelType::Spline: {
       const SplineGrid grid = ChooseSplineGrid(cells[0], cells[1], static_cast<int>(un.size()));
-      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent);
+      const LambdaSearch search = !exponent               ? LambdaSearch::Whole
+                                  : stage == Stage::Final ? LambdaSearch::Walk
+                                                          : LambdaSearch::Fixed;
+      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0));
       m.params = std::move(s.params);
       m.covariance = std::move(s.covariance);
       m.spline = s.grid;
@@ -175,9 +188,10 @@ std::array<int, 2> Cells(const FitData& data) {
 }
 
 // Fit, reweight, leave the outliers out, fit again, until neither the
-// outliers nor the weights (within 0.1 %) change. The spline searches λ in
-// the first fit only and keeps it while reweighting; its last fit then walks
-// λ to the nearest minimum of GCV and gives the hat matrix and covariance.
+// outliers nor the weights (within 0.1 %) change; then the final fit with the
+// last weights, and its residuals reweighted once more for the outliers. The
+// spline searches λ in the first fit only and keeps it while reweighting; its
+// final fit walks λ to the nearest minimum of GCV.
 // `from`: the weights and outliers of an earlier loop to go on from.
 Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& data,
                 const FitParams& params, Eigen::VectorXd warm, const Loop* from) {
@@ -189,10 +203,9 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   const std::array<int, 2> cells = Cells(data);
   const int iterations = params.robust ? std::max(1, params.robustIterations) : 1;
   std::vector<double> fittedWeights;
-  auto fit = [&](const std::vector<bool>& keep, const std::vector<double>& weight,
-                 LambdaSearch search) {
+  auto fit = [&](const std::vector<bool>& keep, const std::vector<double>& weight, Stage stage) {
     loop.last = FitOnce(proto, Pick(norm.un, keep), Pick(norm.xn, keep), Pick(weight, keep), warm,
-                        search, lambda.value_or(0), cells);
+                        stage, lambda, cells);
     loop.fitted = keep;
     warm = loop.last.model.params;
     lambda = loop.last.lambdaExponent;
@@ -207,26 +220,26 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
                        "too many outliers: fewer crossings are left than the " +
                            ModelName(proto.kind) + " model has parameters");
     fittedWeights = loop.weight;
-    fit(keep, fittedWeights, lambda ? LambdaSearch::Fixed : LambdaSearch::Whole);
+    fit(keep, fittedWeights, params.robust ? Stage::Reweighting : Stage::Final);
     loop.iterations = it + 1;
     const std::vector<double> before = loop.weight;
     const std::vector<bool> outBefore = loop.out;
     RobustWeights(loop.residual, data.weight, params, loop);
     if (!params.robust) {
+      // One plain fit: the standardised residuals are reported, nothing is
+      // reweighted or left out.
       loop.weight = before;
       loop.out = outBefore;
-      break;
+      return loop;
     }
     bool same = (it > 0 || from) && loop.out == outBefore;
     for (size_t i = 0; same && i < n; ++i)
       same = std::fabs(loop.weight[i] - before[i]) <= 1e-8 + 1e-3 * std::fabs(before[i]);
     if (same) break;
   }
-  if (proto.kind.type == ModelType::Spline && loop.last.hat.size() == 0) {
-    const std::vector<bool> keep = loop.fitted;
-    fit(keep, fittedWeights, LambdaSearch::Walk);
-    if (params.robust) RobustWeights(loop.residual, data.weight, params, loop);
-  }
+  const std::vector<bool> keep = loop.fitted;
+  fit(keep, fittedWeights, Stage::Final);
+  RobustWeights(loop.residual, data.weight, params, loop);
   return loop;
 }
 
@@ -262,7 +275,7 @@ void BlockFolds(const ModelData& model, const Loop& loop, const Normalised& norm
     try {
       const Once once =
           FitOnce(model, Pick(norm.un, train), Pick(norm.xn, train), Pick(loop.weight, train),
-                  model.params, LambdaSearch::Whole, 0, {0, 0});
+                  model.params, Stage::Fold, std::nullopt, {0, 0});
       for (size_t i = 0; i < n; ++i)
         if (test[i])
           cv[i] = data.xy[i] - once.model.image.Undo(detail::Evaluate(once.model, norm.un[i]));
@@ -342,8 +355,9 @@ FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params)
     freed.radial.centreFitted = true;
     Eigen::VectorXd start(15);
     start << loop.last.model.params, proto.radial.centre;
-    const NonlinearSolution s = FitRadial(Pick(norm.un, loop.fitted), Pick(norm.xn, loop.fitted),
-                                          Pick(loop.weight, loop.fitted), freed.radial, start);
+    const NonlinearSolution s =
+        FitRadial(Pick(norm.un, loop.fitted), Pick(norm.xn, loop.fitted),
+                  Pick(loop.weight, loop.fitted), freed.radial, start, kLoose);
     const double sx =
         s.covariance.size() ? std::sqrt(s.covariance(13, 13)) / norm.image.scale : kNaN;
     const double sy =
@@ -387,19 +401,40 @@ FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params)
 AutoResult FitAuto(const FitData& data, const FitParams& params) {
   CheckFitData(data);
   AutoResult a;
-  for (const std::string& name : ModelNames()) {
-    Candidate c;
-    c.name = name;
-    try {
-      c.fit = FitModel(*ParseModelKind(name), data, params);
-      c.fitted = std::isfinite(c.fit.cvRms);
-      if (!c.fitted) c.error = "no cross-validation fold could be fitted";
-    } catch (const CalibError& e) {
-      c.error = e.what();
-      c.cause = e.cause();
+  const std::vector<std::string>& names = ModelNames();
+  a.candidates.resize(names.size());
+  // The families side by side, the spline (the longest) first; each writes
+  // only its own candidate.
+  std::vector<size_t> order(names.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = order.size() - 1 - k;
+  std::atomic<size_t> next{0};
+  std::mutex guard;
+  std::exception_ptr failure;
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < order.size();) {
+      Candidate& c = a.candidates[order[i]];
+      c.name = names[order[i]];
+      try {
+        c.fit = FitModel(*ParseModelKind(c.name), data, params);
+        c.fitted = std::isfinite(c.fit.cvRms);
+        if (!c.fitted) c.error = "no cross-validation fold could be fitted";
+      } catch (const CalibError& e) {
+        c.error = e.what();
+        c.cause = e.cause();
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(guard);
+        if (!failure) failure = std::current_exception();
+      }
     }
-    a.candidates.push_back(std::move(c));
-  }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t workers =
+      std::min(order.size(), static_cast<size_t>(params.threads > 0 ? params.threads : cores));
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t < workers; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+  if (failure) std::rethrow_exception(failure);
   double best = std::numeric_limits<double>::infinity();
   for (const Candidate& c : a.candidates)
     if (c.fitted) best = std::min(best, c.fit.cvRms);

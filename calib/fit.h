@@ -26,6 +26,8 @@ struct FitParams {
   double centreDetermined = 0.1;  // radial: the centre is fitted when its standard errors are
                                   // below this fraction of the image's width and height
   double autoTolerance = 0.05;    // auto: within this fraction of the smallest CV RMS
+  int threads = 0;  // auto: families fitted side by side on this many threads (0: one a
+                    // core); each family's fit is the same on any number
 };
 
 // What a fit reads: the crossings of one lattice frame.

@@ -106,6 +106,19 @@ TEST(Auto, TakesTheGeneratingFamilyOrASimplerOne) {
   }
 }
 
+TEST(Auto, TheSameBitsOnAnyNumberOfThreads) {
+  const auto spec = StandardPlate("radial");
+  const FitData data = FitDataOf(spec, MakeLatticePoints(spec));
+  FitParams one, three;
+  one.threads = 1, three.threads = 3;
+  const AutoResult a = FitAuto(data, one), b = FitAuto(data, three);
+  EXPECT_EQ(a.chosen, b.chosen);
+  for (size_t k = 0; k < a.candidates.size(); ++k) {
+    EXPECT_EQ(a.candidates[k].fit.cvRms, b.candidates[k].fit.cvRms) << a.candidates[k].name;
+    EXPECT_EQ(a.candidates[k].fit.model.data().params, b.candidates[k].fit.model.data().params);
+  }
+}
+
 // The direct linear transform normalised as Hartley and Zisserman describe
 // (algorithm 4.2): each point set translated to its centroid and scaled to a
 // mean distance of √2, the null vector of the stacked equations by SVD, the

@@ -8,6 +8,7 @@
 #include <map>
 #include <numbers>
 #include <numeric>
+#include <unordered_map>
 
 #include "calib/calib_error.h"
 #include "calib/nonlinear_fit.h"
@@ -63,23 +64,29 @@ struct Basis {
   double Pitch() const { return std::min(a.norm(), b.norm()); }
 };
 
+// An offset from a point to a neighbour, with its folded direction.
+struct Offset {
+  Vec2 v;
+  double degrees;
+};
+
 // One lattice vector along direction theta: L the median of each point's
 // shortest offset within 10° of theta, then the component-wise median of the
 // offsets within a quarter of L of ±L·(cos θ, sin θ).
-std::optional<Vec2> AxisVector(const std::vector<std::vector<Vec2>>& offsets, double theta) {
+std::optional<Vec2> AxisVector(const std::vector<std::vector<Offset>>& offsets, double theta) {
   const Vec2 u(std::cos(theta * kDegree), std::sin(theta * kDegree));
   std::vector<double> lengths;
   for (const auto& os : offsets) {
     double shortest = INFINITY;
-    for (const Vec2& v : os)
-      if (AngleBetween(Folded(v), theta) <= 10) shortest = std::min(shortest, v.norm());
+    for (const Offset& o : os)
+      if (AngleBetween(o.degrees, theta) <= 10) shortest = std::min(shortest, o.v.norm());
     if (std::isfinite(shortest)) lengths.push_back(shortest);
   }
   if (lengths.empty()) return std::nullopt;
   const double l = Median(lengths);
   std::vector<double> xs, ys;
   for (const auto& os : offsets)
-    for (const Vec2& v : os) {
+    for (const auto& [v, degrees] : os) {
       if ((v - u * l).norm() < 0.25 * l) xs.push_back(v.x()), ys.push_back(v.y());
       if ((v + u * l).norm() < 0.25 * l) xs.push_back(-v.x()), ys.push_back(-v.y());
     }
@@ -104,14 +111,15 @@ std::optional<Basis> EstimateBasis(const std::vector<Vec2>& points, const IndexP
   const double minimum = 0.35 * Median(fourth);
   // The first direction from each point's four nearest offsets (the axes'
   // neighbours; the diagonals, as many among eight, would tie with them).
-  std::vector<std::vector<Vec2>> offsets(points.size());
+  std::vector<std::vector<Offset>> offsets(points.size());
   std::vector<double> directions;
   for (size_t i = 0; i < points.size(); ++i)
     for (int m : near[i]) {
       const Vec2 v = points[static_cast<size_t>(m)] - points[i];
       if (v.norm() < minimum) continue;
-      if (offsets[i].size() < 4) directions.push_back(Folded(v));
-      offsets[i].push_back(v);
+      const Offset o{v, Folded(v)};
+      if (offsets[i].size() < 4) directions.push_back(o.degrees);
+      offsets[i].push_back(o);
     }
   const auto theta1 = DirectionMode(directions);
   if (!theta1) return std::nullopt;
@@ -119,11 +127,11 @@ std::optional<Basis> EstimateBasis(const std::vector<Vec2>& points, const IndexP
   // first, so that a pitch that differs along the axes does not pick a diagonal.
   std::vector<double> second;
   for (const auto& os : offsets) {
-    const Vec2* shortest = nullptr;
-    for (const Vec2& v : os)
-      if (AngleBetween(Folded(v), *theta1) >= 30 && (!shortest || v.norm() < shortest->norm()))
-        shortest = &v;
-    if (shortest) second.push_back(Folded(*shortest));
+    const Offset* shortest = nullptr;
+    for (const Offset& o : os)
+      if (AngleBetween(o.degrees, *theta1) >= 30 && (!shortest || o.v.norm() < shortest->v.norm()))
+        shortest = &o;
+    if (shortest) second.push_back(shortest->degrees);
   }
   const auto theta2 = DirectionMode(second);
   if (!theta2) return std::nullopt;
@@ -140,6 +148,13 @@ std::optional<Basis> EstimateBasis(const std::vector<Vec2>& points, const IndexP
 }
 
 // ---- Merging and the walk ---------------------------------------------------
+
+struct IndexHash {
+  size_t operator()(const Index2& i) const {
+    return std::hash<long long>()((static_cast<long long>(i[0]) << 32) ^
+                                  static_cast<unsigned>(i[1]));
+  }
+};
 
 struct Node {
   Vec2 position = Vec2::Zero();
@@ -275,7 +290,7 @@ class Walk {
   const IndexParams& params_;
   std::vector<Vec2> positions_;
   std::optional<PointGrid> grid_;
-  std::map<Index2, int> occupied_;
+  std::unordered_map<Index2, int, IndexHash> occupied_;
   std::deque<int> queue_;
 };
 

@@ -27,7 +27,7 @@ bool InvertSymmetric(const Eigen::MatrixXd& M, double ratio, Eigen::MatrixXd& in
 }
 
 LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
-                           const std::vector<double>& w) {
+                           const std::vector<double>& w, bool complete) {
   const int p = detail::PolyTerms(degree);
   const Eigen::Index n = static_cast<Eigen::Index>(un.size());
   // Rows of the design scaled by √w: Aw = W^½ A, and W^½ x̃.
@@ -58,6 +58,7 @@ LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::v
   s.params.resize(2 * p);
   s.params.head(p) = coef.col(0);
   s.params.tail(p) = coef.col(1);
+  if (!complete) return s;
   s.hat = ((Aw * Minv).array() * Aw.array()).rowwise().sum();
   const double variance =
       residual.squaredNorm() / std::max(1.0, 2 * static_cast<double>(n) - 2.0 * p);

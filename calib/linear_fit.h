@@ -20,8 +20,10 @@ struct LinearSolution {
 // a unit diagonal; a ratio of the smallest to the largest below 1e-13 means
 // the points do not determine the terms (CalibError NotDetermined).
 // Coefficient covariance s² M⁻¹ for each coordinate, s² = Σ w |r|² / (2n − 2p).
+// complete = false: the coefficients alone (the robust loop's reweighted
+// fits), without the covariance and the hat matrix.
 LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
-                           const std::vector<double>& w);
+                           const std::vector<double>& w, bool complete = true);
 
 // The inverse of a symmetric positive semi-definite matrix through the
 // eigenvalues of its unit-diagonal scaling; false when the ratio of the

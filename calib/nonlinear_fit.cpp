@@ -11,17 +11,24 @@
 namespace qova::calib {
 namespace {
 
+constexpr double kColdMu = 1e-3, kWarmMu = 1e-9;
+
 // Levenberg–Marquardt with Marquardt's scaling: solve
 // (JᵀWJ + μ diag(JᵀWJ)) δ = −JᵀW r, accept δ when the cost falls (μ × 0.3),
 // else μ × 10. Converged when an accepted step lowers the cost by less than a
-// relative 1e-12 or changes no parameter by more than 1e-12 of its size (plus
-// 1e-12), or when a rejected step's predicted fall is below a relative 1e-12
-// (the cost is at its minimum to the rounding of its sum); given up when μ
-// passes 1e12. eval(i, θ, value, jacobian) gives F at point i and, when
+// relative `tolerance` or changes no parameter by more than 1e-12 of its size
+// (plus 1e-12), or when a small-damped step that is rejected promised a fall
+// below a relative `tolerance` (the cost is at its minimum to the rounding of
+// its sum); given up when μ passes 1e12. μ starts at `mu`: 1e-3 from a
+// rough start, far smaller from a solution of nearly the same problem (the
+// robust loop's next fit, a cross-validation fold), where Gauss–Newton's
+// steps are good at once and damping would only slow the directions the
+// crossings determine least. eval(i, θ, value, jacobian) gives F at point i and, when
 // jacobian is not null, ∂F/∂θ.
 template <int P, class Eval>
 NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<double>& w,
-                            Eigen::Matrix<double, P, 1> theta, Eval&& eval) {
+                            Eigen::Matrix<double, P, 1> theta, double tolerance, double mu,
+                            Eval&& eval) {
   using Vector = Eigen::Matrix<double, P, 1>;
   using Matrix = Eigen::Matrix<double, P, P>;
   using Jacobian = Eigen::Matrix<double, 2, P>;
@@ -50,14 +57,15 @@ NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<doubl
       Jtr.noalias() += w[i] * J.transpose() * r;
       sum += w[i] * r.squaredNorm();
     }
-    JtJ.noalias() = rows.transpose() * rows;
+    JtJ.setZero();
+    JtJ.template selfadjointView<Eigen::Lower>().rankUpdate(rows.transpose());
+    JtJ = JtJ.template selfadjointView<Eigen::Lower>();
     return sum;
   };
   NonlinearSolution s;
   Matrix JtJ;
   Vector Jtr;
   double current = normal(theta, JtJ, Jtr);
-  double mu = 1e-3;
   bool converged = false;
   for (s.iterations = 0; s.iterations < 200 && !converged && std::isfinite(current);
        ++s.iterations) {
@@ -71,7 +79,7 @@ NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<doubl
       const double trial = step.allFinite() ? cost(next) : INFINITY;
       if (trial < current) {
         const bool small = (step.array().abs() <= 1e-12 * (next.array().abs() + 1)).all();
-        const bool flat = current - trial <= 1e-12 * current;
+        const bool flat = current - trial <= tolerance * current;
         theta = next;
         mu *= 0.3;
         current = normal(theta, JtJ, Jtr);
@@ -80,7 +88,7 @@ NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<doubl
       }
       // The fall the linearised model promises: −2 gᵀδ − δᵀ JᵀWJ δ.
       const double promised = -2 * Jtr.dot(step) - step.dot(JtJ * step);
-      if (step.allFinite() && promised <= 1e-12 * current) {
+      if (step.allFinite() && mu <= 1 && promised <= tolerance * current) {
         converged = true;
         break;
       }
@@ -122,9 +130,11 @@ Eigen::VectorXd ProjectiveByDlt(const std::vector<Vec2>& un, const std::vector<V
 }
 
 NonlinearSolution FitProjective(const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
-                                const std::vector<double>& w, const Eigen::VectorXd& start) {
-  const Eigen::Matrix<double, 8, 1> h0 = start.size() == 8 ? start : ProjectiveByDlt(un, xn);
-  return Levenberg<8>(xn, w, h0,
+                                const std::vector<double>& w, const Eigen::VectorXd& start,
+                                double tolerance) {
+  const bool warm = start.size() == 8;
+  const Eigen::Matrix<double, 8, 1> h0 = warm ? start : ProjectiveByDlt(un, xn);
+  return Levenberg<8>(xn, w, h0, tolerance, warm ? kWarmMu : kColdMu,
                       [&](size_t i, const Eigen::Matrix<double, 8, 1>& h, Vec2& value,
                           Eigen::Matrix<double, 2, 8>* J) {
                         if (!J) {
@@ -139,12 +149,13 @@ NonlinearSolution FitProjective(const std::vector<Vec2>& un, const std::vector<V
 
 NonlinearSolution FitRadial(const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
                             const std::vector<double>& w, const RadialSetup& setup,
-                            const Eigen::VectorXd& start) {
+                            const Eigen::VectorXd& start, double tolerance) {
   const int P = setup.centreFitted ? 15 : 13;
   Eigen::VectorXd theta = start;
-  if (theta.size() != P) {
+  const bool warm = theta.size() == P;
+  if (!warm) {
     theta = Eigen::VectorXd::Zero(P);
-    theta.head<8>() = FitProjective(un, xn, w, Eigen::VectorXd()).params;
+    theta.head<8>() = FitProjective(un, xn, w, Eigen::VectorXd(), tolerance).params;
     if (setup.centreFitted) theta.tail<2>() = setup.centre;
   }
   auto eval = [&]<int N>(size_t i, const Eigen::Matrix<double, N, 1>& t, Vec2& value,
@@ -157,8 +168,10 @@ NonlinearSolution FitRadial(const std::vector<Vec2>& un, const std::vector<Vec2>
     value = p.x;
     *J = p.dp.template leftCols<N>();
   };
-  if (P == 15) return Levenberg<15>(xn, w, Eigen::Matrix<double, 15, 1>(theta), eval);
-  return Levenberg<13>(xn, w, Eigen::Matrix<double, 13, 1>(theta), eval);
+  const double mu = warm ? kWarmMu : kColdMu;
+  if (P == 15)
+    return Levenberg<15>(xn, w, Eigen::Matrix<double, 15, 1>(theta), tolerance, mu, eval);
+  return Levenberg<13>(xn, w, Eigen::Matrix<double, 13, 1>(theta), tolerance, mu, eval);
 }
 
 }  // namespace qova::calib
