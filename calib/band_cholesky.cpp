@@ -20,17 +20,38 @@ BandCholesky::BandCholesky(int size, int bandwidth)
       a_(static_cast<size_t>(size + 1) * static_cast<size_t>(b_ + 1), 0.0) {}
 
 bool BandCholesky::Factorise() {
-  for (int j = 0; j < n_; ++j) {
-    double* diagonal = &a_[At(j, j)];
-    if (!(diagonal[0] > 0) || !std::isfinite(diagonal[0])) return false;
-    const double Ljj = std::sqrt(diagonal[0]);
-    diagonal[0] = Ljj;
-    const int m = std::min(b_, n_ - 1 - j);
-    if (m == 0) continue;
-    Eigen::Map<Eigen::VectorXd> column(diagonal + 1, m);
-    column /= Ljj;
-    Strided trailing(&a_[At(j + 1, j + 1)], m, m, Eigen::OuterStride<>(b_));
-    trailing.selfadjointView<Eigen::Lower>().rankUpdate(column, -1.0);
+  // By panels of kPanel columns: each panel factorised column by column with
+  // its rank-one updates kept to the panel, then the trailing band updated at
+  // once by the panel's rows below it (a symmetric rank-k update, the bulk of
+  // the work, done as a matrix product).
+  constexpr int kPanel = 32;
+  Eigen::MatrixXd below;
+  for (int j0 = 0; j0 < n_; j0 += kPanel) {
+    const int j1 = std::min(n_, j0 + kPanel);
+    for (int k = j0; k < j1; ++k) {
+      double* diagonal = &a_[At(k, k)];
+      if (!(diagonal[0] > 0) || !std::isfinite(diagonal[0])) return false;
+      const double Lkk = std::sqrt(diagonal[0]);
+      diagonal[0] = Lkk;
+      const int m = std::min(b_, n_ - 1 - k);
+      Eigen::Map<Eigen::VectorXd> column(diagonal + 1, m);
+      column /= Lkk;
+      // a_rc −= L_rk L_ck for the panel's later columns c.
+      for (int c = k + 1; c < j1 && c - k <= m; ++c) {
+        const double Lck = diagonal[c - k];
+        const int rows = m - (c - k) + 1;  // r from c to k + m
+        Eigen::Map<Eigen::VectorXd>(&a_[At(c, c)], rows) -=
+            Lck * Eigen::Map<const Eigen::VectorXd>(diagonal + (c - k), rows);
+      }
+    }
+    // The panel's rows below it, j1 .. j1 + m − 1, zero beyond each column's band.
+    const int m = std::min(b_, n_ - j1);
+    if (m <= 0) continue;
+    below.setZero(m, j1 - j0);
+    for (int k = j0; k < j1; ++k)
+      for (int r = j1; r < j1 + m && r - k <= b_; ++r) below(r - j1, k - j0) = a_[At(r, k)];
+    Strided trailing(&a_[At(j1, j1)], m, m, Eigen::OuterStride<>(b_));
+    trailing.selfadjointView<Eigen::Lower>().rankUpdate(below, -1.0);
   }
   return true;
 }
