@@ -38,17 +38,17 @@ double ProcessorSeconds() {
 // A camera's plate: perspective and radial distortion, σ 0.004 px, the
 // crossings a square lattice of about `points`.
 calib::CalibrationInput PointPlate(int points) {
-  LatticePointsSpec spec;
+  LatticePlateParams setup;
   const int side = static_cast<int>(std::lround(std::sqrt(points)));
-  spec.columns = spec.rows = side;
-  LatticeDistortion& d = spec.distortion;
+  setup.columns = setup.rows = side;
+  LatticeDistortion& d = setup.distortion;
   d.pitchX = d.pitchY = 50;
   d.width = d.height = 50 * side + 200;
   d.angleDeg = 1, d.tiltX = 0.03, d.tiltY = -0.02, d.k1 = -0.01, d.k2 = 0.003;
-  spec.noise = 0.004;
+  setup.noise = 0.004;
   calib::CalibrationInput in;
   in.imageWidth = d.width, in.imageHeight = d.height;
-  for (const LatticePoint& p : MakeLatticePoints(spec)) {
+  for (const LatticePoint& p : MakeLatticePoints(setup)) {
     in.points.emplace_back(p.x, p.y);
     in.sigma.emplace_back(0.004, 0.004);
   }

@@ -33,14 +33,14 @@ int main(int argc, char** argv) {
     // Every family through auto, with dust, duplicates, missing crossings and
     // an outlier, the pitch known.
     {
-      auto spec = test::StandardPlate("radial");
-      spec.dust = 5, spec.duplicates = 0.02, spec.missing = 0.03;
-      auto points = MakeLatticePoints(spec);
+      auto setup = test::StandardPlate("radial");
+      setup.dust = 5, setup.duplicates = 0.02, setup.missing = 0.03;
+      auto points = MakeLatticePoints(setup);
       // Duplicates reported at the same place; one crossing off by 0.5 px.
       for (size_t i = 1; i < points.size(); ++i)
         if (points[i].duplicate) points[i].x = points[i - 1].x, points[i].y = points[i - 1].y;
       points[40].x += 0.5;
-      CalibrationInput in = test::InputOf(spec, points);
+      CalibrationInput in = test::InputOf(setup, points);
       CalibrationOptions options;
       options.pitch = {0.5, 0.5};
       Write(folder, "auto", Calibrate(in, options));
@@ -51,8 +51,8 @@ int main(int argc, char** argv) {
     }
     // The pitch unknown, no standard errors.
     {
-      const auto spec = test::StandardPlate("stepping");
-      CalibrationInput in = test::InputOf(spec, MakeLatticePoints(spec));
+      const auto setup = test::StandardPlate("stepping");
+      CalibrationInput in = test::InputOf(setup, MakeLatticePoints(setup));
       in.sigma.clear();
       CalibrationOptions options;
       options.model = "spline";
@@ -60,10 +60,10 @@ int main(int argc, char** argv) {
     }
     // Two regions of the plate at 30° and a third of another plate.
     {
-      auto spec = test::StandardPlate("rotated");
-      const auto points = MakeLatticePoints(spec);
+      auto setup = test::StandardPlate("rotated");
+      const auto points = MakeLatticePoints(setup);
       CalibrationInput in;
-      in.imageWidth = spec.distortion.width, in.imageHeight = spec.distortion.height;
+      in.imageWidth = setup.distortion.width, in.imageHeight = setup.distortion.height;
       for (const auto& p : points) {
         if (p.column >= 12 && p.column < 14) continue;
         in.points.emplace_back(p.x, p.y);

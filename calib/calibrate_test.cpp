@@ -27,9 +27,9 @@ CalibCause CauseOf(const CalibrationInput& in, const CalibrationOptions& options
 }
 
 TEST(Calibrate, EveryPointGetsItsIndexPlatePointResidualAndFlags) {
-  auto spec = StandardPlate("warp");
-  spec.missing = 0.05, spec.dust = 7, spec.duplicates = 0.03;
-  auto points = MakeLatticePoints(spec);
+  auto setup = StandardPlate("warp");
+  setup.missing = 0.05, setup.dust = 7, setup.duplicates = 0.03;
+  auto points = MakeLatticePoints(setup);
   // A crossing reported twice at the same place (the generator's 0.2 px
   // apart would be a 0.1 px error of their mean: an outlier at this σ).
   for (size_t i = 1; i < points.size(); ++i)
@@ -41,7 +41,7 @@ TEST(Calibrate, EveryPointGetsItsIndexPlatePointResidualAndFlags) {
   while (points[outlier].dust || points[outlier].duplicate || points[outlier + 1].duplicate)
     ++outlier;
   points[outlier].x += 0.4;
-  CalibrationInput in = InputOf(spec, points);
+  CalibrationInput in = InputOf(setup, points);
   in.sigma[3] = Vec2(NAN, NAN);  // a point without σ takes the others' median
   CalibrationOptions options;
   options.pitch = {0.5, 0.5};
@@ -110,9 +110,9 @@ TEST(Calibrate, TheReportsFiguresAreTheTruthsWithinTheirStandardErrors) {
   };
   for (const Plate plate : {Plate{"warp", "auto", false}, Plate{"radial", "auto", false},
                             Plate{"rotated", "auto", true}}) {
-    const auto spec = StandardPlate(plate.kind);
-    const auto points = MakeLatticePoints(spec);
-    CalibrationInput in = InputOf(spec, points);
+    const auto setup = StandardPlate(plate.kind);
+    const auto points = MakeLatticePoints(setup);
+    CalibrationInput in = InputOf(setup, points);
     if (plate.twoRegions)
       for (const LatticePoint& p : points) in.region.push_back(p.column < 15 ? 0 : 1);
     CalibrationOptions options;
@@ -125,7 +125,7 @@ TEST(Calibrate, TheReportsFiguresAreTheTruthsWithinTheirStandardErrors) {
     const CalibReport& r = c.report;
     EXPECT_EQ(r.frames, 1) << plate.kind;
     // The truth's Jacobian at the same plate point, by central differences.
-    const auto truth = test::TruthOf(spec.distortion, pitch);
+    const auto truth = test::TruthOf(setup.distortion, pitch);
     const Vec2 at = r.scale.plate;
     const double h = 1e-4;
     const Vec2 cu = (truth(at + Vec2(h, 0)) - truth(at - Vec2(h, 0))) / (2 * h);
@@ -157,8 +157,8 @@ TEST(Calibrate, TheReportsFiguresAreTheTruthsWithinTheirStandardErrors) {
 }
 
 TEST(Calibrate, BadArgumentsAreRefusedBeforeAnyWorkNamingTheCause) {
-  const auto spec = StandardPlate("perspective");
-  const CalibrationInput in = InputOf(spec, MakeLatticePoints(spec));
+  const auto setup = StandardPlate("perspective");
+  const CalibrationInput in = InputOf(setup, MakeLatticePoints(setup));
   CalibrationOptions options;
   for (const Pitch bad :
        {Pitch{-1, 1}, Pitch{0, 1}, Pitch{NAN, NAN}, Pitch{1, INFINITY}, Pitch{-0.5, -0.5}}) {

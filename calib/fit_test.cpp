@@ -37,12 +37,12 @@ TEST_P(Recovers, TheNonlinearityAtTheCornersAsTheTruthHasIt) {
   int compared = 0, beyond3 = 0, beyondHundredth = 0;
   double square = 0;
   for (unsigned seed = 1; seed <= 4; ++seed) {
-    const auto spec = StandardPlate(GetParam().plate, seed);
-    const FitData data = FitDataOf(spec, MakeLatticePoints(spec));
+    const auto setup = StandardPlate(GetParam().plate, seed);
+    const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
     const FitResult fit = FitModel(*ParseModelKind(GetParam().family), data);
     const NonlinearityPair model = NonlinearityOf(fit.model);
     const NonlinearityPair truth =
-        NonlinearityOfMap(TruthOf(spec.distortion, data.pitch), fit.model.data().plate, data.pitch);
+        NonlinearityOfMap(TruthOf(setup.distortion, data.pitch), fit.model.data().plate, data.pitch);
     for (size_t c = 0; c < 4; ++c)
       for (const auto& [m, t] :
            {std::pair{model.affine.corners[c], truth.affine.corners[c]},
@@ -88,8 +88,8 @@ TEST(Auto, TakesTheGeneratingFamilyOrASimplerOne) {
   for (const Case c :
        {Case{"perspective", "projective"}, Case{"radial", "radial"}, Case{"warp", "poly3"},
         Case{"stepping", "spline"}, Case{"rotated", "affine"}}) {
-    const auto spec = StandardPlate(c.plate);
-    const AutoResult a = FitAuto(FitDataOf(spec, MakeLatticePoints(spec)));
+    const auto setup = StandardPlate(c.plate);
+    const AutoResult a = FitAuto(FitDataOf(setup, MakeLatticePoints(setup)));
     ASSERT_EQ(a.candidates.size(), ModelNames().size());
     const Candidate& chosen = a.candidates[static_cast<size_t>(a.chosen)];
     double best = INFINITY;
@@ -107,8 +107,8 @@ TEST(Auto, TakesTheGeneratingFamilyOrASimplerOne) {
 }
 
 TEST(Auto, TheSameBitsOnAnyNumberOfThreads) {
-  const auto spec = StandardPlate("radial");
-  const FitData data = FitDataOf(spec, MakeLatticePoints(spec));
+  const auto setup = StandardPlate("radial");
+  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
   FitParams one, three;
   one.threads = 1, three.threads = 3;
   const AutoResult a = FitAuto(data, one), b = FitAuto(data, three);
@@ -153,9 +153,9 @@ Eigen::Matrix3d NormalisedDlt(const std::vector<Vec2>& from, const std::vector<V
 }
 
 TEST(Projective, MatchesTheNormalisedDirectLinearTransformOfTheTruePoints) {
-  const auto spec = StandardPlate("perspective");
-  const auto points = MakeLatticePoints(spec);
-  const FitData data = FitDataOf(spec, points);
+  const auto setup = StandardPlate("perspective");
+  const auto points = MakeLatticePoints(setup);
+  const FitData data = FitDataOf(setup, points);
   std::vector<Vec2> plate, truth;
   for (const LatticePoint& p : points)
     plate.emplace_back(p.column, p.row), truth.emplace_back(p.trueX, p.trueY);
@@ -179,19 +179,19 @@ TEST(Uncertainty, PredictedStandardErrorsMatchTheErrorsOfRepeatedFits) {
   for (const Case c :
        {Case{"perspective", "projective"}, Case{"warp", "poly3"}, Case{"rotated", "affine"},
         Case{"radial", "radial"}, Case{"stepping", "spline"}}) {
-    auto spec = StandardPlate(c.plate);
-    spec.columns = 20, spec.rows = 15, spec.distortion.pitchX = spec.distortion.pitchY = 90;
-    spec.distortion.stepPeriod = 8 * 90;
-    const auto truth = TruthOf(spec.distortion, {1, 1});
+    auto setup = StandardPlate(c.plate);
+    setup.columns = 20, setup.rows = 15, setup.distortion.pitchX = setup.distortion.pitchY = 90;
+    setup.distortion.stepPeriod = 8 * 90;
+    const auto truth = TruthOf(setup.distortion, {1, 1});
     const std::vector<Vec2> probes = {Vec2(0, 0), Vec2(3.3, 11.7), Vec2(19, 14), Vec2(10, 7)};
     const int runs = 200;
     std::vector<Vec2> square(probes.size(), Vec2::Zero()), sigma(probes.size());
     for (int r = 0; r < runs; ++r) {
-      spec.seed = 1000 + static_cast<unsigned>(r);
+      setup.seed = 1000 + static_cast<unsigned>(r);
       FitParams p;
       p.robust = false;  // the plain weighted fit
       const FitResult fit =
-          FitModel(*ParseModelKind(c.family), FitDataOf(spec, MakeLatticePoints(spec)), p);
+          FitModel(*ParseModelKind(c.family), FitDataOf(setup, MakeLatticePoints(setup)), p);
       for (size_t k = 0; k < probes.size(); ++k) {
         square[k] += (fit.model.ToImage(probes[k]) - truth(probes[k])).cwiseAbs2();
         if (r == 0) sigma[k] = fit.model.PredictSigmaAtPlate(probes[k]);
@@ -209,9 +209,9 @@ TEST(Uncertainty, PredictedStandardErrorsMatchTheErrorsOfRepeatedFits) {
 }
 
 TEST(BadInput, FewerCrossingsThanParametersOrOneLineAreRefused) {
-  auto spec = StandardPlate("warp");
-  spec.columns = 5, spec.rows = 5;  // 25 crossings
-  const FitData data = FitDataOf(spec, MakeLatticePoints(spec));
+  auto setup = StandardPlate("warp");
+  setup.columns = 5, setup.rows = 5;  // 25 crossings
+  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
   try {
     FitModel(*ParseModelKind("poly4"), data);  // 30 parameters
     FAIL();
@@ -220,17 +220,17 @@ TEST(BadInput, FewerCrossingsThanParametersOrOneLineAreRefused) {
     EXPECT_NE(std::string(e.what()).find("30"), std::string::npos) << e.what();
   }
   EXPECT_NO_THROW(FitModel(*ParseModelKind("poly3"), data));
-  spec.columns = 40, spec.rows = 1;
+  setup.columns = 40, setup.rows = 1;
   try {
-    FitModel(*ParseModelKind("affine"), FitDataOf(spec, MakeLatticePoints(spec)));
+    FitModel(*ParseModelKind("affine"), FitDataOf(setup, MakeLatticePoints(setup)));
     FAIL();
   } catch (const CalibError& e) {
     EXPECT_EQ(e.cause(), CalibCause::Collinear);
   }
   // A lattice of three columns does not determine a cubic in u.
-  spec.columns = 3, spec.rows = 30;
+  setup.columns = 3, setup.rows = 30;
   try {
-    FitModel(*ParseModelKind("poly3"), FitDataOf(spec, MakeLatticePoints(spec)));
+    FitModel(*ParseModelKind("poly3"), FitDataOf(setup, MakeLatticePoints(setup)));
     FAIL();
   } catch (const CalibError& e) {
     EXPECT_EQ(e.cause(), CalibCause::NotDetermined) << e.what();
@@ -241,8 +241,8 @@ TEST(BadInput, FewerCrossingsThanParametersOrOneLineAreRefused) {
 }
 
 TEST(Robust, AnOutlierIsLeftOutAndNamed) {
-  const auto spec = StandardPlate("perspective");
-  FitData data = FitDataOf(spec, MakeLatticePoints(spec));
+  const auto setup = StandardPlate("perspective");
+  FitData data = FitDataOf(setup, MakeLatticePoints(setup));
   data.xy[100] += Vec2(0.3, -0.2);  // 60 σ off
   for (const char* family : {"projective", "poly4", "spline"}) {
     const FitResult fit = FitModel(*ParseModelKind(family), data);

@@ -59,20 +59,20 @@ IndexInput Input(const std::vector<LatticePoint>& points) {
 
 TEST(LatticeIndex, RotationsUpToFortyFiveDegreesAndBeyond) {
   for (const double angle : {-44.5, -30.0, -12.0, 0.0, 3.0, 20.0, 44.5, 60.0, 95.0, 150.0, 200.0}) {
-    LatticePointsSpec spec;
-    spec.distortion.width = 3000, spec.distortion.height = 3000;
-    spec.distortion.originX = 1500, spec.distortion.originY = 1500;
-    spec.distortion.angleDeg = angle;
-    spec.distortion.pitchX = 60, spec.distortion.pitchY = 55;
+    LatticePlateParams setup;
+    setup.distortion.width = 3000, setup.distortion.height = 3000;
+    setup.distortion.originX = 1500, setup.distortion.originY = 1500;
+    setup.distortion.angleDeg = angle;
+    setup.distortion.pitchX = 60, setup.distortion.pitchY = 55;
     // A perspective and a barrel turn the local axes by degrees across the
     // image: not near 45°, where the axis nearer x would change on the way.
     if (std::fabs(std::remainder(angle, 90.0)) < 40)
-      spec.distortion.tiltX = 0.05, spec.distortion.k1 = -0.02;
-    spec.firstColumn = -12, spec.firstRow = -10, spec.columns = 24, spec.rows = 20;
-    spec.noise = 0.05;
-    const auto points = MakeLatticePoints(spec);
+      setup.distortion.tiltX = 0.05, setup.distortion.k1 = -0.02;
+    setup.firstColumn = -12, setup.firstRow = -10, setup.columns = 24, setup.rows = 20;
+    setup.noise = 0.05;
+    const auto points = MakeLatticePoints(setup);
     const Indexing ix = IndexLattice(Input(points));
-    const Check check = CheckIndices(spec.distortion, points, ix);
+    const Check check = CheckIndices(setup.distortion, points, ix);
     EXPECT_EQ(check.indexed, check.crossings) << angle;
     EXPECT_EQ(check.wrong, 0) << angle;
     EXPECT_EQ(ix.frames, 1) << angle;
@@ -80,11 +80,11 @@ TEST(LatticeIndex, RotationsUpToFortyFiveDegreesAndBeyond) {
 }
 
 TEST(LatticeIndex, TheColumnGrowsRightTheRowDownAndZeroIsNearestTheOrigin) {
-  LatticePointsSpec spec;
-  spec.distortion.angleDeg = 30;
-  spec.distortion.originX = 600, spec.distortion.originY = 300;
-  spec.columns = 10, spec.rows = 8;
-  const auto points = MakeLatticePoints(spec);
+  LatticePlateParams setup;
+  setup.distortion.angleDeg = 30;
+  setup.distortion.originX = 600, setup.distortion.originY = 300;
+  setup.columns = 10, setup.rows = 8;
+  const auto points = MakeLatticePoints(setup);
   IndexInput in = Input(points);
   in.origin = Vec2(600 + 1, 300 - 2);  // beside the true crossing (0, 0)
   const Indexing ix = IndexLattice(in);
@@ -97,20 +97,20 @@ TEST(LatticeIndex, TheColumnGrowsRightTheRowDownAndZeroIsNearestTheOrigin) {
 }
 
 TEST(LatticeIndex, MissingCrossingsLeaveGapsDustIsLeftOutDuplicatesShareAnIndex) {
-  LatticePointsSpec spec;
-  spec.distortion.angleDeg = -17;
-  spec.distortion.originX = 300, spec.distortion.originY = 700;
-  spec.columns = 30, spec.rows = 22, spec.noise = 0.1;
-  spec.missing = 0.15, spec.dust = 40, spec.duplicates = 0.05;
-  spec.seed = 7;
-  auto points = MakeLatticePoints(spec);
+  LatticePlateParams setup;
+  setup.distortion.angleDeg = -17;
+  setup.distortion.originX = 300, setup.distortion.originY = 700;
+  setup.columns = 30, setup.rows = 22, setup.noise = 0.1;
+  setup.missing = 0.15, setup.dust = 40, setup.duplicates = 0.05;
+  setup.seed = 7;
+  auto points = MakeLatticePoints(setup);
   // A whole missing row and two missing columns next to each other, which
   // the walk must step over without shifting what lies beyond.
   std::erase_if(points, [](const LatticePoint& p) {
     return !p.dust && (p.row == 9 || p.column == 14 || p.column == 15);
   });
   const Indexing ix = IndexLattice(Input(points));
-  const Check check = CheckIndices(spec.distortion, points, ix);
+  const Check check = CheckIndices(setup.distortion, points, ix);
   EXPECT_EQ(check.indexed, check.crossings);
   EXPECT_EQ(check.wrong, 0);
   EXPECT_EQ(check.dustIndexed, 0);
@@ -129,12 +129,12 @@ TEST(LatticeIndex, MissingCrossingsLeaveGapsDustIsLeftOutDuplicatesShareAnIndex)
 }
 
 TEST(LatticeIndex, TwoRegionsOfOnePlateShareAFrame) {
-  LatticePointsSpec spec;
-  spec.distortion.width = 3000, spec.distortion.height = 2000;
-  spec.distortion.angleDeg = 30, spec.distortion.tiltX = 0.08, spec.distortion.tiltY = -0.04;
-  spec.distortion.originX = 900, spec.distortion.originY = 150;
-  spec.columns = 40, spec.rows = 30, spec.noise = 0.05;
-  auto points = MakeLatticePoints(spec);
+  LatticePlateParams setup;
+  setup.distortion.width = 3000, setup.distortion.height = 2000;
+  setup.distortion.angleDeg = 30, setup.distortion.tiltX = 0.08, setup.distortion.tiltY = -0.04;
+  setup.distortion.originX = 900, setup.distortion.originY = 150;
+  setup.columns = 40, setup.rows = 30, setup.noise = 0.05;
+  auto points = MakeLatticePoints(setup);
   // Two regions with three columns between them that neither holds.
   IndexInput in;
   std::vector<LatticePoint> kept;
@@ -148,13 +148,13 @@ TEST(LatticeIndex, TwoRegionsOfOnePlateShareAFrame) {
   EXPECT_EQ(ix.frames, 1);
   ASSERT_EQ(ix.regions.size(), 2u);
   EXPECT_TRUE(ix.regions[1].joined);
-  const Check check = CheckIndices(spec.distortion, kept, ix);
+  const Check check = CheckIndices(setup.distortion, kept, ix);
   EXPECT_EQ(check.indexed, check.crossings);
   EXPECT_EQ(check.wrong, 0);
 }
 
 TEST(LatticeIndex, ARegionOfAnotherPlateGetsAFrameOfItsOwn) {
-  LatticePointsSpec first, second;
+  LatticePlateParams first, second;
   first.distortion.angleDeg = 5, first.columns = 12, first.rows = 10;
   first.distortion.originX = 100, first.distortion.originY = 100;
   second.distortion = first.distortion;

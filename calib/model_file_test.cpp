@@ -28,11 +28,11 @@ bool SameBits(const Eigen::MatrixXd& a, const Eigen::MatrixXd& b) {
 std::vector<Model> EveryFamily() {
   std::vector<Model> models;
   for (const std::string& name : ModelNames()) {
-    auto spec = StandardPlate(name == "spline" ? "stepping" : "radial");
-    spec.columns = 20, spec.rows = 16, spec.distortion.pitchX = spec.distortion.pitchY = 80;
+    auto setup = StandardPlate(name == "spline" ? "stepping" : "radial");
+    setup.columns = 20, setup.rows = 16, setup.distortion.pitchX = setup.distortion.pitchY = 80;
     const Pitch pitch = name == "poly2" ? Pitch{} : Pitch{0.25, 0.3};
     models.push_back(
-        FitModel(*ParseModelKind(name), FitDataOf(spec, MakeLatticePoints(spec), pitch)).model);
+        FitModel(*ParseModelKind(name), FitDataOf(setup, MakeLatticePoints(setup), pitch)).model);
   }
   return models;
 }

@@ -19,10 +19,10 @@ using test::StandardPlate;
 std::vector<Model> EveryFamily() {
   std::vector<Model> models;
   for (const std::string& name : ModelNames()) {
-    auto spec = StandardPlate(name == "spline" ? "stepping" : "radial-off-centre");
-    spec.columns = 24, spec.rows = 18, spec.distortion.pitchX = spec.distortion.pitchY = 70;
+    auto setup = StandardPlate(name == "spline" ? "stepping" : "radial-off-centre");
+    setup.columns = 24, setup.rows = 18, setup.distortion.pitchX = setup.distortion.pitchY = 70;
     models.push_back(
-        FitModel(*ParseModelKind(name), FitDataOf(spec, MakeLatticePoints(spec), {0.5, 0.5}))
+        FitModel(*ParseModelKind(name), FitDataOf(setup, MakeLatticePoints(setup), {0.5, 0.5}))
             .model);
   }
   return models;

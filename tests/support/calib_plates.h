@@ -17,16 +17,16 @@ constexpr double kNoise = 0.004;  // px
 
 // The standard plates: 2000 × 1500 px, 40 × 30 crossings 45 px apart, each
 // with one kind of distortion (or, `rotated`, none but a turn).
-inline LatticePointsSpec StandardPlate(const std::string& kind, unsigned seed = 1) {
-  LatticePointsSpec spec;
-  LatticeDistortion& d = spec.distortion;
+inline LatticePlateParams StandardPlate(const std::string& kind, unsigned seed = 1) {
+  LatticePlateParams setup;
+  LatticeDistortion& d = setup.distortion;
   d.width = 2000, d.height = 1500;
   d.originX = 122, d.originY = 97;
   d.pitchX = d.pitchY = 45;
   d.angleDeg = 0.7;
-  spec.columns = 40, spec.rows = 30;
-  spec.noise = kNoise;
-  spec.seed = seed;
+  setup.columns = 40, setup.rows = 30;
+  setup.noise = kNoise;
+  setup.seed = seed;
   if (kind == "perspective") {
     d.tiltX = 0.06, d.tiltY = -0.04;
   } else if (kind == "radial") {
@@ -45,17 +45,17 @@ inline LatticePointsSpec StandardPlate(const std::string& kind, unsigned seed = 
   } else if (kind == "rotated") {
     d.angleDeg = 30;
     d.originX = 700, d.originY = 40;
-    spec.columns = 32, spec.rows = 26;
+    setup.columns = 32, setup.rows = 26;
   }
-  return spec;
+  return setup;
 }
 
 // The fit's input from the truth's indices (the indexer is tested on its own).
-inline FitData FitDataOf(const LatticePointsSpec& spec, const std::vector<LatticePoint>& points,
+inline FitData FitDataOf(const LatticePlateParams& setup, const std::vector<LatticePoint>& points,
                          const Pitch& pitch = {1, 1}) {
   FitData data;
   data.pitch = pitch;
-  data.imageWidth = spec.distortion.width, data.imageHeight = spec.distortion.height;
+  data.imageWidth = setup.distortion.width, data.imageHeight = setup.distortion.height;
   for (const LatticePoint& p : points) {
     if (p.dust || p.duplicate) continue;
     data.uv.emplace_back(p.column * pitch.UnitX(), p.row * pitch.UnitY());
@@ -66,10 +66,10 @@ inline FitData FitDataOf(const LatticePointsSpec& spec, const std::vector<Lattic
   return data;
 }
 
-inline CalibrationInput InputOf(const LatticePointsSpec& spec,
+inline CalibrationInput InputOf(const LatticePlateParams& setup,
                                 const std::vector<LatticePoint>& points) {
   CalibrationInput in;
-  in.imageWidth = spec.distortion.width, in.imageHeight = spec.distortion.height;
+  in.imageWidth = setup.distortion.width, in.imageHeight = setup.distortion.height;
   for (const LatticePoint& p : points) {
     in.points.emplace_back(p.x, p.y);
     in.sigma.emplace_back(kNoise, kNoise);

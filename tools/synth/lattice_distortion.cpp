@@ -96,36 +96,37 @@ SynthXY LatticeDistortion::ToPlate(double x, double y) const {
   return {nan, nan};
 }
 
-std::vector<LatticePoint> MakeLatticePoints(const LatticePointsSpec& spec) {
-  Random random(spec.seed);
-  const LatticeDistortion& d = spec.distortion;
+std::vector<LatticePoint> MakeLatticePoints(const LatticePlateParams& setup) {
+  Random random(setup.seed);
+  const LatticeDistortion& d = setup.distortion;
   auto inside = [&](const SynthXY& p) {
-    return !spec.insideImage || (p.x >= 0 && p.y >= 0 && p.x <= d.width - 1 && p.y <= d.height - 1);
+    return !setup.insideImage ||
+           (p.x >= 0 && p.y >= 0 && p.x <= d.width - 1 && p.y <= d.height - 1);
   };
   std::vector<LatticePoint> points;
-  for (int c = spec.firstColumn; c < spec.firstColumn + spec.columns; ++c)
-    for (int r = spec.firstRow; r < spec.firstRow + spec.rows; ++r) {
+  for (int c = setup.firstColumn; c < setup.firstColumn + setup.columns; ++c)
+    for (int r = setup.firstRow; r < setup.firstRow + setup.rows; ++r) {
       const SynthXY p = d.ToImage(c, r);
       // Every draw is made for every crossing, so that one setting does not
       // change the noise of the others.
       const double drop = random.Uniform(), twice = random.Uniform();
       const double nx = random.Normal(), ny = random.Normal();
       const double jx = random.Normal(), jy = random.Normal();
-      if (!inside(p) || drop < spec.missing) continue;
+      if (!inside(p) || drop < setup.missing) continue;
       LatticePoint q;
       q.trueX = p.x, q.trueY = p.y;
-      q.x = p.x + spec.noise * nx, q.y = p.y + spec.noise * ny;
+      q.x = p.x + setup.noise * nx, q.y = p.y + setup.noise * ny;
       q.column = c, q.row = r;
       points.push_back(q);
-      if (twice < spec.duplicates) {
+      if (twice < setup.duplicates) {
         q.x = p.x + 0.2 * jx, q.y = p.y + 0.2 * jy;
         q.duplicate = true;
         points.push_back(q);
       }
     }
-  for (int k = 0, tries = 0; k < spec.dust && tries < 1000 * (spec.dust + 1); ++tries) {
-    const double c = spec.firstColumn - 0.5 + spec.columns * random.Uniform();
-    const double r = spec.firstRow - 0.5 + spec.rows * random.Uniform();
+  for (int k = 0, tries = 0; k < setup.dust && tries < 1000 * (setup.dust + 1); ++tries) {
+    const double c = setup.firstColumn - 0.5 + setup.columns * random.Uniform();
+    const double r = setup.firstRow - 0.5 + setup.rows * random.Uniform();
     const double dc = c - std::round(c), dr = r - std::round(r);
     if (dc * dc + dr * dr < 0.35 * 0.35) continue;
     const SynthXY p = d.ToImage(c, r);

@@ -43,7 +43,7 @@ struct LatticeDistortion {
 };
 
 // A set of crossings as a detection might report them, with the truth.
-struct LatticePointsSpec {
+struct LatticePlateParams {
   LatticeDistortion distortion;
   int firstColumn = 0, firstRow = 0;  // the crossings (c, r) generated:
   int columns = 40, rows = 30;        // firstColumn .. + columns − 1, likewise rows
@@ -64,7 +64,7 @@ struct LatticePoint {
 };
 
 // Crossings column by column, each top to bottom, then the dust. The same
-// spec gives the same points on every machine (own generator and normals).
-std::vector<LatticePoint> MakeLatticePoints(const LatticePointsSpec& spec);
+// settings give the same points on every machine (own generator and normals).
+std::vector<LatticePoint> MakeLatticePoints(const LatticePlateParams& setup);
 
 }  // namespace qova

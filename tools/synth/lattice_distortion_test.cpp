@@ -42,13 +42,13 @@ TEST(LatticeDistortion, ToPlateInvertsToImageBetweenCrossingsToo) {
     }
 }
 
-TEST(LatticeDistortion, PointsCarryTheirTruthAndTheSameSpecGivesTheSamePoints) {
-  LatticePointsSpec spec;
-  spec.distortion = Everything();
-  spec.columns = 30, spec.rows = 25, spec.noise = 0.01, spec.missing = 0.1, spec.dust = 12,
-  spec.duplicates = 0.05;
-  const auto points = MakeLatticePoints(spec);
-  const auto again = MakeLatticePoints(spec);
+TEST(LatticeDistortion, PointsCarryTheirTruthAndTheSameSettingsGiveTheSamePoints) {
+  LatticePlateParams setup;
+  setup.distortion = Everything();
+  setup.columns = 30, setup.rows = 25, setup.noise = 0.01, setup.missing = 0.1, setup.dust = 12,
+  setup.duplicates = 0.05;
+  const auto points = MakeLatticePoints(setup);
+  const auto again = MakeLatticePoints(setup);
   ASSERT_EQ(points.size(), again.size());
   int dust = 0, duplicates = 0, crossings = 0;
   std::set<std::pair<int, int>> seen;
@@ -57,7 +57,7 @@ TEST(LatticeDistortion, PointsCarryTheirTruthAndTheSameSpecGivesTheSamePoints) {
     EXPECT_EQ(p.x, again[i].x);
     EXPECT_EQ(p.y, again[i].y);
     EXPECT_TRUE(p.x >= 0 && p.y >= 0 && p.x <= 1999 && p.y <= 1499);
-    const SynthXY cr = spec.distortion.ToPlate(p.trueX, p.trueY);
+    const SynthXY cr = setup.distortion.ToPlate(p.trueX, p.trueY);
     if (p.dust) {
       ++dust;
       EXPECT_GE(std::hypot(cr.x - std::round(cr.x), cr.y - std::round(cr.y)), 0.35 - 1e-9);
