@@ -147,7 +147,6 @@ Calibration Calibrate(const CalibrationInput& in, const CalibrationOptions& opti
     for (const RegionIndexing& g : ix.regions)
       if (g.frame == 0 && static_cast<size_t>(g.region) < in.regionCorners.size())
         withRegions.regions.push_back(in.regionCorners[static_cast<size_t>(g.region)]);
-    withRegions.covariance = fit.model.data().covariance;
     out.model = Model(std::move(withRegions));
   }
   const Model& model = out.model;

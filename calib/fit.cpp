@@ -244,14 +244,13 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
 }
 
 // Leave-one-out residuals of a linear fit in closed form: e_i / (1 − h_ii).
-void LeaveOneOut(const Loop& loop, const Normalised& norm, std::vector<Vec2>& cv) {
+void LeaveOneOut(const Loop& loop, std::vector<Vec2>& cv) {
   Eigen::Index k = 0;
   for (size_t i = 0; i < cv.size(); ++i) {
     if (!loop.fitted[i]) continue;
     const double h = std::min(loop.last.hat[k++], 0.999);
     cv[i] = loop.residual[i] / (1 - h);
   }
-  (void)norm;
 }
 
 // Block folds: crossing (c, r) is in fold ((c ÷ b)·7 + (r ÷ b)·3) mod k, so
@@ -379,7 +378,7 @@ FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params)
   r.iterations = loop.iterations;
   r.cvResidual.assign(data.xy.size(), Vec2(kNaN, kNaN));
   if (loop.last.hat.size() > 0)
-    LeaveOneOut(loop, norm, r.cvResidual);
+    LeaveOneOut(loop, r.cvResidual);
   else
     BlockFolds(model, loop, norm, data, params, r.cvResidual);
   std::vector<bool> inliers(loop.out.size());

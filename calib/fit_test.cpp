@@ -41,8 +41,8 @@ TEST_P(Recovers, TheNonlinearityAtTheCornersAsTheTruthHasIt) {
     const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
     const FitResult fit = FitModel(*ParseModelKind(GetParam().family), data);
     const NonlinearityPair model = NonlinearityOf(fit.model);
-    const NonlinearityPair truth =
-        NonlinearityOfMap(TruthOf(setup.distortion, data.pitch), fit.model.data().plate, data.pitch);
+    const NonlinearityPair truth = NonlinearityOfMap(TruthOf(setup.distortion, data.pitch),
+                                                     fit.model.data().plate, data.pitch);
     for (size_t c = 0; c < 4; ++c)
       for (const auto& [m, t] :
            {std::pair{model.affine.corners[c], truth.affine.corners[c]},

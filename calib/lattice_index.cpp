@@ -462,17 +462,17 @@ Indexing IndexLattice(const IndexInput& input, const IndexParams& params) {
   const size_t n = input.points.size();
   if (!input.region.empty() && input.region.size() != n)
     throw CalibError(CalibCause::BadInput, "the points and their region numbers differ in number");
-  int regions = n ? 1 : 0;
+  // The points of each region, regions in increasing order.
+  std::map<int, std::vector<int>> byRegion;
   for (size_t i = 0; i < n; ++i) {
     if (!input.points[i].allFinite())
       throw CalibError(CalibCause::BadInput, "point " + std::to_string(i + 1) +
-                                                 " has a coordinate that is not a finite "
-                                                 "number");
+                                                 " has a coordinate that is not a finite number");
     const int r = input.region.empty() ? 0 : input.region[i];
-    if (r < 0 || r > 1000000)
+    if (r < 0)
       throw CalibError(CalibCause::BadInput,
-                       "point " + std::to_string(i + 1) + " has a region number out of range");
-    regions = std::max(regions, r + 1);
+                       "point " + std::to_string(i + 1) + " has a negative region number");
+    byRegion[r].push_back(static_cast<int>(i));
   }
   if (input.origin && !input.origin->allFinite())
     throw CalibError(CalibCause::BadInput, "the origin is not a finite point");
@@ -480,16 +480,13 @@ Indexing IndexLattice(const IndexInput& input, const IndexParams& params) {
   Indexing out;
   out.crossingOf.assign(n, -1);
   std::vector<Frame> frames;
-  for (int r = 0; r < regions; ++r) {
+  for (const auto& [r, members] : byRegion) {
     RegionIndexing info;
     info.region = r;
     std::vector<Vec2> points;
-    std::vector<int> ids;
-    for (size_t i = 0; i < n; ++i)
-      if ((input.region.empty() ? 0 : input.region[i]) == r)
-        points.push_back(input.points[i]), ids.push_back(static_cast<int>(i));
+    const std::vector<int>& ids = members;
+    for (int i : ids) points.push_back(input.points[static_cast<size_t>(i)]);
     info.points = static_cast<int>(points.size());
-    if (points.empty()) continue;
     const std::optional<Basis> basis = EstimateBasis(points, params);
     if (!basis) {
       info.note = "the points show no two lattice directions";
@@ -578,9 +575,7 @@ Indexing IndexLattice(const IndexInput& input, const IndexParams& params) {
       origin = input.corners[static_cast<size_t>(first)][0];
     } else {
       Vec2 low(INFINITY, INFINITY);
-      for (size_t i = 0; i < n; ++i)
-        if ((input.region.empty() ? 0 : input.region[i]) == first)
-          low = low.cwiseMin(input.points[i]);
+      for (int i : byRegion.at(first)) low = low.cwiseMin(input.points[static_cast<size_t>(i)]);
       origin = low;
     }
     int nearest = -1;

@@ -159,7 +159,7 @@ class Model {
   explicit Model(ModelData data);
 
   const ModelData& data() const { return data_; }
-  const std::string Name() const { return ModelName(data_.kind); }
+  std::string Name() const { return ModelName(data_.kind); }
   int ParameterCount() const { return static_cast<int>(data_.params.size()); }
 
   // (u, v) → (x, y).
