@@ -6,7 +6,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl-dev
-  libjpeg62-turbo-dev libsimpleini-dev libtiff-dev libpng-dev
+  libjpeg62-turbo-dev libsimpleini-dev libtiff-dev libpng-dev libeigen3-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth locales
   clang libclang-rt-14-dev clang-format git

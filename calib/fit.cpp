@@ -1,0 +1,453 @@
+#include "calib/fit.h"
+
+#include <Eigen/Dense>
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+#include <exception>
+#include <limits>
+#include <mutex>
+#include <optional>
+#include <thread>
+
+#include "calib/calib_error.h"
+#include "calib/linear_fit.h"
+#include "calib/model_eval.h"
+#include "calib/nonlinear_fit.h"
+#include "calib/spline_fit.h"
+
+namespace qova::calib {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+
+// The median; the mean of the middle two for an even count.
+double Median(std::vector<double> v) {
+  const size_t n = v.size();
+  if (n == 0) return kNaN;
+  std::nth_element(v.begin(), v.begin() + static_cast<long>(n / 2), v.end());
+  const double upper = v[n / 2];
+  if (n % 2) return upper;
+  return (*std::max_element(v.begin(), v.begin() + static_cast<long>(n / 2)) + upper) / 2;
+}
+
+// Floor division and a remainder that is never negative, as the lattice
+// blocks of the folds need for negative indices.
+int FloorDiv(int a, int b) { return a / b - ((a % b != 0) && ((a < 0) != (b < 0))); }
+int PositiveMod(int a, int b) { return ((a % b) + b) % b; }
+
+struct Normalised {
+  PlateNormalisation plate;
+  ImageNormalisation image;
+  std::vector<Vec2> un, xn;
+};
+
+// The plate's extent onto [-1, 1]²; the image by Hartley's scaling: the
+// centroid to 0, the mean distance from it to √2.
+Normalised Normalise(const FitData& d) {
+  Normalised n;
+  n.plate.uMin = n.plate.uMax = d.uv[0].x();
+  n.plate.vMin = n.plate.vMax = d.uv[0].y();
+  Vec2 sum = Vec2::Zero();
+  for (size_t i = 0; i < d.uv.size(); ++i) {
+    n.plate.uMin = std::min(n.plate.uMin, d.uv[i].x());
+    n.plate.uMax = std::max(n.plate.uMax, d.uv[i].x());
+    n.plate.vMin = std::min(n.plate.vMin, d.uv[i].y());
+    n.plate.vMax = std::max(n.plate.vMax, d.uv[i].y());
+    sum += d.xy[i];
+  }
+  n.image.centre = sum / static_cast<double>(d.xy.size());
+  double distance = 0;
+  for (const Vec2& p : d.xy) distance += (p - n.image.centre).norm();
+  n.image.scale = std::sqrt(2.0) / (distance / static_cast<double>(d.xy.size()));
+  for (size_t i = 0; i < d.uv.size(); ++i) {
+    n.un.push_back(n.plate.Apply(d.uv[i]));
+    n.xn.push_back(n.image.Apply(d.xy[i]));
+  }
+  return n;
+}
+
+// One weighted fit of a family, and what its cross-validation needs.
+struct Once {
+  ModelData model;
+  Eigen::VectorXd hat;  // the linear families and the spline
+  std::optional<double> lambdaExponent;
+};
+
+// What a fit is for: a reweighting of the robust loop needs the parameters
+// alone and loosely converged; the final fit everything, to the last bits; a
+// cross-validation fold the parameters, loosely.
+enum class Stage { Reweighting, Final, Fold };
+
+// warm: the parameters to start a non-linear fit from (empty: the DLT);
+// exponent: the spline's λ of the fit before (none: search the whole range).
+Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
+             const std::vector<double>& w, const Eigen::VectorXd& warm, Stage stage,
+             std::optional<double> exponent, std::array<int, 2> cells) {
+  Once once;
+  once.model = proto;
+  ModelData& m = once.model;
+  switch (proto.kind.type) {
+    case ModelType::Affine:
+    case ModelType::Poly: {
+      LinearSolution s = FitLegendre(proto.kind.degree, un, xn, w, stage == Stage::Final);
+      m.params = std::move(s.params);
+      m.covariance.dense = std::move(s.covariance);
+      once.hat = std::move(s.hat);
+      return once;
+    }
+    case ModelType::Projective:
+    case ModelType::Radial: {
+      const double tolerance = stage == Stage::Final ? kStrict : kLoose;
+      const NonlinearSolution s = proto.kind.type == ModelType::Projective
+                                      ? FitProjective(un, xn, w, warm, tolerance)
+                                      : FitRadial(un, xn, w, proto.radial, warm, tolerance);
+      if (!s.converged)
+        throw CalibError(CalibCause::FitFailed,
+                         "the " + ModelName(proto.kind) + " model did not converge");
+      if (s.covariance.size() == 0)
+        throw CalibError(
+            CalibCause::NotDetermined,
+            "the crossings do not determine the " + ModelName(proto.kind) + " model's parameters");
+      m.params = s.params;
+      m.covariance.dense = s.covariance;
+      return once;
+    }
+    case ModelType::Spline: {
+      const SplineGrid grid = ChooseSplineGrid(cells[0], cells[1], static_cast<int>(un.size()));
+      const LambdaSearch search = !exponent               ? LambdaSearch::Whole
+                                  : stage == Stage::Final ? LambdaSearch::Walk
+                                                          : LambdaSearch::Fixed;
+      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0));
+      m.params = std::move(s.params);
+      m.covariance = std::move(s.covariance);
+      m.spline = s.grid;
+      once.hat = std::move(s.hat);
+      once.lambdaExponent = s.lambdaExponent;
+      return once;
+    }
+  }
+  return once;
+}
+
+// The state of the robust loop after its last fit.
+struct Loop {
+  Once last;
+  std::vector<double> weight;  // the weights the next fit would take
+  std::vector<bool> out;       // the outliers of the last residuals
+  std::vector<bool> fitted;    // the crossings the last fit took
+  std::vector<Vec2> residual;  // px
+  std::vector<double> z;
+  double scale = 0;
+  int iterations = 0;
+};
+
+template <class T>
+std::vector<T> Pick(const std::vector<T>& all, const std::vector<bool>& keep) {
+  std::vector<T> some;
+  for (size_t i = 0; i < all.size(); ++i)
+    if (keep[i]) some.push_back(all[i]);
+  return some;
+}
+
+// Huber's weights on |r|·√w standardised by the median absolute deviation
+// (×1.4826): w·min(1, k/z). A robust scale below a millionth of a pixel (an
+// exact fit, whose residuals are rounding) is raised to it, so that rounding
+// never makes outliers.
+void RobustWeights(const std::vector<Vec2>& residual, const std::vector<double>& w0,
+                   const FitParams& params, Loop& loop) {
+  const size_t n = residual.size();
+  std::vector<double> r(n);
+  for (size_t i = 0; i < n; ++i) r[i] = residual[i].norm() * std::sqrt(w0[i]);
+  loop.scale = std::max(1.4826 * Median(r) + 1e-15, 1e-6 * std::sqrt(Median(w0)));
+  loop.z.resize(n);
+  loop.weight.resize(n);
+  loop.out.assign(n, false);
+  for (size_t i = 0; i < n; ++i) {
+    const double z = r[i] / loop.scale;
+    loop.z[i] = z;
+    loop.weight[i] = w0[i] * (z <= params.huberK ? 1.0 : params.huberK / z);
+    loop.out[i] = z > params.outlierSigmas;
+  }
+}
+
+std::vector<Vec2> Residuals(const ModelData& m, const Normalised& norm, const FitData& data) {
+  std::vector<Vec2> r(data.xy.size());
+  for (size_t i = 0; i < r.size(); ++i)
+    r[i] = data.xy[i] - m.image.Undo(detail::Evaluate(m, norm.un[i]));
+  return r;
+}
+
+std::array<int, 2> Cells(const FitData& data) {
+  int c0 = data.cell[0][0], c1 = c0, r0 = data.cell[0][1], r1 = r0;
+  for (const auto& c : data.cell) {
+    c0 = std::min(c0, c[0]), c1 = std::max(c1, c[0]);
+    r0 = std::min(r0, c[1]), r1 = std::max(r1, c[1]);
+  }
+  return {c1 - c0, r1 - r0};
+}
+
+// Fit, reweight, leave the outliers out, fit again, until neither the
+// outliers nor the weights (within 0.1 %) change; then the final fit with the
+// last weights, and its residuals reweighted once more for the outliers. The
+// spline searches λ in the first fit only and keeps it while reweighting; its
+// final fit walks λ to the nearest minimum of GCV.
+// `from`: the weights and outliers of an earlier loop to go on from.
+Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& data,
+                const FitParams& params, Eigen::VectorXd warm, const Loop* from) {
+  Loop loop;
+  const size_t n = data.xy.size();
+  loop.weight = from ? from->weight : data.weight;
+  loop.out = from ? from->out : std::vector<bool>(n, false);
+  std::optional<double> lambda;
+  const std::array<int, 2> cells = Cells(data);
+  const int iterations = params.robust ? std::max(1, params.robustIterations) : 1;
+  std::vector<double> fittedWeights;
+  auto fit = [&](const std::vector<bool>& keep, const std::vector<double>& weight, Stage stage) {
+    loop.last = FitOnce(proto, Pick(norm.un, keep), Pick(norm.xn, keep), Pick(weight, keep), warm,
+                        stage, lambda, cells);
+    loop.fitted = keep;
+    warm = loop.last.model.params;
+    lambda = loop.last.lambdaExponent;
+    loop.residual = Residuals(loop.last.model, norm, data);
+  };
+  for (int it = 0; it < iterations; ++it) {
+    std::vector<bool> keep(n);
+    for (size_t i = 0; i < n; ++i) keep[i] = !loop.out[i];
+    if (static_cast<int>(std::count(keep.begin(), keep.end(), true)) <
+        ParameterCount(proto.kind, proto.spline, proto.radial.centreFitted))
+      throw CalibError(CalibCause::TooFewPoints,
+                       "too many outliers: fewer crossings are left than the " +
+                           ModelName(proto.kind) + " model has parameters");
+    fittedWeights = loop.weight;
+    fit(keep, fittedWeights, params.robust ? Stage::Reweighting : Stage::Final);
+    loop.iterations = it + 1;
+    const std::vector<double> before = loop.weight;
+    const std::vector<bool> outBefore = loop.out;
+    RobustWeights(loop.residual, data.weight, params, loop);
+    if (!params.robust) {
+      // One plain fit: the standardised residuals are reported, nothing is
+      // reweighted or left out.
+      loop.weight = before;
+      loop.out = outBefore;
+      return loop;
+    }
+    bool same = (it > 0 || from) && loop.out == outBefore;
+    for (size_t i = 0; same && i < n; ++i)
+      same = std::fabs(loop.weight[i] - before[i]) <= 1e-8 + 1e-3 * std::fabs(before[i]);
+    if (same) break;
+  }
+  const std::vector<bool> keep = loop.fitted;
+  fit(keep, fittedWeights, Stage::Final);
+  RobustWeights(loop.residual, data.weight, params, loop);
+  return loop;
+}
+
+// Leave-one-out residuals of a linear fit in closed form: e_i / (1 − h_ii).
+void LeaveOneOut(const Loop& loop, std::vector<Vec2>& cv) {
+  Eigen::Index k = 0;
+  for (size_t i = 0; i < cv.size(); ++i) {
+    if (!loop.fitted[i]) continue;
+    const double h = std::min(loop.last.hat[k++], 0.999);
+    cv[i] = loop.residual[i] / (1 - h);
+  }
+}
+
+// Block folds: crossing (c, r) is in fold ((c ÷ b)·7 + (r ÷ b)·3) mod k, so
+// neighbours (which share errors) are left out together.
+void BlockFolds(const ModelData& model, const Loop& loop, const Normalised& norm,
+                const FitData& data, const FitParams& params, std::vector<Vec2>& cv) {
+  const size_t n = data.xy.size();
+  const int k = std::max(2, params.folds), b = std::max(1, params.foldBlock);
+  std::vector<int> fold(n);
+  for (size_t i = 0; i < n; ++i)
+    fold[i] = PositiveMod(FloorDiv(data.cell[i][0], b) * 7 + FloorDiv(data.cell[i][1], b) * 3, k);
+  for (int f = 0; f < k; ++f) {
+    std::vector<bool> train(n), test(n);
+    int trained = 0, tested = 0;
+    for (size_t i = 0; i < n; ++i) {
+      train[i] = !loop.out[i] && fold[i] != f;
+      test[i] = !loop.out[i] && fold[i] == f;
+      trained += train[i], tested += test[i];
+    }
+    if (tested == 0 || trained < params.minTrainingPoints) continue;
+    try {
+      const Once once =
+          FitOnce(model, Pick(norm.un, train), Pick(norm.xn, train), Pick(loop.weight, train),
+                  model.params, Stage::Fold, std::nullopt, {0, 0});
+      for (size_t i = 0; i < n; ++i)
+        if (test[i])
+          cv[i] = data.xy[i] - once.model.image.Undo(detail::Evaluate(once.model, norm.un[i]));
+    } catch (const CalibError&) {
+      // A fold the model cannot be fitted on predicts nothing.
+    }
+  }
+}
+
+double RootMeanSquare(const std::vector<Vec2>& r, const std::vector<bool>* only) {
+  double sum = 0;
+  int count = 0;
+  for (size_t i = 0; i < r.size(); ++i) {
+    if ((only && !(*only)[i]) || !r[i].allFinite()) continue;
+    sum += r[i].squaredNorm();
+    ++count;
+  }
+  return count ? std::sqrt(sum / count) : kNaN;
+}
+
+}  // namespace
+
+void CheckFitData(const FitData& data) {
+  const size_t n = data.xy.size();
+  if (data.uv.size() != n || data.weight.size() != n || data.cell.size() != n)
+    throw CalibError(CalibCause::BadInput,
+                     "the crossings' plate points, image points, weights "
+                     "and indices differ in number");
+  if (n == 0) throw CalibError(CalibCause::TooFewPoints, "there are no crossings to fit");
+  for (size_t i = 0; i < n; ++i)
+    if (!data.uv[i].allFinite() || !data.xy[i].allFinite() || !(data.weight[i] > 0) ||
+        !std::isfinite(data.weight[i]))
+      throw CalibError(CalibCause::BadInput, "crossing " + std::to_string(i + 1) +
+                                                 " has a coordinate or weight that is not a "
+                                                 "finite number");
+  if (data.imageWidth <= 0 || data.imageHeight <= 0)
+    throw CalibError(CalibCause::BadInput, "the image size must be positive");
+  // Two lattice directions: the plate points' scatter has rank two.
+  Vec2 mean = Vec2::Zero();
+  for (const Vec2& p : data.uv) mean += p;
+  mean /= static_cast<double>(n);
+  Eigen::Matrix2d scatter = Eigen::Matrix2d::Zero();
+  for (const Vec2& p : data.uv) scatter += (p - mean) * (p - mean).transpose();
+  const double det = scatter.determinant(), trace = scatter.trace();
+  if (!(det > 1e-12 * trace * trace))
+    throw CalibError(CalibCause::Collinear,
+                     "all crossings lie on one line of the lattice: a model needs two "
+                     "directions");
+}
+
+FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params) {
+  CheckFitData(data);
+  const int n = static_cast<int>(data.xy.size());
+  const int needed = kind.type == ModelType::Spline ? 32 : ParameterCount(kind, {}, false);
+  if (n < needed)
+    throw CalibError(CalibCause::TooFewPoints,
+                     std::to_string(n) + " crossings are fewer than the " + ModelName(kind) +
+                         " model's " + std::to_string(needed) + " parameters");
+  const Normalised norm = Normalise(data);
+  ModelData proto;
+  proto.kind = kind;
+  proto.plate = norm.plate;
+  proto.image = norm.image;
+  proto.pitch = data.pitch;
+  proto.imageWidth = data.imageWidth;
+  proto.imageHeight = data.imageHeight;
+  // The radial model's centre starts (and, unless fitted, stays) at the
+  // image centre; R̃ is the half-diagonal.
+  proto.radial.centre =
+      norm.image.Apply(Vec2((data.imageWidth - 1) / 2.0, (data.imageHeight - 1) / 2.0));
+  proto.radial.radius = norm.image.scale * std::hypot(data.imageWidth, data.imageHeight) / 2;
+  Loop loop = RobustLoop(proto, norm, data, params, Eigen::VectorXd(), nullptr);
+  if (kind.type == ModelType::Radial) {
+    // Free the centre from the fixed-centre solution; keep it free only when
+    // the crossings determine it.
+    ModelData freed = loop.last.model;
+    freed.radial.centreFitted = true;
+    Eigen::VectorXd start(15);
+    start << loop.last.model.params, proto.radial.centre;
+    const NonlinearSolution s =
+        FitRadial(Pick(norm.un, loop.fitted), Pick(norm.xn, loop.fitted),
+                  Pick(loop.weight, loop.fitted), freed.radial, start, kLoose);
+    const double sx =
+        s.covariance.size() ? std::sqrt(s.covariance(13, 13)) / norm.image.scale : kNaN;
+    const double sy =
+        s.covariance.size() ? std::sqrt(s.covariance(14, 14)) / norm.image.scale : kNaN;
+    if (s.converged && sx < params.centreDetermined * data.imageWidth &&
+        sy < params.centreDetermined * data.imageHeight) {
+      proto.radial.centreFitted = true;
+      const Loop fixed = loop;
+      loop = RobustLoop(proto, norm, data, params, s.params, &fixed);
+    }
+  }
+  FitResult r;
+  ModelData model = loop.last.model;
+  r.residual = loop.residual;
+  r.outlier = loop.out;
+  r.weight = loop.weight;
+  r.z = loop.z;
+  r.robustScale = loop.scale;
+  r.iterations = loop.iterations;
+  r.cvResidual.assign(data.xy.size(), Vec2(kNaN, kNaN));
+  if (loop.last.hat.size() > 0)
+    LeaveOneOut(loop, r.cvResidual);
+  else
+    BlockFolds(model, loop, norm, data, params, r.cvResidual);
+  std::vector<bool> inliers(loop.out.size());
+  for (size_t i = 0; i < inliers.size(); ++i) inliers[i] = !loop.out[i];
+  r.rms = RootMeanSquare(r.residual, &inliers);
+  r.maxResidual = 0;
+  for (size_t i = 0; i < inliers.size(); ++i)
+    if (inliers[i]) r.maxResidual = std::max(r.maxResidual, r.residual[i].norm());
+  r.cvRms = RootMeanSquare(r.cvResidual, nullptr);
+  r.parameters = kind.type == ModelType::Spline ? 2 * model.spline.effectiveParameters
+                                                : static_cast<double>(model.params.size());
+  model.rms = r.rms;
+  model.cvRms = r.cvRms;
+  model.points = static_cast<int>(std::count(inliers.begin(), inliers.end(), true));
+  r.model = Model(std::move(model));
+  return r;
+}
+
+AutoResult FitAuto(const FitData& data, const FitParams& params) {
+  CheckFitData(data);
+  AutoResult a;
+  const std::vector<std::string>& names = ModelNames();
+  a.candidates.resize(names.size());
+  // The families side by side, the spline (the longest) first; each writes
+  // only its own candidate.
+  std::vector<size_t> order(names.size());
+  for (size_t k = 0; k < order.size(); ++k) order[k] = order.size() - 1 - k;
+  std::atomic<size_t> next{0};
+  std::mutex guard;
+  std::exception_ptr failure;
+  auto work = [&] {
+    for (size_t i; (i = next.fetch_add(1)) < order.size();) {
+      Candidate& c = a.candidates[order[i]];
+      c.name = names[order[i]];
+      try {
+        c.fit = FitModel(*ParseModelKind(c.name), data, params);
+        c.fitted = std::isfinite(c.fit.cvRms);
+        if (!c.fitted) c.error = "no cross-validation fold could be fitted";
+      } catch (const CalibError& e) {
+        c.error = e.what();
+        c.cause = e.cause();
+      } catch (...) {
+        const std::lock_guard<std::mutex> lock(guard);
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const size_t workers =
+      std::min(order.size(), static_cast<size_t>(params.threads > 0 ? params.threads : cores));
+  std::vector<std::thread> pool;
+  for (size_t t = 1; t < workers; ++t) pool.emplace_back(work);
+  work();
+  for (std::thread& t : pool) t.join();
+  if (failure) std::rethrow_exception(failure);
+  double best = std::numeric_limits<double>::infinity();
+  for (const Candidate& c : a.candidates)
+    if (c.fitted) best = std::min(best, c.fit.cvRms);
+  for (size_t i = 0; i < a.candidates.size(); ++i) {
+    const Candidate& c = a.candidates[i];
+    if (!c.fitted || !(c.fit.cvRms <= (1 + params.autoTolerance) * best)) continue;
+    if (a.chosen < 0 ||
+        c.fit.parameters < a.candidates[static_cast<size_t>(a.chosen)].fit.parameters)
+      a.chosen = static_cast<int>(i);
+  }
+  if (a.chosen < 0)
+    throw CalibError(a.candidates.front().cause,
+                     "no model could be fitted: " + a.candidates.front().error);
+  return a;
+}
+
+}  // namespace qova::calib

@@ -1,0 +1,71 @@
+#include "calib/linear_fit.h"
+
+#include <Eigen/Eigenvalues>
+#include <cmath>
+
+#include "calib/calib_error.h"
+#include "calib/model_eval.h"
+
+namespace qova::calib {
+
+bool InvertSymmetric(const Eigen::MatrixXd& M, double ratio, Eigen::MatrixXd& inverse) {
+  const Eigen::Index p = M.rows();
+  Eigen::VectorXd scale(p);
+  for (Eigen::Index k = 0; k < p; ++k) {
+    if (!(M(k, k) > 0)) return false;
+    scale[k] = 1 / std::sqrt(M(k, k));
+  }
+  const Eigen::MatrixXd S = scale.asDiagonal() * M * scale.asDiagonal();
+  const Eigen::SelfAdjointEigenSolver<Eigen::MatrixXd> eig(S);
+  if (eig.info() != Eigen::Success) return false;
+  const Eigen::VectorXd& lambda = eig.eigenvalues();  // ascending
+  if (!(lambda[0] > ratio * lambda[p - 1])) return false;
+  const Eigen::MatrixXd& V = eig.eigenvectors();
+  inverse = scale.asDiagonal() * (V * lambda.cwiseInverse().asDiagonal() * V.transpose()) *
+            scale.asDiagonal();
+  return inverse.allFinite();
+}
+
+LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
+                           const std::vector<double>& w, bool complete) {
+  const int p = detail::PolyTerms(degree);
+  const Eigen::Index n = static_cast<Eigen::Index>(un.size());
+  // Rows of the design scaled by √w: Aw = W^½ A, and W^½ x̃.
+  Eigen::MatrixXd Aw(n, p), Yw(n, 2);
+  for (Eigen::Index i = 0; i < n; ++i) {
+    const size_t s = static_cast<size_t>(i);
+    double terms[detail::PolyTerms(6)];
+    detail::LegendreTerms(degree, un[s].x(), un[s].y(), terms, nullptr, nullptr);
+    const double root = std::sqrt(w[s]);
+    for (int t = 0; t < p; ++t) Aw(i, t) = root * terms[t];
+    Yw(i, 0) = root * xn[s].x();
+    Yw(i, 1) = root * xn[s].y();
+  }
+  Eigen::MatrixXd M = Eigen::MatrixXd::Zero(p, p);
+  M.selfadjointView<Eigen::Lower>().rankUpdate(Aw.transpose());
+  M = M.selfadjointView<Eigen::Lower>();
+  Eigen::MatrixXd Minv;
+  if (!InvertSymmetric(M, 1e-13, Minv))
+    throw CalibError(CalibCause::NotDetermined,
+                     "the crossings do not determine " +
+                         ModelName({degree == 1 ? ModelType::Affine : ModelType::Poly, degree}) +
+                         ": it needs at least " + std::to_string(degree + 1) +
+                         " distinct columns and rows");
+  // a = M⁻¹ AᵀW x̃ for both coordinates at once.
+  const Eigen::MatrixXd coef = Minv * (Aw.transpose() * Yw);
+  const Eigen::MatrixXd residual = Yw - Aw * coef;
+  LinearSolution s;
+  s.params.resize(2 * p);
+  s.params.head(p) = coef.col(0);
+  s.params.tail(p) = coef.col(1);
+  if (!complete) return s;
+  s.hat = ((Aw * Minv).array() * Aw.array()).rowwise().sum();
+  const double variance =
+      residual.squaredNorm() / std::max(1.0, 2 * static_cast<double>(n) - 2.0 * p);
+  s.covariance = Eigen::MatrixXd::Zero(2 * p, 2 * p);
+  s.covariance.topLeftCorner(p, p) = variance * Minv;
+  s.covariance.bottomRightCorner(p, p) = variance * Minv;
+  return s;
+}
+
+}  // namespace qova::calib

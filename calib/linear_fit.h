@@ -1,0 +1,33 @@
+#pragma once
+// The linear families (affine, polyN): weighted least squares of x̃ and ỹ on
+// the Legendre terms of the normalised plate point, with the covariance of
+// the coefficients and the hat matrix's diagonal (for leave-one-out).
+
+#include <Eigen/Core>
+#include <vector>
+
+#include "calib/model.h"
+
+namespace qova::calib {
+
+struct LinearSolution {
+  Eigen::VectorXd params;      // the x coefficients, then the y coefficients
+  Eigen::MatrixXd covariance;  // s² blockdiag(M⁻¹, M⁻¹), M = AᵀWA
+  Eigen::VectorXd hat;         // h_ii = w_i a_iᵀ M⁻¹ a_i
+};
+
+// Normal equations M = AᵀWA, inverted through the eigenvalues of M scaled to
+// a unit diagonal; a ratio of the smallest to the largest below 1e-13 means
+// the points do not determine the terms (CalibError NotDetermined).
+// Coefficient covariance s² M⁻¹ for each coordinate, s² = Σ w |r|² / (2n − 2p).
+// complete = false: the coefficients alone (the robust loop's reweighted
+// fits), without the covariance and the hat matrix.
+LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
+                           const std::vector<double>& w, bool complete = true);
+
+// The inverse of a symmetric positive semi-definite matrix through the
+// eigenvalues of its unit-diagonal scaling; false when the ratio of the
+// smallest eigenvalue to the largest is below `ratio`.
+bool InvertSymmetric(const Eigen::MatrixXd& M, double ratio, Eigen::MatrixXd& inverse);
+
+}  // namespace qova::calib

@@ -1,0 +1,103 @@
+#include "calib/model.h"
+
+#include <gtest/gtest.h>
+
+#include <Eigen/Dense>
+#include <cmath>
+
+#include "calib/fit.h"
+#include "calib/model_eval.h"
+#include "tests/support/calib_plates.h"
+
+namespace qova::calib {
+namespace {
+
+using test::FitDataOf;
+using test::StandardPlate;
+
+// One fitted model of each family, on a plate that exercises it.
+std::vector<Model> EveryFamily() {
+  std::vector<Model> models;
+  for (const std::string& name : ModelNames()) {
+    auto setup = StandardPlate(name == "spline" ? "stepping" : "radial-off-centre");
+    setup.columns = 24, setup.rows = 18, setup.distortion.pitchX = setup.distortion.pitchY = 70;
+    models.push_back(
+        FitModel(*ParseModelKind(name), FitDataOf(setup, MakeLatticePoints(setup), {0.5, 0.5}))
+            .model);
+  }
+  return models;
+}
+
+TEST(Model, NamesReadBackAndOthersAreRefused) {
+  for (const std::string& name : ModelNames()) {
+    const auto kind = ParseModelKind(name);
+    ASSERT_TRUE(kind) << name;
+    EXPECT_EQ(ModelName(*kind), name);
+  }
+  for (const char* other : {"auto", "poly1", "poly7", "Affine", "", "poly", "spline "})
+    EXPECT_FALSE(ParseModelKind(other)) << other;
+}
+
+// ∂(x, y)/∂(u, v) and ∂(x, y)/∂θ against central differences.
+TEST(Model, DerivativesMatchFiniteDifferences) {
+  for (const Model& model : EveryFamily()) {
+    const ModelData& d = model.data();
+    for (const Vec2& uv : {Vec2(1.3, 2.1), Vec2(0, 0), Vec2(11.1, 8.7), Vec2(-0.4, 9.2)}) {
+      const double h = 1e-5;
+      Eigen::Matrix2d numeric;
+      numeric.col(0) = (model.ToImage(uv + Vec2(h, 0)) - model.ToImage(uv - Vec2(h, 0))) / (2 * h);
+      numeric.col(1) = (model.ToImage(uv + Vec2(0, h)) - model.ToImage(uv - Vec2(0, h))) / (2 * h);
+      const Eigen::Matrix2d J = model.Jacobian(uv);
+      EXPECT_LT((J - numeric).norm(), 1e-6 * J.norm()) << model.Name() << " at " << uv.transpose();
+      const Eigen::MatrixXd G = model.ParamGradient(uv);
+      ASSERT_EQ(G.cols(), model.ParameterCount());
+      for (int k = 0; k < model.ParameterCount(); ++k) {
+        ModelData up = d, down = d;
+        const double step = 1e-6 * std::max(1.0, std::fabs(d.params[k]));
+        up.params[k] += step, down.params[k] -= step;
+        const Vec2 column = (Model(up).ToImage(uv) - Model(down).ToImage(uv)) / (2 * step);
+        EXPECT_LT((G.col(k) - column).norm(), 1e-5 * std::max(1.0, G.col(k).norm()))
+            << model.Name() << " parameter " << k;
+      }
+    }
+  }
+}
+
+TEST(Model, ToPlateInvertsToImageToANanoPixel) {
+  for (const Model& model : EveryFamily()) {
+    for (double u = -1; u <= 12; u += 0.77)
+      for (double v = -1; v <= 9; v += 0.61) {
+        const Vec2 xy = model.ToImage(Vec2(u, v));
+        const Vec2 uv = model.ToPlate(xy);
+        ASSERT_TRUE(uv.allFinite()) << model.Name() << " at " << u << ", " << v;
+        EXPECT_LT((model.ToImage(uv) - xy).norm(), 1e-9) << model.Name();
+        EXPECT_LT((uv - Vec2(u, v)).norm(), 1e-9) << model.Name();
+      }
+  }
+}
+
+TEST(Model, ToPlateIsNanWhereTheMapIsSingular) {
+  ModelData d;
+  d.kind = ModelKind{ModelType::Affine, 1};
+  d.params.resize(6);
+  d.params << 0, 1, 2, 0, 2, 4;  // x̃ = ũ + 2ṽ, ỹ = 2ũ + 4ṽ: one line
+  d.covariance.dense = Eigen::MatrixXd::Zero(6, 6);
+  const Model flat(d);
+  EXPECT_TRUE(std::isnan(flat.ToPlate(Vec2(0.3, 0.2)).x()));
+  EXPECT_TRUE(std::isnan(flat.PredictSigma(Vec2(0.3, 0.2)).x()));
+  const Model identity;
+  EXPECT_LT((identity.ToPlate(Vec2(0.3, 0.2)) - Vec2(0.3, 0.2)).norm(), 1e-15);
+}
+
+TEST(Model, PredictSigmaAtAnImagePointIsThatOfItsPlatePoint) {
+  for (const Model& model : EveryFamily()) {
+    const Vec2 uv(4.2, 3.3);
+    const Vec2 a = model.PredictSigmaAtPlate(uv), b = model.PredictSigma(model.ToImage(uv));
+    EXPECT_GT(a.x(), 0) << model.Name();
+    EXPECT_NEAR(a.x(), b.x(), 1e-9 * a.x()) << model.Name();
+    EXPECT_NEAR(a.y(), b.y(), 1e-9 * a.y()) << model.Name();
+  }
+}
+
+}  // namespace
+}  // namespace qova::calib

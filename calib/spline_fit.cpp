@@ -1,0 +1,339 @@
+#include "calib/spline_fit.h"
+
+#include <algorithm>
+#include <array>
+#include <cmath>
+#include <limits>
+
+#include "calib/calib_error.h"
+#include "calib/model_eval.h"
+
+namespace qova::calib {
+namespace {
+
+// Each coefficient meets the 7 × 7 coefficients about it (its own cubic
+// supports overlap theirs); the symmetric matrices of the fit are kept as 49
+// entries a coefficient, neighbour (dk, dl) at Offset(dk, dl).
+constexpr int kLocal = 49;
+constexpr int Offset(int dk, int dl) { return (dk + 3) * 7 + dl + 3; }
+
+// The second-difference penalty along one axis of n coefficients: DᵀD.
+Eigen::MatrixXd DifferencePenalty(int n) {
+  Eigen::MatrixXd D = Eigen::MatrixXd::Zero(std::max(0, n - 2), n);
+  for (int r = 0; r + 2 < n; ++r) D(r, r) = 1, D(r, r + 1) = -2, D(r, r + 2) = 1;
+  return D.transpose() * D;
+}
+
+// The penalised normal equations of one set of points and weights, for any λ.
+// The matrix is factorised in the coefficients' natural order with the
+// shorter axis inner, which makes it a band matrix of bandwidth
+// 3·(K + 3) + 3, K + 3 the coefficients along the shorter axis.
+class SplineSystem {
+ public:
+  SplineSystem(const SplineGrid& grid, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
+               const std::vector<double>& w)
+      : grid_(grid),
+        nu_(grid.knotsU + 3),
+        nv_(grid.knotsV + 3),
+        nc_(grid.Coefficients()),
+        w_(w),
+        xn_(xn) {
+    const size_t n = un.size();
+    first_.resize(n);
+    basis_.resize(n);
+    gram_.assign(static_cast<size_t>(nc_) * kLocal, 0.0);
+    rhs_ = Eigen::MatrixXd::Zero(nc_, 2);
+    double wSum = 0;
+    for (size_t i = 0; i < n; ++i) {
+      const detail::SplineSpan su = detail::BSplineSpan(grid.knotsU, un[i].x());
+      const detail::SplineSpan sv = detail::BSplineSpan(grid.knotsV, un[i].y());
+      first_[i] = su.first * nv_ + sv.first;
+      for (int k = 0; k < 4; ++k)
+        for (int l = 0; l < 4; ++l) basis_[i][static_cast<size_t>(k * 4 + l)] = su.b[k] * sv.b[l];
+      // BᵀWB on the local layout, and BᵀW x̃ (in solver order).
+      for (int a = 0; a < 16; ++a) {
+        const int ca = Coefficient(i, a);
+        const double wa = w[i] * basis_[i][static_cast<size_t>(a)];
+        rhs_(Order(ca), 0) += wa * xn[i].x();
+        rhs_(Order(ca), 1) += wa * xn[i].y();
+        for (int b = 0; b < 16; ++b)
+          gram_[static_cast<size_t>(ca) * kLocal + Offset(b / 4 - a / 4, b % 4 - a % 4)] +=
+              wa * basis_[i][static_cast<size_t>(b)];
+      }
+      wSum += w[i];
+    }
+    wMean_ = wSum / static_cast<double>(n);
+    order_.resize(static_cast<size_t>(nc_));
+    for (int a = 0; a < nc_; ++a) order_[static_cast<size_t>(a)] = Order(a);
+    BuildPenalty();
+    BuildPositions();
+  }
+
+  struct Trial {
+    bool ok = false;  // factorised, and tr S ≤ n/2
+    double exponent = 0, gcv = std::numeric_limits<double>::infinity(), trace = 0, rss = 0;
+    Eigen::MatrixXd coef;              // nc × 2, coefficient order
+    std::vector<double> inverseLocal;  // M⁻¹ on the local layout
+    Eigen::VectorXd hat;
+  };
+
+  // The coefficients alone at λ = 10^exponent (relative to the mean weight).
+  bool Solve(double exponent, Eigen::MatrixXd& coef) {
+    if (!Factorise(std::pow(10.0, exponent) * wMean_)) return false;
+    Eigen::MatrixXd solved = rhs_;
+    factor_.Solve(solved);
+    coef.resize(nc_, 2);
+    for (int a = 0; a < nc_; ++a) coef.row(a) = solved.row(Order(a));
+    return coef.allFinite();
+  }
+
+  // Everything at λ = 10^exponent.
+  Trial At(double exponent) {
+    Trial t;
+    t.exponent = exponent;
+    if (!Solve(exponent, t.coef)) return t;
+    const std::vector<double> Z = factor_.SelectedInverse();
+    t.inverseLocal.assign(static_cast<size_t>(nc_) * kLocal, 0.0);
+    for (size_t e = 0; e < position_.size(); ++e)
+      if (position_[e] != kNone) t.inverseLocal[e] = Z[position_[e]];
+    const size_t n = first_.size();
+    t.hat.resize(static_cast<Eigen::Index>(n));
+    for (size_t i = 0; i < n; ++i) {
+      // h_ii = w_i b_iᵀ M⁻¹ b_i over the point's 16 coefficients.
+      double h = 0;
+      Vec2 fitted = Vec2::Zero();
+      for (int a = 0; a < 16; ++a) {
+        const int ca = Coefficient(i, a);
+        const double ba = basis_[i][static_cast<size_t>(a)];
+        fitted += ba * Vec2(t.coef(ca, 0), t.coef(ca, 1));
+        const double* row = &t.inverseLocal[static_cast<size_t>(ca) * kLocal];
+        for (int b = 0; b < 16; ++b)
+          h += ba * basis_[i][static_cast<size_t>(b)] * row[Offset(b / 4 - a / 4, b % 4 - a % 4)];
+      }
+      t.hat[static_cast<Eigen::Index>(i)] = w_[i] * h;
+      t.trace += w_[i] * h;
+      t.rss += w_[i] * (xn_[i] - fitted).squaredNorm();
+    }
+    const double points = static_cast<double>(n);
+    if (!(t.trace <= points / 2)) return t;
+    t.gcv = points * t.rss / ((points - t.trace) * (points - t.trace));
+    t.ok = std::isfinite(t.gcv);
+    return t;
+  }
+
+  // The factor at λ = 10^exponent, kept for the covariance's quadratic forms.
+  std::shared_ptr<SplineFactor> FactorAt(double exponent, double variance) {
+    if (!Factorise(std::pow(10.0, exponent) * wMean_))
+      throw CalibError(CalibCause::FitFailed, "the spline's normal equations are singular");
+    return std::make_shared<SplineFactor>(factor_, order_, variance);
+  }
+
+  size_t Points() const { return first_.size(); }
+  int Coefficients() const { return nc_; }
+
+ private:
+  // Coefficient a of point i's 16 (a = 4·k + l for B_k(ũ) B_l(ṽ)).
+  int Coefficient(size_t i, int a) const { return first_[i] + (a / 4) * nv_ + a % 4; }
+  // Where coefficient c = k·nv + l sits in the factorised matrix.
+  int Order(int c) const {
+    const int k = c / nv_, l = c % nv_;
+    return nv_ <= nu_ ? c : l * nu_ + k;
+  }
+
+  void BuildPenalty() {
+    const Eigen::MatrixXd Pu = DifferencePenalty(nu_);
+    const Eigen::MatrixXd Pv = DifferencePenalty(nv_);
+    penalty_.assign(static_cast<size_t>(nc_) * kLocal, 0.0);
+    // P = Pu ⊗ I + I ⊗ Pv: (k, l)–(k', l) from Pu, (k, l)–(k, l') from Pv.
+    for (int k = 0; k < nu_; ++k)
+      for (int l = 0; l < nv_; ++l)
+        for (int d = -2; d <= 2; ++d) {
+          const size_t at = static_cast<size_t>(k * nv_ + l) * kLocal;
+          if (k + d >= 0 && k + d < nu_) penalty_[at + Offset(d, 0)] += Pu(k, k + d);
+          if (l + d >= 0 && l + d < nv_) penalty_[at + Offset(0, d)] += Pv(l, l + d);
+        }
+  }
+
+  // Where each coefficient pair of the local layout sits in band storage
+  // (the lower triangle: row the later of the two places).
+  void BuildPositions() {
+    const int band = 3 * std::min(nu_, nv_) + 3;
+    factor_ = BandCholesky(nc_, band);
+    position_.assign(static_cast<size_t>(nc_) * kLocal, kNone);
+    for (int a = 0; a < nc_; ++a)
+      ForNeighbours(a, [&](int b, int offset) {
+        const int i = std::max(Order(a), Order(b)), j = std::min(Order(a), Order(b));
+        position_[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] = factor_.At(i, j);
+      });
+  }
+
+  template <class F>
+  void ForNeighbours(int a, F&& f) const {
+    const int ka = a / nv_, la = a % nv_;
+    for (int dk = -3; dk <= 3; ++dk)
+      for (int dl = -3; dl <= 3; ++dl) {
+        const int kb = ka + dk, lb = la + dl;
+        if (kb < 0 || kb >= nu_ || lb < 0 || lb >= nv_) continue;
+        f(kb * nv_ + lb, Offset(dk, dl));
+      }
+  }
+
+  // M = BᵀWB + λ P into band storage, factorised.
+  bool Factorise(double lambda) {
+    std::vector<double>& m = factor_.Matrix();
+    std::fill(m.begin(), m.end(), 0.0);
+    for (int a = 0; a < nc_; ++a)
+      ForNeighbours(a, [&](int b, int offset) {
+        if (Order(b) < Order(a)) return;
+        const size_t e = static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset);
+        m[position_[e]] = gram_[e] + lambda * penalty_[e];
+      });
+    return factor_.Factorise();
+  }
+
+  SplineGrid grid_;
+  int nu_, nv_, nc_;
+  const std::vector<double>& w_;
+  const std::vector<Vec2>& xn_;
+  std::vector<int> first_;                     // each point's first coefficient
+  std::vector<std::array<double, 16>> basis_;  // each point's 16 products B_k B_l
+  std::vector<double> gram_, penalty_;         // BᵀWB and P on the local layout
+  Eigen::MatrixXd rhs_;
+  double wMean_ = 1;
+  std::vector<int> order_;
+  static constexpr size_t kNone = static_cast<size_t>(-1);
+  std::vector<size_t> position_;
+  BandCholesky factor_;
+};
+
+// The trials of one search, by grid index, keeping the best.
+class Search {
+ public:
+  Search(SplineSystem& system, const SplineSearch& range) : system_(system), range_(range) {
+    count_ = static_cast<int>(std::floor((range.highest - range.lowest) / range.step + 1e-9)) + 1;
+    gcv_.assign(static_cast<size_t>(count_), kUntried);
+  }
+  int Count() const { return count_; }
+  int IndexOf(double exponent) const {
+    const double i = std::nearbyint((exponent - range_.lowest) / range_.step);
+    return static_cast<int>(std::clamp(i, 0.0, static_cast<double>(count_ - 1)));
+  }
+  // GCV at grid index i (infinite where λ fails the guard or the factor).
+  double At(int i) {
+    double& g = gcv_[static_cast<size_t>(i)];
+    if (g != kUntried) return g;
+    SplineSystem::Trial t = system_.At(range_.lowest + i * range_.step);
+    g = t.ok ? t.gcv : std::numeric_limits<double>::infinity();
+    if (t.ok && (!best_.ok || t.gcv < best_.gcv)) best_ = std::move(t);
+    return g;
+  }
+  // A golden-section search over the grid, then every index left.
+  void Whole() {
+    int a = 0, b = count_ - 1;
+    while (b - a > 3) {
+      const int span = b - a;
+      int c = b - static_cast<int>(std::nearbyint(0.618 * span));
+      int d = a + static_cast<int>(std::nearbyint(0.618 * span));
+      if (c >= d) c = d - 1;
+      const double fc = At(c), fd = At(d);
+      // Both failing the guard: the minimum lies at larger λ.
+      if (std::isinf(fc) && std::isinf(fd))
+        a = c;
+      else if (fc <= fd)
+        b = d;
+      else
+        a = c;
+    }
+    for (int i = a; i <= b; ++i) At(i);
+  }
+  // Downhill from index i in both directions to the nearest minimum.
+  void Walk(int i) {
+    At(i);
+    for (const int direction : {-1, 1})
+      for (int j = i; j + direction >= 0 && j + direction < count_; j += direction)
+        if (!(At(j + direction) < At(j))) break;
+  }
+  SplineSystem::Trial& Best() { return best_; }
+
+ private:
+  static constexpr double kUntried = -1;
+  SplineSystem& system_;
+  SplineSearch range_;
+  int count_ = 0;
+  std::vector<double> gcv_;
+  SplineSystem::Trial best_;
+};
+
+}  // namespace
+
+SplineFactor::SplineFactor(BandCholesky factor, std::vector<int> order, double variance)
+    : factor_(std::move(factor)), order_(std::move(order)), variance_(variance) {}
+
+double SplineFactor::Quadratic(const Eigen::VectorXd& g) const {
+  // gᵀ M⁻¹ g = |L⁻¹ g'|², g' the gradient in the factor's order.
+  Eigen::VectorXd y(g.size());
+  for (Eigen::Index a = 0; a < g.size(); ++a) y[order_[static_cast<size_t>(a)]] = g[a];
+  factor_.SolveLower(y);
+  return variance_ * y.squaredNorm();
+}
+
+SplineGrid ChooseSplineGrid(int cellsU, int cellsV, int points) {
+  // round() as numpy rounds: half to even.
+  auto intervals = [](int cells, int h) {
+    return std::max(1, static_cast<int>(std::nearbyint(static_cast<double>(cells) / h)));
+  };
+  SplineGrid grid;
+  for (int h = 1;; ++h) {
+    grid.spacingCells = h;
+    grid.knotsU = intervals(cellsU, h);
+    grid.knotsV = intervals(cellsV, h);
+    const long coefficients = static_cast<long>(grid.knotsU + 3) * (grid.knotsV + 3);
+    if (coefficients <= points || (grid.knotsU == 1 && grid.knotsV == 1)) return grid;
+  }
+}
+
+SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
+                         const std::vector<double>& w, LambdaSearch mode, double exponent,
+                         const SplineSearch& range) {
+  SplineSystem system(grid, un, xn, w);
+  const int nc = system.Coefficients();
+  SplineSolution s;
+  s.grid = grid;
+  if (mode == LambdaSearch::Fixed) {
+    Eigen::MatrixXd coef;
+    if (!system.Solve(exponent, coef))
+      throw CalibError(CalibCause::FitFailed, "the spline's normal equations are singular");
+    s.params.resize(2 * nc);
+    s.params << coef.col(0), coef.col(1);
+    s.lambdaExponent = exponent;
+    s.grid.lambda = std::pow(10.0, exponent);
+    return s;
+  }
+  Search search(system, range);
+  if (mode == LambdaSearch::Whole)
+    search.Whole();
+  else
+    search.Walk(search.IndexOf(exponent));
+  if (!search.Best().ok && mode == LambdaSearch::Walk) search.Whole();
+  SplineSystem::Trial& best = search.Best();
+  if (!best.ok)
+    throw CalibError(CalibCause::NotDetermined,
+                     "the spline cannot be fitted: no smoothness leaves it fewer effective "
+                     "parameters than half the crossings");
+  const double n = static_cast<double>(system.Points());
+  s.params.resize(2 * nc);
+  s.params << best.coef.col(0), best.coef.col(1);
+  s.grid.lambda = std::pow(10.0, best.exponent);
+  s.grid.effectiveParameters = best.trace;
+  s.lambdaExponent = best.exponent;
+  s.hat = best.hat;
+  // s² = RSS / (2n − 2 tr S): both coordinates, tr S effective parameters each.
+  const double variance = best.rss / std::max(1.0, 2 * n - 2 * best.trace);
+  s.covariance.form = ParamCovariance::Form::SplineLocal;
+  s.covariance.local = std::move(best.inverseLocal);
+  for (double& c : s.covariance.local) c *= variance;
+  s.covariance.factor = system.FactorAt(best.exponent, variance);
+  return s;
+}
+
+}  // namespace qova::calib
