@@ -9,9 +9,10 @@ trap 'rm -rf "$out"' EXIT
 (cd "$build" && cpack -G DEB -B "$out" >"$out/cpack.log") || { cat "$out/cpack.log"; exit 1; }
 deb=$(echo "$out"/*.deb)
 contents=$(dpkg-deb -c "$deb")
-for file in usr/bin/qova usr/bin/qova-detect \
+for file in usr/bin/qova usr/bin/qova-detect usr/bin/qova-undistort \
   'usr/lib/python3/dist-packages/qova\.cpython-[0-9]+-[^/]*\.so' \
   usr/share/man/man1/qova.1.gz usr/share/man/man1/qova-detect.1.gz \
+  usr/share/man/man1/qova-undistort.1.gz usr/share/qova/qova-undistort.schema.json \
   usr/share/applications/qova.desktop usr/share/icons/hicolor/scalable/apps/qova.svg \
   usr/share/qova/qova-detect.schema.json usr/share/doc/qova/copyright; do
   grep -Eq "\./$file\$" <<<"$contents" || { echo "missing from the package: $file"; exit 1; }

@@ -1,0 +1,143 @@
+#!/usr/bin/python3
+"""qova-undistort against OpenCV's cv2.remap, side by side in one run.
+
+    bench/undistort_bench.py BUILD_FOLDER [--sizes 16,64] [--runs 5]
+
+For each size, qova-undistort-bench renders the plate, saves a camera-like
+radial model and the map it implies (the same points qova-undistort samples,
+as float32); then, one after the other on the same cores:
+
+  - qova-undistort on the plate file (PGM in, PGM out), the whole command, with
+    its peak memory (maximum resident set) per output pixel;
+  - Undistort() in process, map included (from qova-undistort-bench);
+  - cv2.remap with that map, the same interpolation (bilinear; bicubic, which
+    in OpenCV is a = -0.75 where ours is Keys' a = -0.5: the same 4 x 4 taps),
+    constant border, in a process of its own; its time excludes the map, whose
+    computation is given apart; and the peer's file-to-file run (imread, remap,
+    imwrite) with its peak memory.
+
+Medians of --runs runs. OpenCV is for this benchmark only (not a dependency
+of the program or its tests): `apt-get install python3-opencv`; without it the
+peer's columns are skipped.
+"""
+import argparse
+import json
+import os
+import statistics
+import subprocess
+import sys
+import tempfile
+import time
+
+PEER = r"""
+import json, sys, time, resource
+import numpy as np, cv2
+image, mapx, mapy, out, runs, w, h = sys.argv[1:8]
+runs, w, h = int(runs), int(w), int(h)
+start = time.perf_counter()
+mx = np.fromfile(mapx, dtype=np.float32).reshape(h, w)
+my = np.fromfile(mapy, dtype=np.float32).reshape(h, w)
+load = time.perf_counter() - start
+result = {"threads": cv2.getNumThreads(), "map_load": load}
+for name, flag in (("linear", cv2.INTER_LINEAR), ("cubic", cv2.INTER_CUBIC)):
+    img = cv2.imread(image, cv2.IMREAD_UNCHANGED)
+    times, whole = [], []
+    for _ in range(runs):
+        t = time.perf_counter()
+        dst = cv2.remap(img, mx, my, flag, borderMode=cv2.BORDER_CONSTANT, borderValue=0)
+        times.append(time.perf_counter() - t)
+    for _ in range(runs):
+        t = time.perf_counter()
+        src = cv2.imread(image, cv2.IMREAD_UNCHANGED)
+        dst = cv2.remap(src, mx, my, flag, borderMode=cv2.BORDER_CONSTANT, borderValue=0)
+        cv2.imwrite(out, dst)
+        whole.append(time.perf_counter() - t)
+    result[name] = sorted(times)[len(times) // 2]
+    result[name + "_file"] = sorted(whole)[len(whole) // 2]
+result["maxrss_kb"] = resource.getrusage(resource.RUSAGE_SELF).ru_maxrss
+print(json.dumps(result))
+"""
+
+
+def timed(command):
+    """Wall time and peak resident memory (KiB) of one child process."""
+    start = time.perf_counter()
+    child = subprocess.Popen(command, stdout=subprocess.PIPE, stderr=subprocess.PIPE)
+    _, status, usage = os.wait4(child.pid, 0)
+    seconds = time.perf_counter() - start
+    out = child.stdout.read().decode()
+    err = child.stderr.read().decode()
+    if os.waitstatus_to_exitcode(status) != 0:
+        sys.exit(f"{' '.join(command)} failed:\n{err}")
+    return seconds, usage.ru_maxrss, out
+
+
+def main():
+    parser = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    parser.add_argument("build")
+    parser.add_argument("--sizes", default="16,64")
+    parser.add_argument("--runs", type=int, default=5)
+    args = parser.parse_args()
+    bench = os.path.join(args.build, "bench", "qova-undistort-bench")
+    command = os.path.join(args.build, "tools", "undistort", "qova-undistort")
+    try:
+        import cv2  # noqa: F401
+        have_peer = True
+    except ImportError:
+        have_peer = False
+        print("OpenCV is missing (apt-get install python3-opencv): the peer is skipped")
+
+    with tempfile.TemporaryDirectory(prefix="qova-undistort-bench-") as work:
+        _, _, text = timed([bench, work, "--sizes", args.sizes, "--runs", str(args.runs)])
+        rows = [json.loads(line) for line in text.splitlines() if line.startswith("{")]
+        table = []
+        for mp in [int(s) for s in args.sizes.split(",")]:
+            ours = {r["interp"]: r for r in rows if r["mp"] == mp and r["what"] == "undistort"}
+            mapping = next(r for r in rows if r["mp"] == mp and r["what"] == "map")
+            pixels = mapping["width"] * mapping["height"]
+            plate = os.path.join(work, f"plate-{mp}.pgm")
+            model = os.path.join(work, f"model-{mp}.json")
+            for interp in ("linear", "cubic"):
+                times, peaks = [], []
+                for _ in range(args.runs):
+                    s, rss, _ = timed([command, plate, "--model", model, "-o",
+                                       os.path.join(work, "out.pgm"), "--interp", interp])
+                    times.append(s)
+                    peaks.append(rss)
+                table.append({"mp": mp, "interp": interp, "pixels": pixels,
+                              "command": statistics.median(times),
+                              "command_bytes_per_px": max(peaks) * 1024 / pixels,
+                              "in_process": ours[interp]["seconds"],
+                              "threads": ours[interp]["threads"], "map": mapping["seconds"]})
+            if have_peer:
+                _, _, text = timed([sys.executable, "-c", PEER, plate,
+                                    os.path.join(work, f"mapx-{mp}.f32"),
+                                    os.path.join(work, f"mapy-{mp}.f32"),
+                                    os.path.join(work, "peer.pgm"), str(args.runs),
+                                    str(mapping["width"]), str(mapping["height"])])
+                peer = json.loads(text)
+                for row in table[-2:]:
+                    row["peer_threads"] = peer["threads"]
+                    row["peer_remap"] = peer[row["interp"]]
+                    row["peer_file"] = peer[row["interp"] + "_file"]
+                    row["peer_bytes_per_px"] = peer["maxrss_kb"] * 1024 / pixels
+            for f in (f"mapx-{mp}.f32", f"mapy-{mp}.f32"):
+                os.remove(os.path.join(work, f))
+
+    print(f"\nmedians of {args.runs} runs, seconds; memory: peak resident bytes per output pixel")
+    header = ("| MP | interp | threads (ours / cv2) | qova-undistort, file to file | Undistort() in "
+              "process, map included | cv2.remap alone | ours / cv2.remap | map for the peer "
+              "| cv2 file to file (imread, remap, imwrite) | memory ours | memory cv2 |")
+    print(header)
+    print("|" + "---|" * (header.count("|") - 1))
+    for r in table:
+        peer = r.get("peer_remap")
+        remap = f"{peer:.3f} | {r['in_process'] / peer:.2f}" if peer else "- | -"
+        print(f"| {r['mp']} | {r['interp']} | {r['threads']} / {r.get('peer_threads', '-')} "
+              f"| {r['command']:.3f} | {r['in_process']:.3f} | {remap} | {r['map']:.3f} "
+              f"| {r.get('peer_file', float('nan')):.3f} | {r['command_bytes_per_px']:.2f} "
+              f"| {r.get('peer_bytes_per_px', float('nan')):.2f} |")
+
+
+if __name__ == "__main__":
+    main()

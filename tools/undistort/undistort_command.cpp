@@ -1,0 +1,219 @@
+#include "tools/undistort/undistort_command.h"
+
+#include <charconv>
+#include <cmath>
+#include <new>
+#include <vector>
+
+#include "calib/json.h"
+#include "calib/model_file.h"
+#include "calib/undistort.h"
+#include "core/qova_error.h"
+#include "core/safe_save.h"
+#include "image/image_reader.h"
+
+namespace qova {
+namespace {
+
+constexpr int64_t kProgressPixels = 16'000'000;  // a progress line above this
+
+// The shortest text that reads back as the same double.
+std::string Shortest(double v) {
+  char text[32];
+  const auto r = std::to_chars(text, text + sizeof text, v);
+  return std::string(text, r.ptr);
+}
+
+std::string SizeText(int64_t w, int64_t h) { return std::to_string(w) + " × " + std::to_string(h); }
+
+calib::PixelType PixelTypeOf(SampleType s) {
+  switch (s) {
+    case SampleType::kUint8:
+      return calib::PixelType::kUint8;
+    case SampleType::kUint16:
+      return calib::PixelType::kUint16;
+    case SampleType::kFloat32:
+      return calib::PixelType::kFloat32;
+  }
+  return calib::PixelType::kUint8;
+}
+
+// Why the format cannot hold the image's samples, or empty.
+std::string FormatRefusal(WriteFormat format, const ImageInfo& info) {
+  const std::string what =
+      std::to_string(info.channels) + "-channel " +
+      (info.sample == SampleType::kFloat32 ? std::string("float")
+                                           : std::to_string(info.bits) + "-bit") +
+      " image";
+  switch (format) {
+    case WriteFormat::kPng:
+      if (info.sample == SampleType::kFloat32)
+        return "PNG cannot hold the float samples of this " + what + "; write TIFF";
+      break;
+    case WriteFormat::kTiff:
+      if (info.sample == SampleType::kFloat32 && info.channels != 1)
+        return "TIFF is written with float samples for grey images only, not this " + what;
+      break;
+    case WriteFormat::kPnm:
+      if (info.sample == SampleType::kFloat32 || (info.channels != 1 && info.channels != 3))
+        return "PGM/PPM holds 8- or 16-bit grey or RGB, not this " + what + "; write PNG or TIFF";
+      break;
+    case WriteFormat::kBmp:
+      if (info.sample != SampleType::kUint8 || (info.channels != 1 && info.channels != 3))
+        return "BMP holds 8-bit grey or RGB, not this " + what + "; write PNG or TIFF";
+      break;
+  }
+  return {};
+}
+
+// The whole image at its own depth, rows top to bottom.
+std::vector<uint8_t> ReadWhole(const ImageReader& reader) {
+  const ImageInfo& info = reader.Info();
+  const size_t row = info.RowBytes();
+  std::vector<uint8_t> pixels(row * static_cast<size_t>(info.height));
+  reader.ReadRows([&](const RowBand& band) {
+    for (int64_t i = 0; i < band.rows; ++i)
+      std::copy(
+          band.Row(i), band.Row(i) + row,
+          pixels.begin() + static_cast<std::ptrdiff_t>(row * static_cast<size_t>(band.y + i)));
+  });
+  return pixels;
+}
+
+std::string PlacementJson(const UndistortOptions& o, const calib::PlateGrid& grid,
+                          const calib::Model& model) {
+  calib::Json j = calib::Json::Object();
+  j.Set("schema", "qova-undistort");
+  j.Set("version", 1);
+  j.Set("image", o.image);
+  j.Set("model", o.model);
+  j.Set("u0", grid.u0);
+  j.Set("v0", grid.v0);
+  j.Set("s", grid.s);
+  j.Set("width", static_cast<long>(grid.width));
+  j.Set("height", static_cast<long>(grid.height));
+  j.Set("unit", model.data().pitch.Known() ? "mm" : "cell");
+  j.Set("interpolation", calib::InterpolationName(o.interpolation));
+  return j.Write();
+}
+
+}  // namespace
+
+calib::PlateGrid OutputGrid(const UndistortOptions& o, const calib::Model& model, int64_t width,
+                            int64_t height, std::string& why) {
+  const double s = o.pixelSize ? *o.pixelSize : calib::CentrePixelSize(model, width, height);
+  if (!(s > 0) || !std::isfinite(s)) {
+    why = "the model cannot be inverted at the image's centre; give the pixel size (--pixel-size)";
+    return {};
+  }
+  calib::PlateGrid grid;
+  grid.s = s;
+  if (!o.origin || !o.size) {
+    const calib::PlateBox box =
+        o.regionOnly ? calib::RegionsFootprint(model) : calib::ImageFootprint(model, width, height);
+    if (!box.Valid()) {
+      why = o.regionOnly ? "the model file holds no regions (or none maps to the plate)"
+                         : "no point of the image's outline maps to the plate";
+      return {};
+    }
+    grid = calib::GridOver(box, s);
+    if (o.origin) {
+      // From the given origin to the far side of the extent.
+      grid.u0 = o.origin->first, grid.v0 = o.origin->second;
+      const double last = std::floor((box.uMax - grid.u0) / s + 0.5);
+      const double bottom = std::floor((box.vMax - grid.v0) / s + 0.5);
+      if (!(last >= 0) || !(bottom >= 0)) {
+        why = "the origin lies beyond the extent's far side; give --size too";
+        return {};
+      }
+      const double cap = static_cast<double>(calib::kMaxOutputPixels) + 1;
+      grid.width = static_cast<int64_t>(std::min(last + 1, cap));
+      grid.height = static_cast<int64_t>(std::min(bottom + 1, cap));
+    }
+  } else {
+    grid.u0 = o.origin->first, grid.v0 = o.origin->second;
+  }
+  if (o.size) grid.width = o.size->first, grid.height = o.size->second;
+  if (grid.width <= 0 || grid.height <= 0) {
+    why = "the output would have no pixels";
+    return {};
+  }
+  if (grid.width > calib::kMaxOutputPixels || grid.height > calib::kMaxOutputPixels ||
+      grid.Pixels() > calib::kMaxOutputPixels) {
+    why = "the output would have " + SizeText(grid.width, grid.height) +
+          " pixels, more than 2^31; give a larger --pixel-size, --size or --region-only";
+    return {};
+  }
+  return grid;
+}
+
+int RunUndistort(const UndistortOptions& o, std::ostream& out, std::ostream& err) {
+  auto fail = [&](const std::string& message) {
+    err << "qova-undistort: " << message << '\n';
+    return 2;
+  };
+  try {
+    const calib::Model model = calib::LoadModel(o.model);
+    const ImageReader reader = ImageReader::Open(o.image);
+    const ImageInfo& info = reader.Info();
+    const calib::ModelData& m = model.data();
+    if (m.imageWidth != info.width || m.imageHeight != info.height) {
+      const std::string text = "the model " + o.model + " was made for an image of " +
+                               SizeText(m.imageWidth, m.imageHeight) + " pixels, " + o.image +
+                               " has " + SizeText(info.width, info.height);
+      if (!o.force) return fail(text + " (--force goes on with it)");
+      err << "qova-undistort: warning: " << text << "; going on (--force)\n";
+    }
+    const WriteFormat format = o.format ? *o.format : *FormatOfName(o.output);
+    if (const std::string refusal = FormatRefusal(format, info); !refusal.empty())
+      return fail(refusal);
+    std::string why;
+    const calib::PlateGrid grid = OutputGrid(o, model, info.width, info.height, why);
+    if (grid.Pixels() <= 0) return fail(why);
+
+    // Both files are created (as temporary files) before any work, so that
+    // a path that cannot be written stops the command at once.
+    WriteSpec spec;
+    spec.format = format;
+    spec.width = grid.width, spec.height = grid.height;
+    spec.channels = info.channels;
+    spec.sample = info.sample;
+    if (m.pitch.Known()) spec.dpi_x = spec.dpi_y = 25.4 / grid.s;  // s in mm
+    ImageWriter writer(o.output, spec);
+    SafeFile placement(o.output + ".json");
+
+    const std::vector<uint8_t> pixels = ReadWhole(reader);
+    const calib::SourceImage source{pixels.data(),   info.width,    info.height,
+                                    info.RowBytes(), info.channels, PixelTypeOf(info.sample)};
+    out << "u0 " << Shortest(grid.u0) << "\nv0 " << Shortest(grid.v0) << "\ns " << Shortest(grid.s)
+        << "\nwidth " << grid.width << "\nheight " << grid.height << '\n'
+        << std::flush;
+
+    calib::UndistortParams params;
+    params.interpolation = o.interpolation;
+    params.threads = o.threads;
+    const bool progress = grid.Pixels() > kProgressPixels;
+    int shown = -1;
+    calib::Undistort(model, grid, source, params,
+                     [&](int64_t y, int64_t rows, const uint8_t* data, size_t stride) {
+                       writer.WriteRows(data, rows, stride);
+                       const int percent = static_cast<int>(100 * (y + rows) / grid.height);
+                       if (progress && percent != shown) {
+                         shown = percent;
+                         err << "\rqova-undistort: " << percent << " % of "
+                             << SizeText(grid.width, grid.height) << " pixels" << std::flush;
+                       }
+                     });
+    if (progress) err << '\n';
+    writer.Finish();
+    placement.Write(PlacementJson(o, grid, model));
+    placement.Commit();
+    return 0;
+  } catch (const QovaError& e) {  // CalibError among them
+    return fail(e.what());
+  } catch (const std::bad_alloc&) {
+    return fail("not enough memory for the image " + o.image);
+  }
+}
+
+}  // namespace qova
