@@ -363,9 +363,18 @@ FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params)
         s.covariance.size() ? std::sqrt(s.covariance(14, 14)) / norm.image.scale : kNaN;
     if (s.converged && sx < params.centreDetermined * data.imageWidth &&
         sy < params.centreDetermined * data.imageHeight) {
-      proto.radial.centreFitted = true;
-      const Loop fixed = loop;
-      loop = RobustLoop(proto, norm, data, params, s.params, &fixed);
+      // Crossings nearly free of noise make the standard errors small even
+      // where the centre is barely determined (no radial distortion to
+      // place it): if the fit with the centre free then does not converge,
+      // the fixed centre's fit stands.
+      ModelData withCentre = proto;
+      withCentre.radial.centreFitted = true;
+      try {
+        const Loop fixed = loop;
+        loop = RobustLoop(withCentre, norm, data, params, s.params, &fixed);
+        proto = withCentre;
+      } catch (const CalibError&) {
+      }
     }
   }
   FitResult r;
@@ -437,9 +446,10 @@ AutoResult FitAuto(const FitData& data, const FitParams& params) {
   double best = std::numeric_limits<double>::infinity();
   for (const Candidate& c : a.candidates)
     if (c.fitted) best = std::min(best, c.fit.cvRms);
+  const double within = std::max((1 + params.autoTolerance) * best, best + params.autoFloor);
   for (size_t i = 0; i < a.candidates.size(); ++i) {
     const Candidate& c = a.candidates[i];
-    if (!c.fitted || !(c.fit.cvRms <= (1 + params.autoTolerance) * best)) continue;
+    if (!c.fitted || !(c.fit.cvRms <= within)) continue;
     if (a.chosen < 0 ||
         c.fit.parameters < a.candidates[static_cast<size_t>(a.chosen)].fit.parameters)
       a.chosen = static_cast<int>(i);

@@ -25,7 +25,11 @@ struct FitParams {
   int minTrainingPoints = 20;     // a fold that leaves fewer crossings to fit on is skipped
   double centreDetermined = 0.1;  // radial: the centre is fitted when its standard errors are
                                   // below this fraction of the image's width and height
-  double autoTolerance = 0.05;    // auto: within this fraction of the smallest CV RMS
+  double autoTolerance = 0.05;    // auto: within this fraction of the smallest CV RMS ...
+  double autoFloor = 1e-4;        // ... or within this many px of it: CV RMS that differ by less
+                                  // are not told apart (on crossings nearly free of noise,
+                                  // a few 1e-5 px, every family fits to the positions' own
+                                  // rounding, and 5 % of that would pick by it)
   int threads = 0;  // auto: families fitted side by side on this many threads (0: one a
                     // core); each family's fit is the same on any number
 };

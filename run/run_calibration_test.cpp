@@ -99,6 +99,28 @@ TEST(CalibrateRun, EveryPointOfTwoRegionsGetsTheIndexOfItsCrossingInOneFrame) {
   }
 }
 
+// The README's sample without noise: the precise stage's crossings lie
+// within a few 1e-5 px of a turned lattice. Every family fits to that
+// rounding (the radial model with its centre fixed: nothing places it), and
+// auto takes the affine map, not whichever follows the rounding best.
+TEST(CalibrateRun, TheNoiseFreeSampleGivesTheAffineModel) {
+  PlateParams params;
+  params.width = 800, params.height = 600, params.pitch = 80, params.angleDeg = 1.5;
+  const Plate plate = RenderPlate(params);
+  const RegionList regions = Regions(MakeRegion({{125, 93}, {685, 107}, {675, 507}, {115, 493}}));
+  const DetectionResult result = Detect(plate, regions, true);
+  ASSERT_TRUE(result.Completed());
+  CalibrationRequest request;
+  request.pitch = {1, 1};
+  const RunCalibration c = CalibrateRun(result, regions, 800, 600, request);
+  ASSERT_EQ(c.kind, RunCalibration::Kind::Fitted) << c.message;
+  EXPECT_EQ(c.fit->report.model, "affine");
+  for (const calib::CandidateFigures& k : c.fit->report.candidates)
+    if (k.name == "affine" || k.name == "projective" || k.name == "radial")
+      EXPECT_TRUE(k.fitted) << k.name << ": " << k.error;
+  EXPECT_LT(c.fit->report.residuals.rmsPx, 1e-3);
+}
+
 TEST(CalibrateRun, ACalibrationThatCannotBeMadeSaysWhyAndLeavesThePoints) {
   const Plate plate = SamplePlate();
   RegionList regions = Regions(ClickedRegion(RegionInCells(plate, 1, 1, 3, 2)));
