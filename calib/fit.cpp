@@ -115,7 +115,9 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
     }
     case ModelType::Spline: {
       const SplineGrid grid = ChooseSplineGrid(cells[0], cells[1], static_cast<int>(un.size()));
-      const LambdaSearch search = !exponent               ? LambdaSearch::Whole
+      // The first fit brackets λ; the reweighted fits keep it, and the final
+      // fit walks from it to the nearest minimum of GCV.
+      const LambdaSearch search = !exponent               ? LambdaSearch::Bracket
                                   : stage == Stage::Final ? LambdaSearch::Walk
                                                           : LambdaSearch::Fixed;
       SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0));
