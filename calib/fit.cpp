@@ -115,7 +115,9 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
     }
     case ModelType::Spline: {
       const SplineGrid grid = ChooseSplineGrid(cells[0], cells[1], static_cast<int>(un.size()));
-      const LambdaSearch search = !exponent               ? LambdaSearch::Whole
+      // The first fit brackets λ; the reweighted fits keep it, and the final
+      // fit walks from it to the nearest minimum of GCV.
+      const LambdaSearch search = !exponent               ? LambdaSearch::Bracket
                                   : stage == Stage::Final ? LambdaSearch::Walk
                                                           : LambdaSearch::Fixed;
       SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0));
@@ -253,15 +255,111 @@ void LeaveOneOut(const Loop& loop, std::vector<Vec2>& cv) {
   }
 }
 
-// Block folds: crossing (c, r) is in fold ((c ÷ b)·7 + (r ÷ b)·3) mod k, so
-// neighbours (which share errors) are left out together.
+// Each crossing's fold: crossing (c, r) is in fold ((c ÷ b)·7 + (r ÷ b)·3)
+// mod k, so neighbours (which share errors) are left out together.
+std::vector<int> FoldsOf(const FitData& data, const FitParams& params) {
+  const int k = std::max(2, params.folds), b = std::max(1, params.foldBlock);
+  std::vector<int> fold(data.xy.size());
+  for (size_t i = 0; i < fold.size(); ++i)
+    fold[i] = PositiveMod(FloorDiv(data.cell[i][0], b) * 7 + FloorDiv(data.cell[i][1], b) * 3, k);
+  return fold;
+}
+
+// ∂x̃/∂θ of a non-linear family at one point, 2 × P, P = 8, 13 or 15.
+template <int P>
+Eigen::Matrix<double, 2, P> NonlinearGradient(const ModelData& m, const Vec2& n, Vec2& value) {
+  if (m.kind.type == ModelType::Projective) {
+    const detail::ProjectivePoint p = detail::EvalProjective(m.params.data(), n);
+    value = p.x;
+    return p.dh.leftCols<P>();
+  }
+  const detail::RadialPoint p = detail::EvalRadial(m.params.data(), m.radial, n);
+  value = p.x;
+  return p.dp.leftCols<P>();
+}
+
+// The folds of a non-linear family by Gauss–Newton from the whole fit θ̂:
+// the normal equations of every crossing fitted at θ̂, A = Σ w JᵀJ and
+// g = Σ w Jᵀ r (r = F(θ̂) − x̃), less a fold's own terms, are the training
+// fit's at θ̂, and `steps` Gauss–Newton steps from there,
+//   θ ← θ − (A − A_f)⁻¹ (g − g_f),
+// take it to the training fit's minimum (the folds move θ by about a
+// standard error, where the model is linear to second order: one step
+// leaves the cross-validation residuals within a small part of their σ of
+// the converged fit's; each further step is one pass over the crossings).
+// A fold whose system is singular predicts nothing.
+template <int P>
+void FoldsByGaussNewton(const ModelData& model, const Loop& loop, const Normalised& norm,
+                        const FitData& data, const FitParams& params, std::vector<Vec2>& cv) {
+  using Vector = Eigen::Matrix<double, P, 1>;
+  using Matrix = Eigen::Matrix<double, P, P>;
+  const size_t n = data.xy.size();
+  const int k = std::max(2, params.folds);
+  const std::vector<int> fold = FoldsOf(data, params);
+  std::vector<Matrix> A(static_cast<size_t>(k), Matrix::Zero());
+  std::vector<Vector> g(static_cast<size_t>(k), Vector::Zero());
+  std::vector<int> tested(static_cast<size_t>(k), 0), trained(static_cast<size_t>(k), 0);
+  Matrix allA = Matrix::Zero();
+  Vector allG = Vector::Zero();
+  int all = 0;
+  Vec2 value;
+  for (size_t i = 0; i < n; ++i) {
+    if (loop.out[i]) continue;
+    const Eigen::Matrix<double, 2, P> J = NonlinearGradient<P>(model, norm.un[i], value);
+    const size_t f = static_cast<size_t>(fold[i]);
+    const double w = loop.weight[i];
+    A[f].noalias() += w * J.transpose() * J;
+    g[f].noalias() += w * J.transpose() * (value - norm.xn[i]);
+    ++tested[f], ++all;
+  }
+  for (size_t f = 0; f < A.size(); ++f) allA += A[f], allG += g[f];
+  for (int f = 0; f < k; ++f) {
+    const size_t ff = static_cast<size_t>(f);
+    trained[ff] = all - tested[ff];
+    if (tested[ff] == 0 || trained[ff] < params.minTrainingPoints) continue;
+    ModelData m = model;
+    Matrix trainA = allA - A[ff];
+    Vector trainG = allG - g[ff];
+    bool ok = true;
+    for (int step = 0; ok && step < params.foldSteps; ++step) {
+      if (step > 0) {
+        // The training normal equations afresh at the last step's θ.
+        trainA.setZero(), trainG.setZero();
+        for (size_t i = 0; i < n; ++i) {
+          if (loop.out[i] || fold[i] == f) continue;
+          const Eigen::Matrix<double, 2, P> J = NonlinearGradient<P>(m, norm.un[i], value);
+          trainA.noalias() += loop.weight[i] * J.transpose() * J;
+          trainG.noalias() += loop.weight[i] * J.transpose() * (value - norm.xn[i]);
+        }
+      }
+      const Eigen::LDLT<Matrix> solver(trainA);
+      const Vector delta = solver.solve(trainG);
+      ok = solver.info() == Eigen::Success && delta.allFinite();
+      if (ok) m.params.head<P>() -= delta;
+    }
+    if (!ok) continue;
+    for (size_t i = 0; i < n; ++i)
+      if (!loop.out[i] && fold[i] == f)
+        cv[i] = data.xy[i] - m.image.Undo(detail::Evaluate(m, norm.un[i]));
+  }
+}
+
+// Block folds (FoldsOf): each fold's fit on the other crossings predicts its
+// own. The non-linear families' folds by Gauss–Newton from the whole fit
+// (FoldsByGaussNewton) unless params.foldSteps is 0.
 void BlockFolds(const ModelData& model, const Loop& loop, const Normalised& norm,
                 const FitData& data, const FitParams& params, std::vector<Vec2>& cv) {
+  if (params.foldSteps > 0) {
+    if (model.kind.type == ModelType::Projective)
+      return FoldsByGaussNewton<8>(model, loop, norm, data, params, cv);
+    if (model.kind.type == ModelType::Radial && model.radial.centreFitted)
+      return FoldsByGaussNewton<15>(model, loop, norm, data, params, cv);
+    if (model.kind.type == ModelType::Radial)
+      return FoldsByGaussNewton<13>(model, loop, norm, data, params, cv);
+  }
   const size_t n = data.xy.size();
-  const int k = std::max(2, params.folds), b = std::max(1, params.foldBlock);
-  std::vector<int> fold(n);
-  for (size_t i = 0; i < n; ++i)
-    fold[i] = PositiveMod(FloorDiv(data.cell[i][0], b) * 7 + FloorDiv(data.cell[i][1], b) * 3, k);
+  const int k = std::max(2, params.folds);
+  const std::vector<int> fold = FoldsOf(data, params);
   for (int f = 0; f < k; ++f) {
     std::vector<bool> train(n), test(n);
     int trained = 0, tested = 0;
@@ -363,9 +461,18 @@ FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params)
         s.covariance.size() ? std::sqrt(s.covariance(14, 14)) / norm.image.scale : kNaN;
     if (s.converged && sx < params.centreDetermined * data.imageWidth &&
         sy < params.centreDetermined * data.imageHeight) {
-      proto.radial.centreFitted = true;
-      const Loop fixed = loop;
-      loop = RobustLoop(proto, norm, data, params, s.params, &fixed);
+      // Crossings nearly free of noise make the standard errors small even
+      // where the centre is barely determined (no radial distortion to
+      // place it): if the fit with the centre free then does not converge,
+      // the fixed centre's fit stands.
+      ModelData withCentre = proto;
+      withCentre.radial.centreFitted = true;
+      try {
+        const Loop fixed = loop;
+        loop = RobustLoop(withCentre, norm, data, params, s.params, &fixed);
+        proto = withCentre;
+      } catch (const CalibError&) {
+      }
     }
   }
   FitResult r;
@@ -437,9 +544,10 @@ AutoResult FitAuto(const FitData& data, const FitParams& params) {
   double best = std::numeric_limits<double>::infinity();
   for (const Candidate& c : a.candidates)
     if (c.fitted) best = std::min(best, c.fit.cvRms);
+  const double within = std::max((1 + params.autoTolerance) * best, best + params.autoFloor);
   for (size_t i = 0; i < a.candidates.size(); ++i) {
     const Candidate& c = a.candidates[i];
-    if (!c.fitted || !(c.fit.cvRms <= (1 + params.autoTolerance) * best)) continue;
+    if (!c.fitted || !(c.fit.cvRms <= within)) continue;
     if (a.chosen < 0 ||
         c.fit.parameters < a.candidates[static_cast<size_t>(a.chosen)].fit.parameters)
       a.chosen = static_cast<int>(i);

@@ -16,16 +16,23 @@ namespace qova::calib {
 
 // Settings of a fit.
 struct FitParams {
-  bool robust = true;             // Huber reweighting and outliers; false: one weighted fit
-  double huberK = 1.345;          // Huber's constant, robust σ
-  double outlierSigmas = 5;       // a crossing farther than this many robust σ is an outlier
-  int robustIterations = 8;       // at most this many reweighted fits
-  int folds = 10;                 // cross-validation folds of the projective and radial models
-  int foldBlock = 3;              // a fold is drawn in blocks of this many columns and rows
-  int minTrainingPoints = 20;     // a fold that leaves fewer crossings to fit on is skipped
+  bool robust = true;          // Huber reweighting and outliers; false: one weighted fit
+  double huberK = 1.345;       // Huber's constant, robust σ
+  double outlierSigmas = 5;    // a crossing farther than this many robust σ is an outlier
+  int robustIterations = 8;    // at most this many reweighted fits
+  int folds = 10;              // cross-validation folds of the projective and radial models
+  int foldBlock = 3;           // a fold is drawn in blocks of this many columns and rows
+  int minTrainingPoints = 20;  // a fold that leaves fewer crossings to fit on is skipped
+  int foldSteps = 1;  // projective, radial: a fold's fit by this many Gauss–Newton steps from
+                      // the whole fit, its normal equations those of the whole fit less the
+                      // fold's; 0: Levenberg–Marquardt to convergence on the fold's crossings
   double centreDetermined = 0.1;  // radial: the centre is fitted when its standard errors are
                                   // below this fraction of the image's width and height
-  double autoTolerance = 0.05;    // auto: within this fraction of the smallest CV RMS
+  double autoTolerance = 0.05;    // auto: within this fraction of the smallest CV RMS ...
+  double autoFloor = 1e-4;        // ... or within this many px of it: CV RMS that differ by less
+                                  // are not told apart (on crossings nearly free of noise,
+                                  // a few 1e-5 px, every family fits to the positions' own
+                                  // rounding, and 5 % of that would pick by it)
   int threads = 0;  // auto: families fitted side by side on this many threads (0: one a
                     // core); each family's fit is the same on any number
 };

@@ -121,12 +121,9 @@ class SplineSystem {
     return t;
   }
 
-  // The factor at λ = 10^exponent, kept for the covariance's quadratic forms.
-  std::shared_ptr<SplineFactor> FactorAt(double exponent, double variance) {
-    if (!Factorise(std::pow(10.0, exponent) * wMean_))
-      throw CalibError(CalibCause::FitFailed, "the spline's normal equations are singular");
-    return std::make_shared<SplineFactor>(factor_, order_, variance);
-  }
+  // The factor of the last trial, kept for the covariance's quadratic forms.
+  const BandCholesky& LastFactor() const { return factor_; }
+  const std::vector<int>& SolverOrder() const { return order_; }
 
   size_t Points() const { return first_.size(); }
   int Coefficients() const { return nc_; }
@@ -219,23 +216,31 @@ class Search {
     return static_cast<int>(std::clamp(i, 0.0, static_cast<double>(count_ - 1)));
   }
   // GCV at grid index i (infinite where λ fails the guard or the factor).
+  // The best trial's factor is kept (copied, not factorised again).
   double At(int i) {
     double& g = gcv_[static_cast<size_t>(i)];
     if (g != kUntried) return g;
     SplineSystem::Trial t = system_.At(range_.lowest + i * range_.step);
     g = t.ok ? t.gcv : std::numeric_limits<double>::infinity();
-    if (t.ok && (!best_.ok || t.gcv < best_.gcv)) best_ = std::move(t);
+    if (t.ok && (!best_.ok || t.gcv < best_.gcv)) {
+      best_ = std::move(t);
+      bestFactor_ = system_.LastFactor();
+    }
     return g;
   }
-  // A golden-section search over the grid, then every index left.
-  void Whole() {
-    int a = 0, b = count_ - 1;
+  // A golden-section search over every `stride`-th grid index, then every
+  // such index left: stride 1 finds the grid's minimum; a coarser stride
+  // brackets it to ± stride steps in fewer trials (the robust loop's
+  // reweighted fits take that λ, and the final fit walks to the minimum).
+  void Whole(int stride = 1) {
+    int a = 0, b = (count_ - 1) / stride;
+    auto at = [&](int coarse) { return At(coarse * stride); };
     while (b - a > 3) {
       const int span = b - a;
       int c = b - static_cast<int>(std::nearbyint(0.618 * span));
       int d = a + static_cast<int>(std::nearbyint(0.618 * span));
       if (c >= d) c = d - 1;
-      const double fc = At(c), fd = At(d);
+      const double fc = at(c), fd = at(d);
       // Both failing the guard: the minimum lies at larger λ.
       if (std::isinf(fc) && std::isinf(fd))
         a = c;
@@ -244,7 +249,7 @@ class Search {
       else
         a = c;
     }
-    for (int i = a; i <= b; ++i) At(i);
+    for (int i = a; i <= b; ++i) at(i);
   }
   // Downhill from index i in both directions to the nearest minimum.
   void Walk(int i) {
@@ -254,6 +259,7 @@ class Search {
         if (!(At(j + direction) < At(j))) break;
   }
   SplineSystem::Trial& Best() { return best_; }
+  const BandCholesky& BestFactor() const { return bestFactor_; }
 
  private:
   static constexpr double kUntried = -1;
@@ -262,6 +268,7 @@ class Search {
   int count_ = 0;
   std::vector<double> gcv_;
   SplineSystem::Trial best_;
+  BandCholesky bestFactor_;
 };
 
 }  // namespace
@@ -312,6 +319,8 @@ SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std
   Search search(system, range);
   if (mode == LambdaSearch::Whole)
     search.Whole();
+  else if (mode == LambdaSearch::Bracket)
+    search.Whole(2);
   else
     search.Walk(search.IndexOf(exponent));
   if (!search.Best().ok && mode == LambdaSearch::Walk) search.Whole();
@@ -332,7 +341,8 @@ SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std
   s.covariance.form = ParamCovariance::Form::SplineLocal;
   s.covariance.local = std::move(best.inverseLocal);
   for (double& c : s.covariance.local) c *= variance;
-  s.covariance.factor = system.FactorAt(best.exponent, variance);
+  s.covariance.factor =
+      std::make_shared<SplineFactor>(search.BestFactor(), system.SolverOrder(), variance);
   return s;
 }
 

@@ -52,10 +52,12 @@ struct SplineSolution {
 
 // How λ is found.
 enum class LambdaSearch {
-  Whole,  // a golden-section search over the exponents of the whole range, in fine steps
-  Walk,   // from a given exponent downhill in fine steps to the nearest minimum of GCV
-  Fixed,  // the given λ, and only the coefficients (no hat, no covariance): the robust
-          // loop's reweighted fits, which move λ little
+  Whole,    // a golden-section search over the exponents of the whole range, in fine steps
+  Bracket,  // the same over every other step: the minimum to within one fine step either
+            // way, in fewer trials (a start for Walk)
+  Walk,     // from a given exponent downhill in fine steps to the nearest minimum of GCV
+  Fixed,    // the given λ, and only the coefficients (no hat, no covariance): the robust
+            // loop's reweighted fits, which move λ little
 };
 
 // Settings of the λ search.

@@ -12,10 +12,15 @@
 #include <climits>
 #include <filesystem>
 
+#include "calib/calib_error.h"
+#include "calib/calibrate.h"
+#include "calib/report.h"
 #include "platform/image_file.h"
+#include "python/model_binding.h"
 #include "run/detect_crossings.h"
 #include "run/detection_settings.h"
 #include "run/regions.h"
+#include "run/run_calibration.h"
 #include "run/run_messages.h"
 #include "run/script_observer.h"
 #include "settings/params_keys.h"
@@ -153,6 +158,56 @@ DetectionParams ParamsFrom(const py::kwargs& keywords) {
   return params;
 }
 
+// The calibration asked for by model=, pitch= and origin=; none when model
+// is None or "none".
+std::optional<CalibrationRequest> CalibrationFrom(const py::object& model, const py::object& pitch,
+                                                  const py::object& origin, int threads) {
+  if (!model.is_none() && !py::isinstance<py::str>(model))
+    Raise(PyExc_TypeError, "model must be a model name (str), not " +
+                               py::str(py::type::of(model).attr("__name__")).cast<std::string>());
+  const std::string name = model.is_none() ? "none" : model.cast<std::string>();
+  if (name == "none") {
+    if (!pitch.is_none() || !origin.is_none())
+      Raise(PyExc_ValueError, std::string(pitch.is_none() ? "origin" : "pitch") +
+                                  " needs a model to fit (model=\"auto\", \"projective\", ...)");
+    return std::nullopt;
+  }
+  if (name != "auto" && !calib::ParseModelKind(name)) {
+    std::string known;
+    for (const std::string& n : calib::ModelNames()) known += n + ", ";
+    Raise(PyExc_ValueError,
+          "model: unknown model \"" + name + "\" (known: " + known + "auto, none)");
+  }
+  CalibrationRequest request;
+  request.model = name;
+  request.threads = threads;
+  if (!pitch.is_none()) {
+    constexpr const char* kPitch =
+        "pitch must be the pitch in millimetres, a positive number or a pair (x, y); 0: unknown";
+    std::vector<double> values;
+    if (PyNumber_Check(pitch.ptr()) || py::isinstance<py::str>(pitch) ||
+        py::isinstance<py::bytes>(pitch) || !py::isinstance<py::iterable>(pitch))
+      values.push_back(NumberOf(pitch, "pitch"));
+    else
+      for (const py::handle& v : pitch) values.push_back(NumberOf(v, "pitch"));
+    if (values.empty() || values.size() > 2) Raise(PyExc_ValueError, kPitch);
+    request.pitch = {values.front(), values.back()};
+    try {
+      calib::CheckPitch(request.pitch);
+    } catch (const calib::CalibError&) {
+      Raise(PyExc_ValueError, kPitch);
+    }
+  }
+  if (!origin.is_none()) {
+    const py::array_t<double> xy = py::array_t<double, py::array::forcecast>::ensure(origin);
+    if (!xy || xy.ndim() != 1 || xy.shape(0) != 2 || !std::isfinite(xy.at(0)) ||
+        !std::isfinite(xy.at(1)))
+      Raise(PyExc_ValueError, "origin must be an image point (x, y) in pixels");
+    request.origin = calib::Vec2(xy.at(0), xy.at(1));
+  }
+  return request;
+}
+
 // --- Results -------------------------------------------------------------------
 
 py::dict SettingsDict(const DetectionParams& params) {
@@ -173,6 +228,9 @@ py::dict SettingsDict(const DetectionParams& params) {
 struct Result {
   std::string status, message, cause;
   py::object points, sigma, standardError, origins, refined, pointRegions;
+  // With a calibration (None otherwise).
+  py::object indices, frames, plate, residuals, outliers, model, report;
+  py::object calibrationError, calibrationCause;
   py::list regions, statistics, questions, reports;
   py::dict settings;
 };
@@ -225,6 +283,45 @@ void FillPoints(Result& out, const DetectionResult& r, bool preciseStage) {
   out.origins = origins;
 }
 
+// The calibration's arrays, model and report; None where not asked for,
+// and the model and report None with the error's text where it failed.
+void FillCalibration(Result& out, const DetectionResult& r, bool asked) {
+  out.indices = out.frames = out.plate = out.residuals = out.outliers = py::none();
+  out.model = out.report = out.calibrationError = out.calibrationCause = py::none();
+  if (!asked) return;
+  const RunCalibration* c = r.calibration && r.calibration->Succeeded() ? &*r.calibration : nullptr;
+  if (r.calibration && !c) {
+    out.calibrationError = py::str(r.calibration->message);
+    out.calibrationCause = py::str(std::string(calib::CauseName(r.calibration->cause)));
+  }
+  const py::ssize_t n = r.Completed() ? r.FoundPoints.Count() : 0;
+  py::array_t<int32_t> indices({n, py::ssize_t{2}}), frames(n);
+  py::array_t<double> plate({n, py::ssize_t{2}}), residuals({n, py::ssize_t{2}});
+  py::array_t<bool> outliers(n);
+  auto ix = indices.mutable_unchecked<2>();
+  auto uv = plate.mutable_unchecked<2>();
+  auto dxy = residuals.mutable_unchecked<2>();
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  for (py::ssize_t i = 0; i < n; ++i) {
+    calib::PointCalibration p;
+    p.plate = p.residual = calib::Vec2(nan, nan);
+    if (c) p = c->points.at(static_cast<size_t>(i));
+    const bool indexed = p.crossing >= 0;
+    ix(i, 0) = indexed ? p.column : std::numeric_limits<int32_t>::min();
+    ix(i, 1) = indexed ? p.row : std::numeric_limits<int32_t>::min();
+    frames.mutable_at(i) = indexed ? p.frame : -1;
+    uv(i, 0) = p.plate.x(), uv(i, 1) = p.plate.y();
+    dxy(i, 0) = p.residual.x(), dxy(i, 1) = p.residual.y();
+    outliers.mutable_at(i) = p.outlier;
+  }
+  out.indices = indices, out.frames = frames, out.plate = plate;
+  out.residuals = residuals, out.outliers = outliers;
+  if (c && c->fit) {
+    out.model = python::WrapModel(c->fit->model);
+    out.report = py::module_::import("json").attr("loads")(calib::ReportText(c->fit->report));
+  }
+}
+
 py::list RegionsList(const std::vector<RegionCorners>& given, const DetectionResult& r) {
   py::list regions;
   for (size_t k = 0; k < given.size(); ++k) {
@@ -245,12 +342,14 @@ py::list RegionsList(const std::vector<RegionCorners>& given, const DetectionRes
 }
 
 Result MakeResult(const DetectionResult& r, const std::vector<RegionCorners>& given,
-                  const DetectionParams& params, const ScriptObserver& observer) {
+                  const DetectionParams& params, const ScriptObserver& observer,
+                  bool calibrationAsked) {
   Result out;
   out.status = r.Completed() ? "completed" : "failed";
   out.message = r.Completed() ? "" : kRunFailedText;
   out.cause = FailureCause(r);
   FillPoints(out, r, params.PreciseRefinement);
+  FillCalibration(out, r, calibrationAsked);
   out.regions = RegionsList(given, r);
   for (const std::string& line : r.statisticsLines) out.statistics.append(line);
   for (const AskedQuestion& q : observer.questions)
@@ -263,6 +362,7 @@ Result MakeResult(const DetectionResult& r, const std::vector<RegionCorners>& gi
 // --- The module's functions --------------------------------------------------
 
 Result Detect(const py::object& image, const py::object& regions, bool answer, int threads,
+              const py::object& pitch, const py::object& model, const py::object& origin,
               const py::kwargs& keywords) {
   const QImage pixels = IsPath(image) ? ImageFromFile(image) : ImageFromArray(image);
   const std::vector<RegionCorners> corners = RegionsFrom(regions);
@@ -273,15 +373,20 @@ Result Detect(const py::object& image, const py::object& regions, bool answer, i
   DetectionParams params = ParamsFrom(keywords);
   params.Steps = false;  // no pictures to confirm
   if (threads < 0) Raise(PyExc_ValueError, "threads must be 0 (one a core) or more");
+  const std::optional<CalibrationRequest> calibration =
+      CalibrationFrom(model, pitch, origin, threads);
   PreciseParams precise;
   precise.threads = threads;
   const RegionList marked = MarkedRegions(corners);
   ScriptObserver observer(answer);
   const DetectionResult result = [&] {
     py::gil_scoped_release release;
-    return DetectCrossings(pixels, marked, params, observer, precise);
+    DetectionResult r = DetectCrossings(pixels, marked, params, observer, precise);
+    if (calibration && r.Completed())
+      r.calibration = CalibrateRun(r, marked, pixels.width(), pixels.height(), *calibration);
+    return r;
   }();
-  return MakeResult(result, corners, params, observer);
+  return MakeResult(result, corners, params, observer, calibration.has_value());
 }
 
 py::dict ReadSettingsDict(const py::object& path) {
@@ -291,6 +396,23 @@ py::dict ReadSettingsDict(const py::object& path) {
   const LoadedParams loaded = LoadDetectionParams(file);
   if (!loaded.error.empty()) Raise(PyExc_OSError, loaded.error + " " + file);
   return SettingsDict(loaded.params);
+}
+
+// The calibration's keys of a settings file, as detect's arguments.
+py::dict ReadCalibrationSettingsDict(const py::object& path) {
+  const std::string file = PathBytes(path);
+  std::error_code ec;
+  if (!fs::exists(file, ec)) Raise(PyExc_FileNotFoundError, "settings file not found: " + file);
+  const LoadedParams loaded = LoadDetectionParams(file);
+  if (!loaded.error.empty()) Raise(PyExc_OSError, loaded.error + " " + file);
+  const CalibrationParams& c = loaded.calibration;
+  py::dict values;
+  values["model"] =
+      c.WantsModel() ? py::object(py::str(c.DistortionModel)) : py::object(py::none());
+  values["pitch"] = c.GridPitchX != 0 || c.GridPitchY != 0
+                        ? py::object(py::make_tuple(c.GridPitchX, c.GridPitchY))
+                        : py::object(py::none());
+  return values;
 }
 
 }  // namespace
@@ -329,27 +451,63 @@ PYBIND11_MODULE(qova, m) {
       .def_readonly("questions", &Result::questions, "(question, answer) of each question asked")
       .def_readonly("reports", &Result::reports, "errors a stage reported before going on")
       .def_readonly("settings", &Result::settings, "the settings in effect, by their keys")
+      .def_readonly("indices", &Result::indices,
+                    "with model=: N×2 int32 (column, row) of each point's crossing, column to "
+                    "the right and row downward; -2147483648 where a point has no index (dust); "
+                    "None without a calibration")
+      .def_readonly("frames", &Result::frames,
+                    "with model=: each point's lattice frame (0: the modelled one; -1: no index)")
+      .def_readonly("plate", &Result::plate,
+                    "with model=: N×2 plate points (u, v) = (column·pitch x, row·pitch y), mm "
+                    "(cells when the pitch is unknown); NaN where not computed")
+      .def_readonly("residuals", &Result::residuals,
+                    "with model=: N×2 (x, y) minus the model's image of the plate point, pixels; "
+                    "NaN outside the modelled frame")
+      .def_readonly("outliers", &Result::outliers,
+                    "with model=: bool array, the point's crossing was left out of the fit")
+      .def_readonly("model", &Result::model, "with model=: the qova.Model fitted, else None")
+      .def_readonly("report", &Result::report,
+                    "with model=: the calibration report as a dict (the JSON of qova-detect "
+                    "--report), else None")
+      .def_readonly("calibration_error", &Result::calibrationError,
+                    "why no model could be fitted (too few points, all on one line, ...), or None")
+      .def_readonly("calibration_cause", &Result::calibrationCause,
+                    "the cause's name (\"too-few-points\", \"collinear\", ...), or None")
       .def_property_readonly("completed", [](const Result& r) { return r.status == "completed"; })
       .def("__len__", [](const Result& r) { return py::len(r.points); })
       .def("__repr__", [](const Result& r) {
         return "<qova.Result " + r.status + ", " + std::to_string(py::len(r.points)) + " points>";
       });
 
+  qova::python::AddModelBinding(m);
   m.def("detect", &qova::Detect, py::arg("image"), py::arg("regions"), py::kw_only(),
-        py::arg("answer") = true, py::arg("threads") = 0,
-        "detect(image, regions, *, answer=True, threads=0, **settings) -> Result\n\n"
+        py::arg("answer") = true, py::arg("threads") = 0, py::arg("pitch") = py::none(),
+        py::arg("model") = py::none(), py::arg("origin") = py::none(),
+        "detect(image, regions, *, answer=True, threads=0, pitch=None, model=None, origin=None, "
+        "**settings) -> Result\n\n"
         "image: a uint8 NumPy array (grey H×W, RGB H×W×3, RGBA H×W×4, any strides) or the "
         "path of an image file. regions: the four corners (x, y) of each search region, in "
         "the order they would be clicked, as a sequence or an N×4×2 / N×8 array. settings: "
         "the detection's settings by their keys in the settings file (Max_Angle=4.0, "
         "PreciseRefinement=1, ...; see read_settings), over the defaults. answer: the answer "
-        "to the run's yes/no questions. threads: of the precise refinement, 0 one a core.\n"
+        "to the run's yes/no questions. threads: of the precise refinement and the "
+        "calibration, 0 one a core.\n"
+        "model: a distortion model fitted to the points after the run (affine, projective, "
+        "radial, poly2 ... poly6, spline, auto); pitch: the plate's pitch in mm, a number or "
+        "(x, y) (None or 0: plate units are cells); origin: column and row 0 at the crossing "
+        "nearest this image point (x, y). The result then has indices, plate, residuals, "
+        "outliers, model and report; a model that cannot be fitted leaves model None and says "
+        "why in calibration_error.\n"
         "Bad arguments raise ValueError, TypeError, FileNotFoundError or OSError; a run that "
         "fails returns a Result whose status is \"failed\" with the window's message.");
   m.def("read_settings", &qova::ReadSettingsDict, py::arg("path"),
         "read_settings(path) -> dict\n\nThe detection's settings of a settings file, read as "
         "the window reads them, by their keys; qova.detect(image, regions, "
         "**qova.read_settings(path)) runs with them.");
+  m.def("read_calibration_settings", &qova::ReadCalibrationSettingsDict, py::arg("path"),
+        "read_calibration_settings(path) -> dict\n\nThe calibration's keys of a settings file "
+        "(DistortionModel, GridPitchX, GridPitchY) as detect's arguments model and pitch (None "
+        "where the file asks for none).");
   m.def(
       "default_settings", [] { return qova::SettingsDict(qova::DetectionParams{}); },
       "default_settings() -> dict\n\nThe settings a run takes when none are given.");

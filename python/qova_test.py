@@ -306,3 +306,130 @@ def test_module_facts():
                                               text=True).stdout.split()[1]
     assert "Max_Angle" in qova.default_settings()
     assert qova.detect.__doc__ and "read_settings" in qova.detect.__doc__
+
+
+# --- The calibration ---------------------------------------------------------------------------
+
+def fit_cli(image, region, *options):
+    run = subprocess.run([DETECT, image, "--format=json", "--region=" + ",".join(map(str, region))]
+                         + list(options), capture_output=True, text=True)
+    assert run.returncode == 0, run.stderr
+    import json
+    return json.loads(run.stdout)
+
+
+def test_a_calibration_gives_indices_plate_points_a_model_and_its_report(plates, tmp_path):
+    image, region = plates["sample"], [SAMPLE_REGION]
+    result = qova.detect(read_bmp(image), region, PreciseRefinement=True, threads=2,
+                         model="projective", pitch=(0.5, 0.25))
+    assert result.completed and result.calibration_error is None
+    n = len(result.points)
+    assert result.indices.shape == (n, 2) and result.indices.dtype == np.int32
+    assert result.plate.shape == (n, 2) and result.residuals.shape == (n, 2)
+    assert result.outliers.dtype == bool and not result.outliers.any()
+    assert (result.frames == 0).all()
+    assert np.array_equal(result.plate, result.indices * [0.5, 0.25])
+    assert sorted(map(tuple, result.indices)) == [(c, r) for c in range(7) for r in range(5)]
+    assert np.abs(result.residuals).max() < 1e-3
+    model = result.model
+    assert isinstance(model, qova.Model) and model.kind == "projective"
+    assert model.pitch == (0.5, 0.25) and model.image_size == (800, 600)
+    assert model.params.shape == (8,) and len(model.param_names) == 8
+    assert (model.standard_errors > 0).all() and model.rms < 1e-3
+    assert np.abs(model.to_image(result.plate) - result.points).max() < 1e-3
+    assert result.report["model"] == "projective" and result.report["lattice"]["fitted"] == n
+    # The command's numbers, bit for bit, and its model file byte for byte.
+    cli_file, py_file = tmp_path / "cli.json", tmp_path / "py.json"
+    cli = fit_cli(image, SAMPLE_REGION, "--precise", "--threads=2", "--model=projective",
+                  "--pitch=0.5,0.25", "--save-model=" + str(cli_file))
+    assert same_bits(result.plate, [p["plate"] for p in cli["points"]])
+    assert same_bits(result.residuals, [p["residual"] for p in cli["points"]])
+    model.save(py_file)
+    assert py_file.read_bytes() == cli_file.read_bytes()
+    from_cli, from_py = qova.Model.load(cli_file), qova.Model.load(str(py_file))
+    for m in (from_cli, from_py):
+        assert same_bits(m.params, model.params) and same_bits(m.standard_errors,
+                                                               model.standard_errors)
+    # Without model= nothing of it.
+    plain = qova.detect(read_bmp(image), region)
+    assert plain.indices is None and plain.model is None and plain.report is None
+    assert same_bits(plain.points, qova.detect(read_bmp(image), region, model="affine").points)
+
+
+def test_model_files_map_both_ways_to_a_billionth_of_a_pixel(plates, tmp_path):
+    # A camera's plate: a barrel and a tilt.
+    image = render(plates["folder"], "lens.bmp", ["--width", "1000", "--height", "800", "--pitch",
+                                                   "50", "--angle", "2", "--barrel", "0.04",
+                                                   "--tilt-x", "0.05", "--blur", "0.7"])
+    region = [60, 60, 940, 60, 940, 740, 60, 740]
+    names = ["projective", "radial", "poly4", "spline"]
+    for name in names:
+        path = tmp_path / (name + ".json")
+        fit_cli(image, region, "--precise", "--model=" + name, "--pitch=1",
+                "--save-model=" + str(path))
+        m = qova.Model.load(path)
+        assert m.kind == name
+        u, v = np.meshgrid(np.linspace(1, 16, 23), np.linspace(1, 12, 19))
+        uv = np.stack([u.ravel(), v.ravel()], 1)
+        assert np.allclose(m.to_plate(m.to_image(uv)), uv, atol=1e-9, rtol=0), name
+        xy = m.to_image(uv)
+        assert np.abs(m.to_image(m.to_plate(xy)) - xy).max() < 1e-9, name
+        # One point alone, shape (2,).
+        assert m.to_plate(xy[5]).shape == (2,) and np.allclose(m.to_plate(xy[5]), uv[5])
+        sigma = m.predict_sigma(xy)
+        # The projective model misses the barrel: its residuals, and so its
+        # standard errors, are tenths of a pixel; the others' far smaller.
+        assert sigma.shape == xy.shape and (sigma > 0).all()
+        assert (sigma < (0.5 if name == "projective" else 0.05)).all(), name
+    assert repr(m).startswith("<qova.Model spline")
+
+
+def test_calibration_arguments_and_model_files_are_checked(plates, tmp_path):
+    rgb = read_bmp(plates["sample"])
+    region = [SAMPLE_REGION]
+    for kwargs, error, says in [
+            (dict(model="poly7"), ValueError, 'unknown model "poly7"'),
+            (dict(model=3), TypeError, "model must be a model name"),
+            (dict(model="auto", pitch=-1), ValueError, "pitch must be"),
+            (dict(model="auto", pitch=(1, 0)), ValueError, "pitch must be"),
+            (dict(model="auto", pitch=(1, 2, 3)), ValueError, "pitch must be"),
+            (dict(model="auto", pitch="1"), TypeError, "pitch must be a number"),
+            (dict(model="auto", origin=(1,)), ValueError, "origin must be"),
+            (dict(pitch=1), ValueError, "pitch needs a model"),
+            (dict(model="none", origin=(1, 2)), ValueError, "origin needs a model")]:
+        with pytest.raises(error, match=says):
+            qova.detect(rgb, region, **kwargs)
+    failed = qova.detect(rgb, region, model="poly6")
+    assert failed.completed and failed.model is None and failed.report is None
+    assert failed.calibration_cause == "too-few-points"
+    assert "fewer than the poly6 model's 56 parameters" in failed.calibration_error
+    assert (failed.indices == np.iinfo(np.int32).min).all() and np.isnan(failed.plate).all()
+
+    with pytest.raises(FileNotFoundError, match="model file not found"):
+        qova.Model.load(tmp_path / "none.json")
+    with pytest.raises(OSError, match="a folder"):
+        qova.Model.load(tmp_path)
+    with pytest.raises(ValueError, match="not a QOVA model file"):
+        qova.Model.load(plates["sample"])
+    good = qova.detect(rgb, region, model="affine").model
+    good.save(tmp_path / "a.json")
+    text = (tmp_path / "a.json").read_text()
+    (tmp_path / "cut.json").write_text(text[:len(text) // 2])
+    with pytest.raises(ValueError, match="damaged model file"):
+        qova.Model.load(tmp_path / "cut.json")
+    with pytest.raises(OSError):
+        good.save(tmp_path / "no" / "such" / "folder.json")
+    for bad in ([1, 2, 3], [[1, 2, 3]], "uv", np.zeros((2, 2, 2))):
+        with pytest.raises(ValueError, match="must be points"):
+            good.to_image(bad)
+
+
+def test_read_calibration_settings_gives_detects_arguments(plates, tmp_path):
+    ini = tmp_path / "plate.ini"
+    ini.write_bytes(b"[QOVAParameters]\r\nDistortionModel=radial\r\nGridPitchX=0.5\r\n"
+                    b"GridPitchY=0.5\r\n")
+    assert qova.read_calibration_settings(ini) == {"model": "radial", "pitch": (0.5, 0.5)}
+    ini.write_bytes(b"[QOVAParameters]\r\nMax_Angle=4\r\n")
+    assert qova.read_calibration_settings(ini) == {"model": None, "pitch": None}
+    with pytest.raises(FileNotFoundError):
+        qova.read_calibration_settings(tmp_path / "none.ini")

@@ -18,6 +18,7 @@
 #include "detect/refine_cross_points.h"
 #include "precise/precise_refinement.h"
 #include "run/point_detail.h"
+#include "run/run_calibration.h"
 #include "run/run_observer.h"
 #include "state/detection_params.h"
 
@@ -65,6 +66,9 @@ struct DetectionResult {
   std::vector<RegionResult> regions;
   // The statistics window's lines: those of the last region binarized.
   std::vector<std::string> statisticsLines;
+  // When the caller asked for one after the run (CalibrateRun, ApplyModel):
+  // the calibration of its points. The detection never reads it.
+  std::optional<RunCalibration> calibration;
 
   bool Completed() const { return status == RunStatus::Completed; }
 };

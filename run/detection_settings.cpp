@@ -20,7 +20,8 @@ std::string SettingsFileOfImage(const std::string& imagePath) {
 
 LoadedParams LoadDetectionParams(const std::string& path) {
   LoadedParams loaded;
-  const SettingsRead read = ReadDetectionSettings(path, LocaleDecimalSeparator(), loaded.params);
+  const SettingsRead read =
+      ReadDetectionSettings(path, LocaleDecimalSeparator(), loaded.params, &loaded.calibration);
   loaded.fileMissing = read == SettingsRead::Missing;
   if (read == SettingsRead::Failed) loaded.error = kReadErrorText;
   return loaded;

@@ -4,6 +4,7 @@
 
 #include <string>
 
+#include "state/calibration_params.h"
 #include "state/detection_params.h"
 
 namespace qova {
@@ -19,11 +20,12 @@ struct LoadedParams {
   // The file's values over the defaults; the defaults when it is missing or
   // cannot be read.
   DetectionParams params;
-  bool fileMissing = false;  // no file at the path: the defaults, as the window takes them
-  std::string error;         // the message when the file exists but cannot be read
+  CalibrationParams calibration;  // the same for the calibration's keys
+  bool fileMissing = false;       // no file at the path: the defaults, as the window takes them
+  std::string error;              // the message when the file exists but cannot be read
 };
 
-// The detection's settings of the settings file at path, numbers read with
+// The detection's and the calibration's settings of the settings file at path, numbers read with
 // the decimal separator of the user's locale (the batch platform's).
 [[nodiscard]] LoadedParams LoadDetectionParams(const std::string& path);
 

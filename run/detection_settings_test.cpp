@@ -29,7 +29,8 @@ TEST(LoadDetectionParams, ReadsWhatTheWindowReadsFromTheSameFile) {
            sep +
            "5\r\nIncreasePorog=4\r\n"
            "Max_Angle=2" +
-           sep + "5\r\nPreciseRefinement=1\r\nWorkDir=/tmp\r\nCrossSize=20\r\n"},
+           sep + "5\r\nPreciseRefinement=1\r\nWorkDir=/tmp\r\nCrossSize=20\r\nGridPitchX=0" + sep +
+           "5\r\nGridPitchY=0" + sep + "25\r\nDistortionModel=poly3\r\n"},
       {"some.ini", "[QOVAParameters]\nmax_angle=nan\nIncreasePorog=1e308\nSteps=x\n"},
       {"other.ini", "[Other]\nMax_Angle=9\n"},
       {"noise.ini", std::string("\x01\xff[\x00=]\n==\n", 11)},
@@ -48,6 +49,7 @@ TEST(LoadDetectionParams, ReadsWhatTheWindowReadsFromTheSameFile) {
     for (const ParamKey& key : DetectionParamKeys())
       EXPECT_EQ(GetParam(loaded.params, key), GetParam(window.Params(), key))
           << name << ": " << key.key;
+    EXPECT_EQ(loaded.calibration, window.Calibration) << name;
   }
 }
 

@@ -221,7 +221,7 @@ std::optional<std::string> FirstCharacterOutsideCp1251(const std::string& utf8) 
 // The text values of the settings must survive the code page of the file;
 // one that would not is refused before anything is written.
 void CheckTextsFitCp1251(const StateRecord& s) {
-  for (const std::string* text : {&s.WorkDir, &s.IndexFont.Name})
+  for (const std::string* text : {&s.WorkDir, &s.IndexFont.Name, &s.Calibration.DistortionModel})
     if (const auto refusal = RefusalOfText(*text)) throw QovaError(*refusal);
 }
 
@@ -243,6 +243,16 @@ void ReadDetectionKeys(const KeyReader& r, DetectionParams& p) {
   // Beyond the keys other programs know; they ignore it, and a file
   // without it leaves the precise stage off.
   p.PreciseRefinement = r.Bool("PreciseRefinement", false);
+}
+
+// The calibration's keys, beyond those other programs know too; a file
+// without them asks for no model. The model's name is kept as written (its
+// user is told when it names no model), a pitch that is no number is 0.
+void ReadCalibrationKeys(const KeyReader& r, CalibrationParams& c) {
+  const CalibrationParams defaults;
+  c.GridPitchX = r.Float("GridPitchX", defaults.GridPitchX);
+  c.GridPitchY = r.Float("GridPitchY", defaults.GridPitchY);
+  c.DistortionModel = r.Text("DistortionModel", defaults.DistortionModel);
 }
 
 }  // namespace
@@ -269,6 +279,7 @@ void ReadSettings(StateRecord& s, const std::string& path) {
 
     const KeyReader r(ini, s.Desktop.DecimalSeparator());
     ReadDetectionKeys(r, s);
+    ReadCalibrationKeys(r, s.Calibration);
     s.WorkDir = r.Text("WorkDir", s.StartDir);
     s.SetDialogFolder(s.WorkDir);
     s.CrossSize = r.Int("CrossSize", 12);
@@ -290,16 +301,20 @@ void ReadSettings(StateRecord& s, const std::string& path) {
 }
 
 SettingsRead ReadDetectionSettings(const std::string& path, char decimalSeparator,
-                                   DetectionParams& params) {
+                                   DetectionParams& params, CalibrationParams* calibration) {
   try {
     IniFile ini;
     std::string raw;
     const Loaded loaded = LoadIni(path, ini, raw);
     if (loaded != Loaded::Read)
       return loaded == Loaded::Missing ? SettingsRead::Missing : SettingsRead::Failed;
+    const KeyReader reader(ini, decimalSeparator);
     DetectionParams read = params;
-    ReadDetectionKeys(KeyReader(ini, decimalSeparator), read);
+    ReadDetectionKeys(reader, read);
+    CalibrationParams readCalibration;
+    if (calibration) ReadCalibrationKeys(reader, readCalibration);
     params = read;
+    if (calibration) *calibration = readCalibration;
     return SettingsRead::Read;
   } catch (const std::exception&) {
     return SettingsRead::Failed;
@@ -346,6 +361,9 @@ void WriteSettings(StateRecord& s, const std::string& path) {
     w.Bool("FontStyleUndeline", s.IndexFont.Underline);
     w.Bool("FontStyleStrikeout", s.IndexFont.Strikeout);
     w.Bool("PreciseRefinement", s.PreciseRefinement);
+    w.Float("GridPitchX", s.Calibration.GridPitchX);
+    w.Float("GridPitchY", s.Calibration.GridPitchY);
+    w.Text("DistortionModel", s.Calibration.DistortionModel);
 
     std::string text;
     if (ini.Save(text) < 0) throw QovaError(kWriteErrorText);

@@ -13,18 +13,21 @@ inline constexpr const char* kUserSettingsFile = "QOVAUser.ini";
 inline constexpr const char* kReadErrorText = "Ошибка чтения ini-файла!";
 inline constexpr const char* kWriteErrorText = "Ошибка записи ini-файла!";
 
-// Reads the 23 keys and PreciseRefinement into the state; sets SettingsFileMissing and calls
+// Reads the 23 keys, PreciseRefinement and the calibration's keys
+// (GridPitchX, GridPitchY, DistortionModel) into the state; sets SettingsFileMissing and calls
 // SetDialogFolder(WorkDir). Reports a failure in a message box.
 void ReadSettings(StateRecord& s, const std::string& path);
 
 enum class SettingsRead { Read, Missing, Failed };
 
-// Reads the keys of the detection's own settings into params, as ReadSettings
-// does, with numbers in decimalSeparator: keys the file lacks or cannot hold
-// take their defaults. Missing leaves params as they are; so does Failed,
-// a file that exists but cannot be read (kReadErrorText is the message).
+// Reads the keys of the detection's own settings into params (and, when
+// given, the calibration's into calibration), as ReadSettings does, with
+// numbers in decimalSeparator: keys the file lacks or cannot hold take their
+// defaults. Missing leaves both as they are; so does Failed, a file that
+// exists but cannot be read (kReadErrorText is the message).
 [[nodiscard]] SettingsRead ReadDetectionSettings(const std::string& path, char decimalSeparator,
-                                                 DetectionParams& params);
+                                                 DetectionParams& params,
+                                                 CalibrationParams* calibration = nullptr);
 
 // The settings file of an image in imageDir: the first entry of the folder
 // matching "*.ini" (its extension in any case, in the folder's listing
@@ -36,8 +39,8 @@ std::string SettingsFileForImage(const std::string& imageDir, const std::string&
 // file can hold it.
 [[nodiscard]] std::optional<std::string> RefusalOfText(const std::string& utf8);
 
-// Writes the 23 keys and PreciseRefinement, keeping everything else in the file. Reports a failure
-// in a message box; the old file then stays as it was. A text value that
+// Writes the 23 keys, PreciseRefinement and the calibration's keys, keeping everything else in the
+// file. Reports a failure in a message box; the old file then stays as it was. A text value that
 // Windows-1251 cannot hold is refused by name and nothing is written.
 void WriteSettings(StateRecord& s, const std::string& path);
 

@@ -58,6 +58,7 @@ void SetEverySetting(StateRecord& s) {
   s.MaxAngle = 2.5e20;
   s.PreciseRefinement = true;
   s.IndexFont = FontParams{"Шрифт Mono", 14, 65535, true, true, true, true};
+  s.Calibration = CalibrationParams{0.0125, 2.5e-3, "poly4"};
 }
 
 void ExpectSameSettings(const StateRecord& a, const StateRecord& b) {
@@ -79,6 +80,7 @@ void ExpectSameSettings(const StateRecord& a, const StateRecord& b) {
   EXPECT_EQ(a.MaxAngle, b.MaxAngle);
   EXPECT_EQ(a.PreciseRefinement, b.PreciseRefinement);
   EXPECT_EQ(a.IndexFont, b.IndexFont);
+  EXPECT_EQ(a.Calibration, b.Calibration);
 }
 
 TEST_F(SettingsFileTest, MissingFileGivesEveryDefaultAndKeepsTheFont) {
@@ -120,7 +122,8 @@ TEST_F(SettingsFileTest, FreshDefaultsAreWrittenInTableOrderWithCrLf) {
             "CrossWindowWidth=0.8\r\nSearchWindowWidth=5\r\nSearchWindowHeight=3\r\n"
             "CrossIncreasePorog=0.8\r\nIncreasePorog=3\r\nMax_Angle=3\r\nFontName=Sans\r\n"
             "FontSize=8\r\nFontColor=0\r\nFontStyleBold=0\r\nFontStyleItalic=0\r\n"
-            "FontStyleUndeline=0\r\nFontStyleStrikeout=0\r\nPreciseRefinement=0\r\n");
+            "FontStyleUndeline=0\r\nFontStyleStrikeout=0\r\nPreciseRefinement=0\r\n"
+            "GridPitchX=0\r\nGridPitchY=0\r\nDistortionModel=none\r\n");
   EXPECT_TRUE(desktop_.messages.empty());
   EXPECT_EQ(state_.SettingsFileMissing, false);  // writing never changes it
 }
@@ -133,6 +136,33 @@ TEST_F(SettingsFileTest, AFileWithoutThePreciseKeyLeavesThePreciseStageOff) {
   EXPECT_FALSE(state_.PreciseRefinement);
   ReadSection("PreciseRefinement=1\r\n");
   EXPECT_TRUE(state_.PreciseRefinement);
+}
+
+// The calibration's keys: a file without them asks for no model, whatever
+// the record held; a pitch that is no number is unknown (0); the model's
+// name is kept as written, for the caller to check and name.
+TEST_F(SettingsFileTest, TheCalibrationKeysAreReadAsWrittenAndAbsentMeansNoModel) {
+  state_.Calibration = CalibrationParams{1, 1, "auto"};
+  ReadSection("Steps=1\r\n");
+  EXPECT_EQ(state_.Calibration, CalibrationParams{});
+  EXPECT_FALSE(state_.Calibration.WantsModel());
+  ReadSection("GridPitchX=0.5\r\nGridPitchY=один\r\nDistortionModel=poly7\r\n");
+  EXPECT_EQ(state_.Calibration, (CalibrationParams{0.5, 0, "poly7"}));
+  EXPECT_TRUE(state_.Calibration.WantsModel());
+
+  // The batch reader gives the same, and leaves both records alone on a
+  // missing file.
+  DetectionParams params;
+  CalibrationParams calibration{2, 2, "spline"};
+  EXPECT_EQ(ReadDetectionSettings(Path("none.ini"), '.', params, &calibration),
+            SettingsRead::Missing);
+  EXPECT_EQ(calibration, (CalibrationParams{2, 2, "spline"}));
+  Put(Path("c.ini"),
+      "[QOVAParameters]\r\nGridPitchX=1,25\r\nGridPitchY=1,5\r\n"
+      "DistortionModel=radial\r\nMax_Angle=4\r\n");
+  EXPECT_EQ(ReadDetectionSettings(Path("c.ini"), ',', params, &calibration), SettingsRead::Read);
+  EXPECT_EQ(calibration, (CalibrationParams{1.25, 1.5, "radial"}));
+  EXPECT_EQ(params.MaxAngle, 4);
 }
 
 TEST_F(SettingsFileTest, EveryKeyRoundTripsWithEitherDecimalSeparator) {

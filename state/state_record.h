@@ -14,6 +14,7 @@
 #include "core/data_structures.h"
 #include "core/search_region.h"
 #include "platform/platform.h"
+#include "state/calibration_params.h"
 #include "state/compact_picture.h"
 #include "state/detection_params.h"
 #include "state/layers.h"
@@ -35,6 +36,8 @@ struct StateRecord : DetectionParams {
 
   // The detection's settings.
   const DetectionParams& Params() const { return *this; }
+  // The calibration's settings (the window does not run one yet).
+  CalibrationParams Calibration;
 
   // --- Settings and state ----------------------------------------------------
   bool SettingsFileMissing = false;

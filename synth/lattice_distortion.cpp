@@ -37,45 +37,64 @@ class Random {
 
 }  // namespace
 
-SynthXY LatticeDistortion::ToImage(double c, double r) const {
-  const double a = angleDeg * kDegree, b = (angleDeg + shearDeg) * kDegree;
-  double x = originX + c * pitchX * std::cos(a) - r * pitchY * std::sin(b);
-  double y = originY + c * pitchX * std::sin(a) + r * pitchY * std::cos(b);
-  const double cx = width / 2.0, cy = height / 2.0;
-  const double R =
-      std::sqrt(static_cast<double>(width) * width + static_cast<double>(height) * height) / 2;
-  if (tiltX != 0 || tiltY != 0) {
+PreparedLattice::PreparedLattice(const LatticeDistortion& d) : d_(d) {
+  const double a = d.angleDeg * kDegree, b = (d.angleDeg + d.shearDeg) * kDegree;
+  cosA_ = std::cos(a), sinA_ = std::sin(a), cosB_ = std::cos(b), sinB_ = std::sin(b);
+  cx_ = d.width / 2.0, cy_ = d.height / 2.0;
+  R_ =
+      std::sqrt(static_cast<double>(d.width) * d.width + static_cast<double>(d.height) * d.height) /
+      2;
+}
+
+SynthXY PreparedLattice::ToImage(double c, double r) const {
+  const LatticeDistortion& d = d_;
+  double x = d.originX + c * d.pitchX * cosA_ - r * d.pitchY * sinB_;
+  double y = d.originY + c * d.pitchX * sinA_ + r * d.pitchY * cosB_;
+  const double cx = cx_, cy = cy_, R = R_;
+  if (d.tiltX != 0 || d.tiltY != 0) {
     const double ex = (x - cx) / R, ey = (y - cy) / R;
-    const double d = 1 - tiltX * ex - tiltY * ey;
-    x = cx + R * ex / d, y = cy + R * ey / d;
+    const double t = 1 - d.tiltX * ex - d.tiltY * ey;
+    x = cx + R * ex / t, y = cy + R * ey / t;
   }
-  if (k1 != 0 || k2 != 0) {
-    const double rx = cx + radialOffsetX, ry = cy + radialOffsetY;
+  if (d.k1 != 0 || d.k2 != 0) {
+    const double rx = cx + d.radialOffsetX, ry = cy + d.radialOffsetY;
     const double qx = (x - rx) / R, qy = (y - ry) / R;
     const double q2 = qx * qx + qy * qy;
-    const double f = 1 + k1 * q2 + k2 * q2 * q2;
-    x = rx + R * qx * f, y = ry + R * qy * f;
+    const double s = 1 + d.k1 * q2 + d.k2 * q2 * q2;
+    x = rx + R * qx * s, y = ry + R * qy * s;
   }
   const double ex = (x - cx) / R, ey = (y - cy) / R;
   const double m[7] = {ex * ex,      ex * ey,      ey * ey,     ex * ex * ex,
                        ex * ex * ey, ex * ey * ey, ey * ey * ey};
   double dx = 0, dy = 0;
   for (int t = 0; t < 7; ++t)
-    dx += warpX[static_cast<size_t>(t)] * m[t], dy += warpY[static_cast<size_t>(t)] * m[t];
+    dx += d.warpX[static_cast<size_t>(t)] * m[t], dy += d.warpY[static_cast<size_t>(t)] * m[t];
   x += dx, y += dy;
-  if (stepAmplitude != 0) y += stepAmplitude * std::sin(2 * std::numbers::pi * y / stepPeriod);
+  if (d.stepAmplitude != 0)
+    y += d.stepAmplitude * std::sin(2 * std::numbers::pi * y / d.stepPeriod);
   return {x, y};
 }
 
+SynthXY LatticeDistortion::ToImage(double c, double r) const {
+  return PreparedLattice(*this).ToImage(c, r);
+}
+
 SynthXY LatticeDistortion::ToPlate(double x, double y) const {
-  const double nan = std::numeric_limits<double>::quiet_NaN();
   // The ideal lattice's inverse: solve the 2 × 2 system of its axes.
   const double a = angleDeg * kDegree, b = (angleDeg + shearDeg) * kDegree;
   const double m00 = pitchX * std::cos(a), m01 = -pitchY * std::sin(b);
   const double m10 = pitchX * std::sin(a), m11 = pitchY * std::cos(b);
   const double det = m00 * m11 - m01 * m10;
-  double c = (m11 * (x - originX) - m01 * (y - originY)) / det;
-  double r = (-m10 * (x - originX) + m00 * (y - originY)) / det;
+  const double c = (m11 * (x - originX) - m01 * (y - originY)) / det;
+  const double r = (-m10 * (x - originX) + m00 * (y - originY)) / det;
+  return ToPlate(x, y, {c, r});
+}
+
+SynthXY LatticeDistortion::ToPlate(double x, double y, SynthXY start) const {
+  const double nan = std::numeric_limits<double>::quiet_NaN();
+  const PreparedLattice prepared(*this);
+  auto ToImage = [&](double c, double r) { return prepared.ToImage(c, r); };
+  double c = start.x, r = start.y;
   // Newton's method on ToImage(c, r) = (x, y), the Jacobian by central
   // differences of a thousandth of a cell.
   for (int step = 0; step < 50; ++step) {

@@ -40,6 +40,23 @@ struct LatticeDistortion {
   // Image px → (c, r): Newton's method from the ideal lattice's inverse; NaN
   // when it does not converge (far outside the image for strong distortions).
   SynthXY ToPlate(double x, double y) const;
+  // The same from a start near the answer (a neighbouring pixel's, say),
+  // which saves most of the steps.
+  SynthXY ToPlate(double x, double y, SynthXY start) const;
+};
+
+// ToImage for many points: what every point shares (the axes' directions,
+// the image centre and half-diagonal) computed once. The same numbers as
+// LatticeDistortion::ToImage, bit for bit.
+class PreparedLattice {
+ public:
+  explicit PreparedLattice(const LatticeDistortion& d);
+  SynthXY ToImage(double c, double r) const;
+  const LatticeDistortion& distortion() const { return d_; }
+
+ private:
+  LatticeDistortion d_;
+  double cosA_, sinA_, cosB_, sinB_, cx_, cy_, R_;
 };
 
 // A set of crossings as a detection might report them, with the truth.

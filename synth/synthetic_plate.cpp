@@ -11,6 +11,8 @@
 
 #include "synth/line_profile.h"
 #include "synth/plate_mapping.h"
+#include "synth/plate_paint.h"
+#include "synth/split_mix.h"
 
 namespace qova {
 namespace {
@@ -51,28 +53,6 @@ PlateMapping MappingOf(const PlateParams& s) {
   return PlateMapping(s.width, s.height, s.tiltX, s.tiltY, s.barrel);
 }
 
-// splitmix64: a tiny generator whose output depends only on its seed, so the
-// same parameters give the same pixels on every machine and library.
-struct SplitMix {
-  uint64_t state;
-  uint64_t Next() {
-    uint64_t z = (state += 0x9E3779B97F4A7C15ull);
-    z = (z ^ (z >> 30)) * 0xBF58476D1CE4E5B9ull;
-    z = (z ^ (z >> 27)) * 0x94D049BB133111EBull;
-    return z ^ (z >> 31);
-  }
-  // Approximately standard normal: the sum of four uniforms (Irwin-Hall),
-  // centred and scaled to unit variance. Cheap enough for 64 megapixels.
-  double Gaussian() {
-    const uint64_t a = Next(), b = Next();
-    constexpr double kUnit = 1.0 / 4294967296.0;
-    const double sum =
-        static_cast<double>(a & 0xFFFFFFFFu) * kUnit + static_cast<double>(a >> 32) * kUnit +
-        static_cast<double>(b & 0xFFFFFFFFu) * kUnit + static_cast<double>(b >> 32) * kUnit;
-    return (sum - 2.0) * std::numbers::sqrt3;
-  }
-};
-
 // Share of a pixel covered by the nearest line of one family, given the
 // pixel centre's coordinate across that family.
 inline double Coverage(double across, double pitch, double halfWidthPlusHalf) {
@@ -110,78 +90,23 @@ void Paint(Plate& plate) {
 
 // The grid's coordinates (across the vertical lines, across the horizontal
 // ones) of a pixel position.
-struct GridCoordinates {
-  double u, v;
-};
 GridCoordinates GridAt(const Plate& plate, const PlateMapping& map, QPointF p) {
   const QPointF d = map.Ideal(p) - plate.anchor;
   return {QPointF::dotProduct(d, plate.across), QPointF::dotProduct(d, plate.down)};
-}
-
-// The share of pixel p covered by the nearest line of one family. The
-// profile is laid across the mapped centre line in image pixels, so that
-// its centre (centroid) is the truth exactly: t is p's signed distance from
-// that line along the normal, one Newton step past the first-order guess
-// (the map bends far too slowly for more to matter). The footprint is the
-// unit pixel seen along the normal.
-double Coverage(const LineProfile& profile, double pitch, QPointF p, double t, QPointF gradient,
-                const std::function<double(QPointF)>& across) {
-  const double norm = std::sqrt(gradient.x() * gradient.x() + gradient.y() * gradient.y());
-  const double centre = std::floor(t / pitch + 0.5) * pitch;
-  double d = (t - centre) / norm;
-  if (std::fabs(d) >= profile.Reach() + 2) return 0;
-  const QPointF n = gradient / norm;
-  d += (across(p - n * d) - centre) / norm;
-  return profile.Coverage(d, std::fabs(n.x()), std::fabs(n.y()));
 }
 
 void PaintMapped(Plate& plate) {
   const PlateParams& s = plate.params;
   const PlateMapping map = MappingOf(s);
   const LineProfile profile(s.lineWidth, s.blur, s.defocus, s.skew, s.halo, s.haloWidth);
-  if (profile.Reach() + 2 >= s.pitch / 2)
-    throw std::invalid_argument("PlateParams: lines too wide or blurred for the pitch");
-  const double depth = static_cast<double>(s.background - s.ink);
-  const double falloffStep = s.width > 1 ? s.brightnessFalloff / (s.width - 1) : 0.0;
-  const std::function<double(QPointF)> acrossU = [&](QPointF q) { return GridAt(plate, map, q).u; };
-  const std::function<double(QPointF)> acrossV = [&](QPointF q) { return GridAt(plate, map, q).v; };
-  for (int j = 0; j < s.height; ++j) {
-    auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
-    SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
-    for (int i = 0; i < s.width; ++i) {
-      const QPointF p(i, j);
-      const GridCoordinates g = GridAt(plate, map, p);
-      const GridCoordinates left = GridAt(plate, map, p - QPointF(0.5, 0));
-      const GridCoordinates right = GridAt(plate, map, p + QPointF(0.5, 0));
-      const GridCoordinates up = GridAt(plate, map, p - QPointF(0, 0.5));
-      const GridCoordinates below = GridAt(plate, map, p + QPointF(0, 0.5));
-      const double cv =
-          Coverage(profile, s.pitch, p, g.u, QPointF(right.u - left.u, below.u - up.u), acrossU);
-      const double ch =
-          Coverage(profile, s.pitch, p, g.v, QPointF(right.v - left.v, below.v - up.v), acrossV);
-      const double share = 1.0 - (1.0 - cv) * (1.0 - ch);
-      double grey = s.background - depth * share;
-      grey *= 1.0 - falloffStep * i;
-      if (s.noise > 0) grey += s.noise * rng.Gaussian();
-      const int level = static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, 255.0));
-      row[i] = qRgb(level, level, level);
-    }
-  }
-}
-
-// The image as indices into a grey palette that runs from white to black.
-QImage ToPalette(const QImage& grey) {
-  QImage indexed(grey.size(), QImage::Format_Indexed8);
-  if (indexed.isNull()) throw std::runtime_error("RenderPlate: cannot allocate the image");
-  QList<QRgb> table;
-  for (int i = 0; i < 256; ++i) table.push_back(qRgb(255 - i, 255 - i, 255 - i));
-  indexed.setColorTable(table);
-  for (int j = 0; j < grey.height(); ++j) {
-    const auto* src = reinterpret_cast<const QRgb*>(grey.constScanLine(j));
-    uchar* dst = indexed.scanLine(j);
-    for (int i = 0; i < grey.width(); ++i) dst[i] = static_cast<uchar>(255 - qRed(src[i]));
-  }
-  return indexed;
+  PlateShading shading;
+  shading.background = s.background, shading.ink = s.ink;
+  shading.brightnessFalloff = s.brightnessFalloff;
+  shading.noise = s.noise, shading.seed = s.seed;
+  const GridMapFactory maps = [&] {
+    return GridMap([&](QPointF p) { return GridAt(plate, map, p); });
+  };
+  PaintGrid(plate.image, maps, s.pitch, s.pitch, profile, shading);
 }
 
 void ListCrossings(Plate& plate) {
@@ -290,7 +215,7 @@ Plate RenderPlate(const PlateParams& params) {
   else
     PaintMapped(plate);
   ListCrossings(plate);
-  if (params.palette) plate.image = ToPalette(plate.image);
+  if (params.palette) plate.image = ToGreyPalette(plate.image);
   return plate;
 }
 

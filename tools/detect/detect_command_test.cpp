@@ -11,6 +11,8 @@
 #include <sstream>
 
 #include "app/form.h"
+#include "calib/json.h"
+#include "calib/model_file.h"
 #include "core/number_text.h"
 #include "platform/scripted_platform.h"
 #include "synth/synthetic_plate.h"
@@ -190,6 +192,190 @@ TEST_F(DetectCommand, EveryFormatHoldsTheCoordinateFilesPoints) {
     EXPECT_NE(json.find("{\"index\": " + std::to_string(i + 1) + ", \"region\": 0, \"x\": "),
               std::string::npos);
   EXPECT_NE(json.find("\"status\": \"completed\""), std::string::npos);
+}
+
+// The rows of a CSV text, each split at its commas (empty fields kept).
+std::vector<std::vector<std::string>> CsvRows(const std::string& text) {
+  std::vector<std::vector<std::string>> rows;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    rows.emplace_back();
+    size_t start = 0;
+    for (size_t comma; (comma = line.find(',', start)) != std::string::npos; start = comma + 1)
+      rows.back().push_back(line.substr(start, comma - start));
+    rows.back().push_back(line.substr(start));
+  }
+  return rows;
+}
+
+const std::string kCalibrationHeader =
+    "index,x,y,frame,column,row,plate_u,plate_v,residual_x,residual_y,outlier";
+
+// A calibration adds its columns to the CSV, its fields to the JSON's points
+// and writes its report and model; the points themselves are those of the
+// run without it.
+TEST_F(DetectCommand, ACalibrationAddsItsColumnsAndWritesItsFiles) {
+  DetectOptions o = Options();
+  o.format = OutputFormat::Csv;
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const auto plain = CsvRows(out_.str());
+  o.model = "projective";
+  o.pitch = calib::Pitch{0.5, 0.5};
+  o.report = (dir_ / "r.json").string();
+  o.saveModel = (dir_ / "m.json").string();
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const auto rows = CsvRows(out_.str());
+  ASSERT_EQ(rows.size(), plain.size());
+  EXPECT_EQ(out_.str().substr(0, out_.str().find('\n')), kCalibrationHeader);
+  for (size_t i = 1; i < rows.size(); ++i) {
+    ASSERT_EQ(rows[i].size(), 11u);
+    EXPECT_EQ(std::vector<std::string>(rows[i].begin(), rows[i].begin() + 3), plain[i]);
+    EXPECT_EQ(rows[i][3], "0");  // one frame
+    const double column = std::stod(rows[i][4]), row = std::stod(rows[i][5]);
+    EXPECT_EQ(std::stod(rows[i][6]), 0.5 * column);
+    EXPECT_EQ(std::stod(rows[i][7]), 0.5 * row);
+    EXPECT_LT(std::hypot(std::stod(rows[i][8]), std::stod(rows[i][9])), 0.5);
+    EXPECT_EQ(rows[i][10], "0");
+  }
+  const calib::Json report = calib::Json::Parse(ReadAll(*o.report));
+  EXPECT_EQ(report.Find("schema")->AsString(), "qova-calib-report");
+  EXPECT_EQ(report.Find("model")->AsString(), "projective");
+  EXPECT_EQ(calib::LoadModel(*o.saveModel).Name(), "projective");
+
+  o.format = OutputFormat::Json;
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const calib::Json json = calib::Json::Parse(out_.str());
+  const calib::Json& first = json.Find("points")->Items().front();
+  EXPECT_EQ(first.Find("column")->AsNumber(), 0);
+  EXPECT_EQ(first.Find("plate")->Items().size(), 2u);
+  EXPECT_FALSE(first.Find("outlier")->AsBool());
+  const calib::Json& calibration = *json.Find("calibration");
+  EXPECT_EQ(calibration.Find("status")->AsString(), "fitted");
+  EXPECT_EQ(calibration.Find("report_file")->AsString(), *o.report);
+}
+
+// A calibration that cannot be made ends with exit status 1 and its cause;
+// the points are written all the same (their calibration fields empty), and
+// the report and model files are left as they were.
+TEST_F(DetectCommand, ACalibrationThatCannotBeMadeExitsOneWithThePointsWritten) {
+  DetectOptions o = Options();
+  o.model = "poly6";
+  o.format = OutputFormat::Csv;
+  o.output = (dir_ / "points.csv").string();
+  o.report = (dir_ / "r.json").string();
+  std::ofstream(*o.report, std::ios::binary) << "old";
+  EXPECT_EQ(Run(o), 1);
+  EXPECT_NE(err_.str().find("qova-detect: no calibration: 20 crossings are fewer than the poly6 "
+                            "model's 56 parameters"),
+            std::string::npos)
+      << err_.str();
+  const auto rows = CsvRows(ReadAll(*o.output));
+  ASSERT_EQ(rows.size(), 21u);
+  EXPECT_EQ(rows[1].size(), 11u);
+  EXPECT_EQ(rows[1][4], "");
+  EXPECT_EQ(rows[1][10], "");
+  EXPECT_EQ(ReadAll(*o.report), "old");
+  EXPECT_FALSE(fs::exists(dir_ / "m.json"));
+
+  o.format = OutputFormat::Json;
+  o.output.reset();
+  EXPECT_EQ(Run(o), 1);
+  const calib::Json json = calib::Json::Parse(out_.str());
+  EXPECT_EQ(json.Find("status")->AsString(), "completed");
+  const calib::Json& calibration = *json.Find("calibration");
+  EXPECT_EQ(calibration.Find("status")->AsString(), "failed");
+  EXPECT_EQ(calibration.Find("cause")->AsString(), "too-few-points");
+  EXPECT_TRUE(json.Find("points")->Items().front().Find("column")->IsNull());
+}
+
+// The settings file's DistortionModel and pitch ask for a calibration when
+// the command line does not; a value it cannot mean is bad usage, by name.
+TEST_F(DetectCommand, TheSettingsFilesCalibrationKeysAndWhatIsRefused) {
+  const std::string ini = (dir_ / "s.ini").string();
+  const auto settings = [&](const std::string& keys) {
+    std::ofstream(ini, std::ios::binary) << "[QOVAParameters]\r\n" << keys;
+    DetectOptions o = Options();
+    o.settings = ini;
+    o.format = OutputFormat::Csv;
+    return o;
+  };
+  DetectOptions o = settings("DistortionModel=affine\r\nGridPitchX=2\r\nGridPitchY=2\r\n");
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  auto rows = CsvRows(out_.str());
+  EXPECT_EQ(rows[1].size(), 11u);
+  EXPECT_EQ(std::stod(rows[2][7]), 2 * std::stod(rows[2][5]));  // v = row · 2 mm
+  o.pitch = calib::Pitch{1, 1};                                 // the command line wins
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  EXPECT_EQ(std::stod(CsvRows(out_.str())[2][7]), std::stod(rows[2][5]));
+  o.model = "none";
+  o.pitch.reset();
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  EXPECT_EQ(out_.str().substr(0, out_.str().find('\n')), "index,x,y");
+
+  o = settings("DistortionModel=poly7\r\n");
+  EXPECT_EQ(Run(o), 2);
+  EXPECT_NE(err_.str().find("the settings file " + ini + ": DistortionModel: unknown model"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_TRUE(out_.str().empty());
+  o.model = "affine";  // the command line's model: the file's is not read
+  EXPECT_EQ(Run(o), 0) << err_.str();
+  o = settings("DistortionModel=auto\r\nGridPitchX=1\r\n");
+  EXPECT_EQ(Run(o), 2);
+  EXPECT_NE(err_.str().find("GridPitchX, GridPitchY: the pitch must be"), std::string::npos)
+      << err_.str();
+  o = settings("");
+  o.report = (dir_ / "r.json").string();
+  EXPECT_EQ(Run(o), 2);
+  EXPECT_NE(err_.str().find("--report needs a model to fit"), std::string::npos) << err_.str();
+}
+
+// --apply-model maps the points to the plate with a model made before; a
+// model made for another image size is refused unless forced, and a damaged
+// file is bad usage before any run.
+TEST_F(DetectCommand, AppliedModelsMapThePointsToThePlate) {
+  DetectOptions o = Options();
+  o.model = "projective";
+  o.pitch = calib::Pitch{0.5, 0.5};
+  o.format = OutputFormat::Csv;
+  o.saveModel = (dir_ / "m.json").string();
+  ASSERT_EQ(Run(o), 0) << err_.str();
+  const auto fitted = CsvRows(out_.str());
+
+  DetectOptions apply = Options();
+  apply.format = OutputFormat::Csv;
+  apply.applyModel = o.saveModel;
+  ASSERT_EQ(Run(apply), 0) << err_.str();
+  const auto rows = CsvRows(out_.str());
+  ASSERT_EQ(rows.size(), fitted.size());
+  for (size_t i = 1; i < rows.size(); ++i) {
+    EXPECT_EQ(rows[i][4], "");  // no index: nothing was fitted
+    EXPECT_EQ(rows[i][8], "");
+    EXPECT_NEAR(std::stod(rows[i][6]), std::stod(fitted[i][6]), 1e-2);
+    EXPECT_NEAR(std::stod(rows[i][7]), std::stod(fitted[i][7]), 1e-2);
+  }
+
+  // The same plate drawn one row taller.
+  PlateParams taller = plate_.params;
+  taller.height += 1;
+  apply.image = (dir_ / "plates" / "taller.bmp").string();
+  ASSERT_TRUE(RenderPlate(taller).image.save(QString::fromStdString(apply.image), "BMP"));
+  EXPECT_EQ(Run(apply), 2);
+  EXPECT_NE(err_.str().find("made for an image of 640 x 520 pixels, this one has 640 x 521 "
+                            "(--force applies it all the same)"),
+            std::string::npos)
+      << err_.str();
+  EXPECT_TRUE(out_.str().empty());
+  apply.force = true;
+  EXPECT_EQ(Run(apply), 0) << err_.str();
+  EXPECT_NE(err_.str().find("warning: --apply-model"), std::string::npos) << err_.str();
+
+  const std::string text = ReadAll(*o.saveModel);
+  std::ofstream(dir_ / "cut.json", std::ios::binary) << text.substr(0, text.size() / 2);
+  apply.applyModel = (dir_ / "cut.json").string();
+  EXPECT_EQ(Run(apply), 2);
+  EXPECT_NE(err_.str().find("qova-detect: --apply-model: "), std::string::npos) << err_.str();
+  EXPECT_TRUE(out_.str().empty());
 }
 
 TEST_F(DetectCommand, AFailedRunExitsOneAndLeavesAnExistingFileAlone) {

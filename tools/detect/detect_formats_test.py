@@ -111,3 +111,50 @@ def test_csv_of_the_precise_stage_has_its_uncertainties(plate, tmp_path):
     detect(plate, "--region=100,100,100,300,400,300,400,100", "--format=csv", "-o", str(out),
            status=1)
     assert len(list(csv.DictReader(open(out, newline="")))) == 35
+
+
+def test_a_calibration_adds_fields_that_validate_and_columns_that_parse(plate, tmp_path):
+    model = tmp_path / "m.json"
+    fitted = json.loads(detect(plate, SAMPLE_REGION, "--format=json", "--precise", "--model=auto",
+                               "--pitch=1", "--save-model", str(model)))
+    validate(fitted)
+    assert fitted["calibration"]["status"] == "fitted"
+    assert fitted["calibration"]["model"] == "affine"
+    assert fitted["calibration"]["pitch_mm"] == [1, 1]
+    # Column to the right, row downward, (0, 0) nearest the region's first corner.
+    by_index = {(p["column"], p["row"]): p for p in fitted["points"]}
+    assert sorted(by_index) == [(c, r) for c in range(7) for r in range(5)]
+    assert by_index[(1, 0)]["x"] > by_index[(0, 0)]["x"] + 70
+    assert by_index[(0, 1)]["y"] > by_index[(0, 0)]["y"] + 70
+    assert all(p["plate"] == [p["column"], p["row"]] and p["outlier"] is False
+               and max(map(abs, p["residual"])) < 1e-3 for p in fitted["points"])
+    # Without a calibration none of it is there.
+    plain = json.loads(detect(plate, SAMPLE_REGION, "--format=json", "--precise"))
+    assert "calibration" not in plain and "column" not in plain["points"][0]
+
+    applied = json.loads(detect(plate, SAMPLE_REGION, "--format=json",
+                                "--apply-model=" + str(model)))
+    validate(applied)
+    assert applied["calibration"]["mode"] == "apply"
+    assert applied["points"][0]["column"] is None and applied["points"][0]["residual"] is None
+    for p, q in zip(applied["points"], fitted["points"]):
+        assert abs(p["plate"][0] - q["plate"][0]) < 0.01 and abs(p["plate"][1] - q["plate"][1]) < 0.01
+
+    failed = json.loads(detect(plate, SAMPLE_REGION, "--format=json", "--model=poly6", status=1))
+    validate(failed)
+    assert failed["calibration"]["status"] == "failed"
+    assert failed["calibration"]["cause"] == "too-few-points"
+    assert failed["points"][0]["plate"] is None
+
+    rows = list(csv.DictReader(io.StringIO(detect(
+        plate, SAMPLE_REGION, "--format=csv", "--model=projective", "--pitch=0.5,0.25",
+        "--origin=400,300").decode("ascii"))))
+    assert list(rows[0]) == ["index", "x", "y", "frame", "column", "row", "plate_u", "plate_v",
+                             "residual_x", "residual_y", "outlier"]
+    for r in rows:
+        assert float(r["plate_u"]) == 0.5 * int(r["column"])
+        assert float(r["plate_v"]) == 0.25 * int(r["row"])
+        assert r["outlier"] in ("0", "1")
+    # --origin: (0, 0) at the crossing nearest the image point (400, 300).
+    nearest = min(rows, key=lambda r: (float(r["x"]) - 400) ** 2 + (float(r["y"]) - 300) ** 2)
+    assert (nearest["column"], nearest["row"]) == ("0", "0")

@@ -2,10 +2,13 @@
 
 #include <getopt.h>
 
+#include <cmath>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 
+#include "calib/calib_error.h"
+#include "calib/calibrate.h"
 #include "core/number_text.h"
 
 namespace qova {
@@ -34,9 +37,34 @@ const char* const kDetectUsage =
     "                        the schema qova-detect.schema.json (installed in\n"
     "                        share/qova/)\n"
     "      --precise         the precise refinement on, whatever the settings say\n"
-    "      --threads=N       threads of the precise refinement (default 0: one a\n"
-    "                        core)\n"
+    "      --threads=N       threads of the precise refinement and of the\n"
+    "                        calibration (default 0: one a core)\n"
     "      --answer=yes|no   the answer to the run's Yes/No questions (default yes)\n"
+    "\n"
+    "Calibration (after the run; the coordinate file stays as it is):\n"
+    "      --model=M         fit the distortion model M from the plate to the\n"
+    "                        image: affine, projective, radial, poly2 ... poly6,\n"
+    "                        spline, auto (the simplest whose cross-validated RMS\n"
+    "                        is within 5 % of the best), or none; default: the\n"
+    "                        settings file's DistortionModel (none without it)\n"
+    "      --pitch=MM, --pitch=MMX,MMY\n"
+    "                        the plate's pitch in millimetres (default: the\n"
+    "                        settings file's GridPitchX and GridPitchY; 0 or\n"
+    "                        none: unknown, plate units are cells)\n"
+    "      --origin=X,Y      column and row 0 at the crossing nearest this image\n"
+    "                        point (default: the first region's first corner)\n"
+    "      --report=FILE     write the calibration report (JSON,\n"
+    "                        qova-calib-report.schema.json)\n"
+    "      --save-model=FILE write the model (JSON, qova-model.schema.json)\n"
+    "      --apply-model=FILE\n"
+    "                        map the points to the plate with the model of FILE,\n"
+    "                        without fitting one\n"
+    "      --force           apply a model made for an image of another size\n"
+    "With a calibration or --apply-model, the points of --format=csv and\n"
+    "--format=json gain frame, column, row, plate (u, v), residual (dx, dy) and\n"
+    "outlier, empty (null) where not computed; the schemas are installed in\n"
+    "share/qova/.\n"
+    "\n"
     "  -h, --help            display this help and exit\n"
     "      --version         output version information and exit\n"
     "\n"
@@ -48,7 +76,11 @@ const char* const kDetectUsage =
     "  0  the run completed;\n"
     "  1  the points could not be found (the message is on standard error; OUT\n"
     "     is left as it was, except that --format=json writes the failed run);\n"
-    "  2  bad usage or an image that cannot be read.\n";
+    "  2  bad usage (also a bad --model, --pitch or --apply-model file) or an\n"
+    "     image that cannot be read.\n"
+    "A calibration that cannot be made (too few points, all on one line, ...)\n"
+    "ends with exit status 1 and its cause on standard error; the points are\n"
+    "written all the same, the report and the model file are not.\n";
 
 namespace {
 
@@ -72,6 +104,13 @@ enum LongOnly : int {
   kPrecise,
   kThreads,
   kVersion,
+  kModel,
+  kPitch,
+  kOrigin,
+  kReport,
+  kSaveModel,
+  kApplyModel,
+  kForce,
 };
 
 const option kLongOptions[] = {
@@ -85,6 +124,13 @@ const option kLongOptions[] = {
     {"answer", required_argument, nullptr, kAnswer},
     {"help", no_argument, nullptr, 'h'},
     {"version", no_argument, nullptr, kVersion},
+    {"model", required_argument, nullptr, kModel},
+    {"pitch", required_argument, nullptr, kPitch},
+    {"origin", required_argument, nullptr, kOrigin},
+    {"report", required_argument, nullptr, kReport},
+    {"save-model", required_argument, nullptr, kSaveModel},
+    {"apply-model", required_argument, nullptr, kApplyModel},
+    {"force", no_argument, nullptr, kForce},
     {nullptr, 0, nullptr, 0},
 };
 
@@ -107,6 +153,18 @@ std::string MissingValue(int code, const std::string& written) {
       return "--threads needs a number of threads";
     case kAnswer:
       return "--answer takes yes or no";
+    case kModel:
+      return "--model needs a model name";
+    case kPitch:
+      return "--pitch needs the pitch in millimetres (MM or MMX,MMY)";
+    case kOrigin:
+      return "--origin needs an image point X,Y";
+    case kReport:
+      return "--report needs a file";
+    case kSaveModel:
+      return "--save-model needs a file";
+    case kApplyModel:
+      return "--apply-model needs a model file";
     default:
       break;
   }
@@ -140,9 +198,75 @@ std::string RefusedOption(int code, const std::string& written) {
   return "unknown option -" + std::string(1, static_cast<char>(code));
 }
 
+// One or two numbers separated by a comma; nothing when the text is not that.
+std::optional<std::vector<double>> NumberPair(const std::string& text) {
+  std::vector<double> numbers;
+  size_t start = 0;
+  for (;;) {
+    const size_t comma = text.find(',', start);
+    const auto v = ParseFloat(text.substr(start, comma - start), '.');
+    if (!v || !std::isfinite(*v)) return std::nullopt;
+    numbers.push_back(*v);
+    if (comma == std::string::npos) break;
+    start = comma + 1;
+  }
+  if (numbers.size() > 2) return std::nullopt;
+  return numbers;
+}
+
+std::optional<std::string> TakePitch(const std::string& value, DetectOptions& o) {
+  const auto numbers = NumberPair(value);
+  const std::string refusal =
+      "--pitch takes the pitch in millimetres, a positive number or two as MMX,MMY (0: "
+      "unknown), not \"" +
+      value + "\"";
+  if (!numbers) return refusal;
+  const calib::Pitch pitch{numbers->front(), numbers->back()};
+  try {
+    calib::CheckPitch(pitch);
+  } catch (const calib::CalibError&) {
+    return refusal;
+  }
+  o.pitch = pitch;
+  return std::nullopt;
+}
+
+std::optional<std::string> TakeModel(const std::string& value, DetectOptions& o) {
+  if (value != "none" && value != "auto" && !calib::ParseModelKind(value)) {
+    std::string known;
+    for (const std::string& name : calib::ModelNames()) known += name + ", ";
+    return "--model: unknown model \"" + value + "\" (known: " + known + "auto, none)";
+  }
+  o.model = value;
+  return std::nullopt;
+}
+
 // The value of one option into o; the text of what is wrong otherwise.
 std::optional<std::string> TakeOption(int code, const std::string& value, DetectOptions& o) {
   switch (code) {
+    case kModel:
+      return TakeModel(value, o);
+    case kPitch:
+      return TakePitch(value, o);
+    case kOrigin: {
+      const auto numbers = NumberPair(value);
+      if (!numbers || numbers->size() != 2)
+        return "--origin takes an image point X,Y in pixels, not \"" + value + "\"";
+      o.origin = calib::Vec2((*numbers)[0], (*numbers)[1]);
+      return std::nullopt;
+    }
+    case kReport:
+      o.report = value;
+      return std::nullopt;
+    case kSaveModel:
+      o.saveModel = value;
+      return std::nullopt;
+    case kApplyModel:
+      o.applyModel = value;
+      return std::nullopt;
+    case kForce:
+      o.force = true;
+      return std::nullopt;
     case kRegion: {
       std::string error;
       const auto region = ParseRegion(value, error);
@@ -200,6 +324,26 @@ std::optional<std::string> TakeOption(int code, const std::string& value, Detect
   return "unknown option";
 }
 
+// Options of the calibration that cannot go together.
+std::optional<std::string> CalibrationConflict(const DetectOptions& o) {
+  if (o.applyModel) {
+    if (o.model && *o.model != "none")
+      return "--apply-model and --model cannot be combined: a model given is applied, none is "
+             "fitted";
+    for (const auto& [given, name] : {std::pair{o.report.has_value(), "--report"},
+                                      {o.saveModel.has_value(), "--save-model"},
+                                      {o.pitch.has_value(), "--pitch"},
+                                      {o.origin.has_value(), "--origin"}})
+      if (given)
+        return std::string(name) +
+               " cannot go with --apply-model: the model file holds its pitch and frame, and "
+               "no model is fitted";
+  } else if (o.force) {
+    return "--force goes only with --apply-model";
+  }
+  return std::nullopt;
+}
+
 std::optional<std::string> TakeImage(const std::string& image, DetectOptions& o) {
   if (o.image.empty()) {
     o.image = image;
@@ -247,6 +391,7 @@ ParsedOptions ParseDetectOptions(const std::vector<std::string>& args) {
   if (o.image.empty()) return fail("no image given");
   if (o.regions.empty())
     return fail("no region given (--region x0,y0,x1,y1,x2,y2,x3,y3 or --regions FILE)");
+  if (auto error = CalibrationConflict(o)) return fail(*error);
   return {o, ""};
 }
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "calib/model.h"
 #include "run/regions.h"
 
 namespace qova {
@@ -23,7 +24,16 @@ struct DetectOptions {
   OutputFormat format = OutputFormat::Crd;
   bool answerYes = true;
   bool precise = false;  // the precise refinement on, whatever the settings say
-  int threads = 0;       // of the precise refinement; 0: one a core
+  int threads = 0;       // of the precise refinement and the calibration; 0: one a core
+  // The calibration after the run. Unset: the settings file's DistortionModel,
+  // GridPitchX and GridPitchY decide; model "none" asks for none.
+  std::optional<std::string> model;       // --model: a family, "auto" or "none"
+  std::optional<calib::Pitch> pitch;      // --pitch, mm
+  std::optional<calib::Vec2> origin;      // --origin, image px
+  std::optional<std::string> report;      // --report: the calibration report's file
+  std::optional<std::string> saveModel;   // --save-model: the model file to write
+  std::optional<std::string> applyModel;  // --apply-model: a model file to map the points with
+  bool force = false;                     // --force: apply a model made for another image size
   bool help = false;
   bool version = false;
 };

@@ -11,6 +11,8 @@ namespace {
 
 ParsedOptions Parse(std::vector<std::string> args) { return ParseDetectOptions(args); }
 
+const std::string kRegion = "0,0,9,0,9,9,0,9";
+
 TEST(DetectOptions, AFullCommandLine) {
   const auto p =
       Parse({"plate.bmp", "--region", "10,10,200,12,198,150,9,148", "--region", "1.5,2,3,4,5,6,7,8",
@@ -69,6 +71,35 @@ TEST(DetectOptions, DefaultsAnswerYesAndWriteToStandardOutput) {
   EXPECT_EQ(p.options->threads, 0);
 }
 
+TEST(DetectOptions, TheCalibrationsOptions) {
+  auto p = Parse({"p.bmp", "--region", kRegion, "--model", "radial", "--pitch", "0.5",
+                  "--origin=-3.5,1e2", "--report", "r.json", "--save-model=m.json"});
+  ASSERT_TRUE(p.options) << p.error;
+  EXPECT_EQ(p.options->model, "radial");
+  EXPECT_EQ(p.options->pitch->x, 0.5);
+  EXPECT_EQ(p.options->pitch->y, 0.5);
+  EXPECT_EQ(*p.options->origin, calib::Vec2(-3.5, 100));
+  EXPECT_EQ(p.options->report, "r.json");
+  EXPECT_EQ(p.options->saveModel, "m.json");
+  EXPECT_FALSE(p.options->applyModel);
+  p = Parse({"p.bmp", "--region", kRegion, "--pitch=0.25,0.5", "--model=auto"});
+  ASSERT_TRUE(p.options) << p.error;
+  EXPECT_EQ(p.options->pitch->x, 0.25);
+  EXPECT_EQ(p.options->pitch->y, 0.5);
+  p = Parse({"p.bmp", "--region", kRegion, "--pitch=0", "--model=none"});  // unknown, no model
+  ASSERT_TRUE(p.options) << p.error;
+  EXPECT_FALSE(p.options->pitch->Known());
+  p = Parse({"p.bmp", "--region", kRegion, "--apply-model", "m.json", "--force", "--model=none"});
+  ASSERT_TRUE(p.options) << p.error;
+  EXPECT_EQ(p.options->applyModel, "m.json");
+  EXPECT_TRUE(p.options->force);
+  // Without them, nothing of the calibration is set.
+  p = Parse({"p.bmp", "--region", kRegion});
+  ASSERT_TRUE(p.options) << p.error;
+  EXPECT_FALSE(p.options->model || p.options->pitch || p.options->origin || p.options->report ||
+               p.options->saveModel || p.options->applyModel || p.options->force);
+}
+
 TEST(DetectOptions, HelpAndVersionNeedNothingElse) {
   auto p = Parse({"--help"});
   ASSERT_TRUE(p.options);
@@ -112,8 +143,6 @@ TEST_P(BadCommandLine, IsRefusedWithAMessage) {
   EXPECT_NE(p.error.find(GetParam().says), std::string::npos) << p.error;
 }
 
-const std::string kRegion = "0,0,9,0,9,9,0,9";
-
 INSTANTIATE_TEST_SUITE_P(
     DetectOptions, BadCommandLine,
     testing::Values(
@@ -131,14 +160,35 @@ INSTANTIATE_TEST_SUITE_P(
         BadCase{{"p.bmp", "--region", kRegion, "--frobnicate"}, "unknown option --frobnicate"},
         BadCase{{"p.bmp", "--region", kRegion, "--frobnicate=3"}, "unknown option --frobnicate"},
         BadCase{{"p.bmp", "--region", kRegion, "-x"}, "unknown option -x"},
-        BadCase{{"p.bmp", "--re", kRegion}, "ambiguous option --re (--region, --regions)"},
+        BadCase{{"p.bmp", "--re", kRegion},
+                "ambiguous option --re (--region, --regions, --report)"},
         BadCase{{"p.bmp", "--region", kRegion, "--precise=yes"}, "--precise takes no value"},
         BadCase{{"p.bmp", "--region", kRegion, "--answer", "maybe"}, "yes or no"},
         BadCase{{"p.bmp", "--region", kRegion, "--answer"}, "yes or no"},
         BadCase{{"p.bmp", "--region", kRegion, "--format=xml"}, "crd, csv or json, not \"xml\""},
         BadCase{{"p.bmp", "--region", kRegion, "--threads=-1"}, "--threads takes"},
         BadCase{{"p.bmp", "--region", kRegion, "--threads=two"}, "--threads takes"},
-        BadCase{{"a.bmp", "b.bmp", "--region", kRegion}, "more than one image"}));
+        BadCase{{"a.bmp", "b.bmp", "--region", kRegion}, "more than one image"},
+        BadCase{{"p.bmp", "--region", kRegion, "--model=poly7"},
+                "--model: unknown model \"poly7\" (known: affine, projective, radial, poly2, "
+                "poly3, poly4, poly5, poly6, spline, auto, none)"},
+        BadCase{{"p.bmp", "--region", kRegion, "--model"}, "--model needs a model name"},
+        BadCase{{"p.bmp", "--region", kRegion, "--pitch=0.5,-1"}, "--pitch takes"},
+        BadCase{{"p.bmp", "--region", kRegion, "--pitch=-0.5"}, "not \"-0.5\""},
+        BadCase{{"p.bmp", "--region", kRegion, "--pitch=nan"}, "--pitch takes"},
+        BadCase{{"p.bmp", "--region", kRegion, "--pitch=1,0"}, "--pitch takes"},
+        BadCase{{"p.bmp", "--region", kRegion, "--pitch=1,2,3"}, "--pitch takes"},
+        BadCase{{"p.bmp", "--region", kRegion, "--pitch=1mm"}, "--pitch takes"},
+        BadCase{{"p.bmp", "--region", kRegion, "--origin=5"}, "--origin takes an image point"},
+        BadCase{{"p.bmp", "--region", kRegion, "--origin=5,x"}, "--origin takes an image point"},
+        BadCase{{"p.bmp", "--region", kRegion, "--apply-model=m.json", "--model=auto"},
+                "--apply-model and --model cannot be combined"},
+        BadCase{{"p.bmp", "--region", kRegion, "--apply-model=m.json", "--report=r.json"},
+                "--report cannot go with --apply-model"},
+        BadCase{{"p.bmp", "--region", kRegion, "--apply-model=m.json", "--pitch=1"},
+                "--pitch cannot go with --apply-model"},
+        BadCase{{"p.bmp", "--region", kRegion, "--force"}, "--force goes only with --apply-model"},
+        BadCase{{"p.bmp", "--region", kRegion, "--save-model"}, "--save-model needs a file"}));
 
 }  // namespace
 }  // namespace qova

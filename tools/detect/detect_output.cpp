@@ -1,14 +1,47 @@
 #include "tools/detect/detect_output.h"
 
+#include <cmath>
+
+#include "calib/calib_error.h"
 #include "run/run_messages.h"
 #include "settings/params_keys.h"
 #include "tools/detect/json_writer.h"
 
 namespace qova {
 
-std::string CsvText(const DetectionResult& result, bool preciseStage) {
-  std::string text =
-      preciseStage ? "index,x,y,sigma_x,sigma_y,standard_error,origin\n" : "index,x,y\n";
+namespace {
+
+// The calibration of point i, when the run has one that succeeded.
+const calib::PointCalibration* CalibrationOf(const DetectionResult& result, int32_t i) {
+  if (!result.calibration || !result.calibration->Succeeded()) return nullptr;
+  return &result.calibration->points.at(static_cast<size_t>(i));
+}
+
+bool Finite(const calib::Vec2& v) { return std::isfinite(v.x()) && std::isfinite(v.y()); }
+
+// frame,column,row,plate_u,plate_v,residual_x,residual_y,outlier of one point.
+std::string CsvCalibrationFields(const calib::PointCalibration* c) {
+  std::string text;
+  const bool indexed = c && c->crossing >= 0;
+  text += indexed ? ',' + std::to_string(c->frame) + ',' + std::to_string(c->column) + ',' +
+                        std::to_string(c->row)
+                  : std::string(",,,");
+  text += c && Finite(c->plate)
+              ? ',' + RoundTripNumber(c->plate.x()) + ',' + RoundTripNumber(c->plate.y())
+              : std::string(",,");
+  const bool fitted = c && Finite(c->residual);
+  text += fitted ? ',' + RoundTripNumber(c->residual.x()) + ',' + RoundTripNumber(c->residual.y())
+                 : std::string(",,");
+  text += fitted ? (c->outlier ? ",1" : ",0") : ",";
+  return text;
+}
+
+}  // namespace
+
+std::string CsvText(const DetectionResult& result, bool preciseStage, bool calibrationColumns) {
+  std::string text = preciseStage ? "index,x,y,sigma_x,sigma_y,standard_error,origin" : "index,x,y";
+  if (calibrationColumns) text += ",frame,column,row,plate_u,plate_v,residual_x,residual_y,outlier";
+  text += '\n';
   for (int32_t i = 0; i < result.FoundPoints.Count(); ++i) {
     const VT_Point& p = *result.FoundPoints.Get(i);
     text += std::to_string(i + 1) + ',' + RoundTripNumber(p.x) + ',' + RoundTripNumber(p.y);
@@ -20,6 +53,7 @@ std::string CsvText(const DetectionResult& result, bool preciseStage) {
       else
         text += ",,,,";
     }
+    if (calibrationColumns) text += CsvCalibrationFields(CalibrationOf(result, i));
     text += '\n';
   }
   return text;
@@ -87,8 +121,41 @@ void WriteRegion(JsonWriter& json, const RegionCorners& corners, const RegionRes
   json.EndObject();
 }
 
+void WritePair(JsonWriter& json, const calib::Vec2& v) {
+  if (!Finite(v)) return json.Null();
+  json.BeginArray(true);
+  json.Number(v.x());
+  json.Number(v.y());
+  json.EndArray();
+}
+
+// A point's frame, column, row, plate, residual and outlier, null where not
+// computed.
+void WritePointCalibration(JsonWriter& json, const calib::PointCalibration* c) {
+  const bool indexed = c && c->crossing >= 0;
+  for (const auto& [key, value] : {std::pair{"frame", indexed ? c->frame : 0},
+                                   {"column", indexed ? c->column : 0},
+                                   {"row", indexed ? c->row : 0}}) {
+    json.Key(key);
+    if (indexed)
+      json.Int(value);
+    else
+      json.Null();
+  }
+  json.Key("plate");
+  WritePair(json, c ? c->plate : calib::Vec2(NAN, NAN));
+  json.Key("residual");
+  WritePair(json, c ? c->residual : calib::Vec2(NAN, NAN));
+  json.Key("outlier");
+  if (c && Finite(c->residual))
+    json.Bool(c->outlier);
+  else
+    json.Null();
+}
+
 void WritePoint(JsonWriter& json, int32_t index, int32_t region, const VT_Point& p,
-                const PointDetail& detail) {
+                const PointDetail& detail, bool calibration,
+                const calib::PointCalibration* pointCalibration) {
   json.BeginObject(true);
   json.Key("index");
   json.Int(index + 1);
@@ -110,10 +177,11 @@ void WritePoint(JsonWriter& json, int32_t index, int32_t region, const VT_Point&
     json.Key("origin");
     json.String(OriginName(detail.origin));
   }
+  if (calibration) WritePointCalibration(json, pointCalibration);
   json.EndObject();
 }
 
-void WritePoints(JsonWriter& json, const DetectionResult& result) {
+void WritePoints(JsonWriter& json, const DetectionResult& result, bool calibration) {
   json.Key("points");
   json.BeginArray();
   if (result.Completed()) {
@@ -123,7 +191,7 @@ void WritePoints(JsonWriter& json, const DetectionResult& result) {
              i >= result.regions[static_cast<size_t>(region) + 1].firstPoint)
         ++region;
       WritePoint(json, i, region, *result.FoundPoints.Get(i),
-                 result.details.at(static_cast<size_t>(i)));
+                 result.details.at(static_cast<size_t>(i)), calibration, CalibrationOf(result, i));
     }
   }
   json.EndArray();
@@ -134,6 +202,73 @@ void WriteStrings(JsonWriter& json, const char* key, const std::vector<std::stri
   json.BeginArray();
   for (const std::string& line : lines) json.String(line);
   json.EndArray();
+}
+
+void WriteOptionalString(JsonWriter& json, const char* key, const std::optional<std::string>& s) {
+  json.Key(key);
+  if (s)
+    json.String(*s);
+  else
+    json.Null();
+}
+
+const char* CalibrationStatus(const DetectionResult& result) {
+  if (!result.calibration) return "not-run";
+  switch (result.calibration->kind) {
+    case RunCalibration::Kind::Fitted:
+      return "fitted";
+    case RunCalibration::Kind::Applied:
+      return "applied";
+    case RunCalibration::Kind::Failed:
+      break;
+  }
+  return "failed";
+}
+
+// What was asked of the calibration and what became of it; the figures are
+// the report's (--report).
+void WriteCalibration(JsonWriter& json, const CalibrationPlan& plan,
+                      const DetectionResult& result) {
+  const bool fit = plan.mode == CalibrationPlan::Mode::Fit;
+  const RunCalibration* c = result.calibration ? &*result.calibration : nullptr;
+  const calib::Model* model =
+      fit ? (c && c->fit ? &c->fit->model : nullptr) : (plan.model ? &*plan.model : nullptr);
+  json.Key("calibration");
+  json.BeginObject();
+  json.Key("mode");
+  json.String(fit ? "fit" : "apply");
+  json.Key("requested");
+  if (fit)
+    json.String(plan.request.model);
+  else
+    json.Null();
+  json.Key("status");
+  json.String(CalibrationStatus(result));
+  json.Key("message");
+  json.String(c && !c->Succeeded() ? c->message : "");
+  json.Key("cause");
+  json.String(c && !c->Succeeded() ? std::string(calib::CauseName(c->cause)) : "");
+  json.Key("model");
+  if (model)
+    json.String(model->Name());
+  else
+    json.Null();
+  const calib::Pitch pitch =
+      fit ? plan.request.pitch : (model ? model->data().pitch : calib::Pitch{});
+  json.Key("pitch_mm");
+  if (pitch.Known())
+    WritePair(json, {pitch.x, pitch.y});
+  else
+    json.Null();
+  json.Key("origin");
+  WritePair(json, fit && plan.request.origin ? *plan.request.origin : calib::Vec2(NAN, NAN));
+  WriteOptionalString(json, "model_file", plan.modelFile);
+  WriteOptionalString(json, "report_file", plan.reportFile);
+  json.Key("rms_px");
+  json.Number(model ? model->data().rms : NAN);
+  json.Key("cv_rms_px");
+  json.Number(model ? model->data().cvRms : NAN);
+  json.EndObject();
 }
 
 }  // namespace
@@ -175,8 +310,10 @@ std::string JsonText(const RunReport& report, const DetectionResult& result) {
   }
   json.EndArray();
   WriteStrings(json, "reports", report.reports);
-  WritePoints(json, result);
+  const bool calibration = report.calibration.mode != CalibrationPlan::Mode::None;
+  WritePoints(json, result, calibration);
   WriteStrings(json, "statistics", result.statisticsLines);
+  if (calibration) WriteCalibration(json, report.calibration, result);
   json.EndObject();
   return json.Text();
 }
