@@ -11,10 +11,11 @@
 #include <QImage>
 #include <climits>
 #include <filesystem>
+#include <memory>
 
-#include "platform/image_file.h"
 #include "run/detect_crossings.h"
 #include "run/detection_settings.h"
+#include "run/image_source.h"
 #include "run/regions.h"
 #include "run/run_messages.h"
 #include "run/script_observer.h"
@@ -48,10 +49,10 @@ std::string PathBytes(const py::handle& path) {
 constexpr const char* kImageShapes =
     "grey H×W, RGB H×W×3 or RGBA H×W×4 (alpha is ignored, as in image files)";
 
-// The pixels of a uint8 array of any strides (negative and zero too) as the
-// image reader gives a file's: Format_RGB32, grey as r = g = b.
-QImage ImageFromArray(const py::handle& object) {
-  const py::array array = py::array::ensure(object);
+// A uint8 array of any strides (negative and zero too), read where it lies
+// while the run works: grey as r = g = b, alpha ignored, as the image reader
+// gives a file's. The array must stay referenced while the source is used.
+std::unique_ptr<ImageSource> ImageFromArray(const py::array& array) {
   if (!array) Raise(PyExc_ValueError, std::string("image must be a NumPy array or a path"));
   if (array.dtype().kind() != 'u' || array.itemsize() != 1)
     Raise(PyExc_ValueError, "image must be an array of uint8, " + std::string(kImageShapes) +
@@ -65,29 +66,26 @@ QImage ImageFromArray(const py::handle& object) {
   if (height < 1 || width < 1 || height > INT_MAX || width > INT_MAX)
     Raise(PyExc_ValueError, "image of " + std::to_string(width) + " × " + std::to_string(height) +
                                 " pixels cannot be read");
-  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
-  if (image.isNull()) throw std::bad_alloc();
-  const auto* base = static_cast<const uint8_t*>(array.data());
-  const py::ssize_t rowStride = array.strides(0), columnStride = array.strides(1);
-  const py::ssize_t channelStride = dims == 3 ? array.strides(2) : 0;
-  for (py::ssize_t y = 0; y < height; ++y) {
-    auto* out = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
-    const uint8_t* row = base + y * rowStride;
-    for (py::ssize_t x = 0; x < width; ++x) {
-      const uint8_t* p = row + x * columnStride;
-      out[x] = qRgb(p[0], p[channelStride], p[2 * channelStride]);
-    }
-  }
-  return image;
+  ImageInfo info;
+  info.width = width;
+  info.height = height;
+  info.channels = static_cast<int>(channels);
+  info.sample = SampleType::kUint8;
+  StridedPixels pixels;
+  pixels.base = static_cast<const uint8_t*>(array.data());
+  pixels.rowStride = array.strides(0);
+  pixels.pixelStride = array.strides(1);
+  pixels.sampleStride = dims == 3 ? array.strides(2) : 0;
+  return std::make_unique<MemoryImageSource>(info, pixels, "array");
 }
 
-QImage ImageFromFile(const py::handle& path) {
+std::unique_ptr<ImageSource> ImageFromFile(const py::handle& path) {
   const std::string file = PathBytes(path);
   std::error_code ec;
   if (!fs::is_regular_file(file, ec))
     Raise(PyExc_FileNotFoundError, "Не удаётся открыть файл " + file);
   try {
-    return LoadImageFile(file);
+    return OpenImageSource(file);
   } catch (const std::exception& e) {
     Raise(PyExc_OSError, e.what());
   }
@@ -264,10 +262,20 @@ Result MakeResult(const DetectionResult& r, const std::vector<RegionCorners>& gi
 
 Result Detect(const py::object& image, const py::object& regions, bool answer, int threads,
               const py::kwargs& keywords) {
-  const QImage pixels = IsPath(image) ? ImageFromFile(image) : ImageFromArray(image);
+  // Held for as long as the run reads the array's memory.
+  const py::array array = IsPath(image) ? py::array() : py::array::ensure(image);
+  const std::unique_ptr<ImageSource> pixels =
+      IsPath(image) ? ImageFromFile(image) : ImageFromArray(array);
+  int32_t width = 0, height = 0;
+  try {
+    width = ImageSide(pixels->Info().width, pixels->Name());
+    height = ImageSide(pixels->Info().height, pixels->Name());
+  } catch (const std::exception& e) {
+    Raise(PyExc_ValueError, e.what());
+  }
   const std::vector<RegionCorners> corners = RegionsFrom(regions);
   for (const RegionCorners& c : corners) {
-    const std::string outside = RegionOutsideImage(c, pixels.width(), pixels.height());
+    const std::string outside = RegionOutsideImage(c, width, height);
     if (!outside.empty()) Raise(PyExc_ValueError, outside);
   }
   DetectionParams params = ParamsFrom(keywords);
@@ -279,7 +287,7 @@ Result Detect(const py::object& image, const py::object& regions, bool answer, i
   ScriptObserver observer(answer);
   const DetectionResult result = [&] {
     py::gil_scoped_release release;
-    return DetectCrossings(pixels, marked, params, observer, precise);
+    return DetectCrossings(*pixels, marked, params, observer, precise);
   }();
   return MakeResult(result, corners, params, observer);
 }

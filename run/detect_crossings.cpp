@@ -11,9 +11,9 @@
 #include "detect/refine_cross_points.h"
 #include "detect/scan_sides.h"
 #include "detect/validate_lines.h"
-#include "platform/image_file.h"
 #include "precise/numeric.h"
 #include "run/run_messages.h"
+#include "run/run_pixels.h"
 
 namespace qova {
 
@@ -27,7 +27,7 @@ struct PreciseRefused {
 
 // One run: the image, the working arrays and where the results go.
 struct Run {
-  const QImage& image;
+  RunPixels image;
   const DetectionParams& params;
   const PreciseParams& precise;
   RunObserver& observer;
@@ -35,7 +35,7 @@ struct Run {
   DetectionResult& result;
 
   StageClock* Clock() { return observer.Clock(); }
-  MaskView Mask() const { return ViewOf(work.BinaryMask, image.width(), image.height()); }
+  MaskView Mask() const { return ViewOf(work.BinaryMask, image.Width(), image.Height()); }
 };
 
 // A step-mode confirmation: Cancel ends the run.
@@ -53,7 +53,7 @@ void ShowStatistics(Run& run) {
 void BinarizeWhole(Run& run, const SearchRegion& region, RegionResult& out) {
   run.result.statisticsLines.clear();
   const GradientStatistics statistics = Timed(run.Clock(), "ComputeGradientStatistics", [&] {
-    return ComputeGradientStatistics(run.image, region, run.work);
+    return ComputeGradientStatistics(run.image.Rgb32(), region, run.work);
   });
   out.statistics.push_back(statistics);
   AddStatisticsLines(statistics, false, run.observer.DecimalSeparator(),
@@ -77,7 +77,7 @@ void BinarizeFragments(Run& run, const SearchRegion& region, RegionResult& out) 
   run.result.statisticsLines.clear();
   for (const auto& fragment : out.Fragments) {
     out.statistics.push_back(Timed(run.Clock(), "ComputeGradientStatistics", [&] {
-      return ComputeGradientStatistics(run.image, *fragment, run.work);
+      return ComputeGradientStatistics(run.image.Rgb32(), *fragment, run.work);
     }));
     AddStatisticsLines(out.statistics.back(), true, run.observer.DecimalSeparator(),
                        run.result.statisticsLines);
@@ -97,7 +97,7 @@ void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
     BinarizeFragments(run, region, out);
   if (run.params.Steps) {
     run.observer.ShowPicture(
-        BinaryImage(run.work.BinaryMask, region, run.image.width(), run.image.height()));
+        BinaryImage(run.work.BinaryMask, region, run.image.Width(), run.image.Height()));
     Confirm(run, StepDone::Binarized);
   }
 }
@@ -138,6 +138,7 @@ void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
   out.CrossNodes = std::move(nodes.nodes);
   if (nodes.outcome == NodesOutcome::StoppedByError) run.observer.Report(StageError::NoCrossings);
   run.observer.RefinementStarts();
+  run.image.ReadAgain();
   VT_Points& found = run.result.FoundPoints;
   // An error inside the refinement ends only the region's refinement: the
   // points refined before it stay, and the run goes on.
@@ -166,7 +167,7 @@ void RefineRegionPrecisely(Run& run, const SearchRegion& region, RegionResult& o
   for (int32_t k = 0; k < region.Count(); ++k) corners.push_back(*region.Get(k));
   for (int32_t k = out.firstPoint; k < found.Count(); ++k) starts.push_back(*found.Get(k));
   const PreciseResult refined = Timed(run.Clock(), "Precise refinement", [&] {
-    return RefinePrecise(run.image, corners, starts, run.precise);
+    return RefinePrecise(run.image.Rgb32(), corners, starts, run.precise);
   });
   if (!refined.completed) {
     if (!out.detectionError.empty()) throw PreciseRefused{refined};
@@ -206,7 +207,7 @@ void DetectAndRefine(Run& run, const SearchRegion& region, RegionResult& out) {
 // their number checked.
 void DetectAll(Run& run, const RegionList& regions) {
   Timed(run.Clock(), "PrepareRun",
-        [&] { run.work.Allocate(run.image.width(), run.image.height()); });
+        [&] { run.work.Allocate(run.image.Width(), run.image.Height()); });
   for (const auto& region : regions) {
     run.result.regions.emplace_back();
     DetectAndRefine(run, *region, run.result.regions.back());
@@ -219,18 +220,13 @@ void DetectAll(Run& run, const RegionList& regions) {
 
 }  // namespace
 
-DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
+DetectionResult DetectCrossings(const ImageSource& source, const RegionList& regions,
                                 const DetectionParams& params, RunObserver& observer,
                                 const PreciseParams& precise) {
   DetectionResult result;
-  // The stages read 32-bit pixels; other formats are converted once here.
-  QImage converted;
-  if (image.format() != QImage::Format_RGB32) converted = AsRgb32(image);
-  const QImage& rgb = image.format() == QImage::Format_RGB32 ? image : converted;
-  Run run{rgb, params, precise, observer, {}, result};
+  Run run{RunPixels(source), params, precise, observer, {}, result};
   // Every error and every cancellation ends the run here.
   try {
-    if (rgb.isNull() && !image.isNull()) throw std::bad_alloc();
     DetectAll(run, regions);
     result.status = RunStatus::Completed;
   } catch (const RunCancelled&) {
@@ -245,6 +241,13 @@ DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
     result.error = e.what();
   }
   return result;
+}
+
+DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
+                                const DetectionParams& params, RunObserver& observer,
+                                const PreciseParams& precise) {
+  const PictureSource source(image, "");
+  return DetectCrossings(source, regions, params, observer, precise);
 }
 
 std::optional<double> MedianStandardError(const DetectionResult& result) {

@@ -1,15 +1,16 @@
 #include "tools/detect/detect_command.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
 #include "core/safe_save.h"
 #include "output/coordinate_file.h"
 #include "platform/headless_platform.h"
-#include "platform/image_file.h"
 #include "run/detect_crossings.h"
 #include "run/detection_settings.h"
+#include "run/image_source.h"
 #include "run/regions.h"
 #include "run/run_messages.h"
 #include "run/script_observer.h"
@@ -55,9 +56,12 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   HeadlessPlatform desktop(err, o.answerYes);
   std::error_code ec;
   const std::string path = fs::absolute(o.image, ec).lexically_normal().string();
-  QImage image;
+  std::unique_ptr<ImageSource> image;
+  int32_t width = 0, height = 0;
   try {
-    image = LoadImageFile(path);
+    image = OpenImageSource(path);
+    width = ImageSide(image->Info().width, path);
+    height = ImageSide(image->Info().height, path);
   } catch (const std::exception& e) {
     err << "qova-detect: cannot read the image " << o.image << ": " << e.what() << '\n';
     return 2;
@@ -65,7 +69,7 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   RunReport report;
   if (!ReadSettingsFor(o, path, desktop, report, err)) return 2;
   for (const auto& corners : o.regions) {
-    const std::string outside = RegionOutsideImage(corners, image.width(), image.height());
+    const std::string outside = RegionOutsideImage(corners, width, height);
     if (!outside.empty()) {
       err << "qova-detect: " << outside << '\n';
       return 2;
@@ -74,8 +78,8 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   const RegionList regions = MarkedRegions(o.regions);
 
   report.image = o.image;
-  report.width = image.width();
-  report.height = image.height();
+  report.width = width;
+  report.height = height;
   report.regions = o.regions;
   report.params.Steps = false;  // no pictures to confirm
   if (o.precise) report.params.PreciseRefinement = true;
@@ -87,7 +91,7 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   // The questions and the stages' reports go to the error stream as the
   // window's boxes would show them, answered from the command line.
   ScriptObserver observer(o.answerYes, separator, &desktop);
-  const DetectionResult result = DetectCrossings(image, regions, report.params, observer, precise);
+  const DetectionResult result = DetectCrossings(*image, regions, report.params, observer, precise);
   report.questions = observer.questions;
   report.reports = observer.reports;
   if (!result.Completed()) desktop.MessageBox(kRunFailedText, kErrorCaption, MsgButtons::Ok);
