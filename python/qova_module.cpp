@@ -12,6 +12,7 @@
 #include <climits>
 #include <filesystem>
 #include <memory>
+#include <optional>
 
 #include "run/detect_crossings.h"
 #include "run/detection_settings.h"
@@ -48,15 +49,28 @@ std::string PathBytes(const py::handle& path) {
 
 constexpr const char* kImageShapes =
     "grey H×W, RGB H×W×3 or RGBA H×W×4 (alpha is ignored, as in image files)";
+constexpr const char* kImageTypes = "uint8, uint16, float32 or float64";
 
-// A uint8 array of any strides (negative and zero too), read where it lies
-// while the run works: grey as r = g = b, alpha ignored, as the image reader
-// gives a file's. The array must stay referenced while the source is used.
+// The sample type of an array's dtype; none for another.
+std::optional<SampleType> SampleTypeOf(const py::dtype& dtype) {
+  if (dtype.kind() == 'u' && dtype.itemsize() == 1) return SampleType::kUint8;
+  if (dtype.kind() == 'u' && dtype.itemsize() == 2) return SampleType::kUint16;
+  if (dtype.kind() == 'f' && dtype.itemsize() == 4) return SampleType::kFloat32;
+  if (dtype.kind() == 'f' && dtype.itemsize() == 8) return SampleType::kFloat64;
+  return std::nullopt;
+}
+
+// An array of any strides (negative and zero too), read where it lies while
+// the run works, at its own precision: grey as r = g = b, alpha ignored, as
+// the image reader gives a file's. The array must stay referenced while the
+// source is used.
 std::unique_ptr<ImageSource> ImageFromArray(const py::array& array) {
   if (!array) Raise(PyExc_ValueError, std::string("image must be a NumPy array or a path"));
-  if (array.dtype().kind() != 'u' || array.itemsize() != 1)
-    Raise(PyExc_ValueError, "image must be an array of uint8, " + std::string(kImageShapes) +
-                                "; not of dtype " + py::str(array.dtype()).cast<std::string>());
+  const std::optional<SampleType> sample = SampleTypeOf(array.dtype());
+  if (!sample)
+    Raise(PyExc_ValueError, "image must be an array of " + std::string(kImageTypes) + ", " +
+                                kImageShapes + "; not of dtype " +
+                                py::str(array.dtype()).cast<std::string>());
   const auto dims = array.ndim();
   const py::ssize_t channels = dims == 3 ? array.shape(2) : 1;
   if (!(dims == 2 || (dims == 3 && (channels == 3 || channels == 4))))
@@ -70,7 +84,7 @@ std::unique_ptr<ImageSource> ImageFromArray(const py::array& array) {
   info.width = width;
   info.height = height;
   info.channels = static_cast<int>(channels);
-  info.sample = SampleType::kUint8;
+  info.sample = *sample;
   StridedPixels pixels;
   pixels.base = static_cast<const uint8_t*>(array.data());
   pixels.rowStride = array.strides(0);
@@ -89,6 +103,25 @@ std::unique_ptr<ImageSource> ImageFromFile(const py::handle& path) {
   } catch (const std::exception& e) {
     Raise(PyExc_OSError, e.what());
   }
+}
+
+// A deep image is read once through before the run: samples that are no
+// numbers are a ValueError that names them, rows that cannot be read (a
+// truncated file) an OSError.
+void RefuseUnmeasurable(const ImageSource& pixels) {
+  if (!IsDeep(pixels.Info())) return;
+  uint64_t nonFinite = 0, finite = 0;
+  try {
+    const SampleRange& range = pixels.Range();
+    nonFinite = range.non_finite, finite = range.samples;
+  } catch (const std::exception& e) {
+    Raise(PyExc_OSError, e.what());
+  }
+  if (nonFinite > 0)
+    Raise(PyExc_ValueError, "image holds " + std::to_string(nonFinite) +
+                                " samples that are NaN or infinite" +
+                                (finite == 0 ? " (all of them)" : "") +
+                                "; the samples of a float image must be finite numbers");
 }
 
 constexpr const char* kRegionShapes =
@@ -262,8 +295,11 @@ Result MakeResult(const DetectionResult& r, const std::vector<RegionCorners>& gi
 
 Result Detect(const py::object& image, const py::object& regions, bool answer, int threads,
               const py::kwargs& keywords) {
-  // Held for as long as the run reads the array's memory.
-  const py::array array = IsPath(image) ? py::array() : py::array::ensure(image);
+  // Held for as long as the run reads the array's memory; samples of the
+  // other byte order are read from a copy in this machine's.
+  py::array array = IsPath(image) ? py::array() : py::array::ensure(image);
+  if (array && SampleTypeOf(array.dtype()) && !array.dtype().attr("isnative").cast<bool>())
+    array = array.attr("astype")(array.dtype().attr("newbyteorder")("="));
   const std::unique_ptr<ImageSource> pixels =
       IsPath(image) ? ImageFromFile(image) : ImageFromArray(array);
   int32_t width = 0, height = 0;
@@ -273,6 +309,7 @@ Result Detect(const py::object& image, const py::object& regions, bool answer, i
   } catch (const std::exception& e) {
     Raise(PyExc_ValueError, e.what());
   }
+  RefuseUnmeasurable(*pixels);
   const std::vector<RegionCorners> corners = RegionsFrom(regions);
   for (const RegionCorners& c : corners) {
     const std::string outside = RegionOutsideImage(c, width, height);

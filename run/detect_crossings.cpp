@@ -167,7 +167,7 @@ void RefineRegionPrecisely(Run& run, const SearchRegion& region, RegionResult& o
   for (int32_t k = 0; k < region.Count(); ++k) corners.push_back(*region.Get(k));
   for (int32_t k = out.firstPoint; k < found.Count(); ++k) starts.push_back(*found.Get(k));
   const PreciseResult refined = Timed(run.Clock(), "Precise refinement", [&] {
-    return RefinePrecise(run.image.Rgb32(), corners, starts, run.precise);
+    return run.image.RefinePrecisely(corners, starts, run.precise);
   });
   if (!refined.completed) {
     if (!out.detectionError.empty()) throw PreciseRefused{refined};
@@ -227,6 +227,8 @@ DetectionResult DetectCrossings(const ImageSource& source, const RegionList& reg
   Run run{RunPixels(source), params, precise, observer, {}, result};
   // Every error and every cancellation ends the run here.
   try {
+    // An image the stages cannot measure is refused before any of them runs.
+    CheckBeforeRun(source);
     DetectAll(run, regions);
     result.status = RunStatus::Completed;
   } catch (const RunCancelled&) {

@@ -1,7 +1,10 @@
 #include "run/image_source.h"
 
+#include <QImageReader>
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <limits>
 #include <utility>
 #include <vector>
@@ -43,6 +46,21 @@ void FileImageSource::ReadRows(int64_t /*y0*/, int64_t /*y1*/, const RowSink& si
   reader_.ReadRows(sink);
 }
 
+bool IsDeep(const ImageInfo& info) { return info.sample != SampleType::kUint8; }
+
+void CheckBeforeRun(const ImageSource& source) {
+  const ImageInfo& info = source.Info();
+  if (!IsDeep(info)) return;
+  const SampleRange& range = source.Range();
+  const std::string name = "Не удаётся прочитать изображение " + source.Name() + ": ";
+  if (range.non_finite > 0 && range.Empty())
+    throw QovaError(name +
+                    "ни одно значение не является конечным числом (все NaN или бесконечность)");
+  if (range.non_finite > 0)
+    throw QovaError(name + "значения, не являющиеся конечными числами (NaN или бесконечность): " +
+                    std::to_string(range.non_finite));
+}
+
 int32_t ImageSide(int64_t pixels, const std::string& name) {
   if (pixels < 0 || pixels > std::numeric_limits<int32_t>::max())
     throw QovaError("Не удаётся прочитать изображение " + name + ": сторона из " +
@@ -50,11 +68,73 @@ int32_t ImageSide(int64_t pixels, const std::string& name) {
   return static_cast<int32_t>(pixels);
 }
 
+namespace {
+
+// Whether Qt would read the file deeper than 8 bits a sample: a file the
+// stream reader refused (a planar 16-bit TIFF, say) must not be read through
+// Qt's top bytes instead.
+bool QtReadsDeep(const std::string& path) {
+  QImageReader reader(QString::fromStdString(path));
+  reader.setDecideFormatFromContent(true);
+  switch (reader.imageFormat()) {
+    case QImage::Format_Grayscale16:
+    case QImage::Format_RGBX64:
+    case QImage::Format_RGBA64:
+    case QImage::Format_RGBA64_Premultiplied:
+    case QImage::Format_BGR30:
+    case QImage::Format_A2BGR30_Premultiplied:
+    case QImage::Format_RGB30:
+    case QImage::Format_A2RGB30_Premultiplied:
+    case QImage::Format_RGBX16FPx4:
+    case QImage::Format_RGBA16FPx4:
+    case QImage::Format_RGBA16FPx4_Premultiplied:
+    case QImage::Format_RGBX32FPx4:
+    case QImage::Format_RGBA32FPx4:
+    case QImage::Format_RGBA32FPx4_Premultiplied:
+      return true;
+    default:
+      return false;
+  }
+}
+
+// Whether the file's header declares samples deeper than 8 bits: a 16-bit
+// PNG or PGM/PPM. A TIFF counts too, as the stream reader passes every TIFF
+// of 8 bits or fewer a sample on to Qt itself: a TIFF it refuses has a
+// layout it does not read (planar, 12 bits, a codec it lacks) or no header.
+bool DeclaresDeepSamples(const std::string& path) {
+  std::string head(64, '\0');
+  std::ifstream in(path, std::ios::binary);
+  in.read(head.data(), static_cast<std::streamsize>(head.size()));
+  head.resize(static_cast<size_t>(in.gcount()));
+  if (head.size() >= 2 && (head.compare(0, 2, "II") == 0 || head.compare(0, 2, "MM") == 0))
+    return true;
+  if (head.size() >= 25 && head.compare(1, 3, "PNG") == 0) return head[24] == 16;
+  if (head.size() >= 2 && head[0] == 'P' &&
+      (head[1] == '2' || head[1] == '3' || head[1] == '5' || head[1] == '6')) {
+    // The third number of the header, past '#' comments: the value of white.
+    std::string numbers;
+    for (size_t i = 2, comment = 0; i < head.size(); ++i) {
+      if (head[i] == '#') comment = 1;
+      if (head[i] == '\n' || head[i] == '\r') comment = 0;
+      if (!comment) numbers += head[i];
+    }
+    long w = 0, h = 0, maxval = 0;
+    return std::sscanf(numbers.c_str(), "%ld %ld %ld", &w, &h, &maxval) == 3 && maxval > 255;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::unique_ptr<ImageSource> OpenImageSource(const std::string& path) {
   try {
     return std::make_unique<FileImageSource>(path);
   } catch (const QovaError&) {
-    // DecodeWithQt throws the message the window would show.
+    // A deep file is refused with the stream reader's reason, which names
+    // what is wrong with it (cut short, a layout it does not read), never
+    // read through Qt's top bytes. Any other file Qt reads, or refuses with
+    // its reason, as the window does.
+    if (DeclaresDeepSamples(path) || QtReadsDeep(path)) throw;
     return std::make_unique<HeldPictureSource>(DecodeWithQt(path), path);
   }
 }
@@ -151,7 +231,11 @@ MemoryImageSource::MemoryImageSource(const ImageInfo& info, const StridedPixels&
   info_.max_value = info_.sample == SampleType::kUint8    ? 255
                     : info_.sample == SampleType::kUint16 ? 65535
                                                           : 1;
-  packed_ = pixels_.sampleStride == bytes && pixels_.pixelStride == bytes * info_.channels;
+  // Rows handed out where they lie must be whole samples, each aligned.
+  const auto aligned = [&](int64_t v) { return v % bytes == 0; };
+  packed_ = (pixels_.sampleStride == bytes || info_.channels == 1) &&
+            pixels_.pixelStride == bytes * info_.channels && aligned(pixels_.rowStride) &&
+            reinterpret_cast<uintptr_t>(pixels_.base) % static_cast<uintptr_t>(bytes) == 0;
 }
 
 void MemoryImageSource::ReadRows(int64_t y0, int64_t y1, const RowSink& sink) const {

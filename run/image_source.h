@@ -103,6 +103,15 @@ class HeldPictureSource : private detail::HeldPicture, public PictureSource {
       : detail::HeldPicture{std::move(held)}, PictureSource(picture, std::move(name)) {}
 };
 
+// Whether the run reads the image deeper than 8 bits a sample.
+[[nodiscard]] bool IsDeep(const ImageInfo& info);
+
+// Refuses, before a run starts, an image it cannot measure: a deep image
+// whose rows cannot all be read (a truncated file) or that holds a sample
+// that is no finite number (NaN, infinity). Its one pass finds the range the
+// run then uses. Throws QovaError naming the image.
+void CheckBeforeRun(const ImageSource& source);
+
 // A side of an image as the stages count pixels (int32); a side beyond it
 // throws QovaError naming the image.
 [[nodiscard]] int32_t ImageSide(int64_t pixels, const std::string& name);

@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <numbers>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "image/image_writer.h"
 #include "synth/line_profile.h"
 #include "synth/plate_mapping.h"
 
@@ -22,8 +25,9 @@ void CheckParams(const PlateParams& s) {
   if (!(s.lineWidth >= 0) || !std::isfinite(s.lineWidth)) fail("lineWidth must not be negative");
   if (!std::isfinite(s.angleDeg) || !std::isfinite(s.originX) || !std::isfinite(s.originY))
     fail("angle and origin must be finite");
-  if (s.background < 0 || s.background > 255 || s.ink < 0 || s.ink > 255)
-    fail("grey levels must lie in 0..255");
+  if (s.levels < 1 || s.levels > 65535) fail("levels must lie in 1..65535");
+  if (s.background < 0 || s.background > s.levels || s.ink < 0 || s.ink > s.levels)
+    fail("grey levels must lie in 0..levels");
   if (!(s.brightnessFalloff >= 0 && s.brightnessFalloff <= 1)) fail("falloff must lie in 0..1");
   if (!(s.noise >= 0) || !std::isfinite(s.noise)) fail("noise must not be negative");
   if (!(s.blur >= 0 && s.blur <= 100) || !(s.defocus >= 0 && s.defocus <= 100))
@@ -81,30 +85,27 @@ inline double Coverage(double across, double pitch, double halfWidthPlusHalf) {
   return std::clamp(halfWidthPlusHalf - distance, 0.0, 1.0);
 }
 
-void Paint(Plate& plate) {
+// The grey of every pixel of row j of the plain grid, before rounding.
+void PlainRow(const Plate& plate, int j, double* out) {
   const PlateParams& s = plate.params;
   const double c = plate.across.x(), sn = plate.across.y();
   const double ax = plate.anchor.x(), ay = plate.anchor.y();
   const double reach = s.lineWidth / 2 + 0.5;
   const double depth = static_cast<double>(s.background - s.ink);
   const double falloffStep = s.width > 1 ? s.brightnessFalloff / (s.width - 1) : 0.0;
-  for (int j = 0; j < s.height; ++j) {
-    auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
-    const double dy = j - ay;
-    SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
-    for (int i = 0; i < s.width; ++i) {
-      const double dx = i - ax;
-      const double u = dx * c + dy * sn;   // across the vertical lines
-      const double v = -dx * sn + dy * c;  // across the horizontal lines
-      const double cv = Coverage(u, s.pitch, reach);
-      const double ch = Coverage(v, s.pitch, reach);
-      const double coverage = 1.0 - (1.0 - cv) * (1.0 - ch);
-      double grey = s.background - depth * coverage;
-      grey *= 1.0 - falloffStep * i;
-      if (s.noise > 0) grey += s.noise * rng.Gaussian();
-      const int g = static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, 255.0));
-      row[i] = qRgb(g, g, g);
-    }
+  const double dy = j - ay;
+  SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
+  for (int i = 0; i < s.width; ++i) {
+    const double dx = i - ax;
+    const double u = dx * c + dy * sn;   // across the vertical lines
+    const double v = -dx * sn + dy * c;  // across the horizontal lines
+    const double cv = Coverage(u, s.pitch, reach);
+    const double ch = Coverage(v, s.pitch, reach);
+    const double coverage = 1.0 - (1.0 - cv) * (1.0 - ch);
+    double grey = s.background - depth * coverage;
+    grey *= 1.0 - falloffStep * i;
+    if (s.noise > 0) grey += s.noise * rng.Gaussian();
+    out[i] = grey;
   }
 }
 
@@ -135,39 +136,51 @@ double Coverage(const LineProfile& profile, double pitch, QPointF p, double t, Q
   return profile.Coverage(d, std::fabs(n.x()), std::fabs(n.y()));
 }
 
-void PaintMapped(Plate& plate) {
-  const PlateParams& s = plate.params;
-  const PlateMapping map = MappingOf(s);
-  const LineProfile profile(s.lineWidth, s.blur, s.defocus, s.skew, s.halo, s.haloWidth);
-  if (profile.Reach() + 2 >= s.pitch / 2)
-    throw std::invalid_argument("PlateParams: lines too wide or blurred for the pitch");
-  const double depth = static_cast<double>(s.background - s.ink);
-  const double falloffStep = s.width > 1 ? s.brightnessFalloff / (s.width - 1) : 0.0;
-  const std::function<double(QPointF)> acrossU = [&](QPointF q) { return GridAt(plate, map, q).u; };
-  const std::function<double(QPointF)> acrossV = [&](QPointF q) { return GridAt(plate, map, q).v; };
-  for (int j = 0; j < s.height; ++j) {
-    auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
+// The grey of every pixel of row j of a plate seen through optics or a
+// lens, before rounding.
+class MappedRows {
+ public:
+  explicit MappedRows(const Plate& plate)
+      : plate_(plate),
+        map_(MappingOf(plate.params)),
+        profile_(plate.params.lineWidth, plate.params.blur, plate.params.defocus, plate.params.skew,
+                 plate.params.halo, plate.params.haloWidth),
+        acrossU_([this](QPointF q) { return GridAt(plate_, map_, q).u; }),
+        acrossV_([this](QPointF q) { return GridAt(plate_, map_, q).v; }) {
+    if (profile_.Reach() + 2 >= plate.params.pitch / 2)
+      throw std::invalid_argument("PlateParams: lines too wide or blurred for the pitch");
+  }
+
+  void Row(int j, double* out) const {
+    const PlateParams& s = plate_.params;
+    const double depth = static_cast<double>(s.background - s.ink);
+    const double falloffStep = s.width > 1 ? s.brightnessFalloff / (s.width - 1) : 0.0;
     SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
     for (int i = 0; i < s.width; ++i) {
       const QPointF p(i, j);
-      const GridCoordinates g = GridAt(plate, map, p);
-      const GridCoordinates left = GridAt(plate, map, p - QPointF(0.5, 0));
-      const GridCoordinates right = GridAt(plate, map, p + QPointF(0.5, 0));
-      const GridCoordinates up = GridAt(plate, map, p - QPointF(0, 0.5));
-      const GridCoordinates below = GridAt(plate, map, p + QPointF(0, 0.5));
+      const GridCoordinates g = GridAt(plate_, map_, p);
+      const GridCoordinates left = GridAt(plate_, map_, p - QPointF(0.5, 0));
+      const GridCoordinates right = GridAt(plate_, map_, p + QPointF(0.5, 0));
+      const GridCoordinates up = GridAt(plate_, map_, p - QPointF(0, 0.5));
+      const GridCoordinates below = GridAt(plate_, map_, p + QPointF(0, 0.5));
       const double cv =
-          Coverage(profile, s.pitch, p, g.u, QPointF(right.u - left.u, below.u - up.u), acrossU);
+          Coverage(profile_, s.pitch, p, g.u, QPointF(right.u - left.u, below.u - up.u), acrossU_);
       const double ch =
-          Coverage(profile, s.pitch, p, g.v, QPointF(right.v - left.v, below.v - up.v), acrossV);
+          Coverage(profile_, s.pitch, p, g.v, QPointF(right.v - left.v, below.v - up.v), acrossV_);
       const double share = 1.0 - (1.0 - cv) * (1.0 - ch);
       double grey = s.background - depth * share;
       grey *= 1.0 - falloffStep * i;
       if (s.noise > 0) grey += s.noise * rng.Gaussian();
-      const int level = static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, 255.0));
-      row[i] = qRgb(level, level, level);
+      out[i] = grey;
     }
   }
-}
+
+ private:
+  const Plate& plate_;
+  PlateMapping map_;
+  LineProfile profile_;
+  std::function<double(QPointF)> acrossU_, acrossV_;
+};
 
 // The image as indices into a grey palette that runs from white to black.
 QImage ToPalette(const QImage& grey) {
@@ -275,7 +288,10 @@ QPointF Plate::Crossing(double k, double l) const {
   return MappingOf(params).Image(ideal);
 }
 
-Plate RenderPlate(const PlateParams& params) {
+namespace {
+
+// The plate's frame, without pixels or crossings.
+Plate Geometry(const PlateParams& params) {
   CheckParams(params);
   Plate plate;
   plate.params = params;
@@ -283,14 +299,99 @@ Plate RenderPlate(const PlateParams& params) {
   plate.across = QPointF(std::cos(angle), std::sin(angle));
   plate.down = QPointF(-std::sin(angle), std::cos(angle));
   plate.anchor = QPointF(params.width / 2.0 + params.originX, params.height / 2.0 + params.originY);
+  return plate;
+}
+
+// The rows of a plate, one at a time, before rounding.
+class PlateRows {
+ public:
+  explicit PlateRows(const Plate& plate) : plate_(plate) {
+    if (!PlainGrid(plate.params)) mapped_.emplace(plate);
+  }
+  void Row(int j, double* grey) const {
+    if (mapped_)
+      mapped_->Row(j, grey);
+    else
+      PlainRow(plate_, j, grey);
+  }
+
+ private:
+  const Plate& plate_;
+  std::optional<MappedRows> mapped_;
+};
+
+// A grey rounded to a whole level of the plate's scale (0 … levels).
+int WholeLevel(double grey, int levels) {
+  return static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, static_cast<double>(levels)));
+}
+
+// The 8-bit level of a grey: the plate's own level at 255 levels, else its
+// whole level rounded again to 8 bits (the same plate stored in 8 bits).
+int EightBitLevel(double grey, int levels) {
+  const int level = WholeLevel(grey, levels);
+  if (levels == 255) return level;
+  return static_cast<int>(std::floor(level * 255.0 / levels + 0.5));
+}
+
+}  // namespace
+
+Plate RenderPlate(const PlateParams& params) {
+  Plate plate = Geometry(params);
   plate.image = QImage(params.width, params.height, QImage::Format_RGB32);
   if (plate.image.isNull()) throw std::runtime_error("RenderPlate: cannot allocate the image");
-  if (PlainGrid(params))
-    Paint(plate);
-  else
-    PaintMapped(plate);
+  {
+    const PlateRows rows(plate);
+    std::vector<double> grey(static_cast<size_t>(params.width));
+    for (int j = 0; j < params.height; ++j) {
+      rows.Row(j, grey.data());
+      auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
+      for (int i = 0; i < params.width; ++i) {
+        const int g = EightBitLevel(grey[static_cast<size_t>(i)], params.levels);
+        row[i] = qRgb(g, g, g);
+      }
+    }
+  }
   ListCrossings(plate);
   if (params.palette) plate.image = ToPalette(plate.image);
+  return plate;
+}
+
+Plate WritePlate(const PlateParams& params, const std::string& path, const PlateFile& file) {
+  Plate plate = Geometry(params);
+  const PlateRows rows(plate);
+  ListCrossings(plate);  // refused parameters leave no file behind
+  WriteSpec spec;
+  spec.format = file.format;
+  spec.width = params.width;
+  spec.height = params.height;
+  spec.channels = file.channels;
+  spec.sample = file.sample;
+  spec.compress = file.compress;
+  ImageWriter writer(path, spec);
+  // A band of rows at a time: the writer's calls cost more than a row.
+  constexpr int kBand = 16;
+  const size_t w = static_cast<size_t>(params.width), c = static_cast<size_t>(file.channels);
+  const bool deep = file.sample == SampleType::kUint16;
+  std::vector<double> grey(w);
+  std::vector<uint8_t> band(w * c * (deep ? 2 : 1) * kBand);
+  for (int j0 = 0; j0 < params.height; j0 += kBand) {
+    const int n = std::min(kBand, params.height - j0);
+    for (int k = 0; k < n; ++k) {
+      rows.Row(j0 + k, grey.data());
+      uint8_t* row = band.data() + static_cast<size_t>(k) * w * c * (deep ? 2 : 1);
+      for (size_t i = 0; i < w; ++i) {
+        if (deep) {
+          const auto v = static_cast<uint16_t>(WholeLevel(grey[i], params.levels));
+          for (size_t ch = 0; ch < c; ++ch) std::memcpy(row + 2 * (i * c + ch), &v, 2);
+        } else {
+          const auto v = static_cast<uint8_t>(EightBitLevel(grey[i], params.levels));
+          for (size_t ch = 0; ch < c; ++ch) row[i * c + ch] = v;
+        }
+      }
+    }
+    writer.WriteRows(band.data(), n, w * c * (deep ? 2 : 1));
+  }
+  writer.Finish();
   return plate;
 }
 

@@ -62,6 +62,9 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
     image = OpenImageSource(path);
     width = ImageSide(image->Info().width, path);
     height = ImageSide(image->Info().height, path);
+    // A deep image is read once through before the run: a truncated file
+    // or samples that are no numbers are refused here.
+    CheckBeforeRun(*image);
   } catch (const std::exception& e) {
     err << "qova-detect: cannot read the image " << o.image << ": " << e.what() << '\n';
     return 2;
@@ -80,6 +83,8 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   report.image = o.image;
   report.width = width;
   report.height = height;
+  if (IsDeep(image->Info()))
+    report.depth = RunReport::Depth{image->Info().bits, image->Range().min, image->Range().max};
   report.regions = o.regions;
   report.params.Steps = false;  // no pictures to confirm
   if (o.precise) report.params.PreciseRefinement = true;
