@@ -18,6 +18,7 @@
 #include "run/detection_settings.h"
 #include "run/image_source.h"
 #include "run/regions.h"
+#include "run/run_memory.h"
 #include "run/run_messages.h"
 #include "run/script_observer.h"
 #include "settings/params_keys.h"
@@ -322,6 +323,11 @@ Result Detect(const py::object& image, const py::object& regions, bool answer, i
   precise.threads = threads;
   const RegionList marked = MarkedRegions(corners);
   ScriptObserver observer(answer);
+  try {
+    CheckRunMemory(*pixels, marked, params);
+  } catch (const NotEnoughMemory& e) {
+    Raise(PyExc_MemoryError, e.what());
+  }
   const DetectionResult result = [&] {
     py::gil_scoped_release release;
     return DetectCrossings(*pixels, marked, params, observer, precise);

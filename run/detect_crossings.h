@@ -49,7 +49,8 @@ enum class RunFailure {
   None,           // it completed
   Cancelled,      // No to a question or Cancel in step mode; also an arithmetic error
                   // in the pairing of lines, which has always ended a run so
-  OutOfMemory,    // for the image's pixels or the working arrays
+  OutOfMemory,    // for the image's pixels or the working arrays; error says how much the
+                  // run needs when it was refused before it started
   StageError,     // a stage raised an error: error holds its text
   PreciseFailed,  // a region's detection failed, and the precise stage could not
                   // start from its corners either: precise says why

@@ -169,11 +169,6 @@ const QImage& PictureSource::Current() const {
   return picture_;
 }
 
-const QImage* PictureSource::Rgb32Picture() const {
-  const QImage& p = Current();
-  return p.format() == QImage::Format_RGB32 ? &p : nullptr;
-}
-
 void PictureSource::ReadRgb32Rows(int64_t y0, int64_t y1, const Rgb32RowSink& sink) const {
   const QImage& p = Current();
   y0 = std::max<int64_t>(y0, 0);

@@ -43,9 +43,9 @@ class ImageSource {
   // order; 8-bit images only. The default converts what ReadRows hands out.
   virtual void ReadRgb32Rows(int64_t y0, int64_t y1, const Rgb32RowSink& sink) const;
 
-  // A picture already held as Format_RGB32 of the image's size, which the
-  // passes read; null for every other source.
-  [[nodiscard]] virtual const QImage* Rgb32Picture() const { return nullptr; }
+  // Whether ReadRgb32Rows hands out the rows where they lie (a picture in
+  // memory): then an 8-bit image is best read through it.
+  [[nodiscard]] virtual bool HandsOutRgb32() const { return false; }
 
   // The range of sample values the image uses (one pass, made once).
   [[nodiscard]] const SampleRange& Range() const;
@@ -79,7 +79,7 @@ class PictureSource : public ImageSource {
   const std::string& Name() const override { return name_; }
   void ReadRows(int64_t y0, int64_t y1, const RowSink& sink) const override;
   void ReadRgb32Rows(int64_t y0, int64_t y1, const Rgb32RowSink& sink) const override;
-  const QImage* Rgb32Picture() const override;
+  bool HandsOutRgb32() const override { return true; }
 
  private:
   // The picture as it now is; throws QovaError when it has changed its size.

@@ -1,10 +1,16 @@
 #include "run/run_pixels.h"
 
+#include <algorithm>
+#include <array>
+#include <cmath>
 #include <cstring>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "binarize/compact_binarization.h"
+#include "binarize/fragmentation.h"
 #include "core/qova_error.h"
 
 namespace qova {
@@ -72,6 +78,132 @@ template void DeepBrightness(const ImageInfo&, const uint8_t*, int64_t, int64_t,
 template void DeepBrightness(const ImageInfo&, const uint8_t*, int64_t, int64_t, float*);
 template void DeepBrightness(const ImageInfo&, const uint8_t*, int64_t, int64_t, double*);
 
+BrightnessScale EightBitScale() { return BrightnessScale{}; }
+
+namespace {
+
+// Rows of colour sums gathered a block at a time and written into the
+// columns of a column-ordered box: written one row at a time, every sum
+// would land in a column, and a page, of its own. Rows may come in either
+// order (a bottom-up bitmap's come from the last), each once.
+class ColumnFiller {
+ public:
+  explicit ColumnFiller(BrightnessBox& box)
+      : box_(box), width_(static_cast<size_t>(box.Bounds().Width())), buffer_(width_ * kBlock) {}
+  ~ColumnFiller() = default;
+  ColumnFiller(const ColumnFiller&) = delete;
+  ColumnFiller& operator=(const ColumnFiller&) = delete;
+
+  // Where row y's sums go, from column x0 of the box.
+  uint16_t* Row(int32_t y) {
+    const int32_t block = (y - box_.Bounds().y0) / kBlock;
+    if (block != block_) {
+      Flush();
+      block_ = block, lo_ = hi_ = y;
+    }
+    lo_ = std::min(lo_, y), hi_ = std::max(hi_, y);
+    return buffer_.data() + static_cast<size_t>(y - Start()) * width_;
+  }
+
+  // The rows gathered, into the columns.
+  void Flush() {
+    if (block_ < 0) return;
+    const BoxBounds& b = box_.Bounds();
+    for (int32_t x = b.x0; x < b.x1; ++x) {
+      uint16_t* column = box_.Column<uint16_t>(x);
+      const uint16_t* from = buffer_.data() + (x - b.x0);
+      for (int32_t y = lo_; y <= hi_; ++y)
+        column[y - b.y0] = from[static_cast<size_t>(y - Start()) * width_];
+    }
+    block_ = -1;
+  }
+
+ private:
+  static constexpr int32_t kBlock = 128;
+  int32_t Start() const { return box_.Bounds().y0 + block_ * kBlock; }
+
+  BrightnessBox& box_;
+  size_t width_;
+  std::vector<uint16_t> buffer_;
+  int32_t block_ = -1, lo_ = 0, hi_ = 0;
+};
+
+void SumsOf(const QRgb* row, int64_t n, uint16_t* out) {
+  for (int64_t i = 0; i < n; ++i)
+    out[i] = static_cast<uint16_t>(qRed(row[i]) + qGreen(row[i]) + qBlue(row[i]));
+}
+
+BoxBounds Clipped(const BoxBounds& b, int32_t w, int32_t h) {
+  const BoxBounds c{std::max(b.x0, 0), std::max(b.y0, 0), std::min(b.x1, w), std::min(b.y1, h)};
+  return c.Empty() ? BoxBounds{} : c;
+}
+
+bool Covers(const BrightnessBox& kept, bool fresh, const BoxBounds& box) {
+  return fresh && kept.ImageWidth() > 0 && kept.Bounds().Contains(box) &&
+         (box.Empty() || !kept.Bounds().Empty());
+}
+
+}  // namespace
+
+BoxBounds SumsBoxOf(const SearchRegion& region, const DetectionParams& params, int32_t w,
+                    int32_t h) {
+  BoxBounds box = SumsBox(region, w, h);
+  if (params.FragmentationWidth == -1) return box;
+  for (const auto& fragment :
+       FragmentRegion(region, params.FragmentationWidth, params.FragmentationHeight)) {
+    const BoxBounds f = SumsBox(*fragment, w, h);
+    if (f.Empty()) continue;
+    box = box.Empty() ? f
+                      : BoxBounds{std::min(box.x0, f.x0), std::min(box.y0, f.y0),
+                                  std::max(box.x1, f.x1), std::max(box.y1, f.y1)};
+  }
+  return box;
+}
+
+namespace {
+
+// The whole pixels a region's corners span, as [lo, hi] in x and y; none
+// for a region without corners or with corners that are no numbers.
+std::optional<std::array<double, 4>> CornerSpan(const SearchRegion& region) {
+  if (region.Count() == 0) return std::nullopt;
+  std::array<double, 4> s{INFINITY, INFINITY, -INFINITY, -INFINITY};
+  for (int32_t k = 0; k < region.Count(); ++k) {
+    const VT_Point& c = *region.Get(k);
+    if (!std::isfinite(c.x) || !std::isfinite(c.y)) return std::nullopt;
+    s[0] = std::min(s[0], c.x), s[1] = std::min(s[1], c.y);
+    s[2] = std::max(s[2], c.x), s[3] = std::max(s[3], c.y);
+  }
+  return s;
+}
+
+}  // namespace
+
+BoxBounds LevelsBoxOf(const SearchRegion& region, int64_t margin, int32_t w, int32_t h) {
+  const auto span = CornerSpan(region);
+  if (!span) return {0, 0, w, h};  // the precise stage refuses it; any box will do
+  // Whole numbers within the image before the cast: corners far off are no
+  // region anyway.
+  auto clampTo = [](double v, int32_t hi) {
+    return static_cast<int64_t>(std::clamp(v, 0.0, static_cast<double>(hi)));
+  };
+  const int64_t m = std::clamp<int64_t>(margin, 0, int64_t{1} << 40);
+  const double d = static_cast<double>(m);
+  const int64_t x0 = clampTo(std::floor((*span)[0]) - d, w);
+  const int64_t y0 = clampTo(std::floor((*span)[1]) - d, h);
+  const int64_t x1 = clampTo(std::floor((*span)[2]) + 2 + d, w);
+  const int64_t y1 = clampTo(std::floor((*span)[3]) + 2 + d, h);
+  if (x1 <= x0 || y1 <= y0) return {};
+  return {static_cast<int32_t>(x0), static_cast<int32_t>(y0), static_cast<int32_t>(x1),
+          static_cast<int32_t>(y1)};
+}
+
+int64_t FirstPreciseMargin(const SearchRegion& region) {
+  const auto span = CornerSpan(region);
+  if (!span) return 64;
+  const double side = std::max((*span)[2] - (*span)[0], (*span)[3] - (*span)[1]);
+  return std::max<int64_t>(64, static_cast<int64_t>(std::min(side, 1e9) / 2));
+}
+
 int32_t RunPixels::Width() const { return ImageSide(source_.Info().width, source_.Name()); }
 int32_t RunPixels::Height() const { return ImageSide(source_.Info().height, source_.Name()); }
 
@@ -83,70 +215,93 @@ const DepthReduction& RunPixels::Reduction() {
   return *reduction_;
 }
 
-const QImage& RunPixels::Rgb32() {
-  if (!stale_) return *current_;
-  if (const QImage* held = source_.Rgb32Picture()) {
-    current_ = held;
-    stale_ = false;
-    return *current_;
+const BrightnessBox& RunPixels::DetectionSums(const BoxBounds& box) {
+  const BoxBounds clipped = Clipped(box, Width(), Height());
+  if (!Covers(sums_, sumsFresh_, clipped)) {
+    Read(&clipped, nullptr);
+    sumsFresh_ = true;
   }
-  const int32_t w = Width(), h = Height();
-  // Read over the pixels of the last read where they can be.
-  if (owned_.width() != w || owned_.height() != h || owned_.format() != QImage::Format_RGB32 ||
-      !owned_.isDetached())
-    owned_ = QImage(w, h, QImage::Format_RGB32);
-  if (owned_.isNull() && w > 0 && h > 0) throw std::bad_alloc();
-  const size_t rowBytes = static_cast<size_t>(w) * sizeof(QRgb);
-  if (IsDeep(source_.Info())) {
-    const DepthReduction& reduce = Reduction();
-    source_.ReadRows(0, h, [&](const RowBand& band) {
-      for (int64_t i = 0; i < band.rows; ++i)
-        reduce.ToRgb32(band.Row(i), 0, w,
-                       reinterpret_cast<QRgb*>(owned_.scanLine(static_cast<int>(band.y + i))));
-    });
-  } else {
-    source_.ReadRgb32Rows(0, h, [&](int64_t y, const QRgb* row) {
-      std::memcpy(owned_.scanLine(static_cast<int>(y)), row, rowBytes);
-    });
-  }
-  current_ = &owned_;
-  stale_ = false;
-  return *current_;
+  return sums_;
 }
 
-PreciseResult RunPixels::RefinePrecisely(std::span<const VT_Point> corners,
-                                         std::span<const VT_Point> starts,
-                                         const PreciseParams& params) {
+const BrightnessBox& RunPixels::PreciseLevels(const BoxBounds& box, const BoxBounds* alsoSums) {
+  const BoxBounds clipped = Clipped(box, Width(), Height());
+  if (Covers(levels_, levelsFresh_, clipped)) return levels_;
+  std::optional<BoxBounds> next;
+  if (alsoSums) next = Clipped(*alsoSums, Width(), Height());
+  const bool withSums = next && !Covers(sums_, sumsFresh_, *next);
+  Read(withSums ? &*next : nullptr, &clipped);
+  levelsFresh_ = true;
+  if (withSums) sumsFresh_ = true;
+  return levels_;
+}
+
+void RunPixels::Read(const BoxBounds* sumsBox, const BoxBounds* levelsBox) {
   const ImageInfo& info = source_.Info();
-  if (!IsDeep(info)) return RefinePrecise(Rgb32(), corners, starts, params);
-  if (staleDeep_) {
-    (void)Reduction();  // the range, checked
-    const int32_t w = Width(), h = Height();
-    const LevelType type = DeepLevelType(info);
-    deep_.Allocate(w, h, {0, 0, w, h}, type, BrightnessBox::Layout::kRows,
-                   DeepScale(info, source_.Range()));
-    source_.ReadRows(0, h, [&](const RowBand& band) {
+  const bool deep = IsDeep(info);
+  const DepthReduction& reduce = Reduction();
+  const int32_t w = Width(), h = Height();
+  if (sumsBox)
+    sums_.Allocate(w, h, *sumsBox, LevelType::kUint16, BrightnessBox::Layout::kColumns,
+                   EightBitScale());
+  if (levelsBox)
+    levels_.Allocate(w, h, *levelsBox, deep ? DeepLevelType(info) : LevelType::kUint16,
+                     BrightnessBox::Layout::kRows,
+                     deep ? DeepScale(info, source_.Range()) : EightBitScale());
+  const BoxBounds none{};
+  const BoxBounds& s = sumsBox ? sums_.Bounds() : none;
+  const BoxBounds& l = levelsBox ? levels_.Bounds() : none;
+  const int32_t y0 = s.Empty() ? l.y0 : l.Empty() ? s.y0 : std::min(s.y0, l.y0);
+  const int32_t y1 = s.Empty() ? l.y1 : l.Empty() ? s.y1 : std::max(s.y1, l.y1);
+  if (s.Empty() && l.Empty()) return;  // nothing of the image is read
+
+  std::optional<ColumnFiller> columns;
+  if (!s.Empty()) columns.emplace(sums_);
+  // 8-bit colours of a row's part: the file's own (Qt's colours) or the
+  // reduction of a deep image.
+  std::vector<QRgb> rgb(static_cast<size_t>(std::max(s.Width(), l.Width())));
+  auto takeColours = [&](int32_t y, const QRgb* sumsRow, const QRgb* levelsRow) {
+    if (sumsRow && y >= s.y0 && y < s.y1) SumsOf(sumsRow, s.Width(), columns->Row(y));
+    if (levelsRow && y >= l.y0 && y < l.y1) SumsOf(levelsRow, l.Width(), levels_.Row<uint16_t>(y));
+  };
+  ++passes_;
+  if (!deep && source_.HandsOutRgb32()) {
+    source_.ReadRgb32Rows(y0, y1, [&](int64_t y, const QRgb* row) {
+      takeColours(static_cast<int32_t>(y), row + s.x0, row + l.x0);
+    });
+  } else {
+    source_.ReadRows(y0, y1, [&](const RowBand& band) {
       for (int64_t i = 0; i < band.rows; ++i) {
         const int32_t y = static_cast<int32_t>(band.y + i);
-        switch (type) {
+        const uint8_t* row = band.Row(i);
+        if (y >= s.y0 && y < s.y1) {
+          reduce.ToRgb32(row, s.x0, s.Width(), rgb.data());
+          takeColours(y, rgb.data(), nullptr);
+        }
+        if (y < l.y0 || y >= l.y1) continue;
+        if (!deep) {
+          reduce.ToRgb32(row, l.x0, l.Width(), rgb.data());
+          takeColours(y, nullptr, rgb.data());
+          continue;
+        }
+        switch (levels_.Type()) {
           case LevelType::kUint16:
-            DeepBrightness(info, band.Row(i), 0, w, deep_.Row<uint16_t>(y));
+            DeepBrightness(info, row, l.x0, l.Width(), levels_.Row<uint16_t>(y));
             break;
           case LevelType::kUint32:
-            DeepBrightness(info, band.Row(i), 0, w, deep_.Row<uint32_t>(y));
+            DeepBrightness(info, row, l.x0, l.Width(), levels_.Row<uint32_t>(y));
             break;
           case LevelType::kFloat32:
-            DeepBrightness(info, band.Row(i), 0, w, deep_.Row<float>(y));
+            DeepBrightness(info, row, l.x0, l.Width(), levels_.Row<float>(y));
             break;
           case LevelType::kFloat64:
-            DeepBrightness(info, band.Row(i), 0, w, deep_.Row<double>(y));
+            DeepBrightness(info, row, l.x0, l.Width(), levels_.Row<double>(y));
             break;
         }
       }
     });
-    staleDeep_ = false;
   }
-  return RefinePrecise(deep_, corners, starts, params);
+  if (columns) columns->Flush();
 }
 
 }  // namespace qova

@@ -12,6 +12,7 @@
 #include "run/detection_settings.h"
 #include "run/image_source.h"
 #include "run/regions.h"
+#include "run/run_memory.h"
 #include "run/run_messages.h"
 #include "run/script_observer.h"
 #include "tools/detect/detect_output.h"
@@ -96,6 +97,13 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   // The questions and the stages' reports go to the error stream as the
   // window's boxes would show them, answered from the command line.
   ScriptObserver observer(o.answerYes, separator, &desktop);
+  // A run the machine has not the memory for does not start.
+  try {
+    CheckRunMemory(*image, regions, report.params);
+  } catch (const NotEnoughMemory& e) {
+    err << "qova-detect: " << e.what() << '\n';
+    return 2;
+  }
   const DetectionResult result = DetectCrossings(*image, regions, report.params, observer, precise);
   report.questions = observer.questions;
   report.reports = observer.reports;
