@@ -389,13 +389,15 @@ PYBIND11_MODULE(qova, m) {
   m.def("detect", &qova::Detect, py::arg("image"), py::arg("regions"), py::kw_only(),
         py::arg("answer") = true, py::arg("threads") = 0,
         "detect(image, regions, *, answer=True, threads=0, **settings) -> Result\n\n"
-        "image: a uint8 NumPy array (grey H×W, RGB H×W×3, RGBA H×W×4, any strides) or the "
+        "image: a uint8, uint16, float32 or float64 NumPy array (grey H×W, RGB H×W×3, RGBA "
+        "H×W×4, any strides; read at its own precision, floats must be finite) or the "
         "path of an image file. regions: the four corners (x, y) of each search region, in "
         "the order they would be clicked, as a sequence or an N×4×2 / N×8 array. settings: "
         "the detection's settings by their keys in the settings file (Max_Angle=4.0, "
         "PreciseRefinement=1, ...; see read_settings), over the defaults. answer: the answer "
         "to the run's yes/no questions. threads: of the precise refinement, 0 one a core.\n"
-        "Bad arguments raise ValueError, TypeError, FileNotFoundError or OSError; a run that "
+        "Bad arguments raise ValueError, TypeError, FileNotFoundError or OSError, a run the "
+        "machine has not the memory for MemoryError; a run that "
         "fails returns a Result whose status is \"failed\" with the window's message.");
   m.def("read_settings", &qova::ReadSettingsDict, py::arg("path"),
         "read_settings(path) -> dict\n\nThe detection's settings of a settings file, read as "

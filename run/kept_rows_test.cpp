@@ -44,6 +44,16 @@ void Uncounted(void* p) {
 }  // namespace
 
 void* operator new(size_t n) { return Counted(n); }
+void* operator new(size_t n, const std::nothrow_t&) noexcept {
+  try {
+    return Counted(n);
+  } catch (const std::bad_alloc&) {
+    return nullptr;
+  }
+}
+void* operator new[](size_t n, const std::nothrow_t& t) noexcept { return operator new(n, t); }
+void operator delete(void* p, const std::nothrow_t&) noexcept { Uncounted(p); }
+void operator delete[](void* p, const std::nothrow_t&) noexcept { Uncounted(p); }
 void* operator new[](size_t n) { return Counted(n); }
 void operator delete(void* p) noexcept { Uncounted(p); }
 void operator delete[](void* p) noexcept { Uncounted(p); }
