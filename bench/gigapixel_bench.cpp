@@ -73,10 +73,12 @@ std::optional<Measured> RunDetect(const std::string& detect, const std::string& 
 
 uint64_t AvailableBytes() {
   std::ifstream meminfo("/proc/meminfo");
-  std::string key;
-  uint64_t kib = 0;
-  while (meminfo >> key >> kib)
-    if (key == "MemAvailable:") return kib * 1024;
+  for (std::string line; std::getline(meminfo, line);) {
+    std::istringstream fields(line);
+    std::string key;
+    uint64_t kib = 0;
+    if (fields >> key >> kib && key == "MemAvailable:") return kib * 1024;
+  }
   return 0;
 }
 
@@ -84,6 +86,25 @@ uint64_t FreeDisk(const fs::path& dir) {
   struct statvfs s {};
   if (statvfs(dir.c_str(), &s) != 0) return 0;
   return static_cast<uint64_t>(s.f_bavail) * s.f_frsize;
+}
+
+// The region of the benchmark plates, one cell in from every side; on a
+// plate so large that the grid's turn carries those corners off the image,
+// as many more cells in as keep them on it.
+std::vector<QPointF> RegionOn(const Plate& plate) {
+  const int lines = static_cast<int>(plate.crossings.size());
+  for (int in = 1; 2 * in + 2 < lines; ++in) {
+    std::vector<QPointF> corners =
+        RegionInCells(plate, in, in, lines - 2 * in - 2, lines - 2 * in - 2);
+    bool inside = true;
+    for (QPointF& c : corners) {
+      c = QPointF(std::round(c.x()), std::round(c.y()));
+      inside = inside && c.x() >= 1 && c.y() >= 1 && c.x() <= plate.params.width - 2 &&
+               c.y() <= plate.params.height - 2;
+    }
+    if (inside) return corners;
+  }
+  return BenchRegion(plate);
 }
 
 struct Row {
@@ -165,7 +186,10 @@ int main(int argc, char** argv) {
           WritePlate(params, image, {WriteFormat::kBmp, channels, SampleType::kUint8});
       row.renderSeconds = std::chrono::duration<double>(Clock::now() - start).count();
       row.fileMiB = static_cast<double>(fs::file_size(image)) / 1048576.0;
-      const std::vector<QPointF> region = BenchRegion(plate);
+      const std::vector<QPointF> region = RegionOn(plate);
+      std::fprintf(stderr, "%d² %s: region", side, kind.c_str());
+      for (const QPointF& c : region) std::fprintf(stderr, " %.0f %.0f", c.x(), c.y());
+      std::fprintf(stderr, "\n");
       const std::string out = (dir / "out.crd").string();
       auto best = [&](const std::string& program) {
         std::optional<Measured> m;

@@ -67,37 +67,6 @@ const std::array<double, 766>& Brightness() {
   return table;
 }
 
-// The brightness of the columns of the sums a gradient reads, as doubles,
-// the last few kept: a walk over growing x converts each column once.
-class BrightnessColumns {
- public:
-  explicit BrightnessColumns(const BrightnessBox& sums)
-      : sums_(sums), rows_(static_cast<size_t>(sums.Bounds().Height())) {}
-
-  // Column x, indexed y − y0 of the sums' box.
-  const double* Column(int32_t x) {
-    for (Slot& s : slots_)
-      if (s.x == x) return s.values.data();
-    Slot& s = slots_[next_++ % slots_.size()];
-    s.x = x;
-    s.values.resize(rows_);
-    const uint16_t* from = sums_.Column<uint16_t>(x);
-    const std::array<double, 766>& brightness = Brightness();
-    for (size_t i = 0; i < rows_; ++i) s.values[i] = brightness[from[i]];
-    return s.values.data();
-  }
-
- private:
-  struct Slot {
-    int32_t x = -1;
-    std::vector<double> values;
-  };
-  const BrightnessBox& sums_;
-  size_t rows_;
-  std::array<Slot, 4> slots_;
-  size_t next_ = 0;
-};
-
 // G of a pixel from the brightness of its neighbours left and right, above
 // and below: ((right − left)/2s, (below − above)/2s), its length.
 inline double Gradient(double left, double right, double above, double below) {
@@ -109,28 +78,37 @@ inline double Gradient(double left, double right, double above, double below) {
 
 // Calls each(y, G) for the pixels first ... last of column x, in growing y,
 // with G computed exactly as the whole-image binarization computes it: where
-// a neighbour lies outside the image the nearest pixel inside is read.
+// a neighbour lies outside the image the nearest pixel inside is read. The
+// brightness is read from the sums through the table, so that a tall image's
+// columns need no buffers of doubles beside them.
 template <class Each>
-void ForEachGradient(BrightnessColumns& columns, const BoxBounds& sumsBox, int32_t w, int32_t h,
-                     int32_t x, int32_t first, int32_t last, Each each) {
+void ForEachGradient(const BrightnessBox& sums, int32_t w, int32_t h, int32_t x, int32_t first,
+                     int32_t last, Each each) {
+  const std::array<double, 766>& b = Brightness();
   // Each column indexed by y − y0 of the sums' box.
-  const size_t y0 = static_cast<size_t>(sumsBox.y0);
-  const double* left = columns.Column(std::max(x - kDifferenceStep, 0));
-  const double* right = columns.Column(std::min(x + kDifferenceStep, w - 1));
-  const double* centre = columns.Column(x);
+  const size_t y0 = static_cast<size_t>(sums.Bounds().y0);
+  const uint16_t* left = sums.Column<uint16_t>(std::max(x - kDifferenceStep, 0));
+  const uint16_t* right = sums.Column<uint16_t>(std::min(x + kDifferenceStep, w - 1));
+  const uint16_t* centre = sums.Column<uint16_t>(x);
   auto at = [y0](int32_t y) { return static_cast<size_t>(y) - y0; };
   auto one = [&](int32_t y) {
-    return Gradient(left[at(y)], right[at(y)], centre[at(std::max(y - kDifferenceStep, 0))],
-                    centre[at(std::min(y + kDifferenceStep, h - 1))]);
+    return Gradient(b[left[at(y)]], b[right[at(y)]],
+                    b[centre[at(std::max(y - kDifferenceStep, 0))]],
+                    b[centre[at(std::min(y + kDifferenceStep, h - 1))]]);
   };
   int32_t y = first;
   for (; y <= last && y < kDifferenceStep; ++y) each(y, one(y));
   // Two rows at a time where neither needs the nearest-pixel rule.
   const int32_t pairsEnd = std::min(last, h - 1 - kDifferenceStep);
   for (; y + 1 <= pairsEnd; y += 2) {
+    const size_t i = at(y);
+    const double l[2] = {b[left[i]], b[left[i + 1]]};
+    const double r[2] = {b[right[i]], b[right[i + 1]]};
+    const double c[3] = {b[centre[i - 1]], b[centre[i]], b[centre[i + 1]]};
+    const double d = b[centre[i + 2]];
+    const double below[2] = {c[2], d};
     double g[2];
-    simd::GradientPair(left + at(y), right + at(y), centre + at(y - kDifferenceStep),
-                       centre + at(y + kDifferenceStep), 2 * kDifferenceStep, g);
+    simd::GradientPair(l, r, c, below, 2 * kDifferenceStep, g);
     each(y, g[0]);
     each(y + 1, g[1]);
   }
@@ -158,7 +136,6 @@ GradientStatistics ComputeGradientStatistics(const BrightnessBox& sums, const Se
   const int32_t w = work.Width(), h = work.Height();
   const PixelBox box = ClippedBox(region, 0, w, h);
   const InteriorColumns interior(region, box);
-  BrightnessColumns columns(sums);
   const bool picture = !work.WorkBitmap.isNull();
   uchar* bits = picture ? work.WorkBitmap.bits() : nullptr;
   const qsizetype stride = picture ? work.WorkBitmap.bytesPerLine() : 0;
@@ -167,11 +144,10 @@ GradientStatistics ComputeGradientStatistics(const BrightnessBox& sums, const Se
   double sum = 0;
   for (int32_t x = box.x0; x <= box.x1 && !box.Empty(); ++x)
     for (const InteriorColumns::Span& run : interior.Column(x)) {
-      ForEachGradient(columns, sums.Bounds(), w, h, x, run.first, run.last,
-                      [&](int32_t y, double g) {
-                        sum = sum + g;
-                        if (picture) bits[y * stride + x] = static_cast<uchar>(g);
-                      });
+      ForEachGradient(sums, w, h, x, run.first, run.last, [&](int32_t y, double g) {
+        sum = sum + g;
+        if (picture) bits[y * stride + x] = static_cast<uchar>(g);
+      });
       work.Computed.SetRun(x, run.first, run.last);
     }
   const int64_t n = interior.PixelCount();
@@ -183,7 +159,7 @@ GradientStatistics ComputeGradientStatistics(const BrightnessBox& sums, const Se
   const double mean = statistics.MeanGradient;
   for (int32_t x = box.x0; x <= box.x1 && !box.Empty(); ++x)
     for (const InteriorColumns::Span& run : interior.Column(x))
-      ForEachGradient(columns, sums.Bounds(), w, h, x, run.first, run.last, [&](int32_t, double g) {
+      ForEachGradient(sums, w, h, x, run.first, run.last, [&](int32_t, double g) {
         const double d = g - mean;
         squares = squares + d * d;
       });
@@ -206,22 +182,14 @@ void BinarizeRegion(const BrightnessBox& sums, const SearchRegion& region, int32
     return;
   }
   const double t = threshold;
-  BrightnessColumns columns(sums);
   for (int32_t x = box.x0; x <= box.x1; ++x) {
     uint8_t* mask = work.BinaryMask[x];
     // The runs of pixels whose G was computed, in growing y.
-    for (int32_t y = box.y0; y <= box.y1;) {
-      if (!work.Computed.Get(x, y)) {
-        ++y;
-        continue;
-      }
-      int32_t last = y;
-      while (last + 1 <= box.y1 && work.Computed.Get(x, last + 1)) ++last;
-      ForEachGradient(columns, sums.Bounds(), w, h, x, y, last, [&](int32_t row, double g) {
-        if (g > t) mask[row] = 1;
+    work.Computed.ForEachRun(x, box.y0, box.y1, [&](int32_t first, int32_t last) {
+      ForEachGradient(sums, w, h, x, first, last, [&](int32_t y, double g) {
+        if (g > t) mask[y] = 1;
       });
-      y = last + 1;
-    }
+    });
   }
 }
 

@@ -10,6 +10,8 @@
 // arrays, its plain twin.
 
 #include <QImage>
+#include <algorithm>
+#include <bit>
 #include <cstdint>
 
 #include "binarize/binarization.h"
@@ -31,10 +33,37 @@ class PixelBits {
   bool Get(int32_t x, int32_t y) const { return (words_[x][y >> 6] >> (y & 63)) & 1; }
   // Sets the bits of column x from row first to last.
   void SetRun(int32_t x, int32_t first, int32_t last);
+  // Calls run(a, b) for each run a ... b of set bits of column x within rows
+  // first ... last, in growing y.
+  template <class Run>
+  void ForEachRun(int32_t x, int32_t first, int32_t last, Run run) const {
+    const uint64_t* words = words_[x];
+    int32_t y = first;
+    while (y <= last) {
+      // The next set bit from y, then the next clear one: a word at a time.
+      y = Next(words, y, last, true);
+      if (y > last) return;
+      const int32_t end = Next(words, y, last, false);
+      run(y, end - 1);
+      y = end;
+    }
+  }
   int32_t Width() const { return words_.Width(); }
   int32_t Height() const { return height_; }
 
  private:
+  // The first row from y to last whose bit is set (or clear); last + 1 for none.
+  static int32_t Next(const uint64_t* words, int32_t y, int32_t last, bool set) {
+    while (y <= last) {
+      uint64_t w = words[y >> 6];
+      if (!set) w = ~w;
+      w >>= (y & 63);
+      if (w != 0) return std::min(last + 1, y + std::countr_zero(w));
+      y = (y | 63) + 1;
+    }
+    return last + 1;
+  }
+
   PixelArray<uint64_t> words_;
   int32_t height_ = 0;
 };
