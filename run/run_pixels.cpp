@@ -133,6 +133,26 @@ void SumsOf(const QRgb* row, int64_t n, uint16_t* out) {
     out[i] = static_cast<uint16_t>(qRed(row[i]) + qGreen(row[i]) + qBlue(row[i]));
 }
 
+// The colour sums of pixels x0 .. x0 + n − 1 of a row handed out at the
+// image's depth, as the 8-bit colours the detection reads (DepthReduction)
+// sum. Where those colours are the samples themselves (8-bit samples, no
+// scaled PNM, no transparent grey) straight from the samples; else through
+// the colours, in rgb.
+void EightBitSums(const DepthReduction& reduce, const ImageInfo& info, const uint8_t* row,
+                  int64_t x0, int64_t n, uint16_t* out, std::vector<QRgb>& rgb) {
+  if (info.sample == SampleType::kUint8 && !info.pnm_scaled && info.transparent_grey < 0) {
+    const int c = info.channels;
+    const uint8_t* p = row + x0 * c;
+    if (c <= 2)
+      for (int64_t i = 0; i < n; ++i, p += c) out[i] = static_cast<uint16_t>(3 * p[0]);
+    else
+      for (int64_t i = 0; i < n; ++i, p += c) out[i] = static_cast<uint16_t>(p[0] + p[1] + p[2]);
+    return;
+  }
+  reduce.ToRgb32(row, x0, n, rgb.data());
+  SumsOf(rgb.data(), n, out);
+}
+
 BoxBounds Clipped(const BoxBounds& b, int32_t w, int32_t h) {
   const BoxBounds c{std::max(b.x0, 0), std::max(b.y0, 0), std::min(b.x1, w), std::min(b.y1, h)};
   return c.Empty() ? BoxBounds{} : c;
@@ -274,14 +294,11 @@ void RunPixels::Read(const BoxBounds* sumsBox, const BoxBounds* levelsBox) {
       for (int64_t i = 0; i < band.rows; ++i) {
         const int32_t y = static_cast<int32_t>(band.y + i);
         const uint8_t* row = band.Row(i);
-        if (y >= s.y0 && y < s.y1) {
-          reduce.ToRgb32(row, s.x0, s.Width(), rgb.data());
-          takeColours(y, rgb.data(), nullptr);
-        }
+        if (y >= s.y0 && y < s.y1)
+          EightBitSums(reduce, info, row, s.x0, s.Width(), columns->Row(y), rgb);
         if (y < l.y0 || y >= l.y1) continue;
         if (!deep) {
-          reduce.ToRgb32(row, l.x0, l.Width(), rgb.data());
-          takeColours(y, nullptr, rgb.data());
+          EightBitSums(reduce, info, row, l.x0, l.Width(), levels_.Row<uint16_t>(y), rgb);
           continue;
         }
         switch (levels_.Type()) {
