@@ -10,9 +10,7 @@
 //
 // The plates need disk: 3 GiB for the 24-bit gigapixel; each is deleted
 // after its runs.
-#include <sys/resource.h>
 #include <sys/statvfs.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QPointF>
@@ -29,6 +27,7 @@
 #include <vector>
 
 #include "bench/bench_plate.h"
+#include "bench/bench_support.h"
 #include "synth/synthetic_plate.h"
 
 namespace qova {
@@ -37,38 +36,12 @@ namespace {
 namespace fs = std::filesystem;
 using Clock = std::chrono::steady_clock;
 
-struct Measured {
-  double seconds = 0;
-  long peakBytes = 0;
-};
+using Measured = BatchRun;
 
-// One run of a qova-detect, in a process of its own: its peak resident
-// memory and wall time; none when it failed.
+// One run of a qova-detect: its wall time and peak memory; none when it failed.
 std::optional<Measured> RunDetect(const std::string& detect, const std::string& image,
                                   const std::vector<QPointF>& region, const std::string& out) {
-  std::string corners;
-  for (const QPointF& c : region) {
-    if (!corners.empty()) corners += ",";
-    corners +=
-        std::to_string(static_cast<long>(c.x())) + "," + std::to_string(static_cast<long>(c.y()));
-  }
-  std::vector<std::string> args = {detect, image, "--region", corners, "-o", out};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const auto start = Clock::now();
-  const pid_t pid = fork();
-  if (pid < 0) return std::nullopt;
-  if (pid == 0) {
-    execv(detect.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return std::nullopt;
-  return Measured{std::chrono::duration<double>(Clock::now() - start).count(),
-                  usage.ru_maxrss * 1024L};
+  return RunBatch(detect, image, region, out);
 }
 
 uint64_t AvailableBytes() {
