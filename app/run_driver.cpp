@@ -12,6 +12,7 @@
 #include "core/qova_error.h"
 #include "platform/image_file.h"
 #include "run/detect_crossings.h"
+#include "run/image_source.h"
 #include "run/run_messages.h"
 
 namespace qova {
@@ -94,10 +95,11 @@ void TVazeZududi_Form::N4Click() {
   OverlayVisible = false;
   Desktop.Repaint();
   WindowObserver observer(*this);
-  // The stages read RunImage through the reference while they work; the
+  // The run reads RunImage through the reference while it works; the
   // observer reads it again from the file (same size and format) before each
   // refinement, as the window always has.
-  DetectionResult result = DetectCrossings(RunImage, Regions, Params(), observer);
+  const QImageSource image(RunImage, ImageFileName);
+  DetectionResult result = DetectCrossings(image, Regions, Params(), observer);
   KeepResults(result);
   if (!result.Completed()) {
     FailRun();

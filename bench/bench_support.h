@@ -2,9 +2,16 @@
 // What every benchmark of the project does alike: medians of repeated
 // timings and the --sizes list of megapixels.
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <QPointF>
 #include <algorithm>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
+#include <string>
 #include <vector>
 
 namespace qova {
@@ -43,6 +50,42 @@ inline std::vector<int> ParseSizes(const char* text) {
     p = *end == ',' ? end + 1 : end;
   }
   return sizes;
+}
+
+// One run of qova-detect on image with one region, in a process of its own:
+// its wall time and peak resident memory; none when it failed. A plain
+// fork, not posix_spawn: a child that shares the parent's memory until its
+// exec inherits the parent's peak, and the figure would be the benchmark's.
+struct BatchRun {
+  double seconds = 0;
+  long peakBytes = 0;
+};
+inline std::optional<BatchRun> RunBatch(const std::string& detect, const std::string& image,
+                                        const std::vector<QPointF>& region,
+                                        const std::string& out) {
+  std::string corners;
+  for (const QPointF& c : region) {
+    if (!corners.empty()) corners += ",";
+    corners +=
+        std::to_string(static_cast<long>(c.x())) + "," + std::to_string(static_cast<long>(c.y()));
+  }
+  std::vector<std::string> args = {detect, image, "--region", corners, "-o", out};
+  std::vector<char*> argv;
+  for (auto& a : args) argv.push_back(a.data());
+  argv.push_back(nullptr);
+  const auto start = std::chrono::steady_clock::now();
+  const pid_t pid = fork();
+  if (pid < 0) return std::nullopt;
+  if (pid == 0) {
+    execv(detect.c_str(), argv.data());
+    _exit(127);
+  }
+  int status = 0;
+  struct rusage usage {};
+  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
+    return std::nullopt;
+  return BatchRun{std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count(),
+                  usage.ru_maxrss * 1024L};
 }
 
 }  // namespace qova

@@ -6,8 +6,6 @@
 //
 // With --precise the runs have the precise stage on, and the table gives its
 // cost per point and its time against the rest of the run.
-#include <sys/resource.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <QGuiApplication>
@@ -51,33 +49,12 @@ double StreamingPass(const QImage& image, std::vector<double>& out) {
   return Seconds(start);
 }
 
-// Peak resident memory of the batch command on the plate, in bytes. A plain
-// fork, not posix_spawn: a child that shares the parent's memory until its
-// exec inherits the parent's peak, and the figure would be the benchmark's.
-// Called while the benchmark itself holds little memory.
+// Peak resident memory of the batch command on the plate, in bytes; -1 when
+// it failed. Called while the benchmark itself holds little memory.
 long BatchPeakBytes(const std::string& detect, const std::string& image,
                     const std::vector<QPointF>& region, const std::string& out) {
-  std::string corners;
-  for (const QPointF& c : region) {
-    if (!corners.empty()) corners += ",";
-    corners +=
-        std::to_string(static_cast<long>(c.x())) + "," + std::to_string(static_cast<long>(c.y()));
-  }
-  std::vector<std::string> args = {detect, image, "--region", corners, "-o", out};
-  std::vector<char*> argv;
-  for (auto& a : args) argv.push_back(a.data());
-  argv.push_back(nullptr);
-  const pid_t pid = fork();
-  if (pid < 0) return -1;
-  if (pid == 0) {
-    execv(detect.c_str(), argv.data());
-    _exit(127);
-  }
-  int status = 0;
-  struct rusage usage {};
-  if (wait4(pid, &status, 0, &usage) != pid || !WIFEXITED(status) || WEXITSTATUS(status) != 0)
-    return -1;
-  return usage.ru_maxrss * 1024L;
+  const auto run = RunBatch(detect, image, region, out);
+  return run ? run->peakBytes : -1;
 }
 
 const char* const kStageOrder[] = {"PrepareRun",         "ComputeGradientStatistics",

@@ -297,13 +297,13 @@ std::optional<VT_Point> RefineCrossNode(const MaskView& mask, const TransposedMa
 RefineOutcome RefineCrossPoints(const MaskView& mask, const DynamicArray<CrossNode>& nodes,
                                 int32_t horizontalLines, const SearchRegion& region,
                                 const DetectionParams& params, const StepMarker& marker,
-                                VT_Points& FoundPoints) {
+                                VT_Points& FoundPoints, const MaskBounds* occupied) {
   try {
     // The walks down across horizontal lines count their bands in the
     // transposed mask; without the memory for it, in the mask itself.
     std::optional<TransposedMask> rows;
     try {
-      rows.emplace(mask);
+      rows.emplace(mask, occupied);
     } catch (const std::exception&) {
       rows.reset();
     }

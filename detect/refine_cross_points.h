@@ -9,6 +9,7 @@
 #include "core/search_region.h"
 #include "detect/band.h"
 #include "detect/step_marker.h"
+#include "detect/transposed_mask.h"
 #include "state/detection_params.h"
 
 namespace qova {
@@ -29,7 +30,8 @@ enum class RefineOutcome {
                                               const DynamicArray<CrossNode>& nodes,
                                               int32_t horizontalLines, const SearchRegion& region,
                                               const DetectionParams& params,
-                                              const StepMarker& marker, VT_Points& FoundPoints);
+                                              const StepMarker& marker, VT_Points& FoundPoints,
+                                              const MaskBounds* occupied = nullptr);
 
 // The refined point of node k of nodes, or nullopt when either band is too
 // small to fit. rows: the transposed mask for the horizontal bands' counts,

@@ -59,19 +59,23 @@ void TransposeTile(const uint8_t* const* from, uint8_t* const* to, int32_t w, in
 
 }  // namespace
 
-TransposedMask::TransposedMask(const MaskView& mask) {
+TransposedMask::TransposedMask(const MaskView& mask, const MaskBounds* occupied) {
   const int32_t width = mask.width, height = mask.height;
   if (width <= 0 || height <= 0) return;
   cells_.Allocate(height, width);
   // Tiles of 64 × 64 keep the 64 mask columns read and the 64 rows written
   // in the cache.
   constexpr int32_t kTile = 64;
+  const MaskBounds all{0, 0, width, height};
+  const MaskBounds& set = occupied ? *occupied : all;
+  const int32_t xFrom = std::max(set.x0, 0) / kTile * kTile, xTo = std::min(set.x1, width);
+  const int32_t yFrom = std::max(set.y0, 0) / kTile * kTile, yTo = std::min(set.y1, height);
   const uint8_t* from[kTile];
   uint8_t* to[kTile];
-  for (int32_t ty = 0; ty < height; ty += kTile) {
+  for (int32_t ty = yFrom; ty < yTo; ty += kTile) {
     const int32_t h = std::min(kTile, height - ty);
     for (int32_t m = 0; m < h; ++m) to[m] = cells_[ty + m];
-    for (int32_t tx = 0; tx < width; tx += kTile) {
+    for (int32_t tx = xFrom; tx < xTo; tx += kTile) {
       const int32_t w = std::min(kTile, width - tx);
       for (int32_t k = 0; k < w; ++k) from[k] = mask.cells[tx + k];
       TransposeTile(from, to, w, h, tx, ty);

@@ -10,11 +10,19 @@
 
 namespace qova {
 
+// The cells of a mask that may be set, x0 <= x < x1, y0 <= y < y1: every
+// other cell is 0.
+struct MaskBounds {
+  int32_t x0 = 0, y0 = 0, x1 = 0, y1 = 0;
+};
+
 class TransposedMask {
  public:
   // Copies the mask: Cells()[y][x] = mask.cells[x][y]. Throws QovaError when
-  // the memory cannot be had.
-  explicit TransposedMask(const MaskView& mask);
+  // the memory cannot be had. With occupied, only the tiles that meet it are
+  // copied; the rest stays the fresh zeros it is, which costs no memory, so
+  // the copy of a small region's mask in a huge scan stays small.
+  explicit TransposedMask(const MaskView& mask, const MaskBounds* occupied = nullptr);
 
   // mask.height columns of mask.width cells.
   const PixelArray<uint8_t>& Cells() const { return cells_; }

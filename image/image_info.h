@@ -12,7 +12,8 @@ namespace qova {
 enum class ImageFormat { kBmp, kTiff, kPng, kPnm, kOther };
 
 // How one sample is stored in the rows handed out (native byte order).
-enum class SampleType { kUint8, kUint16, kFloat32 };
+// Files give the first three; kFloat64 comes only from arrays in memory.
+enum class SampleType { kUint8, kUint16, kFloat32, kFloat64 };
 
 [[nodiscard]] int BytesPerSample(SampleType type);
 

@@ -24,6 +24,8 @@ int BytesPerSample(SampleType type) {
       return 2;
     case SampleType::kFloat32:
       return 4;
+    case SampleType::kFloat64:
+      return 8;
   }
   return 1;
 }

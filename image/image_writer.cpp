@@ -349,6 +349,7 @@ void CheckSpec(const WriteSpec& s) {
   if (s.width <= 0 || s.height <= 0)
     Unsupported("размер " + std::to_string(s.width) + " × " + std::to_string(s.height));
   if (s.channels < 1 || s.channels > 4) Unsupported(std::to_string(s.channels) + " каналов");
+  if (s.sample == SampleType::kFloat64) Unsupported("отсчёты по 64 бита");
   switch (s.format) {
     case WriteFormat::kPng:
       if (s.sample == SampleType::kFloat32) Unsupported("PNG с плавающей точкой");

@@ -4,6 +4,9 @@
 #include <QByteArray>
 #include <QFileInfo>
 #include <QImageReader>
+#include <algorithm>
+#include <atomic>
+#include <limits>
 #include <utility>
 
 #include "core/qova_error.h"
@@ -13,12 +16,21 @@ namespace qova {
 namespace {
 
 // Scans of 100 megapixels and more are normal; refuse only what could not be
-// held in memory with the working arrays anyway.
-constexpr int kAllocationLimitMiB = 4096;
+// held in memory with the working arrays anyway, unless a run that checked
+// the machine's memory allows more.
+std::atomic<int> allocationLimitMiB{4096};
 
 }  // namespace
 
-void UseQtAllocationLimit() { QImageReader::setAllocationLimit(kAllocationLimitMiB); }
+void UseQtAllocationLimit() { QImageReader::setAllocationLimit(allocationLimitMiB.load()); }
+
+void AllowQtAllocation(uint64_t bytes) {
+  const uint64_t mib = std::min<uint64_t>((bytes >> 20) + 1, std::numeric_limits<int>::max());
+  int now = allocationLimitMiB.load();
+  while (static_cast<uint64_t>(now) < mib &&
+         !allocationLimitMiB.compare_exchange_weak(now, static_cast<int>(mib))) {
+  }
+}
 
 namespace {
 

@@ -4,6 +4,7 @@
 // formats and layouts it does not stream.
 
 #include <QImage>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -12,6 +13,11 @@ namespace qova {
 // Sets Qt's readers' limit on the memory of one image, as every read here
 // does: scans of 100 megapixels and more are normal.
 void UseQtAllocationLimit();
+
+// Raises that limit to at least bytes for the rest of the process: a run
+// that has checked the machine has the memory for an image Qt decodes whole
+// lets Qt have it.
+void AllowQtAllocation(uint64_t bytes);
 
 // Reads the file as Format_RGB32. Throws QovaError with a message naming the
 // file and the reason when it cannot be read. When reuse holds the only

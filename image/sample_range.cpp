@@ -38,6 +38,9 @@ void RangeAccumulator::Take(const RowBand& band) {
       case SampleType::kFloat32:
         TakeRow(reinterpret_cast<const float*>(row));
         break;
+      case SampleType::kFloat64:
+        TakeRow(reinterpret_cast<const double*>(row));
+        break;
     }
   }
 }

@@ -11,7 +11,7 @@ std::optional<double> SnapLine(const GreyView& view, Vec2 c, const LineGeometry&
                                double window, const PreciseParams& params) {
   const int reach = std::max(2, static_cast<int>(window * line.spacing));
   if (!(reach < 100000)) return std::nullopt;
-  std::vector<int64_t> ink(static_cast<size_t>(2 * reach + 1), 0);
+  std::vector<double> ink(static_cast<size_t>(2 * reach + 1), 0);
   int rows = 0;
   double rounding = 0;  // Σ (rounded line − line) over the rows
   for (int side : {-1, 1}) {
@@ -31,8 +31,7 @@ std::optional<double> SnapLine(const GreyView& view, Vec2 c, const LineGeometry&
   if (rows < 2) return std::nullopt;
   const int n = 2 * reach + 1;
   std::vector<double> m(ink.size());
-  for (int i = 0; i < n; ++i)
-    m[static_cast<size_t>(i)] = static_cast<double>(ink[static_cast<size_t>(i)]) / rows;
+  for (int i = 0; i < n; ++i) m[static_cast<size_t>(i)] = ink[static_cast<size_t>(i)] / rows;
   // The trend: the straight line through the means of the two end eighths.
   const int end = std::max(1, n / 8);
   double leftX = 0, leftY = 0, rightX = 0, rightY = 0;

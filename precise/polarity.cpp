@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <vector>
 
 namespace qova::precise {
 namespace {
@@ -28,23 +29,28 @@ double Percentile(const std::array<long, 766>& histogram, long total, double q) 
 
 }  // namespace
 
-std::optional<Polarity> MeasurePolarity(const QImage& image, const Region& region) {
+std::optional<Polarity> MeasurePolarity(const GreyView& view, double black, const Region& region) {
   std::array<long, 766> histogram{};
   long total = 0;
-  const int w = image.width(), h = image.height();
+  const int w = view.Width(), h = view.Height();
+  // J in thirds of a grey level above black: J itself for 8-bit images.
+  const double thirds = kThirds / view.GreyLevel();
+  std::vector<double> row;
   double top = h, bottom = -1;
   for (const Vec2& c : region.Corners()) top = std::min(top, c.y), bottom = std::max(bottom, c.y);
   const int yFrom = std::max(0, static_cast<int>(std::ceil(std::max(top, -1.0))));
   const int yTo = std::min(h - 1, static_cast<int>(std::floor(std::min(bottom, double(h)))));
   const int step = RowStep(region);
   for (int y = yFrom; y <= yTo; y += step) {
-    const auto* row = reinterpret_cast<const QRgb*>(image.constScanLine(y));
     for (const auto& [from, to] : region.RowSpans(y)) {
       const int x0 = std::max(0, static_cast<int>(std::floor(std::max(from, -1.0))) + 1);
       const int x1 = std::min(w - 1, static_cast<int>(std::ceil(std::min(to, double(w)))) - 1);
-      for (int x = x0; x <= x1; ++x) {
-        const QRgb v = row[x];
-        ++histogram[static_cast<size_t>(qRed(v) + qGreen(v) + qBlue(v))];
+      if (x1 < x0) continue;
+      row.resize(static_cast<size_t>(x1 - x0 + 1));
+      view.ReadRun(x0, y, x1 - x0 + 1, row.data());
+      for (const double j : row) {
+        const double bin = std::floor((j - black) * thirds + 0.5);
+        ++histogram[static_cast<size_t>(bin > 765 ? 765 : bin >= 0 ? bin : 0)];
         ++total;
       }
     }

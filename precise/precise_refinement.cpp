@@ -40,12 +40,11 @@ struct Failure {
 
 class Refinement {
  public:
-  Refinement(const QImage& image, const precise::Region& region, bool linesDark,
+  // The image read through two views of one polarity, as it is and
+  // transposed.
+  Refinement(const GreyView& vertical, const GreyView& horizontal, const precise::Region& region,
              const PreciseParams& params)
-      : region_(region),
-        params_(params),
-        vertical_(image, linesDark, false),
-        horizontal_(image, linesDark, true) {}
+      : region_(region), params_(params), vertical_(vertical), horizontal_(horizontal) {}
 
   std::vector<PrecisePoint> FromStarts(const std::vector<Vec2>& starts, bool fromCorners) {
     fromCorners_ = fromCorners;
@@ -403,8 +402,8 @@ constexpr double kFarAway = 1e6;
 
 bool Sane(double v) { return std::isfinite(v) && std::fabs(v) <= kFarAway; }
 
-PreciseFailure CheckInputs(const QImage& image, std::span<const VT_Point> corners) {
-  if (image.isNull() || image.width() < 1 || image.height() < 1) return PreciseFailure::EmptyImage;
+PreciseFailure CheckInputs(int width, int height, std::span<const VT_Point> corners) {
+  if (width < 1 || height < 1) return PreciseFailure::EmptyImage;
   if (corners.size() != 4) return PreciseFailure::NotFourCorners;
   for (const VT_Point& c : corners)
     if (!Sane(c.x) || !Sane(c.y)) return PreciseFailure::CornersFarOff;
@@ -438,39 +437,40 @@ PreciseResult Fail(PreciseFailure why, std::string detail = {},
   return r;
 }
 
-}  // namespace
-
-PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
-                            std::span<const VT_Point> starts, const PreciseParams& params) {
+// The method on the image read through views of backing (an RGB32 picture
+// or the brightness a run kept of a box); black: the J of the least value
+// the image uses.
+template <class Backing>
+PreciseResult Refine(const Backing& backing, int width, int height, double black,
+                     std::span<const VT_Point> corners, std::span<const VT_Point> starts,
+                     const PreciseParams& params) {
   try {
     if (!ParamsSane(params)) return Fail(PreciseFailure::ParamsOutOfRange);
-    if (const PreciseFailure why = CheckInputs(image, corners); why != PreciseFailure::None)
+    if (const PreciseFailure why = CheckInputs(width, height, corners); why != PreciseFailure::None)
       return Fail(why);
     std::vector<Vec2> cornerPoints;
     for (const VT_Point& c : corners) cornerPoints.push_back({c.x, c.y});
     const precise::Region region(cornerPoints);
     if (!(region.Area() >= 16)) return Fail(PreciseFailure::DegenerateRegion);
-    const QImage rgb =
-        image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
-            ? image
-            : image.convertToFormat(QImage::Format_RGB32);
-    if (rgb.isNull()) return Fail(PreciseFailure::ImageUnreadable);
-    const auto polarity = precise::MeasurePolarity(rgb, region);
+    const auto polarity =
+        precise::MeasurePolarity(precise::GreyView(backing, false, false), black, region);
     if (!polarity) return Fail(PreciseFailure::NoImagePixels);
     if (!(polarity->p98 - polarity->p2 >= 8)) return Fail(PreciseFailure::NoContrast);
+    const precise::GreyView vertical(backing, polarity->linesDark, false);
+    const precise::GreyView horizontal(backing, polarity->linesDark, true);
 
     // The starts that can be crossings of this image at all.
     std::vector<Vec2> points;
     for (const VT_Point& s : starts)
-      if (std::isfinite(s.x) && std::isfinite(s.y) && s.x >= 0 && s.y >= 0 &&
-          s.x <= rgb.width() - 1 && s.y <= rgb.height() - 1)
+      if (std::isfinite(s.x) && std::isfinite(s.y) && s.x >= 0 && s.y >= 0 && s.x <= width - 1 &&
+          s.y <= height - 1)
         points.push_back({s.x, s.y});
 
     PreciseResult result;
     PreciseFailure why = PreciseFailure::None;
     if (static_cast<int>(points.size()) >= params.minStarts) {
       try {
-        Refinement run(rgb, region, polarity->linesDark, params);
+        Refinement run(vertical, horizontal, region, params);
         result.points = run.FromStarts(points, false);
       } catch (const Failure& f) {
         why = f.why;
@@ -478,17 +478,16 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
     }
     if (result.points.empty()) {
       // No usable starts, or nothing refined from them: the corners.
-      const precise::GreyView view(rgb, polarity->linesDark, false);
       CornerStartFailure cornerWhy = CornerStartFailure::None;
       const auto fromCorners = precise::StartsFromCorners(
-          view, std::span<const Vec2, 4>(cornerPoints.data(), 4), params, cornerWhy);
+          vertical, std::span<const Vec2, 4>(cornerPoints.data(), 4), params, cornerWhy);
       if (!fromCorners) {
         PreciseResult failed = Fail(PreciseFailure::CornerStart, {}, why);
         failed.cornerReason = cornerWhy;
         return failed;
       }
       try {
-        Refinement run(rgb, region, polarity->linesDark, params);
+        Refinement run(vertical, horizontal, region, params);
         result.points = run.FromStarts(*fromCorners, true);
         result.startedFromCorners = true;
       } catch (const Failure& f) {
@@ -498,11 +497,37 @@ PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corne
     if (result.points.empty()) return Fail(PreciseFailure::NoCrossingConfirmed);
     result.completed = true;
     return result;
+  } catch (const OutsideKeptBox&) {
+    throw;  // the caller keeps a wider box and calls again
   } catch (const std::bad_alloc&) {
     return Fail(PreciseFailure::OutOfMemory);
   } catch (const std::exception& e) {
     return Fail(PreciseFailure::Error, e.what());
   }
+}
+
+}  // namespace
+
+PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
+                            std::span<const VT_Point> starts, const PreciseParams& params) {
+  try {
+    if (!ParamsSane(params)) return Fail(PreciseFailure::ParamsOutOfRange);
+    if (image.isNull()) return Fail(PreciseFailure::EmptyImage);
+    const QImage rgb =
+        image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+            ? image
+            : image.convertToFormat(QImage::Format_RGB32);
+    if (rgb.isNull()) return Fail(PreciseFailure::ImageUnreadable);
+    return Refine(rgb, rgb.width(), rgb.height(), 0, corners, starts, params);
+  } catch (const std::bad_alloc&) {
+    return Fail(PreciseFailure::OutOfMemory);
+  }
+}
+
+PreciseResult RefinePrecise(const BrightnessBox& image, std::span<const VT_Point> corners,
+                            std::span<const VT_Point> starts, const PreciseParams& params) {
+  return Refine(image, image.ImageWidth(), image.ImageHeight(), image.Scale().black, corners,
+                starts, params);
 }
 
 }  // namespace qova

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "core/brightness_box.h"
 #include "core/data_structures.h"
 
 namespace qova {
@@ -162,6 +163,15 @@ struct PreciseResult {
 // inside the region are returned. Never throws for bad input: the result
 // says why nothing could be refined.
 [[nodiscard]] PreciseResult RefinePrecise(const QImage& image, std::span<const VT_Point> corners,
+                                          std::span<const VT_Point> starts,
+                                          const PreciseParams& params = {});
+
+// The same on the brightness a run kept of a box of the image, at the
+// image's own depth (its scale says what a grey level is). A read outside
+// the box throws OutsideKeptBox: the caller keeps a wider box and calls
+// again, with the same result as on the whole image.
+[[nodiscard]] PreciseResult RefinePrecise(const BrightnessBox& image,
+                                          std::span<const VT_Point> corners,
                                           std::span<const VT_Point> starts,
                                           const PreciseParams& params = {});
 

@@ -9,8 +9,6 @@
 namespace qova::precise {
 namespace {
 
-// The standard deviation of rounding to whole grey levels, in the units of J.
-constexpr double kRoundingSigma = kUniformRoundingSigma * kThirds;
 // A row's template fit stops once its centre moves less than this, pixels
 // (the next step would move it by about the square of it).
 constexpr double kTemplateSettled = 1e-3;
@@ -165,9 +163,9 @@ void SubtractBackground(const GreyView& view, const Band& band, RowScratch& scra
   for (int arm = 0; arm < 2; ++arm) {
     planeOk[arm] = ring[arm].Solve(plane[arm]);
     if (!planeOk[arm]) continue;
-    const double level = view.LinesDark() ? 255 * kThirds - plane[arm][0] : plane[arm][0];
+    const double level = view.LinesDark() ? view.White() - plane[arm][0] : plane[arm][0];
     const double slope = view.LinesDark() ? -plane[arm][1] : plane[arm][1];
-    if (level > kThirds)
+    if (level > view.GreyLevel())
       relativeSlope[arm] = std::clamp(slope / level, -kMaxRelativeSlope, kMaxRelativeSlope);
   }
   for (MeasuredRow& row : scratch.rows) {
@@ -193,7 +191,7 @@ void SubtractBackground(const GreyView& view, const Band& band, RowScratch& scra
 // ω = clip(inner − |s|, 0, 1): with 2·h1 whole the weights sum to 2·h1 at
 // every sub-pixel phase, so the window itself adds no bias. Beyond the band
 // ω is 0. The rounding floor only where no template will take its place.
-void Centroid(MeasuredRow& row, const double* d, double inner, bool floor) {
+void Centroid(MeasuredRow& row, const double* d, double inner, bool floor, double roundingSigma) {
   const double c = row.x0 - row.xk;
   double m = 0, ms = 0, ww = 0, wws = 0, wwss = 0;
   for (int i = row.bandFrom; i <= row.bandTo; ++i) {
@@ -207,7 +205,7 @@ void Centroid(MeasuredRow& row, const double* d, double inner, bool floor) {
   if (!floor) return;
   // Σω²(s − c)², the spread a grey level's rounding moves the centre by.
   const double spread = wwss - 2 * row.centre * wws + row.centre * row.centre * ww;
-  row.floor = m > 0 ? kRoundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
+  row.floor = m > 0 ? roundingSigma * std::sqrt(std::max(0.0, spread)) / m : INFINITY;
 }
 
 // Each row's centre (the centroid, then with a template the template's
@@ -221,7 +219,8 @@ void MeasureRows(const FamilyContext& family, const Band& band, const PrecisePar
   values.clear();
   for (MeasuredRow& row : scratch.rows) {
     if (!planeOk[row.arm]) continue;
-    Centroid(row, scratch.samples.data() + row.first, band.inner, !family.lineTemplate);
+    Centroid(row, scratch.samples.data() + row.first, band.inner, !family.lineTemplate,
+             family.view->RoundingSigma());
     row.centroid = row.centre;
     values.push_back(row.mass);
   }
@@ -241,7 +240,7 @@ void MeasureRows(const FamilyContext& family, const Band& band, const PrecisePar
         double start = row.centre;
         if (last && std::fabs(last->centre - row.xk) < band.limit) start = last->centre - row.xk;
         row.valid = TemplateCentre(row, scratch.samples.data() + row.first, *family.lineTemplate,
-                                   start, band.limit, params);
+                                   start, band.limit, params, family.view->RoundingSigma());
       }
     }
     row.inlier = row.valid;
@@ -260,7 +259,7 @@ void MeasureRows(const FamilyContext& family, const Band& band, const PrecisePar
 // equations come from the sums of T, T', their products and D's products
 // with them, so each sample costs a handful of operations.
 bool TemplateCentre(MeasuredRow& row, const double* dv, const LineTemplate& t, double d,
-                    double limit, const PreciseParams& params) {
+                    double limit, const PreciseParams& params, double roundingSigma) {
   const double s0 = row.x0 - row.xk;
   const double n = row.n;
   // The ink of a row is about A times the template's area, the box width;
@@ -289,7 +288,7 @@ bool TemplateCentre(MeasuredRow& row, const double* dv, const LineTemplate& t, d
   const double sensitivity = a * std::sqrt(slopes);
   if (!(sensitivity > 0)) return false;
   row.centre = d;
-  row.floor = kRoundingSigma / sensitivity;
+  row.floor = roundingSigma / sensitivity;
   return true;
 }
 
@@ -309,13 +308,14 @@ MeasuredArm MeasureArm(const FamilyContext& family, Vec2 c, const LineGeometry& 
   for (MeasuredRow& row : scratch.rows) {
     if (row.planeOk) {
       const double* d = scratch.samples.data() + row.first;
-      Centroid(row, d, band.inner, !family.lineTemplate);
+      Centroid(row, d, band.inner, !family.lineTemplate, family.view->RoundingSigma());
       row.centroid = row.centre;
       // Whether its ink suffices is for each crossing to say (against the
       // median of both its arms); the template fits every row in the band.
       row.measured = std::fabs(row.centre) < band.limit;
       if (row.measured && family.lineTemplate)
-        row.measured = TemplateCentre(row, d, *family.lineTemplate, row.centre, band.limit, params);
+        row.measured = TemplateCentre(row, d, *family.lineTemplate, row.centre, band.limit, params,
+                                      family.view->RoundingSigma());
     }
     scratch.values.push_back(row.planeOk ? row.mass : 0.0);
   }

@@ -19,10 +19,6 @@
 
 namespace qova::precise {
 
-// The standard deviation of a uniform rounding error of one unit, 1/√12:
-// what rounding to whole grey levels adds to a pixel.
-inline constexpr double kUniformRoundingSigma = 0.28867513459481287;
-
 // What all crossings share for one family of lines.
 struct FamilyContext {
   const GreyView* view = nullptr;              // the image in this family's frame
@@ -134,14 +130,17 @@ void SubtractBackground(const GreyView& view, const Band& band, RowScratch& scra
                         bool planeOk[2]);
 
 // The background-subtracted centroid of a row with the tapered band weight,
-// its ink and (when `floor`) its rounding floor.
-void Centroid(MeasuredRow& row, const double* d, double inner, bool floor);
+// its ink and (when `floor`) its rounding floor, from the standard deviation
+// rounding adds to a pixel (GreyView::RoundingSigma).
+void Centroid(MeasuredRow& row, const double* d, double inner, bool floor,
+              double roundingSigma = kUniformRoundingSigma * kThirds);
 
 // The shift d minimising Σ(D − β − A·T(s − d))² over the row's window,
 // started at `d`; false when the fit leaves the band (|d| >= limit) or
 // finds no positive line. Sets the row's centre and rounding floor.
 bool TemplateCentre(MeasuredRow& row, const double* d, const LineTemplate& t, double start,
-                    double limit, const PreciseParams& params);
+                    double limit, const PreciseParams& params,
+                    double roundingSigma = kUniformRoundingSigma * kThirds);
 
 // Each row's centre (the centroid, then with a template the template's
 // shift, started where the last fit of the row ended), its ink, and

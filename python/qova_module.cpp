@@ -11,16 +11,19 @@
 #include <QImage>
 #include <climits>
 #include <filesystem>
+#include <memory>
+#include <optional>
 
 #include "calib/calib_error.h"
 #include "calib/calibrate.h"
 #include "calib/report.h"
-#include "platform/image_file.h"
 #include "python/model_binding.h"
 #include "run/detect_crossings.h"
 #include "run/detection_settings.h"
+#include "run/image_source.h"
 #include "run/regions.h"
 #include "run/run_calibration.h"
+#include "run/run_memory.h"
 #include "run/run_messages.h"
 #include "run/script_observer.h"
 #include "settings/params_keys.h"
@@ -52,15 +55,28 @@ std::string PathBytes(const py::handle& path) {
 
 constexpr const char* kImageShapes =
     "grey H×W, RGB H×W×3 or RGBA H×W×4 (alpha is ignored, as in image files)";
+constexpr const char* kImageTypes = "uint8, uint16, float32 or float64";
 
-// The pixels of a uint8 array of any strides (negative and zero too) as the
-// image reader gives a file's: Format_RGB32, grey as r = g = b.
-QImage ImageFromArray(const py::handle& object) {
-  const py::array array = py::array::ensure(object);
+// The sample type of an array's dtype; none for another.
+std::optional<SampleType> SampleTypeOf(const py::dtype& dtype) {
+  if (dtype.kind() == 'u' && dtype.itemsize() == 1) return SampleType::kUint8;
+  if (dtype.kind() == 'u' && dtype.itemsize() == 2) return SampleType::kUint16;
+  if (dtype.kind() == 'f' && dtype.itemsize() == 4) return SampleType::kFloat32;
+  if (dtype.kind() == 'f' && dtype.itemsize() == 8) return SampleType::kFloat64;
+  return std::nullopt;
+}
+
+// An array of any strides (negative and zero too), read where it lies while
+// the run works, at its own precision: grey as r = g = b, alpha ignored, as
+// the image reader gives a file's. The array must stay referenced while the
+// source is used.
+std::unique_ptr<ImageSource> ImageFromArray(const py::array& array) {
   if (!array) Raise(PyExc_ValueError, std::string("image must be a NumPy array or a path"));
-  if (array.dtype().kind() != 'u' || array.itemsize() != 1)
-    Raise(PyExc_ValueError, "image must be an array of uint8, " + std::string(kImageShapes) +
-                                "; not of dtype " + py::str(array.dtype()).cast<std::string>());
+  const std::optional<SampleType> sample = SampleTypeOf(array.dtype());
+  if (!sample)
+    Raise(PyExc_ValueError, "image must be an array of " + std::string(kImageTypes) + ", " +
+                                kImageShapes + "; not of dtype " +
+                                py::str(array.dtype()).cast<std::string>());
   const auto dims = array.ndim();
   const py::ssize_t channels = dims == 3 ? array.shape(2) : 1;
   if (!(dims == 2 || (dims == 3 && (channels == 3 || channels == 4))))
@@ -70,32 +86,48 @@ QImage ImageFromArray(const py::handle& object) {
   if (height < 1 || width < 1 || height > INT_MAX || width > INT_MAX)
     Raise(PyExc_ValueError, "image of " + std::to_string(width) + " × " + std::to_string(height) +
                                 " pixels cannot be read");
-  QImage image(static_cast<int>(width), static_cast<int>(height), QImage::Format_RGB32);
-  if (image.isNull()) throw std::bad_alloc();
-  const auto* base = static_cast<const uint8_t*>(array.data());
-  const py::ssize_t rowStride = array.strides(0), columnStride = array.strides(1);
-  const py::ssize_t channelStride = dims == 3 ? array.strides(2) : 0;
-  for (py::ssize_t y = 0; y < height; ++y) {
-    auto* out = reinterpret_cast<QRgb*>(image.scanLine(static_cast<int>(y)));
-    const uint8_t* row = base + y * rowStride;
-    for (py::ssize_t x = 0; x < width; ++x) {
-      const uint8_t* p = row + x * columnStride;
-      out[x] = qRgb(p[0], p[channelStride], p[2 * channelStride]);
-    }
-  }
-  return image;
+  ImageInfo info;
+  info.width = width;
+  info.height = height;
+  info.channels = static_cast<int>(channels);
+  info.sample = *sample;
+  StridedPixels pixels;
+  pixels.base = static_cast<const uint8_t*>(array.data());
+  pixels.rowStride = array.strides(0);
+  pixels.pixelStride = array.strides(1);
+  pixels.sampleStride = dims == 3 ? array.strides(2) : 0;
+  return std::make_unique<MemoryImageSource>(info, pixels, "array");
 }
 
-QImage ImageFromFile(const py::handle& path) {
+std::unique_ptr<ImageSource> ImageFromFile(const py::handle& path) {
   const std::string file = PathBytes(path);
   std::error_code ec;
   if (!fs::is_regular_file(file, ec))
     Raise(PyExc_FileNotFoundError, "Не удаётся открыть файл " + file);
   try {
-    return LoadImageFile(file);
+    return OpenImageSource(file);
   } catch (const std::exception& e) {
     Raise(PyExc_OSError, e.what());
   }
+}
+
+// A deep image is read once through before the run: samples that are no
+// numbers are a ValueError that names them, rows that cannot be read (a
+// truncated file) an OSError.
+void RefuseUnmeasurable(const ImageSource& pixels) {
+  if (!IsDeep(pixels.Info())) return;
+  uint64_t nonFinite = 0, finite = 0;
+  try {
+    const SampleRange& range = pixels.Range();
+    nonFinite = range.non_finite, finite = range.samples;
+  } catch (const std::exception& e) {
+    Raise(PyExc_OSError, e.what());
+  }
+  if (nonFinite > 0)
+    Raise(PyExc_ValueError, "image holds " + std::to_string(nonFinite) +
+                                " samples that are NaN or infinite" +
+                                (finite == 0 ? " (all of them)" : "") +
+                                "; the samples of a float image must be finite numbers");
 }
 
 constexpr const char* kRegionShapes =
@@ -364,10 +396,24 @@ Result MakeResult(const DetectionResult& r, const std::vector<RegionCorners>& gi
 Result Detect(const py::object& image, const py::object& regions, bool answer, int threads,
               const py::object& pitch, const py::object& model, const py::object& origin,
               const py::kwargs& keywords) {
-  const QImage pixels = IsPath(image) ? ImageFromFile(image) : ImageFromArray(image);
+  // Held for as long as the run reads the array's memory; samples of the
+  // other byte order are read from a copy in this machine's.
+  py::array array = IsPath(image) ? py::array() : py::array::ensure(image);
+  if (array && SampleTypeOf(array.dtype()) && !array.dtype().attr("isnative").cast<bool>())
+    array = array.attr("astype")(array.dtype().attr("newbyteorder")("="));
+  const std::unique_ptr<ImageSource> pixels =
+      IsPath(image) ? ImageFromFile(image) : ImageFromArray(array);
+  int32_t width = 0, height = 0;
+  try {
+    width = ImageSide(pixels->Info().width, pixels->Name());
+    height = ImageSide(pixels->Info().height, pixels->Name());
+  } catch (const std::exception& e) {
+    Raise(PyExc_ValueError, e.what());
+  }
+  RefuseUnmeasurable(*pixels);
   const std::vector<RegionCorners> corners = RegionsFrom(regions);
   for (const RegionCorners& c : corners) {
-    const std::string outside = RegionOutsideImage(c, pixels.width(), pixels.height());
+    const std::string outside = RegionOutsideImage(c, width, height);
     if (!outside.empty()) Raise(PyExc_ValueError, outside);
   }
   DetectionParams params = ParamsFrom(keywords);
@@ -379,11 +425,16 @@ Result Detect(const py::object& image, const py::object& regions, bool answer, i
   precise.threads = threads;
   const RegionList marked = MarkedRegions(corners);
   ScriptObserver observer(answer);
+  try {
+    CheckRunMemory(*pixels, marked, params);
+  } catch (const NotEnoughMemory& e) {
+    Raise(PyExc_MemoryError, e.what());
+  }
   const DetectionResult result = [&] {
     py::gil_scoped_release release;
-    DetectionResult r = DetectCrossings(pixels, marked, params, observer, precise);
+    DetectionResult r = DetectCrossings(*pixels, marked, params, observer, precise);
     if (calibration && r.Completed())
-      r.calibration = CalibrateRun(r, marked, pixels.width(), pixels.height(), *calibration);
+      r.calibration = CalibrateRun(r, marked, width, height, *calibration);
     return r;
   }();
   return MakeResult(result, corners, params, observer, calibration.has_value());
@@ -485,7 +536,8 @@ PYBIND11_MODULE(qova, m) {
         py::arg("model") = py::none(), py::arg("origin") = py::none(),
         "detect(image, regions, *, answer=True, threads=0, pitch=None, model=None, origin=None, "
         "**settings) -> Result\n\n"
-        "image: a uint8 NumPy array (grey H×W, RGB H×W×3, RGBA H×W×4, any strides) or the "
+        "image: a uint8, uint16, float32 or float64 NumPy array (grey H×W, RGB H×W×3, RGBA "
+        "H×W×4, any strides; read at its own precision, floats must be finite) or the "
         "path of an image file. regions: the four corners (x, y) of each search region, in "
         "the order they would be clicked, as a sequence or an N×4×2 / N×8 array. settings: "
         "the detection's settings by their keys in the settings file (Max_Angle=4.0, "
@@ -498,7 +550,8 @@ PYBIND11_MODULE(qova, m) {
         "nearest this image point (x, y). The result then has indices, plate, residuals, "
         "outliers, model and report; a model that cannot be fitted leaves model None and says "
         "why in calibration_error.\n"
-        "Bad arguments raise ValueError, TypeError, FileNotFoundError or OSError; a run that "
+        "Bad arguments raise ValueError, TypeError, FileNotFoundError or OSError, a run the "
+        "machine has not the memory for MemoryError; a run that "
         "fails returns a Result whose status is \"failed\" with the window's message.");
   m.def("read_settings", &qova::ReadSettingsDict, py::arg("path"),
         "read_settings(path) -> dict\n\nThe detection's settings of a settings file, read as "

@@ -162,10 +162,64 @@ def test_arrays_of_any_layout_give_the_same_points(plates):
         assert same_bits(qova.detect(image, [SAMPLE_REGION]).points, expected), what
 
 
+def read_pgm16(path):
+    """The samples of a 16-bit binary PGM, read here without the program's reader."""
+    data = open(path, "rb").read()
+    fields, at = [], 2
+    while len(fields) < 3:
+        while data[at:at + 1].isspace():
+            at += 1
+        end = at
+        while not data[end:end + 1].isspace():
+            end += 1
+        fields.append(int(data[at:end]))
+        at = end
+    width, height, maxval = fields
+    assert maxval > 255
+    return np.frombuffer(data, ">u2", width * height, at + 1).reshape(height, width)
+
+
+def test_deep_arrays_are_measured_at_their_own_precision(tmp_path):
+    # 12-bit values in a 16-bit file, as a camera writes them.
+    pgm = render(tmp_path, "deep.pgm", SAMPLE + ["--levels", "4095", "--background", "3700",
+                                                 "--ink", "450", "--noise", "9", "--seed", "4",
+                                                 "--depth", "16"])
+    grey = read_pgm16(pgm)
+    assert grey.max() <= 4095 and grey.dtype.byteorder == ">"
+    region = [SAMPLE_REGION]
+    for precise in ([], ["--precise", "--threads=2"]):
+        expected = cli(pgm, region, *precise)
+        assert expected is not None and len(expected) == 35
+        values = {"PreciseRefinement": bool(precise), "threads": 2}
+        # Big-endian samples as read, native ones, and RGB of three equal channels.
+        native = grey.astype(np.uint16)
+        for image in (grey, native, np.dstack([native] * 3), np.dstack([native] * 3 + [native])):
+            assert same_bits(qova.detect(image, region, **values).points, expected)
+    # The same whole numbers as floats: the detection's 8-bit picture is the same.
+    expected = cli(pgm, region)
+    assert same_bits(qova.detect(grey.astype(np.float64), region).points, expected)
+    scaled = qova.detect(grey.astype(np.float32) / 4095, region, PreciseRefinement=True)
+    assert scaled.completed and len(scaled.points) == 35
+    assert np.abs(scaled.points - cli(pgm, region, "--precise")).max() < 0.01
+
+
+def test_a_float_image_must_be_finite(tmp_path):
+    pgm = render(tmp_path, "deep.pgm", SAMPLE + ["--levels", "4095", "--background", "3700",
+                                                 "--ink", "450", "--depth", "16"])
+    image = read_pgm16(pgm).astype(np.float32)
+    for bad, count in ((np.nan, 1), (np.inf, 1), (-np.inf, 1)):
+        spoilt = image.copy()
+        spoilt[300, 400] = bad
+        with pytest.raises(ValueError, match="1 samples that are NaN or infinite"):
+            qova.detect(spoilt, [SAMPLE_REGION])
+    with pytest.raises(ValueError, match="NaN or infinite .all of them."):
+        qova.detect(np.full((600, 800), np.nan), [SAMPLE_REGION])
+
+
 def test_wrong_dtypes_shapes_and_settings_are_refused(plates):
     rgb = read_bmp(plates["sample"])
     region = [SAMPLE_REGION]
-    bad_images = [rgb.astype(np.float64), rgb.astype(np.uint16), rgb.astype(np.int8),
+    bad_images = [rgb.astype(np.float16), rgb.astype(np.uint32), rgb.astype(np.int8),
                   rgb[..., 0] > 100, rgb[..., :2], np.zeros((600, 800, 5), np.uint8),
                   rgb[0, :, 0], rgb[None], np.zeros((0, 800), np.uint8), [[1, 2], [3, 4]], None]
     for image in bad_images:

@@ -1,9 +1,11 @@
 #include "run/detect_crossings.h"
 
+#include <algorithm>
 #include <exception>
 #include <new>
 #include <utility>
 
+#include "binarize/compact_binarization.h"
 #include "binarize/fragmentation.h"
 #include "binarize/step_pictures.h"
 #include "core/checked_math.h"
@@ -12,9 +14,11 @@
 #include "detect/refine_cross_points.h"
 #include "detect/scan_sides.h"
 #include "detect/validate_lines.h"
-#include "platform/image_file.h"
+#include "image/qt_image.h"
 #include "precise/numeric.h"
+#include "run/run_memory.h"
 #include "run/run_messages.h"
+#include "run/run_pixels.h"
 
 namespace qova {
 
@@ -28,15 +32,28 @@ struct PreciseRefused {
 
 // One run: the image, the working arrays and where the results go.
 struct Run {
-  const QImage& image;
+  RunPixels image;
   const DetectionParams& params;
   const PreciseParams& precise;
   RunObserver& observer;
-  WorkingArrays work;
+  CompactWork work;
   DetectionResult& result;
+  MaskBounds occupied;                 // where the mask may hold 1s: the boxes binarized
+  BoxBounds sumsBox;                   // the colour sums the region in work reads
+  const SearchRegion* next = nullptr;  // the region after the one in work
 
   StageClock* Clock() { return observer.Clock(); }
-  MaskView Mask() const { return ViewOf(work.BinaryMask, image.width(), image.height()); }
+  MaskView Mask() const { return ViewOf(work.BinaryMask, image.Width(), image.Height()); }
+  // The colour sums the binarization of the region in work reads.
+  const BrightnessBox& Sums() { return image.DetectionSums(sumsBox); }
+  // The region in work, whose mask may hold 1s within b from now on.
+  void Start(const SearchRegion& region) {
+    const BoxBounds b = sumsBox = SumsBoxOf(region, params, image.Width(), image.Height());
+    occupied = occupied.x1 <= occupied.x0
+                   ? MaskBounds{b.x0, b.y0, b.x1, b.y1}
+                   : MaskBounds{std::min(occupied.x0, b.x0), std::min(occupied.y0, b.y0),
+                                std::max(occupied.x1, b.x1), std::max(occupied.y1, b.y1)};
+  }
 };
 
 // A step-mode confirmation: Cancel ends the run.
@@ -54,7 +71,7 @@ void ShowStatistics(Run& run) {
 void BinarizeWhole(Run& run, const SearchRegion& region, RegionResult& out) {
   run.result.statisticsLines.clear();
   const GradientStatistics statistics = Timed(run.Clock(), "ComputeGradientStatistics", [&] {
-    return ComputeGradientStatistics(run.image, region, run.work);
+    return ComputeGradientStatistics(run.Sums(), region, run.work);
   });
   out.statistics.push_back(statistics);
   AddStatisticsLines(statistics, false, run.observer.DecimalSeparator(),
@@ -63,7 +80,7 @@ void BinarizeWhole(Run& run, const SearchRegion& region, RegionResult& out) {
   // Nothing between the statistics and the threshold writes GradientArray.
   Timed(run.Clock(), "Threshold and binarization", [&] {
     const int32_t t = Trunc(ThresholdOfStatistics(run.params, statistics));
-    BinarizeRegion(run.work.GradientArray, region, t, run.work.BinaryMask);
+    BinarizeRegion(run.Sums(), region, t, run.work);
   });
 }
 
@@ -78,7 +95,7 @@ void BinarizeFragments(Run& run, const SearchRegion& region, RegionResult& out) 
   run.result.statisticsLines.clear();
   for (const auto& fragment : out.Fragments) {
     out.statistics.push_back(Timed(run.Clock(), "ComputeGradientStatistics", [&] {
-      return ComputeGradientStatistics(run.image, *fragment, run.work);
+      return ComputeGradientStatistics(run.Sums(), *fragment, run.work);
     }));
     AddStatisticsLines(out.statistics.back(), true, run.observer.DecimalSeparator(),
                        run.result.statisticsLines);
@@ -87,18 +104,20 @@ void BinarizeFragments(Run& run, const SearchRegion& region, RegionResult& out) 
   for (int32_t i = 0; i < out.Fragments.Length(); ++i)
     Timed(run.Clock(), "Threshold and binarization", [&] {
       const int32_t t = Trunc(ThresholdOfStatistics(run.params, out.statistics[size_t(i)]));
-      BinarizeRegion(run.work.GradientArray, *out.Fragments[i], t, run.work.BinaryMask);
+      BinarizeRegion(run.Sums(), *out.Fragments[i], t, run.work);
     });
 }
 
 void Binarize(Run& run, const SearchRegion& region, RegionResult& out) {
+  run.Start(region);
   if (run.params.FragmentationWidth == -1)
     BinarizeWhole(run, region, out);
   else
     BinarizeFragments(run, region, out);
+  run.image.ReleaseSums();  // a later stage reads the image again
   if (run.params.Steps) {
     run.observer.ShowPicture(
-        BinaryPicture(run.work.BinaryMask, region, run.image.width(), run.image.height()));
+        BinaryPicture(run.work.BinaryMask, region, run.image.Width(), run.image.Height()));
     Confirm(run, StepDone::Binarized);
   }
 }
@@ -139,13 +158,14 @@ void DetectRegion(Run& run, const SearchRegion& region, RegionResult& out) {
   out.CrossNodes = std::move(nodes.nodes);
   if (nodes.outcome == NodesOutcome::StoppedByError) run.observer.Report(StageError::NoCrossings);
   run.observer.RefinementStarts();
+  run.image.ReadAgain();
   VT_Points& found = run.result.FoundPoints;
   // An error inside the refinement ends only the region's refinement: the
   // points refined before it stay, and the run goes on.
   const StepMarker marker = [&](int32_t x, int32_t y) { run.observer.ShowMarker(x, y); };
   out.refinement = Timed(run.Clock(), "RefineCrossPoints", [&] {
     return RefineCrossPoints(run.Mask(), out.CrossNodes, out.lines.HorizontalLines.Count(), region,
-                             run.params, marker, found);
+                             run.params, marker, found, &run.occupied);
   });
   out.points = found.Count() - out.firstPoint;
 }
@@ -158,6 +178,36 @@ void CheckCount(Run& run) {
     throw RunCancelled();
 }
 
+// The precise stage on the brightness kept of a box about the region, at the
+// image's own depth: the region's box widened by a margin the method's reach
+// rarely leaves; where it reads beyond, a wider box is read and the stage
+// starts again, so the result is what it is on the whole image. The same
+// pass reads the colour sums the next region's binarization needs.
+PreciseResult RefineOnKeptLevels(Run& run, const SearchRegion& region,
+                                 std::span<const VT_Point> corners,
+                                 std::span<const VT_Point> starts) {
+  const int32_t w = run.image.Width(), h = run.image.Height();
+  std::optional<BoxBounds> next;
+  if (run.next) {
+    try {
+      next = SumsBoxOf(*run.next, run.params, w, h);
+    } catch (const std::exception&) {
+      // A region its binarization will refuse: nothing to read for it.
+    }
+  }
+  for (int64_t margin = FirstPreciseMargin(region);; margin *= 4) {
+    const BoxBounds box = LevelsBoxOf(region, margin, w, h);
+    const BrightnessBox& levels = run.image.PreciseLevels(box, next ? &*next : nullptr);
+    try {
+      const PreciseResult refined = RefinePrecise(levels, corners, starts, run.precise);
+      run.image.ReleaseLevels();
+      return refined;
+    } catch (const OutsideKeptBox&) {
+      if (levels.Bounds().Contains(BoxBounds{0, 0, w, h})) throw;  // cannot be: the whole image
+    }
+  }
+}
+
 // The precise stage over the region's points (the last ones of FoundPoints),
 // which it replaces. Where it refines nothing the detection's points stay,
 // and when there are none either the run fails with its reason.
@@ -167,7 +217,7 @@ void RefineRegionPrecisely(Run& run, const SearchRegion& region, RegionResult& o
   for (int32_t k = 0; k < region.Count(); ++k) corners.push_back(*region.Get(k));
   for (int32_t k = out.firstPoint; k < found.Count(); ++k) starts.push_back(*found.Get(k));
   const PreciseResult refined = Timed(run.Clock(), "Precise refinement", [&] {
-    return RefinePrecise(run.image, corners, starts, run.precise);
+    return RefineOnKeptLevels(run, region, corners, starts);
   });
   if (!refined.completed) {
     if (!out.detectionError.empty()) throw PreciseRefused{refined};
@@ -207,8 +257,10 @@ void DetectAndRefine(Run& run, const SearchRegion& region, RegionResult& out) {
 // their number checked.
 void DetectAll(Run& run, const RegionList& regions) {
   Timed(run.Clock(), "PrepareRun",
-        [&] { run.work.Allocate(run.image.width(), run.image.height()); });
-  for (const auto& region : regions) {
+        [&] { run.work.Allocate(run.image.Width(), run.image.Height(), run.params.Steps); });
+  for (int32_t r = 0; r < regions.Length(); ++r) {
+    const auto& region = regions[r];
+    run.next = r + 1 < regions.Length() ? regions[r + 1].get() : nullptr;
     run.result.regions.emplace_back();
     DetectAndRefine(run, *region, run.result.regions.back());
     // The detection's own points carry nothing beyond their coordinates.
@@ -220,22 +272,25 @@ void DetectAll(Run& run, const RegionList& regions) {
 
 }  // namespace
 
-DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
+DetectionResult DetectCrossings(const ImageSource& source, const RegionList& regions,
                                 const DetectionParams& params, RunObserver& observer,
                                 const PreciseParams& precise) {
   DetectionResult result;
-  // The stages read 32-bit pixels; other formats are converted once here.
-  QImage converted;
-  if (image.format() != QImage::Format_RGB32) converted = AsRgb32(image);
-  const QImage& rgb = image.format() == QImage::Format_RGB32 ? image : converted;
-  Run run{rgb, params, precise, observer, {}, result};
+  Run run{RunPixels(source), params, precise, observer, {}, result, {}, {}, nullptr};
   // Every error and every cancellation ends the run here.
   try {
-    if (rgb.isNull() && !image.isNull()) throw std::bad_alloc();
+    // An image the stages cannot measure, or a run the machine has not the
+    // memory for, is refused before any stage runs.
+    CheckBeforeRun(source);
+    CheckRunMemory(source, regions, params);
+    if (source.Info().decoded_by_qt) AllowQtAllocation(RunMemoryNeed(source, regions, params));
     DetectAll(run, regions);
     result.status = RunStatus::Completed;
   } catch (const RunCancelled&) {
     result.failure = RunFailure::Cancelled;
+  } catch (const NotEnoughMemory& e) {
+    result.failure = RunFailure::OutOfMemory;
+    result.error = e.what();
   } catch (const PreciseRefused& refused) {
     result.failure = RunFailure::PreciseFailed;
     result.precise = refused.result;
@@ -246,6 +301,13 @@ DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
     result.error = e.what();
   }
   return result;
+}
+
+DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
+                                const DetectionParams& params, RunObserver& observer,
+                                const PreciseParams& precise) {
+  const QImageSource source(image, "");
+  return DetectCrossings(source, regions, params, observer, precise);
 }
 
 std::optional<double> MedianStandardError(const DetectionResult& result) {

@@ -17,6 +17,7 @@
 #include "detect/grid_lines.h"
 #include "detect/refine_cross_points.h"
 #include "precise/precise_refinement.h"
+#include "run/image_source.h"
 #include "run/point_detail.h"
 #include "run/run_calibration.h"
 #include "run/run_observer.h"
@@ -49,7 +50,8 @@ enum class RunFailure {
   None,           // it completed
   Cancelled,      // No to a question or Cancel in step mode; also an arithmetic error
                   // in the pairing of lines, which has always ended a run so
-  OutOfMemory,    // for the image's pixels or the working arrays
+  OutOfMemory,    // for the image's pixels or the working arrays; error says how much the
+                  // run needs when it was refused before it started
   StageError,     // a stage raised an error: error holds its text
   PreciseFailed,  // a region's detection failed, and the precise stage could not
                   // start from its corners either: precise says why
@@ -73,15 +75,23 @@ struct DetectionResult {
   bool Completed() const { return status == RunStatus::Completed; }
 };
 
-// The stages of every region read image through this reference as it is
-// when they start: an observer may replace it between regions by an image of
-// the same size and format (the window reads its file again before each
-// refinement). Every error and every cancellation ends the run with status
-// Failed; the working arrays (17 bytes a pixel) live only while it works.
-// With params.PreciseRefinement the precise stage refines each region's
-// points (precise gives its tunables); where the detection of a region fails
-// it starts from the region's corners, and the run fails only when that
-// fails too. Cancellations end the run either way.
+// The stages read the image from source: each region's binarization as the
+// source's pixels are when it starts; after a region's crossings are found
+// the run reads its image again (the window reads its file again then, and a
+// file source is read again from the file) before a later stage reads it.
+// Every error and every cancellation ends the run with status Failed; the
+// working arrays live only while it works. With params.PreciseRefinement
+// the precise stage refines each region's points (precise gives its
+// tunables); where the detection of a region fails it starts from the
+// region's corners, and the run fails only when that fails too.
+// Cancellations end the run either way.
+[[nodiscard]] DetectionResult DetectCrossings(const ImageSource& source, const RegionList& regions,
+                                              const DetectionParams& params, RunObserver& observer,
+                                              const PreciseParams& precise = {});
+
+// The same on a picture in memory (any format, alpha ignored), read through
+// the reference: an observer may replace it between regions by a picture of
+// the same size.
 [[nodiscard]] DetectionResult DetectCrossings(const QImage& image, const RegionList& regions,
                                               const DetectionParams& params, RunObserver& observer,
                                               const PreciseParams& precise = {});

@@ -113,7 +113,7 @@ std::string FailureCause(const DetectionResult& result) {
     case RunFailure::Cancelled:
       return "Operation cancelled";
     case RunFailure::OutOfMemory:
-      return "Out of memory";
+      return result.error.empty() ? "Out of memory" : result.error;
     case RunFailure::StageError:
       return result.error;
     case RunFailure::PreciseFailed:

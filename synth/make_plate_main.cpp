@@ -8,6 +8,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <exception>
+#include <filesystem>
+#include <optional>
 #include <string>
 
 #include "synth/distorted_plate.h"
@@ -23,6 +25,7 @@ int Usage() {
       "                       [--ink G] [--falloff F] [--noise N] [--seed S]\n"
       "                       [--blur SIGMA | --defocus R | --skew A | --halo H --halo-width R]\n"
       "                       [--tilt-x T] [--tilt-y T] [--barrel K1] [--palette]\n"
+      "                       [--levels N] [--depth 8|16] [--colour]\n"
       "  through a lattice distortion instead of --barrel (any of these):\n"
       "                       [--pitch-y P] [--shear DEG] [--k1 K] [--k2 K]\n"
       "                       [--radial-x DX] [--radial-y DY] [--warp-x A1,...,A7]\n"
@@ -31,6 +34,10 @@ int Usage() {
       "Writes the plate to OUT (format by extension, 24-bit for .bmp, 8-bit with a\n"
       "grey palette with --palette) and prints the true crossings, one \"x y\" per\n"
       "line. Light lines on a dark plate: --ink above --background.\n"
+      "--levels N: white is level N (4095: a 12-bit camera), and --background, --ink\n"
+      "and --noise are in these levels. --depth renders the plate row by row straight\n"
+      "into OUT (.tif, .png, .pgm, .ppm or .bmp), never holding it whole: 16 writes\n"
+      "the whole levels, 8 rounds them to 8 bits; grey, or RGB with --colour.\n"
       "Through a lattice distortion (synth/lattice_distortion.h): crossing (0, 0) at\n"
       "the image centre moved by the origin, columns --pitch and rows --pitch-y\n"
       "pixels apart, turned by --angle and the rows by --shear more; then the tilt,\n"
@@ -140,6 +147,26 @@ int RenderDistorted(const QString& out, const char* name, const qova::PlateParam
   return 0;
 }
 
+// The file WritePlate makes for OUT's extension; none for an extension it
+// does not write.
+std::optional<qova::PlateFile> FileOf(const std::string& path, int depth, bool colour) {
+  const std::string ext = std::filesystem::path(path).extension().string();
+  qova::PlateFile f;
+  f.sample = depth == 16 ? qova::SampleType::kUint16 : qova::SampleType::kUint8;
+  f.channels = colour ? 3 : 1;
+  if (ext == ".tif" || ext == ".tiff")
+    f.format = qova::WriteFormat::kTiff;
+  else if (ext == ".png")
+    f.format = qova::WriteFormat::kPng;
+  else if (ext == ".pgm" || ext == ".ppm")
+    f.format = qova::WriteFormat::kPnm, f.channels = ext == ".ppm" ? 3 : 1;
+  else if (ext == ".bmp" && depth == 8)
+    f.format = qova::WriteFormat::kBmp;
+  else
+    return std::nullopt;
+  return f;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -147,9 +174,11 @@ int main(int argc, char** argv) {
   const QString out = QString::fromLocal8Bit(argv[1]);
   qova::PlateParams params;
   LatticeOptions lattice;
+  int depth = 0;  // 0: the 8-bit picture saved by Qt, as always
+  bool colour = false;
   for (int a = 2; a < argc; a += 2) {
-    if (std::string(argv[a]) == "--palette") {
-      params.palette = true;
+    if (std::string(argv[a]) == "--palette" || std::string(argv[a]) == "--colour") {
+      (std::string(argv[a]) == "--palette" ? params.palette : colour) = true;
       --a;  // a flag: no value follows
       continue;
     }
@@ -165,7 +194,7 @@ int main(int argc, char** argv) {
     }
     if (isList) return Usage();
     const bool whole = opt == "--width" || opt == "--height" || opt == "--background" ||
-                       opt == "--ink" || opt == "--seed";
+                       opt == "--ink" || opt == "--seed" || opt == "--levels" || opt == "--depth";
     if (whole && !FitsInt(v, opt == "--seed" ? 0.0 : -2147483648.0)) return Usage();
     if (opt == "--width")
       params.width = static_cast<int>(v);
@@ -207,15 +236,32 @@ int main(int argc, char** argv) {
       params.tiltY = v;
     else if (opt == "--barrel")
       params.barrel = v;
+    else if (opt == "--levels")
+      params.levels = static_cast<int>(v);
+    else if (opt == "--depth" && (v == 8 || v == 16))
+      depth = static_cast<int>(v);
     else
       return Usage();
   }
   try {
+    if (lattice.any && (depth != 0 || colour || params.levels != 255)) {
+      std::fprintf(stderr,
+                   "qova-make-plate: --depth, --colour and --levels do not go with a lattice "
+                   "distortion\n");
+      return 2;
+    }
     if (lattice.any) return RenderDistorted(out, argv[1], params, lattice);
-    const qova::Plate plate = qova::RenderPlate(params);
-    if (!plate.image.save(out)) {
-      std::fprintf(stderr, "qova-make-plate: cannot write %s\n", argv[1]);
-      return 1;
+    qova::Plate plate;
+    if (depth != 0) {
+      const auto file = FileOf(argv[1], depth, colour);
+      if (!file || params.palette) return Usage();
+      plate = qova::WritePlate(params, argv[1], *file);
+    } else {
+      plate = qova::RenderPlate(params);
+      if (!plate.image.save(out)) {
+        std::fprintf(stderr, "qova-make-plate: cannot write %s\n", argv[1]);
+        return 1;
+      }
     }
     for (const auto& line : plate.crossings)
       for (const QPointF& p : line) std::printf("%.17g %.17g\n", p.x(), p.y());

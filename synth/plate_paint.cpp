@@ -5,6 +5,7 @@
 #include <cmath>
 #include <cstdint>
 #include <exception>
+#include <limits>
 #include <mutex>
 #include <stdexcept>
 #include <thread>
@@ -46,79 +47,104 @@ void MapLine(const GridMapFactory& maps, QPointF first, size_t count,
   for (size_t i = 0; i < count; ++i) out[i] = map(first + QPointF(static_cast<double>(i), 0));
 }
 
-// Rows [rowBegin, rowEnd) of the picture.
-void PaintRows(QImage& image, const GridMapFactory& maps, double pitchU, double pitchV,
-               const LineProfile& profile, const PlateShading& shading, const InkOverlay& overlay,
-               int rowBegin, int rowEnd) {
-  const int width = image.width();
-  const double depth = static_cast<double>(shading.background - shading.ink);
-  const double falloffStep = width > 1 ? shading.brightnessFalloff / (width - 1) : 0.0;
+}  // namespace
+
+GridPainter::GridPainter(GridMapFactory maps, double pitchU, double pitchV, LineProfile profile,
+                         PlateShading shading, InkOverlay overlay, int width)
+    : maps_(std::move(maps)),
+      pitchU_(pitchU),
+      pitchV_(pitchV),
+      profile_(std::move(profile)),
+      shading_(shading),
+      overlay_(std::move(overlay)),
+      width_(width),
+      centre_(static_cast<size_t>(width)),
+      sides_(static_cast<size_t>(width) + 1),
+      above_(static_cast<size_t>(width)),
+      below_(static_cast<size_t>(width)),
+      next_(std::numeric_limits<int>::min()) {
+  if (profile_.Reach() + 2 >= std::min(pitchU, pitchV) / 2)
+    throw std::invalid_argument("PlateParams: lines too wide or blurred for the pitch");
+}
+
+void GridPainter::Row(int j, double* grey) {
+  const size_t w = static_cast<size_t>(width_);
+  const double depth = static_cast<double>(shading_.background - shading_.ink);
+  const double falloffStep = width_ > 1 ? shading_.brightnessFalloff / (width_ - 1) : 0.0;
   // The map at the pixel centres of a row and half a pixel to each side:
   // each half point is shared by two pixels (a row's lower halves are the
   // next row's upper ones), so it is mapped once, at the same point.
-  const size_t w = static_cast<size_t>(width);
-  std::vector<GridCoordinates> centre(w), sides(w + 1), above(w), below(w);
-  MapLine(maps, QPointF(0, rowBegin) - QPointF(0, 0.5), w, above);
-  for (int j = rowBegin; j < rowEnd; ++j) {
-    auto* row = reinterpret_cast<QRgb*>(image.scanLine(j));
-    SplitMix rng{(static_cast<uint64_t>(shading.seed) << 32) ^ static_cast<uint64_t>(j)};
-    MapLine(maps, QPointF(0, j), w, centre);
-    MapLine(maps, QPointF(0, j) - QPointF(0.5, 0), w + 1, sides);
-    MapLine(maps, QPointF(0, j) + QPointF(0, 0.5), w, below);
-    const GridMap map = maps();
-    const std::function<double(QPointF)> acrossU = [&](QPointF q) { return map(q).u; };
-    const std::function<double(QPointF)> acrossV = [&](QPointF q) { return map(q).v; };
-    for (int i = 0; i < width; ++i) {
-      const QPointF p(i, j);
-      const size_t k = static_cast<size_t>(i);
-      const GridCoordinates g = centre[k];
-      const GridCoordinates left = sides[k];
-      const GridCoordinates right = sides[k + 1];
-      const GridCoordinates up = above[k];
-      const GridCoordinates down = below[k];
-      const double cv =
-          Coverage(profile, pitchU, p, g.u, QPointF(right.u - left.u, down.u - up.u), acrossU);
-      const double ch =
-          Coverage(profile, pitchV, p, g.v, QPointF(right.v - left.v, down.v - up.v), acrossV);
-      double share = 1.0 - (1.0 - cv) * (1.0 - ch);
-      if (overlay) share = overlay(p, share);
-      double grey = shading.background - depth * share;
-      grey *= 1.0 - falloffStep * i;
-      if (shading.noise > 0) grey += shading.noise * rng.Gaussian();
-      const int level = static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, 255.0));
-      row[i] = qRgb(level, level, level);
-    }
-    std::swap(above, below);
+  if (j != next_) MapLine(maps_, QPointF(0, j) - QPointF(0, 0.5), w, above_);
+  SplitMix rng{(static_cast<uint64_t>(shading_.seed) << 32) ^ static_cast<uint64_t>(j)};
+  MapLine(maps_, QPointF(0, j), w, centre_);
+  MapLine(maps_, QPointF(0, j) - QPointF(0.5, 0), w + 1, sides_);
+  MapLine(maps_, QPointF(0, j) + QPointF(0, 0.5), w, below_);
+  const GridMap map = maps_();
+  const std::function<double(QPointF)> acrossU = [&](QPointF q) { return map(q).u; };
+  const std::function<double(QPointF)> acrossV = [&](QPointF q) { return map(q).v; };
+  for (int i = 0; i < width_; ++i) {
+    const QPointF p(i, j);
+    const size_t k = static_cast<size_t>(i);
+    const GridCoordinates g = centre_[k];
+    const GridCoordinates left = sides_[k];
+    const GridCoordinates right = sides_[k + 1];
+    const GridCoordinates up = above_[k];
+    const GridCoordinates down = below_[k];
+    const double cv =
+        Coverage(profile_, pitchU_, p, g.u, QPointF(right.u - left.u, down.u - up.u), acrossU);
+    const double ch =
+        Coverage(profile_, pitchV_, p, g.v, QPointF(right.v - left.v, down.v - up.v), acrossV);
+    double share = 1.0 - (1.0 - cv) * (1.0 - ch);
+    if (overlay_) share = overlay_(p, share);
+    double level = shading_.background - depth * share;
+    level *= 1.0 - falloffStep * i;
+    if (shading_.noise > 0) level += shading_.noise * rng.Gaussian();
+    grey[i] = level;
   }
+  std::swap(above_, below_);
+  next_ = j + 1;
 }
 
-}  // namespace
-
-void PaintGrid(QImage& image, const GridMapFactory& maps, double pitchU, double pitchV,
-               const LineProfile& profile, const PlateShading& shading, const InkOverlay& overlay,
-               int threads) {
-  if (profile.Reach() + 2 >= std::min(pitchU, pitchV) / 2)
-    throw std::invalid_argument("PlateParams: lines too wide or blurred for the pitch");
-  const int height = image.height();
+void ForRowBands(int height, int threads, const std::function<void(int, int)>& band) {
   const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
   const int bands =
       std::clamp(threads > 0 ? threads : static_cast<int>(cores), 1, std::max(1, height));
   std::vector<std::thread> pool;
   std::exception_ptr failure;
   std::mutex guard;
-  auto band = [&](int k) {
+  auto run = [&](int k) {
     try {
-      PaintRows(image, maps, pitchU, pitchV, profile, shading, overlay, height * k / bands,
-                height * (k + 1) / bands);
+      band(height * k / bands, height * (k + 1) / bands);
     } catch (...) {
       const std::lock_guard<std::mutex> lock(guard);
       if (!failure) failure = std::current_exception();
     }
   };
-  for (int k = 1; k < bands; ++k) pool.emplace_back(band, k);
-  band(0);
+  for (int k = 1; k < bands; ++k) pool.emplace_back(run, k);
+  run(0);
   for (std::thread& t : pool) t.join();
   if (failure) std::rethrow_exception(failure);
+}
+
+void PaintGrid(QImage& image, const GridMapFactory& maps, double pitchU, double pitchV,
+               const LineProfile& profile, const PlateShading& shading, const InkOverlay& overlay,
+               int threads) {
+  const int width = image.width();
+  // Made once here so that a refused profile throws before any thread starts.
+  const GridPainter check(maps, pitchU, pitchV, profile, shading, overlay, width);
+  ForRowBands(image.height(), threads, [&](int rowBegin, int rowEnd) {
+    GridPainter painter(maps, pitchU, pitchV, profile, shading, overlay, width);
+    std::vector<double> grey(static_cast<size_t>(width));
+    for (int j = rowBegin; j < rowEnd; ++j) {
+      painter.Row(j, grey.data());
+      auto* row = reinterpret_cast<QRgb*>(image.scanLine(j));
+      for (int i = 0; i < width; ++i) {
+        const double g = grey[static_cast<size_t>(i)];
+        const int level = static_cast<int>(std::clamp(std::floor(g + 0.5), 0.0, 255.0));
+        row[i] = qRgb(level, level, level);
+      }
+    }
+  });
 }
 
 QImage ToGreyPalette(const QImage& grey) {

@@ -11,6 +11,7 @@
 #include <QImage>
 #include <QPointF>
 #include <functional>
+#include <vector>
 
 #include "synth/line_profile.h"
 
@@ -39,11 +40,37 @@ struct PlateShading {
 // grid's lines there, the share with it (a crossing erased, a blob of dust).
 using InkOverlay = std::function<double(QPointF, double)>;
 
-// Paints every pixel of image (Format_RGB32) as grey: the ink share of the
+// The grey of every pixel of a row before rounding: the ink share of the
 // nearest line of each family (1 − (1 − cu)(1 − cv)), the overlay's say over
-// it when given, shaded and with noise; bands of rows on `threads` threads
-// (0: one a core), the same pixels on any number. Throws
-// std::invalid_argument when the profile reaches across half a pitch.
+// it when given, shaded and with noise. Rows asked for in order reuse the
+// map of the half points they share; any row may be asked for alone and
+// gives the same numbers. One painter a thread.
+class GridPainter {
+ public:
+  // Throws std::invalid_argument when the profile reaches across half a pitch.
+  GridPainter(GridMapFactory maps, double pitchU, double pitchV, LineProfile profile,
+              PlateShading shading, InkOverlay overlay, int width);
+  void Row(int j, double* grey);
+
+ private:
+  GridMapFactory maps_;
+  double pitchU_, pitchV_;
+  LineProfile profile_;
+  PlateShading shading_;
+  InkOverlay overlay_;
+  int width_;
+  std::vector<GridCoordinates> centre_, sides_, above_, below_;
+  int next_;  // the row whose upper half points `above_` holds
+};
+
+// Calls band(rowBegin, rowEnd) for bands of [0, height) on `threads` threads
+// (0: one a core) and rethrows the first exception any of them raised.
+void ForRowBands(int height, int threads, const std::function<void(int, int)>& band);
+
+// Paints every pixel of image (Format_RGB32) as the painter's grey rounded
+// to 8 bits; bands of rows on `threads` threads (0: one a core), the same
+// pixels on any number. Throws std::invalid_argument when the profile
+// reaches across half a pitch.
 void PaintGrid(QImage& image, const GridMapFactory& maps, double pitchU, double pitchV,
                const LineProfile& profile, const PlateShading& shading,
                const InkOverlay& overlay = {}, int threads = 0);

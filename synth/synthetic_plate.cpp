@@ -4,11 +4,14 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
+#include <cstring>
 #include <functional>
 #include <numbers>
+#include <optional>
 #include <stdexcept>
 #include <string>
 
+#include "image/image_writer.h"
 #include "synth/line_profile.h"
 #include "synth/plate_mapping.h"
 #include "synth/plate_paint.h"
@@ -24,8 +27,9 @@ void CheckParams(const PlateParams& s) {
   if (!(s.lineWidth >= 0) || !std::isfinite(s.lineWidth)) fail("lineWidth must not be negative");
   if (!std::isfinite(s.angleDeg) || !std::isfinite(s.originX) || !std::isfinite(s.originY))
     fail("angle and origin must be finite");
-  if (s.background < 0 || s.background > 255 || s.ink < 0 || s.ink > 255)
-    fail("grey levels must lie in 0..255");
+  if (s.levels < 1 || s.levels > 65535) fail("levels must lie in 1..65535");
+  if (s.background < 0 || s.background > s.levels || s.ink < 0 || s.ink > s.levels)
+    fail("grey levels must lie in 0..levels");
   if (!(s.brightnessFalloff >= 0 && s.brightnessFalloff <= 1)) fail("falloff must lie in 0..1");
   if (!(s.noise >= 0) || !std::isfinite(s.noise)) fail("noise must not be negative");
   if (!(s.blur >= 0 && s.blur <= 100) || !(s.defocus >= 0 && s.defocus <= 100))
@@ -61,30 +65,27 @@ inline double Coverage(double across, double pitch, double halfWidthPlusHalf) {
   return std::clamp(halfWidthPlusHalf - distance, 0.0, 1.0);
 }
 
-void Paint(Plate& plate) {
+// The grey of every pixel of row j of the plain grid, before rounding.
+void PlainRow(const Plate& plate, int j, double* out) {
   const PlateParams& s = plate.params;
   const double c = plate.across.x(), sn = plate.across.y();
   const double ax = plate.anchor.x(), ay = plate.anchor.y();
   const double reach = s.lineWidth / 2 + 0.5;
   const double depth = static_cast<double>(s.background - s.ink);
   const double falloffStep = s.width > 1 ? s.brightnessFalloff / (s.width - 1) : 0.0;
-  for (int j = 0; j < s.height; ++j) {
-    auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
-    const double dy = j - ay;
-    SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
-    for (int i = 0; i < s.width; ++i) {
-      const double dx = i - ax;
-      const double u = dx * c + dy * sn;   // across the vertical lines
-      const double v = -dx * sn + dy * c;  // across the horizontal lines
-      const double cv = Coverage(u, s.pitch, reach);
-      const double ch = Coverage(v, s.pitch, reach);
-      const double coverage = 1.0 - (1.0 - cv) * (1.0 - ch);
-      double grey = s.background - depth * coverage;
-      grey *= 1.0 - falloffStep * i;
-      if (s.noise > 0) grey += s.noise * rng.Gaussian();
-      const int g = static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, 255.0));
-      row[i] = qRgb(g, g, g);
-    }
+  const double dy = j - ay;
+  SplitMix rng{(static_cast<uint64_t>(s.seed) << 32) ^ static_cast<uint64_t>(j)};
+  for (int i = 0; i < s.width; ++i) {
+    const double dx = i - ax;
+    const double u = dx * c + dy * sn;   // across the vertical lines
+    const double v = -dx * sn + dy * c;  // across the horizontal lines
+    const double cv = Coverage(u, s.pitch, reach);
+    const double ch = Coverage(v, s.pitch, reach);
+    const double coverage = 1.0 - (1.0 - cv) * (1.0 - ch);
+    double grey = s.background - depth * coverage;
+    grey *= 1.0 - falloffStep * i;
+    if (s.noise > 0) grey += s.noise * rng.Gaussian();
+    out[i] = grey;
   }
 }
 
@@ -95,18 +96,20 @@ GridCoordinates GridAt(const Plate& plate, const PlateMapping& map, QPointF p) {
   return {QPointF::dotProduct(d, plate.across), QPointF::dotProduct(d, plate.down)};
 }
 
-void PaintMapped(Plate& plate) {
+// The painter of a plate seen through optics or a lens: the grid's
+// coordinates of every pixel position through the lens's inverse.
+GridPainter MappedPainter(const Plate& plate, const PlateMapping& map) {
   const PlateParams& s = plate.params;
-  const PlateMapping map = MappingOf(s);
-  const LineProfile profile(s.lineWidth, s.blur, s.defocus, s.skew, s.halo, s.haloWidth);
   PlateShading shading;
   shading.background = s.background, shading.ink = s.ink;
   shading.brightnessFalloff = s.brightnessFalloff;
   shading.noise = s.noise, shading.seed = s.seed;
-  const GridMapFactory maps = [&] {
-    return GridMap([&](QPointF p) { return GridAt(plate, map, p); });
+  const GridMapFactory maps = [&plate, map] {
+    return GridMap([&plate, map](QPointF p) { return GridAt(plate, map, p); });
   };
-  PaintGrid(plate.image, maps, s.pitch, s.pitch, profile, shading);
+  return GridPainter(maps, s.pitch, s.pitch,
+                     LineProfile(s.lineWidth, s.blur, s.defocus, s.skew, s.halo, s.haloWidth),
+                     shading, {}, s.width);
 }
 
 void ListCrossings(Plate& plate) {
@@ -200,7 +203,10 @@ QPointF Plate::Crossing(double k, double l) const {
   return MappingOf(params).Image(ideal);
 }
 
-Plate RenderPlate(const PlateParams& params) {
+namespace {
+
+// The plate's frame, without pixels or crossings.
+Plate Geometry(const PlateParams& params) {
   CheckParams(params);
   Plate plate;
   plate.params = params;
@@ -208,14 +214,100 @@ Plate RenderPlate(const PlateParams& params) {
   plate.across = QPointF(std::cos(angle), std::sin(angle));
   plate.down = QPointF(-std::sin(angle), std::cos(angle));
   plate.anchor = QPointF(params.width / 2.0 + params.originX, params.height / 2.0 + params.originY);
+  return plate;
+}
+
+// The rows of a plate, before rounding; in order they share their work.
+class PlateRows {
+ public:
+  explicit PlateRows(const Plate& plate) : plate_(plate) {
+    if (!PlainGrid(plate.params)) mapped_.emplace(MappedPainter(plate, MappingOf(plate.params)));
+  }
+  void Row(int j, double* grey) {
+    if (mapped_)
+      mapped_->Row(j, grey);
+    else
+      PlainRow(plate_, j, grey);
+  }
+
+ private:
+  const Plate& plate_;
+  std::optional<GridPainter> mapped_;
+};
+
+// A grey rounded to a whole level of the plate's scale (0 … levels).
+int WholeLevel(double grey, int levels) {
+  return static_cast<int>(std::clamp(std::floor(grey + 0.5), 0.0, static_cast<double>(levels)));
+}
+
+// The 8-bit level of a grey: the plate's own level at 255 levels, else its
+// whole level rounded again to 8 bits (the same plate stored in 8 bits).
+int EightBitLevel(double grey, int levels) {
+  const int level = WholeLevel(grey, levels);
+  if (levels == 255) return level;
+  return static_cast<int>(std::floor(level * 255.0 / levels + 0.5));
+}
+
+}  // namespace
+
+Plate RenderPlate(const PlateParams& params) {
+  Plate plate = Geometry(params);
   plate.image = QImage(params.width, params.height, QImage::Format_RGB32);
   if (plate.image.isNull()) throw std::runtime_error("RenderPlate: cannot allocate the image");
-  if (PlainGrid(params))
-    Paint(plate);
-  else
-    PaintMapped(plate);
+  { const PlateRows check(plate); }  // refused parameters throw before any thread starts
+  ForRowBands(params.height, 0, [&](int rowBegin, int rowEnd) {
+    PlateRows rows(plate);
+    std::vector<double> grey(static_cast<size_t>(params.width));
+    for (int j = rowBegin; j < rowEnd; ++j) {
+      rows.Row(j, grey.data());
+      auto* row = reinterpret_cast<QRgb*>(plate.image.scanLine(j));
+      for (int i = 0; i < params.width; ++i) {
+        const int g = EightBitLevel(grey[static_cast<size_t>(i)], params.levels);
+        row[i] = qRgb(g, g, g);
+      }
+    }
+  });
   ListCrossings(plate);
   if (params.palette) plate.image = ToGreyPalette(plate.image);
+  return plate;
+}
+
+Plate WritePlate(const PlateParams& params, const std::string& path, const PlateFile& file) {
+  Plate plate = Geometry(params);
+  PlateRows rows(plate);
+  ListCrossings(plate);  // refused parameters leave no file behind
+  WriteSpec spec;
+  spec.format = file.format;
+  spec.width = params.width;
+  spec.height = params.height;
+  spec.channels = file.channels;
+  spec.sample = file.sample;
+  spec.compress = file.compress;
+  ImageWriter writer(path, spec);
+  // A band of rows at a time: the writer's calls cost more than a row.
+  constexpr int kBand = 16;
+  const size_t w = static_cast<size_t>(params.width), c = static_cast<size_t>(file.channels);
+  const bool deep = file.sample == SampleType::kUint16;
+  std::vector<double> grey(w);
+  std::vector<uint8_t> band(w * c * (deep ? 2 : 1) * kBand);
+  for (int j0 = 0; j0 < params.height; j0 += kBand) {
+    const int n = std::min(kBand, params.height - j0);
+    for (int k = 0; k < n; ++k) {
+      rows.Row(j0 + k, grey.data());
+      uint8_t* row = band.data() + static_cast<size_t>(k) * w * c * (deep ? 2 : 1);
+      for (size_t i = 0; i < w; ++i) {
+        if (deep) {
+          const auto v = static_cast<uint16_t>(WholeLevel(grey[i], params.levels));
+          for (size_t ch = 0; ch < c; ++ch) std::memcpy(row + 2 * (i * c + ch), &v, 2);
+        } else {
+          const auto v = static_cast<uint8_t>(EightBitLevel(grey[i], params.levels));
+          for (size_t ch = 0; ch < c; ++ch) row[i * c + ch] = v;
+        }
+      }
+    }
+    writer.WriteRows(band.data(), n, w * c * (deep ? 2 : 1));
+  }
+  writer.Finish();
   return plate;
 }
 

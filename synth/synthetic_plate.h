@@ -6,7 +6,10 @@
 #include <QImage>
 #include <QPoint>
 #include <QPointF>
+#include <string>
 #include <vector>
+
+#include "image/image_writer.h"
 
 namespace qova {
 
@@ -17,7 +20,10 @@ struct PlateParams {
   double angleDeg = 0;              // rotation of the grid about the image centre; positive
                                     // turns it clockwise on screen (y grows downwards)
   double originX = 0, originY = 0;  // sub-pixel shift of the grid
-  int background = 230, ink = 30;   // grey levels of cells and lines
+  int background = 230, ink = 30;   // grey levels of cells and lines, 0 … levels
+  int levels = 255;                 // the level of white: 255 for 8 bits, 4095 for a 12-bit
+                                    // camera, 65535 for 16 bits; background, ink and noise
+                                    // are in these levels
   double brightnessFalloff = 0;     // 0..1: brightness scales from 1 at the left edge to
                                     // 1-falloff at the right
   double noise = 0;                 // standard deviation of added grey noise
@@ -75,7 +81,25 @@ struct Plate {
   int firstK = 0, firstL = 0;
 };
 
+// The plate as an 8-bit grey picture: its whole levels, rounded again to 8
+// bits when params.levels is not 255 (the same plate stored in 8 bits).
 Plate RenderPlate(const PlateParams& params);
+
+// How WritePlate stores a plate: the file format, 1 (grey) or 3 (RGB, all
+// three the grey) channels, 8 bits (levels rounded to 8 bits as
+// RenderPlate does) or 16 (the whole levels themselves, 0 … levels).
+struct PlateFile {
+  WriteFormat format = WriteFormat::kTiff;
+  int channels = 1;
+  SampleType sample = SampleType::kUint16;
+  bool compress = false;  // TIFF: Deflate
+};
+
+// Renders the plate row by row straight into the file, never holding the
+// picture (a gigapixel plate costs a few rows), and returns its geometry and
+// crossings (no image). Throws for refused parameters before any file is
+// made, and QovaError when the file cannot be written.
+Plate WritePlate(const PlateParams& params, const std::string& path, const PlateFile& file);
 
 // Crossings strictly inside a polygon (corners in image pixels, even-odd rule),
 // in the order the detection reports them: vertical line by vertical line

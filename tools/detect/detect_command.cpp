@@ -1,6 +1,7 @@
 #include "tools/detect/detect_command.h"
 
 #include <filesystem>
+#include <memory>
 #include <optional>
 #include <string>
 
@@ -11,10 +12,11 @@
 #include "core/safe_save.h"
 #include "output/coordinate_file.h"
 #include "platform/headless_platform.h"
-#include "platform/image_file.h"
 #include "run/detect_crossings.h"
 #include "run/detection_settings.h"
+#include "run/image_source.h"
 #include "run/regions.h"
+#include "run/run_memory.h"
 #include "run/run_messages.h"
 #include "run/script_observer.h"
 #include "tools/detect/detect_output.h"
@@ -159,9 +161,15 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   HeadlessPlatform desktop(err, o.answerYes);
   std::error_code ec;
   const std::string path = fs::absolute(o.image, ec).lexically_normal().string();
-  QImage image;
+  std::unique_ptr<ImageSource> image;
+  int32_t width = 0, height = 0;
   try {
-    image = LoadImageFile(path);
+    image = OpenImageSource(path);
+    width = ImageSide(image->Info().width, path);
+    height = ImageSide(image->Info().height, path);
+    // A deep image is read once through before the run: a truncated file
+    // or samples that are no numbers are refused here.
+    CheckBeforeRun(*image);
   } catch (const std::exception& e) {
     err << "qova-detect: cannot read the image " << o.image << ": " << e.what() << '\n';
     return 2;
@@ -170,20 +178,22 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   CalibrationParams calibrationSettings;
   if (!ReadSettingsFor(o, path, desktop, report, calibrationSettings, err)) return 2;
   for (const auto& corners : o.regions) {
-    const std::string outside = RegionOutsideImage(corners, image.width(), image.height());
+    const std::string outside = RegionOutsideImage(corners, width, height);
     if (!outside.empty()) {
       err << "qova-detect: " << outside << '\n';
       return 2;
     }
   }
-  if (!PlanCalibration(o, calibrationSettings, report.settingsFile, image.width(), image.height(),
+  if (!PlanCalibration(o, calibrationSettings, report.settingsFile, width, height,
                        report.calibration, err))
     return 2;
   const RegionList regions = MarkedRegions(o.regions);
 
   report.image = o.image;
-  report.width = image.width();
-  report.height = image.height();
+  report.width = width;
+  report.height = height;
+  if (IsDeep(image->Info()))
+    report.depth = RunReport::Depth{image->Info().bits, image->Range().min, image->Range().max};
   report.regions = o.regions;
   report.params.Steps = false;  // no pictures to confirm
   if (o.precise) report.params.PreciseRefinement = true;
@@ -195,11 +205,18 @@ int RunDetect(const DetectOptions& o, std::ostream& out, std::ostream& err) {
   // The questions and the stages' reports go to the error stream as the
   // window's boxes would show them, answered from the command line.
   ScriptObserver observer(o.answerYes, separator, &desktop);
-  DetectionResult result = DetectCrossings(image, regions, report.params, observer, precise);
+  // A run the machine has not the memory for does not start.
+  try {
+    CheckRunMemory(*image, regions, report.params);
+  } catch (const NotEnoughMemory& e) {
+    err << "qova-detect: " << e.what() << '\n';
+    return 2;
+  }
+  DetectionResult result = DetectCrossings(*image, regions, report.params, observer, precise);
   report.questions = observer.questions;
   report.reports = observer.reports;
   if (!result.Completed()) desktop.MessageBox(kRunFailedText, kErrorCaption, MsgButtons::Ok);
-  Calibrate(report.calibration, regions, image.width(), image.height(), result);
+  Calibrate(report.calibration, regions, width, height, result);
   // The detection's points are written whether or not a calibration could
   // be made; only its files then stay unwritten.
   int status = result.Completed() ? 0 : 1;

@@ -158,3 +158,24 @@ def test_a_calibration_adds_fields_that_validate_and_columns_that_parse(plate, t
     # --origin: (0, 0) at the crossing nearest the image point (400, 300).
     nearest = min(rows, key=lambda r: (float(r["x"]) - 400) ** 2 + (float(r["y"]) - 300) ** 2)
     assert (nearest["column"], nearest["row"]) == ("0", "0")
+
+
+def test_a_deep_image_reports_its_depth_and_range_and_a_broken_one_does_not_run(tmp_path):
+    plate = str(tmp_path / "deep.tif")
+    subprocess.run([MAKE_PLATE, plate, "--width", "800", "--height", "600", "--pitch", "80",
+                    "--angle", "1.5", "--levels", "4095", "--background", "3700", "--ink", "450",
+                    "--depth", "16"], check=True, stdout=subprocess.DEVNULL)
+    report = json.loads(detect(plate, SAMPLE_REGION, "--format=json", "--precise"))
+    validate(report)
+    assert report["status"] == "completed" and len(report["points"]) == 35
+    assert report["image"] == {"file": plate, "width": 800, "height": 600, "depth": 16,
+                               "range": [450, 3700]}
+    # Cut short: the run does not start, and says why.
+    cut = str(tmp_path / "cut.tif")
+    with open(plate, "rb") as whole, open(cut, "wb") as part:
+        data = whole.read()
+        part.write(data[:8] + bytes(len(data) // 2))  # the header, then zeros
+    out = tmp_path / "out.crd"
+    run = subprocess.run([DETECT, cut, SAMPLE_REGION, "-o", str(out)], capture_output=True)
+    assert run.returncode == 2 and not out.exists()
+    assert run.stderr.decode().startswith("qova-detect: cannot read the image " + cut + ": ")

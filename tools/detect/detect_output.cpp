@@ -284,6 +284,15 @@ std::string JsonText(const RunReport& report, const DetectionResult& result) {
   json.Int(report.width);
   json.Key("height");
   json.Int(report.height);
+  if (report.depth) {
+    json.Key("depth");
+    json.Int(report.depth->bits);
+    json.Key("range");
+    json.BeginArray(true);
+    json.Number(report.depth->min);
+    json.Number(report.depth->max);
+    json.EndArray();
+  }
   json.EndObject();
   WriteSettingsInEffect(json, report);
   json.Key("regions");

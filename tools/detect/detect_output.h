@@ -32,6 +32,13 @@ struct CalibrationPlan {
 struct RunReport {
   std::string image;  // as given
   int32_t width = 0, height = 0;
+  // An image deeper than 8 bits a sample: its bits a sample and the range
+  // of values it uses; none for 8-bit images.
+  struct Depth {
+    int bits = 16;
+    double min = 0, max = 0;
+  };
+  std::optional<Depth> depth;
   std::vector<RegionCorners> regions;
   std::optional<std::string> settingsFile;  // the file read; none: the defaults
   DetectionParams params;                   // in effect
