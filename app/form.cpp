@@ -1,5 +1,7 @@
 #include "app/form.h"
 
+#include <utility>
+
 #include "core/qova_error.h"
 #include "editor/markers.h"
 #include "output/coordinate_file.h"
@@ -12,7 +14,9 @@ TVazeZududi_Form::TVazeZududi_Form(Platform& desktop)
     : StateRecord(desktop),
       SpecialPropertysForm(*this),
       MessForm(desktop),
-      UserPropertysForm(*this, DirForm) {
+      UserPropertysForm(*this, DirForm),
+      DistortionForm(*this),
+      PixelSizeForm(desktop) {
   // The fields start at the record's initial values (text empty, lists and
   // arrays empty, no image, nothing selected, threshold model 0/1/3/1).
   StartDir = CurrentFolder();
@@ -72,14 +76,26 @@ void TVazeZududi_Form::ToolButton2Click() {
 }
 
 void TVazeZududi_Form::Image1MouseDown(MouseButton button, bool ctrl, int32_t x, int32_t y) {
+  if (PickingOrigin && button == MouseButton::Left && !ctrl) {
+    // This click picks the origin; it marks no corner.
+    PickingOrigin = false;
+    pickedOrigin_ = true;
+    Desktop.SetStatusText(2, "");
+    CalibrationOrigin = calib::Vec2(x, y);
+    StartCalibration();
+    return;
+  }
   qova::Image1MouseDown(*this, button, ctrl, x, y);
 }
 
 void TVazeZududi_Form::CrossImage1MouseMove(bool ctrl, int32_t x, int32_t y) {
   qova::CrossImage1MouseMove(*this, ctrl, x, y);
+  if (PickingOrigin) Desktop.SetStatusText(2, kOriginHint);
 }
 
 void TVazeZududi_Form::CrossImage1MouseUp(MouseButton button, bool ctrl, int32_t x, int32_t y) {
+  // The release of the click that picked the origin ends nothing.
+  if (std::exchange(pickedOrigin_, false) && button == MouseButton::Left) return;
   qova::CrossImage1MouseUp(*this, button, ctrl, x, y);
 }
 

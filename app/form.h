@@ -5,10 +5,16 @@
 // window and forwards events here.
 
 #include <functional>
+#include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 #include "app/about_box.h"
+#include "app/calibration_job.h"
+#include "app/pixel_size_form.h"
 #include "editor/region_editor.h"
+#include "output/distortion_form.h"
 #include "output/mess_form.h"
 #include "settings/dir_form.h"
 #include "settings/sp_property_form.h"
@@ -25,6 +31,8 @@ inline constexpr const char* kApplicationTitle = "QOVA";
 inline constexpr const char* kCursorFile = "MyCross.cur";
 inline constexpr const char* kHelpFile = "QOVAHelp/QOVA_01.HLP";
 inline constexpr const char* kImageFilter = "Image Files|*.bmp|All Files|*.*";
+inline constexpr const char* kOriginHint =
+    "Начало отсчёта: щёлкните пересечение, которое станет (0, 0)";
 
 class TVazeZududi_Form : public StateRecord {
  public:
@@ -45,6 +53,15 @@ class TVazeZududi_Form : public StateRecord {
   void N7Click();           // "Справка"
   void N20Click();          // "О программе"
   void ToolButton2Click();  // manual determination: only a message
+
+  // --- "Анализ": the calibration of the last run (app/calibration_driver.cpp)
+  void DistortionWindowClick();  // "Модель искажений…"
+  void ShowIndicesClick();       // "Показать индексы", a check mark
+  void ShowResidualsClick();     // "Показать отклонения", a check mark
+  void OriginClick();            // "Начало отсчёта": the next click picks (0, 0)
+  void LoadModelClick();  // "Загрузить модель…": a model file for corrected images
+  // "Файл → Сохранить исправленное изображение…" (app/corrected_image.cpp)
+  void SaveCorrectedClick();
   // After construction: the overlay's cursor.
   void FormCreate();
 
@@ -79,6 +96,27 @@ class TVazeZududi_Form : public StateRecord {
   // arrays, so it raises instead.
   void ReadImageAgain();
 
+  // --- The calibration of a run's points (app/calibration_driver.cpp) ------
+  // The model and the pitch are the record's Calibration (the settings).
+  // The image point whose nearest crossing is (0, 0), picked with "Начало
+  // отсчёта"; none: the first region's first corner. Kept until another
+  // image is opened.
+  std::optional<calib::Vec2> CalibrationOrigin;
+  bool ShowIndices = false;    // "Показать индексы"
+  bool ShowResiduals = false;  // "Показать отклонения"
+  bool PickingOrigin = false;  // the next left click on the image picks the origin
+  // The last completed run's calibration; null while none (none asked for,
+  // still working, failed).
+  std::shared_ptr<const DistortionContent> LastCalibration;
+  // The model a corrected image is made with: the last calibration's, or
+  // the model file loaded after it; null when there is neither.
+  std::shared_ptr<const calib::Model> CorrectionModel() const;
+  // A calibration is being worked on off the interface thread.
+  bool CalibrationWorking() const { return calibrationJob_ != nullptr; }
+  // Waits for the calibration at work and takes its outcome, as the event
+  // loop would (tests, and the benchmark).
+  void FinishCalibration();
+
   // Runs one command or event; an error it does not handle itself is shown
   // with a stop icon and the caption "QOVA", and the program goes on.
   void Guarded(const std::function<void()>& command);
@@ -93,6 +131,10 @@ class TVazeZududi_Form : public StateRecord {
   TDirForm DirForm;
   TUserPropertysForm UserPropertysForm;
   TQOVAAboutBox QOVAAboutBox;
+  // Made with the others, shown by "Модель искажений…" beside the main window.
+  TDistortionForm DistortionForm;
+  // The pixel size of "Сохранить исправленное изображение…".
+  TPixelSizeForm PixelSizeForm;
 
  private:
   // "Открыть изображение" in two halves: the question about unsaved
@@ -101,10 +143,33 @@ class TVazeZududi_Form : public StateRecord {
   void OfferToSaveResults();
   bool OpenImageFile(const std::string& path);
 
-  // The run driver's steps.
+  // The run driver's steps; RunDetection is the run itself, true when it
+  // completed.
+  bool RunDetection();
   void PrepareRun();
   void KeepResults(DetectionResult& result);
   void FailRun();
+  std::string runSummary_;  // the status bar's report of the last completed run
+
+  // The calibration's steps: started after a completed run (or again with
+  // a new origin), its outcome taken on the interface thread, forgotten
+  // when the points go (a new run, another image, the program's end).
+  void StartCalibration();
+  void TakeCalibration(CalibrationOutcome outcome);
+  void ForgetCalibration();
+  void DrawCalibrationMarks();
+  // The settings in effect, as the report lists them.
+  std::vector<std::pair<std::string, std::string>> SettingsInEffect() const;
+  // The calibration's input: the last completed run's points, their
+  // regions and standard errors.
+  calib::CalibrationInput calibrationInput_;
+  bool pickedOrigin_ = false;  // the press that picked the origin awaits its release
+  // The model file loaded last ("Загрузить модель…"), kept across images;
+  // loadedLater_: loaded after the last calibration, so it is the one used.
+  std::shared_ptr<const calib::Model> loadedModel_;
+  std::string loadedModelPath_;
+  bool loadedLater_ = false;
+  std::unique_ptr<CalibrationJob> calibrationJob_;
 };
 
 }  // namespace qova

@@ -52,6 +52,10 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
     return false;
   }
 
+  // The points of the old image go, and their calibration at once.
+  ForgetCalibration();
+  CalibrationOrigin.reset();
+  PickingOrigin = false;
   SourceBitmap = std::move(picture);
   ImageWidth = SourceBitmap->Width();
   ImageHeight = SourceBitmap->Height();

@@ -13,6 +13,7 @@
 #include "platform/image_file.h"
 #include "run/detect_crossings.h"
 #include "run/image_source.h"
+#include "run/run_calibration.h"
 #include "run/run_messages.h"
 
 namespace qova {
@@ -85,12 +86,20 @@ void TVazeZududi_Form::KeepResults(DetectionResult& result) {
 }
 
 void TVazeZududi_Form::N4Click() {
+  // The points are about to go, and the calibration of them with them.
+  ForgetCalibration();
+  // Fitted after the run, off the interface thread: the run's busy pointer
+  // has gone by then, the calibration's own comes.
+  if (RunDetection()) StartCalibration();
+}
+
+bool TVazeZududi_Form::RunDetection() {
   BusyCursor busy(Desktop);
   try {
     PrepareRun();
   } catch (const std::exception&) {
     FailRun();
-    return;
+    return false;
   }
   OverlayVisible = false;
   Desktop.Repaint();
@@ -100,16 +109,21 @@ void TVazeZududi_Form::N4Click() {
   // refinement, as the window always has.
   const QImageSource image(RunImage, ImageFileName);
   DetectionResult result = DetectCrossings(image, Regions, Params(), observer);
+  calibrationInput_ = result.Completed() && Calibration.WantsModel()
+                          ? CalibrationInputOf(result, Regions, ImageWidth, ImageHeight)
+                          : calib::CalibrationInput{};
   KeepResults(result);
   if (!result.Completed()) {
     FailRun();
-    return;
+    return false;
   }
   RunImage = QImage();
   ResultsSaved = false;
   RunCompleted = true;
   UpdateActions();
-  Desktop.SetStatusText(kRunPanel, PreciseSummary(result, Desktop.DecimalSeparator()));
+  runSummary_ = PreciseSummary(result, Desktop.DecimalSeparator());
+  Desktop.SetStatusText(kRunPanel, runSummary_);
+  return true;
 }
 
 void TVazeZududi_Form::FailRun() {

@@ -24,6 +24,8 @@ std::string_view CauseName(CalibCause cause) {
       return "not-a-model-file";
     case CalibCause::DamagedModelFile:
       return "damaged-model-file";
+    case CalibCause::Cancelled:
+      return "cancelled";
   }
   return "unknown";
 }

@@ -21,6 +21,7 @@ enum class CalibCause {
   FitFailed,         // the fit did not converge to finite numbers
   NotAModelFile,     // a JSON file that is not one of our model files
   DamagedModelFile,  // our model file, but unreadable, cut short or inconsistent
+  Cancelled,         // the caller asked the fit to stop (FitParams::cancel)
 };
 
 // "bad-input", "bad-pitch", ...: the cause as it appears in reports.

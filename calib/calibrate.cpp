@@ -104,6 +104,7 @@ Calibration Calibrate(const CalibrationInput& in, const CalibrationOptions& opti
   indexInput.corners = in.regionCorners;
   indexInput.origin = options.origin;
   out.indexing = IndexLattice(indexInput, options.index);
+  StopIfCancelled(options.fit);
   const Indexing& ix = out.indexing;
   if (ix.frames == 0)
     throw CalibError(CalibCause::NoLattice, "the points show no lattice of crossings to index");
@@ -195,6 +196,7 @@ Calibration Calibrate(const CalibrationInput& in, const CalibrationOptions& opti
     }
     report.outliers.push_back({x.members, x.column, x.row, fit.residual[k], fit.z[k]});
   }
+  StopIfCancelled(options.fit);
   const Vec2 centre((md.plate.uMin + md.plate.uMax) / 2, (md.plate.vMin + md.plate.vMax) / 2);
   report.scale = LocalScale(model, centre);
   report.nonlinearity = NonlinearityOf(model, ConvexHullTest(inliers));

@@ -5,6 +5,7 @@
 #include <Eigen/Dense>
 #include <cmath>
 #include <numbers>
+#include <thread>
 
 #include "calib/calib_error.h"
 #include "tests/support/calib_plates.h"
@@ -204,6 +205,45 @@ TEST(Calibrate, BadArgumentsAreRefusedBeforeAnyWorkNamingTheCause) {
       EXPECT_FALSE(f.error.empty()) << f.name;
     }
   EXPECT_GE(refused, 2);
+}
+
+// A stop asked for before the fit ends every family and auto with
+// Cancelled; one asked for from another thread while auto works ends it
+// either way, never half done; a flag never set changes no bit.
+TEST(Calibrate, AFitStopsWhenAskedAndOnlyThen) {
+  const auto setup = StandardPlate("radial");
+  const CalibrationInput in = InputOf(setup, MakeLatticePoints(setup));
+  std::atomic<bool> stop{true};
+  CalibrationOptions options;
+  options.fit.cancel = &stop;
+  for (const std::string& name :
+       {std::string("auto"), std::string("affine"), std::string("radial"), std::string("spline")}) {
+    options.model = name;
+    EXPECT_EQ(CauseOf(in, options), CalibCause::Cancelled) << name;
+  }
+  options.model = "auto";
+  stop = false;
+  const Calibration unstopped = Calibrate(in, options);
+  CalibrationOptions plain = options;
+  plain.fit.cancel = nullptr;
+  const Calibration reference = Calibrate(in, plain);
+  EXPECT_EQ(unstopped.model.data().params, reference.model.data().params);
+  EXPECT_EQ(unstopped.report.residuals.cvRmsPx, reference.report.residuals.cvRmsPx);
+
+  for (int delayUs : {0, 2000, 20000}) {
+    stop = false;
+    std::thread stopper([&] {
+      std::this_thread::sleep_for(std::chrono::microseconds(delayUs));
+      stop = true;
+    });
+    try {
+      const Calibration c = Calibrate(in, options);
+      EXPECT_EQ(c.model.data().params, reference.model.data().params);
+    } catch (const CalibError& e) {
+      EXPECT_EQ(e.cause(), CalibCause::Cancelled) << e.what();
+    }
+    stopper.join();
+  }
 }
 
 }  // namespace

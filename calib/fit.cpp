@@ -214,6 +214,7 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
     loop.residual = Residuals(loop.last.model, norm, data);
   };
   for (int it = 0; it < iterations; ++it) {
+    StopIfCancelled(params);
     std::vector<bool> keep(n);
     for (size_t i = 0; i < n; ++i) keep[i] = !loop.out[i];
     if (static_cast<int>(std::count(keep.begin(), keep.end(), true)) <
@@ -240,6 +241,7 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
     if (same) break;
   }
   const std::vector<bool> keep = loop.fitted;
+  StopIfCancelled(params);
   fit(keep, fittedWeights, Stage::Final);
   RobustWeights(loop.residual, data.weight, params, loop);
   return loop;
@@ -361,6 +363,7 @@ void BlockFolds(const ModelData& model, const Loop& loop, const Normalised& norm
   const int k = std::max(2, params.folds);
   const std::vector<int> fold = FoldsOf(data, params);
   for (int f = 0; f < k; ++f) {
+    StopIfCancelled(params);
     std::vector<bool> train(n), test(n);
     int trained = 0, tested = 0;
     for (size_t i = 0; i < n; ++i) {
@@ -394,6 +397,11 @@ double RootMeanSquare(const std::vector<Vec2>& r, const std::vector<bool>* only)
 }
 
 }  // namespace
+
+void StopIfCancelled(const FitParams& params) {
+  if (params.cancel != nullptr && params.cancel->load(std::memory_order_relaxed))
+    throw CalibError(CalibCause::Cancelled, "the calibration was cancelled");
+}
 
 void CheckFitData(const FitData& data) {
   const size_t n = data.xy.size();
@@ -521,12 +529,18 @@ AutoResult FitAuto(const FitData& data, const FitParams& params) {
       Candidate& c = a.candidates[order[i]];
       c.name = names[order[i]];
       try {
+        StopIfCancelled(params);
         c.fit = FitModel(*ParseModelKind(c.name), data, params);
         c.fitted = std::isfinite(c.fit.cvRms);
         if (!c.fitted) c.error = "no cross-validation fold could be fitted";
       } catch (const CalibError& e) {
         c.error = e.what();
         c.cause = e.cause();
+        // A stop ends the whole comparison, not one family.
+        if (e.cause() == CalibCause::Cancelled) {
+          const std::lock_guard<std::mutex> lock(guard);
+          if (!failure) failure = std::current_exception();
+        }
       } catch (...) {
         const std::lock_guard<std::mutex> lock(guard);
         if (!failure) failure = std::current_exception();

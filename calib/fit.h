@@ -6,6 +6,7 @@
 // simplest whose cross-validated RMS is within a few percent of the best.
 
 #include <array>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -35,7 +36,15 @@ struct FitParams {
                                   // rounding, and 5 % of that would pick by it)
   int threads = 0;  // auto: families fitted side by side on this many threads (0: one a
                     // core); each family's fit is the same on any number
+  // Set (from any thread) to stop a fit the caller no longer wants, as the
+  // window does when its image changes: looked at before each family, each
+  // reweighted fit and each fold, after which the fit throws CalibError
+  // Cancelled. Null: never stopped.
+  const std::atomic<bool>* cancel = nullptr;
 };
+
+// Throws CalibError Cancelled when params.cancel is set.
+void StopIfCancelled(const FitParams& params);
 
 // What a fit reads: the crossings of one lattice frame.
 struct FitData {

@@ -1,6 +1,7 @@
 #include "editor/layer_pixels.h"
 
 #include <algorithm>
+#include <initializer_list>
 
 #include "editor/shape_pixels.h"
 
@@ -23,17 +24,25 @@ QImage WhitePart(const QRect& part) {
   return out;
 }
 
-// The drawn pixels of a layer inside area, the last colour of each.
-std::vector<DrawnPixel> DrawnPixels(const ShapeList& drawings, const std::vector<FontParams>* fonts,
-                                    QSize image, const QRect& area) {
+// A list of drawings with its label fonts (null: no labels).
+struct DrawingList {
+  const ShapeList* shapes;
+  const std::vector<FontParams>* fonts;
+};
+
+// The drawn pixels of a layer's lists inside area, in the order given, the
+// last colour of each.
+std::vector<DrawnPixel> DrawnPixels(std::initializer_list<DrawingList> lists, QSize image,
+                                    const QRect& area) {
   struct Hit {
     uint64_t where;  // row, then column: the order of the result
     QRgb rgb;
   };
   std::vector<Hit> hits;
-  ForEachDrawnPixel(drawings, fonts, image, area, [&](int32_t x, int32_t y, QRgb rgb) {
-    hits.push_back({(uint64_t{static_cast<uint32_t>(y)} << 32) | static_cast<uint32_t>(x), rgb});
-  });
+  for (const DrawingList& list : lists)
+    ForEachDrawnPixel(*list.shapes, list.fonts, image, area, [&](int32_t x, int32_t y, QRgb rgb) {
+      hits.push_back({(uint64_t{static_cast<uint32_t>(y)} << 32) | static_cast<uint32_t>(x), rgb});
+    });
   // Equal places keep the order drawn: the last one wins.
   std::stable_sort(hits.begin(), hits.end(),
                    [](const Hit& a, const Hit& b) { return a.where < b.where; });
@@ -63,8 +72,9 @@ QImage PicturePart(const StateRecord& s, const QRect& part) {
 
 QImage OverlayPart(const StateRecord& s, const QRect& part) {
   QImage out = WhitePart(part);
-  if (!out.isNull())
-    PaintDrawings(s.CrossImage1.drawings, &s.CrossImage1.fonts, OverlaySize(s), part, out);
+  if (out.isNull()) return out;
+  PaintDrawings(s.CrossImage1.drawings, &s.CrossImage1.fonts, OverlaySize(s), part, out);
+  PaintDrawings(s.CrossImage1.marks, &s.CrossImage1.markFonts, OverlaySize(s), part, out);
   return out;
 }
 
@@ -77,11 +87,13 @@ Color OverlayPixel(const StateRecord& s, int32_t x, int32_t y) {
 }
 
 std::vector<DrawnPixel> PictureDrawnPixels(const StateRecord& s, const QRect& area) {
-  return DrawnPixels(s.Image1.drawings, nullptr, PictureSize(s), area);
+  return DrawnPixels({{&s.Image1.drawings, nullptr}}, PictureSize(s), area);
 }
 
 std::vector<DrawnPixel> OverlayDrawnPixels(const StateRecord& s, const QRect& area) {
-  return DrawnPixels(s.CrossImage1.drawings, &s.CrossImage1.fonts, OverlaySize(s), area);
+  return DrawnPixels({{&s.CrossImage1.drawings, &s.CrossImage1.fonts},
+                      {&s.CrossImage1.marks, &s.CrossImage1.markFonts}},
+                     OverlaySize(s), area);
 }
 
 }  // namespace qova

@@ -41,10 +41,9 @@ bool FontsAvailable() {
 // The label as drawing it into the overlay's bitmap leaves it: the cell
 // filled white, then the text in the pen's colour at the cell's baseline,
 // with a margin around the cell wide enough for any slant or underline.
-LabelGlyphs MakeGlyphs(const FontParams& params, int32_t label) {
+LabelGlyphs MakeGlyphs(const FontParams& params, const QString& text) {
   const QFont font = LabelFont(params);
   const QFontMetrics metrics(font);
-  const QString text = QString::number(label);
   LabelGlyphs g;
   g.cell = QSize(metrics.horizontalAdvance(text), metrics.height());
   const QRect cell(QPoint(0, 0), g.cell);
@@ -64,17 +63,29 @@ LabelGlyphs MakeGlyphs(const FontParams& params, int32_t label) {
     painter.drawText(-g.origin.x(), -g.origin.y() + metrics.ascent(), text);
   }
   // The pixels it sets, exactly.
-  QRect drawn;
+  QRect drawn, glyphs;
   for (int y = 0; y < g.mask.height(); ++y) {
     const auto* row = reinterpret_cast<const QRgb*>(g.mask.constScanLine(y));
-    for (int x = 0; x < g.mask.width(); ++x)
-      if (qAlpha(row[x]) != 0) drawn |= QRect(x, y, 1, 1);
+    for (int x = 0; x < g.mask.width(); ++x) {
+      if (qAlpha(row[x]) == 0) continue;
+      drawn |= QRect(x, y, 1, 1);
+      if ((row[x] & 0xFFFFFFu) != 0xFFFFFFu) glyphs |= QRect(x, y, 1, 1);
+    }
   }
   g.ink = drawn.translated(g.origin);
+  g.glyphs = glyphs.translated(g.origin);
+  // Only the drawn pixels are kept: the margin was room for any slant, and
+  // thousands of labels (a calibration's indices) are cached at once.
+  if (drawn.isEmpty()) {
+    g.mask = QImage();
+  } else {
+    g.mask = g.mask.copy(drawn);
+    g.origin += drawn.topLeft();
+  }
   return g;
 }
 
-using GlyphKey = std::tuple<std::string, int, bool, bool, bool, bool, int32_t>;
+using GlyphKey = std::tuple<std::string, int, bool, bool, bool, bool, std::string>;
 
 }  // namespace
 
@@ -103,14 +114,31 @@ int64_t LineSteps::MinorAt(int64_t a) const {
 // made once for each font and number. The cache is emptied when it grows
 // large (a very large font, or many fonts tried).
 const LabelGlyphs* GlyphsOf(const FontParams& font, int32_t label) {
+  return GlyphsOfText(font, std::to_string(label));
+}
+
+std::string CellIndexText(int32_t column, int32_t row) {
+  return std::to_string(column) + "," + std::to_string(row);
+}
+
+const LabelGlyphs* GlyphsOfShape(const Shape& shape, const std::vector<FontParams>* fonts) {
+  if (fonts == nullptr || shape.font >= fonts->size()) return nullptr;
+  const FontParams& font = (*fonts)[shape.font];
+  if (shape.kind == Shape::Kind::CellIndex)
+    return GlyphsOfText(font, CellIndexText(shape.x1, shape.y1));
+  if (shape.kind == Shape::Kind::Cross && shape.label != -1) return GlyphsOf(font, shape.label);
+  return nullptr;
+}
+
+const LabelGlyphs* GlyphsOfText(const FontParams& font, const std::string& text) {
   if (!FontsAvailable()) return nullptr;
   static std::map<GlyphKey, LabelGlyphs> cache;
   static size_t cachedBytes = 0;
   constexpr size_t kMaxCachedBytes = size_t{64} << 20;
   const GlyphKey key{font.Name,      font.Size,      font.Bold, font.Italic,
-                     font.Underline, font.Strikeout, label};
+                     font.Underline, font.Strikeout, text};
   if (const auto hit = cache.find(key); hit != cache.end()) return &hit->second;
-  LabelGlyphs glyphs = MakeGlyphs(font, label);
+  LabelGlyphs glyphs = MakeGlyphs(font, QString::fromStdString(text));
   const auto bytes = static_cast<size_t>(glyphs.mask.sizeInBytes());
   if (cachedBytes + bytes > kMaxCachedBytes) {
     cache.clear();
@@ -156,6 +184,9 @@ QRect ShapeBounds(const Shape& shape, const LabelGlyphs* glyphs, QSize image) {
     case Shape::Kind::Line:
       return box(std::min(shape.x0, shape.x1), std::min(shape.y0, shape.y1),
                  std::max(shape.x0, shape.x1), std::max(shape.y0, shape.y1));
+    case Shape::Kind::CellIndex:
+      if (glyphs == nullptr) return QRect();
+      return glyphs->glyphs.translated(shape.x0, shape.y0) & inside;
     case Shape::Kind::GridRow:
     case Shape::Kind::GridColumn:
       return inside;

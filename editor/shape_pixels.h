@@ -11,6 +11,8 @@
 #include <cmath>
 #include <cstdint>
 #include <optional>
+#include <string>
+#include <vector>
 
 #include "core/procedures.h"
 #include "platform/platform.h"
@@ -52,12 +54,21 @@ struct LabelGlyphs {
   QImage mask;  // Format_ARGB32_Premultiplied
   QPoint origin;
   QSize cell;
-  QRect ink;  // the mask's drawn pixels, relative to the cell's corner
+  QRect ink;     // the mask's drawn pixels, relative to the cell's corner
+  QRect glyphs;  // the glyphs' pixels alone (without the cell), relative to its corner
 };
 
 // nullopt when no fonts are available (no GUI application: the batch
 // command, which never shows the overlay, draws no labels).
 const LabelGlyphs* GlyphsOf(const FontParams& font, int32_t label);
+// The same for any short text.
+const LabelGlyphs* GlyphsOfText(const FontParams& font, const std::string& text);
+
+// The text of a crossing's index: "column,row".
+std::string CellIndexText(int32_t column, int32_t row);
+
+// The glyphs a drawing puts on a layer with these fonts (null: none).
+const LabelGlyphs* GlyphsOfShape(const Shape& shape, const std::vector<FontParams>* fonts);
 
 // The label's text cell of a marker at (x, y): its top-left corner at
 // (x + 10, y + cross − 10); nullopt when it lies wholly outside an image of
@@ -128,6 +139,20 @@ void ForEachShapePixel(const Shape& shape, const LabelGlyphs* glyphs, QSize imag
       }
       return;
     }
+    case Shape::Kind::CellIndex: {
+      // The glyphs alone: the text cell is not filled.
+      if (glyphs == nullptr) return;
+      const QPoint at = QPoint(shape.x0, shape.y0) + glyphs->origin;
+      const QRect painted = QRect(at, glyphs->mask.size()) & clip;
+      for (int j = painted.top(); j <= painted.bottom(); ++j) {
+        const auto* row = reinterpret_cast<const QRgb*>(glyphs->mask.constScanLine(j - at.y()));
+        for (int i = painted.left(); i <= painted.right(); ++i) {
+          const QRgb m = row[i - at.x()];
+          if (qAlpha(m) != 0 && (m & 0xFFFFFFu) != 0xFFFFFFu) put(i, j, rgb);
+        }
+      }
+      return;
+    }
     case Shape::Kind::GridRow:
     case Shape::Kind::GridColumn: {
       // The pixel at the rounded position of every step along the picture; a
@@ -161,10 +186,7 @@ void ForEachDrawnPixel(const ShapeList& drawings, const std::vector<FontParams>*
   if (clip.isEmpty()) return;
   for (const uint32_t id : drawings.Meeting(clip)) {
     const Shape& shape = drawings.Shapes()[id];
-    const LabelGlyphs* glyphs = nullptr;
-    if (shape.label != -1 && fonts != nullptr && shape.font < fonts->size())
-      glyphs = GlyphsOf((*fonts)[shape.font], shape.label);
-    ForEachShapePixel(shape, glyphs, image, clip, put);
+    ForEachShapePixel(shape, GlyphsOfShape(shape, fonts), image, clip, put);
   }
 }
 

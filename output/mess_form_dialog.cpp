@@ -5,6 +5,8 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include "output/distortion_dialog.h"
+
 namespace qova {
 
 MessFormDialog::MessFormDialog(TMessForm& logic, QWidget* parent) : QDialog(parent), logic_(logic) {
@@ -49,6 +51,7 @@ void MessFormDialog::Forward(void (TMessForm::*handler)()) {
 }
 
 void RegisterOutputFaces(DialogFaces& faces) {
+  RegisterDistortionWindow(faces);
   faces.Register<TMessForm>([](TMessForm& logic, QWidget* parent) {
     MessFormDialog dialog(logic, parent);
     dialog.exec();

@@ -28,7 +28,8 @@ class MessFormDialog : public QDialog {
   TMessForm& logic_;
 };
 
-// Registers the statistics window's face; the Qt platform calls this once.
+// Registers the faces of the statistics window and the distortion window;
+// the Qt platform calls this once.
 void RegisterOutputFaces(DialogFaces& faces);
 
 }  // namespace qova

@@ -36,4 +36,21 @@ void HeadlessPlatform::WriteFile(const std::string& path, const std::string& byt
 
 char HeadlessPlatform::DecimalSeparator() { return LocaleDecimalSeparator(); }
 
+namespace {
+
+class SilentProgress : public ProgressSink {
+ public:
+  void Report(double) override {}
+  bool Cancelled() const override { return false; }
+};
+
+}  // namespace
+
+bool HeadlessPlatform::RunWithProgress(const std::string&,
+                                       const std::function<void(ProgressSink&)>& work) {
+  SilentProgress progress;
+  work(progress);
+  return true;
+}
+
 }  // namespace qova

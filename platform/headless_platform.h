@@ -26,15 +26,22 @@ class HeadlessPlatform : public Platform {
   }
   std::optional<FontParams> ChooseFont(const FontParams&) override { return std::nullopt; }
   void ShowModal(ModalDialog&) override {}
+  void ShowWindow(ModelessWindow&) override {}
   QImage ReadBitmap(const std::string& path, QImage reuse) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;
   char DecimalSeparator() override;
   void Repaint() override {}
   void SetCaption(const std::string&) override {}
   void SetStatusText(int, const std::string&) override {}
-  void SetCommandStates(bool, bool) override {}
+  void SetCommandStates(const CommandStates&) override {}
   void SetPreviewVisible(bool) override {}
   void SetBusy(bool) override {}
+  // No event loop: nothing handed back is ever run (the batch command
+  // does its work on its own thread).
+  void RunLater(std::function<void()>) override {}
+  // On the calling thread; never cancelled.
+  bool RunWithProgress(const std::string& caption,
+                       const std::function<void(ProgressSink&)>& work) override;
   void LoadOverlayCursor(const std::string&) override {}
   void ShowHelp(const std::string&) override {}
   void CloseMainWindow() override {}

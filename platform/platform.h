@@ -6,10 +6,12 @@
 
 #include <QImage>
 #include <QRegion>
+#include <functional>
 #include <optional>
 #include <string>
 
 #include "platform/modal_dialog.h"
+#include "platform/modeless_window.h"
 
 namespace qova {
 
@@ -27,6 +29,24 @@ struct FileDialogParams {
   std::string defaultExt;
   std::string initialFolder;
   std::string fileName;
+};
+
+// Which commands are enabled (StateRecord::UpdateActions sets them all).
+struct CommandStates {
+  bool find = false;        // N4, RunToolButton and the Enter key
+  bool save = false;        // N26, SaveToolButton
+  bool calibrated = false;  // the "Анализ" commands that show a run's calibration
+  bool correct = false;  // "Сохранить исправленное изображение…"
+  bool operator==(const CommandStates&) const = default;
+};
+
+// What long work sees of its progress bar: how far it has got, and whether
+// the person pressed "Отмена".
+class ProgressSink {
+ public:
+  virtual ~ProgressSink() = default;
+  virtual void Report(double done) = 0;  // 0 .. 1
+  [[nodiscard]] virtual bool Cancelled() const = 0;
 };
 
 // The label font of the overlay.
@@ -65,6 +85,9 @@ class Platform {
   // Shows a dialog modally until one of its handlers calls Close() or the
   // user closes its window.
   virtual void ShowModal(ModalDialog& dialog) = 0;
+  // Shows a window beside the main one and brings it to the front; made at
+  // the first showing and kept, so it keeps its place and size.
+  virtual void ShowWindow(ModelessWindow& window) = 0;
 
   // Reads an image file; throws QovaError with the reader's message. The
   // pixels of reuse, when it is the only holder of them and the file has
@@ -88,10 +111,20 @@ class Platform {
   // Panels 0 and 1: the pointer's x and y; 2: the editor's hint; 3
   // (kRunPanel): what the last run reports.
   virtual void SetStatusText(int panel, const std::string& text) = 0;
-  virtual void SetCommandStates(bool findEnabled, bool saveEnabled) = 0;
+  virtual void SetCommandStates(const CommandStates& states) = 0;
   virtual void SetPreviewVisible(bool visible) = 0;
-  // A wait cursor while a run works.
+  // A wait cursor while a run or a calibration works.
   virtual void SetBusy(bool busy) = 0;
+  // Runs work on a thread of its own while a modal progress bar with the
+  // caption and "Отмена" shows (after a moment, for work that takes long);
+  // the window takes no other input meanwhile. False when the work stopped
+  // because it saw Cancelled(); what the work throws is thrown here.
+  virtual bool RunWithProgress(const std::string& caption,
+                               const std::function<void(ProgressSink&)>& work) = 0;
+  // Runs task on the interface thread once the current event is handled.
+  // Safe to call from any thread: work done on another thread hands its
+  // result back this way.
+  virtual void RunLater(std::function<void()> task) = 0;
 
   // The overlay's pointer from a cursor file; the arrow when it cannot be read.
   virtual void LoadOverlayCursor(const std::string& path) = 0;

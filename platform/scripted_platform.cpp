@@ -27,6 +27,52 @@ MsgResult ScriptedPlatform::MessageBox(const std::string& text, const std::strin
   return answer;
 }
 
+void ScriptedPlatform::RunLater(std::function<void()> task) {
+  const std::lock_guard<std::mutex> lock(laterGuard);
+  later.push_back(std::move(task));
+}
+
+int ScriptedPlatform::RunPending() {
+  int ran = 0;
+  for (;;) {
+    std::function<void()> task;
+    {
+      const std::lock_guard<std::mutex> lock(laterGuard);
+      if (later.empty()) return ran;
+      task = std::move(later.front());
+      later.pop_front();
+    }
+    task();
+    ++ran;
+  }
+}
+
+namespace {
+
+class ScriptedProgress : public ProgressSink {
+ public:
+  explicit ScriptedProgress(ScriptedPlatform& p) : p_(p) {}
+  void Report(double done) override {
+    p_.progressReports.push_back(done);
+    if (p_.cancelAtProgress >= 0 && done >= p_.cancelAtProgress) cancelled_ = true;
+  }
+  bool Cancelled() const override { return cancelled_; }
+
+ private:
+  ScriptedPlatform& p_;
+  bool cancelled_ = false;
+};
+
+}  // namespace
+
+bool ScriptedPlatform::RunWithProgress(const std::string& caption,
+                                       const std::function<void(ProgressSink&)>& work) {
+  progressShown.push_back(caption);
+  ScriptedProgress progress(*this);
+  work(progress);
+  return !progress.Cancelled();
+}
+
 void ScriptedPlatform::ShowErrorBox(const std::string& text) { errors.push_back(text); }
 
 std::optional<std::string> ScriptedPlatform::RunOpenDialog(const FileDialogParams& params) {

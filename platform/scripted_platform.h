@@ -6,6 +6,7 @@
 
 #include <deque>
 #include <functional>
+#include <mutex>
 #include <optional>
 #include <string>
 #include <vector>
@@ -36,6 +37,7 @@ class ScriptedPlatform : public Platform {
   bool failCreate = false;        // "Cannot create file"
   long failWriteAfterBytes = -1;  // >= 0: the disk is full after that many bytes
   char decimalSeparator = '.';
+  double cancelAtProgress = -1;  // RunWithProgress: "Отмена" from this share on
 
   // --- Record -------------------------------------------------------------
   std::vector<Message> messages;
@@ -49,11 +51,18 @@ class ScriptedPlatform : public Platform {
   std::string statusText[kStatusPanels] = {"X=", "Y=", "", ""};
   bool findEnabled = false;
   bool saveEnabled = false;
+  bool calibratedEnabled = false;
+  bool correctEnabled = false;
+  std::vector<const ModelessWindow*> windowsShown;
   bool previewVisible = true;
   bool busy = false;
   int busyCount = 0;
   std::string cursorPath;
+  std::mutex laterGuard;
+  std::deque<std::function<void()>> later;
   std::vector<std::string> helpShown;
+  std::vector<std::string> progressShown;  // the captions of progress bars
+  std::vector<double> progressReports;     // every share reported
   bool closed = false;
 
   // The texts of all message boxes, in order.
@@ -72,10 +81,22 @@ class ScriptedPlatform : public Platform {
   void Repaint() override { ++repaints; }
   void SetCaption(const std::string& text) override { caption = text; }
   void SetStatusText(int panel, const std::string& text) override;
-  void SetCommandStates(bool find, bool save) override {
-    findEnabled = find;
-    saveEnabled = save;
+  void SetCommandStates(const CommandStates& states) override {
+    findEnabled = states.find;
+    saveEnabled = states.save;
+    calibratedEnabled = states.calibrated;
+    correctEnabled = states.correct;
   }
+  void ShowWindow(ModelessWindow& window) override { windowsShown.push_back(&window); }
+  // Tasks handed back from other threads wait until RunPending, as they
+  // wait for the event loop in the program.
+  void RunLater(std::function<void()> task) override;
+  // Runs the tasks handed back so far (and those they hand back); their number.
+  int RunPending();
+  // On the calling thread; "Отмена" is pressed once the work reports
+  // cancelAtProgress or more (never when negative).
+  bool RunWithProgress(const std::string& caption,
+                       const std::function<void(ProgressSink&)>& work) override;
   void SetPreviewVisible(bool visible) override { previewVisible = visible; }
   void SetBusy(bool b) override {
     busy = b;

@@ -7,6 +7,7 @@ packages=(
   build-essential cmake ninja-build pkg-config
   qt6-base-dev qt6-image-formats-plugins qt6-translations-l10n libgl-dev
   libjpeg62-turbo-dev libsimpleini-dev libtiff-dev libpng-dev libeigen3-dev
+  qt6-svg-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth locales
   clang libclang-rt-14-dev clang-format git

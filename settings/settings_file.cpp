@@ -295,6 +295,12 @@ void ReadSettings(StateRecord& s, const std::string& path) {
     if (r.Bool("FontStyleItalic", false)) font.Italic = true;
     if (r.Bool("FontStyleUndeline", false)) font.Underline = true;
     if (r.Bool("FontStyleStrikeout", false)) font.Strikeout = true;
+
+    // The distortion window's place, when a file keeps one: a file without
+    // it leaves the place the window has now.
+    const WindowPlace place{r.Int("DistortionWindowLeft", 0), r.Int("DistortionWindowTop", 0),
+                            r.Int("DistortionWindowWidth", 0), r.Int("DistortionWindowHeight", 0)};
+    if (place.Known()) s.DistortionWindowPlace = place;
   } catch (const std::exception&) {
     s.Desktop.MessageBox(kReadErrorText, kErrorCaption, MsgButtons::Ok);
   }
@@ -364,6 +370,14 @@ void WriteSettings(StateRecord& s, const std::string& path) {
     w.Float("GridPitchX", s.Calibration.GridPitchX);
     w.Float("GridPitchY", s.Calibration.GridPitchY);
     w.Text("DistortionModel", s.Calibration.DistortionModel);
+    // Only once the window has been shown: the file of anyone who never
+    // opens it stays as it always was.
+    if (s.DistortionWindowPlace.Known()) {
+      w.Int("DistortionWindowLeft", s.DistortionWindowPlace.left);
+      w.Int("DistortionWindowTop", s.DistortionWindowPlace.top);
+      w.Int("DistortionWindowWidth", s.DistortionWindowPlace.width);
+      w.Int("DistortionWindowHeight", s.DistortionWindowPlace.height);
+    }
 
     std::string text;
     if (ini.Save(text) < 0) throw QovaError(kWriteErrorText);

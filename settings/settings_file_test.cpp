@@ -138,6 +138,26 @@ TEST_F(SettingsFileTest, AFileWithoutThePreciseKeyLeavesThePreciseStageOff) {
   EXPECT_TRUE(state_.PreciseRefinement);
 }
 
+// The distortion window's place is written once the window has one, read
+// back, and left as it is by a file that keeps none.
+TEST_F(SettingsFileTest, TheDistortionWindowsPlaceIsKeptOnceItHasOne) {
+  WriteSettings(state_, Path("a.ini"));
+  EXPECT_EQ(Get(Path("a.ini")).find("DistortionWindow"), std::string::npos);
+  state_.DistortionWindowPlace = {-20, 35, 980, 610};
+  WriteSettings(state_, Path("b.ini"));
+  EXPECT_NE(Get(Path("b.ini"))
+                .find("DistortionWindowLeft=-20\r\nDistortionWindowTop=35\r\n"
+                      "DistortionWindowWidth=980\r\nDistortionWindowHeight=610\r\n"),
+            std::string::npos);
+  StateRecord other(desktop_);
+  ReadSettings(other, Path("b.ini"));
+  EXPECT_EQ(other.DistortionWindowPlace, state_.DistortionWindowPlace);
+  ReadSettings(other, Path("a.ini"));
+  EXPECT_EQ(other.DistortionWindowPlace, state_.DistortionWindowPlace);
+  ReadSection("DistortionWindowWidth=0\r\nDistortionWindowHeight=500\r\n");
+  EXPECT_EQ(state_.DistortionWindowPlace, (WindowPlace{-20, 35, 980, 610}));
+}
+
 // The calibration's keys: a file without them asks for no model, whatever
 // the record held; a pitch that is no number is unknown (0); the model's
 // name is kept as written, for the caller to check and name.

@@ -236,6 +236,26 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
       Q("После поиска уточнить каждое пересечение по яркости изображения "
         "(до сотых долей пикселя) и дополнить пропущенные"));
   generalLayout->addWidget(PreciseCheckBox);
+
+  // The calibration fitted after each run: the plate's pitch and the model.
+  auto* calibration = new QGroupBox(Q("Калибровка"), general);
+  calibration->setObjectName("CalibrationGroup");
+  GridPitchXEdit = NewEdit("GridPitchXEdit", calibration);
+  GridPitchYEdit = NewEdit("GridPitchYEdit", calibration);
+  GridPitchXEdit->setFixedWidth(80);
+  GridPitchYEdit->setFixedWidth(80);
+  DistortionModelComboBox = new QComboBox(calibration);
+  DistortionModelComboBox->setObjectName("DistortionModelComboBox");
+  for (const DistortionModelChoice& choice : kDistortionModelChoices)
+    DistortionModelComboBox->addItem(
+        QString::fromUtf8(choice.caption.data(), static_cast<qsizetype>(choice.caption.size())));
+  DistortionModelComboBox->setToolTip(
+      Q("Модель искажений, которая строится по найденным точкам после каждого поиска"));
+  auto* calibrationForm = new QFormLayout(calibration);
+  calibrationForm->addRow(Q("Шаг сетки по X, мм"), GridPitchXEdit);
+  calibrationForm->addRow(Q("Шаг сетки по Y, мм"), GridPitchYEdit);
+  calibrationForm->addRow(Q("Модель искажений"), DistortionModelComboBox);
+  generalLayout->addWidget(calibration);
   generalLayout->addStretch();
 
   // "Поисковое окно": the window sizes and thresholds.
@@ -268,10 +288,17 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
           [this](int v) { logic_.SetContrastTrackBar(v); });
   connect(PreciseCheckBox, &QCheckBox::toggled, this,
           [this](bool on) { logic_.PreciseCheckBox = on; });
+  connect(DistortionModelComboBox, &QComboBox::currentIndexChanged, this,
+          [this](int i) { logic_.DistortionModelComboBox = i; });
   const std::pair<QLineEdit*, std::string TSpecialPropertysForm::*> edits[] = {
-      {Edit1, &TSpecialPropertysForm::Edit1}, {Edit6, &TSpecialPropertysForm::Edit6},
-      {Edit7, &TSpecialPropertysForm::Edit7}, {Edit14, &TSpecialPropertysForm::Edit14},
-      {Edit8, &TSpecialPropertysForm::Edit8}, {Edit9, &TSpecialPropertysForm::Edit9}};
+      {Edit1, &TSpecialPropertysForm::Edit1},
+      {Edit6, &TSpecialPropertysForm::Edit6},
+      {Edit7, &TSpecialPropertysForm::Edit7},
+      {Edit14, &TSpecialPropertysForm::Edit14},
+      {Edit8, &TSpecialPropertysForm::Edit8},
+      {Edit9, &TSpecialPropertysForm::Edit9},
+      {GridPitchXEdit, &TSpecialPropertysForm::GridPitchXEdit},
+      {GridPitchYEdit, &TSpecialPropertysForm::GridPitchYEdit}};
   for (const auto& [edit, field] : edits) {
     connect(edit, &QLineEdit::textEdited, this,
             [this, field = field](const QString& t) { logic_.*field = S(t); });
@@ -288,9 +315,11 @@ SpecialPropertysDialog::SpecialPropertysDialog(TSpecialPropertysForm& logic, QWi
 }
 
 void SpecialPropertysDialog::Refresh() {
-  const QSignalBlocker bt(Tabs), bs(ContrastTrackBar), bp(PreciseCheckBox);
+  const QSignalBlocker bt(Tabs), bs(ContrastTrackBar), bp(PreciseCheckBox),
+      bm(DistortionModelComboBox);
   setWindowTitle(Q(logic_.Caption));
   PreciseCheckBox->setChecked(logic_.PreciseCheckBox);
+  DistortionModelComboBox->setCurrentIndex(logic_.DistortionModelComboBox);
   Tabs->setCurrentIndex(logic_.ActiveTab);
   ContrastTrackBar->setValue(logic_.ContrastTrackBar);
   for (int i = 0; i < 3; ++i) {
@@ -298,8 +327,14 @@ void SpecialPropertysDialog::Refresh() {
     JRadioGroup[i]->setChecked(logic_.JRadioGroup == i);
   }
   const std::pair<QLineEdit*, const std::string*> edits[] = {
-      {Edit1, &logic_.Edit1},   {Edit6, &logic_.Edit6}, {Edit7, &logic_.Edit7},
-      {Edit14, &logic_.Edit14}, {Edit8, &logic_.Edit8}, {Edit9, &logic_.Edit9}};
+      {Edit1, &logic_.Edit1},
+      {Edit6, &logic_.Edit6},
+      {Edit7, &logic_.Edit7},
+      {Edit14, &logic_.Edit14},
+      {Edit8, &logic_.Edit8},
+      {Edit9, &logic_.Edit9},
+      {GridPitchXEdit, &logic_.GridPitchXEdit},
+      {GridPitchYEdit, &logic_.GridPitchYEdit}};
   for (const auto& [edit, text] : edits)
     if (edit->text() != Q(*text)) edit->setText(Q(*text));
 }

@@ -61,6 +61,9 @@ class SpecialPropertysDialog : public QDialog {
   QLineEdit* Edit14;
   QLineEdit* Edit8;
   QLineEdit* Edit9;
+  QLineEdit* GridPitchXEdit;           // "Шаг сетки по X, мм"
+  QLineEdit* GridPitchYEdit;           // "Шаг сетки по Y, мм"
+  QComboBox* DistortionModelComboBox;  // "Модель искажений"
   QPushButton* Button4;
   QPushButton* Button5;
   QPushButton* Button2;

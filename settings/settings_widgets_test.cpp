@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QComboBox>
+#include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -165,9 +166,28 @@ TEST_F(SettingsWidgetsTest, SpecialDialogSavesAndRemembersItsTab) {
     EXPECT_EQ(d.Tabs->currentIndex(), 1);
     Type(d.Edit7, "9");
     Type(d.Edit14, "0.5");
+    // The group "Калибровка" on the first tab.
+    QTest::mouseClick(d.Tabs->tabBar(), Qt::LeftButton, {}, d.Tabs->tabBar()->tabRect(0).center());
+    auto* group = d.findChild<QGroupBox*>("CalibrationGroup");
+    ASSERT_NE(group, nullptr);
+    EXPECT_EQ(group->title(), QString::fromUtf8("Калибровка"));
+    EXPECT_EQ(d.DistortionModelComboBox->currentText(), QString::fromUtf8("нет"));
+    QStringList items;
+    for (int i = 0; i < d.DistortionModelComboBox->count(); ++i)
+      items << d.DistortionModelComboBox->itemText(i);
+    EXPECT_EQ(items,
+              QStringList({"нет", "аффинная", "проективная", "радиальная", "полином 2-й степени",
+                           "полином 3-й степени", "полином 4-й степени", "полином 5-й степени",
+                           "полином 6-й степени", "сплайн", "автоматически"}));
+    Type(d.GridPitchXEdit, "0.5");
+    Type(d.GridPitchYEdit, "0.5");
+    d.DistortionModelComboBox->setFocus();
+    QTest::keyClick(d.DistortionModelComboBox, Qt::Key_End);  // "автоматически"
+    QTest::mouseClick(d.Tabs->tabBar(), Qt::LeftButton, {}, d.Tabs->tabBar()->tabRect(1).center());
     QTest::mouseClick(d.Button4, Qt::LeftButton);
   });
   special_.Execute();
+  EXPECT_EQ(s_.Calibration, (CalibrationParams{0.5, 0.5, "auto"}));
 
   const std::string text = Get(saved);
   EXPECT_TRUE(Has(text, "KontrastLevel=-3"));
@@ -177,6 +197,7 @@ TEST_F(SettingsWidgetsTest, SpecialDialogSavesAndRemembersItsTab) {
   EXPECT_TRUE(Has(text, "CrossWindowWidth=0.5"));
   EXPECT_TRUE(Has(text, "Max_Angle=4.5"));
   EXPECT_TRUE(Has(text, "PreciseRefinement=1"));
+  EXPECT_TRUE(Has(text, "GridPitchX=0.5\r\nGridPitchY=0.5\r\nDistortionModel=auto"));
   EXPECT_TRUE(s_.PreciseRefinement);
 
   // The next showing opens on the tab shown last; a wrong number keeps the
@@ -192,6 +213,8 @@ TEST_F(SettingsWidgetsTest, SpecialDialogSavesAndRemembersItsTab) {
     QTest::mouseClick(d.Button5, Qt::LeftButton);
     EXPECT_EQ(d.Edit7->text(), "5");
     EXPECT_EQ(d.ContrastTrackBar->value(), 0);
+    EXPECT_EQ(d.GridPitchXEdit->text(), "0");
+    EXPECT_EQ(d.DistortionModelComboBox->currentText(), QString::fromUtf8("нет"));
     QTest::mouseClick(d.Button2, Qt::LeftButton);
   });
   special_.Execute();

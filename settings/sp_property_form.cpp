@@ -1,6 +1,7 @@
 #include "settings/sp_property_form.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include "core/number_text.h"
 #include "settings/settings_dialog.h"
@@ -34,6 +35,11 @@ void TSpecialPropertysForm::Execute() {
   Edit8 = FormatGeneral(state_.CrossIncreasePorog, sep);
   Edit1 = FormatGeneral(state_.MaxAngle, sep);
   PreciseCheckBox = state_.PreciseRefinement;
+  GridPitchXEdit = FormatGeneral(state_.Calibration.GridPitchX, sep);
+  GridPitchYEdit = FormatGeneral(state_.Calibration.GridPitchY, sep);
+  // A model the list lacks (a file from elsewhere) leaves the item as it was.
+  if (const int item = DistortionModelIndex(state_.Calibration.DistortionModel); item >= 0)
+    DistortionModelComboBox = item;
   state_.Desktop.ShowModal(*this);
 }
 
@@ -64,8 +70,34 @@ bool TSpecialPropertysForm::ApplySpecialSettings() {
   const bool ok = toInt(Edit6, s.SearchWindowHeight) && toInt(Edit7, s.SearchWindowWidth) &&
                   toFloat(Edit14, s.CrossWindowWidth) && toFloat(Edit8, s.CrossIncreasePorog) &&
                   toInt(Edit9, s.IncreasePorog) && toFloat(Edit1, s.MaxAngle);
-  if (!ok) ReportConversionError(s);
-  return ok;
+  if (!ok) {
+    ReportConversionError(s);
+    return false;
+  }
+  return ApplyCalibration();
+}
+
+bool TSpecialPropertysForm::ApplyCalibration() {
+  StateRecord& s = state_;
+  const char sep = s.Desktop.DecimalSeparator();
+  const auto x = ParseFloat(GridPitchXEdit, sep), y = ParseFloat(GridPitchYEdit, sep);
+  if (!x || !y) {
+    ReportConversionError(s);
+    return false;
+  }
+  // The calibration takes both pitches or neither: a pitch along one axis
+  // only would make plate units of millimetres and cells at once.
+  const bool known = *x > 0 && *y > 0 && std::isfinite(*x) && std::isfinite(*y);
+  if (!known && !(*x == 0 && *y == 0)) {
+    s.Desktop.MessageBox(kBadPitchText, kConversionErrorCaption, MsgButtons::Ok);
+    return false;
+  }
+  s.Calibration.GridPitchX = *x;
+  s.Calibration.GridPitchY = *y;
+  const auto item = static_cast<size_t>(
+      std::clamp(DistortionModelComboBox, 0, static_cast<int>(kDistortionModelChoices.size()) - 1));
+  s.Calibration.DistortionModel = std::string(kDistortionModelChoices[item].name);
+  return true;
 }
 
 void TSpecialPropertysForm::Button4Click() {
@@ -86,6 +118,9 @@ void TSpecialPropertysForm::Button5Click() {
   Edit9 = std::string("3");
   Edit1 = std::string("3");
   PreciseCheckBox = false;
+  GridPitchXEdit = std::string("0");
+  GridPitchYEdit = std::string("0");
+  DistortionModelComboBox = 0;  // "нет"
 }
 
 void TSpecialPropertysForm::Button2Click() { Close(); }

@@ -4,11 +4,14 @@
 #include <string>
 
 #include "platform/modal_dialog.h"
+#include "state/distortion_models.h"
 #include "state/state_record.h"
 
 namespace qova {
 
 inline constexpr const char* kSpecialPropertysCaption = "Специальные настройки:  ";
+inline constexpr const char* kBadPitchText =
+    "Шаг сетки — положительное число миллиметров по обеим осям (0 и 0 — шаг неизвестен).";
 
 class TSpecialPropertysForm : public ModalDialog {
  public:
@@ -32,6 +35,10 @@ class TSpecialPropertysForm : public ModalDialog {
   std::string Edit8;             // crossing pixel increase threshold
   std::string Edit9;             // border pixel increase threshold
   bool PreciseCheckBox = false;  // "Точное уточнение по яркости"
+  // The group "Калибровка": the pitch in millimetres and the model.
+  std::string GridPitchXEdit;  // "Шаг сетки по X, мм"
+  std::string GridPitchYEdit;  // "Шаг сетки по Y, мм"
+  int DistortionModelComboBox = 0;  // "Модель искажений": an index of kDistortionModelChoices
 
   // Sets the slider; it clamps its position to its range.
   void SetContrastTrackBar(int position);
@@ -44,10 +51,12 @@ class TSpecialPropertysForm : public ModalDialog {
   // Copies the controls into the state; false after a text that is no
   // number, with the fields before it already applied, or when the settings
   // file cannot hold the working folder or the font name, with nothing
-  // applied.
+  // applied. The calibration's group comes last: a pitch that is no number,
+  // negative, or given along one axis only stops it there with its message.
   bool ApplySpecialSettings();
 
  private:
+  bool ApplyCalibration();
   StateRecord& state_;
 };
 

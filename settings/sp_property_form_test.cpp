@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <tuple>
 
 #include "platform/scripted_platform.h"
 #include "settings/settings_file.h"
@@ -189,6 +190,57 @@ TEST_F(SpecialPropertysTest, RestoreFillsTheInitialValuesOnly) {
   EXPECT_EQ(s_.KontrastLevel, 12.0);
   EXPECT_EQ(s_.FragmentationWidth, 4);
   EXPECT_EQ(s_.SearchWindowWidth, 40);
+}
+
+// The group "Калибровка": filled from the record, saved into it and the
+// file; a model the list lacks leaves the item as it was; a pitch along one
+// axis only, negative or no number is refused with the fields before it
+// applied, and the dialog stays open.
+TEST_F(SpecialPropertysTest, TheCalibrationGroupFillsSavesAndRefusesABadPitch) {
+  desktop_.decimalSeparator = ',';
+  s_.Calibration = CalibrationParams{0.25, 0.5, "poly3"};
+  form_.Execute();
+  EXPECT_EQ(form_.GridPitchXEdit, "0,25");
+  EXPECT_EQ(form_.GridPitchYEdit, "0,5");
+  EXPECT_EQ(kDistortionModelChoices[static_cast<size_t>(form_.DistortionModelComboBox)].caption,
+            "полином 3-й степени");
+  s_.Calibration.DistortionModel = "poly9";
+  form_.Execute();
+  EXPECT_EQ(form_.DistortionModelComboBox, DistortionModelIndex("poly3"));
+
+  form_.GridPitchXEdit = "1,5";
+  form_.GridPitchYEdit = "1,5";
+  form_.DistortionModelComboBox = DistortionModelIndex("auto");
+  desktop_.saveAnswers.push_back(Path("params.ini"));
+  form_.Button4Click();
+  EXPECT_TRUE(form_.CloseRequested());
+  EXPECT_EQ(s_.Calibration, (CalibrationParams{1.5, 1.5, "auto"}));
+  const std::string file = Get(Path("params.ini"));
+  EXPECT_NE(file.find("GridPitchX=1,5\r\nGridPitchY=1,5\r\nDistortionModel=auto\r\n"),
+            std::string::npos)
+      << file;
+
+  for (const auto& [x, y, text] :
+       {std::tuple{"2", "0", kBadPitchText}, std::tuple{"-1", "-1", kBadPitchText},
+        std::tuple{"2", "два", "Ошибка!"}}) {
+    desktop_.messages.clear();
+    form_.Execute();
+    form_.Edit1 = "4";
+    form_.GridPitchXEdit = x;
+    form_.GridPitchYEdit = y;
+    form_.DistortionModelComboBox = DistortionModelIndex("radial");
+    desktop_.saveAnswers.push_back(Path("other.ini"));
+    form_.Button4Click();
+    EXPECT_EQ(desktop_.MessageTexts(), std::vector<std::string>{text}) << x << " " << y;
+    EXPECT_FALSE(form_.CloseRequested());
+    EXPECT_EQ(s_.MaxAngle, 4);  // before the group: applied
+    EXPECT_EQ(s_.Calibration, (CalibrationParams{1.5, 1.5, "auto"}));
+    EXPECT_FALSE(fs::exists(Path("other.ini")));
+  }
+  form_.Button5Click();
+  EXPECT_EQ(form_.GridPitchXEdit, "0");
+  EXPECT_EQ(form_.GridPitchYEdit, "0");
+  EXPECT_EQ(form_.DistortionModelComboBox, DistortionModelIndex("none"));
 }
 
 }  // namespace

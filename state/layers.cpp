@@ -63,16 +63,17 @@ size_t PictureLayer::HeldBytes() const {
   return drawings.HeldBytes() + (picture ? picture->HeldBytes() : 0);
 }
 
-uint32_t OverlayLayer::FontIndex(const FontParams& font) {
+uint32_t OverlayLayer::FontIndexIn(std::vector<FontParams>& list, const FontParams& font) {
   // The label's colour is its marker's: only the shape of the font is kept.
   FontParams shape = font;
   shape.Color = 0;
-  if (fonts.empty() || !(fonts.back() == shape)) fonts.push_back(shape);
-  return static_cast<uint32_t>(fonts.size() - 1);
+  if (list.empty() || !(list.back() == shape)) list.push_back(shape);
+  return static_cast<uint32_t>(list.size() - 1);
 }
 
 size_t OverlayLayer::HeldBytes() const {
-  return drawings.HeldBytes() + fonts.capacity() * sizeof(FontParams);
+  return drawings.HeldBytes() + fonts.capacity() * sizeof(FontParams) + marks.HeldBytes() +
+         markFonts.capacity() * sizeof(FontParams);
 }
 
 }  // namespace qova

@@ -25,6 +25,8 @@ struct Shape {
     Line,        // from (x0, y0) toward (x1, y1), the end point not drawn
     GridRow,     // y = slope·x + offset for every x of the image
     GridColumn,  // x = slope·y + offset for every y of the image
+    CellIndex,   // the text "x1,y1" (a crossing's column and row), its text cell's top-left
+                 // corner at (x0, y0); only the glyphs are drawn, the cell stays as it was
   };
   Kind kind = Kind::Cross;
   Color colour = 0;
@@ -80,18 +82,33 @@ struct PictureLayer {
   size_t HeldBytes() const;
 };
 
-// The overlay: white is see-through, and white drawings erase.
+// The overlay: white is see-through, and white drawings erase. The regions'
+// drawings come first; over them lie the marks of the last run's
+// calibration (each crossing's column and row, its residual as an arrow),
+// kept apart so that redrawing or clearing the regions leaves them, and
+// drawn in colours only (no white).
 struct OverlayLayer {
   ShapeList drawings;
   std::vector<FontParams> fonts;  // the labels' fonts, by Shape::font
+  ShapeList marks;
+  std::vector<FontParams> markFonts;  // the marks' fonts, by Shape::font
 
+  // The regions' drawings only.
   void Clear() {
     drawings.Clear();
     fonts.clear();
   }
+  void ClearMarks() {
+    marks.Clear();
+    markFonts.clear();
+  }
   // The index of the font among fonts, added when it is not the last one.
-  uint32_t FontIndex(const FontParams& font);
+  uint32_t FontIndex(const FontParams& font) { return FontIndexIn(fonts, font); }
+  uint32_t MarkFontIndex(const FontParams& font) { return FontIndexIn(markFonts, font); }
   size_t HeldBytes() const;
+
+ private:
+  static uint32_t FontIndexIn(std::vector<FontParams>& list, const FontParams& font);
 };
 
 }  // namespace qova

@@ -7,7 +7,9 @@ StateRecord::~StateRecord() = default;
 void StateRecord::UpdateActions() {
   FindEnabled = RegionMarked;
   SaveEnabled = RunCompleted && FoundPoints.Count() > 0;
-  Desktop.SetCommandStates(FindEnabled, SaveEnabled);
+  CalibratedEnabled = RunCompleted && Calibrated;
+  CorrectEnabled = ImageWidth > 0 && ImageHeight > 0 && ModelAvailable;
+  Desktop.SetCommandStates({FindEnabled, SaveEnabled, CalibratedEnabled, CorrectEnabled});
 }
 
 void StateRecord::AppendClosedRegion(const std::vector<VT_Point>& corners) {

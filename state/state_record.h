@@ -26,6 +26,14 @@ namespace qova {
 // Kept by the region editor's drawing (editor/markers.cpp).
 struct OverlayNote;
 
+// Where a window lies on the desktop, px; a width of 0: not placed yet (the
+// desktop places it).
+struct WindowPlace {
+  int32_t left = 0, top = 0, width = 0, height = 0;
+  bool Known() const { return width > 0 && height > 0; }
+  bool operator==(const WindowPlace&) const = default;
+};
+
 struct StateRecord : DetectionParams {
   explicit StateRecord(Platform& desktop) : Desktop(desktop) {}
   StateRecord(const StateRecord&) = delete;
@@ -72,6 +80,9 @@ struct StateRecord : DetectionParams {
   Color ActiveColor = 32768;  // highlighted marker
   Color PassiveColor = 255;   // other markers, outlines, lines
   FontParams IndexFont;       // label font of the overlay
+  // The distortion window's place, kept in the settings file once it has
+  // been shown (keys DistortionWindowLeft, ...Top, ...Width, ...Height).
+  WindowPlace DistortionWindowPlace;
 
   // --- Display --------------------------------------------------------------
   // The picture layer: the image (or a step picture of a run) and the
@@ -87,8 +98,14 @@ struct StateRecord : DetectionParams {
   // holds the points of a completed run on the open image.
   bool RegionMarked = false;
   bool RunCompleted = false;
-  bool FindEnabled = false;  // N4, RunToolButton and the Enter key
-  bool SaveEnabled = false;  // N26, SaveToolButton
+  // The points of the last completed run have a calibration (the form's),
+  // and a model to correct images with is there (the run's or a file's).
+  bool Calibrated = false;
+  bool ModelAvailable = false;
+  bool FindEnabled = false;        // N4, RunToolButton and the Enter key
+  bool SaveEnabled = false;        // N26, SaveToolButton
+  bool CalibratedEnabled = false;  // "Анализ": the distortion window, indices, residuals, origin
+  bool CorrectEnabled = false;  // "Сохранить исправленное изображение…"
 
   // Set by the benchmark to see where a run's time goes; null otherwise.
   StageClock* StageTimes = nullptr;
@@ -100,10 +117,13 @@ struct StateRecord : DetectionParams {
 
   // The initial folder of the image-open dialog.
   void SetDialogFolder(const std::string& folder) { OpenBmpDialogFolder = folder; }
-  // The one place that sets the enabled state of find and save, derived from
+  // The one place that sets the enabled state of the commands, derived from
   // the record: find once a region is closed, until the regions are deleted
-  // (opening an image, a failed run); save after a completed run with points.
-  // Call it after changing RegionMarked, RunCompleted or FoundPoints.
+  // (opening an image, a failed run); save after a completed run with points;
+  // the analysis of a calibration once the completed run's points have one;
+  // the corrected image while an image is open and a model is there.
+  // Call it after changing RegionMarked, RunCompleted, Calibrated,
+  // ModelAvailable or FoundPoints.
   void UpdateActions();
 
   // Appends a region of these corners as closed, as the editor closes one;

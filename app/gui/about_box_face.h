@@ -9,9 +9,13 @@ class QWidget;
 namespace qova {
 
 class TQOVAAboutBox;
+class TPixelSizeForm;
 
 // The about box: name, purpose, version, OK.
 void ShowAboutBox(TQOVAAboutBox& logic, QWidget* parent);
+
+// The corrected image's pixel size: a label, an edit, OK and "Отмена".
+void ShowPixelSizeForm(TPixelSizeForm& logic, QWidget* parent);
 
 // Registers the faces of all dialogs that have one.
 void RegisterDialogFaces(DialogFaces& faces);

@@ -16,6 +16,7 @@
 
 #include "app/form.h"
 #include "core/procedures.h"
+#include "editor/analysis_marks.h"
 #include "editor/layer_pixels.h"
 #include "editor/markers.h"
 #include "platform/scripted_platform.h"
@@ -507,6 +508,14 @@ TEST_F(ImageViewTest, EveryZoomShowsWhatTheWholeBitmapsShow) {
     }
     for (int k = uniform(0, 2); k > 0; --k)
       PictureLine(*form_, colour(), uniform(0, w), uniform(0, h), uniform(0, w), uniform(0, h));
+    // The calibration's marks over the regions: indices and residual arrows.
+    std::vector<PointMark> marks;
+    for (int k = uniform(0, 10); k > 0; --k)
+      marks.push_back({uniform(-20, 10 * w + 20) / 10.0, uniform(-20, 10 * h + 20) / 10.0,
+                       uniform(0, 5) > 0, uniform(-30, 30), uniform(-30, 30),
+                       uniform(-50, 50) / 1000.0, uniform(-50, 50) / 1000.0, uniform(0, 6) == 0});
+    DrawAnalysisMarks(*form_, marks,
+                      {uniform(0, 1) == 1, uniform(0, 1) == 1, uniform(5, 60) * 1.0});
     for (int k = uniform(0, 2); k > 0; --k)
       PictureGridLine(*form_, colour(), uniform(0, 1) == 1, uniform(-300, 300) / 1000.0,
                       uniform(-10, std::max(w, h) + 10) + uniform(0, 99) / 100.0);

@@ -19,6 +19,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <functional>
+#include <tuple>
+#include <vector>
 
 #include "app/form.h"
 #include "app/gui/giving_way_label.h"
@@ -60,7 +62,8 @@ MainWindow::MainWindow(TVazeZududi_Form& form, QWidget* parent) : QMainWindow(pa
   setAcceptDrops(true);
   view_->OnZoomChanged([this](Zoom) { ShowZoom(); });
   ShowZoom();
-  SetCommandStates(form_.FindEnabled, form_.SaveEnabled);
+  SetCommandStates(
+      {form_.FindEnabled, form_.SaveEnabled, form_.CalibratedEnabled, form_.CorrectEnabled});
 }
 
 QAction* MainWindow::AddCommand(QMenu* menu, const char* name, const char* caption,
@@ -83,6 +86,8 @@ void MainWindow::BuildMenus() {
              &TVazeZududi_Form::Begin1Click);
   saveAction_ = AddCommand(file, "N26", "Сохранить точки", QKeySequence("Ctrl+S"),
                            &TVazeZududi_Form::N26Click);
+  correctAction_ = AddCommand(file, "SaveCorrectedAction", "Сохранить исправленное изображение…",
+                              QKeySequence(), &TVazeZududi_Form::SaveCorrectedClick);
   file->addSeparator();
   AddCommand(file, "Exit1", "Выход", QKeySequence("Ctrl+Q"), &TVazeZududi_Form::Exit1Click);
 
@@ -99,6 +104,26 @@ void MainWindow::BuildMenus() {
   // the key forwarder, which checks that the command is enabled.
   findAction_ = AddCommand(actions, "N4", "Найти координаты      Enter", QKeySequence(),
                            &TVazeZududi_Form::N4Click);
+
+  // The calibration of the last run's points: its window and its marks.
+  QMenu* analysis = menuBar()->addMenu("Анализ");
+  analysis->setObjectName("AnalysisMenu");
+  analysisActions_.push_back(AddCommand(analysis, "DistortionWindowAction", "Модель искажений…",
+                                        QKeySequence(), &TVazeZududi_Form::DistortionWindowClick));
+  analysis->addSeparator();
+  for (auto [name, caption, command] :
+       {std::tuple{"ShowIndicesAction", "Показать индексы", &TVazeZududi_Form::ShowIndicesClick},
+        std::tuple{"ShowResidualsAction", "Показать отклонения",
+                   &TVazeZududi_Form::ShowResidualsClick}}) {
+    QAction* toggle = AddCommand(analysis, name, caption, QKeySequence(), command);
+    toggle->setCheckable(true);
+    analysisActions_.push_back(toggle);
+  }
+  analysisActions_.push_back(AddCommand(analysis, "OriginAction", "Начало отсчёта", QKeySequence(),
+                                        &TVazeZududi_Form::OriginClick));
+  analysis->addSeparator();
+  AddCommand(analysis, "LoadModelAction", "Загрузить модель…", QKeySequence(),
+             &TVazeZududi_Form::LoadModelClick);
 
   // "Вид" goes here, before "Помощь" (BuildViewMenu, once the view exists).
   QMenu* help = menuBar()->addMenu("Помощь");
@@ -268,11 +293,13 @@ void MainWindow::SetStatusText(int panel, const QString& text) {
         std::max(kHintPanelMinWidth, panels_[panel]->sizeHint().width()));
 }
 
-void MainWindow::SetCommandStates(bool findEnabled, bool saveEnabled) {
-  findAction_->setEnabled(findEnabled);
-  runButton_->setEnabled(findEnabled);
-  saveAction_->setEnabled(saveEnabled);
-  saveButton_->setEnabled(saveEnabled);
+void MainWindow::SetCommandStates(const CommandStates& states) {
+  findAction_->setEnabled(states.find);
+  runButton_->setEnabled(states.find);
+  saveAction_->setEnabled(states.save);
+  saveButton_->setEnabled(states.save);
+  for (QAction* action : analysisActions_) action->setEnabled(states.calibrated);
+  correctAction_->setEnabled(states.correct);
 }
 
 int FormKeyCode(int qtKey) {

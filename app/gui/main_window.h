@@ -7,6 +7,7 @@
 #include <QObject>
 #include <QStringList>
 #include <string>
+#include <vector>
 
 #include "platform/platform.h"
 
@@ -26,7 +27,7 @@ class MainWindow : public QMainWindow {
 
   ImageView* View() const { return view_; }
   void SetStatusText(int panel, const QString& text);
-  void SetCommandStates(bool findEnabled, bool saveEnabled);
+  void SetCommandStates(const CommandStates& states);
 
   // Opens an image named from outside (the command line, a dropped file) as
   // "Открыть изображение" would: the unsaved-results question first, the
@@ -61,6 +62,9 @@ class MainWindow : public QMainWindow {
   QLabel* panels_[kStatusPanels] = {};  // X, Y, the hint, the run's summary
   GivingWayLabel* runPanel_ = nullptr;  // panels_[kRunPanel]
   QLabel* zoomPanel_ = nullptr;         // the zoom of the image view
+  // "Анализ": enabled while the last run's points have a calibration.
+  std::vector<QAction*> analysisActions_;
+  QAction* correctAction_ = nullptr;  // "Сохранить исправленное изображение…"
 };
 
 // Sends key presses and releases in the main window to the form before the

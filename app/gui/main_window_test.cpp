@@ -89,7 +89,7 @@ TEST_F(RealWindow, StartsWithCaptionSizeAndEmptyView) {
 TEST_F(RealWindow, ShortcutsAreTheDesktopsAndNoneIsBoundTwice) {
   QStringList titles;
   for (QAction* a : window_.menuBar()->actions()) titles << a->text();
-  EXPECT_EQ(titles, QStringList({"Файл", "Настройки", "Действия", "Вид", "Помощь"}));
+  EXPECT_EQ(titles, QStringList({"Файл", "Настройки", "Действия", "Анализ", "Вид", "Помощь"}));
 
   EXPECT_EQ(Find<QAction>("Begin1")->shortcut(), QKeySequence(QKeySequence::Open));
   EXPECT_EQ(Find<QAction>("N26")->shortcut(), QKeySequence(QKeySequence::Save));
@@ -175,6 +175,32 @@ TEST_F(RealWindow, FindAndSaveStartDisabledAndAreSetInPairs) {
   EXPECT_TRUE(Find<QToolButton>("SaveToolButton")->isEnabled());
 }
 
+// "Анализ" follows the calibration of the completed run's points: off
+// without one, on with one, off again when the run's points go.
+TEST_F(RealWindow, AnalysisCommandsFollowTheRunsCalibration) {
+  const char* names[] = {"DistortionWindowAction", "ShowIndicesAction", "ShowResidualsAction",
+                         "OriginAction"};
+  EXPECT_TRUE(Find<QAction>("LoadModelAction")->isEnabled());
+  EXPECT_FALSE(Find<QAction>("SaveCorrectedAction")->isEnabled());
+  for (const char* name : names) EXPECT_FALSE(Find<QAction>(name)->isEnabled()) << name;
+  form_.RunCompleted = true;
+  form_.UpdateActions();
+  for (const char* name : names) EXPECT_FALSE(Find<QAction>(name)->isEnabled()) << name;
+  form_.Calibrated = true;
+  form_.UpdateActions();
+  for (const char* name : names) EXPECT_TRUE(Find<QAction>(name)->isEnabled()) << name;
+  // The corrected image needs an open image and a model.
+  form_.ModelAvailable = true;
+  form_.UpdateActions();
+  EXPECT_FALSE(Find<QAction>("SaveCorrectedAction")->isEnabled());
+  form_.ImageWidth = form_.ImageHeight = 10;
+  form_.UpdateActions();
+  EXPECT_TRUE(Find<QAction>("SaveCorrectedAction")->isEnabled());
+  form_.RunCompleted = false;
+  form_.UpdateActions();
+  for (const char* name : names) EXPECT_FALSE(Find<QAction>(name)->isEnabled()) << name;
+}
+
 TEST_F(RealWindow, ManualButtonOnlyShowsItsMessage) {
   QString title, text;
   QMessageBox::Icon icon = QMessageBox::NoIcon;
@@ -208,7 +234,7 @@ TEST_F(RealWindow, MissingHelpFileIsReportedThenBuiltInHelpShown) {
   EXPECT_TRUE(help->isVisible());
   auto* topics = help->findChild<QListWidget*>("HelpTopics");
   ASSERT_NE(topics, nullptr);
-  EXPECT_EQ(topics->count(), 7);
+  EXPECT_EQ(topics->count(), 8);
   topics->setCurrentRow(5);
   EXPECT_TRUE(help->findChild<QTextBrowser*>("HelpText")->toPlainText().contains("*.crd"));
   help->close();
@@ -274,8 +300,10 @@ TEST_F(RealWindow, HelpNamesTheDialogThatHoldsEachSetting) {
       }
     }
   }
-  for (const char* control : {"Пошаговый режим работы", "Контроль количества найденных точек",
-                              "Контраст изображения", "Точное уточнение по яркости"})
+  for (const char* control :
+       {"Пошаговый режим работы", "Контроль количества найденных точек", "Контраст изображения",
+        "Точное уточнение по яркости", "Модель искажений", "Шаг сетки по X, мм",
+        "Шаг сетки по Y, мм", "Калибровка"})
     EXPECT_TRUE(stated.contains(control)) << control << " is not placed by the help";
 }
 

@@ -4,6 +4,7 @@
 #include <QCheckBox>
 #include <QCursor>
 #include <QDir>
+#include <QEventLoop>
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFontDatabase>
@@ -12,11 +13,17 @@
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QPointer>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSpacerItem>
 #include <QStringList>
+#include <QTimer>
+#include <algorithm>
+#include <atomic>
 #include <cstdlib>
+#include <exception>
 #include <memory>
+#include <thread>
 #include <utility>
 
 #include "app/gui/cursor_file.h"
@@ -216,7 +223,7 @@ void QtPlatform::Attach(MainWindow* window) {
   if (window_ == nullptr) return;
   if (!caption_.isEmpty()) window_->setWindowTitle(caption_);
   for (int i = 0; i < kStatusPanels; ++i) window_->SetStatusText(i, status_[i]);
-  window_->SetCommandStates(find_, save_);
+  window_->SetCommandStates(commands_);
   window_->View()->SetPreviewVisible(preview_);
   ApplyCursor();
 }
@@ -340,6 +347,22 @@ void QtPlatform::ShowModal(ModalDialog& dialog) {
     throw QovaError("This window is not available in this build");
 }
 
+void QtPlatform::ShowWindow(ModelessWindow& window) {
+  QPointer<QWidget>& shown = windows_[&window];
+  if (shown.isNull()) {
+    shown = faces_.Make(window, window_);
+    if (shown.isNull()) throw QovaError("This window is not available in this build");
+  }
+  shown->show();
+  shown->raise();
+  shown->activateWindow();
+}
+
+QWidget* QtPlatform::WindowOf(const ModelessWindow& window) const {
+  const auto it = windows_.find(&window);
+  return it == windows_.end() ? nullptr : it->second.data();
+}
+
 QImage QtPlatform::ReadBitmap(const std::string& path, QImage reuse) {
   return LoadImageFile(path, std::move(reuse));
 }
@@ -369,10 +392,9 @@ void QtPlatform::SetStatusText(int panel, const std::string& text) {
   if (window_ != nullptr) window_->SetStatusText(panel, status_[panel]);
 }
 
-void QtPlatform::SetCommandStates(bool findEnabled, bool saveEnabled) {
-  find_ = findEnabled;
-  save_ = saveEnabled;
-  if (window_ != nullptr) window_->SetCommandStates(find_, save_);
+void QtPlatform::SetCommandStates(const CommandStates& states) {
+  commands_ = states;
+  if (window_ != nullptr) window_->SetCommandStates(commands_);
 }
 
 void QtPlatform::SetPreviewVisible(bool visible) {
@@ -388,6 +410,67 @@ void QtPlatform::SetBusy(bool busy) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
   else
     QApplication::restoreOverrideCursor();
+}
+
+namespace {
+
+// The work's side of the progress bar: shares and the cancel flag, read and
+// set across threads.
+class BarProgress : public ProgressSink {
+ public:
+  void Report(double done) override { done_ = std::clamp(done, 0.0, 1.0); }
+  bool Cancelled() const override { return cancelled_; }
+  double Done() const { return done_; }
+  void Cancel() { cancelled_ = true; }
+
+ private:
+  std::atomic<double> done_{0};
+  std::atomic<bool> cancelled_{false};
+};
+
+}  // namespace
+
+bool QtPlatform::RunWithProgress(const std::string& caption,
+                                 const std::function<void(ProgressSink&)>& work) {
+  const CursorPause pause(busy_);
+  BarProgress progress;
+  std::atomic<bool> finished{false};
+  std::exception_ptr failure;
+  std::thread worker([&] {
+    try {
+      work(progress);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    finished = true;
+  });
+  {
+    const GiveFocusBack focus(DialogParent());
+    QProgressDialog bar(Q(caption), "Отмена", 0, 1000, DialogParent());
+    bar.setObjectName("ProgressDialog");
+    bar.setWindowTitle("QOVA");
+    bar.setWindowModality(Qt::ApplicationModal);
+    bar.setMinimumDuration(400);  // quick work shows no bar at all
+    bar.setAutoClose(false);
+    bar.setAutoReset(false);
+    QEventLoop loop;
+    QTimer tick;
+    QObject::connect(&tick, &QTimer::timeout, &loop, [&] {
+      if (bar.wasCanceled()) progress.Cancel();
+      bar.setValue(static_cast<int>(progress.Done() * 1000));
+      if (finished) loop.quit();
+    });
+    tick.start(30);
+    loop.exec();
+  }
+  worker.join();
+  if (failure) std::rethrow_exception(failure);
+  return !progress.Cancelled();
+}
+
+void QtPlatform::RunLater(std::function<void()> task) {
+  // Queued to the application object, which lives on the interface thread.
+  QMetaObject::invokeMethod(qApp, std::move(task), Qt::QueuedConnection);
 }
 
 void QtPlatform::LoadOverlayCursor(const std::string& path) {

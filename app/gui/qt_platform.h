@@ -3,7 +3,9 @@
 // (the window forwards to it), so what the form shows before the window is
 // attached is kept and applied when it is.
 
+#include <QPointer>
 #include <QString>
+#include <map>
 #include <memory>
 #include <string>
 
@@ -26,6 +28,8 @@ class QtPlatform : public Platform {
   void Attach(MainWindow* window);
   DialogFaces& Faces() { return faces_; }
   HelpWindow* Help() const { return help_; }
+  // The window made for this logic; null before its first showing.
+  QWidget* WindowOf(const ModelessWindow& window) const;
 
   MsgResult MessageBox(const std::string& text, const std::string& caption,
                        MsgButtons buttons) override;
@@ -34,6 +38,7 @@ class QtPlatform : public Platform {
   std::optional<std::string> RunSaveDialog(const FileDialogParams& params) override;
   std::optional<FontParams> ChooseFont(const FontParams& font) override;
   void ShowModal(ModalDialog& dialog) override;
+  void ShowWindow(ModelessWindow& window) override;
   QImage ReadBitmap(const std::string& path, QImage reuse) override;
   void WriteFile(const std::string& path, const std::string& bytes) override;
   char DecimalSeparator() override;
@@ -41,9 +46,12 @@ class QtPlatform : public Platform {
   void RepaintImageRegion(const QRegion& imagePixels) override;
   void SetCaption(const std::string& caption) override;
   void SetStatusText(int panel, const std::string& text) override;
-  void SetCommandStates(bool findEnabled, bool saveEnabled) override;
+  void SetCommandStates(const CommandStates& states) override;
   void SetPreviewVisible(bool visible) override;
   void SetBusy(bool busy) override;
+  void RunLater(std::function<void()> task) override;
+  bool RunWithProgress(const std::string& caption,
+                       const std::function<void(ProgressSink&)>& work) override;
   void LoadOverlayCursor(const std::string& path) override;
   void ShowHelp(const std::string& path) override;
   void CloseMainWindow() override;
@@ -64,8 +72,9 @@ class QtPlatform : public Platform {
   // Display state kept until the window is attached.
   QString caption_;
   QString status_[kStatusPanels] = {"X=", "Y=", "", ""};
-  bool find_ = false;
-  bool save_ = false;
+  CommandStates commands_;
+  // The windows shown beside the main one, made at their first showing.
+  std::map<const ModelessWindow*, QPointer<QWidget>> windows_;
   bool preview_ = true;
   bool busy_ = false;
   std::unique_ptr<class QCursor> cursor_;  // null: the arrow

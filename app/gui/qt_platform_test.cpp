@@ -10,12 +10,17 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
+#include <atomic>
 #include <functional>
+#include <thread>
 
 #include "app/about_box.h"
+#include "app/calibration_job.h"
 #include "app/form.h"
 #include "app/gui/about_box_face.h"
 #include "app/gui/modal_helper_test.h"
@@ -347,6 +352,110 @@ TEST(QtPlatformDialogs, OpenDialogMakesTheFilesFolderCurrent) {
   WhenModal([](QWidget* w) { qobject_cast<QDialog*>(w)->reject(); });
   EXPECT_FALSE(platform.RunOpenDialog({kImageFilter, "*.bmp", images.toStdString(), ""}));
   QDir::setCurrent(old);
+}
+
+// A calibration's work holds its thread while the interface thread goes on
+// with its events; its end comes back through the event loop.
+TEST(QtPlatformWork, AJobLeavesTheInterfaceThreadFreeAndHandsItsEndBack) {
+  QtPlatform platform;
+  std::atomic<bool> release{false};
+  std::atomic<bool> working{false};
+  std::thread::id doneOn;
+  bool done = false;
+  std::string said;
+  {
+    CalibrationJob job(
+        platform,
+        [&](const std::atomic<bool>&) {
+          working = true;
+          while (!release) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          CalibrationOutcome out;
+          out.message = "held";
+          return out;
+        },
+        [&](CalibrationOutcome outcome) {
+          said = std::move(outcome.message);
+          doneOn = std::this_thread::get_id();
+          done = true;
+        });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return working.load(); }, 10000));
+    // Events are handled while the work holds its thread.
+    bool ticked = false;
+    QTimer::singleShot(0, [&] { ticked = true; });
+    ASSERT_TRUE(QTest::qWaitFor([&] { return ticked; }, 10000));
+    EXPECT_FALSE(job.Finished());
+    release = true;
+    ASSERT_TRUE(QTest::qWaitFor([&] { return done; }, 10000));
+    EXPECT_EQ(said, "held");
+    EXPECT_EQ(doneOn, std::this_thread::get_id());
+  }
+  // A job destroyed after its end was handed back, before it was taken:
+  // the end is dropped, and the work was asked to stop.
+  bool late = false;
+  std::atomic<bool> sawStop{false};
+  {
+    CalibrationJob job(
+        platform,
+        [&](const std::atomic<bool>& stop) {
+          while (!stop) std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          sawStop = true;
+          return CalibrationOutcome{};
+        },
+        [&](CalibrationOutcome) { late = true; });
+  }
+  EXPECT_TRUE(sawStop);
+  QTest::qWait(20);
+  EXPECT_FALSE(late);
+}
+
+// A window beside the main one is made once and shown again on request.
+TEST(QtPlatformWork, AModelessWindowIsMadeOnceAndItsTypeMustHaveAFace) {
+  QtPlatform platform;
+  StateRecord state(platform);
+  TDistortionForm logic(state);
+  EXPECT_THROW(platform.ShowWindow(logic), QovaError);
+  int made = 0;
+  platform.Faces().RegisterWindow<TDistortionForm>([&](TDistortionForm&, QWidget*) {
+    ++made;
+    return new QLabel("окно");
+  });
+  platform.ShowWindow(logic);
+  QWidget* first = platform.WindowOf(logic);
+  ASSERT_NE(first, nullptr);
+  EXPECT_TRUE(first->isVisible());
+  first->hide();
+  platform.ShowWindow(logic);
+  EXPECT_EQ(platform.WindowOf(logic), first);
+  EXPECT_TRUE(first->isVisible());
+  EXPECT_EQ(made, 1);
+  delete first;
+}
+
+// Long work runs beside a progress bar; "Отмена" on the bar reaches the
+// work, which stops; an error of the work comes back to the caller.
+TEST(QtPlatformWork, AProgressBarShowsAndItsCancelStopsTheWork) {
+  QtPlatform platform;
+  std::atomic<bool> sawCancel{false};
+  QString caption;
+  testing_gui::WhenModal([&](QWidget* w) {
+    auto* bar = qobject_cast<QProgressDialog*>(w);
+    ASSERT_NE(bar, nullptr);
+    caption = bar->labelText();
+    QTest::mouseClick(bar->findChild<QPushButton*>(), Qt::LeftButton);
+  });
+  const bool finished = platform.RunWithProgress("Долгая работа", [&](ProgressSink& progress) {
+    for (int step = 0; step < 100000 && !progress.Cancelled(); ++step) {
+      progress.Report(step / 100000.0);
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
+    sawCancel = progress.Cancelled();
+  });
+  EXPECT_FALSE(finished);
+  EXPECT_TRUE(sawCancel);
+  EXPECT_EQ(caption, "Долгая работа");
+  EXPECT_TRUE(platform.RunWithProgress("Быстрая", [](ProgressSink& p) { p.Report(1); }));
+  EXPECT_THROW(platform.RunWithProgress("Ошибка", [](ProgressSink&) { throw QovaError("плохо"); }),
+               QovaError);
 }
 
 }  // namespace

@@ -90,6 +90,20 @@ inline void Label(QImage& image, const FontParams& params, int32_t cross, QRgb r
   painter.drawText(cell.left(), cell.top() + metrics.ascent(), text);
 }
 
+// A crossing's index: the glyphs alone, with a painter on the whole bitmap.
+inline void CellIndex(QImage& image, const FontParams& params, QRgb rgb, int32_t left, int32_t top,
+                      int32_t column, int32_t row) {
+  if (qobject_cast<QGuiApplication*>(QCoreApplication::instance()) == nullptr) return;
+  const QFont font = Font(params);
+  const QFontMetrics metrics(font);
+  QPainter painter(&image);
+  painter.setRenderHint(QPainter::Antialiasing, false);
+  painter.setRenderHint(QPainter::TextAntialiasing, false);
+  painter.setFont(font);
+  painter.setPen(QColor(rgb));
+  painter.drawText(left, top + metrics.ascent(), QString("%1,%2").arg(column).arg(row));
+}
+
 // The run's grid line as the window drew it into its 32-bit picture.
 inline void GridLine(QImage& image, Color colour, bool rows, double slope, double offset) {
   GridLines lines;
@@ -113,6 +127,10 @@ inline QImage Paint(QImage base, const ShapeList& drawings, const std::vector<Fo
       case Shape::Kind::Line:
         Line(base, rgb, shape.x0, shape.y0, shape.x1, shape.y1);
         break;
+      case Shape::Kind::CellIndex:
+        if (fonts != nullptr)
+          CellIndex(base, (*fonts)[shape.font], rgb, shape.x0, shape.y0, shape.x1, shape.y1);
+        break;
       case Shape::Kind::GridRow:
       case Shape::Kind::GridColumn:
         if (grid != nullptr)
@@ -126,11 +144,12 @@ inline QImage Paint(QImage base, const ShapeList& drawings, const std::vector<Fo
 }  // namespace bitmap_twin
 
 // The overlay of the record as a whole bitmap (Format_RGB32, white where
-// nothing is drawn), painted by the twin.
+// nothing is drawn), painted by the twin: the regions, then the marks.
 inline QImage WholeOverlay(const StateRecord& s) {
   QImage white(std::max(1, s.ImageWidth), std::max(1, s.ImageHeight), QImage::Format_RGB32);
   white.fill(ToQRgb(kWhite));
-  return bitmap_twin::Paint(white, s.CrossImage1.drawings, &s.CrossImage1.fonts);
+  const QImage regions = bitmap_twin::Paint(white, s.CrossImage1.drawings, &s.CrossImage1.fonts);
+  return bitmap_twin::Paint(regions, s.CrossImage1.marks, &s.CrossImage1.markFonts);
 }
 
 // The picture layer as a whole bitmap, painted by the twin over the whole
