@@ -42,7 +42,7 @@ stage "Fuzz build and smoke runs"
 fuzz="$top/build-fuzz"
 CC=clang CXX=clang++ cmake -S "$top" -B "$fuzz" -G Ninja -DQOVA_FUZZ=ON \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQOVA_FUZZ_SECONDS="${QOVA_FUZZ_SECONDS:-5}" >/dev/null
-cmake --build "$fuzz" --target fuzz_image_run fuzz_settings_run fuzz_editor fuzz_precise fuzz_image_reader
+cmake --build "$fuzz" --target fuzzers
 # Only the smoke runs: the unit tests have run above.
 ctest --test-dir "$fuzz" --output-on-failure -j2 -R "^fuzz/"
 stage "All passed"
