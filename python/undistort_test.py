@@ -7,14 +7,12 @@ import json
 import os
 import pathlib
 import subprocess
-import threading
-import time
 
 import numpy as np
 import pytest
 
 import qova
-from qova_test import read_bmp
+from qova_test import pnm_header, read_bmp, turns_beside
 
 UNDISTORT = os.environ["QOVA_UNDISTORT"]
 MAKE_PLATE = os.environ["QOVA_MAKE_PLATE"]
@@ -40,19 +38,10 @@ def write_pnm(path, samples):
 def read_pnm(path):
     """The samples of a binary PGM or PPM, read here without the program's reader."""
     data = pathlib.Path(path).read_bytes()
-    fields, at = [], 2
-    while len(fields) < 3:
-        while data[at:at + 1].isspace():
-            at += 1
-        end = at
-        while not data[end:end + 1].isspace():
-            end += 1
-        fields.append(int(data[at:end]))
-        at = end
-    width, height, top = fields
+    width, height, top, at = pnm_header(data)
     channels = 1 if data[1:2] == b"5" else 3
     dtype = np.dtype(">u2") if top > 255 else np.dtype(np.uint8)
-    samples = np.frombuffer(data, dtype, width * height * channels, at + 1)
+    samples = np.frombuffer(data, dtype, width * height * channels, at)
     shape = (height, width) if channels == 1 else (height, width, 3)
     return samples.reshape(shape).astype(dtype.newbyteorder("="))
 
@@ -272,27 +261,9 @@ def test_bad_arguments_are_refused_with_a_message(lens, tmp_path):
 def test_the_lock_of_the_interpreter_is_released_while_it_resamples(lens):
     # Some 20 megapixels on one thread.
     image, model = lens["images"]["grey16"], lens["model"]
-    running = threading.Event()
-    finished = threading.Event()
-    ticks = []
-
-    def count():
-        running.wait()
-        n = 0
-        while not finished.is_set():
-            n += 1
-            time.sleep(0)
-        ticks.append(n)
-
-    counter = threading.Thread(target=count)
-    counter.start()
-    running.set()
-    result = qova.undistort(image, model, pixel_size=0.0015, threads=1)
-    finished.set()
-    counter.join()
+    result, ticks = turns_beside(lambda: qova.undistort(image, model, pixel_size=0.0015,
+                                                        threads=1))
     assert result.size > 15_000_000
-    # Holding the lock through the resampling would leave the counter a few
-    # turns at most.
     assert ticks[0] > 1000, ticks
 
 
