@@ -239,4 +239,46 @@ PlateGrid GridOver(const PlateBox& box, double s) {
   return grid;
 }
 
+GridChoice ChooseGrid(const Model& model, int64_t width, int64_t height,
+                      const GridRequest& request) {
+  GridChoice choice;
+  PlateGrid& grid = choice.grid;
+  const auto refuse = [&](GridRefusal why) {
+    choice.refusal = why;
+    return choice;
+  };
+  if (request.pixelSize && !(*request.pixelSize > 0 && std::isfinite(*request.pixelSize)))
+    return refuse(GridRefusal::kBadPixelSize);
+  const double s = request.pixelSize ? *request.pixelSize : CentrePixelSize(model, width, height);
+  if (!(s > 0) || !std::isfinite(s)) return refuse(GridRefusal::kNoCentrePixelSize);
+  grid.s = s;
+  const auto& origin = request.origin;
+  if (!origin || !request.size) {
+    const PlateBox box =
+        request.regionOnly ? RegionsFootprint(model) : ImageFootprint(model, width, height);
+    if (!box.Valid())
+      return refuse(request.regionOnly ? GridRefusal::kNoRegions : GridRefusal::kNoFootprint);
+    grid = GridOver(box, s);
+    if (origin) {
+      // From the given origin to the far side of the extent.
+      grid.u0 = origin->first, grid.v0 = origin->second;
+      const double last = std::floor((box.uMax - grid.u0) / s + 0.5);
+      const double bottom = std::floor((box.vMax - grid.v0) / s + 0.5);
+      if (!(last >= 0) || !(bottom >= 0)) return refuse(GridRefusal::kOriginBeyondExtent);
+      const double cap = static_cast<double>(kMaxOutputPixels) + 1;
+      grid.width = static_cast<int64_t>(std::min(last + 1, cap));
+      grid.height = static_cast<int64_t>(std::min(bottom + 1, cap));
+    }
+  } else {
+    grid.u0 = origin->first, grid.v0 = origin->second;
+  }
+  if (request.size) grid.width = request.size->first, grid.height = request.size->second;
+  if (grid.width <= 0 || grid.height <= 0) return refuse(GridRefusal::kNoPixels);
+  // Each side first, so that the product cannot overflow.
+  if (grid.width > kMaxOutputPixels || grid.height > kMaxOutputPixels ||
+      grid.Pixels() > kMaxOutputPixels)
+    return refuse(GridRefusal::kTooManyPixels);
+  return choice;
+}
+
 }  // namespace qova::calib

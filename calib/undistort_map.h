@@ -7,6 +7,8 @@
 // model's regions') footprint on the plate.
 
 #include <cstdint>
+#include <optional>
+#include <utility>
 #include <vector>
 
 #include "calib/model.h"
@@ -82,5 +84,39 @@ struct PlateBox {
 // box's edges. The size may exceed kMaxOutputPixels (the caller checks);
 // width and height are 0 when s or the box is not usable.
 [[nodiscard]] PlateGrid GridOver(const PlateBox& box, double s);
+
+// What a caller asks of the output grid; what it leaves out takes the
+// defaults: s the centre's pixel size, the extent the image's footprint (the
+// regions' with regionOnly). An origin alone runs to the extent's far side;
+// a size alone keeps the extent's origin.
+struct GridRequest {
+  std::optional<double> pixelSize;
+  bool regionOnly = false;
+  std::optional<std::pair<double, double>> origin;  // (u0, v0)
+  std::optional<std::pair<int64_t, int64_t>> size;  // (width, height)
+};
+
+// Why no grid was chosen; each caller words it in its own terms (options,
+// arguments).
+enum class GridRefusal {
+  kNone,
+  kBadPixelSize,        // a given pixel size that is not a finite number > 0
+  kNoCentrePixelSize,   // the model cannot be inverted at the image's centre
+  kNoRegions,           // regionOnly, and no region maps to the plate
+  kNoFootprint,         // no point of the image's outline maps to the plate
+  kOriginBeyondExtent,  // the origin alone lies past the extent's far side
+  kNoPixels,            // a size of no pixels
+  kTooManyPixels,       // more than kMaxOutputPixels (the grid says how many)
+};
+
+struct GridChoice {
+  PlateGrid grid;  // its width and height are kept (capped) for kTooManyPixels
+  GridRefusal refusal = GridRefusal::kNone;
+};
+
+// The grid of qova-undistort, the window and the Python module over an image
+// of width × height pixels.
+[[nodiscard]] GridChoice ChooseGrid(const Model& model, int64_t width, int64_t height,
+                                    const GridRequest& request);
 
 }  // namespace qova::calib

@@ -10,6 +10,7 @@
 
 #include "calib/calib_error.h"
 #include "calib/model_file.h"
+#include "python/arguments.h"
 
 namespace py = pybind11;
 
@@ -17,15 +18,6 @@ namespace qova::python {
 namespace {
 
 namespace fs = std::filesystem;
-
-[[noreturn]] void Raise(PyObject* type, const std::string& text) {
-  PyErr_SetString(type, text.c_str());
-  throw py::error_already_set();
-}
-
-std::string PathBytes(const py::handle& path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
-}
 
 // Points as an array of shape (2,) or (N, 2), float64 and C-ordered.
 py::array_t<double, py::array::c_style> Points(const py::handle& object, const char* name) {
@@ -62,24 +54,6 @@ py::array_t<double> Map(const py::handle& object, const char* name, F&& f) {
   return out;
 }
 
-calib::Model Load(const py::object& path) {
-  const std::string file = PathBytes(path);
-  std::error_code ec;
-  if (!fs::exists(file, ec)) Raise(PyExc_FileNotFoundError, "model file not found: " + file);
-  if (fs::is_directory(file, ec))
-    Raise(PyExc_OSError, "cannot read the model file " + file + ": a folder");
-  std::ifstream in(file, std::ios::binary);
-  if (!in) Raise(PyExc_OSError, "cannot read the model file " + file + ": " + std::strerror(errno));
-  std::ostringstream text;
-  text << in.rdbuf();
-  if (in.bad()) Raise(PyExc_OSError, "cannot read the model file " + file);
-  try {
-    return calib::ModelFromText(text.str());
-  } catch (const calib::CalibError& e) {
-    Raise(PyExc_ValueError, file + ": " + e.what());
-  }
-}
-
 void Save(const calib::Model& model, const py::object& path) {
   try {
     calib::SaveModel(model, PathBytes(path));
@@ -103,10 +77,27 @@ std::string Repr(const calib::Model& m) {
 
 }  // namespace
 
+calib::Model LoadModelFile(const py::object& path) {
+  const std::string file = PathBytes(path);
+  std::error_code ec;
+  if (!fs::exists(file, ec)) Raise(PyExc_FileNotFoundError, "model file not found: " + file);
+  if (fs::is_directory(file, ec))
+    Raise(PyExc_OSError, "cannot read the model file " + file + ": a folder");
+  std::ifstream in(file, std::ios::binary);
+  if (!in) Raise(PyExc_OSError, "cannot read the model file " + file + ": " + std::strerror(errno));
+  std::ostringstream text;
+  text << in.rdbuf();
+  if (in.bad()) Raise(PyExc_OSError, "cannot read the model file " + file);
+  try {
+    return calib::ModelFromText(text.str());
+  } catch (const calib::CalibError& e) {
+    Raise(PyExc_ValueError, file + ": " + e.what());
+  }
+}
+
 const calib::Model& ModelOf(const py::handle& object) {
   if (!py::isinstance<calib::Model>(object))
-    Raise(PyExc_TypeError, "model must be a qova.Model, not " +
-                               py::str(py::type::of(object).attr("__name__")).cast<std::string>());
+    Raise(PyExc_TypeError, "model must be a qova.Model, not " + TypeName(object));
   return object.cast<const calib::Model&>();
 }
 
@@ -118,7 +109,7 @@ void AddModelBinding(py::module_& module) {
                     "A distortion model from the plate (u, v), millimetres (cells when the "
                     "pitch is unknown), to the image (x, y), pixels: the model of "
                     "qova.detect(..., model=...) or of a model file (Model.load).")
-      .def_static("load", &Load, py::arg("path"),
+      .def_static("load", &LoadModelFile, py::arg("path"),
                   "load(path) -> Model\n\nReads a model file (qova-detect --save-model, "
                   "Model.save). FileNotFoundError, OSError for a file that cannot be read, "
                   "ValueError for one that is not a model file or is damaged.")

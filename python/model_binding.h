@@ -17,6 +17,11 @@ void AddModelBinding(pybind11::module_& module);
 // reference lives as long as the object.
 const calib::Model& ModelOf(const pybind11::handle& object);
 
+// The model file at path (str, bytes, os.PathLike): FileNotFoundError,
+// OSError for a file that cannot be read, ValueError for one that is not a
+// model file or is damaged.
+calib::Model LoadModelFile(const pybind11::object& path);
+
 // A new Python qova.Model holding model.
 pybind11::object WrapModel(calib::Model model);
 

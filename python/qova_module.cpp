@@ -17,7 +17,9 @@
 #include "calib/calib_error.h"
 #include "calib/calibrate.h"
 #include "calib/report.h"
+#include "python/arguments.h"
 #include "python/model_binding.h"
+#include "python/undistort_binding.h"
 #include "run/detect_crossings.h"
 #include "run/detection_settings.h"
 #include "run/image_source.h"
@@ -36,22 +38,11 @@ namespace {
 
 namespace fs = std::filesystem;
 
-[[noreturn]] void Raise(PyObject* type, const std::string& text) {
-  PyErr_SetString(type, text.c_str());
-  throw py::error_already_set();
-}
+using python::IsPath;
+using python::PathBytes;
+using python::Raise;
 
 // --- Arguments ---------------------------------------------------------------
-
-bool IsPath(const py::handle& object) {
-  return py::isinstance<py::str>(object) || py::isinstance<py::bytes>(object) ||
-         py::isinstance(object, py::module_::import("os").attr("PathLike"));
-}
-
-// The file system's bytes of a str, bytes or os.PathLike.
-std::string PathBytes(const py::handle& path) {
-  return py::module_::import("os").attr("fsencode")(path).cast<std::string>();
-}
 
 constexpr const char* kImageShapes =
     "grey H×W, RGB H×W×3 or RGBA H×W×4 (alpha is ignored, as in image files)";
@@ -162,8 +153,7 @@ std::vector<RegionCorners> RegionsFrom(const py::handle& object) {
 double NumberOf(const py::handle& value, const char* key) {
   if (py::isinstance<py::str>(value) || py::isinstance<py::bytes>(value) ||
       !PyNumber_Check(value.ptr()))
-    Raise(PyExc_TypeError, std::string(key) + " must be a number, not " +
-                               py::str(py::type::of(value).attr("__name__")).cast<std::string>());
+    Raise(PyExc_TypeError, std::string(key) + " must be a number, not " + python::TypeName(value));
   return py::float_(py::reinterpret_borrow<py::object>(value)).cast<double>();
 }
 
@@ -195,8 +185,7 @@ DetectionParams ParamsFrom(const py::kwargs& keywords) {
 std::optional<CalibrationRequest> CalibrationFrom(const py::object& model, const py::object& pitch,
                                                   const py::object& origin, int threads) {
   if (!model.is_none() && !py::isinstance<py::str>(model))
-    Raise(PyExc_TypeError, "model must be a model name (str), not " +
-                               py::str(py::type::of(model).attr("__name__")).cast<std::string>());
+    Raise(PyExc_TypeError, "model must be a model name (str), not " + python::TypeName(model));
   const std::string name = model.is_none() ? "none" : model.cast<std::string>();
   if (name == "none") {
     if (!pitch.is_none() || !origin.is_none())
@@ -474,7 +463,10 @@ PYBIND11_MODULE(qova, m) {
   m.doc() =
       "The detection of grid-line crossings of QOVA and qova-detect, for scripts.\n\n"
       "qova.detect(image, regions, **settings) finds the crossings inside each search region; "
-      "qova.read_settings(path) reads a settings file as the window does.";
+      "qova.read_settings(path) reads a settings file as the window does. "
+      "qova.undistort(image, model, ...) resamples an image onto a regular grid over the "
+      "plate as qova-undistort does (qova.undistort_grid tells where it lies); qova.Model "
+      "maps points between the image and the plate.";
   m.attr("__version__") = QOVA_VERSION;
 
   py::class_<Result>(m, "Result", "The result of qova.detect.")
@@ -531,6 +523,7 @@ PYBIND11_MODULE(qova, m) {
       });
 
   qova::python::AddModelBinding(m);
+  qova::python::AddUndistortBinding(m);
   m.def("detect", &qova::Detect, py::arg("image"), py::arg("regions"), py::kw_only(),
         py::arg("answer") = true, py::arg("threads") = 0, py::arg("pitch") = py::none(),
         py::arg("model") = py::none(), py::arg("origin") = py::none(),

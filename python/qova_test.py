@@ -162,9 +162,8 @@ def test_arrays_of_any_layout_give_the_same_points(plates):
         assert same_bits(qova.detect(image, [SAMPLE_REGION]).points, expected), what
 
 
-def read_pgm16(path):
-    """The samples of a 16-bit binary PGM, read here without the program's reader."""
-    data = open(path, "rb").read()
+def pnm_header(data):
+    """Width, height, maxval and where the samples start, of a binary PGM or PPM."""
     fields, at = [], 2
     while len(fields) < 3:
         while data[at:at + 1].isspace():
@@ -174,9 +173,15 @@ def read_pgm16(path):
             end += 1
         fields.append(int(data[at:end]))
         at = end
-    width, height, maxval = fields
+    return fields + [at + 1]
+
+
+def read_pgm16(path):
+    """The samples of a 16-bit binary PGM, read here without the program's reader."""
+    data = open(path, "rb").read()
+    width, height, maxval, at = pnm_header(data)
     assert maxval > 255
-    return np.frombuffer(data, ">u2", width * height, at + 1).reshape(height, width)
+    return np.frombuffer(data, ">u2", width * height, at).reshape(height, width)
 
 
 def test_deep_arrays_are_measured_at_their_own_precision(tmp_path):
@@ -326,9 +331,9 @@ def test_threads_detect_at_once_with_the_same_results(plates):
         assert same_bits(points, alone[k % len(images)])
 
 
-def test_the_lock_of_the_interpreter_is_released_while_a_detection_works(plates):
-    image = read_bmp(plates["big"])
-    regions = [[130, 130, 2270, 130, 2270, 1870, 130, 1870]]
+def turns_beside(work):
+    """work()'s result, and how many turns a thread of the interpreter took
+    meanwhile: a few at most if work holds the interpreter's lock."""
     running = threading.Event()
     finished = threading.Event()
     ticks = []
@@ -343,14 +348,20 @@ def test_the_lock_of_the_interpreter_is_released_while_a_detection_works(plates)
 
     counter = threading.Thread(target=count)
     counter.start()
-    start = time.perf_counter()
     running.set()
-    qova.detect(image, regions)
+    try:
+        return work(), ticks
+    finally:
+        finished.set()
+        counter.join()
+
+
+def test_the_lock_of_the_interpreter_is_released_while_a_detection_works(plates):
+    image = read_bmp(plates["big"])
+    regions = [[130, 130, 2270, 130, 2270, 1870, 130, 1870]]
+    start = time.perf_counter()
+    _, ticks = turns_beside(lambda: qova.detect(image, regions))
     seconds = time.perf_counter() - start
-    finished.set()
-    counter.join()
-    # Holding the lock through the detection would leave the counter a few
-    # turns at most.
     assert seconds > 0.05
     assert ticks[0] > 1000, (ticks, seconds)
 

@@ -1,7 +1,6 @@
 #include "tools/undistort/undistort_command.h"
 
 #include <charconv>
-#include <cmath>
 #include <new>
 #include <vector>
 
@@ -101,50 +100,41 @@ std::string PlacementJson(const UndistortOptions& o, const calib::PlateGrid& gri
 
 calib::PlateGrid OutputGrid(const UndistortOptions& o, const calib::Model& model, int64_t width,
                             int64_t height, std::string& why) {
-  const double s = o.pixelSize ? *o.pixelSize : calib::CentrePixelSize(model, width, height);
-  if (!(s > 0) || !std::isfinite(s)) {
-    why = "the model cannot be inverted at the image's centre; give the pixel size (--pixel-size)";
-    return {};
+  calib::GridRequest request;
+  request.pixelSize = o.pixelSize;
+  request.regionOnly = o.regionOnly;
+  request.origin = o.origin;
+  request.size = o.size;
+  const calib::GridChoice choice = calib::ChooseGrid(model, width, height, request);
+  switch (choice.refusal) {
+    case calib::GridRefusal::kNone:
+      return choice.grid;
+    case calib::GridRefusal::kBadPixelSize:
+      why = "--pixel-size takes a size greater than 0";
+      break;
+    case calib::GridRefusal::kNoCentrePixelSize:
+      why =
+          "the model cannot be inverted at the image's centre; give the pixel size "
+          "(--pixel-size)";
+      break;
+    case calib::GridRefusal::kNoRegions:
+      why = "the model file holds no regions (or none maps to the plate)";
+      break;
+    case calib::GridRefusal::kNoFootprint:
+      why = "no point of the image's outline maps to the plate";
+      break;
+    case calib::GridRefusal::kOriginBeyondExtent:
+      why = "the origin lies beyond the extent's far side; give --size too";
+      break;
+    case calib::GridRefusal::kNoPixels:
+      why = "the output would have no pixels";
+      break;
+    case calib::GridRefusal::kTooManyPixels:
+      why = "the output would have " + SizeText(choice.grid.width, choice.grid.height) +
+            " pixels, more than 2^31; give a larger --pixel-size, --size or --region-only";
+      break;
   }
-  calib::PlateGrid grid;
-  grid.s = s;
-  if (!o.origin || !o.size) {
-    const calib::PlateBox box =
-        o.regionOnly ? calib::RegionsFootprint(model) : calib::ImageFootprint(model, width, height);
-    if (!box.Valid()) {
-      why = o.regionOnly ? "the model file holds no regions (or none maps to the plate)"
-                         : "no point of the image's outline maps to the plate";
-      return {};
-    }
-    grid = calib::GridOver(box, s);
-    if (o.origin) {
-      // From the given origin to the far side of the extent.
-      grid.u0 = o.origin->first, grid.v0 = o.origin->second;
-      const double last = std::floor((box.uMax - grid.u0) / s + 0.5);
-      const double bottom = std::floor((box.vMax - grid.v0) / s + 0.5);
-      if (!(last >= 0) || !(bottom >= 0)) {
-        why = "the origin lies beyond the extent's far side; give --size too";
-        return {};
-      }
-      const double cap = static_cast<double>(calib::kMaxOutputPixels) + 1;
-      grid.width = static_cast<int64_t>(std::min(last + 1, cap));
-      grid.height = static_cast<int64_t>(std::min(bottom + 1, cap));
-    }
-  } else {
-    grid.u0 = o.origin->first, grid.v0 = o.origin->second;
-  }
-  if (o.size) grid.width = o.size->first, grid.height = o.size->second;
-  if (grid.width <= 0 || grid.height <= 0) {
-    why = "the output would have no pixels";
-    return {};
-  }
-  if (grid.width > calib::kMaxOutputPixels || grid.height > calib::kMaxOutputPixels ||
-      grid.Pixels() > calib::kMaxOutputPixels) {
-    why = "the output would have " + SizeText(grid.width, grid.height) +
-          " pixels, more than 2^31; give a larger --pixel-size, --size or --region-only";
-    return {};
-  }
-  return grid;
+  return {};
 }
 
 int RunUndistort(const UndistortOptions& o, std::ostream& out, std::ostream& err) {

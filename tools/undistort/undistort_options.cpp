@@ -42,6 +42,8 @@ const char* const kUndistortUsage =
     "undistorted with the same s share one grid. A value follows its option\n"
     "after '=' or as the next argument (negative numbers too); \"--\" ends the\n"
     "options. A progress line goes to standard error for outputs over 16 MP.\n"
+    "From Python, qova.undistort(image, model, ...) gives the same pixels as a\n"
+    "NumPy array, and qova.undistort_grid(model, ...) u0, v0, s and the shape.\n"
     "\n"
     "Exit status:\n"
     "  0  OUT and OUT.json were written;\n"
