@@ -175,6 +175,24 @@ std::optional<Vec2> AxisVector(const std::vector<std::vector<Neighbour>>& neighb
   return Vec2{Median(xs), Median(ys)};
 }
 
+// Lagrange's reduction of a basis of the lattice: while one vector minus a
+// whole multiple of the other is shorter, it is replaced by it. The axes of
+// a grid (lines at nearly right angles) are already reduced and stay as they
+// are; a diagonal becomes the axis it spans with the other. Under a strong
+// perspective the diagonals' directions can outvote the axes' (each point
+// has as many diagonal as axis neighbours among its nearest), and a diagonal
+// taken for a lattice vector sends every snap astray.
+void ReduceBasis(Vec2& e1, Vec2& e2) {
+  for (int step = 0; step < 16; ++step) {
+    const bool firstShorter = Dot(e1, e1) <= Dot(e2, e2);
+    Vec2& shorter = firstShorter ? e1 : e2;
+    Vec2& longer = firstShorter ? e2 : e1;
+    const double m = std::round(Dot(shorter, longer) / Dot(shorter, shorter));
+    if (!(m != 0) || !std::isfinite(m)) return;
+    longer = longer - shorter * m;
+  }
+}
+
 }  // namespace
 
 std::optional<LatticeBasis> EstimateBasis(std::span<const Vec2> points,
@@ -218,9 +236,10 @@ std::optional<LatticeBasis> EstimateBasis(std::span<const Vec2> points,
   }
   const auto theta2 = DirectionMode(second, params.angleSmoothBins);
   if (!theta2) return std::nullopt;
-  const auto e1 = AxisVector(neighbours, *theta1, params);
-  const auto e2 = AxisVector(neighbours, *theta2, params);
+  auto e1 = AxisVector(neighbours, *theta1, params);
+  auto e2 = AxisVector(neighbours, *theta2, params);
   if (!e1 || !e2) return std::nullopt;
+  ReduceBasis(*e1, *e2);
   const bool firstHorizontal = std::fabs(e1->x) * Norm(*e2) >= std::fabs(e2->x) * Norm(*e1);
   LatticeBasis basis;
   basis.a = firstHorizontal ? *e1 : *e2;

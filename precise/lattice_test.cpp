@@ -55,6 +55,36 @@ TEST(Lattice, BasisThroughFalsePointsDuplicatesAndJitter) {
   EXPECT_FALSE(EstimateBasis(line, PreciseParams{}));
 }
 
+// Under a strong perspective the diagonals can win the vote of directions
+// (each point has as many diagonal as axis neighbours, and the axes' angles
+// spread more): the basis is still the axes, not a diagonal and an axis.
+TEST(Lattice, BasisOfAStrongPerspectiveIsTheAxes) {
+  // A 40 px grid turned by 0.8°, seen through the homography
+  // p = c + R·e/(1 − t·e), e = (q − c)/R, about the centre of a 1160 × 900
+  // image, t = (0.06, −0.04); the points jittered as the detection finds them.
+  const Vec2 c{580, 450};
+  const double r = std::hypot(580.0, 450.0), turn = 0.8 * M_PI / 180;
+  const Vec2 tilt{0.06, -0.04};
+  std::mt19937 random(6);
+  std::uniform_real_distribution<double> jitter(-0.8, 0.8);
+  std::vector<Vec2> points;
+  for (int i = -12; i <= 12; ++i)
+    for (int j = -9; j <= 9; ++j) {
+      const Vec2 q = c + Vec2{std::cos(turn), std::sin(turn)} * (40.0 * i) +
+                     Vec2{-std::sin(turn), std::cos(turn)} * (40.0 * j);
+      const Vec2 e = (q - c) * (1 / r);
+      const Vec2 p = c + e * (r / (1 - Dot(tilt, e)));
+      if (p.x >= 140 && p.x <= 1090 && p.y >= 105 && p.y <= 800)
+        points.push_back(p + Vec2{jitter(random), jitter(random)});
+    }
+  const auto basis = EstimateBasis(points, PreciseParams{});
+  ASSERT_TRUE(basis);
+  EXPECT_NEAR(basis->a.x, 40, 4);
+  EXPECT_NEAR(basis->a.y, 0.56, 1.5);
+  EXPECT_NEAR(basis->b.x, -0.56, 1.5);
+  EXPECT_NEAR(basis->b.y, 40, 4);
+}
+
 TEST(Lattice, IndicesAcrossMissingRowsWithDuplicatesMerged) {
   const Grid g;
   std::vector<Vec2> points = Points(g, 10, 10, 1.5, 3, {4, 5});
