@@ -4,11 +4,12 @@
 // that point (resample.h). The output is made in blocks of rows, top to
 // bottom, each block in tiles spread over the threads: a tile maps its
 // pixels (undistort_map.h: once per pixel, exactly) and samples them. Each
-// finished block goes to a sink (a file writer, an array) on one thread, in
-// order, while the next block is computed, so that writing and computing
-// overlap and only two blocks of the output are ever held. Every pixel is
-// computed from its own (i, j) alone: the output is the same on any number
-// of threads.
+// finished block goes to a sink (a file writer, an array) on the calling
+// thread, in order, while the next blocks are computed, so that writing and
+// computing overlap and only three blocks of the output are ever held. The
+// threads start once and take the tiles in order across the blocks, never
+// waiting for a block's last tile. Every pixel is computed from its own
+// (i, j) alone: the output is the same on any number of threads.
 
 #include <cstdint>
 #include <functional>
