@@ -121,13 +121,22 @@ void Undistort(const Model& model, const PlateGrid& grid, const SourceImage& sou
   const int64_t tileRows = std::clamp<int64_t>(params.tileRows, 1, blockRows);
   const int64_t tileColumns = std::max<int64_t>(1, params.tileColumns);
   const size_t pixelBytes = source.PixelBytes();
-  const size_t stride = static_cast<size_t>(grid.width) * pixelBytes;
+  const size_t rowBytes = static_cast<size_t>(grid.width) * pixelBytes;
+  if (params.into && params.intoStride < rowBytes)
+    throw std::invalid_argument("undistort: output rows narrower than the grid's");
+  const size_t stride = params.into ? params.intoStride : rowBytes;
   const int64_t blocks = (grid.height + blockRows - 1) / blockRows;
   const int64_t across = (grid.width + tileColumns - 1) / tileColumns;
   const auto tilesDown = [&](int64_t rows) { return (rows + tileRows - 1) / tileRows; };
   const int64_t lastRows = grid.height - (blocks - 1) * blockRows;
   std::vector<uint8_t> buffers[BlockPipeline::kSlots];
-  for (auto& b : buffers) b.resize(stride * static_cast<size_t>(std::min(blockRows, grid.height)));
+  if (!params.into)
+    for (auto& b : buffers)
+      b.resize(stride * static_cast<size_t>(std::min(blockRows, grid.height)));
+  const auto blockData = [&](int64_t b) {
+    return params.into ? params.into + static_cast<size_t>(b * blockRows) * stride
+                       : buffers[b % BlockPipeline::kSlots].data();
+  };
 
   BlockPipeline pipeline(blocks, across * tilesDown(blockRows), across * tilesDown(lastRows));
   const auto rowsOf = [&](int64_t b) { return std::min(blockRows, grid.height - b * blockRows); };
@@ -139,16 +148,14 @@ void Undistort(const Model& model, const PlateGrid& grid, const SourceImage& sou
         const int64_t c0 = tile % across * tileColumns, r0 = tile / across * tileRows;
         const int64_t n = std::min(tileColumns, grid.width - c0);
         x.resize(static_cast<size_t>(n)), y.resize(static_cast<size_t>(n));
-        uint8_t* block = buffers[b % BlockPipeline::kSlots].data();
+        uint8_t* block = blockData(b);
         for (int64_t r = r0; r < std::min(r0 + tileRows, rowsOf(b)); ++r) {
           mapper.MapRow(b * blockRows + r, c0, n, x.data(), y.data());
           Resample(source, params.interpolation, x.data(), y.data(), n,
                    block + static_cast<size_t>(r) * stride + static_cast<size_t>(c0) * pixelBytes);
         }
       },
-      [&](int64_t b) {
-        sink(b * blockRows, rowsOf(b), buffers[b % BlockPipeline::kSlots].data(), stride);
-      });
+      [&](int64_t b) { sink(b * blockRows, rowsOf(b), blockData(b), stride); });
 }
 
 void UndistortPlain(const Model& model, const PlateGrid& grid, const SourceImage& source,
