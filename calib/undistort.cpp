@@ -47,8 +47,8 @@ class BlockPipeline {
   template <class Fn, class Hand>
   void Run(int workers, Fn&& fn, Hand&& hand) {
     std::vector<std::thread> pool;
-    for (int t = 0; t < workers; ++t) pool.emplace_back([&] { Work(fn); });
     try {
+      for (int t = 0; t < workers; ++t) pool.emplace_back([&] { Work(fn); });
       for (int64_t b = 0; b < blocks_; ++b) {
         {
           std::unique_lock<std::mutex> lock(guard_);
