@@ -436,8 +436,8 @@ __attribute__((target("avx512f"))) bool Avx512Sixteen(const SourceImage& im, con
 #endif
 
 template <typename S, int C, class K>
-void FastPoints(const SourceImage& im, SimdLevel most, const double* x, const double* y, int64_t n,
-                S* out) {
+void FastPoints(const SourceImage& im, [[maybe_unused]] SimdLevel most, const double* x,
+                const double* y, int64_t n, S* out) {
   int64_t p = 0;
 #if QOVA_RESAMPLE_AVX2
   if constexpr (C == 1 && !std::is_same_v<S, float> && K::kTaps <= 4) {

@@ -11,8 +11,8 @@
 //
 // The fast form works on chunks of points, arranged so that the weights,
 // the sums and the rounding run in vector registers (the taps gathered: the
-// points are anywhere); its plain twin goes point by point. Both
-// make the same IEEE operations in the same order, so they agree bit for bit.
+// points are anywhere); its plain twin goes point by point. Both make the
+// same IEEE operations in the same order, so they agree bit for bit.
 
 #include <cstddef>
 #include <cstdint>
