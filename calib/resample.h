@@ -10,9 +10,9 @@
 // samples are kept as computed.
 //
 // The fast form works on chunks of points, arranged so that the weights,
-// the sums and the rounding run in vector registers (the taps' loads stay
-// scalar: the points are anywhere); its plain twin goes point by point. Both
-// make the same IEEE operations in the same order, so they agree bit for bit.
+// the sums and the rounding run in vector registers (the taps gathered: the
+// points are anywhere); its plain twin goes point by point. Both make the
+// same IEEE operations in the same order, so they agree bit for bit.
 
 #include <cstddef>
 #include <cstdint>
@@ -51,6 +51,16 @@ struct SourceImage {
 // out: n pixels of the source's channels and type, the values at (x[k], y[k]).
 void Resample(const SourceImage& image, Interpolation interpolation, const double* x,
               const double* y, int64_t n, uint8_t* out);
+
+// The instruction sets the fast form may use: grey 8- and 16-bit linear
+// and cubic go sixteen points at a time with AVX-512, eight with AVX2, where
+// the processor has them; every level gives the plain twin's bits.
+enum class SimdLevel { kScalar, kAvx2, kAvx512 };
+[[nodiscard]] SimdLevel ResampleSimdLevel();  // the highest this processor and build run
+
+// Resample using no instruction set above `most` (tests compare each level with the twin).
+void ResampleUpTo(SimdLevel most, const SourceImage& image, Interpolation interpolation,
+                  const double* x, const double* y, int64_t n, uint8_t* out);
 
 // The plain twin.
 void ResamplePlain(const SourceImage& image, Interpolation interpolation, const double* x,

@@ -17,6 +17,14 @@ constexpr Interpolation kAll[] = {Interpolation::Linear, Interpolation::Cubic,
                                   Interpolation::Lanczos3};
 constexpr PixelType kTypes[] = {PixelType::kUint8, PixelType::kUint16, PixelType::kFloat32};
 
+// Every instruction set this processor runs, so that each fast kernel meets the twin.
+std::vector<SimdLevel> Levels() {
+  std::vector<SimdLevel> levels;
+  for (SimdLevel l : {SimdLevel::kScalar, SimdLevel::kAvx2, SimdLevel::kAvx512})
+    if (l <= ResampleSimdLevel()) levels.push_back(l);
+  return levels;
+}
+
 // An image of random samples with padding at the end of each row.
 struct TestImage {
   std::vector<uint8_t> bytes;
@@ -91,16 +99,20 @@ TEST(Resample, TheFastFormGivesThePlainTwinsBits) {
           const int n = 301;  // several chunks and a part of one
           const std::vector<double> x = Coordinates(w, n, rng), y = Coordinates(h, n, rng);
           const size_t bytes = static_cast<size_t>(n) * im.view.PixelBytes();
-          std::vector<uint8_t> fast(bytes, 0xAB), plain(bytes, 0xCD);
-          Resample(im.view, interp, x.data(), y.data(), n, fast.data());
+          std::vector<uint8_t> plain(bytes, 0xCD);
           ResamplePlain(im.view, interp, x.data(), y.data(), n, plain.data());
-          EXPECT_EQ(fast, plain) << InterpolationName(interp) << " " << channels << " channels, "
-                                 << BytesOf(type) << "-byte samples, " << w << " × " << h;
+          for (SimdLevel level : Levels()) {
+            std::vector<uint8_t> fast(bytes, 0xAB);
+            ResampleUpTo(level, im.view, interp, x.data(), y.data(), n, fast.data());
+            EXPECT_EQ(fast, plain)
+                << InterpolationName(interp) << " " << channels << " channels, " << BytesOf(type)
+                << "-byte samples, " << w << " × " << h << ", level " << static_cast<int>(level);
+          }
         }
 }
 
-// Points whose taps all lie on the image, eight after eight: the vector
-// path of grey images, and the scalar one of the others.
+// Points whose taps all lie on the image, in chunks of eight and sixteen:
+// the vector paths of grey images, and the scalar one of the others.
 TEST(Resample, TheFastFormGivesThePlainTwinsBitsInsideTheImage) {
   std::mt19937 rng(9);
   for (PixelType type : kTypes)
@@ -115,11 +127,15 @@ TEST(Resample, TheFastFormGivesThePlainTwinsBitsInsideTheImage) {
         // Whole pixels, and one chunk with a point off the image.
         x[16] = 100, y[16] = 50, x[42] = -7;
         const size_t bytes = static_cast<size_t>(n) * im.view.PixelBytes();
-        std::vector<uint8_t> fast(bytes, 0xAB), plain(bytes, 0xCD);
-        Resample(im.view, interp, x.data(), y.data(), n, fast.data());
+        std::vector<uint8_t> plain(bytes, 0xCD);
         ResamplePlain(im.view, interp, x.data(), y.data(), n, plain.data());
-        EXPECT_EQ(fast, plain) << InterpolationName(interp) << " " << channels << " channels, "
-                               << BytesOf(type) << "-byte samples";
+        for (SimdLevel level : Levels()) {
+          std::vector<uint8_t> fast(bytes, 0xAB);
+          ResampleUpTo(level, im.view, interp, x.data(), y.data(), n, fast.data());
+          EXPECT_EQ(fast, plain) << InterpolationName(interp) << " " << channels << " channels, "
+                                 << BytesOf(type) << "-byte samples, level "
+                                 << static_cast<int>(level);
+        }
       }
 }
 

@@ -2,9 +2,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <condition_variable>
 #include <exception>
 #include <mutex>
-#include <new>
 #include <stdexcept>
 #include <thread>
 #include <utility>
@@ -18,36 +18,6 @@ int Threads(int requested) {
   return static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
 }
 
-// fn(0) ... fn(count − 1) over the threads; the first exception (by index)
-// is thrown again once all have finished.
-template <class Fn>
-void ParallelFor(size_t count, int threads, Fn&& fn) {
-  const size_t workers = std::min<size_t>(static_cast<size_t>(threads), count);
-  if (workers <= 1) {
-    for (size_t i = 0; i < count; ++i) fn(i);
-    return;
-  }
-  std::atomic<size_t> next{0};
-  std::mutex guard;
-  size_t failedAt = count;
-  std::exception_ptr failure;
-  auto work = [&] {
-    for (size_t i; (i = next.fetch_add(1)) < count;) {
-      try {
-        fn(i);
-      } catch (...) {
-        std::lock_guard<std::mutex> lock(guard);
-        if (i < failedAt) failedAt = i, failure = std::current_exception();
-      }
-    }
-  };
-  std::vector<std::thread> pool;
-  for (size_t t = 1; t < workers; ++t) pool.emplace_back(work);
-  work();
-  for (auto& t : pool) t.join();
-  if (failure) std::rethrow_exception(failure);
-}
-
 void CheckInputs(const PlateGrid& grid, const SourceImage& source) {
   if (grid.width <= 0 || grid.height <= 0 || grid.Pixels() > kMaxOutputPixels)
     throw std::invalid_argument("undistort: an output grid of no pixels or too many");
@@ -57,32 +27,86 @@ void CheckInputs(const PlateGrid& grid, const SourceImage& source) {
     throw std::invalid_argument("undistort: an empty or inconsistent source image");
 }
 
-// The sink of the block before, run beside the computation of the next.
-class SinkThread {
+// The blocks' tiles numbered top to bottom, left to right, taken in that
+// order by the workers: a worker goes on into the next block while the last
+// tiles of one are finished, so no thread waits for a block's slowest tile.
+// Blocks lie in a ring of kSlots buffers; the calling thread hands each
+// finished block to the sink, in order, and frees its buffer for the block
+// kSlots on. The workers live for the whole image.
+class BlockPipeline {
  public:
-  explicit SinkThread(const BlockSink& sink) : sink_(sink) {}
-  ~SinkThread() { Wait(std::nothrow); }
-  void Start(int64_t y, int64_t rows, const uint8_t* data, size_t stride) {
-    thread_ = std::thread([=, this] {
-      try {
-        sink_(y, rows, data, stride);
-      } catch (...) {
-        failure_ = std::current_exception();
+  static constexpr int64_t kSlots = 3;
+
+  BlockPipeline(int64_t blocks, int64_t tilesPerBlock, int64_t lastBlockTiles)
+      : blocks_(blocks), tilesPerBlock_(tilesPerBlock), lastBlockTiles_(lastBlockTiles) {}
+
+  // fn(block, tile within it) on each tile, on `workers` threads, while
+  // hand(block) runs on this one for each block in order once its tiles are
+  // done. The first failure (a worker's or the sink's) stops the work and is
+  // thrown here once every thread has stopped.
+  template <class Fn, class Hand>
+  void Run(int workers, Fn&& fn, Hand&& hand) {
+    std::vector<std::thread> pool;
+    try {
+      for (int t = 0; t < workers; ++t) pool.emplace_back([&] { Work(fn); });
+      for (int64_t b = 0; b < blocks_; ++b) {
+        {
+          std::unique_lock<std::mutex> lock(guard_);
+          blockDone_.wait(lock, [&] { return failure_ || done_[b % kSlots] == TilesOf(b); });
+          if (failure_) break;
+        }
+        hand(b);
+        std::lock_guard<std::mutex> lock(guard_);
+        done_[b % kSlots] = 0;
+        handed_ = b + 1;
+        slotFree_.notify_all();
       }
-    });
-  }
-  // Waits for the block being handed on; throws what the sink threw.
-  void Wait() {
-    Wait(std::nothrow);
-    if (failure_) std::rethrow_exception(std::exchange(failure_, nullptr));
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+    for (auto& t : pool) t.join();
+    if (failure_) std::rethrow_exception(failure_);
   }
 
  private:
-  void Wait(std::nothrow_t) {
-    if (thread_.joinable()) thread_.join();
+  [[nodiscard]] int64_t TilesOf(int64_t b) const {
+    return b == blocks_ - 1 ? lastBlockTiles_ : tilesPerBlock_;
   }
-  const BlockSink& sink_;
-  std::thread thread_;
+
+  template <class Fn>
+  void Work(Fn& fn) {
+    const int64_t total = (blocks_ - 1) * tilesPerBlock_ + lastBlockTiles_;
+    try {
+      for (int64_t t; (t = next_.fetch_add(1)) < total;) {
+        const int64_t b = t / tilesPerBlock_;
+        {
+          // The block's buffer is free once the block kSlots before it is handed on.
+          std::unique_lock<std::mutex> lock(guard_);
+          slotFree_.wait(lock, [&] { return failure_ || handed_ > b - kSlots; });
+          if (failure_) return;
+        }
+        fn(b, t % tilesPerBlock_);
+        std::lock_guard<std::mutex> lock(guard_);
+        if (++done_[b % kSlots] == TilesOf(b)) blockDone_.notify_all();
+      }
+    } catch (...) {
+      Fail(std::current_exception());
+    }
+  }
+
+  void Fail(std::exception_ptr e) {
+    std::lock_guard<std::mutex> lock(guard_);
+    if (!failure_) failure_ = std::move(e);
+    blockDone_.notify_all();
+    slotFree_.notify_all();
+  }
+
+  const int64_t blocks_, tilesPerBlock_, lastBlockTiles_;
+  std::atomic<int64_t> next_{0};
+  std::mutex guard_;
+  std::condition_variable blockDone_, slotFree_;
+  int64_t done_[kSlots] = {};  // tiles finished of the block in each slot
+  int64_t handed_ = 0;         // blocks handed to the sink
   std::exception_ptr failure_;
 };
 
@@ -97,33 +121,41 @@ void Undistort(const Model& model, const PlateGrid& grid, const SourceImage& sou
   const int64_t tileRows = std::clamp<int64_t>(params.tileRows, 1, blockRows);
   const int64_t tileColumns = std::max<int64_t>(1, params.tileColumns);
   const size_t pixelBytes = source.PixelBytes();
-  const size_t stride = static_cast<size_t>(grid.width) * pixelBytes;
-  std::vector<uint8_t> buffers[2];
-  for (auto& b : buffers) b.resize(stride * static_cast<size_t>(std::min(blockRows, grid.height)));
+  const size_t rowBytes = static_cast<size_t>(grid.width) * pixelBytes;
+  if (params.into && params.intoStride < rowBytes)
+    throw std::invalid_argument("undistort: output rows narrower than the grid's");
+  const size_t stride = params.into ? params.intoStride : rowBytes;
+  const int64_t blocks = (grid.height + blockRows - 1) / blockRows;
+  const int64_t across = (grid.width + tileColumns - 1) / tileColumns;
+  const auto tilesDown = [&](int64_t rows) { return (rows + tileRows - 1) / tileRows; };
+  const int64_t lastRows = grid.height - (blocks - 1) * blockRows;
+  std::vector<uint8_t> buffers[BlockPipeline::kSlots];
+  if (!params.into)
+    for (auto& b : buffers)
+      b.resize(stride * static_cast<size_t>(std::min(blockRows, grid.height)));
+  const auto blockData = [&](int64_t b) {
+    return params.into ? params.into + static_cast<size_t>(b * blockRows) * stride
+                       : buffers[b % BlockPipeline::kSlots].data();
+  };
 
-  SinkThread handing(sink);
-  int current = 0;
-  for (int64_t y0 = 0; y0 < grid.height; y0 += blockRows, current ^= 1) {
-    const int64_t rows = std::min(blockRows, grid.height - y0);
-    const int64_t across = (grid.width + tileColumns - 1) / tileColumns;
-    const int64_t down = (rows + tileRows - 1) / tileRows;
-    uint8_t* block = buffers[current].data();
-    ParallelFor(static_cast<size_t>(across * down), threads, [&](size_t tile) {
-      const int64_t c0 = static_cast<int64_t>(tile) % across * tileColumns;
-      const int64_t r0 = static_cast<int64_t>(tile) / across * tileRows;
-      const int64_t n = std::min(tileColumns, grid.width - c0);
-      std::vector<double> x(static_cast<size_t>(n)), y(static_cast<size_t>(n));
-      for (int64_t r = r0; r < std::min(r0 + tileRows, rows); ++r) {
-        mapper.MapRow(y0 + r, c0, n, x.data(), y.data());
-        Resample(source, params.interpolation, x.data(), y.data(), n,
-                 block + static_cast<size_t>(r) * stride + static_cast<size_t>(c0) * pixelBytes);
-      }
-    });
-    // The block before must be handed on before its buffer is reused.
-    handing.Wait();
-    handing.Start(y0, rows, block, stride);
-  }
-  handing.Wait();
+  BlockPipeline pipeline(blocks, across * tilesDown(blockRows), across * tilesDown(lastRows));
+  const auto rowsOf = [&](int64_t b) { return std::min(blockRows, grid.height - b * blockRows); };
+  pipeline.Run(
+      threads,
+      [&](int64_t b, int64_t tile) {
+        // Each worker's map of one tile row, kept between tiles.
+        thread_local std::vector<double> x, y;
+        const int64_t c0 = tile % across * tileColumns, r0 = tile / across * tileRows;
+        const int64_t n = std::min(tileColumns, grid.width - c0);
+        x.resize(static_cast<size_t>(n)), y.resize(static_cast<size_t>(n));
+        uint8_t* block = blockData(b);
+        for (int64_t r = r0; r < std::min(r0 + tileRows, rowsOf(b)); ++r) {
+          mapper.MapRow(b * blockRows + r, c0, n, x.data(), y.data());
+          Resample(source, params.interpolation, x.data(), y.data(), n,
+                   block + static_cast<size_t>(r) * stride + static_cast<size_t>(c0) * pixelBytes);
+        }
+      },
+      [&](int64_t b) { sink(b * blockRows, rowsOf(b), blockData(b), stride); });
 }
 
 void UndistortPlain(const Model& model, const PlateGrid& grid, const SourceImage& source,

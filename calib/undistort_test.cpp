@@ -156,6 +156,20 @@ TEST(Undistort, TheOutputDoesNotDependOnTheThreadsOrTiles) {
         p.threads = threads, p.blockRows = blockRows, p.tileRows = tileRows;
         p.tileColumns = tileColumns;
         EXPECT_EQ(run(p), reference) << model->Name() << " on " << threads << " threads";
+        // Straight into the caller's image, rows padded: the same pixels, seen in place.
+        const size_t padded = 157 * 4 + 6;
+        std::vector<uint8_t> into(padded * 93, 0xEE), seen;
+        p.into = into.data(), p.intoStride = padded;
+        Undistort(*model, grid, source, p,
+                  [&](int64_t y, int64_t rows, const uint8_t* data, size_t stride) {
+                    EXPECT_EQ(data, into.data() + y * padded);
+                    EXPECT_EQ(stride, padded);
+                    for (int64_t r = 0; r < rows; ++r)
+                      seen.insert(seen.end(), data + r * stride, data + r * stride + 157 * 4);
+                  });
+        EXPECT_EQ(seen, reference) << model->Name() << " into the caller's image";
+        for (size_t row = 0; row < 93; ++row)
+          EXPECT_EQ(into[row * padded + 157 * 4], 0xEE) << "the padding is left alone";
       }
     std::vector<uint8_t> plain(reference.size());
     UndistortPlain(*model, grid, source, Interpolation::Cubic,
@@ -172,7 +186,8 @@ TEST(Undistort, TheOutputDoesNotDependOnTheThreadsOrTiles) {
   }
 }
 
-// A write error in the sink stops the work and comes out of Undistort.
+// A write error in the sink stops the work and comes out of Undistort; an
+// output too narrow for the grid is refused.
 TEST(Undistort, AFailingSinkStopsTheWork) {
   const Model model;  // the identity
   std::vector<uint8_t> pixels(100 * 100, 9);
@@ -187,6 +202,11 @@ TEST(Undistort, AFailingSinkStopsTheWork) {
                std::runtime_error);
   EXPECT_LE(calls, 4);
   EXPECT_THROW(Undistort(model, PlateGrid{0, 0, 1, 0, 100}, source, p,
+                         [](int64_t, int64_t, const uint8_t*, size_t) {}),
+               std::invalid_argument);
+  std::vector<uint8_t> narrow(99 * 100);
+  p.into = narrow.data(), p.intoStride = 99;
+  EXPECT_THROW(Undistort(model, PlateGrid{0, 0, 1, 100, 100}, source, p,
                          [](int64_t, int64_t, const uint8_t*, size_t) {}),
                std::invalid_argument);
 }
