@@ -16,6 +16,19 @@ namespace {
 // entries a coefficient, neighbour (dk, dl) at Offset(dk, dl).
 constexpr int kLocal = 49;
 constexpr int Offset(int dk, int dl) { return (dk + 3) * 7 + dl + 3; }
+// The pair's neighbour seen from the other coefficient: (−dk, −dl).
+constexpr int Mirror(int offset) { return kLocal - 1 - offset; }
+
+// Of a point's 16 coefficients, a = 4·k + l for B_k(ũ) B_l(ṽ): where b sits
+// among a's neighbours, for every pair.
+struct PairOffsets {
+  int at[16][16];
+  constexpr PairOffsets() : at() {
+    for (int a = 0; a < 16; ++a)
+      for (int b = 0; b < 16; ++b) at[a][b] = Offset(b / 4 - a / 4, b % 4 - a % 4);
+  }
+};
+constexpr PairOffsets kPair;
 
 // The second-difference penalty along one axis of n coefficients: DᵀD.
 Eigen::MatrixXd DifferencePenalty(int n) {
@@ -50,15 +63,18 @@ class SplineSystem {
       first_[i] = su.first * nv_ + sv.first;
       for (int k = 0; k < 4; ++k)
         for (int l = 0; l < 4; ++l) basis_[i][static_cast<size_t>(k * 4 + l)] = su.b[k] * sv.b[l];
-      // BᵀWB on the local layout, and BᵀW x̃ (in solver order).
+      // BᵀWB on the local layout, and BᵀW x̃ (in solver order). BᵀWB is
+      // symmetric: each pair is summed once, on the row of the coefficient
+      // that comes first in natural order (b ≥ a among the point's 16 is
+      // c_b ≥ c_a, as fewer than 4 steps along v never reach the next u).
+      const std::array<double, 16>& B = basis_[i];
       for (int a = 0; a < 16; ++a) {
         const int ca = Coefficient(i, a);
-        const double wa = w[i] * basis_[i][static_cast<size_t>(a)];
+        const double wa = w[i] * B[static_cast<size_t>(a)];
         rhs_(Order(ca), 0) += wa * xn[i].x();
         rhs_(Order(ca), 1) += wa * xn[i].y();
-        for (int b = 0; b < 16; ++b)
-          gram_[static_cast<size_t>(ca) * kLocal + Offset(b / 4 - a / 4, b % 4 - a % 4)] +=
-              wa * basis_[i][static_cast<size_t>(b)];
+        double* row = &gram_[static_cast<size_t>(ca) * kLocal];
+        for (int b = a; b < 16; ++b) row[kPair.at[a][b]] += wa * B[static_cast<size_t>(b)];
       }
       wSum += w[i];
     }
@@ -99,16 +115,19 @@ class SplineSystem {
     const size_t n = first_.size();
     t.hat.resize(static_cast<Eigen::Index>(n));
     for (size_t i = 0; i < n; ++i) {
-      // h_ii = w_i b_iᵀ M⁻¹ b_i over the point's 16 coefficients.
+      // h_ii = w_i b_iᵀ M⁻¹ b_i over the point's 16 coefficients, M⁻¹
+      // symmetric: Σ_a b_a (Z_aa b_a + 2 Σ_{b>a} Z_ab b_b).
       double h = 0;
       Vec2 fitted = Vec2::Zero();
+      const std::array<double, 16>& B = basis_[i];
       for (int a = 0; a < 16; ++a) {
         const int ca = Coefficient(i, a);
-        const double ba = basis_[i][static_cast<size_t>(a)];
+        const double ba = B[static_cast<size_t>(a)];
         fitted += ba * Vec2(t.coef(ca, 0), t.coef(ca, 1));
         const double* row = &t.inverseLocal[static_cast<size_t>(ca) * kLocal];
-        for (int b = 0; b < 16; ++b)
-          h += ba * basis_[i][static_cast<size_t>(b)] * row[Offset(b / 4 - a / 4, b % 4 - a % 4)];
+        double later = 0;
+        for (int b = a + 1; b < 16; ++b) later += B[static_cast<size_t>(b)] * row[kPair.at[a][b]];
+        h += ba * (row[Offset(0, 0)] * ba + 2 * later);
       }
       t.hat[static_cast<Eigen::Index>(i)] = w_[i] * h;
       t.trace += w_[i] * h;
@@ -183,7 +202,11 @@ class SplineSystem {
       ForNeighbours(a, [&](int b, int offset) {
         if (Order(b) < Order(a)) return;
         const size_t e = static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset);
-        m[position_[e]] = gram_[e] + lambda * penalty_[e];
+        // BᵀWB's pair is held on the row of the coefficient first in natural order.
+        const double gram =
+            b >= a ? gram_[e]
+                   : gram_[static_cast<size_t>(b) * kLocal + static_cast<size_t>(Mirror(offset))];
+        m[position_[e]] = gram + lambda * penalty_[e];
       });
     return factor_.Factorise();
   }
@@ -194,7 +217,7 @@ class SplineSystem {
   const std::vector<Vec2>& xn_;
   std::vector<int> first_;                     // each point's first coefficient
   std::vector<std::array<double, 16>> basis_;  // each point's 16 products B_k B_l
-  std::vector<double> gram_, penalty_;         // BᵀWB and P on the local layout
+  std::vector<double> gram_, penalty_;         // BᵀWB (each pair once) and P on the local layout
   Eigen::MatrixXd rhs_;
   double wMean_ = 1;
   std::vector<int> order_;
