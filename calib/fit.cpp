@@ -79,11 +79,17 @@ struct Once {
 // cross-validation fold the parameters, loosely.
 enum class Stage { Reweighting, Final, Fold };
 
+// The threads a fit may use: params.threads, 0 for one a core.
+int Threads(const FitParams& params) {
+  return params.threads > 0 ? params.threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
 // warm: the parameters to start a non-linear fit from (empty: the DLT);
 // exponent: the spline's λ of the fit before (none: search the whole range).
 Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
              const std::vector<double>& w, const Eigen::VectorXd& warm, Stage stage,
-             std::optional<double> exponent, std::array<int, 2> cells) {
+             std::optional<double> exponent, std::array<int, 2> cells, int threads = 1) {
   Once once;
   once.model = proto;
   ModelData& m = once.model;
@@ -120,7 +126,9 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
       const LambdaSearch search = !exponent               ? LambdaSearch::Bracket
                                   : stage == Stage::Final ? LambdaSearch::Walk
                                                           : LambdaSearch::Fixed;
-      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0));
+      SplineSearch range;
+      range.threads = threads;
+      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0), range);
       m.params = std::move(s.params);
       m.covariance = std::move(s.covariance);
       m.spline = s.grid;
@@ -207,7 +215,7 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   std::vector<double> fittedWeights;
   auto fit = [&](const std::vector<bool>& keep, const std::vector<double>& weight, Stage stage) {
     loop.last = FitOnce(proto, Pick(norm.un, keep), Pick(norm.xn, keep), Pick(weight, keep), warm,
-                        stage, lambda, cells);
+                        stage, lambda, cells, Threads(params));
     loop.fitted = keep;
     warm = loop.last.model.params;
     lambda = loop.last.lambdaExponent;
