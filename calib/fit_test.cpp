@@ -296,5 +296,19 @@ TEST(Robust, AnOutlierIsLeftOutAndNamed) {
   }
 }
 
+// The robust loop's residuals (the linear families' from their Legendre
+// terms computed once) are the fitted model's own, to the bit, at every
+// crossing, the outlier too.
+TEST(Robust, TheResidualsAreTheFittedModelsOwn) {
+  const auto setup = StandardPlate("warp");
+  FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+  data.xy[100] += Vec2(0.3, -0.2);
+  for (const char* family : {"affine", "poly2", "poly3", "poly6", "projective", "spline"}) {
+    const FitResult fit = FitModel(*ParseModelKind(family), data);
+    for (size_t i = 0; i < data.xy.size(); ++i)
+      ASSERT_EQ(fit.residual[i], data.xy[i] - fit.model.ToImage(data.uv[i])) << family << " " << i;
+  }
+}
+
 }  // namespace
 }  // namespace qova::calib
