@@ -84,7 +84,13 @@ void BandCholesky::Solve(Eigen::Ref<Eigen::MatrixXd> Y) const {
 }
 
 std::vector<double> BandCholesky::SelectedInverse() const {
-  std::vector<double> Z(a_.size(), 0.0);
+  std::vector<double> Z;
+  SelectedInverse(Z);
+  return Z;
+}
+
+void BandCholesky::SelectedInverse(std::vector<double>& Z) const {
+  Z.assign(a_.size(), 0.0);
   Eigen::VectorXd sum;
   for (int j = n_ - 1; j >= 0; --j) {
     const double* L = &a_[At(j, j)];
@@ -103,7 +109,6 @@ std::vector<double> BandCholesky::SelectedInverse() const {
     }
     z[0] = zjj;
   }
-  return Z;
 }
 
 }  // namespace qova::calib

@@ -43,6 +43,8 @@ class BandCholesky {
   // from the last column back; the sum for column j is the product of the
   // symmetric block Z over the rows below j with L's column j.
   std::vector<double> SelectedInverse() const;
+  // The same into Z, whose storage is reused when it is large enough.
+  void SelectedInverse(std::vector<double>& Z) const;
 
  private:
   int n_ = 0, b_ = 0;

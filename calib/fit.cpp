@@ -79,23 +79,36 @@ struct Once {
 // cross-validation fold the parameters, loosely.
 enum class Stage { Reweighting, Final, Fold };
 
+// The threads a fit may use: params.threads, 0 for one a core.
+int Threads(const FitParams& params) {
+  return params.threads > 0 ? params.threads
+                            : static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+}
+
+// One fit of a linear family (affine, polyN) on the Legendre terms of its points.
+Once FitLinear(const ModelData& proto, const LegendreDesign& terms, const std::vector<Vec2>& xn,
+               const std::vector<double>& w, Stage stage) {
+  Once once;
+  once.model = proto;
+  LinearSolution s = FitLegendre(proto.kind.degree, terms, xn, w, stage == Stage::Final);
+  once.model.params = std::move(s.params);
+  once.model.covariance.dense = std::move(s.covariance);
+  once.hat = std::move(s.hat);
+  return once;
+}
+
 // warm: the parameters to start a non-linear fit from (empty: the DLT);
 // exponent: the spline's λ of the fit before (none: search the whole range).
 Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
              const std::vector<double>& w, const Eigen::VectorXd& warm, Stage stage,
-             std::optional<double> exponent, std::array<int, 2> cells) {
+             std::optional<double> exponent, std::array<int, 2> cells, int threads = 1) {
   Once once;
   once.model = proto;
   ModelData& m = once.model;
   switch (proto.kind.type) {
     case ModelType::Affine:
-    case ModelType::Poly: {
-      LinearSolution s = FitLegendre(proto.kind.degree, un, xn, w, stage == Stage::Final);
-      m.params = std::move(s.params);
-      m.covariance.dense = std::move(s.covariance);
-      once.hat = std::move(s.hat);
-      return once;
-    }
+    case ModelType::Poly:
+      return FitLinear(proto, LegendreDesignOf(proto.kind.degree, un), xn, w, stage);
     case ModelType::Projective:
     case ModelType::Radial: {
       const double tolerance = stage == Stage::Final ? kStrict : kLoose;
@@ -120,7 +133,9 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
       const LambdaSearch search = !exponent               ? LambdaSearch::Bracket
                                   : stage == Stage::Final ? LambdaSearch::Walk
                                                           : LambdaSearch::Fixed;
-      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0));
+      SplineSearch range;
+      range.threads = threads;
+      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0), range);
       m.params = std::move(s.params);
       m.covariance = std::move(s.covariance);
       m.spline = s.grid;
@@ -180,6 +195,32 @@ std::vector<Vec2> Residuals(const ModelData& m, const Normalised& norm, const Fi
   return r;
 }
 
+// The same for a linear family from the Legendre terms of every crossing:
+// x̃ = Σ_t a_t T_t, ỹ = Σ_t b_t T_t, summed as Evaluate sums them.
+std::vector<Vec2> LinearResiduals(const ModelData& m, const LegendreDesign& terms,
+                                  const FitData& data) {
+  const Eigen::Index p = terms.cols();
+  const double* a = m.params.data();
+  std::vector<Vec2> r(data.xy.size());
+  for (size_t i = 0; i < r.size(); ++i) {
+    const double* value = terms.row(static_cast<Eigen::Index>(i)).data();
+    Vec2 x = Vec2::Zero();
+    for (Eigen::Index t = 0; t < p; ++t) x.x() += a[t] * value[t], x.y() += a[p + t] * value[t];
+    r[i] = data.xy[i] - m.image.Undo(x);
+  }
+  return r;
+}
+
+// The rows of a design that `keep` marks.
+LegendreDesign PickRows(const LegendreDesign& all, const std::vector<bool>& keep) {
+  LegendreDesign some(static_cast<Eigen::Index>(std::count(keep.begin(), keep.end(), true)),
+                      all.cols());
+  Eigen::Index k = 0;
+  for (size_t i = 0; i < keep.size(); ++i)
+    if (keep[i]) some.row(k++) = all.row(static_cast<Eigen::Index>(i));
+  return some;
+}
+
 std::array<int, 2> Cells(const FitData& data) {
   int c0 = data.cell[0][0], c1 = c0, r0 = data.cell[0][1], r1 = r0;
   for (const auto& c : data.cell) {
@@ -205,13 +246,23 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   const std::array<int, 2> cells = Cells(data);
   const int iterations = params.robust ? std::max(1, params.robustIterations) : 1;
   std::vector<double> fittedWeights;
+  // A linear family's Legendre terms at every crossing, once: the reweighted
+  // fits take their rows, and the residuals are the terms times the coefficients.
+  const bool linear = proto.kind.type == ModelType::Affine || proto.kind.type == ModelType::Poly;
+  const LegendreDesign terms =
+      linear ? LegendreDesignOf(proto.kind.degree, norm.un) : LegendreDesign();
   auto fit = [&](const std::vector<bool>& keep, const std::vector<double>& weight, Stage stage) {
-    loop.last = FitOnce(proto, Pick(norm.un, keep), Pick(norm.xn, keep), Pick(weight, keep), warm,
-                        stage, lambda, cells);
+    if (linear)
+      loop.last =
+          FitLinear(proto, PickRows(terms, keep), Pick(norm.xn, keep), Pick(weight, keep), stage);
+    else
+      loop.last = FitOnce(proto, Pick(norm.un, keep), Pick(norm.xn, keep), Pick(weight, keep), warm,
+                          stage, lambda, cells, Threads(params));
     loop.fitted = keep;
     warm = loop.last.model.params;
     lambda = loop.last.lambdaExponent;
-    loop.residual = Residuals(loop.last.model, norm, data);
+    loop.residual = linear ? LinearResiduals(loop.last.model, terms, data)
+                           : Residuals(loop.last.model, norm, data);
   };
   for (int it = 0; it < iterations; ++it) {
     StopIfCancelled(params);

@@ -35,7 +35,8 @@ struct FitParams {
                                   // a few 1e-5 px, every family fits to the positions' own
                                   // rounding, and 5 % of that would pick by it)
   int threads = 0;  // auto: families fitted side by side on this many threads (0: one a
-                    // core); each family's fit is the same on any number
+                    // core), and the spline's trials of λ likewise; each family's fit is
+                    // the same on any number
   // Set (from any thread) to stop a fit the caller no longer wants, as the
   // window does when its image changes: looked at before each family, each
   // reweighted fit and each fold, after which the fit throws CalibError

@@ -137,16 +137,28 @@ TEST(CrossValidation, GaussNewtonFoldsAgreeWithFoldsFittedToConvergence) {
   }
 }
 
+// The families side by side, and the spline's trials of λ computed ahead on
+// several threads: every figure the same, to the bit, as on one thread.
 TEST(Auto, TheSameBitsOnAnyNumberOfThreads) {
-  const auto setup = StandardPlate("radial");
-  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
-  FitParams one, three;
-  one.threads = 1, three.threads = 3;
-  const AutoResult a = FitAuto(data, one), b = FitAuto(data, three);
-  EXPECT_EQ(a.chosen, b.chosen);
-  for (size_t k = 0; k < a.candidates.size(); ++k) {
-    EXPECT_EQ(a.candidates[k].fit.cvRms, b.candidates[k].fit.cvRms) << a.candidates[k].name;
-    EXPECT_EQ(a.candidates[k].fit.model.data().params, b.candidates[k].fit.model.data().params);
+  for (const char* plate : {"radial", "stepping"}) {
+    const auto setup = StandardPlate(plate);
+    const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+    FitParams one, three;
+    one.threads = 1, three.threads = 3;
+    const AutoResult a = FitAuto(data, one), b = FitAuto(data, three);
+    EXPECT_EQ(a.chosen, b.chosen) << plate;
+    for (size_t k = 0; k < a.candidates.size(); ++k) {
+      const FitResult &x = a.candidates[k].fit, &y = b.candidates[k].fit;
+      const std::string name = std::string(plate) + " " + a.candidates[k].name;
+      EXPECT_EQ(x.cvRms, y.cvRms) << name;
+      EXPECT_EQ(x.parameters, y.parameters) << name;
+      EXPECT_EQ(x.outlier, y.outlier) << name;
+      EXPECT_EQ(x.model.data().params, y.model.data().params) << name;
+      EXPECT_EQ(x.model.data().spline.lambda, y.model.data().spline.lambda) << name;
+      EXPECT_EQ(x.model.data().covariance.local, y.model.data().covariance.local) << name;
+      for (const Vec2& uv : data.uv)
+        ASSERT_EQ(x.model.PredictSigmaAtPlate(uv), y.model.PredictSigmaAtPlate(uv)) << name;
+    }
   }
 }
 
@@ -281,6 +293,20 @@ TEST(Robust, AnOutlierIsLeftOutAndNamed) {
     EXPECT_EQ(std::count(fit.outlier.begin(), fit.outlier.end(), true), 1) << family;
     EXPECT_GT(fit.z[100], 5) << family;
     EXPECT_LT(fit.rms, 0.01) << family;
+  }
+}
+
+// The robust loop's residuals (the linear families' from their Legendre
+// terms computed once) are the fitted model's own, to the bit, at every
+// crossing, the outlier too.
+TEST(Robust, TheResidualsAreTheFittedModelsOwn) {
+  const auto setup = StandardPlate("warp");
+  FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+  data.xy[100] += Vec2(0.3, -0.2);
+  for (const char* family : {"affine", "poly2", "poly3", "poly6", "projective", "spline"}) {
+    const FitResult fit = FitModel(*ParseModelKind(family), data);
+    for (size_t i = 0; i < data.xy.size(); ++i)
+      ASSERT_EQ(fit.residual[i], data.xy[i] - fit.model.ToImage(data.uv[i])) << family << " " << i;
   }
 }
 

@@ -26,18 +26,29 @@ bool InvertSymmetric(const Eigen::MatrixXd& M, double ratio, Eigen::MatrixXd& in
   return inverse.allFinite();
 }
 
+LegendreDesign LegendreDesignOf(int degree, const std::vector<Vec2>& un) {
+  LegendreDesign A(static_cast<Eigen::Index>(un.size()), detail::PolyTerms(degree));
+  for (size_t i = 0; i < un.size(); ++i)
+    detail::LegendreTerms(degree, un[i].x(), un[i].y(), A.row(static_cast<Eigen::Index>(i)).data(),
+                          nullptr, nullptr);
+  return A;
+}
+
 LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
                            const std::vector<double>& w, bool complete) {
+  return FitLegendre(degree, LegendreDesignOf(degree, un), xn, w, complete);
+}
+
+LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::vector<Vec2>& xn,
+                           const std::vector<double>& w, bool complete) {
   const int p = detail::PolyTerms(degree);
-  const Eigen::Index n = static_cast<Eigen::Index>(un.size());
+  const Eigen::Index n = terms.rows();
   // Rows of the design scaled by √w: Aw = W^½ A, and W^½ x̃.
   Eigen::MatrixXd Aw(n, p), Yw(n, 2);
   for (Eigen::Index i = 0; i < n; ++i) {
     const size_t s = static_cast<size_t>(i);
-    double terms[detail::PolyTerms(6)];
-    detail::LegendreTerms(degree, un[s].x(), un[s].y(), terms, nullptr, nullptr);
     const double root = std::sqrt(w[s]);
-    for (int t = 0; t < p; ++t) Aw(i, t) = root * terms[t];
+    for (int t = 0; t < p; ++t) Aw(i, t) = root * terms(i, t);
     Yw(i, 0) = root * xn[s].x();
     Yw(i, 1) = root * xn[s].y();
   }

@@ -25,6 +25,17 @@ struct LinearSolution {
 LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
                            const std::vector<double>& w, bool complete = true);
 
+// The Legendre terms of total degree ≤ N of each point, a row a point: the
+// design of the fit before its weights.
+using LegendreDesign = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
+LegendreDesign LegendreDesignOf(int degree, const std::vector<Vec2>& un);
+
+// FitLegendre on the rows of a design computed once (the robust loop's fits
+// take the same points, reweighted): the same numbers, without evaluating
+// the terms again.
+LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::vector<Vec2>& xn,
+                           const std::vector<double>& w, bool complete = true);
+
 // The inverse of a symmetric positive semi-definite matrix through the
 // eigenvalues of its unit-diagonal scaling; false when the ratio of the
 // smallest eigenvalue to the largest is below `ratio`.

@@ -64,6 +64,8 @@ enum class LambdaSearch {
 struct SplineSearch {
   double lowest = -8, highest = 3;  // exponents of λ searched, 10^lowest .. 10^highest
   double step = 0.5;                // the grid of exponents
+  int threads = 1;  // trials computed side by side on up to this many threads (the result is
+                    // the same on any number)
 };
 
 // The spline of `grid`'s knots fitted to normalised points with weights w.
