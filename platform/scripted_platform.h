@@ -48,7 +48,7 @@ class ScriptedPlatform : public Platform {
   std::vector<std::string> filesWritten;
   int repaints = 0;
   std::string caption;
-  std::string statusText[kStatusPanels] = {"X=", "Y=", "", ""};
+  std::string statusText[kStatusPanels] = {"X=", "Y=", "", "", ""};
   bool findEnabled = false;
   bool saveEnabled = false;
   bool calibratedEnabled = false;
