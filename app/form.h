@@ -89,6 +89,9 @@ class TVazeZududi_Form : public StateRecord {
   ImageInfo ImageDepth;
   // A deep image's samples, for the read-out; null for an 8-bit image.
   std::shared_ptr<DeepSamples> DeepImage;
+  // A deep image whose samples take more is read from its file for the
+  // read-out, a band of rows at a time (DeepSamples).
+  uint64_t DeepHeldBytes = DeepSamples::kHeldBytes;
 
   // --- The detection's input (app/run_input.cpp) ---------------------------
   // What a run reads: an 8-bit image from SourceBitmap where it lies

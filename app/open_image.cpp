@@ -41,7 +41,7 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   // field changes, so the image in use, its regions and settings survive.
   PictureFile file;
   try {
-    file = ReadPictureFile(Desktop, path, nullptr);
+    file = ReadPictureFile(Desktop, path, nullptr, DeepHeldBytes);
   } catch (const std::bad_alloc&) {
     Desktop.ShowErrorBox(ErrorDisplayText("Недостаточно памяти для изображения " + path));
     return false;

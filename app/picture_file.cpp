@@ -109,13 +109,14 @@ QImage ReadCompact(const ImageReader& reader, const DepthReduction& reduce, Deep
   return pixels;
 }
 
-PictureFile Streamed(const ImageReader& reader, const std::shared_ptr<const CompactPicture>& same) {
+PictureFile Streamed(const ImageReader& reader, const std::shared_ptr<const CompactPicture>& same,
+                     uint64_t heldBytes) {
   PictureFile file;
   file.info = reader.Info();
   SampleRange range;
   if (IsDeep(file.info)) {
     range = ScanRange(reader);
-    file.deep = std::make_shared<DeepSamples>(reader);
+    file.deep = std::make_shared<DeepSamples>(reader, heldBytes);
   }
   const DepthReduction reduce(file.info, range);
   if (same && SameAsFile(reader, reduce, *same, file.deep.get())) {
@@ -143,13 +144,14 @@ PictureFile ThroughQt(Platform& desktop, const std::string& path,
 
 }  // namespace
 
-DeepSamples::DeepSamples(ImageReader reader) : reader_(std::move(reader)) {}
+DeepSamples::DeepSamples(ImageReader reader, uint64_t heldBytes)
+    : reader_(std::move(reader)), heldBytes_(heldBytes) {}
 
 bool DeepSamples::HoldRows() {
   const ImageInfo& info = Info();
   const uint64_t bytes =
       static_cast<uint64_t>(info.RowBytes()) * static_cast<uint64_t>(info.height);
-  if (bytes == 0 || bytes > kHeldBytes) return false;
+  if (bytes == 0 || bytes > heldBytes_) return false;
   held_.assign(static_cast<size_t>(bytes), 0);
   return true;
 }
@@ -197,7 +199,7 @@ PixelSamples DeepSamples::At(int64_t x, int64_t y) {
 }
 
 PictureFile ReadPictureFile(Platform& desktop, const std::string& path,
-                            const std::shared_ptr<const CompactPicture>& same) {
+                            const std::shared_ptr<const CompactPicture>& same, uint64_t heldBytes) {
   std::optional<ImageReader> reader;
   try {
     reader = ImageReader::Open(path);
@@ -208,7 +210,7 @@ PictureFile ReadPictureFile(Platform& desktop, const std::string& path,
   }
   if (reader && (IsDeep(reader->Info()) || StreamsPicture(reader->Info()))) {
     try {
-      return Streamed(*reader, same);
+      return Streamed(*reader, same, heldBytes);
     } catch (const QovaError&) {
       if (IsDeep(reader->Info())) throw;
       // An 8-bit file the reader gives up on halfway: Qt reads it as it

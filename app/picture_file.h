@@ -35,7 +35,8 @@ class DeepSamples {
   // Images whose samples take at most this many bytes are held whole.
   static constexpr uint64_t kHeldBytes = uint64_t{256} << 20;
 
-  explicit DeepSamples(ImageReader reader);
+  // Rows are held when they take at most heldBytes.
+  DeepSamples(ImageReader reader, uint64_t heldBytes);
   [[nodiscard]] const ImageInfo& Info() const { return reader_.Info(); }
   [[nodiscard]] bool Held() const { return !held_.empty(); }
   // The pixel (x, y) inside the image; throws QovaError when the file
@@ -52,6 +53,7 @@ class DeepSamples {
   void ReadBand(int64_t y);
 
   ImageReader reader_;
+  uint64_t heldBytes_;
   std::vector<uint8_t> held_;  // every row, when small enough
   std::vector<uint8_t> band_;  // rows [bandY0_, bandY0_ + bandRows_) of a large image
   int64_t bandY0_ = 0, bandRows_ = 0;
@@ -68,10 +70,12 @@ struct PictureFile {
 
 // Reads the image file at path. When same holds exactly the pixels the file
 // gives, the result's picture is same itself (its pyramid kept, no new
-// memory for it). Throws QovaError with the reader's message (or Qt's, for
-// the files Qt reads), std::bad_alloc when memory runs out.
+// memory for it). A deep image's samples are held when they take at most
+// heldBytes. Throws QovaError with the reader's message (or Qt's, for the
+// files Qt reads), std::bad_alloc when memory runs out.
 [[nodiscard]] PictureFile ReadPictureFile(Platform& desktop, const std::string& path,
-                                          const std::shared_ptr<const CompactPicture>& same);
+                                          const std::shared_ptr<const CompactPicture>& same,
+                                          uint64_t heldBytes = DeepSamples::kHeldBytes);
 
 // Whether the image is read deeper than 8 bits a sample.
 [[nodiscard]] inline bool IsDeepPicture(const PictureFile& file) { return file.deep != nullptr; }

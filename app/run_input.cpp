@@ -81,7 +81,7 @@ std::unique_ptr<ImageSource> TVazeZududi_Form::RunSource() const {
 // it, so that no copy of the whole scan at 32 bits is made.
 void TVazeZududi_Form::ReadImageAgain() {
   std::shared_ptr<const CompactPicture> old = std::exchange(SourceBitmap, nullptr);
-  PictureFile file = ReadPictureFile(Desktop, ImageFileName, old);
+  PictureFile file = ReadPictureFile(Desktop, ImageFileName, old, DeepHeldBytes);
   old.reset();
   if (file.picture->Width() != ImageWidth || file.picture->Height() != ImageHeight)
     throw QovaError("Файл изображения " + ImageFileName + " изменился после открытия");
