@@ -39,6 +39,8 @@ class DeepSamples {
   DeepSamples(ImageReader reader, uint64_t heldBytes);
   [[nodiscard]] const ImageInfo& Info() const { return reader_.Info(); }
   [[nodiscard]] bool Held() const { return !held_.empty(); }
+  // The bytes of samples it holds.
+  [[nodiscard]] size_t HeldBytes() const { return held_.size() + band_.size(); }
   // The pixel (x, y) inside the image; throws QovaError when the file
   // cannot be read any more.
   [[nodiscard]] PixelSamples At(int64_t x, int64_t y);
