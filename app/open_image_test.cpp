@@ -9,6 +9,7 @@
 #include <random>
 
 #include "app/form.h"
+#include "core/qova_error.h"
 #include "editor/layer_pixels.h"
 #include "editor/markers.h"
 #include "image/image_writer.h"
@@ -513,6 +514,36 @@ TEST_F(OpenImageTest, TheReadOutOfALargeDeepImageReadsItsRowsFromTheFile) {
   form().CrossImage1MouseMove(false, 10, 110);
   EXPECT_EQ(desktop.statusText[kValuePanel], "16 бит");
   EXPECT_TRUE(desktop.errors.empty());
+}
+
+// The run's reread of a deep image: the file's new samples when it changed
+// (a new picture, and the read-out gives them), the same picture when it
+// did not, and an error when its size changed.
+TEST_F(OpenImageTest, ADeepImageReadAgainFollowsItsFile) {
+  const std::string png = (dir_ / "camera.png").string();
+  WritePlate(TwelveBitPlate(), png, {WriteFormat::kPng, 1, SampleType::kUint16});
+  Open(png);
+  ASSERT_TRUE(desktop.errors.empty());
+  const auto opened = form().SourceBitmap;
+  form().ReadImageAgain();
+  EXPECT_EQ(form().SourceBitmap, opened) << "unchanged: the picture and its pyramid stay";
+
+  PlateParams changed = TwelveBitPlate();
+  changed.angleDeg = -3;
+  WritePlate(changed, png, {WriteFormat::kPng, 1, SampleType::kUint16});
+  const QImage samples(QString::fromStdString(png));
+  form().ReadImageAgain();
+  ASSERT_NE(form().SourceBitmap, nullptr);
+  EXPECT_NE(form().SourceBitmap, opened);
+  form().CrossImage1MouseMove(false, 150, 3);
+  EXPECT_EQ(desktop.statusText[kValuePanel],
+            "Значение: " +
+                std::to_string(reinterpret_cast<const uint16_t*>(samples.constScanLine(3))[150]) +
+                " (16 бит)");
+
+  changed.width = 100;
+  WritePlate(changed, png, {WriteFormat::kPng, 1, SampleType::kUint16});
+  EXPECT_THROW(form().ReadImageAgain(), QovaError);
 }
 
 // A 16-bit file cut short is refused with the reader's reason, naming the
