@@ -92,6 +92,7 @@ Row Measure(QApplication& app, const std::string& image, const std::vector<QPoin
   row.before = StatusBytes("VmRSS");
   ResetPeak();
   form.OpenImageFromOutside(image);
+  for (const std::string& e : platform.errors) std::fprintf(stderr, "error: %s\n", e.c_str());
   std::vector<VT_Point> corners;
   for (const QPointF& c : region) corners.emplace_back(c.x(), c.y());
   form.AppendClosedRegion(corners);
