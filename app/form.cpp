@@ -4,6 +4,7 @@
 
 #include "core/qova_error.h"
 #include "editor/markers.h"
+#include "image/depth_reduction.h"
 #include "output/coordinate_file.h"
 #include "run/detection_settings.h"
 #include "settings/settings_file.h"
@@ -91,6 +92,20 @@ void TVazeZududi_Form::Image1MouseDown(MouseButton button, bool ctrl, int32_t x,
 void TVazeZududi_Form::CrossImage1MouseMove(bool ctrl, int32_t x, int32_t y) {
   qova::CrossImage1MouseMove(*this, ctrl, x, y);
   if (PickingOrigin) Desktop.SetStatusText(2, kOriginHint);
+  if (DeepImage) Desktop.SetStatusText(kValuePanel, DeepValueText(x, y));
+}
+
+// The samples under the pointer at the file's own depth, and the depth: an
+// 8-bit picture of a deep image shows neither. A file that cannot be read
+// any more shows no value: moving the pointer is no reason for a message.
+std::string TVazeZududi_Form::DeepValueText(int32_t x, int32_t y) const {
+  const std::string depth = DepthText(DeepImage->Info());
+  if (x < 0 || y < 0 || x >= ImageWidth || y >= ImageHeight) return depth;
+  try {
+    return "Значение: " + SamplesText(DeepImage->Info(), DeepImage->At(x, y)) + " (" + depth + ")";
+  } catch (const std::exception&) {
+    return depth;
+  }
 }
 
 void TVazeZududi_Form::CrossImage1MouseUp(MouseButton button, bool ctrl, int32_t x, int32_t y) {

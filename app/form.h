@@ -12,6 +12,7 @@
 
 #include "app/about_box.h"
 #include "app/calibration_job.h"
+#include "app/picture_file.h"
 #include "app/pixel_size_form.h"
 #include "editor/region_editor.h"
 #include "output/distortion_form.h"
@@ -24,6 +25,7 @@
 namespace qova {
 
 struct DetectionResult;
+class ImageSource;
 
 inline constexpr const char* kMainCaption =
     "Автоматизированное определение координат реперных точек";
@@ -82,18 +84,25 @@ class TVazeZududi_Form : public StateRecord {
   // and nothing selected.
   void ResetRegions();
 
+  // --- The open image at its own depth (app/open_image.cpp) ---------------
+  // What the file holds (its depth), as the reader saw it when it was read.
+  ImageInfo ImageDepth;
+  // A deep image's samples, for the read-out; null for an 8-bit image.
+  std::shared_ptr<DeepSamples> DeepImage;
+  // A deep image whose samples take more is read from its file for the
+  // read-out, a band of rows at a time (DeepSamples).
+  uint64_t DeepHeldBytes = DeepSamples::kHeldBytes;
+
   // --- The detection's input (app/run_input.cpp) ---------------------------
-  // The pixels the detection's stages read, at 32 bits (Format_RGB32), while
-  // a run works; null otherwise, so that the window holds the image only in
-  // its compact form.
-  QImage RunImage;
-  // Makes RunImage from SourceBitmap, row by row.
-  void MakeRunImage();
-  // Reads the open image again from its file into RunImage (into its pixels
-  // when it has them) and makes SourceBitmap the file's pixels; SourceBitmap
-  // is null when that fails. The file may have been replaced since it was
-  // opened: an image of another size would take every stage outside its
-  // arrays, so it raises instead.
+  // What a run reads: an 8-bit image from SourceBitmap where it lies
+  // (through the field, so that a picture read again is read from then on),
+  // a deep one from its file at full depth, as qova-detect reads it.
+  [[nodiscard]] std::unique_ptr<ImageSource> RunSource() const;
+  // Reads the open image again from its file and makes SourceBitmap the
+  // file's pixels (the same picture when they have not changed);
+  // SourceBitmap is null when that fails. The file may have been replaced
+  // since it was opened: an image of another size would take every stage
+  // outside its arrays, so it raises instead.
   void ReadImageAgain();
 
   // --- The calibration of a run's points (app/calibration_driver.cpp) ------
@@ -142,6 +151,8 @@ class TVazeZududi_Form : public StateRecord {
   // folder. The opening reports a file it cannot read and changes nothing.
   void OfferToSaveResults();
   bool OpenImageFile(const std::string& path);
+  // The read-out of a deep image's pixel (x, y) (app/form.cpp).
+  std::string DeepValueText(int32_t x, int32_t y) const;
 
   // The run driver's steps; RunDetection is the run itself, true when it
   // completed.

@@ -3,8 +3,8 @@
 #include <filesystem>
 
 #include "app/form.h"
+#include "app/picture_file.h"
 #include "core/qova_error.h"
-#include "platform/image_file.h"
 #include "settings/settings_file.h"
 
 namespace qova {
@@ -39,11 +39,9 @@ bool TVazeZududi_Form::OpenImageFromOutside(const std::string& path) {
 bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   // Everything that can fail on a bad or huge file happens before the first
   // field changes, so the image in use, its regions and settings survive.
-  std::shared_ptr<const CompactPicture> picture;
+  PictureFile file;
   try {
-    const QImage image = AsRgb32(Desktop.ReadBitmap(path));
-    if (image.isNull()) throw QovaError("Недостаточно памяти для изображения " + path);
-    picture = CompactPicture::From(image);
+    file = ReadPictureFile(Desktop, path, nullptr, DeepHeldBytes);
   } catch (const std::bad_alloc&) {
     Desktop.ShowErrorBox(ErrorDisplayText("Недостаточно памяти для изображения " + path));
     return false;
@@ -56,7 +54,9 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   ForgetCalibration();
   CalibrationOrigin.reset();
   PickingOrigin = false;
-  SourceBitmap = std::move(picture);
+  SourceBitmap = std::move(file.picture);
+  ImageDepth = file.info;
+  DeepImage = std::move(file.deep);
   ImageWidth = SourceBitmap->Width();
   ImageHeight = SourceBitmap->Height();
   ResetRegions();
@@ -69,7 +69,10 @@ bool TVazeZududi_Form::OpenImageFile(const std::string& path) {
   Image1.Show(SourceBitmap);
   ClearOverlay();  // white at the new size: wholly see-through
   ImageFileName = path;
-  Desktop.SetCaption(std::string(kMainCaption) + " - " + FileNameOf(path));
+  // A deep image says its depth, as its read-out shows its samples at it.
+  Desktop.SetCaption(std::string(kMainCaption) + " - " + FileNameOf(path) +
+                     (DeepImage ? " (" + DepthText(ImageDepth) + ")" : ""));
+  Desktop.SetStatusText(kValuePanel, "");
   ResultsSaved = false;
   Desktop.SetPreviewVisible(false);
   Desktop.SetStatusText(kRunPanel, "");  // the last run was on another image

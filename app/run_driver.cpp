@@ -10,7 +10,6 @@
 #include "app/form.h"
 #include "app/window_observer.h"
 #include "core/qova_error.h"
-#include "platform/image_file.h"
 #include "run/detect_crossings.h"
 #include "run/image_source.h"
 #include "run/run_calibration.h"
@@ -67,7 +66,6 @@ void TVazeZududi_Form::PrepareRun() {
   // stages read its pixels, so it must be there before they start.
   if (!SourceBitmap || SourceBitmap->Width() != ImageWidth || SourceBitmap->Height() != ImageHeight)
     ReadImageAgain();
-  if (RunImage.isNull()) MakeRunImage();
 }
 
 void TVazeZududi_Form::KeepResults(DetectionResult& result) {
@@ -95,8 +93,10 @@ void TVazeZududi_Form::N4Click() {
 
 bool TVazeZududi_Form::RunDetection() {
   BusyCursor busy(Desktop);
+  std::unique_ptr<ImageSource> image;
   try {
     PrepareRun();
+    image = RunSource();
   } catch (const std::exception&) {
     FailRun();
     return false;
@@ -104,11 +104,9 @@ bool TVazeZududi_Form::RunDetection() {
   OverlayVisible = false;
   Desktop.Repaint();
   WindowObserver observer(*this);
-  // The run reads RunImage through the reference while it works; the
-  // observer reads it again from the file (same size and format) before each
-  // refinement, as the window always has.
-  const QImageSource image(RunImage, ImageFileName);
-  DetectionResult result = DetectCrossings(image, Regions, Params(), observer);
+  // The observer reads the file again (same size) before each refinement,
+  // as the window always has; the run reads the picture as it then is.
+  DetectionResult result = DetectCrossings(*image, Regions, Params(), observer);
   calibrationInput_ = result.Completed() && Calibration.WantsModel()
                           ? CalibrationInputOf(result, Regions, ImageWidth, ImageHeight)
                           : calib::CalibrationInput{};
@@ -117,7 +115,6 @@ bool TVazeZududi_Form::RunDetection() {
     FailRun();
     return false;
   }
-  RunImage = QImage();
   ResultsSaved = false;
   RunCompleted = true;
   UpdateActions();
@@ -142,7 +139,6 @@ void TVazeZududi_Form::FailRun() {
   } catch (const std::exception& e) {
     readError = e.what();
   }
-  RunImage = QImage();
   OverlayVisible = true;
   RunCompleted = false;
   ResetRegions();

@@ -17,8 +17,9 @@ namespace qova {
 
 enum class MsgButtons { Ok, OkCancel, YesNo };
 
-inline constexpr int kStatusPanels = 4;
+inline constexpr int kStatusPanels = 5;
 inline constexpr int kRunPanel = 3;
+inline constexpr int kValuePanel = 4;
 enum class MsgResult { Ok, Cancel, Yes, No };
 
 // A file dialog: filter in the form "Image Files|*.bmp|All Files|*.*", the
@@ -109,7 +110,8 @@ class Platform {
   }
   virtual void SetCaption(const std::string& caption) = 0;
   // Panels 0 and 1: the pointer's x and y; 2: the editor's hint; 3
-  // (kRunPanel): what the last run reports.
+  // (kRunPanel): what the last run reports; 4 (kValuePanel): a deep image's
+  // samples under the pointer and its depth (empty for an 8-bit image).
   virtual void SetStatusText(int panel, const std::string& text) = 0;
   virtual void SetCommandStates(const CommandStates& states) = 0;
   virtual void SetPreviewVisible(bool visible) = 0;

@@ -113,6 +113,7 @@ void ScriptedPlatform::ShowModal(ModalDialog& dialog) {
 }
 
 QImage ScriptedPlatform::ReadBitmap(const std::string& path, QImage reuse) {
+  ++bitmapsRead;
   return LoadImageFile(path, std::move(reuse));
 }
 

@@ -48,7 +48,8 @@ class ScriptedPlatform : public Platform {
   std::vector<std::string> filesWritten;
   int repaints = 0;
   std::string caption;
-  std::string statusText[kStatusPanels] = {"X=", "Y=", "", ""};
+  std::string statusText[kStatusPanels] = {"X=", "Y=", "", "", ""};
+  int bitmapsRead = 0;  // files read whole through ReadBitmap (Qt's readers)
   bool findEnabled = false;
   bool saveEnabled = false;
   bool calibratedEnabled = false;

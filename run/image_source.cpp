@@ -126,6 +126,10 @@ bool DeclaresDeepSamples(const std::string& path) {
 
 }  // namespace
 
+bool DeclaresDeepImage(const std::string& path) {
+  return DeclaresDeepSamples(path) || QtReadsDeep(path);
+}
+
 std::unique_ptr<ImageSource> OpenImageSource(const std::string& path) {
   try {
     return std::make_unique<FileImageSource>(path);
@@ -134,7 +138,7 @@ std::unique_ptr<ImageSource> OpenImageSource(const std::string& path) {
     // what is wrong with it (cut short, a layout it does not read), never
     // read through Qt's top bytes. Any other file Qt reads, or refuses with
     // its reason, as the window does.
-    if (DeclaresDeepSamples(path) || QtReadsDeep(path)) throw;
+    if (DeclaresDeepImage(path)) throw;
     return std::make_unique<HeldQImageSource>(DecodeWithQt(path), path);
   }
 }

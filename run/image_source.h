@@ -116,6 +116,11 @@ void CheckBeforeRun(const ImageSource& source);
 // throws QovaError naming the image.
 [[nodiscard]] int32_t ImageSide(int64_t pixels, const std::string& name);
 
+// Whether the file at path holds samples deeper than 8 bits by its header
+// (or Qt would read it so): such a file the image reader refuses is refused
+// with the reader's reason, never read through Qt's top bytes.
+[[nodiscard]] bool DeclaresDeepImage(const std::string& path);
+
 // The image file at path for a run: streamed where the image reader reads
 // its header; a file it refuses is read whole by Qt's readers as the window
 // reads it, so that what was read before is read still, and what cannot be

@@ -21,10 +21,14 @@
 #include "app/gui/main_window.h"
 #include "app/gui/qt_platform.h"
 #include "core/number_text.h"
+#include "image/image_writer.h"
+#include "run/detect_crossings.h"
 #include "synth/synthetic_plate.h"
 #include "tests/support/answering_platform.h"
 #include "tests/support/file_bytes.h"
 #include "tests/support/locale_scope.h"
+#include "tests/support/recording_observer.h"
+#include "tests/support/regions.h"
 #include "tests/support/screens.h"
 #include "tests/support/temp_folder.h"
 #include "tests/support/whole_text.h"
@@ -278,6 +282,84 @@ TEST_F(MainWindowEndToEnd, UnderARussianLocaleThePreciseReportWritesAComma) {
   ASSERT_FALSE(form.MessForm.ListBox1.empty());
   for (const std::string& line : form.MessForm.ListBox1)
     EXPECT_EQ(line.find('.'), std::string::npos) << line;
+}
+
+// A 12-bit camera image stored in a 16-bit PNG, opened, marked and run in
+// the window as a person does: the window shows its contrast (the range it
+// uses stretched onto the screen's levels), reads out the sample under the
+// pointer at 16 bits, and finds, by default and with the precise stage at
+// full depth, bit for bit the points qova-detect's run finds on the file.
+TEST_F(MainWindowEndToEnd, ADeepImageShowsItsContrastAndFindsWhatTheBatchRunFinds) {
+  PlateParams params;
+  params.width = 560;
+  params.height = 440;
+  params.pitch = 70;
+  params.angleDeg = 1.5;
+  params.levels = 4095;
+  params.background = 3600;
+  params.ink = 400;
+  params.noise = 8;
+  const std::string deep = folder.Path("camera.png");
+  const Plate plate = WritePlate(params, deep, {WriteFormat::kPng, 1, SampleType::kUint16});
+  const QImage samples(QString::fromStdString(deep));
+  ASSERT_EQ(samples.format(), QImage::Format_Grayscale16);
+  const std::vector<QPointF> corners = RegionInCells(plate, 1, 1, 5, 3);
+  window.resize(1000, 700);
+
+  for (const bool precise : {false, true}) {
+    platform.openAnswers.push_back(deep);
+    QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
+    platform.messages.clear();  // the second time: the unsaved points, answered No
+    ASSERT_EQ(form.ImageWidth, 560);
+    EXPECT_EQ(window.windowTitle().toStdString(),
+              std::string(kMainCaption) + " - camera.png (16 бит)");
+    form.PreciseRefinement = precise;
+    QWidget* layers = window.View()->Layers();
+    for (const QPointF& c : corners) {
+      const QPoint at(static_cast<int>(std::round(c.x())), static_cast<int>(std::round(c.y())));
+      window.View()->ensureVisible(at.x(), at.y());
+      QTest::mouseClick(layers, Qt::LeftButton, Qt::NoModifier, at);
+    }
+    ASSERT_TRUE(form.FindEnabled);
+    QTest::keyClick(&window, Qt::Key_Return);
+    ASSERT_TRUE(platform.messages.empty()) << platform.messages.front();
+
+    const FileImageSource file(deep);
+    RecordingObserver observer;
+    const DetectionResult batch =
+        DetectCrossings(file, Regions(ClickedRegion(corners)), form.Params(), observer);
+    ASSERT_TRUE(batch.Completed()) << batch.error;
+    ASSERT_EQ(form.FoundPoints.Count(), batch.FoundPoints.Count()) << "precise " << precise;
+    EXPECT_EQ(form.FoundPoints.Count(), 15);
+    const auto truth = CrossingsInside(plate, corners);
+    for (int32_t i = 0; i < batch.FoundPoints.Count(); ++i) {
+      EXPECT_EQ(form.FoundPoints.Get(i)->x, batch.FoundPoints.Get(i)->x) << i;
+      EXPECT_EQ(form.FoundPoints.Get(i)->y, batch.FoundPoints.Get(i)->y) << i;
+      EXPECT_NEAR(form.FoundPoints.Get(i)->x, truth[size_t(i)].x(), 0.5) << i;
+      EXPECT_NEAR(form.FoundPoints.Get(i)->y, truth[size_t(i)].y(), 0.5) << i;
+    }
+  }
+
+  // The pointer on a line and in a cell: the samples of the file.
+  QLabel* value = Panel("ImageStatusValue");
+  ASSERT_NE(value, nullptr);
+  const QPointF crossing = CrossingsInside(plate, corners)[7];
+  const QPoint onLine(static_cast<int>(std::round(crossing.x())),
+                      static_cast<int>(std::round(crossing.y())));
+  const QPoint inCell(onLine.x() + 35, onLine.y() + 35);
+  for (const QPoint at : {inCell, onLine}) {
+    MoveTo(at);
+    QApplication::processEvents();
+    const int v = reinterpret_cast<const uint16_t*>(samples.constScanLine(at.y()))[at.x()];
+    EXPECT_EQ(value->text().toStdString(), "Значение: " + std::to_string(v) + " (16 бит)");
+  }
+  EXPECT_TRUE(value->isVisible());
+  EXPECT_TRUE(ShowsWholeText(value));
+  // The picture on screen has the cells light and the lines dark, as the
+  // range used stretched onto 0–255 makes them (the top byte: 14 and 1).
+  EXPECT_GT(qGray(form.SourceBitmap->Pixels().pixel(inCell)), 200);
+  EXPECT_LT(qGray(form.SourceBitmap->Pixels().pixel(onLine)), 60);
+  SaveScreen(&window, "deep-12-bit-plate-in-the-window");
 }
 
 }  // namespace

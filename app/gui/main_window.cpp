@@ -219,6 +219,15 @@ void MainWindow::BuildStatusBar() {
     }
     panels_[i] = panel;
   }
+  // A deep image's samples under the pointer and its depth; an 8-bit image
+  // has no such panel, its read-out is the pointer's place alone.
+  auto* value = new QLabel(bar);
+  value->setObjectName("ImageStatusValue");
+  value->setFrameShape(QFrame::Panel);
+  value->setFrameShadow(QFrame::Sunken);
+  value->hide();
+  panels_[kValuePanel] = value;
+  bar->addPermanentWidget(value);
   // What the last run reports (the precise stage's summary), kept while the
   // hints change; empty, it takes no room, and short of room it gives way.
   runPanel_ = new GivingWayLabel(bar);
@@ -286,6 +295,7 @@ void MainWindow::SetStatusText(int panel, const QString& text) {
     return;
   }
   panels_[panel]->setText(text);
+  if (panel == kValuePanel) panels_[panel]->setVisible(!text.isEmpty());
   // The corner hint is never cut: the run's report gives way to it. The
   // hints are short enough for the smallest window.
   if (panel == kHintPanel)

@@ -59,7 +59,7 @@ class MainWindow : public QMainWindow {
   QAction* saveAction_ = nullptr;  // N26
   QToolButton* runButton_ = nullptr;
   QToolButton* saveButton_ = nullptr;
-  QLabel* panels_[kStatusPanels] = {};  // X, Y, the hint, the run's summary
+  QLabel* panels_[kStatusPanels] = {};  // X, Y, the hint, the run's summary, the value
   GivingWayLabel* runPanel_ = nullptr;  // panels_[kRunPanel]
   QLabel* zoomPanel_ = nullptr;         // the zoom of the image view
   // "Анализ": enabled while the last run's points have a calibration.

@@ -71,7 +71,7 @@ class QtPlatform : public Platform {
   HelpWindow* help_ = nullptr;  // owned by the window, made on first use
   // Display state kept until the window is attached.
   QString caption_;
-  QString status_[kStatusPanels] = {"X=", "Y=", "", ""};
+  QString status_[kStatusPanels] = {"X=", "Y=", "", "", ""};
   CommandStates commands_;
   // The windows shown beside the main one, made at their first showing.
   std::map<const ModelessWindow*, QPointer<QWidget>> windows_;
