@@ -13,7 +13,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   try {
     const Model model = ModelFromText(text);
-    for (const Vec2 uv : {Vec2(0, 0), Vec2(1.5, -2), Vec2(1e3, 1e3)}) {
+    for (const Vec2& uv : {Vec2(0, 0), Vec2(1.5, -2), Vec2(1e3, 1e3)}) {
       const Vec2 xy = model.ToImage(uv);
       (void)model.ToPlate(xy);
       (void)model.PredictSigmaAtPlate(uv);
