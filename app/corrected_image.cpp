@@ -64,20 +64,6 @@ calib::PixelType PixelTypeOf(SampleType s) {
   return calib::PixelType::kUint8;
 }
 
-// The whole image at its own depth, rows top to bottom.
-std::vector<uint8_t> ReadWhole(const ImageReader& reader) {
-  const ImageInfo& info = reader.Info();
-  const size_t row = info.RowBytes();
-  std::vector<uint8_t> pixels(row * static_cast<size_t>(info.height));
-  reader.ReadRows([&](const RowBand& band) {
-    for (int64_t i = 0; i < band.rows; ++i)
-      std::copy(
-          band.Row(i), band.Row(i) + row,
-          pixels.begin() + static_cast<std::ptrdiff_t>(row * static_cast<size_t>(band.y + i)));
-  });
-  return pixels;
-}
-
 // Where the output lies on the plate, beside it as qova-undistort writes it.
 std::string PlacementJson(const std::string& image, const std::string& modelFile,
                           const calib::PlateGrid& grid, const calib::Model& model) {
@@ -197,7 +183,7 @@ void TVazeZududi_Form::SaveCorrectedClick() {
     if (m.pitch.Known()) spec.dpi_x = spec.dpi_y = 25.4 / grid.s;  // s in mm
     ImageWriter writer(*path, spec);
     SafeFile placement(*path + ".json");
-    const std::vector<uint8_t> pixels = ReadWhole(reader);
+    const std::vector<uint8_t> pixels = reader.ReadAll();
     const calib::SourceImage source{pixels.data(),   info.width,    info.height,
                                     info.RowBytes(), info.channels, PixelTypeOf(info.sample)};
     const bool finished = Desktop.RunWithProgress(

@@ -44,15 +44,7 @@ class PictureImageSource : public ImageSource {
   }
 
   void ReadRows(int64_t y0, int64_t y1, const RowSink& sink) const override {
-    std::vector<uint8_t> rgb(static_cast<size_t>(info_.width) * 3);
-    ReadRgb32Rows(y0, y1, [&](int64_t y, const QRgb* row) {
-      for (int64_t x = 0; x < info_.width; ++x) {
-        rgb[3 * x] = static_cast<uint8_t>(qRed(row[x]));
-        rgb[3 * x + 1] = static_cast<uint8_t>(qGreen(row[x]));
-        rgb[3 * x + 2] = static_cast<uint8_t>(qBlue(row[x]));
-      }
-      sink(RowBand{y, 1, rgb.data(), rgb.size()});
-    });
+    RgbRowsFromRgb32(y0, y1, sink);
   }
 
  private:

@@ -4,6 +4,7 @@
 #include <QByteArray>
 #include <QImage>
 #include <QImageReader>
+#include <algorithm>
 #include <cstring>
 #include <limits>
 #include <new>
@@ -159,6 +160,18 @@ ImageReader ImageReader::OfBytes(std::string_view bytes, const std::string& name
     r.info_ = ReadInfo(*in, r, true, bytes);
   });
   return r;
+}
+
+std::vector<uint8_t> ImageReader::ReadAll() const {
+  const size_t row = info_.RowBytes();
+  std::vector<uint8_t> pixels(row * static_cast<size_t>(info_.height));
+  ReadRows([&](const RowBand& band) {
+    for (int64_t i = 0; i < band.rows; ++i)
+      std::copy(
+          band.Row(i), band.Row(i) + row,
+          pixels.begin() + static_cast<std::ptrdiff_t>(row * static_cast<size_t>(band.y + i)));
+  });
+  return pixels;
 }
 
 void ImageReader::ReadRows(const RowSink& sink) const {

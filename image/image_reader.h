@@ -9,9 +9,11 @@
 // For every 8-bit file the rows, turned into Qt's colours by rgb32.h, are
 // exactly the pixels LoadImageFile gives.
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "image/image_info.h"
 
@@ -37,6 +39,9 @@ class ImageReader {
   // still an image of the same header, is read as it now is). Errors as
   // Open's; an exception thrown by sink ends the pass and goes through.
   void ReadRows(const RowSink& sink) const;
+  // The whole image at its own depth in one buffer, rows top to bottom,
+  // Info().RowBytes() each: for callers that need random access to it.
+  [[nodiscard]] std::vector<uint8_t> ReadAll() const;
 
  private:
   ImageReader() = default;

@@ -50,6 +50,11 @@ class ImageSource {
   // The range of sample values the image uses (one pass, made once).
   [[nodiscard]] const SampleRange& Range() const;
 
+ protected:
+  // ReadRows for a source whose pixels are Qt's colours: what
+  // ReadRgb32Rows hands out, as 8-bit RGB rows.
+  void RgbRowsFromRgb32(int64_t y0, int64_t y1, const RowSink& sink) const;
+
  private:
   mutable std::optional<SampleRange> range_;
 };

@@ -65,20 +65,6 @@ std::string FormatRefusal(WriteFormat format, const ImageInfo& info) {
   return {};
 }
 
-// The whole image at its own depth, rows top to bottom.
-std::vector<uint8_t> ReadWhole(const ImageReader& reader) {
-  const ImageInfo& info = reader.Info();
-  const size_t row = info.RowBytes();
-  std::vector<uint8_t> pixels(row * static_cast<size_t>(info.height));
-  reader.ReadRows([&](const RowBand& band) {
-    for (int64_t i = 0; i < band.rows; ++i)
-      std::copy(
-          band.Row(i), band.Row(i) + row,
-          pixels.begin() + static_cast<std::ptrdiff_t>(row * static_cast<size_t>(band.y + i)));
-  });
-  return pixels;
-}
-
 std::string PlacementJson(const UndistortOptions& o, const calib::PlateGrid& grid,
                           const calib::Model& model) {
   calib::Json j = calib::Json::Object();
@@ -172,7 +158,7 @@ int RunUndistort(const UndistortOptions& o, std::ostream& out, std::ostream& err
     ImageWriter writer(o.output, spec);
     SafeFile placement(o.output + ".json");
 
-    const std::vector<uint8_t> pixels = ReadWhole(reader);
+    const std::vector<uint8_t> pixels = reader.ReadAll();
     const calib::SourceImage source{pixels.data(),   info.width,    info.height,
                                     info.RowBytes(), info.channels, PixelTypeOf(info.sample)};
     out << "u0 " << Shortest(grid.u0) << "\nv0 " << Shortest(grid.v0) << "\ns " << Shortest(grid.s)
