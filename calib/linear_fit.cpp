@@ -36,22 +36,30 @@ LegendreDesign LegendreDesignOf(int degree, const std::vector<Vec2>& un) {
 
 LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
                            const std::vector<double>& w, bool complete) {
-  return FitLegendre(degree, LegendreDesignOf(degree, un), xn, w, complete);
+  LinearWorkspace work;
+  return FitLegendre(degree, LegendreDesignOf(degree, un), xn, w, nullptr, work, complete);
 }
 
 LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::vector<Vec2>& xn,
-                           const std::vector<double>& w, bool complete) {
+                           const std::vector<double>& w, const std::vector<bool>* keep,
+                           LinearWorkspace& work, bool complete) {
   const int p = detail::PolyTerms(degree);
-  const Eigen::Index n = terms.rows();
-  // Rows of the design scaled by √w: Aw = W^½ A, and W^½ x̃.
-  Eigen::MatrixXd Aw(n, p), Yw(n, 2);
-  for (Eigen::Index i = 0; i < n; ++i) {
+  // The rows kept, scaled by √w, packed at the top of the buffers: Aw = W^½ A,
+  // and W^½ x̃ (the products of a fit on those rows alone, in the same order).
+  if (work.Aw.rows() != terms.rows() || work.Aw.cols() != p) work.Aw.resize(terms.rows(), p);
+  if (work.Yw.rows() != terms.rows()) work.Yw.resize(terms.rows(), 2);
+  Eigen::Index n = 0;
+  for (Eigen::Index i = 0; i < terms.rows(); ++i) {
     const size_t s = static_cast<size_t>(i);
+    if (keep && !(*keep)[s]) continue;
     const double root = std::sqrt(w[s]);
-    for (int t = 0; t < p; ++t) Aw(i, t) = root * terms(i, t);
-    Yw(i, 0) = root * xn[s].x();
-    Yw(i, 1) = root * xn[s].y();
+    for (int t = 0; t < p; ++t) work.Aw(n, t) = root * terms(i, t);
+    work.Yw(n, 0) = root * xn[s].x();
+    work.Yw(n, 1) = root * xn[s].y();
+    ++n;
   }
+  const auto Aw = work.Aw.topRows(n);
+  const auto Yw = work.Yw.topRows(n);
   Eigen::MatrixXd M = Eigen::MatrixXd::Zero(p, p);
   M.selfadjointView<Eigen::Lower>().rankUpdate(Aw.transpose());
   M = M.selfadjointView<Eigen::Lower>();
@@ -64,12 +72,12 @@ LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::v
                          " distinct columns and rows");
   // a = M⁻¹ AᵀW x̃ for both coordinates at once.
   const Eigen::MatrixXd coef = Minv * (Aw.transpose() * Yw);
-  const Eigen::MatrixXd residual = Yw - Aw * coef;
   LinearSolution s;
   s.params.resize(2 * p);
   s.params.head(p) = coef.col(0);
   s.params.tail(p) = coef.col(1);
   if (!complete) return s;
+  const Eigen::MatrixXd residual = Yw - Aw * coef;
   s.hat = ((Aw * Minv).array() * Aw.array()).rowwise().sum();
   const double variance =
       residual.squaredNorm() / std::max(1.0, 2 * static_cast<double>(n) - 2.0 * p);

@@ -30,11 +30,20 @@ LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::v
 using LegendreDesign = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 LegendreDesign LegendreDesignOf(int degree, const std::vector<Vec2>& un);
 
+// The buffers of a fit on a design's rows, kept by a caller that fits the
+// same points again (the robust loop), so that its reweighted fits allocate
+// nothing.
+struct LinearWorkspace {
+  Eigen::MatrixXd Aw, Yw;
+};
+
 // FitLegendre on the rows of a design computed once (the robust loop's fits
 // take the same points, reweighted): the same numbers, without evaluating
-// the terms again.
+// the terms again. keep: the rows fitted (null: all), so that a left-out
+// crossing costs no copy of the design; xn and w hold every row.
 LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::vector<Vec2>& xn,
-                           const std::vector<double>& w, bool complete = true);
+                           const std::vector<double>& w, const std::vector<bool>* keep,
+                           LinearWorkspace& work, bool complete = true);
 
 // The inverse of a symmetric positive semi-definite matrix through the
 // eigenvalues of its unit-diagonal scaling; false when the ratio of the
