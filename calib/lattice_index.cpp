@@ -100,8 +100,9 @@ std::optional<Basis> EstimateBasis(const std::vector<Vec2>& points, const IndexP
   const PointGrid grid(points, 0);
   std::vector<std::vector<int>> near(points.size());
   std::vector<double> fourth;
+  std::vector<std::pair<double, int>> scratch;
   for (size_t i = 0; i < points.size(); ++i) {
-    near[i] = grid.Nearest(points[i], params.neighbours, static_cast<int>(i));
+    grid.Nearest(points[i], params.neighbours, static_cast<int>(i), scratch, near[i]);
     if (near[i].size() >= 4)
       fourth.push_back((points[static_cast<size_t>(near[i][3])] - points[i]).norm());
   }
@@ -177,11 +178,12 @@ std::vector<Node> MergeDuplicates(const std::vector<Vec2>& points, const std::ve
   const PointGrid grid(points, distance);
   std::vector<int> parent(points.size());
   std::iota(parent.begin(), parent.end(), 0);
+  // Each group's root is its smallest point whatever the order of the unions.
   for (size_t i = 0; i < points.size(); ++i)
-    for (int m : grid.Within(points[i], distance)) {
+    grid.ForEachWithin(points[i], distance, [&](int m) {
       const int a = Root(parent, static_cast<int>(i)), b = Root(parent, m);
       if (a != b) parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
-    }
+    });
   std::vector<Node> nodes;
   std::vector<int> nodeOf(points.size(), -1);
   for (size_t i = 0; i < points.size(); ++i) {
@@ -219,10 +221,11 @@ class Walk {
       if (nodes_[u].placed) continue;
       int nearest = -1;
       double best = INFINITY;
-      for (int m : grid_->Within(positions_[u], reach)) {
+      grid_->ForEachWithin(positions_[u], reach, [&](int m) {
         const double d = (positions_[static_cast<size_t>(m)] - positions_[u]).norm();
-        if (nodes_[static_cast<size_t>(m)].placed && d < best) best = d, nearest = m;
-      }
+        if (nodes_[static_cast<size_t>(m)].placed && Nearer(d, m, best, nearest))
+          best = d, nearest = m;
+      });
       if (nearest < 0) continue;
       const Node& q = nodes_[static_cast<size_t>(nearest)];
       const Vec2 d = positions_[u] - q.position;
@@ -240,6 +243,12 @@ class Walk {
   }
 
  private:
+  // The nearer of two points, the one first in order at the same distance (the
+  // buckets are visited in no order of the points).
+  static bool Nearer(double d, int m, double best, int found) {
+    return d < best || (d == best && found >= 0 && m < found);
+  }
+
   double Tolerance(const Node& n) const {
     return params_.acceptance * std::min(n.a.norm(), n.b.norm());
   }
@@ -267,10 +276,11 @@ class Walk {
           const Vec2 predicted = n.position + jump;
           int found = -1;
           double best = INFINITY;
-          for (int m : grid_->Within(predicted, Tolerance(n))) {
+          grid_->ForEachWithin(predicted, Tolerance(n), [&](int m) {
             const double d = (positions_[static_cast<size_t>(m)] - predicted).norm();
-            if (!nodes_[static_cast<size_t>(m)].placed && d < best) best = d, found = m;
-          }
+            if (!nodes_[static_cast<size_t>(m)].placed && Nearer(d, m, best, found))
+              best = d, found = m;
+          });
           if (found < 0) continue;
           // The step measured updates the vector it was taken along.
           const Vec2 measured =
@@ -307,17 +317,21 @@ int Root(const std::vector<Node>& nodes, const Basis& basis, const IndexParams& 
   const Vec2 middle(Median(xs), Median(ys));
   std::vector<int> order(nodes.size());
   std::iota(order.begin(), order.end(), 0);
+  std::vector<double> distance(nodes.size());
+  for (size_t i = 0; i < nodes.size(); ++i) distance[i] = (positions[i] - middle).norm();
   std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
-    return (positions[static_cast<size_t>(x)] - middle).norm() <
-           (positions[static_cast<size_t>(y)] - middle).norm();
+    return distance[static_cast<size_t>(x)] < distance[static_cast<size_t>(y)];
   });
   const PointGrid grid(positions, basis.Pitch() / 2);
   const double tolerance = params.acceptance * basis.Pitch();
   for (int candidate : order) {
     const Vec2& p = positions[static_cast<size_t>(candidate)];
     int neighbours = 0;
-    for (const Vec2& step : {basis.a, Vec2(-basis.a), basis.b, Vec2(-basis.b)})
-      neighbours += !grid.Within(p + step, tolerance).empty();
+    for (const Vec2& step : {basis.a, Vec2(-basis.a), basis.b, Vec2(-basis.b)}) {
+      bool any = false;
+      grid.ForEachWithin(p + step, tolerance, [&](int) { any = true; });
+      neighbours += any;
+    }
     if (neighbours >= 3) return candidate;
   }
   return order.front();
