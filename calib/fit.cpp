@@ -318,14 +318,12 @@ std::vector<int> FoldsOf(const FitData& data, const FitParams& params) {
 // ∂x̃/∂θ of a non-linear family at one point, 2 × P, P = 8, 13 or 15.
 template <int P>
 Eigen::Matrix<double, 2, P> NonlinearGradient(const ModelData& m, const Vec2& n, Vec2& value) {
-  if (m.kind.type == ModelType::Projective) {
-    const detail::ProjectivePoint p = detail::EvalProjective(m.params.data(), n);
-    value = p.x;
-    return p.dh.leftCols<P>();
-  }
-  const detail::RadialPoint p = detail::EvalRadial(m.params.data(), m.radial, n);
-  value = p.x;
-  return p.dp.leftCols<P>();
+  Eigen::Matrix<double, 2, P> J;
+  if (m.kind.type == ModelType::Projective)
+    detail::ProjectiveGradient(m.params.data(), n, value, J.data());
+  else
+    detail::RadialGradient(m.params.data(), m.radial, n, P, value, J.data());
+  return J;
 }
 
 // The folds of a non-linear family by Gauss–Newton from the whole fit θ̂:
