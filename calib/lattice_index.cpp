@@ -8,6 +8,7 @@
 #include <map>
 #include <numbers>
 #include <numeric>
+#include <span>
 #include <unordered_map>
 
 #include "calib/calib_error.h"
@@ -64,73 +65,97 @@ struct Basis {
   double Pitch() const { return std::min(a.norm(), b.norm()); }
 };
 
-// An offset from a point to a neighbour, with its folded direction.
+// An offset from a point to a neighbour, with its folded direction and length.
 struct Offset {
   Vec2 v;
   double degrees;
+  double length;
+};
+
+// Each point's offsets to its neighbours, in one array: point i's are
+// all[start[i] .. start[i + 1]).
+struct Offsets {
+  std::vector<Offset> all;
+  std::vector<size_t> start{0};
+  size_t Points() const { return start.size() - 1; }
+  std::span<const Offset> Of(size_t i) const {
+    return std::span<const Offset>(all).subspan(start[i], start[i + 1] - start[i]);
+  }
 };
 
 // One lattice vector along direction theta: L the median of each point's
 // shortest offset within 10° of theta, then the component-wise median of the
 // offsets within a quarter of L of ±L·(cos θ, sin θ).
-std::optional<Vec2> AxisVector(const std::vector<std::vector<Offset>>& offsets, double theta) {
+std::optional<Vec2> AxisVector(const Offsets& offsets, double theta) {
   const Vec2 u(std::cos(theta * kDegree), std::sin(theta * kDegree));
   std::vector<double> lengths;
-  for (const auto& os : offsets) {
+  lengths.reserve(offsets.Points());
+  for (size_t i = 0; i < offsets.Points(); ++i) {
     double shortest = INFINITY;
-    for (const Offset& o : os)
-      if (AngleBetween(o.degrees, theta) <= 10) shortest = std::min(shortest, o.v.norm());
+    for (const Offset& o : offsets.Of(i))
+      if (AngleBetween(o.degrees, theta) <= 10) shortest = std::min(shortest, o.length);
     if (std::isfinite(shortest)) lengths.push_back(shortest);
   }
   if (lengths.empty()) return std::nullopt;
-  const double l = Median(lengths);
+  const double l = Median(std::move(lengths));
   std::vector<double> xs, ys;
-  for (const auto& os : offsets)
-    for (const auto& [v, degrees] : os) {
-      if ((v - u * l).norm() < 0.25 * l) xs.push_back(v.x()), ys.push_back(v.y());
-      if ((v + u * l).norm() < 0.25 * l) xs.push_back(-v.x()), ys.push_back(-v.y());
-    }
+  xs.reserve(offsets.all.size()), ys.reserve(offsets.all.size());
+  for (const Offset& o : offsets.all) {
+    const Vec2& v = o.v;
+    if ((v - u * l).norm() < 0.25 * l) xs.push_back(v.x()), ys.push_back(v.y());
+    if ((v + u * l).norm() < 0.25 * l) xs.push_back(-v.x()), ys.push_back(-v.y());
+  }
   if (xs.empty()) return std::nullopt;
-  return Vec2(Median(xs), Median(ys));
+  return Vec2(Median(std::move(xs)), Median(std::move(ys)));
 }
 
 // The two lattice vectors of a set of points, oriented as columns and rows.
 std::optional<Basis> EstimateBasis(const std::vector<Vec2>& points, const IndexParams& params) {
   if (points.size() < 3) return std::nullopt;
   const PointGrid grid(points, 0);
-  std::vector<std::vector<int>> near(points.size());
+  // Each point's nearest neighbours, point i's at near[nearStart[i] ..).
+  std::vector<int> near, nearest;
+  std::vector<size_t> nearStart{0};
+  near.reserve(points.size() * static_cast<size_t>(std::max(0, params.neighbours)));
   std::vector<double> fourth;
   std::vector<std::pair<double, int>> scratch;
   for (size_t i = 0; i < points.size(); ++i) {
-    grid.Nearest(points[i], params.neighbours, static_cast<int>(i), scratch, near[i]);
-    if (near[i].size() >= 4)
-      fourth.push_back((points[static_cast<size_t>(near[i][3])] - points[i]).norm());
+    grid.Nearest(points[i], params.neighbours, static_cast<int>(i), scratch, nearest);
+    if (nearest.size() >= 4)
+      fourth.push_back((points[static_cast<size_t>(nearest[3])] - points[i]).norm());
+    near.insert(near.end(), nearest.begin(), nearest.end());
+    nearStart.push_back(near.size());
   }
   if (fourth.empty()) return std::nullopt;
   // Neighbours much nearer than the typical fourth-nearest are duplicates of
   // the point, whose directions mean nothing.
-  const double minimum = 0.35 * Median(fourth);
+  const double minimum = 0.35 * Median(std::move(fourth));
   // The first direction from each point's four nearest offsets (the axes'
   // neighbours; the diagonals, as many among eight, would tie with them).
-  std::vector<std::vector<Offset>> offsets(points.size());
+  Offsets offsets;
+  offsets.all.reserve(near.size());
+  offsets.start.reserve(points.size() + 1);
   std::vector<double> directions;
-  for (size_t i = 0; i < points.size(); ++i)
-    for (int m : near[i]) {
-      const Vec2 v = points[static_cast<size_t>(m)] - points[i];
-      if (v.norm() < minimum) continue;
-      const Offset o{v, Folded(v)};
-      if (offsets[i].size() < 4) directions.push_back(o.degrees);
-      offsets[i].push_back(o);
+  for (size_t i = 0; i < points.size(); ++i) {
+    for (size_t k = nearStart[i]; k < nearStart[i + 1]; ++k) {
+      const Vec2 v = points[static_cast<size_t>(near[k])] - points[i];
+      const double length = v.norm();
+      if (length < minimum) continue;
+      const Offset o{v, Folded(v), length};
+      if (offsets.all.size() - offsets.start.back() < 4) directions.push_back(o.degrees);
+      offsets.all.push_back(o);
     }
+    offsets.start.push_back(offsets.all.size());
+  }
   const auto theta1 = DirectionMode(directions);
   if (!theta1) return std::nullopt;
   // The second direction: each point's shortest offset well away from the
   // first, so that a pitch that differs along the axes does not pick a diagonal.
   std::vector<double> second;
-  for (const auto& os : offsets) {
+  for (size_t i = 0; i < offsets.Points(); ++i) {
     const Offset* shortest = nullptr;
-    for (const Offset& o : os)
-      if (AngleBetween(o.degrees, *theta1) >= 30 && (!shortest || o.v.norm() < shortest->v.norm()))
+    for (const Offset& o : offsets.Of(i))
+      if (AngleBetween(o.degrees, *theta1) >= 30 && (!shortest || o.length < shortest->length))
         shortest = &o;
     if (shortest) second.push_back(shortest->degrees);
   }
