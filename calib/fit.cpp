@@ -15,6 +15,7 @@
 #include "calib/model_eval.h"
 #include "calib/nonlinear_fit.h"
 #include "calib/spline_fit.h"
+#include "calib/vector_state.h"
 
 namespace qova::calib {
 namespace {
@@ -478,6 +479,7 @@ void CheckFitData(const FitData& data) {
 }
 
 FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params) {
+  ClearUpperVectorState();
   CheckFitData(data);
   const int n = static_cast<int>(data.xy.size());
   const int needed = kind.type == ModelType::Spline ? 32 : ParameterCount(kind, {}, false);
@@ -571,6 +573,7 @@ AutoResult FitAuto(const FitData& data, const FitParams& params) {
   std::mutex guard;
   std::exception_ptr failure;
   auto work = [&] {
+    ClearUpperVectorState();  // each thread its own
     for (size_t i; (i = next.fetch_add(1)) < order.size();) {
       Candidate& c = a.candidates[order[i]];
       c.name = names[order[i]];

@@ -14,6 +14,7 @@
 #include "calib/calib_error.h"
 #include "calib/nonlinear_fit.h"
 #include "calib/point_grid.h"
+#include "calib/vector_state.h"
 
 namespace qova::calib {
 namespace {
@@ -498,6 +499,7 @@ Join TryJoin(const Frame& frame, const std::vector<Crossing>& crossings, const L
 }  // namespace
 
 Indexing IndexLattice(const IndexInput& input, const IndexParams& params) {
+  ClearUpperVectorState();
   const size_t n = input.points.size();
   if (!input.region.empty() && input.region.size() != n)
     throw CalibError(CalibCause::BadInput, "the points and their region numbers differ in number");
