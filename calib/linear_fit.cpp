@@ -44,34 +44,51 @@ LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::v
                            const std::vector<double>& w, const std::vector<bool>* keep,
                            LinearWorkspace& work, bool complete) {
   const int p = detail::PolyTerms(degree);
-  // The rows kept, scaled by √w, packed at the top of the buffers: Aw = W^½ A,
-  // and W^½ x̃ (the products of a fit on those rows alone, in the same order).
-  if (work.Aw.rows() != terms.rows() || work.Aw.cols() != p) work.Aw.resize(terms.rows(), p);
-  if (work.Yw.rows() != terms.rows()) work.Yw.resize(terms.rows(), 2);
-  Eigen::Index n = 0;
-  for (Eigen::Index i = 0; i < terms.rows(); ++i) {
-    const size_t s = static_cast<size_t>(i);
-    if (keep && !(*keep)[s]) continue;
-    const double root = std::sqrt(w[s]);
-    for (int t = 0; t < p; ++t) work.Aw(n, t) = root * terms(i, t);
-    work.Yw(n, 0) = root * xn[s].x();
-    work.Yw(n, 1) = root * xn[s].y();
-    ++n;
+  const bool again = work.terms == &terms && work.Aw.cols() == p && work.w == w && work.xn == xn &&
+                     (keep ? work.keep == *keep : work.keep.empty());
+  if (!again) {
+    // The rows kept, scaled by √w, packed at the top of the buffers: Aw = W^½ A,
+    // and W^½ x̃ (the products of a fit on those rows alone, in the same order).
+    work.terms = nullptr;
+    if (work.Aw.rows() != terms.rows() || work.Aw.cols() != p) work.Aw.resize(terms.rows(), p);
+    if (work.Yw.rows() != terms.rows()) work.Yw.resize(terms.rows(), 2);
+    Eigen::Index n = 0;
+    for (Eigen::Index i = 0; i < terms.rows(); ++i) {
+      const size_t s = static_cast<size_t>(i);
+      if (keep && !(*keep)[s]) continue;
+      const double root = std::sqrt(w[s]);
+      for (int t = 0; t < p; ++t) work.Aw(n, t) = root * terms(i, t);
+      work.Yw(n, 0) = root * xn[s].x();
+      work.Yw(n, 1) = root * xn[s].y();
+      ++n;
+    }
+    const auto Aw = work.Aw.topRows(n);
+    const auto Yw = work.Yw.topRows(n);
+    Eigen::MatrixXd M = Eigen::MatrixXd::Zero(p, p);
+    M.selfadjointView<Eigen::Lower>().rankUpdate(Aw.transpose());
+    M = M.selfadjointView<Eigen::Lower>();
+    if (!InvertSymmetric(M, 1e-13, work.Minv))
+      throw CalibError(CalibCause::NotDetermined,
+                       "the crossings do not determine " +
+                           ModelName({degree == 1 ? ModelType::Affine : ModelType::Poly, degree}) +
+                           ": it needs at least " + std::to_string(degree + 1) +
+                           " distinct columns and rows");
+    // a = M⁻¹ AᵀW x̃ for both coordinates at once.
+    work.coef = work.Minv * (Aw.transpose() * Yw);
+    work.rows = n;
+    work.terms = &terms;
+    work.xn = xn;
+    work.w = w;
+    if (keep)
+      work.keep = *keep;
+    else
+      work.keep.clear();
   }
+  const Eigen::Index n = work.rows;
   const auto Aw = work.Aw.topRows(n);
   const auto Yw = work.Yw.topRows(n);
-  Eigen::MatrixXd M = Eigen::MatrixXd::Zero(p, p);
-  M.selfadjointView<Eigen::Lower>().rankUpdate(Aw.transpose());
-  M = M.selfadjointView<Eigen::Lower>();
-  Eigen::MatrixXd Minv;
-  if (!InvertSymmetric(M, 1e-13, Minv))
-    throw CalibError(CalibCause::NotDetermined,
-                     "the crossings do not determine " +
-                         ModelName({degree == 1 ? ModelType::Affine : ModelType::Poly, degree}) +
-                         ": it needs at least " + std::to_string(degree + 1) +
-                         " distinct columns and rows");
-  // a = M⁻¹ AᵀW x̃ for both coordinates at once.
-  const Eigen::MatrixXd coef = Minv * (Aw.transpose() * Yw);
+  const Eigen::MatrixXd& Minv = work.Minv;
+  const Eigen::MatrixXd& coef = work.coef;
   LinearSolution s;
   s.params.resize(2 * p);
   s.params.head(p) = coef.col(0);

@@ -35,12 +35,24 @@ LegendreDesign LegendreDesignOf(int degree, const std::vector<Vec2>& un);
 // nothing.
 struct LinearWorkspace {
   Eigen::MatrixXd Aw, Yw;
+  // The last fit: its design (which must not change while a workspace fits
+  // on it), points, weights and rows kept, the number of rows, M⁻¹ and the
+  // coefficients. The robust loop's final fit takes the rows and weights of
+  // its last reweighted fit again, and then reuses these.
+  const LegendreDesign* terms = nullptr;
+  std::vector<Vec2> xn;
+  std::vector<double> w;
+  std::vector<bool> keep;
+  Eigen::Index rows = 0;
+  Eigen::MatrixXd Minv, coef;
 };
 
 // FitLegendre on the rows of a design computed once (the robust loop's fits
 // take the same points, reweighted): the same numbers, without evaluating
 // the terms again. keep: the rows fitted (null: all), so that a left-out
-// crossing costs no copy of the design; xn and w hold every row.
+// crossing costs no copy of the design; xn and w hold every row. The same
+// design, rows and weights as the workspace's last fit give its solution
+// again without solving.
 LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::vector<Vec2>& xn,
                            const std::vector<double>& w, const std::vector<bool>* keep,
                            LinearWorkspace& work, bool complete = true);
