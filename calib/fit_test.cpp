@@ -349,5 +349,47 @@ TEST(Linear, AFitOnTheKeptRowsIsTheFitOnThoseRowsAlone) {
   }
 }
 
+// Reweighted fits that update the last fit's normal equations (a few
+// weights changed, rows left out and taken back) give the coefficients of
+// fits summed afresh to rounding, and a complete fit after them is summed
+// afresh.
+TEST(Linear, AnUpdatedFitIsTheFreshFitToRounding) {
+  const auto setup = StandardPlate("warp");
+  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+  std::vector<Vec2> un, xn;
+  for (size_t i = 0; i < data.uv.size(); ++i) {
+    un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
+    xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
+  }
+  const size_t n = un.size();
+  for (const int degree : {1, 4, 6}) {
+    const LegendreDesign terms = LegendreDesignOf(degree, un);
+    LinearWorkspace work;
+    std::vector<double> w(n, 1.0);
+    std::vector<bool> keep(n, true);
+    for (int pass = 0; pass < 6; ++pass) {
+      // Each pass changes the weights of every 13th row from its own start and
+      // moves a block of left-out rows; the last pass is complete.
+      for (size_t i = static_cast<size_t>(pass); i < n; i += 13)
+        w[i] = 0.3 + static_cast<double>((i * 7 + static_cast<size_t>(pass)) % 5) / 3;
+      for (size_t i = 0; i < n; ++i)
+        keep[i] = i < 30 * static_cast<size_t>(pass) || i >= 25 + 30 * static_cast<size_t>(pass);
+      const bool complete = pass == 5;
+      LinearWorkspace fresh;
+      const LinearSolution expected = FitLegendre(degree, terms, xn, w, &keep, fresh, complete);
+      const LinearSolution got = FitLegendre(degree, terms, xn, w, &keep, work, complete);
+      const double scale = expected.params.cwiseAbs().maxCoeff();
+      EXPECT_LT((got.params - expected.params).cwiseAbs().maxCoeff(), 1e-12 * scale)
+          << degree << " " << pass;
+      if (complete) {
+        EXPECT_EQ(got.params, expected.params) << degree;
+        EXPECT_EQ(got.covariance, expected.covariance) << degree;
+        EXPECT_EQ(got.hat, expected.hat) << degree;
+      }
+    }
+    EXPECT_EQ(work.updates, 4) << degree;
+  }
+}
+
 }  // namespace
 }  // namespace qova::calib

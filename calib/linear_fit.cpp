@@ -44,37 +44,82 @@ LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::v
                            const std::vector<double>& w, const std::vector<bool>* keep,
                            LinearWorkspace& work, bool complete) {
   const int p = detail::PolyTerms(degree);
-  const bool again = work.terms == &terms && work.Aw.cols() == p && work.w == w && work.xn == xn &&
-                     (keep ? work.keep == *keep : work.keep.empty());
+  const Eigen::Index rows = terms.rows();
+  auto kept = [&](size_t i) { return !keep || (*keep)[i]; };
+  // The same design and points as the last fit: its normal equations are a
+  // start, and the same rows and weights are its solution. A complete fit
+  // (the last of a robust loop, whose figures are reported) solves normal
+  // equations summed afresh, free of the updates' rounding.
+  const bool same = work.terms == &terms && work.Aw.cols() == p && work.xn == xn;
+  const bool again = same && work.w == w && (keep ? work.keep == *keep : work.keep.empty()) &&
+                     (!complete || work.filled);
   if (!again) {
-    // The rows kept, scaled by √w, packed at the top of the buffers: Aw = W^½ A,
-    // and W^½ x̃ (the products of a fit on those rows alone, in the same order).
-    work.terms = nullptr;
-    if (work.Aw.rows() != terms.rows() || work.Aw.cols() != p) work.Aw.resize(terms.rows(), p);
-    if (work.Yw.rows() != terms.rows()) work.Yw.resize(terms.rows(), 2);
-    Eigen::Index n = 0;
-    for (Eigen::Index i = 0; i < terms.rows(); ++i) {
-      const size_t s = static_cast<size_t>(i);
-      if (keep && !(*keep)[s]) continue;
-      const double root = std::sqrt(w[s]);
-      for (int t = 0; t < p; ++t) work.Aw(n, t) = root * terms(i, t);
-      work.Yw(n, 0) = root * xn[s].x();
-      work.Yw(n, 1) = root * xn[s].y();
-      ++n;
+    // Each row's weight in the fit, 0 when left out, less the last fit's.
+    std::vector<Eigen::Index> changed;
+    if (same && !complete) {
+      for (Eigen::Index i = 0; i < rows; ++i) {
+        const size_t s = static_cast<size_t>(i);
+        const bool before = work.keep.empty() || work.keep[s];
+        if ((kept(s) ? w[s] : 0.0) != (before ? work.w[s] : 0.0)) changed.push_back(i);
+      }
     }
-    const auto Aw = work.Aw.topRows(n);
-    const auto Yw = work.Yw.topRows(n);
-    Eigen::MatrixXd M = Eigen::MatrixXd::Zero(p, p);
-    M.selfadjointView<Eigen::Lower>().rankUpdate(Aw.transpose());
-    M = M.selfadjointView<Eigen::Lower>();
-    if (!InvertSymmetric(M, 1e-13, work.Minv))
+    const bool update = !complete && same && 4 * static_cast<Eigen::Index>(changed.size()) < rows;
+    work.terms = nullptr;
+    if (work.Aw.rows() != rows || work.Aw.cols() != p) work.Aw.resize(rows, p);
+    if (work.Yw.rows() != rows) work.Yw.resize(rows, 2);
+    Eigen::Index n = 0;
+    if (update) {
+      // M += Σ Δw_i a_i a_iᵀ and AᵀW x̃ += Σ Δw_i a_i x̃_iᵀ over the rows
+      // changed: those gaining weight at the top of Aw, scaled by √Δw, those
+      // losing it at the bottom, scaled by √−Δw.
+      Eigen::Index up = 0, down = rows;
+      for (const Eigen::Index i : changed) {
+        const size_t s = static_cast<size_t>(i);
+        const bool before = work.keep.empty() || work.keep[s];
+        const double delta = (kept(s) ? w[s] : 0.0) - (before ? work.w[s] : 0.0);
+        const Eigen::Index r = delta > 0 ? up++ : --down;
+        const double root = std::sqrt(std::fabs(delta));
+        for (int t = 0; t < p; ++t) {
+          work.Aw(r, t) = root * terms(i, t);
+          work.AtWx(t, 0) += delta * terms(i, t) * xn[s].x();
+          work.AtWx(t, 1) += delta * terms(i, t) * xn[s].y();
+        }
+      }
+      auto lower = work.M.selfadjointView<Eigen::Lower>();
+      if (up > 0) lower.rankUpdate(work.Aw.topRows(up).transpose(), 1.0);
+      if (down < rows) lower.rankUpdate(work.Aw.bottomRows(rows - down).transpose(), -1.0);
+      work.M = lower;
+      for (Eigen::Index i = 0; i < rows; ++i) n += kept(static_cast<size_t>(i));
+      work.filled = false;
+      ++work.updates;
+    } else {
+      // The rows kept, scaled by √w, packed at the top of the buffers: Aw =
+      // W^½ A, and W^½ x̃ (the products of a fit on those rows alone, in the
+      // same order).
+      for (Eigen::Index i = 0; i < rows; ++i) {
+        const size_t s = static_cast<size_t>(i);
+        if (!kept(s)) continue;
+        const double root = std::sqrt(w[s]);
+        for (int t = 0; t < p; ++t) work.Aw(n, t) = root * terms(i, t);
+        work.Yw(n, 0) = root * xn[s].x();
+        work.Yw(n, 1) = root * xn[s].y();
+        ++n;
+      }
+      const auto Aw = work.Aw.topRows(n);
+      work.M = Eigen::MatrixXd::Zero(p, p);
+      work.M.selfadjointView<Eigen::Lower>().rankUpdate(Aw.transpose());
+      work.M = work.M.selfadjointView<Eigen::Lower>();
+      work.AtWx = Aw.transpose() * work.Yw.topRows(n);
+      work.filled = true;
+    }
+    if (!InvertSymmetric(work.M, 1e-13, work.Minv))
       throw CalibError(CalibCause::NotDetermined,
                        "the crossings do not determine " +
                            ModelName({degree == 1 ? ModelType::Affine : ModelType::Poly, degree}) +
                            ": it needs at least " + std::to_string(degree + 1) +
                            " distinct columns and rows");
     // a = M⁻¹ AᵀW x̃ for both coordinates at once.
-    work.coef = work.Minv * (Aw.transpose() * Yw);
+    work.coef = work.Minv * work.AtWx;
     work.rows = n;
     work.terms = &terms;
     work.xn = xn;
