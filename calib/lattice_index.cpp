@@ -37,9 +37,12 @@ double Cross(const Vec2& a, const Vec2& b) { return a.x() * b.y() - a.y() * b.x(
 
 // A direction folded to [0, 180) degrees.
 double Folded(const Vec2& v) {
-  double d = std::atan2(v.y(), v.x()) / kDegree;
-  d = std::fmod(d + 360.0, 180.0);
-  return d >= 180 ? d - 180 : d;
+  // d + 360 lies in [180, 540]: taking 180 off while it is at least 180 is
+  // exact at every step (the operands share their last bit's place), so this
+  // is fmod(d + 360, 180) to the bit, without the library call.
+  double d = std::atan2(v.y(), v.x()) / kDegree + 360.0;
+  while (d >= 180) d -= 180;
+  return d;
 }
 
 // The angle between two folded directions, 0..90 degrees.
