@@ -573,7 +573,6 @@ AutoResult FitAuto(const FitData& data, const FitParams& params) {
   std::mutex guard;
   std::exception_ptr failure;
   auto work = [&] {
-    ClearUpperVectorState();  // each thread its own
     for (size_t i; (i = next.fetch_add(1)) < order.size();) {
       Candidate& c = a.candidates[order[i]];
       c.name = names[order[i]];
