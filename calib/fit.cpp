@@ -176,12 +176,14 @@ std::vector<T> Pick(const std::vector<T>& all, const std::vector<bool>& keep) {
 // Huber's weights on |r|·√w standardised by the median absolute deviation
 // (×1.4826): w·min(1, k/z). A robust scale below a millionth of a pixel (an
 // exact fit, whose residuals are rounding) is raised to it, so that rounding
-// never makes outliers. w0Median: the median of w0, which a loop computes once.
+// never makes outliers. rootW0 (√w0) and w0Median (the median of w0): what a
+// loop computes once.
 void RobustWeights(const std::vector<Vec2>& residual, const std::vector<double>& w0,
-                   double w0Median, const FitParams& params, Loop& loop) {
+                   const std::vector<double>& rootW0, double w0Median, const FitParams& params,
+                   Loop& loop) {
   const size_t n = residual.size();
   std::vector<double> r(n);
-  for (size_t i = 0; i < n; ++i) r[i] = residual[i].norm() * std::sqrt(w0[i]);
+  for (size_t i = 0; i < n; ++i) r[i] = residual[i].norm() * rootW0[i];
   loop.scale = std::max(1.4826 * Median(r) + 1e-15, 1e-6 * std::sqrt(w0Median));
   loop.z.resize(n);
   loop.weight.resize(n);
@@ -243,6 +245,8 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   const int iterations = params.robust ? std::max(1, params.robustIterations) : 1;
   std::vector<double> fittedWeights;
   const double w0Median = Median(data.weight);
+  std::vector<double> rootW0(n);
+  for (size_t i = 0; i < n; ++i) rootW0[i] = std::sqrt(data.weight[i]);
   // A linear family's Legendre terms at every crossing, once: the reweighted
   // fits take the rows kept (in buffers kept across them), and the residuals
   // are the terms times the coefficients.
@@ -276,7 +280,7 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
     loop.iterations = it + 1;
     const std::vector<double> before = loop.weight;
     const std::vector<bool> outBefore = loop.out;
-    RobustWeights(loop.residual, data.weight, w0Median, params, loop);
+    RobustWeights(loop.residual, data.weight, rootW0, w0Median, params, loop);
     if (!params.robust) {
       // One plain fit: the standardised residuals are reported, nothing is
       // reweighted or left out.
@@ -292,7 +296,7 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   const std::vector<bool> keep = loop.fitted;
   StopIfCancelled(params);
   fit(keep, fittedWeights, Stage::Final);
-  RobustWeights(loop.residual, data.weight, w0Median, params, loop);
+  RobustWeights(loop.residual, data.weight, rootW0, w0Median, params, loop);
   return loop;
 }
 
