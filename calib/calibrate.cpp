@@ -58,9 +58,14 @@ std::vector<double> CrossingWeights(const CalibrationInput& in, const Indexing& 
   return w;
 }
 
-// px on the image to µm on the plate, through the model's Jacobian at uv.
-double Micrometres(const Model& model, const Vec2& uv, const Vec2& px) {
-  return 1000 * (model.Jacobian(uv).inverse() * px).norm();
+// px on the image to µm on the plate, through the inverse of the model's
+// Jacobian at the plate point (ToPlateAt, once for a crossing's residual and
+// its cross-validation residual).
+Eigen::Matrix2d ToPlateAt(const Model& model, const Vec2& uv) {
+  return model.Jacobian(uv).inverse();
+}
+double Micrometres(const Eigen::Matrix2d& toPlate, const Vec2& px) {
+  return 1000 * (toPlate * px).norm();
 }
 
 CandidateFigures Figures(const std::string& name, const FitResult& fit) {
@@ -210,10 +215,11 @@ Calibration Calibrate(const CalibrationInput& in, const CalibrationOptions& opti
     int count = 0, cvCount = 0;
     for (size_t k = 0; k < crossings.size(); ++k) {
       if (fit.outlier[k]) continue;
-      const double um = Micrometres(model, data.uv[k], fit.residual[k]);
+      const Eigen::Matrix2d toPlate = ToPlateAt(model, data.uv[k]);
+      const double um = Micrometres(toPlate, fit.residual[k]);
       sum += um * um, largest = std::max(largest, um), ++count;
       if (fit.cvResidual[k].allFinite()) {
-        const double cv = Micrometres(model, data.uv[k], fit.cvResidual[k]);
+        const double cv = Micrometres(toPlate, fit.cvResidual[k]);
         cvSum += cv * cv, ++cvCount;
       }
     }

@@ -15,6 +15,7 @@
 #include "calib/model_eval.h"
 #include "calib/nonlinear_fit.h"
 #include "calib/spline_fit.h"
+#include "calib/vector_state.h"
 
 namespace qova::calib {
 namespace {
@@ -86,11 +87,14 @@ int Threads(const FitParams& params) {
 }
 
 // One fit of a linear family (affine, polyN) on the Legendre terms of its points.
+// keep: the rows fitted (null: all).
 Once FitLinear(const ModelData& proto, const LegendreDesign& terms, const std::vector<Vec2>& xn,
-               const std::vector<double>& w, Stage stage) {
+               const std::vector<double>& w, const std::vector<bool>* keep, LinearWorkspace& work,
+               Stage stage) {
   Once once;
   once.model = proto;
-  LinearSolution s = FitLegendre(proto.kind.degree, terms, xn, w, stage == Stage::Final);
+  LinearSolution s =
+      FitLegendre(proto.kind.degree, terms, xn, w, keep, work, stage == Stage::Final);
   once.model.params = std::move(s.params);
   once.model.covariance.dense = std::move(s.covariance);
   once.hat = std::move(s.hat);
@@ -107,8 +111,10 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
   ModelData& m = once.model;
   switch (proto.kind.type) {
     case ModelType::Affine:
-    case ModelType::Poly:
-      return FitLinear(proto, LegendreDesignOf(proto.kind.degree, un), xn, w, stage);
+    case ModelType::Poly: {
+      LinearWorkspace work;
+      return FitLinear(proto, LegendreDesignOf(proto.kind.degree, un), xn, w, nullptr, work, stage);
+    }
     case ModelType::Projective:
     case ModelType::Radial: {
       const double tolerance = stage == Stage::Final ? kStrict : kLoose;
@@ -170,13 +176,15 @@ std::vector<T> Pick(const std::vector<T>& all, const std::vector<bool>& keep) {
 // Huber's weights on |r|·√w standardised by the median absolute deviation
 // (×1.4826): w·min(1, k/z). A robust scale below a millionth of a pixel (an
 // exact fit, whose residuals are rounding) is raised to it, so that rounding
-// never makes outliers.
+// never makes outliers. rootW0 (√w0) and w0Median (the median of w0): what a
+// loop computes once.
 void RobustWeights(const std::vector<Vec2>& residual, const std::vector<double>& w0,
-                   const FitParams& params, Loop& loop) {
+                   const std::vector<double>& rootW0, double w0Median, const FitParams& params,
+                   Loop& loop) {
   const size_t n = residual.size();
   std::vector<double> r(n);
-  for (size_t i = 0; i < n; ++i) r[i] = residual[i].norm() * std::sqrt(w0[i]);
-  loop.scale = std::max(1.4826 * Median(r) + 1e-15, 1e-6 * std::sqrt(Median(w0)));
+  for (size_t i = 0; i < n; ++i) r[i] = residual[i].norm() * rootW0[i];
+  loop.scale = std::max(1.4826 * Median(r) + 1e-15, 1e-6 * std::sqrt(w0Median));
   loop.z.resize(n);
   loop.weight.resize(n);
   loop.out.assign(n, false);
@@ -211,16 +219,6 @@ std::vector<Vec2> LinearResiduals(const ModelData& m, const LegendreDesign& term
   return r;
 }
 
-// The rows of a design that `keep` marks.
-LegendreDesign PickRows(const LegendreDesign& all, const std::vector<bool>& keep) {
-  LegendreDesign some(static_cast<Eigen::Index>(std::count(keep.begin(), keep.end(), true)),
-                      all.cols());
-  Eigen::Index k = 0;
-  for (size_t i = 0; i < keep.size(); ++i)
-    if (keep[i]) some.row(k++) = all.row(static_cast<Eigen::Index>(i));
-  return some;
-}
-
 std::array<int, 2> Cells(const FitData& data) {
   int c0 = data.cell[0][0], c1 = c0, r0 = data.cell[0][1], r1 = r0;
   for (const auto& c : data.cell) {
@@ -246,15 +244,19 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   const std::array<int, 2> cells = Cells(data);
   const int iterations = params.robust ? std::max(1, params.robustIterations) : 1;
   std::vector<double> fittedWeights;
+  const double w0Median = Median(data.weight);
+  std::vector<double> rootW0(n);
+  for (size_t i = 0; i < n; ++i) rootW0[i] = std::sqrt(data.weight[i]);
   // A linear family's Legendre terms at every crossing, once: the reweighted
-  // fits take their rows, and the residuals are the terms times the coefficients.
+  // fits take the rows kept (in buffers kept across them), and the residuals
+  // are the terms times the coefficients.
   const bool linear = proto.kind.type == ModelType::Affine || proto.kind.type == ModelType::Poly;
   const LegendreDesign terms =
       linear ? LegendreDesignOf(proto.kind.degree, norm.un) : LegendreDesign();
+  LinearWorkspace work;
   auto fit = [&](const std::vector<bool>& keep, const std::vector<double>& weight, Stage stage) {
     if (linear)
-      loop.last =
-          FitLinear(proto, PickRows(terms, keep), Pick(norm.xn, keep), Pick(weight, keep), stage);
+      loop.last = FitLinear(proto, terms, norm.xn, weight, &keep, work, stage);
     else
       loop.last = FitOnce(proto, Pick(norm.un, keep), Pick(norm.xn, keep), Pick(weight, keep), warm,
                           stage, lambda, cells, Threads(params));
@@ -278,7 +280,7 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
     loop.iterations = it + 1;
     const std::vector<double> before = loop.weight;
     const std::vector<bool> outBefore = loop.out;
-    RobustWeights(loop.residual, data.weight, params, loop);
+    RobustWeights(loop.residual, data.weight, rootW0, w0Median, params, loop);
     if (!params.robust) {
       // One plain fit: the standardised residuals are reported, nothing is
       // reweighted or left out.
@@ -294,7 +296,7 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   const std::vector<bool> keep = loop.fitted;
   StopIfCancelled(params);
   fit(keep, fittedWeights, Stage::Final);
-  RobustWeights(loop.residual, data.weight, params, loop);
+  RobustWeights(loop.residual, data.weight, rootW0, w0Median, params, loop);
   return loop;
 }
 
@@ -321,14 +323,12 @@ std::vector<int> FoldsOf(const FitData& data, const FitParams& params) {
 // ∂x̃/∂θ of a non-linear family at one point, 2 × P, P = 8, 13 or 15.
 template <int P>
 Eigen::Matrix<double, 2, P> NonlinearGradient(const ModelData& m, const Vec2& n, Vec2& value) {
-  if (m.kind.type == ModelType::Projective) {
-    const detail::ProjectivePoint p = detail::EvalProjective(m.params.data(), n);
-    value = p.x;
-    return p.dh.leftCols<P>();
-  }
-  const detail::RadialPoint p = detail::EvalRadial(m.params.data(), m.radial, n);
-  value = p.x;
-  return p.dp.leftCols<P>();
+  Eigen::Matrix<double, 2, P> J;
+  if (m.kind.type == ModelType::Projective)
+    detail::ProjectiveGradient(m.params.data(), n, value, J.data());
+  else
+    detail::RadialGradient(m.params.data(), m.radial, n, P, value, J.data());
+  return J;
 }
 
 // The folds of a non-linear family by Gauss–Newton from the whole fit θ̂:
@@ -483,6 +483,7 @@ void CheckFitData(const FitData& data) {
 }
 
 FitResult FitModel(ModelKind kind, const FitData& data, const FitParams& params) {
+  ClearUpperVectorState();
   CheckFitData(data);
   const int n = static_cast<int>(data.xy.size());
   const int needed = kind.type == ModelType::Spline ? 32 : ParameterCount(kind, {}, false);

@@ -7,6 +7,7 @@
 
 #include "calib/calib_error.h"
 #include "calib/figures.h"
+#include "calib/linear_fit.h"
 #include "calib/nonlinear_fit.h"
 #include "tests/support/calib_plates.h"
 
@@ -307,6 +308,86 @@ TEST(Robust, TheResidualsAreTheFittedModelsOwn) {
     const FitResult fit = FitModel(*ParseModelKind(family), data);
     for (size_t i = 0; i < data.xy.size(); ++i)
       ASSERT_EQ(fit.residual[i], data.xy[i] - fit.model.ToImage(data.uv[i])) << family << " " << i;
+  }
+}
+
+// A linear fit on the rows of the whole design that a mask keeps, in buffers
+// kept from a fit of another size, is the fit on those rows alone, to the bit:
+// the coefficients, their covariance and the hat matrix's diagonal.
+TEST(Linear, AFitOnTheKeptRowsIsTheFitOnThoseRowsAlone) {
+  const auto setup = StandardPlate("warp");
+  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+  std::vector<Vec2> un, xn;
+  for (size_t i = 0; i < data.uv.size(); ++i) {
+    un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
+    xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
+  }
+  std::vector<double> w(un.size());
+  for (size_t i = 0; i < w.size(); ++i) w[i] = 0.5 + static_cast<double>((i * 37) % 11) / 7;
+  for (const int degree : {1, 3, 6}) {
+    const LegendreDesign terms = LegendreDesignOf(degree, un);
+    LinearWorkspace work;
+    std::vector<bool> all(un.size(), true);
+    for (int pass = 0; pass < 3; ++pass) {
+      // All rows, then every third left out, then a block left out.
+      std::vector<bool> keep(un.size(), true);
+      for (size_t i = 0; i < keep.size(); ++i)
+        keep[i] = pass == 0 || (pass == 1 ? i % 3 != 1 : (i < 40 || i > 200));
+      std::vector<Vec2> someUn, someXn;
+      std::vector<double> someW;
+      for (size_t i = 0; i < keep.size(); ++i)
+        if (keep[i]) someUn.push_back(un[i]), someXn.push_back(xn[i]), someW.push_back(w[i]);
+      for (const bool complete : {false, true}) {
+        const LinearSolution alone = FitLegendre(degree, someUn, someXn, someW, complete);
+        const LinearSolution kept = FitLegendre(degree, terms, xn, w, &keep, work, complete);
+        EXPECT_EQ(kept.params, alone.params) << degree << " " << pass;
+        EXPECT_EQ(kept.covariance, alone.covariance) << degree << " " << pass;
+        EXPECT_EQ(kept.hat, alone.hat) << degree << " " << pass;
+        if (complete) EXPECT_EQ(kept.hat.size(), static_cast<Eigen::Index>(someUn.size()));
+      }
+    }
+  }
+}
+
+// Reweighted fits that update the last fit's normal equations (a few
+// weights changed, rows left out and taken back) give the coefficients of
+// fits summed afresh to rounding, and a complete fit after them is summed
+// afresh.
+TEST(Linear, AnUpdatedFitIsTheFreshFitToRounding) {
+  const auto setup = StandardPlate("warp");
+  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+  std::vector<Vec2> un, xn;
+  for (size_t i = 0; i < data.uv.size(); ++i) {
+    un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
+    xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
+  }
+  const size_t n = un.size();
+  for (const int degree : {1, 4, 6}) {
+    const LegendreDesign terms = LegendreDesignOf(degree, un);
+    LinearWorkspace work;
+    std::vector<double> w(n, 1.0);
+    std::vector<bool> keep(n, true);
+    for (int pass = 0; pass < 6; ++pass) {
+      // Each pass changes the weights of every 13th row from its own start and
+      // moves a block of left-out rows; the last pass is complete.
+      for (size_t i = static_cast<size_t>(pass); i < n; i += 13)
+        w[i] = 0.3 + static_cast<double>((i * 7 + static_cast<size_t>(pass)) % 5) / 3;
+      for (size_t i = 0; i < n; ++i)
+        keep[i] = i < 30 * static_cast<size_t>(pass) || i >= 25 + 30 * static_cast<size_t>(pass);
+      const bool complete = pass == 5;
+      LinearWorkspace fresh;
+      const LinearSolution expected = FitLegendre(degree, terms, xn, w, &keep, fresh, complete);
+      const LinearSolution got = FitLegendre(degree, terms, xn, w, &keep, work, complete);
+      const double scale = expected.params.cwiseAbs().maxCoeff();
+      EXPECT_LT((got.params - expected.params).cwiseAbs().maxCoeff(), 1e-12 * scale)
+          << degree << " " << pass;
+      if (complete) {
+        EXPECT_EQ(got.params, expected.params) << degree;
+        EXPECT_EQ(got.covariance, expected.covariance) << degree;
+        EXPECT_EQ(got.hat, expected.hat) << degree;
+      }
+    }
+    EXPECT_EQ(work.updates, 4) << degree;
   }
 }
 

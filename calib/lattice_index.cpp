@@ -8,11 +8,13 @@
 #include <map>
 #include <numbers>
 #include <numeric>
+#include <span>
 #include <unordered_map>
 
 #include "calib/calib_error.h"
 #include "calib/nonlinear_fit.h"
 #include "calib/point_grid.h"
+#include "calib/vector_state.h"
 
 namespace qova::calib {
 namespace {
@@ -35,9 +37,12 @@ double Cross(const Vec2& a, const Vec2& b) { return a.x() * b.y() - a.y() * b.x(
 
 // A direction folded to [0, 180) degrees.
 double Folded(const Vec2& v) {
-  double d = std::atan2(v.y(), v.x()) / kDegree;
-  d = std::fmod(d + 360.0, 180.0);
-  return d >= 180 ? d - 180 : d;
+  // d + 360 lies in [180, 540]: taking 180 off while it is at least 180 is
+  // exact at every step (the operands share their last bit's place), so this
+  // is fmod(d + 360, 180) to the bit, without the library call.
+  double d = std::atan2(v.y(), v.x()) / kDegree + 360.0;
+  while (d >= 180) d -= 180;
+  return d;
 }
 
 // The angle between two folded directions, 0..90 degrees.
@@ -64,72 +69,97 @@ struct Basis {
   double Pitch() const { return std::min(a.norm(), b.norm()); }
 };
 
-// An offset from a point to a neighbour, with its folded direction.
+// An offset from a point to a neighbour, with its folded direction and length.
 struct Offset {
   Vec2 v;
   double degrees;
+  double length;
+};
+
+// Each point's offsets to its neighbours, in one array: point i's are
+// all[start[i] .. start[i + 1]).
+struct Offsets {
+  std::vector<Offset> all;
+  std::vector<size_t> start{0};
+  size_t Points() const { return start.size() - 1; }
+  std::span<const Offset> Of(size_t i) const {
+    return std::span<const Offset>(all).subspan(start[i], start[i + 1] - start[i]);
+  }
 };
 
 // One lattice vector along direction theta: L the median of each point's
 // shortest offset within 10° of theta, then the component-wise median of the
 // offsets within a quarter of L of ±L·(cos θ, sin θ).
-std::optional<Vec2> AxisVector(const std::vector<std::vector<Offset>>& offsets, double theta) {
+std::optional<Vec2> AxisVector(const Offsets& offsets, double theta) {
   const Vec2 u(std::cos(theta * kDegree), std::sin(theta * kDegree));
   std::vector<double> lengths;
-  for (const auto& os : offsets) {
+  lengths.reserve(offsets.Points());
+  for (size_t i = 0; i < offsets.Points(); ++i) {
     double shortest = INFINITY;
-    for (const Offset& o : os)
-      if (AngleBetween(o.degrees, theta) <= 10) shortest = std::min(shortest, o.v.norm());
+    for (const Offset& o : offsets.Of(i))
+      if (AngleBetween(o.degrees, theta) <= 10) shortest = std::min(shortest, o.length);
     if (std::isfinite(shortest)) lengths.push_back(shortest);
   }
   if (lengths.empty()) return std::nullopt;
-  const double l = Median(lengths);
+  const double l = Median(std::move(lengths));
   std::vector<double> xs, ys;
-  for (const auto& os : offsets)
-    for (const auto& [v, degrees] : os) {
-      if ((v - u * l).norm() < 0.25 * l) xs.push_back(v.x()), ys.push_back(v.y());
-      if ((v + u * l).norm() < 0.25 * l) xs.push_back(-v.x()), ys.push_back(-v.y());
-    }
+  xs.reserve(offsets.all.size()), ys.reserve(offsets.all.size());
+  for (const Offset& o : offsets.all) {
+    const Vec2& v = o.v;
+    if ((v - u * l).norm() < 0.25 * l) xs.push_back(v.x()), ys.push_back(v.y());
+    if ((v + u * l).norm() < 0.25 * l) xs.push_back(-v.x()), ys.push_back(-v.y());
+  }
   if (xs.empty()) return std::nullopt;
-  return Vec2(Median(xs), Median(ys));
+  return Vec2(Median(std::move(xs)), Median(std::move(ys)));
 }
 
 // The two lattice vectors of a set of points, oriented as columns and rows.
 std::optional<Basis> EstimateBasis(const std::vector<Vec2>& points, const IndexParams& params) {
   if (points.size() < 3) return std::nullopt;
   const PointGrid grid(points, 0);
-  std::vector<std::vector<int>> near(points.size());
+  // Each point's nearest neighbours, point i's at near[nearStart[i] ..).
+  std::vector<int> near, nearest;
+  std::vector<size_t> nearStart{0};
+  near.reserve(points.size() * static_cast<size_t>(std::max(0, params.neighbours)));
   std::vector<double> fourth;
+  std::vector<std::pair<double, int>> scratch;
   for (size_t i = 0; i < points.size(); ++i) {
-    near[i] = grid.Nearest(points[i], params.neighbours, static_cast<int>(i));
-    if (near[i].size() >= 4)
-      fourth.push_back((points[static_cast<size_t>(near[i][3])] - points[i]).norm());
+    grid.Nearest(points[i], params.neighbours, static_cast<int>(i), scratch, nearest);
+    if (nearest.size() >= 4)
+      fourth.push_back((points[static_cast<size_t>(nearest[3])] - points[i]).norm());
+    near.insert(near.end(), nearest.begin(), nearest.end());
+    nearStart.push_back(near.size());
   }
   if (fourth.empty()) return std::nullopt;
   // Neighbours much nearer than the typical fourth-nearest are duplicates of
   // the point, whose directions mean nothing.
-  const double minimum = 0.35 * Median(fourth);
+  const double minimum = 0.35 * Median(std::move(fourth));
   // The first direction from each point's four nearest offsets (the axes'
   // neighbours; the diagonals, as many among eight, would tie with them).
-  std::vector<std::vector<Offset>> offsets(points.size());
+  Offsets offsets;
+  offsets.all.reserve(near.size());
+  offsets.start.reserve(points.size() + 1);
   std::vector<double> directions;
-  for (size_t i = 0; i < points.size(); ++i)
-    for (int m : near[i]) {
-      const Vec2 v = points[static_cast<size_t>(m)] - points[i];
-      if (v.norm() < minimum) continue;
-      const Offset o{v, Folded(v)};
-      if (offsets[i].size() < 4) directions.push_back(o.degrees);
-      offsets[i].push_back(o);
+  for (size_t i = 0; i < points.size(); ++i) {
+    for (size_t k = nearStart[i]; k < nearStart[i + 1]; ++k) {
+      const Vec2 v = points[static_cast<size_t>(near[k])] - points[i];
+      const double length = v.norm();
+      if (length < minimum) continue;
+      const Offset o{v, Folded(v), length};
+      if (offsets.all.size() - offsets.start.back() < 4) directions.push_back(o.degrees);
+      offsets.all.push_back(o);
     }
+    offsets.start.push_back(offsets.all.size());
+  }
   const auto theta1 = DirectionMode(directions);
   if (!theta1) return std::nullopt;
   // The second direction: each point's shortest offset well away from the
   // first, so that a pitch that differs along the axes does not pick a diagonal.
   std::vector<double> second;
-  for (const auto& os : offsets) {
+  for (size_t i = 0; i < offsets.Points(); ++i) {
     const Offset* shortest = nullptr;
-    for (const Offset& o : os)
-      if (AngleBetween(o.degrees, *theta1) >= 30 && (!shortest || o.v.norm() < shortest->v.norm()))
+    for (const Offset& o : offsets.Of(i))
+      if (AngleBetween(o.degrees, *theta1) >= 30 && (!shortest || o.length < shortest->length))
         shortest = &o;
     if (shortest) second.push_back(shortest->degrees);
   }
@@ -177,11 +207,12 @@ std::vector<Node> MergeDuplicates(const std::vector<Vec2>& points, const std::ve
   const PointGrid grid(points, distance);
   std::vector<int> parent(points.size());
   std::iota(parent.begin(), parent.end(), 0);
+  // Each group's root is its smallest point whatever the order of the unions.
   for (size_t i = 0; i < points.size(); ++i)
-    for (int m : grid.Within(points[i], distance)) {
+    grid.ForEachWithin(points[i], distance, [&](int m) {
       const int a = Root(parent, static_cast<int>(i)), b = Root(parent, m);
       if (a != b) parent[static_cast<size_t>(std::max(a, b))] = std::min(a, b);
-    }
+    });
   std::vector<Node> nodes;
   std::vector<int> nodeOf(points.size(), -1);
   for (size_t i = 0; i < points.size(); ++i) {
@@ -219,10 +250,11 @@ class Walk {
       if (nodes_[u].placed) continue;
       int nearest = -1;
       double best = INFINITY;
-      for (int m : grid_->Within(positions_[u], reach)) {
+      grid_->ForEachWithin(positions_[u], reach, [&](int m) {
         const double d = (positions_[static_cast<size_t>(m)] - positions_[u]).norm();
-        if (nodes_[static_cast<size_t>(m)].placed && d < best) best = d, nearest = m;
-      }
+        if (nodes_[static_cast<size_t>(m)].placed && Nearer(d, m, best, nearest))
+          best = d, nearest = m;
+      });
       if (nearest < 0) continue;
       const Node& q = nodes_[static_cast<size_t>(nearest)];
       const Vec2 d = positions_[u] - q.position;
@@ -240,6 +272,12 @@ class Walk {
   }
 
  private:
+  // The nearer of two points, the one first in order at the same distance (the
+  // buckets are visited in no order of the points).
+  static bool Nearer(double d, int m, double best, int found) {
+    return d < best || (d == best && found >= 0 && m < found);
+  }
+
   double Tolerance(const Node& n) const {
     return params_.acceptance * std::min(n.a.norm(), n.b.norm());
   }
@@ -267,10 +305,11 @@ class Walk {
           const Vec2 predicted = n.position + jump;
           int found = -1;
           double best = INFINITY;
-          for (int m : grid_->Within(predicted, Tolerance(n))) {
+          grid_->ForEachWithin(predicted, Tolerance(n), [&](int m) {
             const double d = (positions_[static_cast<size_t>(m)] - predicted).norm();
-            if (!nodes_[static_cast<size_t>(m)].placed && d < best) best = d, found = m;
-          }
+            if (!nodes_[static_cast<size_t>(m)].placed && Nearer(d, m, best, found))
+              best = d, found = m;
+          });
           if (found < 0) continue;
           // The step measured updates the vector it was taken along.
           const Vec2 measured =
@@ -307,17 +346,21 @@ int Root(const std::vector<Node>& nodes, const Basis& basis, const IndexParams& 
   const Vec2 middle(Median(xs), Median(ys));
   std::vector<int> order(nodes.size());
   std::iota(order.begin(), order.end(), 0);
+  std::vector<double> distance(nodes.size());
+  for (size_t i = 0; i < nodes.size(); ++i) distance[i] = (positions[i] - middle).norm();
   std::stable_sort(order.begin(), order.end(), [&](int x, int y) {
-    return (positions[static_cast<size_t>(x)] - middle).norm() <
-           (positions[static_cast<size_t>(y)] - middle).norm();
+    return distance[static_cast<size_t>(x)] < distance[static_cast<size_t>(y)];
   });
   const PointGrid grid(positions, basis.Pitch() / 2);
   const double tolerance = params.acceptance * basis.Pitch();
   for (int candidate : order) {
     const Vec2& p = positions[static_cast<size_t>(candidate)];
     int neighbours = 0;
-    for (const Vec2& step : {basis.a, Vec2(-basis.a), basis.b, Vec2(-basis.b)})
-      neighbours += !grid.Within(p + step, tolerance).empty();
+    for (const Vec2& step : {basis.a, Vec2(-basis.a), basis.b, Vec2(-basis.b)}) {
+      bool any = false;
+      grid.ForEachWithin(p + step, tolerance, [&](int) { any = true; });
+      neighbours += any;
+    }
     if (neighbours >= 3) return candidate;
   }
   return order.front();
@@ -459,6 +502,7 @@ Join TryJoin(const Frame& frame, const std::vector<Crossing>& crossings, const L
 }  // namespace
 
 Indexing IndexLattice(const IndexInput& input, const IndexParams& params) {
+  ClearUpperVectorState();
   const size_t n = input.points.size();
   if (!input.region.empty() && input.region.size() != n)
     throw CalibError(CalibCause::BadInput, "the points and their region numbers differ in number");

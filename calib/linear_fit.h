@@ -30,11 +30,39 @@ LinearSolution FitLegendre(int degree, const std::vector<Vec2>& un, const std::v
 using LegendreDesign = Eigen::Matrix<double, Eigen::Dynamic, Eigen::Dynamic, Eigen::RowMajor>;
 LegendreDesign LegendreDesignOf(int degree, const std::vector<Vec2>& un);
 
+// The buffers of a fit on a design's rows, kept by a caller that fits the
+// same points again (the robust loop), so that its reweighted fits allocate
+// nothing.
+struct LinearWorkspace {
+  Eigen::MatrixXd Aw, Yw;
+  // The last fit: its design (which must not change while a workspace fits
+  // on it), points, weights and rows kept, the number of rows, M, AᵀW x̃, M⁻¹
+  // and the coefficients. A fit whose weights differ from the last one's at a
+  // few rows (the robust loop's next, where Huber's weights change only
+  // beyond k robust σ) updates M and AᵀW x̃ by those rows alone; the robust
+  // loop's final fit takes the rows and weights of its last reweighted fit
+  // again, and sums M afresh (or reuses the last solution when it was).
+  const LegendreDesign* terms = nullptr;
+  std::vector<Vec2> xn;
+  std::vector<double> w;
+  std::vector<bool> keep;
+  Eigen::Index rows = 0;
+  bool filled = false;  // Aw and Yw hold the rows fitted, M was summed from them
+  Eigen::MatrixXd M, AtWx, Minv, coef;
+  int updates = 0;  // fits made by updating the last one's normal equations
+};
+
 // FitLegendre on the rows of a design computed once (the robust loop's fits
 // take the same points, reweighted): the same numbers, without evaluating
-// the terms again.
+// the terms again. keep: the rows fitted (null: all), so that a left-out
+// crossing costs no copy of the design; xn and w hold every row. The same
+// design, rows and weights as the workspace's last fit give its solution
+// again without solving; a fit for the coefficients alone whose weights
+// differ at fewer than a quarter of the rows updates the last fit's normal
+// equations (the same solution to rounding).
 LinearSolution FitLegendre(int degree, const LegendreDesign& terms, const std::vector<Vec2>& xn,
-                           const std::vector<double>& w, bool complete = true);
+                           const std::vector<double>& w, const std::vector<bool>* keep,
+                           LinearWorkspace& work, bool complete = true);
 
 // The inverse of a symmetric positive semi-definite matrix through the
 // eigenvalues of its unit-diagonal scaling; false when the ratio of the

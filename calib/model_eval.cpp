@@ -129,6 +129,64 @@ RadialPoint EvalRadial(const double* params, const RadialSetup& setup, const Vec
   return out;
 }
 
+void ProjectiveGradient(const double* h, const Vec2& n, Vec2& value, double* J) {
+  const double u = n.x(), v = n.y();
+  const double X = h[0] * u + h[1] * v + h[2];
+  const double Y = h[3] * u + h[4] * v + h[5];
+  const double W = h[6] * u + h[7] * v + 1;
+  const double x = X / W, y = Y / W;
+  value = Vec2(x, y);
+  // Column c at J[2c], J[2c + 1].
+  J[0] = u / W, J[1] = 0, J[2] = v / W, J[3] = 0, J[4] = 1 / W, J[5] = 0;
+  J[6] = 0, J[7] = u / W, J[8] = 0, J[9] = v / W, J[10] = 0, J[11] = 1 / W;
+  J[12] = -x * u / W, J[13] = -y * u / W, J[14] = -x * v / W, J[15] = -y * v / W;
+}
+
+void RadialGradient(const double* params, const RadialSetup& setup, const Vec2& n, int P,
+                    Vec2& value, double* J) {
+  // The projective part as EvalProjective has it.
+  const double u = n.x(), v = n.y();
+  const double h6 = params[6], h7 = params[7];
+  const double X = params[0] * u + params[1] * v + params[2];
+  const double Y = params[3] * u + params[4] * v + params[5];
+  const double W = h6 * u + h7 * v + 1;
+  const double qx = X / W, qy = Y / W;
+  const double uW = u / W, vW = v / W, oneW = 1 / W;
+  const double d6x = -qx * u / W, d7x = -qx * v / W, d6y = -qy * u / W, d7y = -qy * v / W;
+  const double k1 = params[8], k2 = params[9], k3 = params[10], p1 = params[11], p2 = params[12];
+  const bool centreFitted = P == 15;
+  const Vec2 c = centreFitted ? Vec2(params[13], params[14]) : setup.centre;
+  const double R = setup.radius;
+  const Vec2 p = (Vec2(qx, qy) - c) / R;
+  const double px = p.x(), py = p.y();
+  const double r2 = px * px + py * py;
+  const double radial = 1 + k1 * r2 + k2 * r2 * r2 + k3 * r2 * r2 * r2;
+  const double dradial = k1 + 2 * k2 * r2 + 3 * k3 * r2 * r2;
+  const Vec2 pd(px * radial + 2 * p1 * px * py + p2 * (r2 + 2 * px * px),
+                py * radial + p1 * (r2 + 2 * py * py) + 2 * p2 * px * py);
+  const double a00 = radial + 2 * dradial * px * px + 2 * p1 * py + 6 * p2 * px;
+  const double a01 = 2 * dradial * px * py + 2 * p1 * px + 2 * p2 * py;
+  const double a10 = 2 * dradial * px * py + 2 * p1 * px + 2 * p2 * py;
+  const double a11 = radial + 2 * dradial * py * py + 6 * p1 * py + 2 * p2 * px;
+  value = c + R * pd;
+  // ∂p_d/∂p times ∂q/∂h, whose zeros add nothing.
+  J[0] = a00 * uW, J[1] = a10 * uW;
+  J[2] = a00 * vW, J[3] = a10 * vW;
+  J[4] = a00 * oneW, J[5] = a10 * oneW;
+  J[6] = a01 * uW, J[7] = a11 * uW;
+  J[8] = a01 * vW, J[9] = a11 * vW;
+  J[10] = a01 * oneW, J[11] = a11 * oneW;
+  J[12] = a00 * d6x + a01 * d6y, J[13] = a10 * d6x + a11 * d6y;
+  J[14] = a00 * d7x + a01 * d7y, J[15] = a10 * d7x + a11 * d7y;
+  const double Rx = R * px, Ry = R * py, r4 = r2 * r2, r6 = r2 * r2 * r2;
+  J[16] = Rx * r2, J[17] = Ry * r2;
+  J[18] = Rx * r4, J[19] = Ry * r4;
+  J[20] = Rx * r6, J[21] = Ry * r6;
+  J[22] = R * (2 * px * py), J[23] = R * (r2 + 2 * py * py);
+  J[24] = R * (r2 + 2 * px * px), J[25] = R * (2 * px * py);
+  if (centreFitted) J[26] = 1 - a00, J[27] = -a10, J[28] = -a01, J[29] = 1 - a11;
+}
+
 Vec2 Evaluate(const ModelData& m, const Vec2& n) {
   const double* a = m.params.data();
   switch (m.kind.type) {

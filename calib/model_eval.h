@@ -54,6 +54,15 @@ RadialPoint EvalRadial(const double* params, const RadialSetup& setup, const Vec
 // The value alone.
 Vec2 RadialValue(const double* params, const RadialSetup& setup, const Vec2& n);
 
+// The value and ∂x̃/∂θ alone, as the fits ask for them at every crossing:
+// EvalProjective's and EvalRadial's numbers, bit for bit, without ∂x̃/∂ñ and
+// the products with the Jacobian's zeros. jacobian: 2 × 8 (projective), 2 × P
+// (radial, P = 13 or 15: the centre's columns when it is fitted), stored by
+// column as Eigen stores a fixed 2 × P matrix.
+void ProjectiveGradient(const double* h, const Vec2& n, Vec2& value, double* jacobian);
+void RadialGradient(const double* params, const RadialSetup& setup, const Vec2& n, int P,
+                    Vec2& value, double* jacobian);
+
 // ---- Any family ----------------------------------------------------------
 
 // x̃ at ñ.

@@ -63,6 +63,55 @@ TEST(Model, DerivativesMatchFiniteDifferences) {
   }
 }
 
+// The fits' own evaluation of the value and ∂x̃/∂θ gives EvalProjective's
+// and EvalRadial's numbers to the bit, the radial model's with its centre
+// fixed and fitted, inside the plate and far outside it.
+TEST(Model, TheFitsGradientsAreTheEvaluationsNumbers) {
+  int radials = 0;
+  for (const Model& model : EveryFamily()) {
+    const ModelData& d = model.data();
+    if (d.kind.type != ModelType::Projective && d.kind.type != ModelType::Radial) continue;
+    for (const bool centreFitted : {false, true}) {
+      if (d.kind.type == ModelType::Projective && centreFitted) continue;
+      RadialSetup setup = d.radial;
+      Eigen::VectorXd params = d.params;
+      if (d.kind.type == ModelType::Radial) {
+        // Both layouts from the fitted one: the centre appended or dropped.
+        params.conservativeResize(15);
+        if (!d.radial.centreFitted) params.tail<2>() = d.radial.centre + Vec2(0.05, -0.03);
+        if (!centreFitted) params.conservativeResize(13);
+        setup.centreFitted = centreFitted;
+        ++radials;
+      }
+      const int P = static_cast<int>(params.size());
+      for (double u = -1.7; u <= 1.7; u += 0.31)
+        for (double v = -1.9; v <= 1.9; v += 0.37) {
+          const Vec2 n(u, v);
+          Vec2 value;
+          double J[30];
+          Eigen::MatrixXd expected;
+          Vec2 expectedValue;
+          if (d.kind.type == ModelType::Projective) {
+            detail::ProjectiveGradient(params.data(), n, value, J);
+            const detail::ProjectivePoint p = detail::EvalProjective(params.data(), n);
+            expected = p.dh, expectedValue = p.x;
+          } else {
+            detail::RadialGradient(params.data(), setup, n, P, value, J);
+            const detail::RadialPoint p = detail::EvalRadial(params.data(), setup, n);
+            expected = p.dp.leftCols(P), expectedValue = p.x;
+          }
+          ASSERT_EQ(value, expectedValue) << model.Name() << " at " << n.transpose();
+          for (int c = 0; c < P; ++c)
+            for (int r = 0; r < 2; ++r)
+              ASSERT_EQ(J[2 * c + r], expected(r, c))
+                  << model.Name() << " P " << P << " at " << n.transpose() << " (" << r << ", " << c
+                  << ")";
+        }
+    }
+  }
+  EXPECT_EQ(radials, 2);
+}
+
 TEST(Model, ToPlateInvertsToImageToANanoPixel) {
   for (const Model& model : EveryFamily()) {
     for (double u = -1; u <= 12; u += 0.77)

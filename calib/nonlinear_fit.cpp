@@ -141,9 +141,7 @@ NonlinearSolution FitProjective(const std::vector<Vec2>& un, const std::vector<V
                           value = detail::ProjectiveValue(h.data(), un[i]);
                           return;
                         }
-                        const detail::ProjectivePoint p = detail::EvalProjective(h.data(), un[i]);
-                        value = p.x;
-                        *J = p.dh;
+                        detail::ProjectiveGradient(h.data(), un[i], value, J->data());
                       });
 }
 
@@ -164,9 +162,7 @@ NonlinearSolution FitRadial(const std::vector<Vec2>& un, const std::vector<Vec2>
       value = detail::RadialValue(t.data(), setup, un[i]);
       return;
     }
-    const detail::RadialPoint p = detail::EvalRadial(t.data(), setup, un[i]);
-    value = p.x;
-    *J = p.dp.template leftCols<N>();
+    detail::RadialGradient(t.data(), setup, un[i], N, value, J->data());
   };
   const double mu = warm ? kWarmMu : kColdMu;
   if (P == 15)

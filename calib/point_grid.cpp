@@ -37,33 +37,23 @@ PointGrid::PointGrid(std::span<const Vec2> points, double cell) : points_(points
 
 std::vector<int> PointGrid::Within(const Vec2& p, double radius) const {
   std::vector<int> inside;
-  if (points_.empty() || !(radius >= 0) || !p.allFinite()) return inside;
-  const double fx0 = std::floor((p.x() - radius - x0_) / cell_);
-  const double fy0 = std::floor((p.y() - radius - y0_) / cell_);
-  const double fx1 = std::floor((p.x() + radius - x0_) / cell_);
-  const double fy1 = std::floor((p.y() + radius - y0_) / cell_);
-  if (fx1 < 0 || fy1 < 0 || fx0 > static_cast<double>(columns_ - 1) ||
-      fy0 > static_cast<double>(rows_ - 1))
-    return inside;
-  const long bx0 = static_cast<long>(std::max(0.0, fx0)),
-             by0 = static_cast<long>(std::max(0.0, fy0));
-  const long bx1 = static_cast<long>(std::min(static_cast<double>(columns_ - 1), fx1));
-  const long by1 = static_cast<long>(std::min(static_cast<double>(rows_ - 1), fy1));
-  for (long by = by0; by <= by1; ++by)
-    for (long bx = bx0; bx <= bx1; ++bx) {
-      const long b = Bucket(bx, by);
-      for (int m = start_[static_cast<size_t>(b)]; m < start_[static_cast<size_t>(b) + 1]; ++m) {
-        const int i = members_[static_cast<size_t>(m)];
-        if ((points_[static_cast<size_t>(i)] - p).norm() <= radius) inside.push_back(i);
-      }
-    }
+  ForEachWithin(p, radius, [&](int i) { inside.push_back(i); });
   std::sort(inside.begin(), inside.end());
   return inside;
 }
 
 std::vector<int> PointGrid::Nearest(const Vec2& p, int k, int self) const {
   std::vector<std::pair<double, int>> found;
-  if (points_.empty() || k <= 0 || !p.allFinite()) return {};
+  std::vector<int> nearest;
+  Nearest(p, k, self, found, nearest);
+  return nearest;
+}
+
+void PointGrid::Nearest(const Vec2& p, int k, int self, std::vector<std::pair<double, int>>& found,
+                        std::vector<int>& nearest) const {
+  found.clear();
+  nearest.clear();
+  if (points_.empty() || k <= 0 || !p.allFinite()) return;
   // Rings of buckets about p until k points lie within the ring's reach.
   const long cx = static_cast<long>(std::floor((p.x() - x0_) / cell_));
   const long cy = static_cast<long>(std::floor((p.y() - y0_) / cell_));
@@ -88,11 +78,10 @@ std::vector<int> PointGrid::Nearest(const Vec2& p, int k, int self) const {
       if (found[static_cast<size_t>(k - 1)].first <= static_cast<double>(r) * cell_) break;
     }
   }
-  std::sort(found.begin(), found.end());
-  std::vector<int> nearest;
-  for (size_t i = 0; i < found.size() && static_cast<int>(i) < k; ++i)
-    nearest.push_back(found[i].second);
-  return nearest;
+  // Only the k nearest need their order.
+  const size_t take = std::min(found.size(), static_cast<size_t>(k));
+  std::partial_sort(found.begin(), found.begin() + static_cast<long>(take), found.end());
+  for (size_t i = 0; i < take; ++i) nearest.push_back(found[i].second);
 }
 
 }  // namespace qova::calib
