@@ -184,12 +184,12 @@ class SplineSystem {
   // (the lower triangle: row the later of the two places).
   void BuildPositions() {
     band_ = 3 * std::min(nu_, nv_) + 3;
-    const BandCholesky layout(nc_, band_);
     position_.assign(static_cast<size_t>(nc_) * kLocal, kNone);
     for (int a = 0; a < nc_; ++a)
       ForNeighbours(a, [&](int b, int offset) {
         const int i = std::max(Order(a), Order(b)), j = std::min(Order(a), Order(b));
-        position_[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] = layout.At(i, j);
+        position_[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] =
+            BandCholesky::Position(i, j, band_);
       });
   }
 
