@@ -42,23 +42,15 @@ inline void Store(double* p, Lanes v) { *reinterpret_cast<Lanes*>(p) = v; }
 // T −= P Pᵀ on the lower triangle: T is m × m with column stride `stride`,
 // P is m × K column-major with column stride `rows` ≥ m + 2·kLanes, its rows
 // past m zero. Each entry's K products are summed first, in order, then
-// taken off. Columns go kBlock at a time: the triangle at their top entry by
-// entry, the rows below them 2·kLanes at a time (the lanes past m summed
-// from P's zero rows and not stored).
+// taken off. Columns go kBlock at a time, their rows from the top one
+// 2·kLanes at a time; the lanes above the diagonal or past m are summed (from
+// P's own rows or its zero rows) and not stored.
 QOVA_BAND_CLONES
 void LowerRankUpdate(double* __restrict T, int stride, const double* __restrict P, int rows, int m,
                      int K) {
-  auto p = [&](int i, int k) { return P[static_cast<size_t>(k) * rows + i]; };
-  auto entry = [&](int i, int j) {
-    double sum = 0;
-    for (int k = 0; k < K; ++k) sum += p(i, k) * p(j, k);
-    T[static_cast<size_t>(j) * stride + i] -= sum;
-  };
   int j = 0;
   for (; j + kBlock <= m; j += kBlock) {
-    for (int q = 0; q < kBlock; ++q)
-      for (int i = j + q; i < j + kBlock; ++i) entry(i, j + q);
-    for (int i0 = j + kBlock; i0 < m; i0 += 2 * kLanes) {
+    for (int i0 = j; i0 < m; i0 += 2 * kLanes) {
       Lanes s[2][kBlock] = {};
       for (int k = 0; k < K; ++k) {
         const double* column = P + static_cast<size_t>(k) * rows;
@@ -71,17 +63,23 @@ void LowerRankUpdate(double* __restrict T, int stride, const double* __restrict 
       }
       for (int q = 0; q < kBlock; ++q) {
         double* column = T + static_cast<size_t>(j + q) * stride + i0;
-        if (i0 + 2 * kLanes <= m) {
+        if (i0 > j && i0 + 2 * kLanes <= m) {
           Store(column, Load(column) - s[0][q]);
           Store(column + kLanes, Load(column + kLanes) - s[1][q]);
         } else {
-          for (int t = 0; t < m - i0; ++t) column[t] -= s[t / kLanes][q][t % kLanes];
+          for (int t = i0 == j ? q : 0; t < std::min(2 * kLanes, m - i0); ++t)
+            column[t] -= s[t / kLanes][q][t % kLanes];
         }
       }
     }
   }
   for (; j < m; ++j)
-    for (int i = j; i < m; ++i) entry(i, j);
+    for (int i = j; i < m; ++i) {
+      double sum = 0;
+      for (int k = 0; k < K; ++k)
+        sum += P[static_cast<size_t>(k) * rows + i] * P[static_cast<size_t>(k) * rows + j];
+      T[static_cast<size_t>(j) * stride + i] -= sum;
+    }
 }
 
 // Lane q of the result: the sum of h[q]'s eight lanes, by a fixed tree of
