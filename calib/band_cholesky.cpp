@@ -24,7 +24,7 @@ BandCholesky::BandCholesky(int size, int bandwidth)
 
 namespace {
 
-constexpr int kPanel = 32;  // columns factorised before the trailing band is updated
+constexpr int kPanel = 16;  // columns factorised before the trailing band is updated
 constexpr int kBlock = 4;   // columns done together, sharing each row's loads
 
 // The helpers below take and give vectors wider than the default target's
@@ -171,6 +171,39 @@ bool FactorisePanel(double* __restrict a, int n, int b, int j0, int j1) {
   return true;
 }
 
+// y ← L⁻¹ y: y_j /= L_jj, then y_r −= y_j L_rj for the rows below.
+QOVA_BAND_CLONES
+void ForwardSubstitute(const double* __restrict a, int n, int b, double* __restrict y) {
+  for (int j = 0; j < n; ++j) {
+    const double* column = a + static_cast<size_t>(j) * b + j;
+    const double yj = y[j] /= column[0];
+    const int m = std::min(b, n - 1 - j);
+    double* below = y + j + 1;
+    int t = 0;
+    for (; t + kLanes <= m; t += kLanes)
+      Store(below + t, Load(below + t) - Load(column + 1 + t) * yj);
+    for (; t < m; ++t) below[t] -= column[1 + t] * yj;
+  }
+}
+
+// y ← L⁻ᵀ y: y_j = (y_j − Σ_r L_rj y_r) / L_jj from the last row up, the sum
+// in kLanes partial sums.
+QOVA_BAND_CLONES
+void BackSubstitute(const double* __restrict a, int n, int b, double* __restrict y) {
+  for (int j = n - 1; j >= 0; --j) {
+    const double* column = a + static_cast<size_t>(j) * b + j;
+    const int m = std::min(b, n - 1 - j);
+    const double* below = y + j + 1;
+    Lanes part = {};
+    int t = 0;
+    for (; t + kLanes <= m; t += kLanes) part += Load(column + 1 + t) * Load(below + t);
+    double sum =
+        ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+    for (; t < m; ++t) sum += column[1 + t] * below[t];
+    y[j] = (y[j] - sum) / column[0];
+  }
+}
+
 }  // namespace
 
 bool BandCholesky::Factorise() {
@@ -196,21 +229,12 @@ bool BandCholesky::Factorise() {
 }
 
 void BandCholesky::SolveLower(Eigen::Ref<Eigen::VectorXd> y) const {
-  for (int j = 0; j < n_; ++j) {
-    const double* diagonal = &a_[At(j, j)];
-    y[j] /= diagonal[0];
-    const int m = std::min(b_, n_ - 1 - j);
-    y.segment(j + 1, m) -= y[j] * Eigen::Map<const Eigen::VectorXd>(diagonal + 1, m);
-  }
+  // y is contiguous (a VectorXd's Ref has inner stride 1).
+  ForwardSubstitute(a_.data(), n_, b_, y.data());
 }
 
 void BandCholesky::SolveUpper(Eigen::Ref<Eigen::VectorXd> y) const {
-  for (int j = n_ - 1; j >= 0; --j) {
-    const double* diagonal = &a_[At(j, j)];
-    const int m = std::min(b_, n_ - 1 - j);
-    y[j] = (y[j] - Eigen::Map<const Eigen::VectorXd>(diagonal + 1, m).dot(y.segment(j + 1, m))) /
-           diagonal[0];
-  }
+  BackSubstitute(a_.data(), n_, b_, y.data());
 }
 
 void BandCholesky::Solve(Eigen::Ref<Eigen::MatrixXd> Y) const {
