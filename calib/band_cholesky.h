@@ -23,7 +23,10 @@ class BandCholesky {
   int Size() const { return n_; }
   int Bandwidth() const { return b_; }
   // The storage position of entry (r, k), r ≥ k, r − k ≤ bandwidth.
-  size_t At(int r, int k) const { return static_cast<size_t>(k) * b_ + r; }
+  size_t At(int r, int k) const { return Position(r, k, b_); }
+  static size_t Position(int r, int k, int bandwidth) {
+    return static_cast<size_t>(k) * static_cast<size_t>(bandwidth) + static_cast<size_t>(r);
+  }
   // The matrix to factorise, in band storage (zero beyond the matrix).
   std::vector<double>& Matrix() { return a_; }
 

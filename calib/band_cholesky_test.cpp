@@ -24,7 +24,8 @@ Eigen::MatrixXd RandomBand(int n, int b, unsigned seed, BandCholesky& band) {
 
 TEST(BandCholesky, FactorSolveAndInverseBandAsDenseLinearAlgebraHasThem) {
   for (const auto& [n, b] : {std::pair{1, 1}, std::pair{7, 3}, std::pair{40, 1}, std::pair{100, 31},
-                             std::pair{130, 33}, std::pair{300, 45}, std::pair{64, 80}}) {
+                             std::pair{130, 33}, std::pair{300, 45}, std::pair{64, 80},
+                             std::pair{90, 8}, std::pair{121, 9}, std::pair{400, 102}}) {
     BandCholesky band;
     const Eigen::MatrixXd A = RandomBand(n, b, static_cast<unsigned>(n * 7 + b), band);
     ASSERT_TRUE(band.Factorise());

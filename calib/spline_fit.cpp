@@ -85,8 +85,9 @@ class SplineSystem {
     wMean_ = wSum / static_cast<double>(n);
     order_.resize(static_cast<size_t>(nc_));
     for (int a = 0; a < nc_; ++a) order_[static_cast<size_t>(a)] = Order(a);
-    BuildPenalty();
-    BuildPositions();
+    pu_ = DifferencePenalty(nu_);
+    pv_ = DifferencePenalty(nv_);
+    band_ = 3 * std::min(nu_, nv_) + 3;
   }
 
   struct Trial {
@@ -123,8 +124,11 @@ class SplineSystem {
     t.factor.SelectedInverse(t.inverse);
     const std::vector<double>& Z = t.inverse;
     t.inverseLocal.assign(static_cast<size_t>(nc_) * kLocal, 0.0);
-    for (size_t e = 0; e < position_.size(); ++e)
-      if (position_[e] != kNone) t.inverseLocal[e] = Z[position_[e]];
+    for (int a = 0; a < nc_; ++a)
+      ForNeighbours(a, [&](int b, int offset) {
+        t.inverseLocal[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] =
+            Z[Position(a, b)];
+      });
     const size_t n = first_.size();
     t.hat.resize(static_cast<Eigen::Index>(n));
     for (size_t i = 0; i < n; ++i) {
@@ -166,31 +170,21 @@ class SplineSystem {
     return nv_ <= nu_ ? c : l * nu_ + k;
   }
 
-  void BuildPenalty() {
-    const Eigen::MatrixXd Pu = DifferencePenalty(nu_);
-    const Eigen::MatrixXd Pv = DifferencePenalty(nv_);
-    penalty_.assign(static_cast<size_t>(nc_) * kLocal, 0.0);
-    // P = Pu ⊗ I + I ⊗ Pv: (k, l)–(k', l) from Pu, (k, l)–(k, l') from Pv.
-    for (int k = 0; k < nu_; ++k)
-      for (int l = 0; l < nv_; ++l)
-        for (int d = -2; d <= 2; ++d) {
-          const size_t at = static_cast<size_t>(k * nv_ + l) * kLocal;
-          if (k + d >= 0 && k + d < nu_) penalty_[at + Offset(d, 0)] += Pu(k, k + d);
-          if (l + d >= 0 && l + d < nv_) penalty_[at + Offset(0, d)] += Pv(l, l + d);
-        }
+  // The penalty P = Pu ⊗ I + I ⊗ Pv between coefficient (k, l) and its
+  // neighbour (k + dk, l + dl): Pu's entry along u, Pv's along v.
+  double Penalty(int a, int dk, int dl) const {
+    const int k = a / nv_, l = a % nv_;
+    double p = 0;
+    if (dl == 0 && std::abs(dk) <= 2) p += pu_(k, k + dk);
+    if (dk == 0 && std::abs(dl) <= 2) p += pv_(l, l + dl);
+    return p;
   }
 
-  // Where each coefficient pair of the local layout sits in band storage
-  // (the lower triangle: row the later of the two places).
-  void BuildPositions() {
-    band_ = 3 * std::min(nu_, nv_) + 3;
-    const BandCholesky layout(nc_, band_);
-    position_.assign(static_cast<size_t>(nc_) * kLocal, kNone);
-    for (int a = 0; a < nc_; ++a)
-      ForNeighbours(a, [&](int b, int offset) {
-        const int i = std::max(Order(a), Order(b)), j = std::min(Order(a), Order(b));
-        position_[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] = layout.At(i, j);
-      });
+  // Where the pair of coefficients a and b sits in band storage (the lower
+  // triangle: row the later of the two places).
+  size_t Position(int a, int b) const {
+    const int i = Order(a), j = Order(b);
+    return BandCholesky::Position(std::max(i, j), std::min(i, j), band_);
   }
 
   template <class F>
@@ -217,7 +211,7 @@ class SplineSystem {
         const double gram =
             b >= a ? gram_[e]
                    : gram_[static_cast<size_t>(b) * kLocal + static_cast<size_t>(Mirror(offset))];
-        m[position_[e]] = gram + lambda * penalty_[e];
+        m[Position(a, b)] = gram + lambda * Penalty(a, offset / 7 - 3, offset % 7 - 3);
       });
     return factor.Factorise();
   }
@@ -228,12 +222,11 @@ class SplineSystem {
   const std::vector<Vec2>& xn_;
   std::vector<int> first_;                     // each point's first coefficient
   std::vector<std::array<double, 16>> basis_;  // each point's 16 products B_k B_l
-  std::vector<double> gram_, penalty_;         // BᵀWB (each pair once) and P on the local layout
+  std::vector<double> gram_;                   // BᵀWB on the local layout, each pair once
+  Eigen::MatrixXd pu_, pv_;                    // the difference penalties along u and v
   Eigen::MatrixXd rhs_;
   double wMean_ = 1;
   std::vector<int> order_;
-  static constexpr size_t kNone = static_cast<size_t>(-1);
-  std::vector<size_t> position_;
   int band_ = 0;  // the bandwidth of M in solver order
 };
 
