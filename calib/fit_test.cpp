@@ -132,7 +132,9 @@ TEST(CrossValidation, GaussNewtonFoldsAgreeWithFoldsFittedToConvergence) {
       if (a.cvResidual[i].allFinite())
         worst = std::max(worst, (a.cvResidual[i] - b.cvResidual[i]).norm());
     }
-    if (c.fits) EXPECT_LT(worst, 0.01 * test::kNoise) << c.plate << " " << c.family;
+    if (c.fits) {
+      EXPECT_LT(worst, 0.01 * test::kNoise) << c.plate << " " << c.family;
+    }
     EXPECT_NEAR(b.cvRms, a.cvRms, 1e-3 * a.cvRms) << c.plate << " " << c.family;
     EXPECT_GT(b.cvRms, 0.9 * b.rms) << c.plate << " " << c.family;
   }
@@ -311,6 +313,15 @@ TEST(Robust, TheResidualsAreTheFittedModelsOwn) {
   }
 }
 
+// The plate and image points of a plate mapped roughly onto [−1, 1], as a
+// fit's normalisation would: the linear fits' own inputs.
+void RoughlyNormalised(const FitData& data, std::vector<Vec2>& un, std::vector<Vec2>& xn) {
+  for (size_t i = 0; i < data.uv.size(); ++i) {
+    un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
+    xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
+  }
+}
+
 // A linear fit on the rows of the whole design that a mask keeps, in buffers
 // kept from a fit of another size, is the fit on those rows alone, to the bit:
 // the coefficients, their covariance and the hat matrix's diagonal.
@@ -318,16 +329,12 @@ TEST(Linear, AFitOnTheKeptRowsIsTheFitOnThoseRowsAlone) {
   const auto setup = StandardPlate("warp");
   const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
   std::vector<Vec2> un, xn;
-  for (size_t i = 0; i < data.uv.size(); ++i) {
-    un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
-    xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
-  }
+  RoughlyNormalised(data, un, xn);
   std::vector<double> w(un.size());
   for (size_t i = 0; i < w.size(); ++i) w[i] = 0.5 + static_cast<double>((i * 37) % 11) / 7;
   for (const int degree : {1, 3, 6}) {
     const LegendreDesign terms = LegendreDesignOf(degree, un);
     LinearWorkspace work;
-    std::vector<bool> all(un.size(), true);
     for (int pass = 0; pass < 3; ++pass) {
       // All rows, then every third left out, then a block left out.
       std::vector<bool> keep(un.size(), true);
@@ -343,7 +350,9 @@ TEST(Linear, AFitOnTheKeptRowsIsTheFitOnThoseRowsAlone) {
         EXPECT_EQ(kept.params, alone.params) << degree << " " << pass;
         EXPECT_EQ(kept.covariance, alone.covariance) << degree << " " << pass;
         EXPECT_EQ(kept.hat, alone.hat) << degree << " " << pass;
-        if (complete) EXPECT_EQ(kept.hat.size(), static_cast<Eigen::Index>(someUn.size()));
+        if (complete) {
+          EXPECT_EQ(kept.hat.size(), static_cast<Eigen::Index>(someUn.size()));
+        }
       }
     }
   }
@@ -357,10 +366,7 @@ TEST(Linear, AnUpdatedFitIsTheFreshFitToRounding) {
   const auto setup = StandardPlate("warp");
   const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
   std::vector<Vec2> un, xn;
-  for (size_t i = 0; i < data.uv.size(); ++i) {
-    un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
-    xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
-  }
+  RoughlyNormalised(data, un, xn);
   const size_t n = un.size();
   for (const int degree : {1, 4, 6}) {
     const LegendreDesign terms = LegendreDesignOf(degree, un);
