@@ -30,9 +30,10 @@ class BandCholesky {
   // The matrix to factorise, in band storage (zero beyond the matrix).
   std::vector<double>& Matrix() { return a_; }
 
-  // Factorises the matrix in place (right-looking, one column at a time:
-  // L_jj = √a_jj, L_ij = a_ij / L_jj, then a_rk −= L_rj L_kj for the
-  // trailing band). False when a pivot is not positive (not positive definite).
+  // Factorises the matrix in place (right-looking: L_jj = √a_jj,
+  // L_ij = a_ij / L_jj, then a_rk −= L_rj L_kj for the trailing band, the
+  // last by panels of columns at once). False when a pivot is not positive
+  // (not positive definite).
   [[nodiscard]] bool Factorise();
 
   // y ← L⁻¹ y, and y ← L⁻ᵀ y.
