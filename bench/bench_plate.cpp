@@ -23,10 +23,23 @@ PlateParams BenchPlateParams(int megapixels) {
 
 std::vector<QPointF> BenchRegion(const Plate& plate) {
   const int lines = static_cast<int>(plate.crossings.size());
-  const int cells = lines - 4;  // one cell in from each side, crossings not on the border
-  std::vector<QPointF> corners = RegionInCells(plate, 1, 1, cells, cells);
-  for (QPointF& c : corners) c = QPointF(std::round(c.x()), std::round(c.y()));
-  return corners;
+  // One cell in from each side, crossings not on the border; on a plate so
+  // large that the grid's turn carries those corners off the image, as many
+  // more cells in as keep them on it.
+  std::vector<QPointF> first;
+  for (int in = 1; 2 * in + 2 < lines; ++in) {
+    std::vector<QPointF> corners =
+        RegionInCells(plate, in, in, lines - 2 * in - 2, lines - 2 * in - 2);
+    bool inside = true;
+    for (QPointF& c : corners) {
+      c = QPointF(std::round(c.x()), std::round(c.y()));
+      inside = inside && c.x() >= 1 && c.y() >= 1 && c.x() <= plate.params.width - 2 &&
+               c.y() <= plate.params.height - 2;
+    }
+    if (inside) return corners;
+    if (first.empty()) first = corners;
+  }
+  return first;
 }
 
 void OpenAndMark(TVazeZududi_Form& form, ScriptedPlatform& desktop, const std::string& imagePath,

@@ -17,7 +17,8 @@ namespace qova {
 PlateParams BenchPlateParams(int megapixels);
 
 // The region: whole-pixel corners in the middle of cells, one cell in from
-// every side of the plate.
+// every side of the plate (more, where the plate's turn would carry those
+// corners off the image).
 std::vector<QPointF> BenchRegion(const Plate& plate);
 
 // Opens the image file in the form as the window does (open dialog answered

@@ -61,25 +61,6 @@ uint64_t FreeDisk(const fs::path& dir) {
   return static_cast<uint64_t>(s.f_bavail) * s.f_frsize;
 }
 
-// The region of the benchmark plates, one cell in from every side; on a
-// plate so large that the grid's turn carries those corners off the image,
-// as many more cells in as keep them on it.
-std::vector<QPointF> RegionOn(const Plate& plate) {
-  const int lines = static_cast<int>(plate.crossings.size());
-  for (int in = 1; 2 * in + 2 < lines; ++in) {
-    std::vector<QPointF> corners =
-        RegionInCells(plate, in, in, lines - 2 * in - 2, lines - 2 * in - 2);
-    bool inside = true;
-    for (QPointF& c : corners) {
-      c = QPointF(std::round(c.x()), std::round(c.y()));
-      inside = inside && c.x() >= 1 && c.y() >= 1 && c.x() <= plate.params.width - 2 &&
-               c.y() <= plate.params.height - 2;
-    }
-    if (inside) return corners;
-  }
-  return BenchRegion(plate);
-}
-
 struct Row {
   int side = 0;
   std::string kind;
@@ -159,7 +140,7 @@ int main(int argc, char** argv) {
           WritePlate(params, image, {WriteFormat::kBmp, channels, SampleType::kUint8});
       row.renderSeconds = std::chrono::duration<double>(Clock::now() - start).count();
       row.fileMiB = static_cast<double>(fs::file_size(image)) / 1048576.0;
-      const std::vector<QPointF> region = RegionOn(plate);
+      const std::vector<QPointF> region = BenchRegion(plate);
       std::fprintf(stderr, "%d² %s: region", side, kind.c_str());
       for (const QPointF& c : region) std::fprintf(stderr, " %.0f %.0f", c.x(), c.y());
       std::fprintf(stderr, "\n");

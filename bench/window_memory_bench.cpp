@@ -120,25 +120,6 @@ Row Measure(QApplication& app, const std::string& image, const std::vector<QPoin
 
 enum class Kind { kGrey, kDeep, kColour };
 
-// The benchmark's region, one cell in from every side; on a plate so large
-// that the grid's turn carries those corners off the image, as many more
-// cells in as keep them on it (as the gigapixel benchmark does).
-std::vector<QPointF> RegionOn(const Plate& plate) {
-  const int lines = static_cast<int>(plate.crossings.size());
-  for (int in = 1; 2 * in + 2 < lines; ++in) {
-    std::vector<QPointF> corners =
-        RegionInCells(plate, in, in, lines - 2 * in - 2, lines - 2 * in - 2);
-    bool inside = true;
-    for (QPointF& c : corners) {
-      c = QPointF(std::round(c.x()), std::round(c.y()));
-      inside = inside && c.x() >= 1 && c.y() >= 1 && c.x() <= plate.params.width - 2 &&
-               c.y() <= plate.params.height - 2;
-    }
-    if (inside) return corners;
-  }
-  return BenchRegion(plate);
-}
-
 // The plate of about mp million pixels (32768 × 32768 for 1024).
 PlateParams PlateOf(int mp, Kind kind) {
   PlateParams params = BenchPlateParams(mp);
@@ -163,7 +144,7 @@ std::string RenderPlateFile(int mp, Kind kind, const fs::path& folder,
     const Plate plate = WritePlate(params, file.string(),
                                    {deep ? WriteFormat::kPng : WriteFormat::kBmp, 1,
                                     deep ? SampleType::kUint16 : SampleType::kUint8});
-    region = RegionOn(plate);
+    region = BenchRegion(plate);
     return file.string();
   }
   Plate plate = RenderPlate(params);
