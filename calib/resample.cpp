@@ -46,13 +46,18 @@ struct CubicKernel {
   static constexpr int kTaps = 4;
   // Keys' kernel with a = −½: W(d) = 1.5|d|³ − 2.5|d|² + 1 for |d| ≤ 1,
   // −0.5|d|³ + 2.5|d|² − 4|d| + 2 for 1 < |d| < 2, at d = 1 + t, t, 1 − t, 2 − t.
-  static void Weights(double t, float* w) {
-    const auto f = static_cast<float>(t);
+  // F is float or a vector of floats (the fast forms' lanes): the same
+  // operations in the same order on each. Inlined into the fast forms, and
+  // f taken by reference, so that no vector crosses a call of the default
+  // target.
+  template <class F>
+  [[gnu::always_inline]] static inline void Weights(const F& f, F* w) {
     w[0] = ((-0.5f * f + 1) * f - 0.5f) * f;
     w[1] = (1.5f * f - 2.5f) * f * f + 1;
     w[2] = ((-1.5f * f + 2) * f + 0.5f) * f;
     w[3] = (0.5f * f - 0.5f) * f * f;
   }
+  static void Weights(double t, float* w) { Weights(static_cast<float>(t), w); }
 };
 
 struct Lanczos3Kernel {
@@ -209,27 +214,6 @@ bool HasAvx2() {
   return has;
 }
 
-// CubicKernel::Weights, lane by lane.
-__attribute__((target("avx2"))) inline void CubicWeights8(__m256 f, __m256* wk) {
-  const __m256 one = _mm256_set1_ps(1);
-  const __m256 half = _mm256_set1_ps(0.5f), mhalf = _mm256_set1_ps(-0.5f);
-  wk[0] = _mm256_mul_ps(
-      _mm256_sub_ps(_mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(mhalf, f), one), f), half), f);
-  wk[1] = _mm256_add_ps(
-      _mm256_mul_ps(
-          _mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(_mm256_set1_ps(1.5f), f), _mm256_set1_ps(2.5f)),
-                        f),
-          f),
-      one);
-  wk[2] = _mm256_mul_ps(
-      _mm256_add_ps(
-          _mm256_mul_ps(_mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(-1.5f), f), _mm256_set1_ps(2)),
-                        f),
-          half),
-      f);
-  wk[3] = _mm256_mul_ps(_mm256_mul_ps(_mm256_sub_ps(_mm256_mul_ps(half, f), half), f), f);
-}
-
 // Eight grey points, each tap row read as one 32-bit word a point (a
 // gather): the four bytes of a cubic's taps, or two 16-bit samples. The same
 // float operations as Sum() and Store(), lane by lane. Returns false, doing
@@ -273,8 +257,8 @@ __attribute__((target("avx2"))) bool Avx2Eight(const SourceImage& im, const doub
     wx[0] = _mm256_sub_ps(one, tx), wx[1] = tx;
     wy[0] = _mm256_sub_ps(one, ty), wy[1] = ty;
   } else {
-    CubicWeights8(tx, wx);
-    CubicWeights8(ty, wy);
+    CubicKernel::Weights(tx, wx);
+    CubicKernel::Weights(ty, wy);
   }
   // Byte offsets of the first word of the first tap row, 32-bit: the caller
   // sends only images under 2 GiB here.
@@ -323,27 +307,6 @@ bool HasAvx512() {
   return has;
 }
 
-// CubicKernel::Weights, sixteen lanes.
-__attribute__((target("avx512f"))) inline void CubicWeights16(__m512 f, __m512* wk) {
-  const __m512 one = _mm512_set1_ps(1);
-  const __m512 half = _mm512_set1_ps(0.5f), mhalf = _mm512_set1_ps(-0.5f);
-  wk[0] = _mm512_mul_ps(
-      _mm512_sub_ps(_mm512_mul_ps(_mm512_add_ps(_mm512_mul_ps(mhalf, f), one), f), half), f);
-  wk[1] = _mm512_add_ps(
-      _mm512_mul_ps(
-          _mm512_mul_ps(_mm512_sub_ps(_mm512_mul_ps(_mm512_set1_ps(1.5f), f), _mm512_set1_ps(2.5f)),
-                        f),
-          f),
-      one);
-  wk[2] = _mm512_mul_ps(
-      _mm512_add_ps(
-          _mm512_mul_ps(_mm512_add_ps(_mm512_mul_ps(_mm512_set1_ps(-1.5f), f), _mm512_set1_ps(2)),
-                        f),
-          half),
-      f);
-  wk[3] = _mm512_mul_ps(_mm512_mul_ps(_mm512_sub_ps(_mm512_mul_ps(half, f), half), f), f);
-}
-
 // Lanes whose floor(x), floor(y) lie within [loX, hiX] × [loY, hiY].
 __attribute__((target("avx512f"))) inline __mmask8 OnImage(__m512d fx, __m512d fy, __m512d loX,
                                                            __m512d hiX, __m512d loY, __m512d hiY) {
@@ -390,8 +353,8 @@ __attribute__((target("avx512f"))) bool Avx512Sixteen(const SourceImage& im, con
     wx[0] = _mm512_sub_ps(one, tx), wx[1] = tx;
     wy[0] = _mm512_sub_ps(one, ty), wy[1] = ty;
   } else {
-    CubicWeights16(tx, wx);
-    CubicWeights16(ty, wy);
+    CubicKernel::Weights(tx, wx);
+    CubicKernel::Weights(ty, wy);
   }
   const __m512i ix = _mm512_inserti64x4(_mm512_castsi256_si512(_mm512_cvttpd_epi32(fx0)),
                                         _mm512_cvttpd_epi32(fx1), 1);
