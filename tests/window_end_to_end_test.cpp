@@ -86,8 +86,15 @@ class MainWindowEndToEnd : public ::testing::Test {
     QTest::keyClick(&window, Qt::Key_O, Qt::ControlModifier);
     ASSERT_EQ(form.ImageWidth, 560);
     form.PreciseRefinement = true;
+    ASSERT_NO_FATAL_FAILURE(ClickCornersAndRun(RegionInCells(plate, 1, 1, 5, 3)));
+    ASSERT_GT(form.FoundPoints.Count(), 0);
+  }
+
+  // Four clicks at the image pixels nearest the corners, then Enter; the run
+  // asks nothing.
+  void ClickCornersAndRun(const std::vector<QPointF>& corners) {
     QWidget* layers = window.View()->Layers();
-    for (const QPointF& c : RegionInCells(plate, 1, 1, 5, 3)) {
+    for (const QPointF& c : corners) {
       const QPoint at(static_cast<int>(std::round(c.x())), static_cast<int>(std::round(c.y())));
       window.View()->ensureVisible(at.x(), at.y());
       QTest::mouseClick(layers, Qt::LeftButton, Qt::NoModifier, at);
@@ -95,7 +102,6 @@ class MainWindowEndToEnd : public ::testing::Test {
     ASSERT_TRUE(form.FindEnabled);
     QTest::keyClick(&window, Qt::Key_Return);
     ASSERT_TRUE(platform.messages.empty()) << platform.messages.front();
-    ASSERT_GT(form.FoundPoints.Count(), 0);
   }
 
   // The pointer over an image pixel, sent directly: a real pointer on a
@@ -300,10 +306,10 @@ TEST_F(MainWindowEndToEnd, ADeepImageShowsItsContrastAndFindsWhatTheBatchRunFind
   params.ink = 400;
   params.noise = 8;
   const std::string deep = folder.Path("camera.png");
-  const Plate plate = WritePlate(params, deep, {WriteFormat::kPng, 1, SampleType::kUint16});
+  const Plate deepPlate = WritePlate(params, deep, {WriteFormat::kPng, 1, SampleType::kUint16});
   const QImage samples(QString::fromStdString(deep));
   ASSERT_EQ(samples.format(), QImage::Format_Grayscale16);
-  const std::vector<QPointF> corners = RegionInCells(plate, 1, 1, 5, 3);
+  const std::vector<QPointF> corners = RegionInCells(deepPlate, 1, 1, 5, 3);
   window.resize(1000, 700);
 
   for (const bool precise : {false, true}) {
@@ -314,15 +320,7 @@ TEST_F(MainWindowEndToEnd, ADeepImageShowsItsContrastAndFindsWhatTheBatchRunFind
     EXPECT_EQ(window.windowTitle().toStdString(),
               std::string(kMainCaption) + " - camera.png (16 бит)");
     form.PreciseRefinement = precise;
-    QWidget* layers = window.View()->Layers();
-    for (const QPointF& c : corners) {
-      const QPoint at(static_cast<int>(std::round(c.x())), static_cast<int>(std::round(c.y())));
-      window.View()->ensureVisible(at.x(), at.y());
-      QTest::mouseClick(layers, Qt::LeftButton, Qt::NoModifier, at);
-    }
-    ASSERT_TRUE(form.FindEnabled);
-    QTest::keyClick(&window, Qt::Key_Return);
-    ASSERT_TRUE(platform.messages.empty()) << platform.messages.front();
+    ASSERT_NO_FATAL_FAILURE(ClickCornersAndRun(corners));
 
     const FileImageSource file(deep);
     RecordingObserver observer;
@@ -331,7 +329,7 @@ TEST_F(MainWindowEndToEnd, ADeepImageShowsItsContrastAndFindsWhatTheBatchRunFind
     ASSERT_TRUE(batch.Completed()) << batch.error;
     ASSERT_EQ(form.FoundPoints.Count(), batch.FoundPoints.Count()) << "precise " << precise;
     EXPECT_EQ(form.FoundPoints.Count(), 15);
-    const auto truth = CrossingsInside(plate, corners);
+    const auto truth = CrossingsInside(deepPlate, corners);
     for (int32_t i = 0; i < batch.FoundPoints.Count(); ++i) {
       EXPECT_EQ(form.FoundPoints.Get(i)->x, batch.FoundPoints.Get(i)->x) << i;
       EXPECT_EQ(form.FoundPoints.Get(i)->y, batch.FoundPoints.Get(i)->y) << i;
@@ -343,7 +341,7 @@ TEST_F(MainWindowEndToEnd, ADeepImageShowsItsContrastAndFindsWhatTheBatchRunFind
   // The pointer on a line and in a cell: the samples of the file.
   QLabel* value = Panel("ImageStatusValue");
   ASSERT_NE(value, nullptr);
-  const QPointF crossing = CrossingsInside(plate, corners)[7];
+  const QPointF crossing = CrossingsInside(deepPlate, corners)[7];
   const QPoint onLine(static_cast<int>(std::round(crossing.x())),
                       static_cast<int>(std::round(crossing.y())));
   const QPoint inCell(onLine.x() + 35, onLine.y() + 35);
