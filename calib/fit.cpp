@@ -101,6 +101,36 @@ Once FitLinear(const ModelData& proto, const LegendreDesign& terms, const std::v
   return once;
 }
 
+// One fit of the spline on the crossings `keep` marks (null: all), on the
+// knots their number calls for; basis: every crossing's on those knots,
+// computed again only when the knots change.
+Once FitSplineOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
+                   const std::vector<double>& w, const std::vector<bool>* keep, Stage stage,
+                   std::optional<double> exponent, std::array<int, 2> cells, int threads,
+                   SplineBasis& basis, SplineWorkspace& work) {
+  const long kept =
+      keep ? std::count(keep->begin(), keep->end(), true) : static_cast<long>(un.size());
+  const SplineGrid grid = ChooseSplineGrid(cells[0], cells[1], static_cast<int>(kept));
+  if (basis.knotsU != grid.knotsU || basis.knotsV != grid.knotsV || basis.Points() != un.size())
+    basis = SplineBasisOf(grid, un);
+  // The first fit brackets λ; the reweighted fits keep it, and the final
+  // fit walks from it to the nearest minimum of GCV.
+  const LambdaSearch search = !exponent               ? LambdaSearch::Bracket
+                              : stage == Stage::Final ? LambdaSearch::Walk
+                                                      : LambdaSearch::Fixed;
+  SplineSearch range;
+  range.threads = threads;
+  SplineSolution s = FitSpline(grid, basis, keep, xn, w, search, exponent.value_or(0), range, work);
+  Once once;
+  once.model = proto;
+  once.model.params = std::move(s.params);
+  once.model.covariance = std::move(s.covariance);
+  once.model.spline = s.grid;
+  once.hat = std::move(s.hat);
+  once.lambdaExponent = s.lambdaExponent;
+  return once;
+}
+
 // warm: the parameters to start a non-linear fit from (empty: the DLT);
 // exponent: the spline's λ of the fit before (none: search the whole range).
 Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
@@ -133,21 +163,9 @@ Once FitOnce(const ModelData& proto, const std::vector<Vec2>& un, const std::vec
       return once;
     }
     case ModelType::Spline: {
-      const SplineGrid grid = ChooseSplineGrid(cells[0], cells[1], static_cast<int>(un.size()));
-      // The first fit brackets λ; the reweighted fits keep it, and the final
-      // fit walks from it to the nearest minimum of GCV.
-      const LambdaSearch search = !exponent               ? LambdaSearch::Bracket
-                                  : stage == Stage::Final ? LambdaSearch::Walk
-                                                          : LambdaSearch::Fixed;
-      SplineSearch range;
-      range.threads = threads;
-      SplineSolution s = FitSpline(grid, un, xn, w, search, exponent.value_or(0), range);
-      m.params = std::move(s.params);
-      m.covariance = std::move(s.covariance);
-      m.spline = s.grid;
-      once.hat = std::move(s.hat);
-      once.lambdaExponent = s.lambdaExponent;
-      return once;
+      SplineBasis basis;
+      SplineWorkspace work;
+      return FitSplineOnce(proto, un, xn, w, nullptr, stage, exponent, cells, threads, basis, work);
     }
   }
   return once;
@@ -219,6 +237,16 @@ std::vector<Vec2> LinearResiduals(const ModelData& m, const LegendreDesign& term
   return r;
 }
 
+// The same for the spline from the basis of every crossing (the same bits as
+// Evaluate).
+std::vector<Vec2> SplineResiduals(const ModelData& m, const SplineBasis& basis,
+                                  const FitData& data) {
+  const std::vector<Vec2> x = SplineValues(m.params, basis);
+  std::vector<Vec2> r(data.xy.size());
+  for (size_t i = 0; i < r.size(); ++i) r[i] = data.xy[i] - m.image.Undo(x[i]);
+  return r;
+}
+
 std::array<int, 2> Cells(const FitData& data) {
   int c0 = data.cell[0][0], c1 = c0, r0 = data.cell[0][1], r1 = r0;
   for (const auto& c : data.cell) {
@@ -254,17 +282,26 @@ Loop RobustLoop(const ModelData& proto, const Normalised& norm, const FitData& d
   const LegendreDesign terms =
       linear ? LegendreDesignOf(proto.kind.degree, norm.un) : LegendreDesign();
   LinearWorkspace work;
+  // The spline's likewise: its basis at every crossing, and the storage its
+  // fits hand on.
+  const bool spline = proto.kind.type == ModelType::Spline;
+  SplineBasis basis;
+  SplineWorkspace splineWork;
   auto fit = [&](const std::vector<bool>& keep, const std::vector<double>& weight, Stage stage) {
     if (linear)
       loop.last = FitLinear(proto, terms, norm.xn, weight, &keep, work, stage);
+    else if (spline)
+      loop.last = FitSplineOnce(proto, norm.un, norm.xn, weight, &keep, stage, lambda, cells,
+                                Threads(params), basis, splineWork);
     else
       loop.last = FitOnce(proto, Pick(norm.un, keep), Pick(norm.xn, keep), Pick(weight, keep), warm,
                           stage, lambda, cells, Threads(params));
     loop.fitted = keep;
     warm = loop.last.model.params;
     lambda = loop.last.lambdaExponent;
-    loop.residual = linear ? LinearResiduals(loop.last.model, terms, data)
-                           : Residuals(loop.last.model, norm, data);
+    loop.residual = linear   ? LinearResiduals(loop.last.model, terms, data)
+                    : spline ? SplineResiduals(loop.last.model, basis, data)
+                             : Residuals(loop.last.model, norm, data);
   };
   for (int it = 0; it < iterations; ++it) {
     StopIfCancelled(params);

@@ -9,6 +9,7 @@
 #include "calib/figures.h"
 #include "calib/linear_fit.h"
 #include "calib/nonlinear_fit.h"
+#include "calib/spline_fit.h"
 #include "tests/support/calib_plates.h"
 
 namespace qova::calib {
@@ -300,8 +301,8 @@ TEST(Robust, AnOutlierIsLeftOutAndNamed) {
 }
 
 // The robust loop's residuals (the linear families' from their Legendre
-// terms computed once) are the fitted model's own, to the bit, at every
-// crossing, the outlier too.
+// terms computed once, the spline's from its basis) are the fitted model's own, to the bit, at
+// every crossing, the outlier too.
 TEST(Robust, TheResidualsAreTheFittedModelsOwn) {
   const auto setup = StandardPlate("warp");
   FitData data = FitDataOf(setup, MakeLatticePoints(setup));
@@ -394,6 +395,46 @@ TEST(Linear, AnUpdatedFitIsTheFreshFitToRounding) {
       }
     }
     EXPECT_EQ(work.updates, 4) << degree;
+  }
+}
+
+// A spline fit on the points a mask keeps, in a workspace that fits on other
+// knots and the same knots have used (and whose best trials the solutions
+// took), is the fit on those points alone in a fresh workspace, to the bit:
+// the coefficients, λ, the hat matrix's diagonal and the covariance.
+TEST(Spline, AFitOnTheKeptPointsIsTheFitOnThosePointsAlone) {
+  const auto setup = StandardPlate("warp");
+  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+  std::vector<Vec2> un, xn;
+  RoughlyNormalised(data, un, xn);
+  std::vector<double> w(un.size());
+  std::vector<bool> keep(un.size());
+  std::vector<Vec2> someUn, someXn;
+  std::vector<double> someW;
+  for (size_t i = 0; i < un.size(); ++i) {
+    w[i] = 0.5 + static_cast<double>((i * 37) % 11) / 7;
+    keep[i] = i % 5 != 2 && (i < 100 || i > 160);
+    if (keep[i]) someUn.push_back(un[i]), someXn.push_back(xn[i]), someW.push_back(w[i]);
+  }
+  SplineGrid grid, other;
+  grid.knotsU = 8, grid.knotsV = 6;
+  other.knotsU = 5, other.knotsV = 9;
+  SplineWorkspace fresh, used;
+  const SplineBasis basis = SplineBasisOf(grid, un);
+  FitSpline(other, SplineBasisOf(other, un), nullptr, xn, w, LambdaSearch::Whole, 0, {}, used);
+  for (const LambdaSearch mode : {LambdaSearch::Whole, LambdaSearch::Walk, LambdaSearch::Fixed}) {
+    const SplineSolution alone =
+        FitSpline(grid, SplineBasisOf(grid, someUn), nullptr, someXn, someW, mode, -2, {}, fresh);
+    const SplineSolution kept = FitSpline(grid, basis, &keep, xn, w, mode, -2, {}, used);
+    const int m = static_cast<int>(mode);
+    EXPECT_EQ(kept.params, alone.params) << m;
+    EXPECT_EQ(kept.lambdaExponent, alone.lambdaExponent) << m;
+    EXPECT_EQ(kept.hat, alone.hat) << m;
+    EXPECT_EQ(kept.covariance.local, alone.covariance.local) << m;
+    if (mode != LambdaSearch::Fixed) {
+      const Eigen::VectorXd g = Eigen::VectorXd::LinSpaced(grid.Coefficients(), -1, 2);
+      EXPECT_EQ(kept.covariance.factor->Quadratic(g), alone.covariance.factor->Quadratic(g)) << m;
+    }
   }
 }
 

@@ -7,7 +7,9 @@
 #include <exception>
 #include <limits>
 #include <mutex>
+#include <stdexcept>
 #include <thread>
+#include <utility>
 
 #include "calib/calib_error.h"
 #include "calib/model_eval.h"
@@ -41,37 +43,102 @@ Eigen::MatrixXd DifferencePenalty(int n) {
   return D.transpose() * D;
 }
 
+// The coefficients are factorised in their natural order with the shorter
+// axis inner, which makes the matrix a band of bandwidth 3·(K + 3) + 3,
+// K + 3 the coefficients along the shorter axis.
+int SolverIndex(int c, int nu, int nv) {
+  const int k = c / nv, l = c % nv;
+  return nv <= nu ? c : l * nu + k;
+}
+
+// One λ's trial.
+struct Trial {
+  bool ok = false;  // factorised, and tr S ≤ n/2
+  double exponent = 0, gcv = std::numeric_limits<double>::infinity(), trace = 0, rss = 0;
+  Eigen::MatrixXd coef;              // nc × 2, coefficient order
+  std::vector<double> inverseLocal;  // M⁻¹ on the local layout
+  Eigen::VectorXd hat;
+  BandCholesky factor;          // of M, kept for the covariance's quadratic forms
+  std::vector<double> inverse;  // M⁻¹ in band storage (scratch)
+};
+
+// What every system on one grid shares: where each pair of neighbouring
+// coefficients sits in band storage, and the penalty between them.
+struct SplineLayout {
+  int nu = 0, nv = 0, nc = 0, band = 0;
+  // Each pair once, on the row of the one of the two first in solver order:
+  // its place in band storage, where BᵀWB's sum holds it on the local layout
+  // (the row of the one first in natural order), and the penalty's entry.
+  struct Entry {
+    int position, gram;
+    double penalty;
+  };
+  std::vector<Entry> fill;
+  // Every coefficient's neighbour at each offset: the pair's place in band
+  // storage (−1 beyond the grid).
+  std::vector<int> position;
+
+  SplineLayout() = default;
+  SplineLayout(int nuIn, int nvIn) : nu(nuIn), nv(nvIn), nc(nuIn * nvIn) {
+    band = 3 * std::min(nu, nv) + 3;
+    const Eigen::MatrixXd pu = DifferencePenalty(nu), pv = DifferencePenalty(nv);
+    position.assign(static_cast<size_t>(nc) * kLocal, -1);
+    for (int a = 0; a < nc; ++a) {
+      const int ka = a / nv, la = a % nv;
+      for (int dk = -3; dk <= 3; ++dk)
+        for (int dl = -3; dl <= 3; ++dl) {
+          const int kb = ka + dk, lb = la + dl;
+          if (kb < 0 || kb >= nu || lb < 0 || lb >= nv) continue;
+          const int b = kb * nv + lb, offset = Offset(dk, dl);
+          const int i = SolverIndex(a, nu, nv), j = SolverIndex(b, nu, nv);
+          const int at =
+              static_cast<int>(BandCholesky::Position(std::max(i, j), std::min(i, j), band));
+          position[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] = at;
+          if (j < i) continue;
+          // The penalty P = Pu ⊗ I + I ⊗ Pv: Pu's entry along u, Pv's along v.
+          double p = 0;
+          if (dl == 0 && std::abs(dk) <= 2) p += pu(ka, kb);
+          if (dk == 0 && std::abs(dl) <= 2) p += pv(la, lb);
+          fill.push_back({at, b >= a ? a * kLocal + offset : b * kLocal + Mirror(offset), p});
+        }
+    }
+  }
+};
+
+}  // namespace
+
+struct SplineWorkspace::Storage {
+  SplineLayout layout;       // of the last grid
+  std::vector<double> gram;  // BᵀWB of the current system
+  BandCholesky fixed;        // the factor of a fit at a given λ
+  std::vector<Trial> spare;  // trials no longer needed: storage to reuse
+};
+
+SplineWorkspace::SplineWorkspace() : store_(std::make_unique<Storage>()) {}
+SplineWorkspace::~SplineWorkspace() = default;
+
+namespace {
+
 // The penalised normal equations of one set of points and weights, for any λ.
-// The matrix is factorised in the coefficients' natural order with the
-// shorter axis inner, which makes it a band matrix of bandwidth
-// 3·(K + 3) + 3, K + 3 the coefficients along the shorter axis.
 class SplineSystem {
  public:
-  SplineSystem(const SplineGrid& grid, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
-               const std::vector<double>& w)
-      : grid_(grid),
-        nu_(grid.knotsU + 3),
-        nv_(grid.knotsV + 3),
-        nc_(grid.Coefficients()),
-        w_(w),
-        xn_(xn) {
-    const size_t n = un.size();
-    first_.resize(n);
-    basis_.resize(n);
-    gram_.assign(static_cast<size_t>(nc_) * kLocal, 0.0);
-    rhs_ = Eigen::MatrixXd::Zero(nc_, 2);
+  // The points of `basis` that `keep` marks (null: all); xn and w given for
+  // every point of the basis. gram: storage for BᵀWB.
+  SplineSystem(const SplineLayout& layout, const SplineBasis& basis, const std::vector<bool>* keep,
+               const std::vector<Vec2>& xn, const std::vector<double>& w, std::vector<double>& gram)
+      : layout_(layout), basis_(basis), w_(w), xn_(xn), gram_(gram) {
+    const int nc = layout.nc;
+    for (size_t i = 0; i < basis.Points(); ++i)
+      if (!keep || (*keep)[i]) rows_.push_back(i);
+    gram_.assign(static_cast<size_t>(nc) * kLocal, 0.0);
+    rhs_ = Eigen::MatrixXd::Zero(nc, 2);
     double wSum = 0;
-    for (size_t i = 0; i < n; ++i) {
-      const detail::SplineSpan su = detail::BSplineSpan(grid.knotsU, un[i].x());
-      const detail::SplineSpan sv = detail::BSplineSpan(grid.knotsV, un[i].y());
-      first_[i] = su.first * nv_ + sv.first;
-      for (int k = 0; k < 4; ++k)
-        for (int l = 0; l < 4; ++l) basis_[i][static_cast<size_t>(k * 4 + l)] = su.b[k] * sv.b[l];
+    for (const size_t i : rows_) {
       // BᵀWB on the local layout, and BᵀW x̃ (in solver order). BᵀWB is
       // symmetric: each pair is summed once, on the row of the coefficient
       // that comes first in natural order (b ≥ a among the point's 16 is
       // c_b ≥ c_a, as fewer than 4 steps along v never reach the next u).
-      const std::array<double, 16>& B = basis_[i];
+      const std::array<double, 16>& B = basis.value[i];
       for (int a = 0; a < 16; ++a) {
         const int ca = Coefficient(i, a);
         const double wa = w[i] * B[static_cast<size_t>(a)];
@@ -82,23 +149,8 @@ class SplineSystem {
       }
       wSum += w[i];
     }
-    wMean_ = wSum / static_cast<double>(n);
-    order_.resize(static_cast<size_t>(nc_));
-    for (int a = 0; a < nc_; ++a) order_[static_cast<size_t>(a)] = Order(a);
-    pu_ = DifferencePenalty(nu_);
-    pv_ = DifferencePenalty(nv_);
-    band_ = 3 * std::min(nu_, nv_) + 3;
+    wMean_ = wSum / static_cast<double>(rows_.size());
   }
-
-  struct Trial {
-    bool ok = false;  // factorised, and tr S ≤ n/2
-    double exponent = 0, gcv = std::numeric_limits<double>::infinity(), trace = 0, rss = 0;
-    Eigen::MatrixXd coef;              // nc × 2, coefficient order
-    std::vector<double> inverseLocal;  // M⁻¹ on the local layout
-    Eigen::VectorXd hat;
-    BandCholesky factor;          // of M, kept for the covariance's quadratic forms
-    std::vector<double> inverse;  // M⁻¹ in band storage (scratch)
-  };
 
   // The coefficients alone at λ = 10^exponent (relative to the mean weight),
   // M factorised into `factor`. A trial reads the system and writes only its
@@ -107,8 +159,8 @@ class SplineSystem {
     if (!Factorise(std::pow(10.0, exponent) * wMean_, factor)) return false;
     Eigen::MatrixXd solved = rhs_;
     factor.Solve(solved);
-    coef.resize(nc_, 2);
-    for (int a = 0; a < nc_; ++a) coef.row(a) = solved.row(Order(a));
+    coef.resize(layout_.nc, 2);
+    for (int a = 0; a < layout_.nc; ++a) coef.row(a) = solved.row(Order(a));
     return coef.allFinite();
   }
 
@@ -123,20 +175,19 @@ class SplineSystem {
     if (!Solve(exponent, t.factor, t.coef)) return;
     t.factor.SelectedInverse(t.inverse);
     const std::vector<double>& Z = t.inverse;
-    t.inverseLocal.assign(static_cast<size_t>(nc_) * kLocal, 0.0);
-    for (int a = 0; a < nc_; ++a)
-      ForNeighbours(a, [&](int b, int offset) {
-        t.inverseLocal[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] =
-            Z[Position(a, b)];
-      });
-    const size_t n = first_.size();
+    const std::vector<int>& at = layout_.position;
+    t.inverseLocal.resize(at.size());
+    for (size_t e = 0; e < at.size(); ++e)
+      t.inverseLocal[e] = at[e] < 0 ? 0.0 : Z[static_cast<size_t>(at[e])];
+    const size_t n = rows_.size();
     t.hat.resize(static_cast<Eigen::Index>(n));
-    for (size_t i = 0; i < n; ++i) {
+    for (size_t r = 0; r < n; ++r) {
+      const size_t i = rows_[r];
       // h_ii = w_i b_iᵀ M⁻¹ b_i over the point's 16 coefficients, M⁻¹
       // symmetric: Σ_a b_a (Z_aa b_a + 2 Σ_{b>a} Z_ab b_b).
       double h = 0;
       Vec2 fitted = Vec2::Zero();
-      const std::array<double, 16>& B = basis_[i];
+      const std::array<double, 16>& B = basis_.value[i];
       for (int a = 0; a < 16; ++a) {
         const int ca = Coefficient(i, a);
         const double ba = B[static_cast<size_t>(a)];
@@ -146,7 +197,7 @@ class SplineSystem {
         for (int b = a + 1; b < 16; ++b) later += B[static_cast<size_t>(b)] * row[kPair.at[a][b]];
         h += ba * (row[Offset(0, 0)] * ba + 2 * later);
       }
-      t.hat[static_cast<Eigen::Index>(i)] = w_[i] * h;
+      t.hat[static_cast<Eigen::Index>(r)] = w_[i] * h;
       t.trace += w_[i] * h;
       t.rss += w_[i] * (xn_[i] - fitted).squaredNorm();
     }
@@ -156,78 +207,40 @@ class SplineSystem {
     t.ok = std::isfinite(t.gcv);
   }
 
-  const std::vector<int>& SolverOrder() const { return order_; }
+  std::vector<int> SolverOrder() const {
+    std::vector<int> order(static_cast<size_t>(layout_.nc));
+    for (int a = 0; a < layout_.nc; ++a) order[static_cast<size_t>(a)] = Order(a);
+    return order;
+  }
 
-  size_t Points() const { return first_.size(); }
-  int Coefficients() const { return nc_; }
+  size_t Points() const { return rows_.size(); }
+  int Coefficients() const { return layout_.nc; }
 
  private:
   // Coefficient a of point i's 16 (a = 4·k + l for B_k(ũ) B_l(ṽ)).
-  int Coefficient(size_t i, int a) const { return first_[i] + (a / 4) * nv_ + a % 4; }
-  // Where coefficient c = k·nv + l sits in the factorised matrix.
-  int Order(int c) const {
-    const int k = c / nv_, l = c % nv_;
-    return nv_ <= nu_ ? c : l * nu_ + k;
-  }
-
-  // The penalty P = Pu ⊗ I + I ⊗ Pv between coefficient (k, l) and its
-  // neighbour (k + dk, l + dl): Pu's entry along u, Pv's along v.
-  double Penalty(int a, int dk, int dl) const {
-    const int k = a / nv_, l = a % nv_;
-    double p = 0;
-    if (dl == 0 && std::abs(dk) <= 2) p += pu_(k, k + dk);
-    if (dk == 0 && std::abs(dl) <= 2) p += pv_(l, l + dl);
-    return p;
-  }
-
-  // Where the pair of coefficients a and b sits in band storage (the lower
-  // triangle: row the later of the two places).
-  size_t Position(int a, int b) const {
-    const int i = Order(a), j = Order(b);
-    return BandCholesky::Position(std::max(i, j), std::min(i, j), band_);
-  }
-
-  template <class F>
-  void ForNeighbours(int a, F&& f) const {
-    const int ka = a / nv_, la = a % nv_;
-    for (int dk = -3; dk <= 3; ++dk)
-      for (int dl = -3; dl <= 3; ++dl) {
-        const int kb = ka + dk, lb = la + dl;
-        if (kb < 0 || kb >= nu_ || lb < 0 || lb >= nv_) continue;
-        f(kb * nv_ + lb, Offset(dk, dl));
-      }
-  }
+  int Coefficient(size_t i, int a) const { return basis_.first[i] + (a / 4) * layout_.nv + a % 4; }
+  // Where coefficient c sits in the factorised matrix.
+  int Order(int c) const { return SolverIndex(c, layout_.nu, layout_.nv); }
 
   // M = BᵀWB + λ P into band storage, factorised.
   bool Factorise(double lambda, BandCholesky& factor) const {
-    if (factor.Size() != nc_ || factor.Bandwidth() != band_) factor = BandCholesky(nc_, band_);
+    if (factor.Size() != layout_.nc || factor.Bandwidth() != layout_.band)
+      factor = BandCholesky(layout_.nc, layout_.band);
     std::vector<double>& m = factor.Matrix();
     std::fill(m.begin(), m.end(), 0.0);
-    for (int a = 0; a < nc_; ++a)
-      ForNeighbours(a, [&](int b, int offset) {
-        if (Order(b) < Order(a)) return;
-        const size_t e = static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset);
-        // BᵀWB's pair is held on the row of the coefficient first in natural order.
-        const double gram =
-            b >= a ? gram_[e]
-                   : gram_[static_cast<size_t>(b) * kLocal + static_cast<size_t>(Mirror(offset))];
-        m[Position(a, b)] = gram + lambda * Penalty(a, offset / 7 - 3, offset % 7 - 3);
-      });
+    for (const SplineLayout::Entry& e : layout_.fill)
+      m[static_cast<size_t>(e.position)] = gram_[static_cast<size_t>(e.gram)] + lambda * e.penalty;
     return factor.Factorise();
   }
 
-  SplineGrid grid_;
-  int nu_, nv_, nc_;
+  const SplineLayout& layout_;
+  const SplineBasis& basis_;
   const std::vector<double>& w_;
   const std::vector<Vec2>& xn_;
-  std::vector<int> first_;                     // each point's first coefficient
-  std::vector<std::array<double, 16>> basis_;  // each point's 16 products B_k B_l
-  std::vector<double> gram_;                   // BᵀWB on the local layout, each pair once
-  Eigen::MatrixXd pu_, pv_;                    // the difference penalties along u and v
+  std::vector<size_t> rows_;   // the points fitted
+  std::vector<double>& gram_;  // BᵀWB on the local layout, each pair once
   Eigen::MatrixXd rhs_;
   double wMean_ = 1;
-  std::vector<int> order_;
-  int band_ = 0;  // the bandwidth of M in solver order
 };
 
 // The trials of one search, by grid index, keeping the best. Trials the
@@ -237,11 +250,22 @@ class SplineSystem {
 // them, so the result is the same on any number of threads.
 class Search {
  public:
-  Search(const SplineSystem& system, const SplineSearch& range) : system_(system), range_(range) {
+  // spare: storage of earlier trials, to take from and to give back to.
+  Search(const SplineSystem& system, const SplineSearch& range, std::vector<Trial>& spare)
+      : system_(system), range_(range), spare_(spare) {
     count_ = static_cast<int>(std::floor((range.highest - range.lowest) / range.step + 1e-9)) + 1;
     gcv_.assign(static_cast<size_t>(count_), kUntried);
     ahead_.resize(static_cast<size_t>(count_));
   }
+  // Every trial's storage back to the spare ones (the best's factor and
+  // M⁻¹ are taken before, by the solution).
+  ~Search() {
+    for (std::optional<Trial>& t : ahead_)
+      if (t) spare_.push_back(std::move(*t));
+    spare_.push_back(std::move(best_));
+  }
+  Search(const Search&) = delete;
+  Search& operator=(const Search&) = delete;
   int Count() const { return count_; }
   int IndexOf(double exponent) const {
     const double i = std::nearbyint((exponent - range_.lowest) / range_.step);
@@ -252,8 +276,8 @@ class Search {
   double At(int i) {
     double& g = gcv_[static_cast<size_t>(i)];
     if (g != kUntried) return g;
-    std::optional<SplineSystem::Trial>& ahead = ahead_[static_cast<size_t>(i)];
-    SplineSystem::Trial t = ahead ? std::move(*ahead) : Spare();
+    std::optional<Trial>& ahead = ahead_[static_cast<size_t>(i)];
+    Trial t = ahead ? std::move(*ahead) : Spare();
     if (!ahead) system_.At(Exponent(i), t);
     ahead.reset();
     g = t.ok ? t.gcv : std::numeric_limits<double>::infinity();
@@ -327,14 +351,14 @@ class Search {
       for (int j = i; j + direction >= 0 && j + direction < count_; j += direction)
         if (!(At(j + direction) < At(j))) break;
   }
-  SplineSystem::Trial& Best() { return best_; }
+  Trial& Best() { return best_; }
 
  private:
   double Exponent(int i) const { return range_.lowest + i * range_.step; }
   // A trial whose storage an earlier one left.
-  SplineSystem::Trial Spare() {
+  Trial Spare() {
     if (spare_.empty()) return {};
-    SplineSystem::Trial t = std::move(spare_.back());
+    Trial t = std::move(spare_.back());
     spare_.pop_back();
     return t;
   }
@@ -344,9 +368,9 @@ class Search {
   SplineSearch range_;
   int count_ = 0;
   std::vector<double> gcv_;
-  std::vector<std::optional<SplineSystem::Trial>> ahead_;  // computed, not yet taken
-  SplineSystem::Trial best_;
-  std::vector<SplineSystem::Trial> spare_;  // taken and not the best: storage to reuse
+  std::vector<std::optional<Trial>> ahead_;  // computed, not yet taken
+  Trial best_;
+  std::vector<Trial>& spare_;  // taken and not the best: storage to reuse
 };
 
 }  // namespace
@@ -377,17 +401,57 @@ SplineGrid ChooseSplineGrid(int cellsU, int cellsV, int points) {
   }
 }
 
-SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
-                         const std::vector<double>& w, LambdaSearch mode, double exponent,
-                         const SplineSearch& range) {
-  SplineSystem system(grid, un, xn, w);
+SplineBasis SplineBasisOf(const SplineGrid& grid, const std::vector<Vec2>& un) {
+  SplineBasis basis;
+  basis.knotsU = grid.knotsU;
+  basis.knotsV = grid.knotsV;
+  const int nv = grid.knotsV + 3;
+  basis.first.resize(un.size());
+  basis.value.resize(un.size());
+  for (size_t i = 0; i < un.size(); ++i) {
+    const detail::SplineSpan su = detail::BSplineSpan(grid.knotsU, un[i].x());
+    const detail::SplineSpan sv = detail::BSplineSpan(grid.knotsV, un[i].y());
+    basis.first[i] = su.first * nv + sv.first;
+    for (int k = 0; k < 4; ++k)
+      for (int l = 0; l < 4; ++l)
+        basis.value[i][static_cast<size_t>(k * 4 + l)] = su.b[k] * sv.b[l];
+  }
+  return basis;
+}
+
+std::vector<Vec2> SplineValues(const Eigen::VectorXd& params, const SplineBasis& basis) {
+  const int nv = basis.knotsV + 3, nc = (basis.knotsU + 3) * nv;
+  if (params.size() != 2 * nc)
+    throw std::invalid_argument("the spline's coefficients do not match its basis");
+  const double* a = params.data();
+  std::vector<Vec2> x(basis.Points(), Vec2::Zero());
+  for (size_t i = 0; i < x.size(); ++i)
+    for (int k = 0; k < 4; ++k)
+      for (int l = 0; l < 4; ++l) {
+        const int c = basis.first[i] + k * nv + l;
+        const double b = basis.value[i][static_cast<size_t>(k * 4 + l)];
+        x[i].x() += a[c] * b, x[i].y() += a[nc + c] * b;
+      }
+  return x;
+}
+
+SplineSolution FitSpline(SplineGrid grid, const SplineBasis& basis, const std::vector<bool>* keep,
+                         const std::vector<Vec2>& xn, const std::vector<double>& w,
+                         LambdaSearch mode, double exponent, const SplineSearch& range,
+                         SplineWorkspace& work) {
+  if (basis.knotsU != grid.knotsU || basis.knotsV != grid.knotsV || xn.size() != basis.Points() ||
+      w.size() != basis.Points() || (keep && keep->size() != basis.Points()))
+    throw std::invalid_argument("the spline's basis does not match its knots or points");
+  SplineWorkspace::Storage& store = work.Store();
+  if (store.layout.nu != grid.knotsU + 3 || store.layout.nv != grid.knotsV + 3)
+    store.layout = SplineLayout(grid.knotsU + 3, grid.knotsV + 3);
+  const SplineSystem system(store.layout, basis, keep, xn, w, store.gram);
   const int nc = system.Coefficients();
   SplineSolution s;
   s.grid = grid;
   if (mode == LambdaSearch::Fixed) {
     Eigen::MatrixXd coef;
-    BandCholesky factor;
-    if (!system.Solve(exponent, factor, coef))
+    if (!system.Solve(exponent, store.fixed, coef))
       throw CalibError(CalibCause::FitFailed, "the spline's normal equations are singular");
     s.params.resize(2 * nc);
     s.params << coef.col(0), coef.col(1);
@@ -395,7 +459,7 @@ SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std
     s.grid.lambda = std::pow(10.0, exponent);
     return s;
   }
-  Search search(system, range);
+  Search search(system, range, store.spare);
   if (mode == LambdaSearch::Whole)
     search.Whole();
   else if (mode == LambdaSearch::Bracket)
@@ -403,7 +467,7 @@ SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std
   else
     search.Walk(search.IndexOf(exponent));
   if (!search.Best().ok && mode == LambdaSearch::Walk) search.Whole();
-  SplineSystem::Trial& best = search.Best();
+  Trial& best = search.Best();
   if (!best.ok)
     throw CalibError(CalibCause::NotDetermined,
                      "the spline cannot be fitted: no smoothness leaves it fewer effective "
@@ -414,14 +478,17 @@ SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std
   s.grid.lambda = std::pow(10.0, best.exponent);
   s.grid.effectiveParameters = best.trace;
   s.lambdaExponent = best.exponent;
-  s.hat = best.hat;
+  s.hat = std::move(best.hat);
   // s² = RSS / (2n − 2 tr S): both coordinates, tr S effective parameters each.
   const double variance = best.rss / std::max(1.0, 2 * n - 2 * best.trace);
   s.covariance.form = ParamCovariance::Form::SplineLocal;
   s.covariance.local = std::move(best.inverseLocal);
   for (double& c : s.covariance.local) c *= variance;
-  s.covariance.factor =
-      std::make_shared<SplineFactor>(std::move(best.factor), system.SolverOrder(), variance);
+  // The factor goes with the solution; the trial's storage goes back to the
+  // workspace with an empty factor in its place (a moved-from one keeps its
+  // size and no storage).
+  s.covariance.factor = std::make_shared<SplineFactor>(std::exchange(best.factor, BandCholesky()),
+                                                       system.SolverOrder(), variance);
   return s;
 }
 

@@ -13,6 +13,7 @@
 // units of σ.
 
 #include <Eigen/Core>
+#include <array>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -68,14 +69,50 @@ struct SplineSearch {
                     // the same on any number)
 };
 
-// The spline of `grid`'s knots fitted to normalised points with weights w.
+// Each point's place on a grid's basis: the first of its 16 coefficients,
+// c = k·(Kv + 3) + l, and the products B_k(ũ) B_l(ṽ) of the 4 × 4 from it
+// (entry 4·k + l). They depend on the points and the knots alone, so a
+// robust loop computes them once for all its fits and residuals.
+struct SplineBasis {
+  int knotsU = 0, knotsV = 0;
+  std::vector<int> first;
+  std::vector<std::array<double, 16>> value;
+  size_t Points() const { return first.size(); }
+};
+SplineBasis SplineBasisOf(const SplineGrid& grid, const std::vector<Vec2>& un);
+
+// The spline of coefficients `params` (the x's, then the y's) at every point
+// of `basis`, summed in the order the model's evaluation sums them: the same
+// bits as evaluating the model at each point.
+std::vector<Vec2> SplineValues(const Eigen::VectorXd& params, const SplineBasis& basis);
+
+// Storage that a robust loop's spline fits hand on to each other: a trial
+// holds megabytes, and fresh pages cost more to fault in than the
+// arithmetic done on them. Not to be shared by fits running side by side.
+class SplineWorkspace {
+ public:
+  SplineWorkspace();
+  ~SplineWorkspace();
+  SplineWorkspace(const SplineWorkspace&) = delete;
+  SplineWorkspace& operator=(const SplineWorkspace&) = delete;
+  struct Storage;
+  Storage& Store() { return *store_; }
+
+ private:
+  std::unique_ptr<Storage> store_;
+};
+
+// The spline of `grid`'s knots fitted to normalised points with weights w:
+// the points of `basis` (on `grid`'s knots) that `keep` marks (null: all),
+// xn and w given for all of them.
 // Only λ with tr S ≤ n/2 are taken (GCV falls towards 0 as the fit comes to
 // interpolate, so without this guard it would pick the smallest λ). GCV is
 // taken to have one minimum over the range: tr S falls as λ grows, so a λ
 // that fails the guard means the minimum lies above it. Throws CalibError
 // (NotDetermined) when no λ qualifies.
-SplineSolution FitSpline(SplineGrid grid, const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
-                         const std::vector<double>& w, LambdaSearch mode, double exponent,
-                         const SplineSearch& search = {});
+SplineSolution FitSpline(SplineGrid grid, const SplineBasis& basis, const std::vector<bool>* keep,
+                         const std::vector<Vec2>& xn, const std::vector<double>& w,
+                         LambdaSearch mode, double exponent, const SplineSearch& search,
+                         SplineWorkspace& work);
 
 }  // namespace qova::calib
