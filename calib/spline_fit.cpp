@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <cmath>
+#include <cstddef>
 #include <exception>
 #include <limits>
 #include <mutex>
@@ -70,13 +71,13 @@ struct SplineLayout {
   // its place in band storage, where BᵀWB's sum holds it on the local layout
   // (the row of the one first in natural order), and the penalty's entry.
   struct Entry {
-    int position, gram;
+    size_t position, gram;
     double penalty;
   };
   std::vector<Entry> fill;
   // Every coefficient's neighbour at each offset: the pair's place in band
   // storage (−1 beyond the grid).
-  std::vector<int> position;
+  std::vector<std::ptrdiff_t> position;
 
   SplineLayout() = default;
   SplineLayout(int nuIn, int nvIn) : nu(nuIn), nv(nvIn), nc(nuIn * nvIn) {
@@ -91,15 +92,17 @@ struct SplineLayout {
           if (kb < 0 || kb >= nu || lb < 0 || lb >= nv) continue;
           const int b = kb * nv + lb, offset = Offset(dk, dl);
           const int i = SolverIndex(a, nu, nv), j = SolverIndex(b, nu, nv);
-          const int at =
-              static_cast<int>(BandCholesky::Position(std::max(i, j), std::min(i, j), band));
-          position[static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset)] = at;
+          const size_t at = BandCholesky::Position(std::max(i, j), std::min(i, j), band);
+          const size_t e = static_cast<size_t>(a) * kLocal + static_cast<size_t>(offset);
+          position[e] = static_cast<std::ptrdiff_t>(at);
           if (j < i) continue;
           // The penalty P = Pu ⊗ I + I ⊗ Pv: Pu's entry along u, Pv's along v.
           double p = 0;
           if (dl == 0 && std::abs(dk) <= 2) p += pu(ka, kb);
           if (dk == 0 && std::abs(dl) <= 2) p += pv(la, lb);
-          fill.push_back({at, b >= a ? a * kLocal + offset : b * kLocal + Mirror(offset), p});
+          const size_t mirror =
+              static_cast<size_t>(b) * kLocal + static_cast<size_t>(Mirror(offset));
+          fill.push_back({at, b >= a ? e : mirror, p});
         }
     }
   }
@@ -175,7 +178,7 @@ class SplineSystem {
     if (!Solve(exponent, t.factor, t.coef)) return;
     t.factor.SelectedInverse(t.inverse);
     const std::vector<double>& Z = t.inverse;
-    const std::vector<int>& at = layout_.position;
+    const std::vector<std::ptrdiff_t>& at = layout_.position;
     t.inverseLocal.resize(at.size());
     for (size_t e = 0; e < at.size(); ++e)
       t.inverseLocal[e] = at[e] < 0 ? 0.0 : Z[static_cast<size_t>(at[e])];
@@ -229,7 +232,7 @@ class SplineSystem {
     std::vector<double>& m = factor.Matrix();
     std::fill(m.begin(), m.end(), 0.0);
     for (const SplineLayout::Entry& e : layout_.fill)
-      m[static_cast<size_t>(e.position)] = gram_[static_cast<size_t>(e.gram)] + lambda * e.penalty;
+      m[e.position] = gram_[e.gram] + lambda * e.penalty;
     return factor.Factorise();
   }
 
