@@ -314,25 +314,30 @@ TEST(Robust, TheResidualsAreTheFittedModelsOwn) {
   }
 }
 
-// The plate and image points of a plate mapped roughly onto [−1, 1], as a
-// fit's normalisation would: the linear fits' own inputs.
-void RoughlyNormalised(const FitData& data, std::vector<Vec2>& un, std::vector<Vec2>& xn) {
+// The warp plate's plate and image points mapped roughly onto [−1, 1], as a
+// fit's normalisation would, with uneven weights: the fits' own inputs, for
+// the tests that compare two ways of making one fit.
+struct NormalisedPlate {
+  std::vector<Vec2> un, xn;
+  std::vector<double> w;
+};
+NormalisedPlate RoughlyNormalisedWarpPlate() {
+  const auto setup = StandardPlate("warp");
+  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
+  NormalisedPlate p;
   for (size_t i = 0; i < data.uv.size(); ++i) {
-    un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
-    xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
+    p.un.push_back(Vec2(data.uv[i].x() / 20 - 0.9, data.uv[i].y() / 15 - 0.8));
+    p.xn.push_back(Vec2(data.xy[i].x() / 1000 - 1, data.xy[i].y() / 800 - 1));
+    p.w.push_back(0.5 + static_cast<double>((i * 37) % 11) / 7);
   }
+  return p;
 }
 
 // A linear fit on the rows of the whole design that a mask keeps, in buffers
 // kept from a fit of another size, is the fit on those rows alone, to the bit:
 // the coefficients, their covariance and the hat matrix's diagonal.
 TEST(Linear, AFitOnTheKeptRowsIsTheFitOnThoseRowsAlone) {
-  const auto setup = StandardPlate("warp");
-  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
-  std::vector<Vec2> un, xn;
-  RoughlyNormalised(data, un, xn);
-  std::vector<double> w(un.size());
-  for (size_t i = 0; i < w.size(); ++i) w[i] = 0.5 + static_cast<double>((i * 37) % 11) / 7;
+  const auto [un, xn, w] = RoughlyNormalisedWarpPlate();
   for (const int degree : {1, 3, 6}) {
     const LegendreDesign terms = LegendreDesignOf(degree, un);
     LinearWorkspace work;
@@ -364,10 +369,8 @@ TEST(Linear, AFitOnTheKeptRowsIsTheFitOnThoseRowsAlone) {
 // fits summed afresh to rounding, and a complete fit after them is summed
 // afresh.
 TEST(Linear, AnUpdatedFitIsTheFreshFitToRounding) {
-  const auto setup = StandardPlate("warp");
-  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
-  std::vector<Vec2> un, xn;
-  RoughlyNormalised(data, un, xn);
+  const NormalisedPlate plate = RoughlyNormalisedWarpPlate();
+  const std::vector<Vec2>&un = plate.un, &xn = plate.xn;
   const size_t n = un.size();
   for (const int degree : {1, 4, 6}) {
     const LegendreDesign terms = LegendreDesignOf(degree, un);
@@ -403,16 +406,11 @@ TEST(Linear, AnUpdatedFitIsTheFreshFitToRounding) {
 // took), is the fit on those points alone in a fresh workspace, to the bit:
 // the coefficients, λ, the hat matrix's diagonal and the covariance.
 TEST(Spline, AFitOnTheKeptPointsIsTheFitOnThosePointsAlone) {
-  const auto setup = StandardPlate("warp");
-  const FitData data = FitDataOf(setup, MakeLatticePoints(setup));
-  std::vector<Vec2> un, xn;
-  RoughlyNormalised(data, un, xn);
-  std::vector<double> w(un.size());
+  const auto [un, xn, w] = RoughlyNormalisedWarpPlate();
   std::vector<bool> keep(un.size());
   std::vector<Vec2> someUn, someXn;
   std::vector<double> someW;
   for (size_t i = 0; i < un.size(); ++i) {
-    w[i] = 0.5 + static_cast<double>((i * 37) % 11) / 7;
     keep[i] = i % 5 != 2 && (i < 100 || i > 160);
     if (keep[i]) someUn.push_back(un[i]), someXn.push_back(xn[i]), someW.push_back(w[i]);
   }
