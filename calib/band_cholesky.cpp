@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "calib/lanes.h"
+
 namespace qova::calib {
 BandCholesky::BandCholesky(int size, int bandwidth)
     : n_(size),
@@ -12,32 +14,20 @@ BandCholesky::BandCholesky(int size, int bandwidth)
       // beyond it stay inside the storage.
       a_(static_cast<size_t>(size + 1) * static_cast<size_t>(b_ + 1), 0.0) {}
 
-// The kernels are plain loops along contiguous columns, compiled once for
-// each vector width the processor may have and chosen at run time: every
-// form does the same operations in the same order (no fused multiply-adds,
-// sums split into the same eight partial sums), so each gives the same bits.
-#if QOVA_SIMD && defined(__x86_64__) && defined(__GNUC__) && !defined(__clang__)
-#define QOVA_BAND_CLONES __attribute__((target_clones("avx512f", "avx2", "default")))
-#else
-#define QOVA_BAND_CLONES
-#endif
+// The kernels are plain loops along contiguous columns over eight-double
+// lanes, one form for each vector width (lanes.h): every form does the same
+// operations in the same order, sums split into the same eight partial sums,
+// so each gives the same bits.
 
 namespace {
 
+using lanes::kLanes;
+using lanes::Lanes;
+using lanes::Load;
+using lanes::Store;
+
 constexpr int kPanel = 16;  // columns factorised before the trailing band is updated
 constexpr int kBlock = 4;   // columns done together, sharing each row's loads
-
-// The helpers below take and give vectors wider than the default target's
-// registers; they are inlined into the kernels and never cross a call
-// between objects, so the ABI note does not concern them.
-#pragma GCC diagnostic ignored "-Wpsabi"
-
-// Eight doubles side by side: one AVX-512 register, two AVX2 ones, four SSE2
-// ones; the same lane-wise operations on each.
-typedef double Lanes __attribute__((vector_size(64), aligned(8), may_alias));
-constexpr int kLanes = 8;
-inline Lanes Load(const double* p) { return *reinterpret_cast<const Lanes*>(p); }
-inline void Store(double* p, Lanes v) { *reinterpret_cast<Lanes*>(p) = v; }
 
 // T −= P Pᵀ on the lower triangle: T is m × m with column stride `stride`,
 // P is m × K column-major with column stride `rows` ≥ m + 2·kLanes, its rows
@@ -45,7 +35,7 @@ inline void Store(double* p, Lanes v) { *reinterpret_cast<Lanes*>(p) = v; }
 // taken off. Columns go kBlock at a time, their rows from the top one
 // 2·kLanes at a time; the lanes above the diagonal or past m are summed (from
 // P's own rows or its zero rows) and not stored.
-QOVA_BAND_CLONES
+QOVA_LANE_CLONES
 void LowerRankUpdate(double* __restrict T, int stride, const double* __restrict P, int rows, int m,
                      int K) {
   int j = 0;
@@ -104,7 +94,7 @@ inline Lanes SumEach(const Lanes h[kLanes]) {
 // y have room for m + kLanes values, x zero past m, and S may be read kLanes
 // rows past m in every column: those lanes add S·0 to the partial sums and
 // write only y's room.
-QOVA_BAND_CLONES
+QOVA_LANE_CLONES
 void SymmetricProduct(const double* __restrict S, int stride, const double* __restrict x, int m,
                       double* __restrict y) {
   typedef long long Mask __attribute__((vector_size(64)));
@@ -149,7 +139,7 @@ void SymmetricProduct(const double* __restrict S, int stride, const double* __re
 // BandCholesky's) factorised one by one: L_kk = √a_kk, L_rk = a_rk / L_kk,
 // then a_rc −= L_rk L_ck for the later columns c of the panel. False when a
 // pivot is not positive.
-QOVA_BAND_CLONES
+QOVA_LANE_CLONES
 bool FactorisePanel(double* __restrict a, int n, int b, int j0, int j1) {
   for (int k = j0; k < j1; ++k) {
     double* diagonal = a + static_cast<size_t>(k) * b + k;
@@ -172,7 +162,7 @@ bool FactorisePanel(double* __restrict a, int n, int b, int j0, int j1) {
 }
 
 // y ← L⁻¹ y: y_j /= L_jj, then y_r −= y_j L_rj for the rows below.
-QOVA_BAND_CLONES
+QOVA_LANE_CLONES
 void ForwardSubstitute(const double* __restrict a, int n, int b, double* __restrict y) {
   for (int j = 0; j < n; ++j) {
     const double* column = a + static_cast<size_t>(j) * b + j;
@@ -188,7 +178,7 @@ void ForwardSubstitute(const double* __restrict a, int n, int b, double* __restr
 
 // y ← L⁻ᵀ y: y_j = (y_j − Σ_r L_rj y_r) / L_jj from the last row up, the sum
 // in kLanes partial sums.
-QOVA_BAND_CLONES
+QOVA_LANE_CLONES
 void BackSubstitute(const double* __restrict a, int n, int b, double* __restrict y) {
   for (int j = n - 1; j >= 0; --j) {
     const double* column = a + static_cast<size_t>(j) * b + j;
@@ -197,8 +187,7 @@ void BackSubstitute(const double* __restrict a, int n, int b, double* __restrict
     Lanes part = {};
     int t = 0;
     for (; t + kLanes <= m; t += kLanes) part += Load(column + 1 + t) * Load(below + t);
-    double sum =
-        ((part[0] + part[1]) + (part[2] + part[3])) + ((part[4] + part[5]) + (part[6] + part[7]));
+    double sum = lanes::Sum(part);
     for (; t < m; ++t) sum += column[1 + t] * below[t];
     y[j] = (y[j] - sum) / column[0];
   }
