@@ -5,6 +5,7 @@
 #include <cmath>
 
 #include "calib/calib_error.h"
+#include "calib/gram.h"
 #include "calib/linear_fit.h"
 #include "calib/model_eval.h"
 
@@ -42,8 +43,9 @@ NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<doubl
     }
     return sum;
   };
-  // JᵀWJ through one product of the stacked rows √w_i ∂F_i/∂θ.
+  // JᵀWJ as the Gram matrix of the stacked rows √w_i ∂F_i/∂θ.
   Eigen::Matrix<double, Eigen::Dynamic, P> rows(2 * static_cast<Eigen::Index>(n), P);
+  Eigen::MatrixXd gram;
   auto normal = [&](const Vector& t, Matrix& JtJ, Vector& Jtr) {
     Jtr.setZero();
     double sum = 0;
@@ -57,9 +59,8 @@ NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<doubl
       Jtr.noalias() += w[i] * J.transpose() * r;
       sum += w[i] * r.squaredNorm();
     }
-    JtJ.setZero();
-    JtJ.template selfadjointView<Eigen::Lower>().rankUpdate(rows.transpose());
-    JtJ = JtJ.template selfadjointView<Eigen::Lower>();
+    Gram(rows, gram);
+    JtJ = gram;
     return sum;
   };
   NonlinearSolution s;
