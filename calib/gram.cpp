@@ -1,6 +1,5 @@
 #include "calib/gram.h"
 
-#include <algorithm>
 #include <vector>
 
 #include "calib/lanes.h"
