@@ -1,6 +1,10 @@
 #include "calib/model_eval.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstddef>
+
+#include "calib/lanes.h"
 
 namespace qova::calib::detail {
 namespace {
@@ -142,33 +146,40 @@ void ProjectiveGradient(const double* h, const Vec2& n, Vec2& value, double* J) 
   J[12] = -x * u / W, J[13] = -y * u / W, J[14] = -x * v / W, J[15] = -y * v / W;
 }
 
-void RadialGradient(const double* params, const RadialSetup& setup, const Vec2& n, int P,
-                    Vec2& value, double* J) {
+namespace {
+
+// The value and ∂x̃/∂θ of the radial model at (u, v), for one point (T a
+// double) or for eight side by side (T lanes::Lanes): one text for both, so
+// that each lane does the operations of the one point, in its order.
+template <class T>
+inline __attribute__((always_inline)) void RadialGradientOf(const double* params,
+                                                            const RadialSetup& setup, T u, T v,
+                                                            int P, T& valueX, T& valueY, T* J) {
   // The projective part as EvalProjective has it.
-  const double u = n.x(), v = n.y();
   const double h6 = params[6], h7 = params[7];
-  const double X = params[0] * u + params[1] * v + params[2];
-  const double Y = params[3] * u + params[4] * v + params[5];
-  const double W = h6 * u + h7 * v + 1;
-  const double qx = X / W, qy = Y / W;
-  const double uW = u / W, vW = v / W, oneW = 1 / W;
-  const double d6x = -qx * u / W, d7x = -qx * v / W, d6y = -qy * u / W, d7y = -qy * v / W;
+  const T X = params[0] * u + params[1] * v + params[2];
+  const T Y = params[3] * u + params[4] * v + params[5];
+  const T W = h6 * u + h7 * v + 1;
+  const T qx = X / W, qy = Y / W;
+  const T uW = u / W, vW = v / W, oneW = 1 / W;
+  const T d6x = -qx * u / W, d7x = -qx * v / W, d6y = -qy * u / W, d7y = -qy * v / W;
   const double k1 = params[8], k2 = params[9], k3 = params[10], p1 = params[11], p2 = params[12];
   const bool centreFitted = P == 15;
-  const Vec2 c = centreFitted ? Vec2(params[13], params[14]) : setup.centre;
+  const double cx = centreFitted ? params[13] : setup.centre.x();
+  const double cy = centreFitted ? params[14] : setup.centre.y();
   const double R = setup.radius;
-  const Vec2 p = (Vec2(qx, qy) - c) / R;
-  const double px = p.x(), py = p.y();
-  const double r2 = px * px + py * py;
-  const double radial = 1 + k1 * r2 + k2 * r2 * r2 + k3 * r2 * r2 * r2;
-  const double dradial = k1 + 2 * k2 * r2 + 3 * k3 * r2 * r2;
-  const Vec2 pd(px * radial + 2 * p1 * px * py + p2 * (r2 + 2 * px * px),
-                py * radial + p1 * (r2 + 2 * py * py) + 2 * p2 * px * py);
-  const double a00 = radial + 2 * dradial * px * px + 2 * p1 * py + 6 * p2 * px;
-  const double a01 = 2 * dradial * px * py + 2 * p1 * px + 2 * p2 * py;
-  const double a10 = 2 * dradial * px * py + 2 * p1 * px + 2 * p2 * py;
-  const double a11 = radial + 2 * dradial * py * py + 6 * p1 * py + 2 * p2 * px;
-  value = c + R * pd;
+  const T px = (qx - cx) / R, py = (qy - cy) / R;
+  const T r2 = px * px + py * py;
+  const T radial = 1 + k1 * r2 + k2 * r2 * r2 + k3 * r2 * r2 * r2;
+  const T dradial = k1 + 2 * k2 * r2 + 3 * k3 * r2 * r2;
+  const T pdx = px * radial + 2 * p1 * px * py + p2 * (r2 + 2 * px * px);
+  const T pdy = py * radial + p1 * (r2 + 2 * py * py) + 2 * p2 * px * py;
+  const T a00 = radial + 2 * dradial * px * px + 2 * p1 * py + 6 * p2 * px;
+  const T a01 = 2 * dradial * px * py + 2 * p1 * px + 2 * p2 * py;
+  const T a10 = 2 * dradial * px * py + 2 * p1 * px + 2 * p2 * py;
+  const T a11 = radial + 2 * dradial * py * py + 6 * p1 * py + 2 * p2 * px;
+  valueX = cx + R * pdx;
+  valueY = cy + R * pdy;
   // ∂p_d/∂p times ∂q/∂h, whose zeros add nothing.
   J[0] = a00 * uW, J[1] = a10 * uW;
   J[2] = a00 * vW, J[3] = a10 * vW;
@@ -178,13 +189,43 @@ void RadialGradient(const double* params, const RadialSetup& setup, const Vec2& 
   J[10] = a01 * oneW, J[11] = a11 * oneW;
   J[12] = a00 * d6x + a01 * d6y, J[13] = a10 * d6x + a11 * d6y;
   J[14] = a00 * d7x + a01 * d7y, J[15] = a10 * d7x + a11 * d7y;
-  const double Rx = R * px, Ry = R * py, r4 = r2 * r2, r6 = r2 * r2 * r2;
+  const T Rx = R * px, Ry = R * py, r4 = r2 * r2, r6 = r2 * r2 * r2;
   J[16] = Rx * r2, J[17] = Ry * r2;
   J[18] = Rx * r4, J[19] = Ry * r4;
   J[20] = Rx * r6, J[21] = Ry * r6;
   J[22] = R * (2 * px * py), J[23] = R * (r2 + 2 * py * py);
   J[24] = R * (r2 + 2 * px * px), J[25] = R * (2 * px * py);
   if (centreFitted) J[26] = 1 - a00, J[27] = -a10, J[28] = -a01, J[29] = 1 - a11;
+}
+
+// Up to kLanes points at once; the lanes past `count` are computed at ñ = 0
+// and not stored.
+QOVA_LANE_CLONES
+void RadialGradientLanes(const double* params, const RadialSetup& setup, const Vec2* n, int count,
+                         int P, Vec2* value, double* J) {
+  using lanes::Lanes;
+  Lanes u = {}, v = {}, valueX, valueY, lanesJ[30];
+  for (int k = 0; k < count; ++k) u[k] = n[k].x(), v[k] = n[k].y();
+  RadialGradientOf(params, setup, u, v, P, valueX, valueY, lanesJ);
+  for (int k = 0; k < count; ++k) {
+    value[k] = Vec2(valueX[k], valueY[k]);
+    double* to = J + static_cast<ptrdiff_t>(k) * 2 * P;
+    for (int c = 0; c < 2 * P; ++c) to[c] = lanesJ[c][k];
+  }
+}
+
+}  // namespace
+
+void RadialGradient(const double* params, const RadialSetup& setup, const Vec2& n, int P,
+                    Vec2& value, double* J) {
+  RadialGradientOf(params, setup, n.x(), n.y(), P, value.x(), value.y(), J);
+}
+
+void RadialGradients(const double* params, const RadialSetup& setup, const Vec2* n, int count,
+                     int P, Vec2* value, double* J) {
+  for (int k = 0; k < count; k += lanes::kLanes)
+    RadialGradientLanes(params, setup, n + k, std::min(lanes::kLanes, count - k), P, value + k,
+                        J + static_cast<ptrdiff_t>(k) * 2 * P);
 }
 
 Vec2 Evaluate(const ModelData& m, const Vec2& n) {

@@ -4,6 +4,7 @@
 
 #include <Eigen/Dense>
 #include <cmath>
+#include <vector>
 
 #include "calib/fit.h"
 #include "calib/model_eval.h"
@@ -65,7 +66,8 @@ TEST(Model, DerivativesMatchFiniteDifferences) {
 
 // The fits' own evaluation of the value and ∂x̃/∂θ gives EvalProjective's
 // and EvalRadial's numbers to the bit, the radial model's with its centre
-// fixed and fitted, inside the plate and far outside it.
+// fixed and fitted, inside the plate and far outside it, one point at a time
+// and eight side by side.
 TEST(Model, TheFitsGradientsAreTheEvaluationsNumbers) {
   int radials = 0;
   for (const Model& model : EveryFamily()) {
@@ -84,9 +86,11 @@ TEST(Model, TheFitsGradientsAreTheEvaluationsNumbers) {
         ++radials;
       }
       const int P = static_cast<int>(params.size());
+      std::vector<Vec2> points;
       for (double u = -1.7; u <= 1.7; u += 0.31)
         for (double v = -1.9; v <= 1.9; v += 0.37) {
           const Vec2 n(u, v);
+          points.push_back(n);
           Vec2 value;
           double J[30];
           Eigen::MatrixXd expected;
@@ -107,6 +111,24 @@ TEST(Model, TheFitsGradientsAreTheEvaluationsNumbers) {
                   << model.Name() << " P " << P << " at " << n.transpose() << " (" << r << ", " << c
                   << ")";
         }
+      if (d.kind.type != ModelType::Radial) continue;
+      // Eight points side by side, every count of the last eight: each as alone.
+      ASSERT_NE(points.size() % 8, 0u);
+      for (const size_t count : {points.size(), size_t{3}}) {
+        std::vector<Vec2> values(count);
+        std::vector<double> J(count * 2 * static_cast<size_t>(P));
+        detail::RadialGradients(params.data(), setup, points.data(), static_cast<int>(count), P,
+                                values.data(), J.data());
+        for (size_t k = 0; k < count; ++k) {
+          Vec2 value;
+          double alone[30];
+          detail::RadialGradient(params.data(), setup, points[k], P, value, alone);
+          ASSERT_EQ(values[k], value) << "P " << P << " point " << k;
+          for (int c = 0; c < 2 * P; ++c)
+            ASSERT_EQ(J[k * 2 * static_cast<size_t>(P) + static_cast<size_t>(c)], alone[c])
+                << "P " << P << " point " << k << " entry " << c;
+        }
+      }
     }
   }
   EXPECT_EQ(radials, 2);

@@ -2,6 +2,7 @@
 
 #include <Eigen/Dense>
 #include <Eigen/Eigenvalues>
+#include <algorithm>
 #include <cmath>
 
 #include "calib/calib_error.h"
@@ -24,23 +25,21 @@ constexpr double kColdMu = 1e-3, kWarmMu = 1e-9;
 // rough start, far smaller from a solution of nearly the same problem (the
 // robust loop's next fit, a cross-validation fold), where Gauss–Newton's
 // steps are good at once and damping would only slow the directions the
-// crossings determine least. eval(i, θ, value, jacobian) gives F at point i and, when
-// jacobian is not null, ∂F/∂θ.
-template <int P, class Eval>
+// crossings determine least. value(i, θ) gives F at point i;
+// gradients(i, count, θ, values, jacobians) F and ∂F/∂θ at points i ..
+// i + count − 1 (count ≤ kBlock), jacobians 2 × P each, one after another.
+constexpr int kBlock = 8;
+template <int P, class Value, class Gradients>
 NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<double>& w,
                             Eigen::Matrix<double, P, 1> theta, double tolerance, double mu,
-                            Eval&& eval) {
+                            Value&& value, Gradients&& gradients) {
   using Vector = Eigen::Matrix<double, P, 1>;
   using Matrix = Eigen::Matrix<double, P, P>;
   using Jacobian = Eigen::Matrix<double, 2, P>;
   const size_t n = xn.size();
   auto cost = [&](const Vector& t) {
     double sum = 0;
-    Vec2 value;
-    for (size_t i = 0; i < n; ++i) {
-      eval(i, t, value, static_cast<Jacobian*>(nullptr));
-      sum += w[i] * (value - xn[i]).squaredNorm();
-    }
+    for (size_t i = 0; i < n; ++i) sum += w[i] * (value(i, t) - xn[i]).squaredNorm();
     return sum;
   };
   // JᵀWJ as the Gram matrix of the stacked rows √w_i ∂F_i/∂θ.
@@ -49,15 +48,19 @@ NonlinearSolution Levenberg(const std::vector<Vec2>& xn, const std::vector<doubl
   auto normal = [&](const Vector& t, Matrix& JtJ, Vector& Jtr) {
     Jtr.setZero();
     double sum = 0;
-    Vec2 value;
-    Jacobian J;
-    for (size_t i = 0; i < n; ++i) {
-      eval(i, t, value, &J);
-      const Vec2 r = value - xn[i];
-      const double root = std::sqrt(w[i]);
-      rows.template middleRows<2>(2 * static_cast<Eigen::Index>(i)) = root * J;
-      Jtr.noalias() += w[i] * J.transpose() * r;
-      sum += w[i] * r.squaredNorm();
+    Vec2 values[kBlock];
+    Jacobian J[kBlock];
+    for (size_t i0 = 0; i0 < n; i0 += kBlock) {
+      const int count = static_cast<int>(std::min<size_t>(kBlock, n - i0));
+      gradients(i0, count, t, values, J[0].data());
+      for (int k = 0; k < count; ++k) {
+        const size_t i = i0 + static_cast<size_t>(k);
+        const Vec2 r = values[k] - xn[i];
+        const double root = std::sqrt(w[i]);
+        rows.template middleRows<2>(2 * static_cast<Eigen::Index>(i)) = root * J[k];
+        Jtr.noalias() += w[i] * J[k].transpose() * r;
+        sum += w[i] * r.squaredNorm();
+      }
     }
     Gram(rows, gram);
     JtJ = gram;
@@ -135,15 +138,15 @@ NonlinearSolution FitProjective(const std::vector<Vec2>& un, const std::vector<V
                                 double tolerance) {
   const bool warm = start.size() == 8;
   const Eigen::Matrix<double, 8, 1> h0 = warm ? start : ProjectiveByDlt(un, xn);
-  return Levenberg<8>(xn, w, h0, tolerance, warm ? kWarmMu : kColdMu,
-                      [&](size_t i, const Eigen::Matrix<double, 8, 1>& h, Vec2& value,
-                          Eigen::Matrix<double, 2, 8>* J) {
-                        if (!J) {
-                          value = detail::ProjectiveValue(h.data(), un[i]);
-                          return;
-                        }
-                        detail::ProjectiveGradient(h.data(), un[i], value, J->data());
-                      });
+  using Vector = Eigen::Matrix<double, 8, 1>;
+  return Levenberg<8>(
+      xn, w, h0, tolerance, warm ? kWarmMu : kColdMu,
+      [&](size_t i, const Vector& h) { return detail::ProjectiveValue(h.data(), un[i]); },
+      [&](size_t i, int count, const Vector& h, Vec2* value, double* J) {
+        for (int k = 0; k < count; ++k)
+          detail::ProjectiveGradient(h.data(), un[i + static_cast<size_t>(k)], value[k],
+                                     J + 16 * k);
+      });
 }
 
 NonlinearSolution FitRadial(const std::vector<Vec2>& un, const std::vector<Vec2>& xn,
@@ -157,18 +160,19 @@ NonlinearSolution FitRadial(const std::vector<Vec2>& un, const std::vector<Vec2>
     theta.head<8>() = FitProjective(un, xn, w, Eigen::VectorXd(), tolerance).params;
     if (setup.centreFitted) theta.tail<2>() = setup.centre;
   }
-  auto eval = [&]<int N>(size_t i, const Eigen::Matrix<double, N, 1>& t, Vec2& value,
-                         Eigen::Matrix<double, 2, N>* J) {
-    if (!J) {
-      value = detail::RadialValue(t.data(), setup, un[i]);
-      return;
-    }
-    detail::RadialGradient(t.data(), setup, un[i], N, value, J->data());
+  auto value = [&]<int N>(size_t i, const Eigen::Matrix<double, N, 1>& t) {
+    return detail::RadialValue(t.data(), setup, un[i]);
+  };
+  // Eight crossings side by side: the gradient's divisions are a third of a fit.
+  auto gradients = [&]<int N>(size_t i, int count, const Eigen::Matrix<double, N, 1>& t,
+                              Vec2* values, double* J) {
+    detail::RadialGradients(t.data(), setup, &un[i], count, N, values, J);
   };
   const double mu = warm ? kWarmMu : kColdMu;
   if (P == 15)
-    return Levenberg<15>(xn, w, Eigen::Matrix<double, 15, 1>(theta), tolerance, mu, eval);
-  return Levenberg<13>(xn, w, Eigen::Matrix<double, 13, 1>(theta), tolerance, mu, eval);
+    return Levenberg<15>(xn, w, Eigen::Matrix<double, 15, 1>(theta), tolerance, mu, value,
+                         gradients);
+  return Levenberg<13>(xn, w, Eigen::Matrix<double, 13, 1>(theta), tolerance, mu, value, gradients);
 }
 
 }  // namespace qova::calib
