@@ -436,5 +436,24 @@ TEST(Spline, AFitOnTheKeptPointsIsTheFitOnThosePointsAlone) {
   }
 }
 
+// GCV's trace tr(M⁻¹ BᵀWB), summed over the pairs of neighbouring
+// coefficients, is the sum of the hat matrix's diagonal, which is summed
+// over the points: to rounding, on all points and on those a mask keeps.
+TEST(Spline, TheTraceIsTheSumOfTheHatMatrixsDiagonal) {
+  const auto [un, xn, w] = RoughlyNormalisedWarpPlate();
+  std::vector<bool> keep(un.size());
+  for (size_t i = 0; i < keep.size(); ++i) keep[i] = i % 7 != 3;
+  SplineGrid grid;
+  grid.knotsU = 8, grid.knotsV = 6;
+  const SplineBasis basis = SplineBasisOf(grid, un);
+  SplineWorkspace work;
+  const std::vector<bool>* const masks[] = {nullptr, &keep};
+  for (const std::vector<bool>* mask : masks) {
+    const SplineSolution s = FitSpline(grid, basis, mask, xn, w, LambdaSearch::Whole, 0, {}, work);
+    EXPECT_GT(s.grid.effectiveParameters, 10);
+    EXPECT_NEAR(s.grid.effectiveParameters, s.hat.sum(), 1e-12 * s.hat.sum());
+  }
+}
+
 }  // namespace
 }  // namespace qova::calib

@@ -58,9 +58,8 @@ struct Trial {
   double exponent = 0, gcv = std::numeric_limits<double>::infinity(), trace = 0, rss = 0;
   Eigen::MatrixXd coef;              // nc × 2, coefficient order
   std::vector<double> inverseLocal;  // M⁻¹ on the local layout
-  Eigen::VectorXd hat;
-  BandCholesky factor;          // of M, kept for the covariance's quadratic forms
-  std::vector<double> inverse;  // M⁻¹ in band storage (scratch)
+  BandCholesky factor;               // of M, kept for the covariance's quadratic forms
+  std::vector<double> inverse;       // M⁻¹ in band storage (scratch)
 };
 
 // What every system on one grid shares: where each pair of neighbouring
@@ -167,7 +166,8 @@ class SplineSystem {
     return coef.allFinite();
   }
 
-  // Everything at λ = 10^exponent.
+  // GCV at λ = 10^exponent: the coefficients, M⁻¹ inside the band, tr S and
+  // RSS (the hat matrix's diagonal is asked of the trial taken alone, Hat).
   // Into t, whose storage is reused (a search's trials are many, and
   // fresh storage of this size costs more to map than to compute).
   void At(double exponent, Trial& t) const {
@@ -182,32 +182,52 @@ class SplineSystem {
     t.inverseLocal.resize(at.size());
     for (size_t e = 0; e < at.size(); ++e)
       t.inverseLocal[e] = at[e] < 0 ? 0.0 : Z[static_cast<size_t>(at[e])];
+    // tr S = tr(M⁻¹ BᵀWB) = Σ_ab M⁻¹_ab (BᵀWB)_ab, each pair once (the
+    // later partner's offsets, the mirrored ones never summed): a sum over
+    // the coefficients' neighbours, not over the points' 16 × 16.
+    for (int a = 0; a < layout_.nc; ++a) {
+      const double* g = &gram_[static_cast<size_t>(a) * kLocal];
+      const double* z = &t.inverseLocal[static_cast<size_t>(a) * kLocal];
+      double later = 0;
+      for (int e = Offset(0, 0) + 1; e < kLocal; ++e) later += g[e] * z[e];
+      t.trace += g[Offset(0, 0)] * z[Offset(0, 0)] + 2 * later;
+    }
     const size_t n = rows_.size();
-    t.hat.resize(static_cast<Eigen::Index>(n));
-    for (size_t r = 0; r < n; ++r) {
-      const size_t i = rows_[r];
-      // h_ii = w_i b_iᵀ M⁻¹ b_i over the point's 16 coefficients, M⁻¹
-      // symmetric: Σ_a b_a (Z_aa b_a + 2 Σ_{b>a} Z_ab b_b).
-      double h = 0;
+    for (const size_t i : rows_) {
       Vec2 fitted = Vec2::Zero();
       const std::array<double, 16>& B = basis_.value[i];
       for (int a = 0; a < 16; ++a) {
         const int ca = Coefficient(i, a);
-        const double ba = B[static_cast<size_t>(a)];
-        fitted += ba * Vec2(t.coef(ca, 0), t.coef(ca, 1));
-        const double* row = &t.inverseLocal[static_cast<size_t>(ca) * kLocal];
-        double later = 0;
-        for (int b = a + 1; b < 16; ++b) later += B[static_cast<size_t>(b)] * row[kPair.at[a][b]];
-        h += ba * (row[Offset(0, 0)] * ba + 2 * later);
+        fitted += B[static_cast<size_t>(a)] * Vec2(t.coef(ca, 0), t.coef(ca, 1));
       }
-      t.hat[static_cast<Eigen::Index>(r)] = w_[i] * h;
-      t.trace += w_[i] * h;
       t.rss += w_[i] * (xn_[i] - fitted).squaredNorm();
     }
     const double points = static_cast<double>(n);
     if (!(t.trace <= points / 2)) return;
     t.gcv = points * t.rss / ((points - t.trace) * (points - t.trace));
     t.ok = std::isfinite(t.gcv);
+  }
+
+  // The hat matrix's diagonal at a trial, per point fitted: h_ii = w_i
+  // b_iᵀ M⁻¹ b_i over the point's 16 coefficients, M⁻¹ symmetric:
+  // Σ_a b_a (Z_aa b_a + 2 Σ_{b>a} Z_ab b_b).
+  Eigen::VectorXd Hat(const Trial& t) const {
+    Eigen::VectorXd hat(static_cast<Eigen::Index>(rows_.size()));
+    for (size_t r = 0; r < rows_.size(); ++r) {
+      const size_t i = rows_[r];
+      double h = 0;
+      const std::array<double, 16>& B = basis_.value[i];
+      for (int a = 0; a < 16; ++a) {
+        const int ca = Coefficient(i, a);
+        const double ba = B[static_cast<size_t>(a)];
+        const double* row = &t.inverseLocal[static_cast<size_t>(ca) * kLocal];
+        double later = 0;
+        for (int b = a + 1; b < 16; ++b) later += B[static_cast<size_t>(b)] * row[kPair.at[a][b]];
+        h += ba * (row[Offset(0, 0)] * ba + 2 * later);
+      }
+      hat[static_cast<Eigen::Index>(r)] = w_[i] * h;
+    }
+    return hat;
   }
 
   std::vector<int> SolverOrder() const {
@@ -481,7 +501,7 @@ SplineSolution FitSpline(SplineGrid grid, const SplineBasis& basis, const std::v
   s.grid.lambda = std::pow(10.0, best.exponent);
   s.grid.effectiveParameters = best.trace;
   s.lambdaExponent = best.exponent;
-  s.hat = std::move(best.hat);
+  s.hat = system.Hat(best);
   // s² = RSS / (2n − 2 tr S): both coordinates, tr S effective parameters each.
   const double variance = best.rss / std::max(1.0, 2 * n - 2 * best.trace);
   s.covariance.form = ParamCovariance::Form::SplineLocal;
