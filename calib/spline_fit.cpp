@@ -13,6 +13,7 @@
 #include <utility>
 
 #include "calib/calib_error.h"
+#include "calib/lanes.h"
 #include "calib/model_eval.h"
 
 namespace qova::calib {
@@ -36,6 +37,32 @@ struct PairOffsets {
   }
 };
 constexpr PairOffsets kPair;
+
+// BᵀWB on the local layout, summed over the points `rows` in their order.
+// It is symmetric, and each pair is read from the row of the coefficient
+// that comes first in natural order (b ≥ a among a point's 16 is c_b ≥ c_a,
+// as fewer than 4 steps along v never reach the next u). Row a = 4·k + l
+// meets its partners b = 4·k' + l' at offsets (k' − k + 3)·7 + l' − l + 3,
+// four in a row for each k' ≥ k: they are added four at a time, the few
+// with b < a (k' = k, l' < l) landing on entries that are never read. Each
+// entry gains one term a point, in the points' order, as one at a time.
+QOVA_LANE_CLONES
+void SumGram(double* __restrict gram, const SplineBasis& basis, const std::vector<size_t>& rows,
+             const std::vector<double>& w, int nv) {
+  typedef double Quad __attribute__((vector_size(32), aligned(8), may_alias));
+  for (const size_t i : rows) {
+    const double* B = basis.value[i].data();
+    for (int a = 0; a < 16; ++a) {
+      const int k = a / 4, l = a % 4;
+      const double wa = w[i] * B[a];
+      double* row = gram + static_cast<size_t>(basis.first[i] + k * nv + l) * kLocal;
+      for (int kb = k; kb < 4; ++kb) {
+        Quad* to = reinterpret_cast<Quad*>(row + Offset(kb - k, -l));
+        *to += wa * *reinterpret_cast<const Quad*>(B + 4 * kb);
+      }
+    }
+  }
+}
 
 // The second-difference penalty along one axis of n coefficients: DᵀD.
 Eigen::MatrixXd DifferencePenalty(int n) {
@@ -135,19 +162,15 @@ class SplineSystem {
     gram_.assign(static_cast<size_t>(nc) * kLocal, 0.0);
     rhs_ = Eigen::MatrixXd::Zero(nc, 2);
     double wSum = 0;
+    SumGram(gram_.data(), basis, rows_, w, layout.nv);
     for (const size_t i : rows_) {
-      // BᵀWB on the local layout, and BᵀW x̃ (in solver order). BᵀWB is
-      // symmetric: each pair is summed once, on the row of the coefficient
-      // that comes first in natural order (b ≥ a among the point's 16 is
-      // c_b ≥ c_a, as fewer than 4 steps along v never reach the next u).
+      // BᵀW x̃, in solver order.
       const std::array<double, 16>& B = basis.value[i];
       for (int a = 0; a < 16; ++a) {
         const int ca = Coefficient(i, a);
         const double wa = w[i] * B[static_cast<size_t>(a)];
         rhs_(Order(ca), 0) += wa * xn[i].x();
         rhs_(Order(ca), 1) += wa * xn[i].y();
-        double* row = &gram_[static_cast<size_t>(ca) * kLocal];
-        for (int b = a; b < 16; ++b) row[kPair.at[a][b]] += wa * B[static_cast<size_t>(b)];
       }
       wSum += w[i];
     }
