@@ -112,7 +112,8 @@ TEST(Model, TheFitsGradientsAreTheEvaluationsNumbers) {
                   << ")";
         }
       if (d.kind.type != ModelType::Radial) continue;
-      // Eight points side by side, every count of the last eight: each as alone.
+      // Eight at a time with a short last block, and fewer than eight: each
+      // point as alone.
       ASSERT_NE(points.size() % 8, 0u);
       for (const size_t count : {points.size(), size_t{3}}) {
         std::vector<Vec2> values(count);

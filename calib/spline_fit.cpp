@@ -205,9 +205,10 @@ class SplineSystem {
     t.inverseLocal.resize(at.size());
     for (size_t e = 0; e < at.size(); ++e)
       t.inverseLocal[e] = at[e] < 0 ? 0.0 : Z[static_cast<size_t>(at[e])];
-    // tr S = tr(M⁻¹ BᵀWB) = Σ_ab M⁻¹_ab (BᵀWB)_ab, each pair once (the
-    // later partner's offsets, the mirrored ones never summed): a sum over
-    // the coefficients' neighbours, not over the points' 16 × 16.
+    // tr S = tr(M⁻¹ BᵀWB) = Σ_ab M⁻¹_ab (BᵀWB)_ab, each pair once, from the
+    // row of the one first in natural order (the offsets after a
+    // coefficient's own): a sum over the coefficients' neighbours, not over
+    // the points' 16 × 16.
     for (int a = 0; a < layout_.nc; ++a) {
       const double* g = &gram_[static_cast<size_t>(a) * kLocal];
       const double* z = &t.inverseLocal[static_cast<size_t>(a) * kLocal];
