@@ -203,8 +203,11 @@ inline __attribute__((always_inline)) void RadialGradientOf(const double* params
 QOVA_LANE_CLONES
 void RadialGradientLanes(const double* params, const RadialSetup& setup, const Vec2* n, int count,
                          int P, Vec2* value, double* J) {
-  using lanes::Lanes;
-  Lanes u = {}, v = {}, valueX, valueY, lanesJ[30];
+  // The vector type itself, aligned as it is: a template argument drops
+  // the attributes of lanes::Lanes (its 8-byte alignment), so the lanes the
+  // template writes through T* and T& must have the natural alignment.
+  typedef double Block __attribute__((vector_size(sizeof(double) * lanes::kLanes)));
+  Block u = {}, v = {}, valueX, valueY, lanesJ[30];
   for (int k = 0; k < count; ++k) u[k] = n[k].x(), v[k] = n[k].y();
   RadialGradientOf(params, setup, u, v, P, valueX, valueY, lanesJ);
   for (int k = 0; k < count; ++k) {
