@@ -301,8 +301,8 @@ TEST(Robust, AnOutlierIsLeftOutAndNamed) {
 }
 
 // The robust loop's residuals (the linear families' from their Legendre
-// terms computed once, the spline's from its basis) are the fitted model's own, to the bit, at
-// every crossing, the outlier too.
+// terms computed once, the spline's from its basis) are the fitted model's
+// own, to the bit, at every crossing, the outlier too.
 TEST(Robust, TheResidualsAreTheFittedModelsOwn) {
   const auto setup = StandardPlate("warp");
   FitData data = FitDataOf(setup, MakeLatticePoints(setup));

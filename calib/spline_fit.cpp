@@ -285,7 +285,7 @@ class SplineSystem {
   const std::vector<double>& w_;
   const std::vector<Vec2>& xn_;
   std::vector<size_t> rows_;   // the points fitted
-  std::vector<double>& gram_;  // BᵀWB on the local layout, each pair once
+  std::vector<double>& gram_;  // BᵀWB on the local layout, as SumGram leaves it
   Eigen::MatrixXd rhs_;
   double wMean_ = 1;
 };
